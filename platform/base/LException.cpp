@@ -1,0 +1,16 @@
+#include "platform/base/LException.h"
+
+#include <cstdio>
+
+#include "platform/base/FourCC.h"
+
+const char* LException::what() const noexcept {
+  if (LooksLikeFourCC(static_cast<UInt32>(mErrorCode))) {
+    std::snprintf(mText, sizeof mText, "error '%s'", FourCCToString(static_cast<UInt32>(mErrorCode)).c_str());
+  } else {
+    std::snprintf(mText, sizeof mText, "error %d", static_cast<int>(mErrorCode));
+  }
+  return mText;
+}
+
+void ThrowLException(ExceptionCode inErr) { throw LException(inErr); }

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything with warnings as errors, and runs
+# the whole test suite twice: an optimised build, then an address and
+# undefined-behaviour sanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+JOBS=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+  (cd "$dir" && ctest -j "$JOBS" --output-on-failure --timeout 900)
+}
+
+echo "== optimised build"
+run_suite build/release -DCMAKE_BUILD_TYPE=Release
+if [ "${TRX_SKIP_SANITIZE:-0}" != "1" ]; then
+  echo "== sanitizer build (address, undefined)"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRX_SANITIZE=ON -DTRX_BUILD_BENCH=OFF
+fi
