@@ -1,0 +1,524 @@
+#include "platform/graphics/CGGraphics.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/tasks/Multiprocessing.h"
+
+const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
+
+CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx, CGFloat ty) {
+  return CGAffineTransform{a, b, c, d, tx, ty};
+}
+
+CGAffineTransform CGAffineTransformConcat(CGAffineTransform t1, CGAffineTransform t2) {
+  return CGAffineTransform{t1.a * t2.a + t1.b * t2.c,           t1.a * t2.b + t1.b * t2.d,
+                           t1.c * t2.a + t1.d * t2.c,           t1.c * t2.b + t1.d * t2.d,
+                           t1.tx * t2.a + t1.ty * t2.c + t2.tx, t1.tx * t2.b + t1.ty * t2.d + t2.ty};
+}
+
+CGAffineTransform CGAffineTransformInvert(CGAffineTransform t) {
+  CGFloat det = t.a * t.d - t.b * t.c;
+  if (det == 0 || !std::isfinite(det)) return t;
+  CGFloat inv = 1.0 / det;
+  return CGAffineTransform{t.d * inv,
+                           -t.b * inv,
+                           -t.c * inv,
+                           t.a * inv,
+                           (t.c * t.ty - t.d * t.tx) * inv,
+                           (t.b * t.tx - t.a * t.ty) * inv};
+}
+
+CGPoint CGPointApplyAffineTransform(CGPoint p, CGAffineTransform t) {
+  return CGPoint{t.a * p.x + t.c * p.y + t.tx, t.b * p.x + t.d * p.y + t.ty};
+}
+
+bool CGAffineTransformIsIdentity(CGAffineTransform t) {
+  return t.a == 1 && t.b == 0 && t.c == 0 && t.d == 1 && t.tx == 0 && t.ty == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Reference-counted objects
+
+struct CGObject {
+  std::atomic<SInt32> refs{1};
+  virtual ~CGObject() = default;
+};
+
+template <class T>
+static T* RetainObj(T* o) {
+  if (o) o->refs.fetch_add(1);
+  return o;
+}
+template <class T>
+static void ReleaseObj(T* o) {
+  if (o && o->refs.fetch_sub(1) == 1) delete o;
+}
+
+struct CGColorSpace : CGObject {
+  size_t components;
+  explicit CGColorSpace(size_t n) : components(n) {}
+};
+
+struct CGDataProvider : CGObject {
+  void* info;
+  const void* data;
+  size_t size;
+  CGDataProviderReleaseDataCallback release;
+  ~CGDataProvider() override {
+    if (release) release(info, data, size);
+  }
+};
+
+struct CGImage : CGObject {
+  size_t width, height, bytesPerRow;
+  bool gray;
+  CGImageAlphaInfo alpha;
+  bool interpolate;
+  CGDataProvider* provider;
+  const UInt8* data;
+  ~CGImage() override { ReleaseObj(provider); }
+};
+
+namespace {
+struct GState {
+  CGAffineTransform ctm = CGAffineTransformIdentity;
+  CGInterpolationQuality quality = kCGInterpolationDefault;
+  bool antialias = true;
+  float fill[4] = {0, 0, 0, 1};  // straight r, g, b, a in 0..1
+  float alpha = 1.0f;
+};
+}  // namespace
+
+struct CGContext : CGObject {
+  UInt8* data;
+  size_t width, height, bytesPerRow;
+  bool gray;
+  CGImageAlphaInfo alpha;
+  GState state;
+  std::vector<GState> stack;
+};
+
+CGColorSpaceRef CGColorSpaceCreateDeviceRGB() { return new CGColorSpace(3); }
+CGColorSpaceRef CGColorSpaceCreateDeviceGray() { return new CGColorSpace(1); }
+CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef s) { return RetainObj(s); }
+void CGColorSpaceRelease(CGColorSpaceRef s) { ReleaseObj(s); }
+size_t CGColorSpaceGetNumberOfComponents(CGColorSpaceRef s) { return s ? s->components : 0; }
+
+CGDataProviderRef CGDataProviderCreateWithData(void* info, const void* data, size_t size,
+                                               CGDataProviderReleaseDataCallback releaseData) {
+  if (!data && size) return nullptr;
+  auto* p = new CGDataProvider;
+  p->info = info;
+  p->data = data;
+  p->size = size;
+  p->release = releaseData;
+  return p;
+}
+CGDataProviderRef CGDataProviderRetain(CGDataProviderRef p) { return RetainObj(p); }
+void CGDataProviderRelease(CGDataProviderRef p) { ReleaseObj(p); }
+
+CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
+                         size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo,
+                         CGDataProviderRef provider, const CGFloat*, bool shouldInterpolate,
+                         CGColorRenderingIntent) {
+  if (!space || !provider || width == 0 || height == 0 || bitsPerComponent != 8) return nullptr;
+  auto alpha = static_cast<CGImageAlphaInfo>(bitmapInfo & 0x1F);
+  bool gray = space->components == 1;
+  if (gray) {
+    if (bitsPerPixel != 8 || alpha != kCGImageAlphaNone) return nullptr;
+  } else {
+    if (bitsPerPixel != 32) return nullptr;
+    if (alpha != kCGImageAlphaFirst && alpha != kCGImageAlphaPremultipliedFirst && alpha != kCGImageAlphaNoneSkipFirst)
+      return nullptr;
+  }
+  size_t minRow = width * (bitsPerPixel / 8);
+  if (bytesPerRow < minRow) return nullptr;
+  // The provider must hold every row the image reads.
+  if ((height - 1) * bytesPerRow + minRow > provider->size) return nullptr;
+  auto* img = new CGImage;
+  img->width = width;
+  img->height = height;
+  img->bytesPerRow = bytesPerRow;
+  img->gray = gray;
+  img->alpha = alpha;
+  img->interpolate = shouldInterpolate;
+  img->provider = RetainObj(provider);
+  img->data = static_cast<const UInt8*>(provider->data);
+  return img;
+}
+CGImageRef CGImageRetain(CGImageRef i) { return RetainObj(i); }
+void CGImageRelease(CGImageRef i) { ReleaseObj(i); }
+size_t CGImageGetWidth(CGImageRef i) { return i ? i->width : 0; }
+size_t CGImageGetHeight(CGImageRef i) { return i ? i->height : 0; }
+CGImageAlphaInfo CGImageGetAlphaInfo(CGImageRef i) { return i ? i->alpha : kCGImageAlphaNone; }
+bool CGImageGetShouldInterpolate(CGImageRef i) { return i && i->interpolate; }
+
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo) {
+  if (!data || !space || width == 0 || height == 0 || bitsPerComponent != 8) return nullptr;
+  auto alpha = static_cast<CGImageAlphaInfo>(bitmapInfo & 0x1F);
+  bool gray = space->components == 1;
+  if (gray) {
+    if (alpha != kCGImageAlphaNone || bytesPerRow < width) return nullptr;
+  } else {
+    if (alpha != kCGImageAlphaNoneSkipFirst && alpha != kCGImageAlphaPremultipliedFirst) return nullptr;
+    if (bytesPerRow < width * 4) return nullptr;
+  }
+  auto* c = new CGContext;
+  c->data = static_cast<UInt8*>(data);
+  c->width = width;
+  c->height = height;
+  c->bytesPerRow = bytesPerRow;
+  c->gray = gray;
+  c->alpha = alpha;
+  return c;
+}
+CGContextRef CGContextRetain(CGContextRef c) { return RetainObj(c); }
+void CGContextRelease(CGContextRef c) { ReleaseObj(c); }
+void* CGBitmapContextGetData(CGContextRef c) { return c ? c->data : nullptr; }
+size_t CGBitmapContextGetWidth(CGContextRef c) { return c ? c->width : 0; }
+size_t CGBitmapContextGetHeight(CGContextRef c) { return c ? c->height : 0; }
+size_t CGBitmapContextGetBytesPerRow(CGContextRef c) { return c ? c->bytesPerRow : 0; }
+
+void CGContextSaveGState(CGContextRef c) {
+  if (c) c->stack.push_back(c->state);
+}
+void CGContextRestoreGState(CGContextRef c) {
+  if (c && !c->stack.empty()) {
+    c->state = c->stack.back();
+    c->stack.pop_back();
+  }
+}
+void CGContextConcatCTM(CGContextRef c, CGAffineTransform t) {
+  if (c) c->state.ctm = CGAffineTransformConcat(t, c->state.ctm);
+}
+void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty) {
+  CGContextConcatCTM(c, CGAffineTransformMake(1, 0, 0, 1, tx, ty));
+}
+void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy) {
+  CGContextConcatCTM(c, CGAffineTransformMake(sx, 0, 0, sy, 0, 0));
+}
+void CGContextRotateCTM(CGContextRef c, CGFloat r) {
+  CGContextConcatCTM(c, CGAffineTransformMake(std::cos(r), std::sin(r), -std::sin(r), std::cos(r), 0, 0));
+}
+CGAffineTransform CGContextGetCTM(CGContextRef c) { return c ? c->state.ctm : CGAffineTransformIdentity; }
+void CGContextSetInterpolationQuality(CGContextRef c, CGInterpolationQuality q) {
+  if (c) c->state.quality = q;
+}
+CGInterpolationQuality CGContextGetInterpolationQuality(CGContextRef c) {
+  return c ? c->state.quality : kCGInterpolationDefault;
+}
+void CGContextSetShouldAntialias(CGContextRef c, bool on) {
+  if (c) c->state.antialias = on;
+}
+void CGContextSetAlpha(CGContextRef c, CGFloat a) {
+  if (c) c->state.alpha = static_cast<float>(std::clamp(a, 0.0, 1.0));
+}
+void CGContextSetRGBFillColor(CGContextRef c, CGFloat r, CGFloat g, CGFloat b, CGFloat a) {
+  if (!c) return;
+  c->state.fill[0] = static_cast<float>(std::clamp(r, 0.0, 1.0));
+  c->state.fill[1] = static_cast<float>(std::clamp(g, 0.0, 1.0));
+  c->state.fill[2] = static_cast<float>(std::clamp(b, 0.0, 1.0));
+  c->state.fill[3] = static_cast<float>(std::clamp(a, 0.0, 1.0));
+}
+void CGContextSetGrayFillColor(CGContextRef c, CGFloat gray, CGFloat a) { CGContextSetRGBFillColor(c, gray, gray, gray, a); }
+void CGContextFlush(CGContextRef) {}
+void CGContextSynchronize(CGContextRef) {}
+
+// ---------------------------------------------------------------------------
+// Band-parallel drawing
+
+namespace {
+
+std::atomic<SInt32> sBandCountOverride{0};
+
+struct BandJob {
+  const void* closure;
+  void (*run)(const void*, size_t, size_t);
+  size_t rowBegin, rowEnd;
+};
+
+OSStatus BandEntry(void* p) {
+  auto* job = static_cast<BandJob*>(p);
+  job->run(job->closure, job->rowBegin, job->rowEnd);
+  return noErr;
+}
+
+// Runs fn(rowBegin, rowEnd) over [0, rows) cut into bands on the task pool.
+template <class Fn>
+void ForEachBand(size_t rows, size_t minRowsPerBand, const Fn& fn) {
+  SInt32 bands = sBandCountOverride.load();
+  if (bands <= 0) bands = static_cast<SInt32>(std::max<ItemCount>(1, MPProcessors()));
+  bands = static_cast<SInt32>(std::min<size_t>(static_cast<size_t>(bands), std::max<size_t>(1, rows / std::max<size_t>(1, minRowsPerBand))));
+  if (bands <= 1) {
+    fn(size_t{0}, rows);
+    return;
+  }
+  auto trampoline = [](const void* closure, size_t b, size_t e) { (*static_cast<const Fn*>(closure))(b, e); };
+  std::vector<BandJob> jobs(static_cast<size_t>(bands));
+  MPQueueID queue = nullptr;
+  if (MPCreateQueue(&queue) != noErr) {
+    fn(size_t{0}, rows);
+    return;
+  }
+  size_t per = rows / static_cast<size_t>(bands);
+  size_t started = 0;
+  for (SInt32 i = 0; i < bands; ++i) {
+    BandJob& j = jobs[static_cast<size_t>(i)];
+    j.closure = &fn;
+    j.run = trampoline;
+    j.rowBegin = per * static_cast<size_t>(i);
+    j.rowEnd = (i == bands - 1) ? rows : per * static_cast<size_t>(i + 1);
+    MPTaskID task = nullptr;
+    if (MPCreateTask(BandEntry, &j, 0, queue, nullptr, nullptr, 0, &task) == noErr) {
+      ++started;
+    } else {
+      // A band that cannot be started is drawn here, never left out.
+      fn(j.rowBegin, j.rowEnd);
+    }
+  }
+  for (size_t i = 0; i < started; ++i) MPWaitOnQueue(queue, nullptr, nullptr, nullptr, kDurationForever);
+  MPDeleteQueue(queue);
+}
+
+// Premultiplied colour in 0..255 floats.
+struct PixelF {
+  float r, g, b, a;
+};
+
+inline float Clamp01(float v) { return v < 0.f ? 0.f : (v > 1.f ? 1.f : v); }
+
+// Reads one image pixel as premultiplied floats. Premultiplied data whose
+// colour exceeds its alpha is clamped, so a transparent pixel adds nothing.
+inline PixelF FetchImage(const CGImage& img, size_t x, size_t y) {
+  const UInt8* row = img.data + y * img.bytesPerRow;
+  if (img.gray) {
+    float g = row[x];
+    return PixelF{g, g, g, 255.f};
+  }
+  const UInt8* p = row + 4 * x;
+  float a = p[0], r = p[1], g = p[2], b = p[3];
+  switch (img.alpha) {
+    case kCGImageAlphaNoneSkipFirst:
+      return PixelF{r, g, b, 255.f};
+    case kCGImageAlphaPremultipliedFirst:
+      return PixelF{std::min(r, a), std::min(g, a), std::min(b, a), a};
+    default: {
+      float k = a / 255.f;
+      return PixelF{r * k, g * k, b * k, a};
+    }
+  }
+}
+
+inline PixelF Lerp(const PixelF& p, const PixelF& q, float t) {
+  return PixelF{p.r + (q.r - p.r) * t, p.g + (q.g - p.g) * t, p.b + (q.b - p.b) * t, p.a + (q.a - p.a) * t};
+}
+
+inline UInt8 ToByte(float v) {
+  v = v + 0.5f;
+  return static_cast<UInt8>(v <= 0.f ? 0.f : (v >= 255.f ? 255.f : v));
+}
+
+// Source-over of a premultiplied pixel with coverage into the destination.
+inline void Composite(const CGContext& ctx, UInt8* dst, PixelF s, float coverage) {
+  float sa = s.a * coverage;
+  float keep = 1.f - sa / 255.f;
+  if (ctx.gray) {
+    float lum = (s.r == s.g && s.g == s.b) ? s.r : 0.299f * s.r + 0.587f * s.g + 0.114f * s.b;
+    dst[0] = ToByte(lum * coverage + dst[0] * keep);
+    return;
+  }
+  dst[0] = ToByte(sa + dst[0] * keep);
+  dst[1] = ToByte(s.r * coverage + dst[1] * keep);
+  dst[2] = ToByte(s.g * coverage + dst[2] * keep);
+  dst[3] = ToByte(s.b * coverage + dst[3] * keep);
+}
+
+// The inverse mapping from destination pixel centres (device space, rows from
+// the top) to the unit square of the drawn rectangle scaled to (sw, sh), rows
+// from the top of the source.
+struct Mapping {
+  double u0, v0;    // source coordinates at device (0, 0)
+  double dudx, dvdx;  // per device column
+  double dudy, dvdy;  // per device row
+  double gradU, gradV;  // device-space length of one source unit's gradient
+};
+
+bool MakeMapping(const CGContext& ctx, CGRect rect, double sw, double sh, Mapping& m) {
+  if (rect.size.width == 0 || rect.size.height == 0) return false;
+  // source (s, t) with t from the top -> user space
+  CGAffineTransform srcToUser = CGAffineTransformMake(rect.size.width / sw, 0, 0, -rect.size.height / sh, rect.origin.x,
+                                                      rect.origin.y + rect.size.height);
+  // user -> device with rows from the top
+  CGAffineTransform flip = CGAffineTransformMake(1, 0, 0, -1, 0, static_cast<double>(ctx.height));
+  CGAffineTransform srcToDev = CGAffineTransformConcat(CGAffineTransformConcat(srcToUser, ctx.state.ctm), flip);
+  double det = srcToDev.a * srcToDev.d - srcToDev.b * srcToDev.c;
+  if (det == 0 || !std::isfinite(det)) return false;
+  CGAffineTransform inv = CGAffineTransformInvert(srcToDev);
+  m.dudx = inv.a;
+  m.dvdx = inv.b;
+  m.dudy = inv.c;
+  m.dvdy = inv.d;
+  m.u0 = inv.tx;
+  m.v0 = inv.ty;
+  m.gradU = std::hypot(inv.a, inv.c);
+  m.gradV = std::hypot(inv.b, inv.d);
+  return std::isfinite(m.u0) && std::isfinite(m.v0);
+}
+
+// Coverage of a device pixel by the source rectangle [0, sw] x [0, sh]:
+// with antialiasing, from the signed distances of its centre to the four edges.
+inline float Coverage(double u, double v, double sw, double sh, const Mapping& m, bool antialias) {
+  if (!antialias) return (u >= 0 && u < sw && v >= 0 && v < sh) ? 1.f : 0.f;
+  double cu = std::min(u, sw - u) / m.gradU + 0.5;
+  double cv = std::min(v, sh - v) / m.gradV + 0.5;
+  if (cu <= 0 || cv <= 0) return 0.f;
+  return static_cast<float>(std::min(cu, 1.0) * std::min(cv, 1.0));
+}
+
+inline UInt32 Load32(const UInt8* p) {
+  UInt32 v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w) {
+  // Two channels per 32-bit lane pair, weights 0..256.
+  UInt32 prb = p & 0x00FF00FFu, pag = (p >> 8) & 0x00FF00FFu;
+  UInt32 qrb = q & 0x00FF00FFu, qag = (q >> 8) & 0x00FF00FFu;
+  UInt32 rb = ((prb * (256 - w) + qrb * w) >> 8) & 0x00FF00FFu;
+  UInt32 ag = ((pag * (256 - w) + qag * w) >> 8) & 0x00FF00FFu;
+  return rb | (ag << 8);
+}
+
+// True when the 32-bit pixel (bytes A R G B in memory) is opaque for this image.
+inline bool OpaqueARGB(const CGImage& img, UInt32 packed) {
+  if (img.alpha == kCGImageAlphaNoneSkipFirst) return true;
+  UInt8 a;
+  std::memcpy(&a, &packed, 1);
+  return a == 255;
+}
+
+void DrawImageRows(const CGContext& ctx, const CGImage& img, const Mapping& m, bool bilinear, size_t y0, size_t y1) {
+  const double sw = static_cast<double>(img.width), sh = static_cast<double>(img.height);
+  const bool aa = ctx.state.antialias;
+  const float alpha = ctx.state.alpha;
+  const SInt64 maxX = static_cast<SInt64>(img.width) - 1, maxY = static_cast<SInt64>(img.height) - 1;
+  // Fully covered when the centre is at least half a device pixel inside every edge.
+  const double insetU = aa ? 0.5 * m.gradU : 0.0, insetV = aa ? 0.5 * m.gradV : 0.0;
+  const bool packedOK = !img.gray && !ctx.gray && alpha == 1.f;
+  const size_t bpp = ctx.gray ? 1 : 4;
+  for (size_t y = y0; y < y1; ++y) {
+    if (MPTaskShouldStop()) return;
+    UInt8* row = ctx.data + y * ctx.bytesPerRow;
+    const double cy = static_cast<double>(y) + 0.5;
+    const double ru = m.u0 + cy * m.dudy, rv = m.v0 + cy * m.dvdy;
+    for (size_t x = 0; x < ctx.width; ++x) {
+      const double cx = static_cast<double>(x) + 0.5;
+      const double u = ru + cx * m.dudx, v = rv + cx * m.dvdx;
+      if (!(u > -1.0 && v > -1.0 && u < sw + 1.0 && v < sh + 1.0) && !(aa && (m.gradU > 1 || m.gradV > 1))) continue;
+      const bool full = u >= insetU && u <= sw - insetU && v >= insetV && v <= sh - insetV && (aa || (u < sw && v < sh));
+      float cov = full ? 1.f : Coverage(u, v, sw, sh, m, aa);
+      if (cov <= 0.f) continue;
+      UInt8* dst = row + x * bpp;
+      if (!bilinear) {
+        SInt64 ix = std::clamp<SInt64>(static_cast<SInt64>(std::floor(u)), 0, maxX);
+        SInt64 iy = std::clamp<SInt64>(static_cast<SInt64>(std::floor(v)), 0, maxY);
+        if (packedOK && cov == 1.f) {
+          UInt32 p = Load32(img.data + static_cast<size_t>(iy) * img.bytesPerRow + 4 * static_cast<size_t>(ix));
+          if (OpaqueARGB(img, p)) {
+            if (img.alpha == kCGImageAlphaNoneSkipFirst) std::memset(&p, 255, 1);
+            std::memcpy(dst, &p, 4);
+            continue;
+          }
+        }
+        PixelF s = FetchImage(img, static_cast<size_t>(ix), static_cast<size_t>(iy));
+        Composite(ctx, dst, s, cov * alpha);
+        continue;
+      }
+      const double su = u - 0.5, sv = v - 0.5;
+      const double fu = std::floor(su), fv = std::floor(sv);
+      const SInt64 x0 = std::clamp<SInt64>(static_cast<SInt64>(fu), 0, maxX);
+      const SInt64 x1 = std::clamp<SInt64>(static_cast<SInt64>(fu) + 1, 0, maxX);
+      const SInt64 yy0 = std::clamp<SInt64>(static_cast<SInt64>(fv), 0, maxY);
+      const SInt64 yy1 = std::clamp<SInt64>(static_cast<SInt64>(fv) + 1, 0, maxY);
+      const double tu = su - fu, tv = sv - fv;
+      if (packedOK && cov == 1.f) {
+        const UInt8* r0 = img.data + static_cast<size_t>(yy0) * img.bytesPerRow;
+        const UInt8* r1 = img.data + static_cast<size_t>(yy1) * img.bytesPerRow;
+        UInt32 p00 = Load32(r0 + 4 * x0), p01 = Load32(r0 + 4 * x1);
+        UInt32 p10 = Load32(r1 + 4 * x0), p11 = Load32(r1 + 4 * x1);
+        if (OpaqueARGB(img, p00) && OpaqueARGB(img, p01) && OpaqueARGB(img, p10) && OpaqueARGB(img, p11)) {
+          UInt32 wu = static_cast<UInt32>(tu * 256.0 + 0.5), wv = static_cast<UInt32>(tv * 256.0 + 0.5);
+          UInt32 p = LerpPacked(LerpPacked(p00, p01, wu), LerpPacked(p10, p11, wu), wv);
+          std::memset(&p, 255, 1);
+          std::memcpy(dst, &p, 4);
+          continue;
+        }
+      }
+      PixelF a = FetchImage(img, static_cast<size_t>(x0), static_cast<size_t>(yy0));
+      PixelF b = FetchImage(img, static_cast<size_t>(x1), static_cast<size_t>(yy0));
+      PixelF c = FetchImage(img, static_cast<size_t>(x0), static_cast<size_t>(yy1));
+      PixelF d = FetchImage(img, static_cast<size_t>(x1), static_cast<size_t>(yy1));
+      PixelF s = Lerp(Lerp(a, b, static_cast<float>(tu)), Lerp(c, d, static_cast<float>(tu)), static_cast<float>(tv));
+      Composite(ctx, dst, s, cov * alpha);
+    }
+  }
+}
+
+}  // namespace
+
+void CGSetBandCountForTesting(SInt32 inBands) { sBandCountOverride.store(inBands); }
+
+void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
+  if (!c || !image) return;
+  Mapping m;
+  if (!MakeMapping(*c, rect, static_cast<double>(image->width), static_cast<double>(image->height), m)) return;
+  bool bilinear = image->interpolate && c->state.quality != kCGInterpolationNone && c->state.quality != kCGInterpolationLow;
+  const CGContext& ctx = *c;
+  const CGImage& img = *image;
+  ForEachBand(c->height, 16, [&](size_t b, size_t e) { DrawImageRows(ctx, img, m, bilinear, b, e); });
+}
+
+void CGContextFillRect(CGContextRef c, CGRect rect) {
+  if (!c) return;
+  Mapping m;
+  if (!MakeMapping(*c, rect, 1.0, 1.0, m)) return;
+  const float k = c->state.fill[3] * 255.f;
+  PixelF s{c->state.fill[0] * k, c->state.fill[1] * k, c->state.fill[2] * k, k};
+  const CGContext& ctx = *c;
+  const bool aa = c->state.antialias;
+  const size_t bpp = ctx.gray ? 1 : 4;
+  ForEachBand(c->height, 16, [&](size_t y0, size_t y1) {
+    for (size_t y = y0; y < y1; ++y) {
+      UInt8* row = ctx.data + y * ctx.bytesPerRow;
+      double cy = static_cast<double>(y) + 0.5;
+      for (size_t x = 0; x < ctx.width; ++x) {
+        double cx = static_cast<double>(x) + 0.5;
+        double u = m.u0 + cy * m.dudy + cx * m.dudx, v = m.v0 + cy * m.dvdy + cx * m.dvdx;
+        float cov = Coverage(u, v, 1.0, 1.0, m, aa);
+        if (cov > 0.f) Composite(ctx, row + x * bpp, s, cov * ctx.state.alpha);
+      }
+    }
+  });
+}
+
+void CGContextClearRect(CGContextRef c, CGRect rect) {
+  if (!c) return;
+  Mapping m;
+  if (!MakeMapping(*c, rect, 1.0, 1.0, m)) return;
+  const size_t bpp = c->gray ? 1 : 4;
+  for (size_t y = 0; y < c->height; ++y) {
+    UInt8* row = c->data + y * c->bytesPerRow;
+    double cy = static_cast<double>(y) + 0.5;
+    for (size_t x = 0; x < c->width; ++x) {
+      double cx = static_cast<double>(x) + 0.5;
+      double u = m.u0 + cy * m.dudy + cx * m.dudx, v = m.v0 + cy * m.dvdy + cx * m.dvdx;
+      if (u >= 0 && u < 1 && v >= 0 && v < 1) std::memset(row + x * bpp, 0, bpp);
+    }
+  }
+}
