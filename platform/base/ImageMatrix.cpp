@@ -144,7 +144,7 @@ void SkewMatrix(MatrixRecord* m, Fixed skewX, Fixed skewY, Fixed ax, Fixed ay) {
 
 void ConcatMatrix(const MatrixRecord* a, MatrixRecord* b) {
   if (!a || !b) return;
-  *b = DoubleToMatrix(DMatrixMultiply(MatrixToDouble(*a), MatrixToDouble(*b)));
+  *b = DoubleToMatrix(DMatrixMultiply(MatrixToDouble(*b), MatrixToDouble(*a)));
 }
 
 Boolean InverseMatrix(const MatrixRecord* m, MatrixRecord* out) {

@@ -43,7 +43,8 @@ void ScaleMatrix(MatrixRecord* m, Fixed scaleX, Fixed scaleY, Fixed aboutX, Fixe
 // Positive degrees turn x towards y (clockwise on a screen whose y axis points down).
 void RotateMatrix(MatrixRecord* m, Fixed degrees, Fixed aboutX, Fixed aboutY);
 void SkewMatrix(MatrixRecord* m, Fixed skewX, Fixed skewY, Fixed aboutX, Fixed aboutY);
-// b = a * b: a point goes through a, then through the old b.
+// b = b * a: a point goes through the old b, then through a (like every
+// other matrix operation, the added transformation acts last).
 void ConcatMatrix(const MatrixRecord* a, MatrixRecord* b);
 // False (and outInverse untouched) when the matrix is singular.
 Boolean InverseMatrix(const MatrixRecord* m, MatrixRecord* outInverse);

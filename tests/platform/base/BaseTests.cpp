@@ -133,7 +133,7 @@ TEST(Matrix, OperationsPostConcatenate) {
   EXPECT_NEAR(x, 0, 1e-4);
   EXPECT_NEAR(y, 1, 1e-4);
 
-  // Concat: a point goes through a first, then b.
+  // Concat: a point goes through the old b first, then a.
   MatrixRecord a, b;
   SetIdentityMatrix(&a);
   ScaleMatrix(&a, X2Fix(3.0), X2Fix(3.0), 0, 0);
@@ -142,7 +142,7 @@ TEST(Matrix, OperationsPostConcatenate) {
   ConcatMatrix(&a, &b);
   x = 2, y = 0;
   MapPoint(b, x, y);
-  EXPECT_NEAR(x, 7, 1e-4);
+  EXPECT_NEAR(x, 9, 1e-4);
 }
 
 TEST(Matrix, InverseAndTransformPoints) {
@@ -153,7 +153,7 @@ TEST(Matrix, InverseAndTransformPoints) {
   TranslateMatrix(&m, X2Fix(3.25), X2Fix(-2.5));
   ASSERT_TRUE(InverseMatrix(&m, &inv));
   MatrixRecord both = m;
-  ConcatMatrix(&inv, &both);  // inv then m
+  ConcatMatrix(&inv, &both);  // m then its inverse
   double x = 100, y = 50;
   MapPoint(both, x, y);
   EXPECT_NEAR(x, 100, 2e-3);
