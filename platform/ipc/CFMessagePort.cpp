@@ -1,0 +1,536 @@
+#include "platform/ipc/CFMessagePort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "platform/base/Endian.h"
+
+namespace {
+
+// Every message travels over its own connection:
+//   request: 'TxMq', message id, flags (1: a reply is awaited), length, data
+//   reply:   'TxMr', flags (1: the callback gave data), length, data
+// all header fields 32-bit big-endian.
+constexpr UInt32 kRequestMagic = 'TxMq';
+constexpr UInt32 kReplyMagic = 'TxMr';
+constexpr UInt32 kRequestWantsReply = 1;
+constexpr UInt32 kReplyHasData = 1;
+constexpr size_t kRequestHeaderSize = 16;
+constexpr size_t kReplyHeaderSize = 12;
+// How long the serving side waits for a peer's bytes or for room to write its reply.
+constexpr double kServerIOSeconds = 10.0;
+// How long CFMessagePortCreateRemote waits when the port's queue is full.
+constexpr double kProbeSeconds = 1.0;
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point DeadlineAfter(CFTimeInterval inSeconds) {
+  if (!(inSeconds > 0)) inSeconds = 0;
+  if (inSeconds > 1.0e7) inSeconds = 1.0e7;
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(inSeconds));
+}
+
+int RemainingMillis(Clock::time_point inDeadline) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(inDeadline - Clock::now()).count();
+  if (ms <= 0) return 0;
+  return ms > 3600000 ? 3600000 : static_cast<int>(ms) + 1;
+}
+
+enum class EIoResult { kDone, kTimeout, kClosed, kError };
+
+EIoResult WaitFor(int inFd, short inEvents, Clock::time_point inDeadline) {
+  for (;;) {
+    int ms = RemainingMillis(inDeadline);
+    if (ms == 0 && Clock::now() >= inDeadline) return EIoResult::kTimeout;
+    pollfd pfd{inFd, inEvents, 0};
+    int ready = poll(&pfd, 1, ms);
+    if (ready > 0) return EIoResult::kDone;
+    if (ready == 0) {
+      if (Clock::now() >= inDeadline) return EIoResult::kTimeout;
+      continue;
+    }
+    if (errno != EINTR) return EIoResult::kError;
+  }
+}
+
+EIoResult WriteAll(int inFd, const void* inBytes, size_t inCount, Clock::time_point inDeadline) {
+  const UInt8* p = static_cast<const UInt8*>(inBytes);
+  while (inCount > 0) {
+    ssize_t n = send(inFd, p, inCount, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      p += n;
+      inCount -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      EIoResult waited = WaitFor(inFd, POLLOUT, inDeadline);
+      if (waited != EIoResult::kDone) return waited;
+      continue;
+    }
+    return (errno == EPIPE || errno == ECONNRESET) ? EIoResult::kClosed : EIoResult::kError;
+  }
+  return EIoResult::kDone;
+}
+
+EIoResult ReadAll(int inFd, void* outBytes, size_t inCount, Clock::time_point inDeadline) {
+  UInt8* p = static_cast<UInt8*>(outBytes);
+  while (inCount > 0) {
+    ssize_t n = recv(inFd, p, inCount, MSG_DONTWAIT);
+    if (n > 0) {
+      p += n;
+      inCount -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return EIoResult::kClosed;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      EIoResult waited = WaitFor(inFd, POLLIN, inDeadline);
+      if (waited != EIoResult::kDone) return waited;
+      continue;
+    }
+    return errno == ECONNRESET ? EIoResult::kClosed : EIoResult::kError;
+  }
+  return EIoResult::kDone;
+}
+
+bool MakeAddress(const std::string& inPath, sockaddr_un& outAddress) {
+  std::memset(&outAddress, 0, sizeof(outAddress));
+  outAddress.sun_family = AF_UNIX;
+  if (inPath.size() >= sizeof(outAddress.sun_path)) return false;
+  std::memcpy(outAddress.sun_path, inPath.c_str(), inPath.size() + 1);
+  return true;
+}
+
+bool PortPaths(const CFMessagePortName& inName, std::string& outSocket, std::string& outLock) {
+  if (!inName.IsValid()) return false;
+  std::string dir;
+  if (GetMessagePortDirectory(dir) != noErr) return false;
+  outSocket = dir + "/" + inName.Text() + ".port";
+  outLock = dir + "/" + inName.Text() + ".lock";
+  sockaddr_un address;
+  return MakeAddress(outSocket, address);
+}
+
+// Connects to a local port's socket and checks that it belongs to this user.
+SInt32 ConnectToPort(const std::string& inPath, Clock::time_point inDeadline, int& outFd, pid_t& outServerPid) {
+  outFd = -1;
+  sockaddr_un address;
+  if (!MakeAddress(inPath, address)) return kCFMessagePortIsInvalid;
+  for (;;) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return kCFMessagePortTransportError;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+      ucred cred{};
+      socklen_t length = sizeof(cred);
+      if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || cred.uid != geteuid()) {
+        close(fd);
+        return kCFMessagePortIsInvalid;
+      }
+      outFd = fd;
+      outServerPid = cred.pid;
+      return kCFMessagePortSuccess;
+    }
+    int err = errno;
+    close(fd);
+    if (err == EAGAIN || err == EINTR) {  // the port's queue is full: wait for room
+      if (Clock::now() >= inDeadline) return kCFMessagePortSendTimeout;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      continue;
+    }
+    if (err == ENOENT || err == ECONNREFUSED || err == ENOTDIR) return kCFMessagePortIsInvalid;
+    return kCFMessagePortTransportError;
+  }
+}
+
+class CMessagePort;
+
+// The state a local port shares with its run-loop source, which may outlive it.
+struct CPortCore {
+  std::mutex lock;
+  bool valid = true;
+  int listenFd = -1;
+  int lockFd = -1;
+  std::string socketPath;
+  CFMessagePortCallBack callBack = nullptr;
+  void* info = nullptr;
+  CMessagePort* owner = nullptr;  // cleared when the port dies
+
+  // Gives up the name: the socket file goes before the lock is released, so
+  // that the next owner's socket is never removed by us.
+  void Invalidate() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!valid) return;
+    valid = false;
+    if (listenFd >= 0) {
+      unlink(socketPath.c_str());
+      close(listenFd);
+      listenFd = -1;
+    }
+    if (lockFd >= 0) {
+      close(lockFd);
+      lockFd = -1;
+    }
+  }
+};
+
+class CMessagePort : public CFObject {
+ public:
+  CMessagePort(bool inRemote, std::string inName) : mRemote(inRemote), mName(std::move(inName)) {}
+  ~CMessagePort() override {
+    if (mCore) {
+      mCore->Invalidate();
+      std::lock_guard<std::mutex> guard(mCore->lock);
+      mCore->owner = nullptr;
+    }
+    if (mSource) {
+      CFRunLoopSourceInvalidate(mSource);
+      CFRelease(mSource);
+    }
+    if (mReleaseInfo) mReleaseInfo(mInfo);
+  }
+
+  CFMessagePortRef Ref() { return reinterpret_cast<CFMessagePortRef>(static_cast<CFObject*>(this)); }
+
+  bool IsValid() const { return mRemote ? mRemoteValid.load() : CoreValid(); }
+  void Invalidate() {
+    if (mRemote) {
+      mRemoteValid.store(false);
+      return;
+    }
+    mCore->Invalidate();
+    CFRunLoopSourceRef source = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(mSourceLock);
+      source = mSource;
+    }
+    if (source) CFRunLoopSourceInvalidate(source);
+  }
+
+  bool CoreValid() const {
+    std::lock_guard<std::mutex> guard(mCore->lock);
+    return mCore->valid;
+  }
+
+  CFRunLoopSourceRef CopySource(CFIndex inOrder);
+  SInt32 Send(SInt32 inMsgID, CFDataRef inData, CFTimeInterval inSendTimeout, CFTimeInterval inReceiveTimeout,
+              bool inWantsReply, CFDataRef* outReturnData);
+
+  const bool mRemote;
+  const std::string mName;
+  // Local ports.
+  std::shared_ptr<CPortCore> mCore;
+  std::mutex mSourceLock;
+  CFRunLoopSourceRef mSource = nullptr;
+  void* mInfo = nullptr;
+  void (*mReleaseInfo)(const void*) = nullptr;
+  // Remote ports.
+  std::string mSocketPath;
+  pid_t mServerPid = 0;
+  std::atomic<bool> mRemoteValid{true};
+
+ private:
+  SInt32 Gone(SInt32 inOtherwise);
+};
+
+CMessagePort* AsPort(CFMessagePortRef inPort) {
+  return inPort ? static_cast<CMessagePort*>(reinterpret_cast<CFObject*>(inPort)) : nullptr;
+}
+
+// One message on an accepted connection: read it whole, hand it to the
+// callback, write the reply when one is awaited.
+void ServeConnection(int inFd, CMessagePort* inPort, CFMessagePortCallBack inCallBack, void* inInfo) {
+  ucred cred{};
+  socklen_t credLength = sizeof(cred);
+  if (getsockopt(inFd, SOL_SOCKET, SO_PEERCRED, &cred, &credLength) != 0 || cred.uid != geteuid()) return;
+  Clock::time_point deadline = DeadlineAfter(kServerIOSeconds);
+  UInt8 header[kRequestHeaderSize];
+  if (ReadAll(inFd, header, sizeof(header), deadline) != EIoResult::kDone) return;  // a probe, or a broken peer
+  if (ReadBE32(header) != kRequestMagic) return;
+  const SInt32 msgID = static_cast<SInt32>(ReadBE32(header + 4));
+  const UInt32 flags = ReadBE32(header + 8);
+  const UInt32 length = ReadBE32(header + 12);
+  if (length > static_cast<UInt32>(kCFMessagePortMaxMessageSize)) return;
+  std::vector<UInt8> body;
+  try {
+    body.resize(length);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  if (length > 0 && ReadAll(inFd, body.data(), length, deadline) != EIoResult::kDone) return;  // never delivered in part
+  CFDataRef data = CFDataCreate(kCFAllocatorDefault, body.data(), static_cast<CFIndex>(length));
+  if (data == nullptr) return;
+  body = std::vector<UInt8>();
+  CFDataRef reply = inCallBack ? inCallBack(inPort->Ref(), msgID, data, inInfo) : nullptr;
+  CFRelease(data);
+  if (flags & kRequestWantsReply) {
+    const CFIndex replyLength = reply ? CFDataGetLength(reply) : 0;
+    if (replyLength <= kCFMessagePortMaxMessageSize) {
+      UInt8 replyHeader[kReplyHeaderSize];
+      WriteBE32(replyHeader, kReplyMagic);
+      WriteBE32(replyHeader + 4, reply ? kReplyHasData : 0);
+      WriteBE32(replyHeader + 8, static_cast<UInt32>(replyLength));
+      Clock::time_point replyDeadline = DeadlineAfter(kServerIOSeconds);
+      if (WriteAll(inFd, replyHeader, sizeof(replyHeader), replyDeadline) == EIoResult::kDone && replyLength > 0)
+        WriteAll(inFd, CFDataGetBytePtr(reply), static_cast<size_t>(replyLength), replyDeadline);
+    }
+  }
+  CFRelease(reply);
+}
+
+void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
+  // A bounded batch, so that other sources of the loop get their turn.
+  for (int i = 0; i < 64; ++i) {
+    int fd = -1;
+    CMessagePort* port = nullptr;
+    CFMessagePortCallBack callBack = nullptr;
+    void* info = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(inCore->lock);
+      if (!inCore->valid || inCore->owner == nullptr) return;
+      fd = accept4(inCore->listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd < 0) return;
+      if (!inCore->owner->TryRetain()) {
+        close(fd);
+        return;
+      }
+      port = inCore->owner;
+      callBack = inCore->callBack;
+      info = inCore->info;
+    }
+    ServeConnection(fd, port, callBack, info);
+    close(fd);
+    port->Release();
+  }
+}
+
+CFRunLoopSourceRef CMessagePort::CopySource(CFIndex inOrder) {
+  if (mRemote || !CoreValid()) return nullptr;
+  std::lock_guard<std::mutex> guard(mSourceLock);
+  if (mSource == nullptr) {
+    std::shared_ptr<CPortCore> core = mCore;
+    int fd;
+    {
+      std::lock_guard<std::mutex> coreGuard(core->lock);
+      fd = core->listenFd;
+    }
+    mSource = CFRunLoopSourceCreateForDescriptor(fd, [core] { ServeConnections(core); }, inOrder);
+    if (mSource == nullptr) return nullptr;
+  }
+  CFRetain(mSource);
+  return mSource;
+}
+
+// After a failed exchange: kCFMessagePortIsInvalid (and the port invalid)
+// when the local port it named is gone or was replaced, else inOtherwise.
+SInt32 CMessagePort::Gone(SInt32 inOtherwise) {
+  int fd = -1;
+  pid_t pid = 0;
+  SInt32 err = ConnectToPort(mSocketPath, DeadlineAfter(0), fd, pid);
+  if (fd >= 0) close(fd);
+  if (err == kCFMessagePortIsInvalid || (err == kCFMessagePortSuccess && pid != mServerPid)) {
+    mRemoteValid.store(false);
+    return kCFMessagePortIsInvalid;
+  }
+  return inOtherwise;
+}
+
+SInt32 CMessagePort::Send(SInt32 inMsgID, CFDataRef inData, CFTimeInterval inSendTimeout,
+                          CFTimeInterval inReceiveTimeout, bool inWantsReply, CFDataRef* outReturnData) {
+  if (!mRemoteValid.load()) return kCFMessagePortIsInvalid;
+  const CFIndex length = inData ? CFDataGetLength(inData) : 0;
+  if (length > kCFMessagePortMaxMessageSize) return kCFMessagePortTransportError;
+
+  Clock::time_point sendDeadline = DeadlineAfter(inSendTimeout);
+  int fd = -1;
+  pid_t pid = 0;
+  SInt32 err = ConnectToPort(mSocketPath, sendDeadline, fd, pid);
+  if (err == kCFMessagePortIsInvalid) mRemoteValid.store(false);
+  if (err != kCFMessagePortSuccess) return err;
+  if (pid != mServerPid) {  // the port this one named has gone; another took its name
+    close(fd);
+    mRemoteValid.store(false);
+    return kCFMessagePortIsInvalid;
+  }
+
+  UInt8 header[kRequestHeaderSize];
+  WriteBE32(header, kRequestMagic);
+  WriteBE32(header + 4, static_cast<UInt32>(inMsgID));
+  WriteBE32(header + 8, inWantsReply ? kRequestWantsReply : 0);
+  WriteBE32(header + 12, static_cast<UInt32>(length));
+  EIoResult io = WriteAll(fd, header, sizeof(header), sendDeadline);
+  if (io == EIoResult::kDone && length > 0) io = WriteAll(fd, CFDataGetBytePtr(inData), static_cast<size_t>(length), sendDeadline);
+  if (io != EIoResult::kDone) {
+    close(fd);
+    return io == EIoResult::kTimeout ? kCFMessagePortSendTimeout : Gone(kCFMessagePortTransportError);
+  }
+  if (!inWantsReply) {
+    close(fd);
+    return kCFMessagePortSuccess;
+  }
+
+  Clock::time_point receiveDeadline = DeadlineAfter(inReceiveTimeout);
+  UInt8 replyHeader[kReplyHeaderSize];
+  io = ReadAll(fd, replyHeader, sizeof(replyHeader), receiveDeadline);
+  if (io != EIoResult::kDone) {
+    close(fd);
+    return io == EIoResult::kTimeout ? kCFMessagePortReceiveTimeout : Gone(kCFMessagePortTransportError);
+  }
+  const UInt32 replyFlags = ReadBE32(replyHeader + 4);
+  const UInt32 replyLength = ReadBE32(replyHeader + 8);
+  if (ReadBE32(replyHeader) != kReplyMagic || replyLength > static_cast<UInt32>(kCFMessagePortMaxMessageSize)) {
+    close(fd);
+    return kCFMessagePortTransportError;
+  }
+  std::vector<UInt8> body;
+  try {
+    body.resize(replyLength);
+  } catch (const std::bad_alloc&) {
+    close(fd);
+    return kCFMessagePortTransportError;
+  }
+  if (replyLength > 0) io = ReadAll(fd, body.data(), replyLength, receiveDeadline);
+  close(fd);
+  if (io != EIoResult::kDone) return io == EIoResult::kTimeout ? kCFMessagePortReceiveTimeout : kCFMessagePortTransportError;
+  if ((replyFlags & kReplyHasData) && outReturnData) {
+    *outReturnData = CFDataCreate(kCFAllocatorDefault, body.data(), static_cast<CFIndex>(replyLength));
+    if (*outReturnData == nullptr) return kCFMessagePortTransportError;
+  }
+  return kCFMessagePortSuccess;
+}
+
+}  // namespace
+
+bool CFMessagePortName::IsValid() const {
+  if (mName.empty() || mName.size() > 63 || mName[0] == '.') return false;
+  for (char c : mName) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+              c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+OSErr GetMessagePortDirectory(std::string& outPath) {
+  outPath.clear();
+  std::string path;
+  const char* override = std::getenv("TRX_IPC_DIR");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (override && *override)
+    path = override;
+  else if (runtime && *runtime)
+    path = std::string(runtime) + "/tremblorix";
+  else
+    path = "/tmp/tremblorix-" + std::to_string(geteuid());
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return errno == ENOENT ? dirNFErr : ioErr;
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return ioErr;
+  if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid()) return afpAccessDenied;
+  if ((info.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0) return afpAccessDenied;
+  outPath = path;
+  return noErr;
+}
+
+CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, const CFMessagePortName& inName,
+                                          CFMessagePortCallBack inCallBack, CFMessagePortContext* inContext,
+                                          Boolean* outShouldFreeInfo) {
+  if (outShouldFreeInfo) *outShouldFreeInfo = true;
+  std::string socketPath, lockPath;
+  if (!PortPaths(inName, socketPath, lockPath)) return nullptr;
+
+  // The lock file says who owns the name; the kernel drops the lock when its
+  // owner dies, so a socket file left behind by a crash is taken over.
+  int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lockFd < 0) return nullptr;
+  if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+    close(lockFd);
+    return nullptr;
+  }
+  unlink(socketPath.c_str());
+  sockaddr_un address;
+  MakeAddress(socketPath, address);
+  int listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (listenFd < 0 || bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+      listen(listenFd, SOMAXCONN) != 0) {
+    if (listenFd >= 0) close(listenFd);
+    unlink(socketPath.c_str());
+    close(lockFd);
+    return nullptr;
+  }
+
+  CMessagePort* port = new CMessagePort(false, inName.Text());
+  port->mCore = std::make_shared<CPortCore>();
+  port->mCore->listenFd = listenFd;
+  port->mCore->lockFd = lockFd;
+  port->mCore->socketPath = socketPath;
+  port->mCore->callBack = inCallBack;
+  port->mCore->owner = port;
+  if (inContext) {
+    port->mInfo = inContext->retain ? const_cast<void*>(inContext->retain(inContext->info)) : inContext->info;
+    port->mReleaseInfo = inContext->release;
+    port->mCore->info = port->mInfo;
+  }
+  if (outShouldFreeInfo) *outShouldFreeInfo = false;
+  return port->Ref();
+}
+
+CFMessagePortRef CFMessagePortCreateRemote(CFAllocatorRef, const CFMessagePortName& inName) {
+  std::string socketPath, lockPath;
+  if (!PortPaths(inName, socketPath, lockPath)) return nullptr;
+  int fd = -1;
+  pid_t pid = 0;
+  if (ConnectToPort(socketPath, DeadlineAfter(kProbeSeconds), fd, pid) != kCFMessagePortSuccess) return nullptr;
+  close(fd);
+  CMessagePort* port = new CMessagePort(true, inName.Text());
+  port->mSocketPath = socketPath;
+  port->mServerPid = pid;
+  return port->Ref();
+}
+
+SInt32 CFMessagePortSendRequest(CFMessagePortRef inRemote, SInt32 inMsgID, CFDataRef inData,
+                                CFTimeInterval inSendTimeout, CFTimeInterval inReceiveTimeout,
+                                CFRunLoopMode inReplyMode, CFDataRef* outReturnData) {
+  if (outReturnData) *outReturnData = nullptr;
+  CMessagePort* port = AsPort(inRemote);
+  if (port == nullptr || !port->mRemote) return kCFMessagePortIsInvalid;
+  return port->Send(inMsgID, inData, inSendTimeout, inReceiveTimeout, inReplyMode != nullptr, outReturnData);
+}
+
+void CFMessagePortInvalidate(CFMessagePortRef inPort) {
+  if (CMessagePort* port = AsPort(inPort)) port->Invalidate();
+}
+
+Boolean CFMessagePortIsValid(CFMessagePortRef inPort) {
+  CMessagePort* port = AsPort(inPort);
+  return port && port->IsValid();
+}
+
+Boolean CFMessagePortIsRemote(CFMessagePortRef inPort) {
+  CMessagePort* port = AsPort(inPort);
+  return port && port->mRemote;
+}
+
+std::string CFMessagePortGetNameText(CFMessagePortRef inPort) {
+  CMessagePort* port = AsPort(inPort);
+  return port ? port->mName : std::string();
+}
+
+CFRunLoopSourceRef CFMessagePortCreateRunLoopSource(CFAllocatorRef, CFMessagePortRef inLocal, CFIndex inOrder) {
+  CMessagePort* port = AsPort(inLocal);
+  return port ? port->CopySource(inOrder) : nullptr;
+}

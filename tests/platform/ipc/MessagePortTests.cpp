@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ipc/CFMessagePort.h"
+#include "platform/ipc/CFRunLoop.h"
+#include "platform/ipc/IpcTestSupport.h"
+
+namespace {
+
+std::string Text(CFDataRef inData) {
+  return std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(inData)), static_cast<size_t>(CFDataGetLength(inData)));
+}
+
+CFDataRef MakeData(const std::string& inText) {
+  return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(inText.data()), static_cast<CFIndex>(inText.size()));
+}
+
+// What the serving side saw.
+struct SServerLog {
+  std::mutex lock;
+  std::vector<std::pair<SInt32, std::string>> messages;
+  int replyDelayMillis = 0;
+  bool replyNothing = false;
+};
+
+CFDataRef EchoCallBack(CFMessagePortRef, SInt32 inMsgID, CFDataRef inData, void* inInfo) {
+  SServerLog* log = static_cast<SServerLog*>(inInfo);
+  {
+    std::lock_guard<std::mutex> guard(log->lock);
+    log->messages.emplace_back(inMsgID, Text(inData));
+  }
+  if (log->replyDelayMillis) std::this_thread::sleep_for(std::chrono::milliseconds(log->replyDelayMillis));
+  if (log->replyNothing) return nullptr;
+  return MakeData("re:" + Text(inData));
+}
+
+// A local port served by its own thread's run loop until stopped.
+class CServer {
+ public:
+  explicit CServer(const char* inName) {
+    std::atomic<int> state{0};
+    mThread = std::thread([this, inName, &state] {
+      CFMessagePortContext context{0, &mLog, nullptr, nullptr, nullptr};
+      mPort = CFMessagePortCreateLocal(kCFAllocatorDefault, inName, EchoCallBack, &context, nullptr);
+      if (mPort == nullptr) {
+        state = -1;
+        return;
+      }
+      CFRunLoopSourceRef source = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, mPort, 0);
+      mLoop = CFRunLoopGetCurrent();
+      CFRunLoopAddSource(mLoop, source, kCFRunLoopDefaultMode);
+      state = 1;
+      CFRunLoopRun();
+      CFRunLoopRemoveSource(mLoop, source, kCFRunLoopDefaultMode);
+      CFRelease(source);
+    });
+    while (state == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    mStarted = state == 1;
+  }
+  ~CServer() { Stop(); }
+  void Stop() {
+    if (mThread.joinable()) {
+      if (mStarted) CFRunLoopStop(mLoop);
+      mThread.join();
+    }
+    if (mPort) {
+      CFMessagePortInvalidate(mPort);
+      CFRelease(mPort);
+      mPort = nullptr;
+    }
+  }
+  bool Started() const { return mStarted; }
+  CFMessagePortRef Port() const { return mPort; }
+  SServerLog& Log() { return mLog; }
+
+ private:
+  SServerLog mLog;
+  CFMessagePortRef mPort = nullptr;
+  CFRunLoopRef mLoop = nullptr;
+  bool mStarted = false;
+  std::thread mThread;
+};
+
+TEST(MessagePort, RequestWithReplyCarriesIdAndBytesBothWays) {
+  StTempPortDirectory dir;
+  CServer server("EchoPort");
+  ASSERT_TRUE(server.Started());
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "EchoPort");
+  ASSERT_NE(remote, nullptr);
+  EXPECT_TRUE(CFMessagePortIsRemote(remote));
+
+  std::string binary("a\0b\xff", 4);
+  CFDataRef request = MakeData(binary);
+  CFDataRef reply = nullptr;
+  EXPECT_EQ(CFMessagePortSendRequest(remote, 77, request, 2.0, 2.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortSuccess);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(Text(reply), "re:" + binary);
+  CFRelease(reply);
+
+  // An empty message arrives as empty data; a callback without reply data gives none.
+  server.Log().replyNothing = true;
+  EXPECT_EQ(CFMessagePortSendRequest(remote, -5, nullptr, 2.0, 2.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortSuccess);
+  EXPECT_EQ(reply, nullptr);
+  {
+    std::lock_guard<std::mutex> guard(server.Log().lock);
+    ASSERT_EQ(server.Log().messages.size(), 2u);
+    EXPECT_EQ(server.Log().messages[0].first, 77);
+    EXPECT_EQ(server.Log().messages[0].second, binary);
+    EXPECT_EQ(server.Log().messages[1].first, -5);
+    EXPECT_EQ(server.Log().messages[1].second, "");
+  }
+  CFRelease(request);
+  CFRelease(remote);
+}
+
+TEST(MessagePort, OneWayMessagesArriveWholeAndInOrder) {
+  StTempPortDirectory dir;
+  CServer server("OrderPort");
+  ASSERT_TRUE(server.Started());
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "OrderPort");
+  ASSERT_NE(remote, nullptr);
+  std::string big(3 * 1024 * 1024, 'x');  // larger than the socket buffers
+  big[12345] = 'y';
+  for (int i = 0; i < 40; ++i) {
+    CFDataRef data = MakeData(i == 20 ? big : std::to_string(i));
+    ASSERT_EQ(CFMessagePortSendRequest(remote, i, data, 5.0, 1.0, nullptr, nullptr), kCFMessagePortSuccess);
+    CFRelease(data);
+  }
+  for (int wait = 0; wait < 500; ++wait) {
+    {
+      std::lock_guard<std::mutex> guard(server.Log().lock);
+      if (server.Log().messages.size() == 40) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::lock_guard<std::mutex> guard(server.Log().lock);
+  ASSERT_EQ(server.Log().messages.size(), 40u);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(server.Log().messages[i].first, i);
+    EXPECT_EQ(server.Log().messages[i].second, i == 20 ? big : std::to_string(i));
+  }
+  CFRelease(remote);
+}
+
+TEST(MessagePort, TimeOuts) {
+  StTempPortDirectory dir;
+  CServer server("SlowPort");
+  ASSERT_TRUE(server.Started());
+  server.Log().replyDelayMillis = 600;
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "SlowPort");
+  ASSERT_NE(remote, nullptr);
+  CFDataRef data = MakeData("hello");
+  CFDataRef reply = nullptr;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(CFMessagePortSendRequest(remote, 0, data, 1.0, 0.1, kCFRunLoopDefaultMode, &reply),
+            kCFMessagePortReceiveTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  EXPECT_EQ(reply, nullptr);
+  EXPECT_TRUE(CFMessagePortIsValid(remote));  // a slow port is still a port
+  CFRelease(data);
+  CFRelease(remote);
+  server.Stop();
+
+  // A port whose loop does not serve it: a message larger than the socket
+  // buffers cannot be handed over in time.
+  CFMessagePortRef idle = CFMessagePortCreateLocal(kCFAllocatorDefault, "IdlePort", EchoCallBack, nullptr, nullptr);
+  ASSERT_NE(idle, nullptr);
+  remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "IdlePort");
+  ASSERT_NE(remote, nullptr);
+  data = MakeData(std::string(16 * 1024 * 1024, 'z'));
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(CFMessagePortSendRequest(remote, 0, data, 0.2, 0.2, nullptr, nullptr), kCFMessagePortSendTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  CFRelease(data);
+  CFRelease(remote);
+  CFRelease(idle);
+}
+
+TEST(MessagePort, NameTakenUntilInvalidated) {
+  StTempPortDirectory dir;
+  Boolean shouldFree = false;
+  CFMessagePortRef first = CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, &shouldFree);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(shouldFree);
+  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, &shouldFree), nullptr);
+  EXPECT_TRUE(shouldFree);
+
+  // Another process cannot take it either.
+  pid_t child = fork();
+  if (child == 0) {
+    CFMessagePortRef other = CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, nullptr);
+    _exit(other == nullptr ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  CFMessagePortInvalidate(first);
+  EXPECT_FALSE(CFMessagePortIsValid(first));
+  EXPECT_EQ(CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, first, 0), nullptr);
+  CFMessagePortRef second = CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, nullptr);
+  EXPECT_NE(second, nullptr);
+  CFRelease(first);
+  CFRelease(second);
+
+  // Names that cannot be file names are refused.
+  for (const char* bad : {"", "a/b", "..", ".hidden", "spa ce"})
+    EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, bad, EchoCallBack, nullptr, nullptr), nullptr) << bad;
+  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, std::string(64, 'n'), EchoCallBack, nullptr, nullptr), nullptr);
+}
+
+TEST(MessagePort, PeerGone) {
+  StTempPortDirectory dir;
+  EXPECT_EQ(CFMessagePortCreateRemote(kCFAllocatorDefault, "Nobody"), nullptr);
+
+  // The port's owner is killed: a crash leaves the socket file behind.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    CFMessagePortRef port = CFMessagePortCreateLocal(kCFAllocatorDefault, "Mortal", EchoCallBack, nullptr, nullptr);
+    char byte = port ? 1 : 0;
+    ssize_t n = write(ready[1], &byte, 1);
+    (void)n;
+    pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 1);
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal");
+  CFMessagePortRef unused = CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal");
+  ASSERT_NE(remote, nullptr);
+  ASSERT_NE(unused, nullptr);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  CFDataRef data = MakeData("anyone?");
+  CFDataRef reply = nullptr;
+  EXPECT_EQ(CFMessagePortSendRequest(remote, 0, data, 1.0, 1.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortIsInvalid);
+  EXPECT_FALSE(CFMessagePortIsValid(remote));
+  EXPECT_EQ(CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal"), nullptr);
+
+  // The name is free again, and the old remote port does not reach the new owner.
+  CServer successor("Mortal");
+  ASSERT_TRUE(successor.Started());
+  EXPECT_TRUE(CFMessagePortIsValid(unused));
+  EXPECT_EQ(CFMessagePortSendRequest(unused, 0, data, 1.0, 1.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortIsInvalid);
+  EXPECT_FALSE(CFMessagePortIsValid(unused));
+  EXPECT_TRUE(successor.Log().messages.empty());
+  CFRelease(unused);
+  CFRelease(remote);
+
+  // A local port invalidated while a remote port exists.
+  remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal");
+  ASSERT_NE(remote, nullptr);
+  successor.Stop();
+  EXPECT_EQ(CFMessagePortSendRequest(remote, 0, data, 1.0, 1.0, nullptr, nullptr), kCFMessagePortIsInvalid);
+  CFRelease(remote);
+  CFRelease(data);
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST(MessagePort, DirectoryIsPrivate) {
+  StTempPortDirectory dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+  std::string path;
+  ASSERT_EQ(GetMessagePortDirectory(path), noErr);
+  EXPECT_EQ(path, dir.Path());
+  struct stat info;
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+  // A file or a link in its place is refused.
+  std::string file = dir.Path() + "/notadir";
+  FILE* f = fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  setenv("TRX_IPC_DIR", file.c_str(), 1);
+  EXPECT_NE(GetMessagePortDirectory(path), noErr);
+  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, "Anything", EchoCallBack, nullptr, nullptr), nullptr);
+  std::string link = dir.Path() + "/link";
+  ASSERT_EQ(symlink(dir.Path().c_str(), link.c_str()), 0);
+  setenv("TRX_IPC_DIR", link.c_str(), 1);
+  EXPECT_NE(GetMessagePortDirectory(path), noErr);
+  setenv("TRX_IPC_DIR", dir.Path().c_str(), 1);
+}
+
+TEST(MessagePort, DataObjects) {
+  const UInt8 bytes[] = {1, 2, 3};
+  CFDataRef data = CFDataCreate(kCFAllocatorDefault, bytes, 3);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(CFDataGetLength(data), 3);
+  EXPECT_EQ(std::memcmp(CFDataGetBytePtr(data), bytes, 3), 0);
+  CFDataRef copy = CFDataCreateCopy(kCFAllocatorDefault, data);
+  EXPECT_NE(copy, data);
+  EXPECT_EQ(CFDataGetBytePtr(copy)[2], 3);
+  CFRetain(data);
+  EXPECT_EQ(CFGetRetainCount(data), 2);
+  CFRelease(data);
+  CFRelease(data);
+  CFRelease(copy);
+  EXPECT_EQ(CFDataCreate(kCFAllocatorDefault, nullptr, 4), nullptr);
+  EXPECT_EQ(CFDataCreate(kCFAllocatorDefault, bytes, -1), nullptr);
+  CFDataRef empty = CFDataCreate(kCFAllocatorDefault, nullptr, 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_NE(CFDataGetBytePtr(empty), nullptr);
+  EXPECT_EQ(CFDataGetLength(empty), 0);
+  CFRelease(empty);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/base/Clock.h"
+#include "platform/ipc/CFRunLoop.h"
+#include "platform/ipc/Events.h"
+#include "platform/ipc/Processes.h"
+
+namespace {
+
+using namespace std::chrono;
+
+// A source over a pipe, counting how often it was served.
+struct SPipeSource {
+  int fds[2] = {-1, -1};
+  std::atomic<int> served{0};
+  CFRunLoopSourceRef source = nullptr;
+  SPipeSource() {
+    EXPECT_EQ(pipe(fds), 0);
+    source = CFRunLoopSourceCreateForDescriptor(fds[0], [this] {
+      char c;
+      if (read(fds[0], &c, 1) == 1) ++served;
+    }, 0);
+  }
+  ~SPipeSource() {
+    CFRelease(source);
+    close(fds[0]);
+    close(fds[1]);
+  }
+  void Poke() { EXPECT_EQ(write(fds[1], "x", 1), 1); }
+};
+
+TEST(RunLoop, RunInModeResults) {
+  std::thread([] {
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 1.0, false), kCFRunLoopRunFinished);  // nothing to serve
+    SPipeSource pipeSource;
+    CFRunLoopRef loop = CFRunLoopGetCurrent();
+    CFRunLoopAddSource(loop, pipeSource.source, kCFRunLoopDefaultMode);
+    EXPECT_TRUE(CFRunLoopContainsSource(loop, pipeSource.source, kCFRunLoopDefaultMode));
+    auto start = steady_clock::now();
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.1, false), kCFRunLoopRunTimedOut);
+    EXPECT_GE(steady_clock::now() - start, milliseconds(95));
+    pipeSource.Poke();
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 5.0, true), kCFRunLoopRunHandledSource);
+    EXPECT_EQ(pipeSource.served, 1);
+    // Another mode does not serve a default-mode source.
+    pipeSource.Poke();
+    EXPECT_EQ(CFRunLoopRunInMode("OtherMode", 0.05, true), kCFRunLoopRunFinished);
+    EXPECT_EQ(pipeSource.served, 1);
+    // An invalid source is never served.
+    CFRunLoopSourceInvalidate(pipeSource.source);
+    EXPECT_FALSE(CFRunLoopSourceIsValid(pipeSource.source));
+    EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.05, true), kCFRunLoopRunFinished);
+    EXPECT_EQ(pipeSource.served, 1);
+    CFRunLoopRemoveSource(loop, pipeSource.source, kCFRunLoopDefaultMode);
+    EXPECT_FALSE(CFRunLoopContainsSource(loop, pipeSource.source, kCFRunLoopDefaultMode));
+  }).join();
+}
+
+TEST(RunLoop, StopFromAnotherThread) {
+  std::atomic<CFRunLoopRef> loop{nullptr};
+  std::atomic<int> result{0};
+  SPipeSource pipeSource;
+  std::thread runner([&] {
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), pipeSource.source, kCFRunLoopCommonModes);
+    loop = CFRunLoopGetCurrent();
+    result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, 30.0, false);
+    CFRunLoopRemoveSource(CFRunLoopGetCurrent(), pipeSource.source, kCFRunLoopCommonModes);
+  });
+  while (loop == nullptr) std::this_thread::sleep_for(milliseconds(1));
+  pipeSource.Poke();  // served in the default mode, since it was added to the common modes
+  std::this_thread::sleep_for(milliseconds(50));
+  auto start = steady_clock::now();
+  CFRunLoopStop(loop);
+  runner.join();
+  EXPECT_LT(steady_clock::now() - start, seconds(2));
+  EXPECT_EQ(result, kCFRunLoopRunStopped);
+  EXPECT_EQ(pipeSource.served, 1);
+
+  // A stop that comes before the loop runs is not lost.
+  std::thread early([&] {
+    SPipeSource other;
+    CFRunLoopAddSource(CFRunLoopGetCurrent(), other.source, kCFRunLoopDefaultMode);
+    CFRunLoopStop(CFRunLoopGetCurrent());
+    auto t0 = steady_clock::now();
+    CFRunLoopRun();
+    EXPECT_LT(steady_clock::now() - t0, seconds(2));
+    CFRunLoopRemoveSource(CFRunLoopGetCurrent(), other.source, kCFRunLoopDefaultMode);
+  });
+  early.join();
+}
+
+struct SSeen {
+  int launched = 0;
+  int terminated = 0;
+  UInt32 refCon = 0;
+  ProcessSerialNumber launchedPSN{0, 0};
+  ProcessSerialNumber terminatedPSN{0, 0};
+};
+
+OSStatus AppHandler(EventHandlerCallRef, EventRef inEvent, void* inUserData) {
+  SSeen* seen = static_cast<SSeen*>(inUserData);
+  if (GetEventClass(inEvent) != kEventClassApplication) return eventNotHandledErr;
+  ProcessSerialNumber psn;
+  OSStatus err = GetEventParameter(inEvent, kEventParamProcessID, typeProcessSerialNumber, nullptr, sizeof(psn), nullptr, &psn);
+  if (err != noErr) return err;
+  if (GetEventKind(inEvent) == kEventAppLaunched) {
+    ++seen->launched;
+    seen->launchedPSN = psn;
+    EXPECT_EQ(GetEventParameter(inEvent, kEventParamLaunchRefCon, typeUInt32, nullptr, sizeof(UInt32), nullptr, &seen->refCon), noErr);
+    return noErr;
+  }
+  if (GetEventKind(inEvent) == kEventAppTerminated) {
+    ++seen->terminated;
+    seen->terminatedPSN = psn;
+    return noErr;
+  }
+  return eventNotHandledErr;
+}
+
+TEST(Processes, LaunchedAndTerminatedEventsReachTheHandler) {
+  ResetApplicationEventsForTesting();
+  SSeen seen;
+  EventTypeSpec types[] = {{kEventClassApplication, kEventAppLaunched}, {kEventClassApplication, kEventAppTerminated}};
+  EventHandlerRef handler = nullptr;
+  ASSERT_EQ(InstallApplicationEventHandler(NewEventHandlerUPP(AppHandler), 2, types, &seen, &handler), noErr);
+
+  EXPECT_EQ(LaunchApplication("/nonexistent/program", 1, nullptr), fnfErr);
+  ProcessSerialNumber psn{0, 0};
+  ASSERT_EQ(LaunchApplication("/bin/true", 0x0F0F0F0E, &psn), noErr);
+  EventRecord event;
+  auto start = steady_clock::now();
+  while (seen.terminated == 0 && steady_clock::now() - start < seconds(10)) WaitNextEvent(everyEvent, &event, 6, nullptr);
+  EXPECT_EQ(seen.launched, 1);
+  EXPECT_EQ(seen.refCon, 0x0F0F0F0Eu);
+  Boolean same = false;
+  SameProcess(&psn, &seen.launchedPSN, &same);
+  EXPECT_TRUE(same);
+  EXPECT_EQ(seen.terminated, 1);
+  SameProcess(&psn, &seen.terminatedPSN, &same);
+  EXPECT_TRUE(same);
+  pid_t pid = 0;
+  ASSERT_EQ(GetProcessPID(&psn, &pid), noErr);
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);  // already reaped
+
+  // Without a handler that takes it, a process end is the apple event 'obit'.
+  ASSERT_EQ(RemoveEventHandler(handler), noErr);
+  ASSERT_EQ(LaunchApplication("/bin/true", 0, &psn), noErr);
+  bool died = false;
+  start = steady_clock::now();
+  while (!died && steady_clock::now() - start < seconds(10))
+    if (WaitNextEvent(everyEvent, &event, 6, nullptr))
+      died = event.what == kHighLevelEvent && event.message == kCoreEventClass && GetHighLevelEventID(event) == kAEApplicationDied;
+  EXPECT_TRUE(died);
+  ResetApplicationEventsForTesting();
+}
+
+TEST(Processes, OwnInformation) {
+  ProcessSerialNumber self, current{0, kCurrentProcess};
+  ASSERT_EQ(GetCurrentProcess(&self), noErr);
+  Boolean same = false;
+  SameProcess(&self, &current, &same);
+  EXPECT_TRUE(same);
+  ProcessInfoRec info{};
+  info.processInfoLength = sizeof(info);
+  ASSERT_EQ(GetProcessInformation(&current, &info), noErr);
+  EXPECT_EQ(info.processNumber.lowLongOfPSN, static_cast<UInt32>(getpid()));
+  EXPECT_EQ(info.processLauncher.lowLongOfPSN, static_cast<UInt32>(getppid()));
+  ProcessSerialNumber other{0, static_cast<UInt32>(getppid())};
+  EXPECT_EQ(GetProcessInformation(&other, &info), procNotFound);
+
+  SetBundleExecutableDirectory("/bin");
+  std::string path;
+  EXPECT_EQ(CopyAuxiliaryExecutablePath("true", path), noErr);
+  EXPECT_EQ(path, "/bin/true");
+  EXPECT_EQ(CopyAuxiliaryExecutablePath("no-such-helper", path), fnfErr);
+  EXPECT_EQ(CopyAuxiliaryExecutablePath("../bin/true", path), paramErr);
+  SetBundleExecutableDirectory("");
+}
+
+TEST(Events, WaitNextEventSleepsOrAdvancesAManualClock) {
+  ResetApplicationEventsForTesting();
+  EventRecord event;
+  auto start = steady_clock::now();
+  EXPECT_FALSE(WaitNextEvent(everyEvent, &event, 6, nullptr));  // 0.1 s
+  EXPECT_GE(steady_clock::now() - start, milliseconds(90));
+  EXPECT_EQ(event.what, nullEvent);
+
+  {
+    StManualClock manual;
+    UInt32 before = TickCount();
+    start = steady_clock::now();
+    EXPECT_FALSE(WaitNextEvent(everyEvent, &event, 600, nullptr));  // 10 s on the clock, none in truth
+    EXPECT_LT(steady_clock::now() - start, seconds(2));
+    EXPECT_EQ(TickCount() - before, 600u);
+    EXPECT_EQ(event.when, before + 600);
+  }
+
+  // A quit request posted from another thread wakes the wait at once.
+  std::thread poster([] {
+    std::this_thread::sleep_for(milliseconds(50));
+    PostQuitAppleEvent();
+  });
+  start = steady_clock::now();
+  bool quit = false;
+  while (!quit && steady_clock::now() - start < seconds(5))
+    quit = WaitNextEvent(everyEvent, &event, 600, nullptr) && GetHighLevelEventID(event) == kAEQuitApplication;
+  poster.join();
+  EXPECT_TRUE(quit);
+  EXPECT_LT(steady_clock::now() - start, seconds(2));
+  // A mask without high-level events leaves it queued.
+  PostQuitAppleEvent();
+  EXPECT_FALSE(WaitNextEvent(0, &event, 0, nullptr));
+  EXPECT_TRUE(WaitNextEvent(highLevelEventMask, &event, 0, nullptr));
+  ResetApplicationEventsForTesting();
+}
+
+}  // namespace
