@@ -1,0 +1,210 @@
+// Drawing a movie's current frame and servicing playing movies.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/base/FixMath.h"
+#include "platform/movies/MovieCodecs.h"
+#include "platform/movies/MovieModel.h"
+
+using namespace movies;
+
+namespace movies {
+
+// What a track's decoder has done: it stays positioned, so stepping forward
+// frame by frame only feeds the next samples.
+struct TrackObj::DecodeState {
+  std::unique_ptr<CMovieDecoder> decoder;
+  SInt32 descIndex = 0;
+  SInt64 lastFed = -1;         // sample number last sent
+  SInt64 frameTime = -1;       // display time of the frame held
+  SInt32 width = 0, height = 0;
+  std::vector<UInt8> frame;    // ARGB, width * 4 per row
+};
+
+void ForgetDecodeState(TrackObj& t) { t.decode.reset(); }
+
+void TrackDimsForDrawing(const MovieObj& m, const TrackObj& t, Fixed& w, Fixed& h);
+
+namespace {
+
+bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
+  MediaObj& md = *t.media;
+  if (target.descIndex < 1 || target.descIndex > static_cast<SInt32>(md.descs.size())) return false;
+  if (!t.decode) t.decode = std::make_shared<TrackObj::DecodeState>();
+  TrackObj::DecodeState& st = *t.decode;
+  SInt64 want = target.decodeTime + target.compOffset;
+  if (st.frameTime == want && st.descIndex == target.descIndex && !st.frame.empty()) return true;
+
+  const std::vector<UInt8>& descBytes = md.descs[static_cast<size_t>(target.descIndex - 1)];
+  if (!st.decoder || st.descIndex != target.descIndex) {
+    st.decoder = NewMovieDecoder(descBytes);
+    if (!st.decoder) Throw_(noCodecErr);
+    st.descIndex = target.descIndex;
+    st.lastFed = -1;
+    ImageDescription d;
+    std::memcpy(&d, descBytes.data(), sizeof d);
+    st.width = std::max<SInt32>(1, d.width);
+    st.height = std::max<SInt32>(1, d.height);
+    st.frame.assign(static_cast<size_t>(st.width) * st.height * 4, 0);
+  }
+  // Continue from where the decoder stands unless the target lies behind it
+  // or a sync sample lies between (then start at that sync sample).
+  SInt64 sync = md.samples.SyncSampleAtOrBefore(target.number);
+  SInt64 start = st.lastFed + 1;
+  if (st.lastFed < 0 || target.number < start || sync > st.lastFed) {
+    st.decoder->Flush();
+    start = std::max<SInt64>(0, sync);
+  }
+  MoviePixelBuffer buf{st.frame.data(), st.width * 4, st.width, st.height};
+  std::vector<UInt8> bytes;
+  SInt64 n = start;
+  bool ended = false;
+  for (int guard = 0; guard < 100000; ++guard) {
+    SInt64 shown = -1;
+    while (st.decoder->ReceiveFrame(buf, &shown)) {
+      st.frameTime = shown;
+      if (shown >= want) return true;
+    }
+    if (ended) break;
+    SampleInfo s;
+    if (!md.samples.At(n, s) || s.descIndex != target.descIndex) {
+      st.decoder->SendEnd();
+      ended = true;
+      continue;
+    }
+    bytes.resize(s.size);
+    ThrowIfOSErr_(ReadSampleBytes(md, s, bytes.data()));
+    st.decoder->SendSample(bytes.data(), s.size, s.decodeTime, s.decodeTime + s.compOffset);
+    st.lastFed = n++;
+  }
+  // The decoder gave out no later frame: keep what was shown last.
+  return st.frameTime >= 0;
+}
+
+// Draws the frame through `m` (frame pixels to target pixels) into the target, nearest sampling.
+void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, const DMatrix& toTarget,
+               const MovieDrawTarget& target) {
+  DMatrix inv;
+  if (!DMatrixInverse(toTarget, inv)) return;
+  double tw = Fix2X(trackW), th = Fix2X(trackH);
+  if (tw <= 0 || th <= 0) return;
+  // Bounding box of the track in target coordinates.
+  double xs[4] = {0, tw, 0, tw}, ys[4] = {0, 0, th, th};
+  double l = 1e18, r = -1e18, tp = 1e18, b = -1e18;
+  for (int i = 0; i < 4; ++i) {
+    double x = xs[i], y = ys[i];
+    DMatrixTransform(toTarget, x, y);
+    l = std::min(l, x), r = std::max(r, x), tp = std::min(tp, y), b = std::max(b, y);
+  }
+  SInt32 x0 = std::max<SInt32>(target.bounds.left, static_cast<SInt32>(std::floor(l)));
+  SInt32 x1 = std::min<SInt32>(target.bounds.right, static_cast<SInt32>(std::ceil(r)));
+  SInt32 y0 = std::max<SInt32>(target.bounds.top, static_cast<SInt32>(std::floor(tp)));
+  SInt32 y1 = std::min<SInt32>(target.bounds.bottom, static_cast<SInt32>(std::ceil(b)));
+  double sx = st.width / tw, sy = st.height / th;
+  for (SInt32 y = y0; y < y1; ++y) {
+    UInt8* row = static_cast<UInt8*>(target.baseAddr) + static_cast<ptrdiff_t>(y - target.bounds.top) * target.rowBytes;
+    for (SInt32 x = x0; x < x1; ++x) {
+      double u = x + 0.5, v = y + 0.5;
+      DMatrixTransform(inv, u, v);
+      if (u < 0 || v < 0 || u >= tw || v >= th) continue;
+      SInt32 px = std::min<SInt32>(st.width - 1, static_cast<SInt32>(u * sx));
+      SInt32 py = std::min<SInt32>(st.height - 1, static_cast<SInt32>(v * sy));
+      const UInt8* s = st.frame.data() + (static_cast<size_t>(py) * st.width + px) * 4;
+      UInt8* d = row + static_cast<ptrdiff_t>(x - target.bounds.left) * 4;
+      d[0] = 255, d[1] = s[1], d[2] = s[2], d[3] = s[3];
+    }
+  }
+}
+
+void DrawMovie(MovieObj& m) {
+  if (!m.hasTarget || !m.target.baseAddr) return;
+  std::vector<TrackObj*> order;
+  for (auto& t : m.tracks)
+    if (t->enabled && t->media && IsVisualType(t->media->type)) order.push_back(t.get());
+  // Higher layers first, so lower layers end up in front.
+  std::stable_sort(order.begin(), order.end(), [](TrackObj* a, TrackObj* b) { return a->layer > b->layer; });
+  DMatrix movieM = MatrixToDouble(m.matrix);
+  for (TrackObj* t : order) {
+    // The media time shown now.
+    SInt64 pos = 0, mt = -1;
+    for (const Edit& e : t->edits) {
+      if (m.time < pos + e.duration) {
+        if (e.mediaTime >= 0) {
+          Edit head = e;
+          head.duration = m.time - pos;
+          mt = e.mediaTime + EditMediaLength(head, m.scale, t->media->scale);
+        }
+        break;
+      }
+      pos += e.duration;
+    }
+    if (mt < 0) continue;
+    SampleInfo s;
+    if (!t->media->samples.FindByDisplayTime(mt, s)) continue;
+    if (!DecodeFrame(*t, s)) continue;
+    Fixed w, h;
+    TrackDimsForDrawing(m, *t, w, h);
+    DMatrix toTarget = DMatrixMultiply(MatrixToDouble(t->matrix), movieM);
+    Composite(*t->decode, w, h, toTarget, m.target);
+  }
+}
+
+void TaskOne(MovieObj& m) {
+  AdvanceMovieTime(m);
+  if (!m.hasTarget) return;
+  if (!m.needsDraw && m.lastDrawnTime == m.time) return;
+  m.needsDraw = false;
+  m.lastDrawnTime = m.time;
+  DrawMovie(m);
+  if (m.drawProc) {
+    OSErr err = m.drawProc(ToHandle<Movie>(m.id), m.drawProcRefCon);
+    if (err != noErr) Throw_(err);
+  }
+}
+
+}  // namespace
+}  // namespace movies
+
+void SetMovieDrawTarget(Movie theMovie, const MovieDrawTarget* target) {
+  GuardedErr([&] {
+    MovieObj& m = GetMovie(theMovie);
+    if (target && target->baseAddr) {
+      if (target->bounds.right < target->bounds.left || target->bounds.bottom < target->bounds.top ||
+          target->rowBytes < (target->bounds.right - target->bounds.left) * 4)
+        Throw_(paramErr);
+      m.target = *target;
+      m.hasTarget = true;
+    } else {
+      m.target = MovieDrawTarget{};
+      m.hasTarget = false;
+    }
+    m.needsDraw = true;
+  });
+}
+
+void GetMovieDrawTarget(Movie theMovie, MovieDrawTarget* target) {
+  GuardedErr([&] {
+    MovieObj& m = GetMovie(theMovie);
+    if (target) *target = m.hasTarget ? m.target : MovieDrawTarget{};
+  });
+}
+
+OSErr UpdateMovie(Movie theMovie) {
+  return GuardedErr([&] { GetMovie(theMovie).needsDraw = true; });
+}
+
+void InvalidateMovieRegion(Movie theMovie, void*) {
+  GuardedErr([&] { GetMovie(theMovie).needsDraw = true; });
+}
+
+void MoviesTask(Movie theMovie, SInt32) {
+  GuardedErr([&] {
+    if (theMovie) {
+      TaskOne(GetMovie(theMovie));
+      return;
+    }
+    for (auto& m : AllMovies())
+      if (m->active) TaskOne(*m);
+  });
+}
