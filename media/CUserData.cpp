@@ -5,9 +5,15 @@
 
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/files/Resources.h"
 #include "platform/files/Scrap.h"
+#include "platform/framework/LStream.h"
+#include "toolkit/LTagReader.h"
+#include "toolkit/LTagWriter.h"
 
 namespace {
+
+constexpr ResID kResourceID = 128;
 
 // Catches the framework's exception and answers its code as an OSErr.
 template <class F>
@@ -159,9 +165,101 @@ OSErr CUserData::PutOnScrap(Boolean inClearFirst) {
 
 SInt32 CUserData::GetDataTypeCount() { return mTypes.GetCount(); }
 
-// Stream and resource forms follow once the tagged stream and the resource
-// manager are in place.
-void CUserData::ReadFromStream(LTagReader&) {}
-OSErr CUserData::WriteToStream(LTagWriter&) { return unimpErr; }
-OSErr CUserData::WriteToResource(SInt16) { return unimpErr; }
-OSErr CUserData::ReadFromResource(SInt16) { return unimpErr; }
+void CUserData::ReadFromStream(LTagReader& inReader) {
+  UInt32 tag = 0;
+  UInt32 length = 0;
+  while (inReader.ReadNextTag(tag, length)) {
+    if (length == 0) continue;
+    try {
+      // A stored length beyond the data left is damage: stop before
+      // allocating for it.
+      LStream* stream = inReader.GetStream();
+      if (length > 0x7FFFFFFFu) break;
+      if (stream && static_cast<SInt64>(length) > static_cast<SInt64>(stream->GetLength()) - stream->GetMarker())
+        break;
+      std::vector<char> block(length);
+      inReader.ReadData(block.data(), static_cast<SInt32>(length));
+      if (AddData(tag, block.data(), static_cast<SInt32>(length)) != noErr) break;
+    } catch (...) {
+      break;
+    }
+  }
+}
+
+OSErr CUserData::WriteToStream(LTagWriter& inWriter) {
+  OSErr itemErr = noErr;
+  SInt32 count = GetDataTypeCount();
+  for (SInt32 i = 1; i <= count; ++i) {
+    const std::vector<char>& block = mBlocks[static_cast<size_t>(i - 1)];
+    itemErr = inWriter.WriteNextTag(mTypes[i], static_cast<UInt32>(block.size()), block.data());
+    if (itemErr != noErr) break;
+  }
+  OSErr endErr = inWriter.WriteNextTag(kTagEndOfSection, 0, nullptr);
+  if (endErr != noErr) Throw_(endErr);
+  // A failed item is reported, not passed off as success.
+  return itemErr;
+}
+
+namespace {
+
+// Makes a resource file current for the length of a block.
+class StCurResFile {
+ public:
+  explicit StCurResFile(SInt16 inRefNum) : mSaved(::CurResFile()) { ::UseResFile(inRefNum); mErr = ::ResError(); }
+  ~StCurResFile() { ::UseResFile(mSaved); }
+  StCurResFile(const StCurResFile&) = delete;
+  StCurResFile& operator=(const StCurResFile&) = delete;
+  OSErr Error() const { return mErr; }
+
+ private:
+  SInt16 mSaved;
+  OSErr mErr = noErr;
+};
+
+}  // namespace
+
+OSErr CUserData::WriteToResource(SInt16 inRefNum) {
+  StCurResFile useFile(inRefNum);
+  if (useFile.Error() != noErr) return useFile.Error();
+  SInt32 count = GetDataTypeCount();
+  for (SInt32 i = 1; i <= count; ++i) {
+    const std::vector<char>& block = mBlocks[static_cast<size_t>(i - 1)];
+    // Replace an earlier copy, so the file never holds two resources of one type and id.
+    if (Handle old = ::Get1Resource(mTypes[i], kResourceID)) {
+      ::RemoveResource(old);
+      if (::ResError() != noErr) return ::ResError();
+      ::DisposeHandle(old);
+    }
+    Handle h = ::NewHandle(static_cast<SInt32>(block.size()));
+    if (!h) return ErrorCodeToOSErr(err_NilPointer);
+    if (!block.empty()) std::memcpy(*h, block.data(), block.size());
+    ::AddResource(h, mTypes[i], kResourceID, nullptr);
+    OSErr err = ::ResError();
+    if (err != noErr) {
+      ::DisposeHandle(h);
+      return err;
+    }
+  }
+  return noErr;
+}
+
+OSErr CUserData::ReadFromResource(SInt16 inRefNum) {
+  StCurResFile useFile(inRefNum);
+  if (useFile.Error() != noErr) return useFile.Error();
+  SInt16 types = ::Count1Types();
+  for (SInt16 i = 1; i <= types; ++i) {
+    ResType type = 0;
+    ::Get1IndType(&type, i);
+    if (::ResError() != noErr) return ::ResError();
+    Handle h = ::Get1IndResource(type, 1);
+    if (!h) {
+      if (::ResError() != noErr && ::ResError() != resNotFound) return ::ResError();
+      continue;
+    }
+    if (::GetHandleSize(h) > 0) {
+      OSErr err = AddData(type, h);
+      if (err != noErr) return err;
+    }
+  }
+  return noErr;
+}

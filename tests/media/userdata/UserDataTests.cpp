@@ -7,7 +7,12 @@
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Drag.h"
+#include "platform/files/Resources.h"
 #include "platform/files/Scrap.h"
+#include "platform/files/TempFolder.h"
+#include "platform/framework/LHandleStream.h"
+#include "toolkit/LTagReader.h"
+#include "toolkit/LTagWriter.h"
 
 namespace {
 
@@ -189,4 +194,81 @@ TEST(UserData, DragItemGetsSenderOnlyFlavors) {
   ASSERT_EQ(DisposeDrag(drag), noErr);
   // A disposed drag is refused rather than followed.
   EXPECT_EQ(bag.AddDataToDrag(drag, 7), badDragRefErr);
+}
+
+namespace {
+
+std::string Bytes(Handle h) { return std::string(*h, static_cast<size_t>(GetHandleSize(h))); }
+
+}  // namespace
+
+TEST(UserDataStream, RoundTripIsByteExact) {
+  CUserData bag;
+  Add(bag, 'abcd', "xyz");
+  Add(bag, 'Trbx', std::string("\0\1", 2));
+  LTagWriter writer;
+  ASSERT_EQ(bag.WriteToStream(writer), noErr);
+  const std::string expected = std::string("abcd\0\0\0\3xyz", 11) + std::string("Trbx\0\0\0\2\0\1", 10) +
+                               std::string(">>>>\0\0\0\0", 8);
+  EXPECT_EQ(Bytes(writer.GetHandle()), expected);
+
+  Handle copy = writer.GetHandle();
+  ASSERT_EQ(HandToHand(&copy), noErr);
+  LTagReader reader(copy, true);
+  CUserData back(reader);
+  ASSERT_EQ(back.GetDataTypeCount(), 2);
+  EXPECT_EQ(back.GetDataTypeAt(1), OSType('abcd'));
+  EXPECT_EQ(ItemText(back, 'Trbx'), std::string("\0\1", 2));
+}
+
+TEST(UserDataStream, EmptyBagZeroLengthRecordsAndDamage) {
+  CUserData empty;
+  LTagWriter writer;
+  ASSERT_EQ(empty.WriteToStream(writer), noErr);
+  EXPECT_EQ(Bytes(writer.GetHandle()), std::string(">>>>\0\0\0\0", 8));
+
+  // A zero-length record is skipped; a record claiming more data than there
+  // is ends the reading without allocating for it; what came before stays.
+  std::string data = std::string("zero\0\0\0\0", 8) + std::string("good\0\0\0\2ok", 10) +
+                     std::string("huge\x7f\xff\xff\xf0" "abc", 11);
+  Handle h = nullptr;
+  ASSERT_EQ(PtrToHand(data.data(), &h, static_cast<SInt32>(data.size())), noErr);
+  LTagReader reader(h, true);
+  CUserData bag(reader);
+  ASSERT_EQ(bag.GetDataTypeCount(), 1);
+  EXPECT_EQ(ItemText(bag, 'good'), "ok");
+}
+
+TEST(UserDataResources, WrittenToAFileAndReadBack) {
+  TempFolder tmp;
+  FSSpec spec = tmp.Spec("bag.rsrc");
+  FSpCreateResFile(&spec, 'Trbx', 'rsrc', 0);
+  ASSERT_EQ(ResError(), noErr);
+  SInt16 before = CurResFile();
+  SInt16 ref = FSpOpenResFile(&spec, fsRdWrPerm);
+  ASSERT_GT(ref, 0);
+  UseResFile(before);
+
+  CUserData bag;
+  Add(bag, 'TEXT', "words");
+  Add(bag, 'Trbx', "settings");
+  ASSERT_EQ(bag.WriteToResource(ref), noErr);
+  EXPECT_EQ(CurResFile(), before);  // the caller's file is current again
+  Add(bag, 'TEXT', "newer");
+  ASSERT_EQ(bag.WriteToResource(ref), noErr);  // replaces, never duplicates
+  CloseResFile(ref);
+
+  ref = FSpOpenResFile(&spec, fsRdPerm);
+  ASSERT_GT(ref, 0);
+  EXPECT_EQ(Count1Resources('TEXT'), 1);
+  Handle h = Get1Resource('TEXT', 128);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(Bytes(h), "newer");
+  CUserData back;
+  ASSERT_EQ(back.ReadFromResource(ref), noErr);
+  ASSERT_EQ(back.GetDataTypeCount(), 2);
+  EXPECT_EQ(ItemText(back, 'Trbx'), "settings");
+  EXPECT_EQ(ItemText(back, 'TEXT'), "newer");
+  CloseResFile(ref);
+  EXPECT_NE(back.ReadFromResource(ref), noErr);  // a closed file is refused
 }
