@@ -1,0 +1,231 @@
+#include "platform/movies/FFDecoder.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+void NoFree(void*, uint8_t*) {}
+
+// Length field of an MPEG-4 descriptor: up to four bytes, 7 bits each.
+bool ReadDescriptorLength(const UInt8*& p, const UInt8* end, size_t& outLength) {
+  outLength = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (p >= end) return false;
+    UInt8 b = *p++;
+    outLength = (outLength << 7) | (b & 0x7F);
+    if ((b & 0x80) == 0) return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<UInt8> FFDecoderConfigFromESDS(const UInt8* inData, size_t inSize) {
+  std::vector<UInt8> unchanged(inData, inData + inSize);
+  // An 'esds' payload: version and flags (4 bytes, version 0), then the ES descriptor (tag 3).
+  if (inSize < 6 || inData[0] != 0 || inData[4] != 0x03) return unchanged;
+  const UInt8* p = inData + 5;
+  const UInt8* end = inData + inSize;
+  size_t len = 0;
+  if (!ReadDescriptorLength(p, end, len) || end - p < 3) return unchanged;
+  p += 2;  // ES id
+  UInt8 flags = *p++;
+  if (flags & 0x80) p += 2;                       // depends-on ES id
+  if (flags & 0x40) { if (p >= end) return unchanged; p += 1 + *p; }  // URL
+  if (flags & 0x20) p += 2;                       // OCR ES id
+  if (p >= end || *p++ != 0x04) return unchanged; // decoder configuration descriptor
+  if (!ReadDescriptorLength(p, end, len) || end - p < 13) return unchanged;
+  p += 13;  // object type, stream type, buffer size, bit rates
+  if (p >= end || *p++ != 0x05) return {};
+  if (!ReadDescriptorLength(p, end, len) || static_cast<size_t>(end - p) < len) return unchanged;
+  return std::vector<UInt8>(p, p + len);
+}
+
+int FFDefaultColorSpace(int inHeight) { return inHeight >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M; }
+
+bool CFFDecoder::CanDecode(OSType inCodec) {
+  AVCodecID id = FFCodecIDForFourCC('vide', inCodec);
+  return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) != nullptr;
+}
+
+CFFDecoder::CFFDecoder(OSType inCodec, SInt32 inWidth, SInt32 inHeight, const void* inExtension,
+                       size_t inExtensionSize, SInt16 inDepth, SInt32 inThreads)
+    : mCodecType(inCodec), mWidth(inWidth), mHeight(inHeight) {
+  if (inWidth <= 0 || inHeight <= 0 || inWidth > 16384 || inHeight > 16384) Throw_(paramErr);
+  AVCodecID id = FFCodecIDForFourCC('vide', inCodec);
+  const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+  if (codec == nullptr) Throw_(kFFNoCodecErr);
+  mContext.reset(avcodec_alloc_context3(codec));
+  ThrowIfMemFail_(mContext.get());
+  AVCodecContext* c = mContext.get();
+  c->width = inWidth;
+  c->height = inHeight;
+  c->coded_width = inWidth;
+  c->coded_height = inHeight;
+  c->codec_tag = FFTagFromFourCC(inCodec);
+  c->bits_per_coded_sample = inDepth;
+  c->thread_count = inThreads > 0 ? inThreads : FFDefaultThreadCount();
+  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  if (inExtension != nullptr && inExtensionSize > 0) {
+    std::vector<UInt8> config = FFDecoderConfigFromESDS(static_cast<const UInt8*>(inExtension), inExtensionSize);
+    if (!config.empty()) {
+      c->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      ThrowIfMemFail_(c->extradata);
+      std::memcpy(c->extradata, config.data(), config.size());
+      c->extradata_size = static_cast<int>(config.size());
+    }
+  }
+  int err = avcodec_open2(c, codec, nullptr);
+  if (err < 0) ThrowFFError(err, kFFCodecErr);
+  mPacket = FFNewPacket();
+  mFrame = FFNewFrame();
+  mDstFrame = FFNewFrame();
+  mScalerThreads = inThreads > 0 ? inThreads : FFDefaultThreadCount();
+}
+
+CFFDecoder::~CFFDecoder() = default;
+
+void CFFDecoder::SendSample(const void* inData, UInt32 inSize, TimeValue64 inDecodeTime, TimeValue64 inDisplayTime) {
+  if (mEnded) Throw_(paramErr);
+  if (inData == nullptr || inSize == 0) Throw_(paramErr);
+  // The decoder reads a little past the end of a packet: give it padded memory.
+  av_packet_unref(mPacket.get());
+  int err = av_new_packet(mPacket.get(), static_cast<int>(inSize));
+  if (err < 0) ThrowFFError(err, memFullErr);
+  std::memcpy(mPacket->data, inData, inSize);
+  mPacket->dts = inDecodeTime;
+  mPacket->pts = inDisplayTime;
+  for (;;) {
+    err = avcodec_send_packet(mContext.get(), mPacket.get());
+    if (err != AVERROR(EAGAIN)) break;
+    // The decoder's output is full: keep its next frame until it is asked for.
+    FFFramePtr frame = FFNewFrame();
+    int r = avcodec_receive_frame(mContext.get(), frame.get());
+    if (r < 0) ThrowFFError(r, kFFCodecBadDataErr);
+    mPending.push_back(std::move(frame));
+  }
+  av_packet_unref(mPacket.get());
+  if (err < 0) ThrowFFError(err, err == AVERROR_INVALIDDATA ? kFFCodecBadDataErr : kFFCodecErr);
+}
+
+void CFFDecoder::SendEnd() {
+  if (mEnded) return;
+  mEnded = true;
+  int err = avcodec_send_packet(mContext.get(), nullptr);
+  if (err < 0 && err != AVERROR_EOF) ThrowFFError(err, kFFCodecErr);
+}
+
+void CFFDecoder::Flush() {
+  avcodec_flush_buffers(mContext.get());
+  mPending.clear();
+  mEnded = false;
+  mDrained = false;
+}
+
+bool CFFDecoder::NextDecodedFrame(AVFrame* outFrame) {
+  if (!mPending.empty()) {
+    av_frame_move_ref(outFrame, mPending.front().get());
+    mPending.pop_front();
+    return true;
+  }
+  if (mDrained) return false;
+  int err = avcodec_receive_frame(mContext.get(), outFrame);
+  if (err == AVERROR(EAGAIN)) return false;
+  if (err == AVERROR_EOF) {
+    mDrained = true;
+    return false;
+  }
+  if (err < 0) ThrowFFError(err, kFFCodecBadDataErr);
+  return true;
+}
+
+void CFFDecoder::CheckFrame(const AVFrame* inFrame) const {
+  if (inFrame->decode_error_flags != 0 || (inFrame->flags & AV_FRAME_FLAG_CORRUPT) != 0)
+    Throw_(kFFCodecBadDataErr);
+  if (inFrame->width <= 0 || inFrame->height <= 0 || inFrame->data[0] == nullptr) Throw_(kFFCodecBadDataErr);
+}
+
+bool CFFDecoder::ReceiveFrame(const FFPixelBuffer& inDest, TimeValue64* outDisplayTime) {
+  if (inDest.baseAddr == nullptr || inDest.width <= 0 || inDest.height <= 0 || inDest.rowBytes < inDest.width * 4)
+    Throw_(paramErr);
+  av_frame_unref(mFrame.get());
+  if (!NextDecodedFrame(mFrame.get())) return false;
+  CheckFrame(mFrame.get());
+  Convert(mFrame.get(), inDest);
+  if (outDisplayTime != nullptr) {
+    SInt64 t = mFrame->best_effort_timestamp;
+    if (t == AV_NOPTS_VALUE) t = mFrame->pts;
+    *outDisplayTime = t;
+  }
+  av_frame_unref(mFrame.get());
+  return true;
+}
+
+void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(inFrame->format));
+  if (desc == nullptr) Throw_(kFFCodecBadDataErr);
+  const bool yuv = (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && desc->nb_components >= 3;
+  const bool jpegFormat = inFrame->format == AV_PIX_FMT_YUVJ420P || inFrame->format == AV_PIX_FMT_YUVJ422P ||
+                          inFrame->format == AV_PIX_FMT_YUVJ444P || inFrame->format == AV_PIX_FMT_YUVJ440P ||
+                          inFrame->format == AV_PIX_FMT_YUVJ411P;
+  const int range = (jpegFormat || inFrame->color_range == AVCOL_RANGE_JPEG) ? 1 : 0;
+  int space = inFrame->colorspace;
+  if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED || space == AVCOL_SPC_RGB)
+    space = FFDefaultColorSpace(inFrame->height);
+  if (!mScaler || mSrcFormat != inFrame->format || mSrcWidth != inFrame->width || mSrcHeight != inFrame->height ||
+      mDstWidth != inDest.width || mDstHeight != inDest.height || mSrcColorSpace != space || mSrcRange != range) {
+    mScaler.reset(sws_alloc_context());
+    ThrowIfMemFail_(mScaler.get());
+    SwsContext* s = mScaler.get();
+    av_opt_set_int(s, "srcw", inFrame->width, 0);
+    av_opt_set_int(s, "srch", inFrame->height, 0);
+    av_opt_set_int(s, "src_format", inFrame->format, 0);
+    av_opt_set_int(s, "dstw", inDest.width, 0);
+    av_opt_set_int(s, "dsth", inDest.height, 0);
+    av_opt_set_int(s, "dst_format", AV_PIX_FMT_ARGB, 0);
+    av_opt_set_int(s, "sws_flags", SWS_BILINEAR, 0);
+    // Slice threads pay off only on pictures large enough to split.
+    int threads = inFrame->height >= 480 ? mScalerThreads : 1;
+    av_opt_set_int(s, "threads", threads, 0);
+    if (sws_init_context(s, nullptr, nullptr) < 0) {
+      mScaler.reset();
+      Throw_(kFFCodecErr);
+    }
+    if (yuv) {
+      const int* coefficients = sws_getCoefficients(space);
+      sws_setColorspaceDetails(s, coefficients, range, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    mSrcFormat = inFrame->format;
+    mSrcWidth = inFrame->width;
+    mSrcHeight = inFrame->height;
+    mDstWidth = inDest.width;
+    mDstHeight = inDest.height;
+    mSrcColorSpace = space;
+    mSrcRange = range;
+  }
+  AVFrame* dst = mDstFrame.get();
+  av_frame_unref(dst);
+  const size_t bytes = static_cast<size_t>(inDest.rowBytes) * static_cast<size_t>(inDest.height);
+  dst->buf[0] = av_buffer_create(static_cast<uint8_t*>(inDest.baseAddr), bytes, NoFree, nullptr, 0);
+  ThrowIfMemFail_(dst->buf[0]);
+  dst->data[0] = static_cast<uint8_t*>(inDest.baseAddr);
+  dst->linesize[0] = inDest.rowBytes;
+  dst->width = inDest.width;
+  dst->height = inDest.height;
+  dst->format = AV_PIX_FMT_ARGB;
+  int err = sws_scale_frame(mScaler.get(), dst, inFrame);
+  av_frame_unref(dst);
+  if (err < 0) ThrowFFError(err, kFFCodecErr);
+  if (desc->flags & AV_PIX_FMT_FLAG_ALPHA) {
+    // Pictures are opaque: an alpha channel of the source does not carry over.
+    for (SInt32 y = 0; y < inDest.height; ++y) {
+      UInt8* row = static_cast<UInt8*>(inDest.baseAddr) + static_cast<size_t>(y) * inDest.rowBytes;
+      for (SInt32 x = 0; x < inDest.width; ++x) row[x * 4] = 0xFF;
+    }
+  }
+}
