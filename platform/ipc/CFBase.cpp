@@ -1,70 +1,50 @@
 #include "platform/ipc/CFBase.h"
 
-#include <cstring>
 #include <new>
 #include <vector>
 
-namespace {
+#include "platform/ipc/CFObjectRecord.h"
 
-class CFDataObject : public CFObject {
- public:
-  CFDataObject(const UInt8* inBytes, size_t inLength) : mBytes(inBytes, inBytes + inLength) {}
-  const UInt8* Bytes() const {
-    static const UInt8 sEmpty = 0;
-    return mBytes.empty() ? &sEmpty : mBytes.data();
-  }
-  CFIndex Length() const { return static_cast<CFIndex>(mBytes.size()); }
-
- private:
-  std::vector<UInt8> mBytes;
+struct OpaqueCFData : OpaqueCFObject {
+  OpaqueCFData(const UInt8* inBytes, size_t inLength)
+      : OpaqueCFObject(kCFDataTypeID), bytes(inBytes, inBytes + inLength) {}
+  std::vector<UInt8> bytes;
 };
 
-const CFObject* AsObject(CFTypeRef inRef) { return static_cast<const CFObject*>(inRef); }
+namespace {
 
-const CFDataObject* AsData(CFDataRef inRef) {
-  return dynamic_cast<const CFDataObject*>(static_cast<const CFObject*>(static_cast<const void*>(inRef)));
+const OpaqueCFData* AsData(CFDataRef inRef) {
+  return (inRef && inRef->type == kCFDataTypeID) ? inRef : nullptr;
 }
 
 }  // namespace
 
-void CFObject::Release() const {
-  if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-}
-
-CFTypeRef CFRetain(CFTypeRef inObject) {
-  if (inObject != nullptr) AsObject(inObject)->Retain();
-  return inObject;
-}
-
-void CFRelease(CFTypeRef inObject) {
-  if (inObject != nullptr) AsObject(inObject)->Release();
-}
-
-CFIndex CFGetRetainCount(CFTypeRef inObject) { return inObject ? AsObject(inObject)->RetainCount() : 0; }
+CFTypeID CFDataGetTypeID() { return kCFDataTypeID; }
 
 CFDataRef CFDataCreate(CFAllocatorRef, const UInt8* inBytes, CFIndex inLength) {
   if (inLength < 0 || (inBytes == nullptr && inLength > 0)) return nullptr;
   static const UInt8 sNone = 0;
   try {
-    const CFObject* obj = new CFDataObject(inBytes ? inBytes : &sNone, static_cast<size_t>(inLength));
-    return static_cast<CFDataRef>(static_cast<const void*>(obj));
+    return new OpaqueCFData(inBytes ? inBytes : &sNone, static_cast<size_t>(inLength));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
 CFDataRef CFDataCreateCopy(CFAllocatorRef inAllocator, CFDataRef inData) {
-  const CFDataObject* data = AsData(inData);
+  const OpaqueCFData* data = AsData(inData);
   if (data == nullptr) return nullptr;
-  return CFDataCreate(inAllocator, data->Bytes(), data->Length());
+  return CFDataCreate(inAllocator, data->bytes.data(), static_cast<CFIndex>(data->bytes.size()));
 }
 
 const UInt8* CFDataGetBytePtr(CFDataRef inData) {
-  const CFDataObject* data = AsData(inData);
-  return data ? data->Bytes() : nullptr;
+  static const UInt8 sEmpty = 0;
+  const OpaqueCFData* data = AsData(inData);
+  if (data == nullptr) return nullptr;
+  return data->bytes.empty() ? &sEmpty : data->bytes.data();
 }
 
 CFIndex CFDataGetLength(CFDataRef inData) {
-  const CFDataObject* data = AsData(inData);
-  return data ? data->Length() : 0;
+  const OpaqueCFData* data = AsData(inData);
+  return data ? static_cast<CFIndex>(data->bytes.size()) : 0;
 }

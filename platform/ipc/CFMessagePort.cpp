@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/base/Endian.h"
+#include "platform/ipc/CFObjectRecord.h"
 
 namespace {
 
@@ -117,12 +118,28 @@ bool MakeAddress(const std::string& inPath, sockaddr_un& outAddress) {
   return true;
 }
 
-bool PortPaths(const CFMessagePortName& inName, std::string& outSocket, std::string& outLock) {
-  if (!inName.IsValid()) return false;
+std::string NameText(CFStringRef inName) {
+  if (inName == nullptr) return std::string();
+  char buffer[128];
+  return CFStringGetCString(inName, buffer, sizeof(buffer), kCFStringEncodingUTF8) ? buffer : "";
+}
+
+bool IsValidPortName(const std::string& inName) {
+  if (inName.empty() || inName.size() > 63 || inName[0] == '.') return false;
+  for (char c : inName) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+              c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool PortPaths(const std::string& inName, std::string& outSocket, std::string& outLock) {
+  if (!IsValidPortName(inName)) return false;
   std::string dir;
   if (GetMessagePortDirectory(dir) != noErr) return false;
-  outSocket = dir + "/" + inName.Text() + ".port";
-  outLock = dir + "/" + inName.Text() + ".lock";
+  outSocket = dir + "/" + inName + ".port";
+  outLock = dir + "/" + inName + ".lock";
   sockaddr_un address;
   return MakeAddress(outSocket, address);
 }
@@ -189,10 +206,15 @@ struct CPortCore {
   }
 };
 
-class CMessagePort : public CFObject {
+class CMessagePort : public OpaqueCFObject {
  public:
-  CMessagePort(bool inRemote, std::string inName) : mRemote(inRemote), mName(std::move(inName)) {}
+  CMessagePort(bool inRemote, std::string inName)
+      : OpaqueCFObject(kCFMessagePortTypeID),
+        mRemote(inRemote),
+        mName(std::move(inName)),
+        mNameString(CFStringCreateWithCString(kCFAllocatorDefault, mName.c_str(), kCFStringEncodingUTF8)) {}
   ~CMessagePort() override {
+    CFRelease(mNameString);
     if (mCore) {
       mCore->Invalidate();
       std::lock_guard<std::mutex> guard(mCore->lock);
@@ -205,7 +227,8 @@ class CMessagePort : public CFObject {
     if (mReleaseInfo) mReleaseInfo(mInfo);
   }
 
-  CFMessagePortRef Ref() { return reinterpret_cast<CFMessagePortRef>(static_cast<CFObject*>(this)); }
+  CFMessagePortRef Ref() { return reinterpret_cast<CFMessagePortRef>(static_cast<OpaqueCFObject*>(this)); }
+  void Release() { CFRelease(static_cast<OpaqueCFObject*>(this)); }
 
   bool IsValid() const { return mRemote ? mRemoteValid.load() : CoreValid(); }
   void Invalidate() {
@@ -233,6 +256,7 @@ class CMessagePort : public CFObject {
 
   const bool mRemote;
   const std::string mName;
+  CFStringRef mNameString;
   // Local ports.
   std::shared_ptr<CPortCore> mCore;
   std::mutex mSourceLock;
@@ -249,7 +273,8 @@ class CMessagePort : public CFObject {
 };
 
 CMessagePort* AsPort(CFMessagePortRef inPort) {
-  return inPort ? static_cast<CMessagePort*>(reinterpret_cast<CFObject*>(inPort)) : nullptr;
+  OpaqueCFObject* object = reinterpret_cast<OpaqueCFObject*>(inPort);
+  return (object && object->type == kCFMessagePortTypeID) ? static_cast<CMessagePort*>(object) : nullptr;
 }
 
 // One message on an accepted connection: read it whole, hand it to the
@@ -305,7 +330,7 @@ void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
       if (!inCore->valid || inCore->owner == nullptr) return;
       fd = accept4(inCore->listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       if (fd < 0) return;
-      if (!inCore->owner->TryRetain()) {
+      if (!CFTryRetain(inCore->owner)) {
         close(fd);
         return;
       }
@@ -416,16 +441,6 @@ SInt32 CMessagePort::Send(SInt32 inMsgID, CFDataRef inData, CFTimeInterval inSen
 
 }  // namespace
 
-bool CFMessagePortName::IsValid() const {
-  if (mName.empty() || mName.size() > 63 || mName[0] == '.') return false;
-  for (char c : mName) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
-              c == '-';
-    if (!ok) return false;
-  }
-  return true;
-}
-
 OSErr GetMessagePortDirectory(std::string& outPath) {
   outPath.clear();
   std::string path;
@@ -446,12 +461,12 @@ OSErr GetMessagePortDirectory(std::string& outPath) {
   return noErr;
 }
 
-CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, const CFMessagePortName& inName,
+CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, CFStringRef inName,
                                           CFMessagePortCallBack inCallBack, CFMessagePortContext* inContext,
                                           Boolean* outShouldFreeInfo) {
   if (outShouldFreeInfo) *outShouldFreeInfo = true;
-  std::string socketPath, lockPath;
-  if (!PortPaths(inName, socketPath, lockPath)) return nullptr;
+  std::string name = NameText(inName), socketPath, lockPath;
+  if (!PortPaths(name, socketPath, lockPath)) return nullptr;
 
   // The lock file says who owns the name; the kernel drops the lock when its
   // owner dies, so a socket file left behind by a crash is taken over.
@@ -473,7 +488,7 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, const CFMessagePortNam
     return nullptr;
   }
 
-  CMessagePort* port = new CMessagePort(false, inName.Text());
+  CMessagePort* port = new CMessagePort(false, name);
   port->mCore = std::make_shared<CPortCore>();
   port->mCore->listenFd = listenFd;
   port->mCore->lockFd = lockFd;
@@ -489,14 +504,14 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, const CFMessagePortNam
   return port->Ref();
 }
 
-CFMessagePortRef CFMessagePortCreateRemote(CFAllocatorRef, const CFMessagePortName& inName) {
-  std::string socketPath, lockPath;
-  if (!PortPaths(inName, socketPath, lockPath)) return nullptr;
+CFMessagePortRef CFMessagePortCreateRemote(CFAllocatorRef, CFStringRef inName) {
+  std::string name = NameText(inName), socketPath, lockPath;
+  if (!PortPaths(name, socketPath, lockPath)) return nullptr;
   int fd = -1;
   pid_t pid = 0;
   if (ConnectToPort(socketPath, DeadlineAfter(kProbeSeconds), fd, pid) != kCFMessagePortSuccess) return nullptr;
   close(fd);
-  CMessagePort* port = new CMessagePort(true, inName.Text());
+  CMessagePort* port = new CMessagePort(true, name);
   port->mSocketPath = socketPath;
   port->mServerPid = pid;
   return port->Ref();
@@ -525,9 +540,9 @@ Boolean CFMessagePortIsRemote(CFMessagePortRef inPort) {
   return port && port->mRemote;
 }
 
-std::string CFMessagePortGetNameText(CFMessagePortRef inPort) {
+CFStringRef CFMessagePortGetName(CFMessagePortRef inPort) {
   CMessagePort* port = AsPort(inPort);
-  return port ? port->mName : std::string();
+  return port ? port->mNameString : nullptr;
 }
 
 CFRunLoopSourceRef CFMessagePortCreateRunLoopSource(CFAllocatorRef, CFMessagePortRef inLocal, CFIndex inOrder) {

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "platform/files/CoreFoundation.h"
 #include "platform/ipc/CFBase.h"
 #include "platform/ipc/CFRunLoop.h"
 
@@ -37,30 +38,20 @@ enum : SInt32 {
   kCFMessagePortTransportError = -4,
 };
 
-// A port's name. Names are 1 to 63 characters of letters, digits, '.', '_'
-// and '-', not starting with '.'; ports with other names cannot be created.
-class CFMessagePortName {
- public:
-  CFMessagePortName(const char* inName) : mName(inName ? inName : "") {}
-  CFMessagePortName(std::string inName) : mName(std::move(inName)) {}
-  const std::string& Text() const { return mName; }
-  bool IsValid() const;
-
- private:
-  std::string mName;
-};
-
 // The largest message or reply the ports carry.
 constexpr CFIndex kCFMessagePortMaxMessageSize = 256 * 1024 * 1024;
 
+// Port names are 1 to 63 characters of letters, digits, '.', '_' and '-', not
+// starting with '.'; ports with other names cannot be made.
+//
 // nullptr when the name is taken (by this or another process), not valid, or
 // the port directory is not safe to use. *outShouldFreeInfo (when given) is
 // set to false when a port was made, true otherwise.
-CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef inAllocator, const CFMessagePortName& inName,
+CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef inAllocator, CFStringRef inName,
                                           CFMessagePortCallBack inCallBack, CFMessagePortContext* inContext,
                                           Boolean* outShouldFreeInfo);
 // nullptr when no local port of that name exists now.
-CFMessagePortRef CFMessagePortCreateRemote(CFAllocatorRef inAllocator, const CFMessagePortName& inName);
+CFMessagePortRef CFMessagePortCreateRemote(CFAllocatorRef inAllocator, CFStringRef inName);
 
 // Sends inData (nullptr: an empty message) to a remote port. With a reply mode
 // the call waits at most inReceiveTimeout for the callback's reply and stores
@@ -81,8 +72,8 @@ SInt32 CFMessagePortSendRequest(CFMessagePortRef inRemote, SInt32 inMsgID, CFDat
 void CFMessagePortInvalidate(CFMessagePortRef inPort);
 Boolean CFMessagePortIsValid(CFMessagePortRef inPort);
 Boolean CFMessagePortIsRemote(CFMessagePortRef inPort);
-// The name the port was created with ("" for nullptr).
-std::string CFMessagePortGetNameText(CFMessagePortRef inPort);
+// The name the port was made with (owned by the port; nullptr for nullptr).
+CFStringRef CFMessagePortGetName(CFMessagePortRef inPort);
 
 // The source that serves a local port's messages on a run loop (nullptr for a
 // remote or invalid port). Invalidating the port invalidates its source.

@@ -14,15 +14,31 @@
 #include <string>
 #include <vector>
 
-const CFRunLoopMode kCFRunLoopDefaultMode = "kCFRunLoopDefaultMode";
-const CFRunLoopMode kCFRunLoopCommonModes = "kCFRunLoopCommonModes";
+#include "platform/ipc/CFObjectRecord.h"
+
+const CFRunLoopMode kCFRunLoopDefaultMode = CFSTR("kCFRunLoopDefaultMode");
+const CFRunLoopMode kCFRunLoopCommonModes = CFSTR("kCFRunLoopCommonModes");
 
 namespace {
 
-class CRunLoopSource : public CFObject {
+const char* const kCommonModesText = "kCFRunLoopCommonModes";
+
+std::string ModeText(CFRunLoopMode inMode) {
+  if (const char* text = CFStringGetCStringPtr(inMode, kCFStringEncodingUTF8)) return text;
+  char buffer[256];
+  return CFStringGetCString(inMode, buffer, sizeof(buffer), kCFStringEncodingUTF8) ? buffer : "";
+}
+
+class CRunLoopSource : public OpaqueCFObject {
  public:
   CRunLoopSource(int inFd, std::function<void()> inPerform, CFIndex inOrder, CFTypeRef inOwner)
-      : mFd(inFd), mPerform(std::move(inPerform)), mOrder(inOrder), mOwner(CFRetain(inOwner)) {}
+      : OpaqueCFObject(kCFRunLoopSourceTypeID),
+        mFd(inFd),
+        mPerform(std::move(inPerform)),
+        mOrder(inOrder),
+        mOwner(CFRetain(inOwner)) {}
+  void Retain() { CFRetain(static_cast<OpaqueCFObject*>(this)); }
+  void Release() { CFRelease(static_cast<OpaqueCFObject*>(this)); }
   ~CRunLoopSource() override { CFRelease(mOwner); }
 
   int Descriptor() const { return mFd; }
@@ -48,9 +64,11 @@ class CRunLoop;
 std::mutex gLoopsLock;
 std::set<CRunLoop*> gLoops;
 
-class CRunLoop : public CFObject {
+class CRunLoop : public OpaqueCFObject {
  public:
-  CRunLoop() {
+  void Retain() { CFRetain(static_cast<OpaqueCFObject*>(this)); }
+  void Release() { CFRelease(static_cast<OpaqueCFObject*>(this)); }
+  CRunLoop() : OpaqueCFObject(kCFRunLoopTypeID) {
     mWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::lock_guard<std::mutex> guard(gLoopsLock);
     gLoops.insert(this);
@@ -120,7 +138,7 @@ class CRunLoop : public CFObject {
     std::vector<CRunLoopSource*> active;
     std::lock_guard<std::mutex> guard(mLock);
     for (auto& entry : mEntries) {
-      if (entry.mode != inMode && entry.mode != kCFRunLoopCommonModes) continue;
+      if (entry.mode != inMode && entry.mode != kCommonModesText) continue;
       if (!entry.source->IsValid()) continue;
       if (std::find(active.begin(), active.end(), entry.source) != active.end()) continue;
       entry.source->Retain();
@@ -184,11 +202,11 @@ CFRunLoopRunResult CRunLoop::Run(const std::string& inMode, CFTimeInterval inSec
   }
 }
 
-CRunLoop* AsLoop(CFRunLoopRef inLoop) { return static_cast<CRunLoop*>(reinterpret_cast<CFObject*>(inLoop)); }
+CRunLoop* AsLoop(CFRunLoopRef inLoop) { return static_cast<CRunLoop*>(reinterpret_cast<OpaqueCFObject*>(inLoop)); }
 CRunLoopSource* AsSource(CFRunLoopSourceRef inSource) {
-  return static_cast<CRunLoopSource*>(reinterpret_cast<CFObject*>(inSource));
+  return static_cast<CRunLoopSource*>(reinterpret_cast<OpaqueCFObject*>(inSource));
 }
-CFRunLoopRef AsRef(CRunLoop* inLoop) { return reinterpret_cast<CFRunLoopRef>(static_cast<CFObject*>(inLoop)); }
+CFRunLoopRef AsRef(CRunLoop* inLoop) { return reinterpret_cast<CFRunLoopRef>(static_cast<OpaqueCFObject*>(inLoop)); }
 
 bool IsMainThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
 
@@ -216,15 +234,15 @@ CFRunLoopRef CFRunLoopGetCurrent() {
 }
 
 void CFRunLoopAddSource(CFRunLoopRef inLoop, CFRunLoopSourceRef inSource, CFRunLoopMode inMode) {
-  if (inLoop && inSource && inMode) AsLoop(inLoop)->Add(AsSource(inSource), inMode);
+  if (inLoop && inSource && inMode) AsLoop(inLoop)->Add(AsSource(inSource), ModeText(inMode));
 }
 
 void CFRunLoopRemoveSource(CFRunLoopRef inLoop, CFRunLoopSourceRef inSource, CFRunLoopMode inMode) {
-  if (inLoop && inSource && inMode) AsLoop(inLoop)->Remove(AsSource(inSource), inMode);
+  if (inLoop && inSource && inMode) AsLoop(inLoop)->Remove(AsSource(inSource), ModeText(inMode));
 }
 
 Boolean CFRunLoopContainsSource(CFRunLoopRef inLoop, CFRunLoopSourceRef inSource, CFRunLoopMode inMode) {
-  return (inLoop && inSource && inMode) ? AsLoop(inLoop)->Contains(AsSource(inSource), inMode) : false;
+  return (inLoop && inSource && inMode) ? AsLoop(inLoop)->Contains(AsSource(inSource), ModeText(inMode)) : false;
 }
 
 void CFRunLoopRun() {
@@ -237,7 +255,7 @@ void CFRunLoopRun() {
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode inMode, CFTimeInterval inSeconds,
                                       Boolean inReturnAfterSourceHandled) {
   if (inMode == nullptr) return kCFRunLoopRunFinished;
-  return AsLoop(CFRunLoopGetCurrent())->Run(inMode, inSeconds, inReturnAfterSourceHandled);
+  return AsLoop(CFRunLoopGetCurrent())->Run(ModeText(inMode), inSeconds, inReturnAfterSourceHandled);
 }
 
 void CFRunLoopStop(CFRunLoopRef inLoop) {
@@ -262,6 +280,6 @@ Boolean CFRunLoopSourceIsValid(CFRunLoopSourceRef inSource) {
 CFRunLoopSourceRef CFRunLoopSourceCreateForDescriptor(int inDescriptor, std::function<void()> inPerform,
                                                       CFIndex inOrder, CFTypeRef inOwner) {
   if (inDescriptor < 0) return nullptr;
-  CFObject* source = new CRunLoopSource(inDescriptor, std::move(inPerform), inOrder, inOwner);
+  OpaqueCFObject* source = new CRunLoopSource(inDescriptor, std::move(inPerform), inOrder, inOwner);
   return reinterpret_cast<CFRunLoopSourceRef>(source);
 }

@@ -11,9 +11,9 @@
 typedef struct OpaqueCFRunLoop* CFRunLoopRef;
 typedef struct OpaqueCFRunLoopSource* CFRunLoopSourceRef;
 
-// Modes are compared by their text. A source added in the common modes is
-// served in every mode.
-typedef const char* CFRunLoopMode;
+// Modes are strings compared by their text. A source added in the common
+// modes is served in every mode.
+typedef CFStringRef CFRunLoopMode;
 extern const CFRunLoopMode kCFRunLoopDefaultMode;
 extern const CFRunLoopMode kCFRunLoopCommonModes;
 

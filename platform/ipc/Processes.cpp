@@ -17,6 +17,7 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/PascalStrings.h"
+#include "platform/files/CoreFoundation.h"
 #include "platform/ipc/Events.h"
 #include "platform/ipc/ProcessWatch.h"
 
@@ -37,9 +38,6 @@ std::mutex gWatchLock;
 std::vector<SWatch> gWatches;
 bool gLauncherWatched = false;
 CFRunLoopRef gWatchLoop = nullptr;
-
-std::mutex gBundleLock;
-std::string gBundleDirOverride;
 
 const UInt32 gStartTicks = TickCount();
 
@@ -255,35 +253,6 @@ OSStatus GetProcessForPID(pid_t inPID, ProcessSerialNumber* outPSN) {
   return noErr;
 }
 
-std::string GetBundleExecutableDirectory() {
-  {
-    std::lock_guard<std::mutex> guard(gBundleLock);
-    if (!gBundleDirOverride.empty()) return gBundleDirOverride;
-  }
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return std::string();
-  std::string exe(path, static_cast<size_t>(n));
-  size_t slash = exe.rfind('/');
-  return slash == std::string::npos ? std::string() : exe.substr(0, slash);
-}
-
-void SetBundleExecutableDirectory(const std::string& inDirectory) {
-  std::lock_guard<std::mutex> guard(gBundleLock);
-  gBundleDirOverride = inDirectory;
-}
-
-OSStatus CopyAuxiliaryExecutablePath(const char* inName, std::string& outPath) {
-  outPath.clear();
-  if (inName == nullptr || *inName == 0 || std::strchr(inName, '/') != nullptr) return paramErr;
-  std::string dir = GetBundleExecutableDirectory();
-  if (dir.empty()) return fnfErr;
-  std::string path = dir + "/" + inName;
-  if (access(path.c_str(), X_OK) != 0) return fnfErr;
-  outPath = path;
-  return noErr;
-}
-
 OSStatus LaunchApplication(const char* inPath, UInt32 inAsyncRefCon, ProcessSerialNumber* outPSN) {
   if (inPath == nullptr || *inPath == 0) return paramErr;
   if (access(inPath, X_OK) != 0) return fnfErr;
@@ -326,10 +295,18 @@ OSStatus LaunchApplication(const char* inPath, UInt32 inAsyncRefCon, ProcessSeri
 }
 
 OSStatus LaunchAuxiliaryExecutable(const char* inName, UInt32 inAsyncRefCon, ProcessSerialNumber* outPSN) {
-  std::string path;
-  OSStatus err = CopyAuxiliaryExecutablePath(inName, path);
-  if (err != noErr) return err;
-  return LaunchApplication(path.c_str(), inAsyncRefCon, outPSN);
+  if (inName == nullptr || *inName == 0 || std::strchr(inName, '/') != nullptr) return paramErr;
+  CFBundleRef bundle = CFBundleGetMainBundle();
+  if (bundle == nullptr) return fnfErr;
+  CFStringRef name = CFStringCreateWithCString(kCFAllocatorDefault, inName, kCFStringEncodingUTF8);
+  CFURLRef url = CFBundleCopyAuxiliaryExecutableURL(bundle, name);
+  CFRelease(name);
+  if (url == nullptr) return fnfErr;
+  UInt8 path[PATH_MAX];
+  Boolean ok = CFURLGetFileSystemRepresentation(url, true, path, sizeof(path));
+  CFRelease(url);
+  if (!ok) return fnfErr;
+  return LaunchApplication(reinterpret_cast<const char*>(path), inAsyncRefCon, outPSN);
 }
 
 void ExitToShell() {

@@ -53,19 +53,13 @@ OSErr SameProcess(const ProcessSerialNumber* inA, const ProcessSerialNumber* inB
 OSStatus GetProcessPID(const ProcessSerialNumber* inPSN, pid_t* outPID);
 OSStatus GetProcessForPID(pid_t inPID, ProcessSerialNumber* outPSN);
 
-// The directory of the application bundle's executables: the directory of
-// this program's own executable, unless set for tests.
-std::string GetBundleExecutableDirectory();
-void SetBundleExecutableDirectory(const std::string& inDirectory);  // "" restores the default
-// The path of an auxiliary executable of the bundle; fnfErr when none.
-OSStatus CopyAuxiliaryExecutablePath(const char* inName, std::string& outPath);
-
 // Starts the program at inPath without arguments, in the background, with
 // this process's environment. When it runs, kEventAppLaunched carrying
 // inAsyncRefCon and the new serial number is posted to this process; its end
 // posts kEventAppTerminated. fnfErr when there is no such executable.
 OSStatus LaunchApplication(const char* inPath, UInt32 inAsyncRefCon, ProcessSerialNumber* outPSN);
-// The same for an auxiliary executable of the bundle by name.
+// The same for an auxiliary executable of the main bundle by name
+// (Contents/MacOS/<name>); fnfErr when there is no bundle or no such program.
 OSStatus LaunchAuxiliaryExecutable(const char* inName, UInt32 inAsyncRefCon, ProcessSerialNumber* outPSN);
 
 // Ends the program at once, without unwinding or cleaning up.

@@ -14,6 +14,7 @@
 
 #include "platform/ipc/CFMessagePort.h"
 #include "platform/ipc/CFRunLoop.h"
+#include "platform/files/CoreFoundation.h"
 #include "platform/ipc/IpcTestSupport.h"
 
 namespace {
@@ -48,7 +49,7 @@ CFDataRef EchoCallBack(CFMessagePortRef, SInt32 inMsgID, CFDataRef inData, void*
 // A local port served by its own thread's run loop until stopped.
 class CServer {
  public:
-  explicit CServer(const char* inName) {
+  explicit CServer(CFStringRef inName) {
     std::atomic<int> state{0};
     mThread = std::thread([this, inName, &state] {
       CFMessagePortContext context{0, &mLog, nullptr, nullptr, nullptr};
@@ -94,11 +95,12 @@ class CServer {
 
 TEST(MessagePort, RequestWithReplyCarriesIdAndBytesBothWays) {
   StTempPortDirectory dir;
-  CServer server("EchoPort");
+  CServer server(CFSTR("EchoPort"));
   ASSERT_TRUE(server.Started());
-  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "EchoPort");
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("EchoPort"));
   ASSERT_NE(remote, nullptr);
   EXPECT_TRUE(CFMessagePortIsRemote(remote));
+  EXPECT_TRUE(CFStringEqual(CFMessagePortGetName(remote), CFSTR("EchoPort")));
 
   std::string binary("a\0b\xff", 4);
   CFDataRef request = MakeData(binary);
@@ -126,9 +128,9 @@ TEST(MessagePort, RequestWithReplyCarriesIdAndBytesBothWays) {
 
 TEST(MessagePort, OneWayMessagesArriveWholeAndInOrder) {
   StTempPortDirectory dir;
-  CServer server("OrderPort");
+  CServer server(CFSTR("OrderPort"));
   ASSERT_TRUE(server.Started());
-  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "OrderPort");
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("OrderPort"));
   ASSERT_NE(remote, nullptr);
   std::string big(3 * 1024 * 1024, 'x');  // larger than the socket buffers
   big[12345] = 'y';
@@ -155,10 +157,10 @@ TEST(MessagePort, OneWayMessagesArriveWholeAndInOrder) {
 
 TEST(MessagePort, TimeOuts) {
   StTempPortDirectory dir;
-  CServer server("SlowPort");
+  CServer server(CFSTR("SlowPort"));
   ASSERT_TRUE(server.Started());
   server.Log().replyDelayMillis = 600;
-  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "SlowPort");
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("SlowPort"));
   ASSERT_NE(remote, nullptr);
   CFDataRef data = MakeData("hello");
   CFDataRef reply = nullptr;
@@ -174,9 +176,9 @@ TEST(MessagePort, TimeOuts) {
 
   // A port whose loop does not serve it: a message larger than the socket
   // buffers cannot be handed over in time.
-  CFMessagePortRef idle = CFMessagePortCreateLocal(kCFAllocatorDefault, "IdlePort", EchoCallBack, nullptr, nullptr);
+  CFMessagePortRef idle = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("IdlePort"), EchoCallBack, nullptr, nullptr);
   ASSERT_NE(idle, nullptr);
-  remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "IdlePort");
+  remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("IdlePort"));
   ASSERT_NE(remote, nullptr);
   data = MakeData(std::string(16 * 1024 * 1024, 'z'));
   start = std::chrono::steady_clock::now();
@@ -190,16 +192,16 @@ TEST(MessagePort, TimeOuts) {
 TEST(MessagePort, NameTakenUntilInvalidated) {
   StTempPortDirectory dir;
   Boolean shouldFree = false;
-  CFMessagePortRef first = CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, &shouldFree);
+  CFMessagePortRef first = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("OnlyOne"), EchoCallBack, nullptr, &shouldFree);
   ASSERT_NE(first, nullptr);
   EXPECT_FALSE(shouldFree);
-  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, &shouldFree), nullptr);
+  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("OnlyOne"), EchoCallBack, nullptr, &shouldFree), nullptr);
   EXPECT_TRUE(shouldFree);
 
   // Another process cannot take it either.
   pid_t child = fork();
   if (child == 0) {
-    CFMessagePortRef other = CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, nullptr);
+    CFMessagePortRef other = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("OnlyOne"), EchoCallBack, nullptr, nullptr);
     _exit(other == nullptr ? 0 : 1);
   }
   int status = 0;
@@ -209,27 +211,30 @@ TEST(MessagePort, NameTakenUntilInvalidated) {
   CFMessagePortInvalidate(first);
   EXPECT_FALSE(CFMessagePortIsValid(first));
   EXPECT_EQ(CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, first, 0), nullptr);
-  CFMessagePortRef second = CFMessagePortCreateLocal(kCFAllocatorDefault, "OnlyOne", EchoCallBack, nullptr, nullptr);
+  CFMessagePortRef second = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("OnlyOne"), EchoCallBack, nullptr, nullptr);
   EXPECT_NE(second, nullptr);
   CFRelease(first);
   CFRelease(second);
 
   // Names that cannot be file names are refused.
-  for (const char* bad : {"", "a/b", "..", ".hidden", "spa ce"})
-    EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, bad, EchoCallBack, nullptr, nullptr), nullptr) << bad;
-  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, std::string(64, 'n'), EchoCallBack, nullptr, nullptr), nullptr);
+  for (std::string bad : std::vector<std::string>{"", "a/b", "..", ".hidden", "spa ce", std::string(64, 'n')}) {
+    CFStringRef name = CFStringCreateWithCString(kCFAllocatorDefault, bad.c_str(), kCFStringEncodingUTF8);
+    EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, name, EchoCallBack, nullptr, nullptr), nullptr) << bad;
+    CFRelease(name);
+  }
+  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, nullptr, EchoCallBack, nullptr, nullptr), nullptr);
 }
 
 TEST(MessagePort, PeerGone) {
   StTempPortDirectory dir;
-  EXPECT_EQ(CFMessagePortCreateRemote(kCFAllocatorDefault, "Nobody"), nullptr);
+  EXPECT_EQ(CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("Nobody")), nullptr);
 
   // The port's owner is killed: a crash leaves the socket file behind.
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t child = fork();
   if (child == 0) {
-    CFMessagePortRef port = CFMessagePortCreateLocal(kCFAllocatorDefault, "Mortal", EchoCallBack, nullptr, nullptr);
+    CFMessagePortRef port = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("Mortal"), EchoCallBack, nullptr, nullptr);
     char byte = port ? 1 : 0;
     ssize_t n = write(ready[1], &byte, 1);
     (void)n;
@@ -239,8 +244,8 @@ TEST(MessagePort, PeerGone) {
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   ASSERT_EQ(byte, 1);
-  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal");
-  CFMessagePortRef unused = CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal");
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("Mortal"));
+  CFMessagePortRef unused = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("Mortal"));
   ASSERT_NE(remote, nullptr);
   ASSERT_NE(unused, nullptr);
   kill(child, SIGKILL);
@@ -249,10 +254,10 @@ TEST(MessagePort, PeerGone) {
   CFDataRef reply = nullptr;
   EXPECT_EQ(CFMessagePortSendRequest(remote, 0, data, 1.0, 1.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortIsInvalid);
   EXPECT_FALSE(CFMessagePortIsValid(remote));
-  EXPECT_EQ(CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal"), nullptr);
+  EXPECT_EQ(CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("Mortal")), nullptr);
 
   // The name is free again, and the old remote port does not reach the new owner.
-  CServer successor("Mortal");
+  CServer successor(CFSTR("Mortal"));
   ASSERT_TRUE(successor.Started());
   EXPECT_TRUE(CFMessagePortIsValid(unused));
   EXPECT_EQ(CFMessagePortSendRequest(unused, 0, data, 1.0, 1.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortIsInvalid);
@@ -262,7 +267,7 @@ TEST(MessagePort, PeerGone) {
   CFRelease(remote);
 
   // A local port invalidated while a remote port exists.
-  remote = CFMessagePortCreateRemote(kCFAllocatorDefault, "Mortal");
+  remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("Mortal"));
   ASSERT_NE(remote, nullptr);
   successor.Stop();
   EXPECT_EQ(CFMessagePortSendRequest(remote, 0, data, 1.0, 1.0, nullptr, nullptr), kCFMessagePortIsInvalid);
@@ -289,7 +294,7 @@ TEST(MessagePort, DirectoryIsPrivate) {
   fclose(f);
   setenv("TRX_IPC_DIR", file.c_str(), 1);
   EXPECT_NE(GetMessagePortDirectory(path), noErr);
-  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, "Anything", EchoCallBack, nullptr, nullptr), nullptr);
+  EXPECT_EQ(CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("Anything"), EchoCallBack, nullptr, nullptr), nullptr);
   std::string link = dir.Path() + "/link";
   ASSERT_EQ(symlink(dir.Path().c_str(), link.c_str()), 0);
   setenv("TRX_IPC_DIR", link.c_str(), 1);
@@ -311,6 +316,9 @@ TEST(MessagePort, DataObjects) {
   CFRelease(data);
   CFRelease(data);
   CFRelease(copy);
+  EXPECT_EQ(CFGetTypeID(data), CFDataGetTypeID());
+  EXPECT_NE(CFGetTypeID(data), CFStringGetTypeID());
+  EXPECT_EQ(CFDataGetLength(reinterpret_cast<CFDataRef>(CFSTR("not data"))), 0);  // a string is no data
   EXPECT_EQ(CFDataCreate(kCFAllocatorDefault, nullptr, 4), nullptr);
   EXPECT_EQ(CFDataCreate(kCFAllocatorDefault, bytes, -1), nullptr);
   CFDataRef empty = CFDataCreate(kCFAllocatorDefault, nullptr, 0);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/base/Clock.h"
+#include "platform/files/CoreFoundation.h"
 #include "platform/ipc/CFRunLoop.h"
 #include "platform/ipc/Events.h"
 #include "platform/ipc/Processes.h"
@@ -50,7 +51,7 @@ TEST(RunLoop, RunInModeResults) {
     EXPECT_EQ(pipeSource.served, 1);
     // Another mode does not serve a default-mode source.
     pipeSource.Poke();
-    EXPECT_EQ(CFRunLoopRunInMode("OtherMode", 0.05, true), kCFRunLoopRunFinished);
+    EXPECT_EQ(CFRunLoopRunInMode(CFSTR("OtherMode"), 0.05, true), kCFRunLoopRunFinished);
     EXPECT_EQ(pipeSource.served, 1);
     // An invalid source is never served.
     CFRunLoopSourceInvalidate(pipeSource.source);
@@ -174,13 +175,7 @@ TEST(Processes, OwnInformation) {
   ProcessSerialNumber other{0, static_cast<UInt32>(getppid())};
   EXPECT_EQ(GetProcessInformation(&other, &info), procNotFound);
 
-  SetBundleExecutableDirectory("/bin");
-  std::string path;
-  EXPECT_EQ(CopyAuxiliaryExecutablePath("true", path), noErr);
-  EXPECT_EQ(path, "/bin/true");
-  EXPECT_EQ(CopyAuxiliaryExecutablePath("no-such-helper", path), fnfErr);
-  EXPECT_EQ(CopyAuxiliaryExecutablePath("../bin/true", path), paramErr);
-  SetBundleExecutableDirectory("");
+  EXPECT_EQ(LaunchAuxiliaryExecutable("../bin/true", 0, nullptr), paramErr);
 }
 
 TEST(Events, WaitNextEventSleepsOrAdvancesAManualClock) {
