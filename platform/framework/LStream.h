@@ -87,6 +87,9 @@ class LStream {
     WriteHandle(inHandle);
     return *this;
   }
+  // Any other pointer (a C string, say) would silently become a bool.
+  template <class T>
+  LStream& operator<<(const T*) = delete;
 
   LStream& operator>>(SInt8& outNum) { outNum = static_cast<SInt8>(ReadNumber(1)); return *this; }
   LStream& operator>>(UInt8& outNum) { outNum = static_cast<UInt8>(ReadNumber(1)); return *this; }

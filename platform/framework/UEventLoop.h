@@ -1,0 +1,29 @@
+// The main event loop's pump: timers (LTimerTask), repeaters and idlers
+// (LPeriodical) and the cooperative threads (LThread), all on the program
+// clock of platform/base/Clock.h, so that a test can switch to the manual
+// clock, advance it and run the loop until nothing more is due.
+#pragma once
+
+#include "platform/framework/Events.h"
+
+class UEventLoop {
+ public:
+  // One pass on the main thread: the timers that are due, the repeaters, the
+  // idlers (with a null event), one yield to the ready cooperative threads,
+  // and the deletion of ended threads. Returns true when timed work ran (a
+  // timer, a periodical with an interval) or a cooperative thread was ready.
+  static bool ProcessOnce();
+  // Passes until one does no timed work and no thread is ready (at most
+  // inMaxPasses). Does not move the clock. Returns the number of passes.
+  static SInt32 RunUntilIdle(SInt32 inMaxPasses = 100000);
+  // Runs passes until Quit(), sleeping between them until the next timer or
+  // periodical is due (at most 6 ticks), never while a thread is ready.
+  static void Run();
+  // Ends Run() after the current pass; may be called from any thread.
+  static void Quit();
+  static bool IsQuitting();
+  // Wakes a sleeping Run() early; may be called from any thread.
+  static void WakeUp();
+  // Forgets every timer and periodical registration and the quit request (tests).
+  static void Reset();
+};
