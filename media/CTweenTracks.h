@@ -1,0 +1,45 @@
+// The stabilisation control track: a 'twen' track at layer 0x3100 with one
+// 84-byte correction sample per frame or field pair, and its settings items.
+#pragma once
+
+#include "media/MotionSettings.h"
+#include "platform/base/MacTypes.h"
+#include "platform/movies/Movies.h"
+
+class CMovie;
+class CMotionData;
+struct FrameData;
+
+constexpr SInt16 kControlTrackLayer = 0x3100;
+constexpr OSType kTweenMediaType = 'twen';
+constexpr size_t kTweenSampleSize = 84;
+constexpr UInt8 kTweenSampleVersion = 3;
+
+// The correction of one frame as stored in a control-track sample.
+struct TweenSample {
+  UInt8 version = kTweenSampleVersion;
+  MatrixRecord first;   // the frame's or first field's matrix
+  MatrixRecord second;  // the second field's matrix
+  Float32 firstMeasure = 0;
+  Float32 secondMeasure = 0;
+  TweenSample() {
+    SetIdentityMatrix(&first);
+    SetIdentityMatrix(&second);
+  }
+};
+
+// Writes the 84-byte big-endian sample (version 3).
+void TweenSampleToBytes(const TweenSample& inSample, UInt8 outBytes[kTweenSampleSize]);
+// Reads a stored sample of any version; false when it is too short for its
+// version (nothing is read past its end).
+bool TweenSampleFromBytes(const UInt8* inBytes, size_t inSize, TweenSample& outSample);
+
+class CTweenTracks {
+ public:
+  static SInt32 HasControlTracks(Movie inMovie);
+  static OSErr CreateTweenTrackFromMotionData(CMovie* inMovie, CMotionData& inData, Track* outTrack);
+  // The same for a toolbox movie whose encoded bounds are given.
+  static OSErr CreateTweenTrackFromMotionData(Movie inMovie, const Rect& inEncodedBounds, CMotionData& inData,
+                                              Track* outTrack);
+  static SInt32 GetFrameDataSample(Movie inMovie, SInt32 inTime, FrameData& outFrame);
+};

@@ -1,0 +1,61 @@
+// The stabilisation settings and the render parameters of a movie. Both are
+// kept in host order in memory and stored on the control track as tagged
+// user-data items ('MoSt' and 'RdPr').
+#pragma once
+
+#include "platform/base/ImageMatrix.h"
+#include "platform/base/MacTypes.h"
+
+// How the corrected frames are zoomed to hide the uncovered margins.
+enum EZoomMode : SInt32 {
+  kZoomNone = 1,
+  kZoomInset5 = 2,
+  kZoomInset10 = 3,
+  kZoomFull = 4,
+};
+
+struct MotionSettings {
+  Float32 lowpassTime = 1.0f;     // 'loTm' smoothing time, seconds
+  UInt8 doHorizontal = 1;         // 'DoHr'
+  UInt8 doVertical = 1;           // 'DoVt'
+  UInt8 doRotation = 1;           // 'DoRt'
+  UInt8 doZoom = 0;               // 'DoZm'
+  SInt32 zoomMode = kZoomNone;    // 'ZmMd'
+  Float32 fadeInDuration = 0.0f;  // 'FiDr', seconds
+  Float32 fadeOutDuration = 0.0f; // 'FoDr', seconds
+  Float32 tolerance = 0.0f;       // 'Tlrc', percent
+  SInt32 rangeStart = 0;          // record range, movie time (not stored)
+  SInt32 rangeStop = 0;
+};
+
+// Renderer quality.
+enum EQuality : SInt32 {
+  kQualityLow = 0,
+  kQualityHigh = 1,
+};
+
+// Border treatment of the margins a correction uncovers.
+enum EBorderMode : SInt32 {
+  kBorderTransparent = 0,
+  kBorderColor = 1,
+  kBorderUntransformed = 2,
+  kBorderFilled = 3,
+};
+
+struct RenderFrameParams {
+  SInt32 interlaceMode = 2;  // 2 progressive, 3 odd field first, 4 even field first
+  SInt32 fieldMode = 1;      // the renderer's field mode, 1 to 6
+  SInt32 quality = kQualityHigh;
+  SInt32 borderMode = kBorderColor;
+  MatrixRecord firstMatrix;
+  MatrixRecord secondMatrix;
+  Rect margins = {0, 0, 0, 0};
+  RGBColor borderColor = {0, 0, 0};
+  Float32 firstMeasure = 0.0f;
+  Float32 secondMeasure = 0.0f;
+
+  RenderFrameParams() {
+    SetIdentityMatrix(&firstMatrix);
+    SetIdentityMatrix(&secondMatrix);
+  }
+};

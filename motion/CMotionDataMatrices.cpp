@@ -1,0 +1,367 @@
+// The correction pipeline: measured motion records -> scenes -> smoothed
+// corrections -> one matrix per frame or field, bounded to the covered area,
+// zoomed to the chosen target and faded at scene boundaries.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "motion/CMotionData.h"
+#include "motion/MotionGeometry.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/LException.h"
+
+namespace {
+
+// Largest shift, in picture sizes, that can still be a measured motion.
+constexpr double kMaxShiftPictures = 2.0;
+
+void ThrowIfErr(OSErr inErr) {
+  if (inErr != noErr) Throw_(inErr);
+}
+
+}  // namespace
+
+double CMotionData::Seconds(const FFData& r) const {
+  if (mTimeScale <= 0) return -1.0;
+  double s = static_cast<double>(r.time) / mTimeScale;
+  if (r.kind == kFieldInfoFrame || r.kind == kFieldInfoFirstField) return s;
+  if (r.kind == kFieldInfoSecondField) return s + mFieldOffset;
+  return -1.0;
+}
+
+bool CMotionData::SaneMotion(Float32 x, Float32 y, Float32 rotation, Float32 scale) const {
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(rotation) || !std::isfinite(scale)) return false;
+  if (scale <= 0.0f) return false;
+  double size = std::max({static_cast<double>(mBounds.right - mBounds.left), static_cast<double>(mBounds.bottom - mBounds.top), 1.0});
+  double limit = kMaxShiftPictures * size;
+  return std::fabs(x) <= limit && std::fabs(y) <= limit && std::fabs(rotation) <= M_PI && scale >= 0.01f &&
+         scale <= 100.0f;
+}
+
+OSErr CMotionData::CreateMatrices(MotionSettings* inSettings, float inFieldOffset) {
+  try {
+    ThrowIfNil_(inSettings);
+    mFieldOffset = inFieldOffset;
+    mFrames.RemoveAllItems();
+    TArray<FFData> records;
+    TArray<TrackInfo> scenes;
+    ThrowIfErr(Transfer(inSettings, records));
+    ThrowIfErr(SplitIntoScenes(records, scenes));
+    SInt32 count = records.GetCount();
+    if (count == 0) return noErr;
+    FFData* data = records.data();
+    for (const TrackInfo& s : scenes) ThrowIfErr(LowPass(inSettings, data, count, s.first, s.end));
+    ThrowIfErr(MakeTransformMatrix(inSettings, data, count));
+    ThrowIfErr(CalcSafeBounds(inSettings, data, count));
+    ThrowIfErr(RescaleToCoverBounds(inSettings, data, count));
+    for (const TrackInfo& s : scenes) ThrowIfErr(FadeInOut(inSettings, data, count, s.first, s.end));
+
+    FrameData pair;
+    bool pairOpen = false;
+    for (SInt32 i = 0; i < count; ++i) {
+      const FFData& r = data[i];
+      if (r.kind == kFieldInfoFirstField) {
+        pair = FrameData();
+        pair.flags = kFrameDataFieldPair;
+        pair.time = r.time;
+        pair.duration = r.duration;
+        std::copy(r.values, r.values + 4, pair.values1);
+        pair.measure1 = r.measure;
+        pair.matrix1 = r.matrix;
+        pairOpen = true;
+      } else if (r.kind == kFieldInfoSecondField) {
+        if (!pairOpen) continue;  // a second field without its first is not a frame
+        std::copy(r.values, r.values + 4, pair.values2);
+        pair.measure2 = r.measure;
+        pair.matrix2 = r.matrix;
+        mFrames.AddItem(pair);
+        pairOpen = false;
+      } else {
+        FrameData f;
+        f.time = r.time;
+        f.duration = r.duration;
+        std::copy(r.values, r.values + 4, f.values1);
+        f.measure1 = r.measure;
+        f.matrix1 = r.matrix;
+        mFrames.AddItem(f);
+      }
+    }
+    mMatricesValid = true;
+    return noErr;
+  } catch (const LException& e) {
+    return ErrorCodeToOSErr(e.GetErrorCode());
+  } catch (const std::bad_alloc&) {
+    return ErrorCodeToOSErr(err_NilPointer);
+  }
+}
+
+OSErr CMotionData::Transfer(MotionSettings* inSettings, TArray<FFData>& outRecords) {
+  if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
+  SInt32 start = inSettings->rangeStart, stop = inSettings->rangeStop;
+  if (stop <= start) {
+    start = 0;
+    stop = mDuration;
+  }
+  outRecords.RemoveAllItems();
+  for (const DiffMotionData& d : mRecords) {
+    if (d.time < start || d.time >= stop) continue;
+    float cx = kNoCenter, cy = kNoCenter;
+    if (d.version > 2 && std::isfinite(d.centerX) && std::isfinite(d.centerY)) {
+      cx = d.centerX;
+      cy = d.centerY;
+    }
+    FFData r;
+    r.time = d.time;
+    r.duration = d.duration;
+    r.centerX = cx;
+    r.centerY = cy;
+    auto set = [&](FFData& rec, Float32 x, Float32 y, Float32 rot, Float32 scale, Float32 quality) {
+      // Values that cannot be measured motion correct nothing.
+      if (SaneMotion(x, y, rot, scale)) {
+        rec.values[0] = x;
+        rec.values[1] = y;
+        rec.values[2] = rot;
+        rec.values[3] = static_cast<Float32>(std::log10(scale));
+      } else {
+        std::fill(rec.values, rec.values + 4, 0.0f);
+      }
+      rec.quality = std::isfinite(quality) ? quality : 0.0f;
+    };
+    if (!(d.options & kMotionOptionFieldPair)) {
+      r.kind = kFieldInfoFrame;
+      set(r, d.xShift, d.yShift, d.rotation, d.scale, d.quality);
+      outRecords.AddItem(r);
+    } else {
+      FFData first = r, second = r;
+      first.kind = kFieldInfoFirstField;
+      second.kind = kFieldInfoSecondField;
+      bool secondSane = SaneMotion(d.xShift2, d.yShift2, d.rotation2, d.scale2);
+      if (secondSane && SaneMotion(d.xShift, d.yShift, d.rotation, d.scale)) {
+        set(first, d.xShift - d.xShift2, d.yShift - d.yShift2, d.rotation - d.rotation2, d.scale / d.scale2,
+            d.quality - d.quality2);
+      } else {
+        set(first, NAN, 0, 0, 1, d.quality - d.quality2);
+      }
+      set(second, d.xShift2, d.yShift2, d.rotation2, d.scale2, d.quality2);
+      outRecords.AddItem(first);
+      outRecords.AddItem(second);
+    }
+  }
+  return noErr;
+}
+
+OSErr CMotionData::SplitIntoScenes(TArray<FFData>& ioRecords, TArray<TrackInfo>& outScenes) {
+  outScenes.RemoveAllItems();
+  SInt32 n = ioRecords.GetCount();
+  FFData* r = ioRecords.data();
+  SInt64 prevEnd = 0;
+  bool havePrev = false;
+  SInt32 start = 0;
+  auto measure = [&](SInt32 i, SInt32 step) -> float {
+    double sum = static_cast<double>(r[i - step].quality) + r[i + step].quality;
+    if (sum == 0.0 || !std::isfinite(sum)) return 0.0f;
+    double d = (sum - 2.0 * r[i].quality) / sum;
+    return std::isfinite(d) ? static_cast<float>(d) : 0.0f;
+  };
+  for (SInt32 i = 0; i < n; ++i) {
+    if (!havePrev) {
+      prevEnd = static_cast<SInt64>(r[i].time) + r[i].duration;
+      havePrev = true;
+    }
+    float d = 0.0f;
+    if (r[i].kind == kFieldInfoFrame) {
+      if (i > 0 && i < n - 1) d = measure(i, 1);
+    } else if (r[i].kind == kFieldInfoFirstField || r[i].kind == kFieldInfoSecondField) {
+      if (i >= 2 && i < n - 2) d = measure(i, 2);
+    }
+    r[i].measure = d;
+    if (prevEnd < r[i].time || d > 0.5f) {
+      outScenes.AddItem(TrackInfo{start, i});
+      start = i;
+    }
+    prevEnd = static_cast<SInt64>(r[i].time) + r[i].duration;
+  }
+  outScenes.AddItem(TrackInfo{start, n});
+  return noErr;
+}
+
+OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* r, SInt32 inCount, SInt32 a, SInt32 b) {
+  if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
+  if (inCount <= 0 || !r || a < 0 || b > inCount || b - a < 2) return noErr;
+  const double T = inSettings->lowpassTime;
+  if (!(T > 0.0) || !std::isfinite(T)) {
+    for (SInt32 i = a; i < b; ++i) std::fill(r[i].values, r[i].values + 4, 0.0f);
+    return noErr;
+  }
+  struct State {
+    double v[4];
+  };
+  std::vector<State> F(static_cast<size_t>(inCount)), B(static_cast<size_t>(inCount));
+  State s{{0, 0, 0, 0}};
+  // The leaky integrator is stable only while its step is at most one time
+  // constant: a step beyond it (a smoothing time below the frame interval)
+  // would make the state grow without bound, so the step is capped there.
+  auto gain = [&](SInt32 later, SInt32 earlier) {
+    double k = (Seconds(r[later]) - Seconds(r[earlier])) / T;
+    return std::isfinite(k) ? std::clamp(k, 0.0, 1.0) : 1.0;
+  };
+  auto step = [&](SInt32 i, double k) {
+    for (int c = 0; c < 4; ++c) s.v[c] = s.v[c] + r[i].values[c] - s.v[c] * k;
+  };
+  for (int iteration = 0; iteration < 2; ++iteration) {
+    F[static_cast<size_t>(a)] = s;
+    for (SInt32 i = a + 1; i < b; ++i) {
+      step(i, gain(i, i - 1));
+      F[static_cast<size_t>(i)] = s;
+    }
+    B[static_cast<size_t>(b - 1)] = s;
+    B[static_cast<size_t>(b - 2)] = s;
+    for (SInt32 i = b - 2; i >= a + 1; --i) {
+      step(i, gain(i + 1, i));
+      B[static_cast<size_t>(i - 1)] = s;
+    }
+  }
+  const bool on[4] = {inSettings->doHorizontal != 0, inSettings->doVertical != 0, inSettings->doRotation != 0,
+                      inSettings->doZoom != 0};
+  for (SInt32 i = a; i < b; ++i)
+    for (int c = 0; c < 4; ++c)
+      if (on[c])
+        r[i].values[c] =
+            static_cast<Float32>((F[static_cast<size_t>(i)].v[c] - B[static_cast<size_t>(i)].v[c]) * 0.5);
+  return noErr;
+}
+
+OSErr CMotionData::MakeTransformMatrix(MotionSettings* inSettings, FFData* r, SInt32 inCount) {
+  if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
+  for (SInt32 i = 0; i < inCount; ++i) {
+    MatrixRecord& m = r[i].matrix;
+    SetIdentityMatrix(&m);
+    double cx = r[i].centerX, cy = r[i].centerY;
+    if (r[i].centerX == kNoCenter || r[i].centerY == kNoCenter) {
+      cx = (mBounds.left + mBounds.right) * 0.5;
+      cy = (mBounds.top + mBounds.bottom) * 0.5;
+    }
+    if (inSettings->doRotation)
+      RotateMatrix(&m, X2Fix(-(r[i].values[2] * 180.0 * 0.31831927423205475)), X2Fix(cx), X2Fix(cy));
+    if (inSettings->doZoom) {
+      Fixed s = X2Fix(std::pow(10.0, -static_cast<double>(r[i].values[3])));
+      ScaleMatrix(&m, s, s, X2Fix(cx), X2Fix(cy));
+    }
+    if (inSettings->doHorizontal) TranslateMatrix(&m, X2Fix(-r[i].values[0]), 0);
+    if (inSettings->doVertical) TranslateMatrix(&m, 0, X2Fix(-r[i].values[1]));
+  }
+  return noErr;
+}
+
+OSErr CMotionData::CalcSafeBounds(MotionSettings* inSettings, FFData* r, SInt32 inCount) {
+  if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
+  const SInt32 W = mBounds.right - mBounds.left, H = mBounds.bottom - mBounds.top;
+  if (W <= 0 || H <= 0) {
+    mSafeBounds = mBounds;
+    return noErr;
+  }
+  double allowance = std::floor(static_cast<double>(inCount) * inSettings->tolerance * 0.01);
+  if (!std::isfinite(allowance) || allowance < 0) allowance = 0;
+  const SInt64 A = static_cast<SInt64>(std::min(allowance, 2147483647.0));
+  std::vector<SInt32> left(static_cast<size_t>(W), 0), right(static_cast<size_t>(W), 0);
+  std::vector<SInt32> top(static_cast<size_t>(H), 0), bottom(static_cast<size_t>(H), 0);
+  auto count = [](std::vector<SInt32>& slots, SInt32 width, SInt32 size) {
+    ++slots[(width < 1 || width >= size) ? 0 : static_cast<size_t>(width)];
+  };
+  for (SInt32 i = 0; i < inCount; ++i) {
+    FixedPoint c[4];
+    MapCorners(r[i].matrix, mBounds, c);
+    SInt32 l, t, rr, b;
+    InnerEdges(c, l, t, rr, b);
+    count(left, l - mBounds.left, W);
+    count(top, t - mBounds.top, H);
+    count(right, mBounds.right - rr, W);
+    count(bottom, mBounds.bottom - b, H);
+  }
+  auto inset = [A](const std::vector<SInt32>& slots) -> SInt32 {
+    SInt64 sum = 0;
+    for (size_t s = slots.size() - 1; s >= 1; --s) {
+      sum += slots[s];
+      if (sum > A) return static_cast<SInt32>(s);
+    }
+    return 0;
+  };
+  SInt32 st = mBounds.top + inset(top), sl = mBounds.left + inset(left);
+  SInt32 sb = mBounds.bottom - inset(bottom), sr = mBounds.right - inset(right);
+  // Keep the picture's aspect ratio.
+  double ratio = static_cast<double>(W) / H;
+  double w = sr - sl, h = sb - st;
+  if (w > 0 && h > 0) {
+    double s = w / h;
+    if (ratio < s) {
+      SInt32 d = static_cast<SInt32>((w - h * ratio) * 0.5);
+      sl += d;
+      sr -= d;
+    } else if (s < ratio) {
+      SInt32 d = static_cast<SInt32>((h - w / ratio) * 0.5);
+      st += d;
+      sb -= d;
+    }
+  }
+  mSafeBounds = Rect{SaturateToSInt16(st), SaturateToSInt16(sl), SaturateToSInt16(sb), SaturateToSInt16(sr)};
+  return noErr;
+}
+
+OSErr CMotionData::RescaleToCoverBounds(MotionSettings* inSettings, FFData* r, SInt32 inCount) {
+  if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
+  double f;
+  switch (inSettings->zoomMode) {
+    case kZoomInset5: f = 0.05; break;
+    case kZoomInset10: f = 0.10; break;
+    case kZoomFull: f = 0.0; break;
+    default:
+      mCoverRect = Rect{0, 0, 0, 0};
+      return noErr;
+  }
+  Rect R;
+  InsetByFraction(mBounds, R, f);
+  mCoverRect = R;
+  const Rect& S = mSafeBounds;
+  // An empty or inverted covered area gives no sensible zoom: leave the
+  // corrections as they are rather than blowing a sliver up to the frame.
+  if (S.right <= S.left || S.bottom <= S.top || R.right <= R.left || R.bottom <= R.top) return noErr;
+  MatrixRecord correction;
+  SetIdentityMatrix(&correction);
+  if (S.right - S.left < R.right - R.left && S.bottom - S.top < R.bottom - R.top) {
+    RectMatrix(&correction, &S, &R);
+  } else {
+    double dx = ((R.left + R.right) - (S.left + S.right)) * 0.5;
+    double dy = ((R.top + R.bottom) - (S.top + S.bottom)) * 0.5;
+    TranslateMatrix(&correction, X2Fix(dx), X2Fix(dy));
+  }
+  for (SInt32 i = 0; i < inCount; ++i) ConcatMatrix(&correction, &r[i].matrix);
+  return noErr;
+}
+
+OSErr CMotionData::FadeInOut(MotionSettings* inSettings, FFData* r, SInt32 inCount, SInt32 a, SInt32 b) {
+  if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
+  if (b - a < 2 || a < 0 || b > inCount) return noErr;
+  auto units = [&](Float32 seconds) -> SInt64 {
+    double v = static_cast<double>(seconds) * mTimeScale;
+    return std::isfinite(v) ? static_cast<SInt64>(std::clamp(v, 0.0, 2147483647.0)) : 0;
+  };
+  const SInt64 tS = r[a].time;
+  const SInt64 fadeInEnd = tS == 0 ? 0 : tS + units(inSettings->fadeInDuration);
+  const SInt64 tE = static_cast<SInt64>(r[inCount - 1].time) + r[inCount - 1].duration;
+  const SInt64 fadeOutStart = tE == mDuration ? tE : tE - units(inSettings->fadeOutDuration);
+  for (SInt32 i = a; i < b; ++i) {
+    const SInt64 t = r[i].time;
+    double f = 1.0;
+    if (tS <= t && t < fadeInEnd) f = static_cast<double>(t - tS) / static_cast<double>(fadeInEnd - tS);
+    if (fadeOutStart < t && t <= tE) f *= static_cast<double>(tE - t) / static_cast<double>(tE - fadeOutStart);
+    if (f == 1.0) continue;
+    auto& m = r[i].matrix.matrix;
+    m[0][0] = X2Fix((Fix2X(m[0][0]) - 1.0) * f + 1.0);
+    m[1][1] = X2Fix((Fix2X(m[1][1]) - 1.0) * f + 1.0);
+    m[0][1] = X2Fix(Fix2X(m[0][1]) * f);
+    m[1][0] = X2Fix(Fix2X(m[1][0]) * f);
+    m[2][0] = X2Fix(Fix2X(m[2][0]) * f);
+    m[2][1] = X2Fix(Fix2X(m[2][1]) * f);
+  }
+  return noErr;
+}
