@@ -11,6 +11,12 @@ namespace {
 
 void NoFree(void*, uint8_t*) {}
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the pixel byte swap assumes a little-endian host");
+// swscale's fast converters write B, G, R, A; one pass over the rows then
+// turns that into A, R, G, B (its own A, R, G, B writers are slow and write
+// a byte outside the row for RGB sources).
+constexpr AVPixelFormat kScaleFormat = AV_PIX_FMT_BGRA;
+
 // Length field of an MPEG-4 descriptor: up to four bytes, 7 bits each.
 bool ReadDescriptorLength(const UInt8*& p, const UInt8* end, size_t& outLength) {
   outLength = 0;
@@ -70,7 +76,11 @@ CFFDecoder::CFFDecoder(OSType inCodec, SInt32 inWidth, SInt32 inHeight, const vo
   c->codec_tag = FFTagFromFourCC(inCodec);
   c->bits_per_coded_sample = inDepth;
   c->thread_count = inThreads > 0 ? inThreads : FFDefaultThreadCount();
-  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  // Frame threads hold back as many frames as there are threads: codecs of
+  // independent pictures split each picture instead, so one sample gives one frame.
+  const AVCodecDescriptor* desc = avcodec_descriptor_get(id);
+  const bool intraOnly = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
+  c->thread_type = intraOnly ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
   if (inExtension != nullptr && inExtensionSize > 0) {
     std::vector<UInt8> config = FFDecoderConfigFromESDS(static_cast<const UInt8*>(inExtension), inExtensionSize);
     if (!config.empty()) {
@@ -187,7 +197,7 @@ void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
     av_opt_set_int(s, "src_format", inFrame->format, 0);
     av_opt_set_int(s, "dstw", inDest.width, 0);
     av_opt_set_int(s, "dsth", inDest.height, 0);
-    av_opt_set_int(s, "dst_format", AV_PIX_FMT_ARGB, 0);
+    av_opt_set_int(s, "dst_format", kScaleFormat, 0);
     av_opt_set_int(s, "sws_flags", SWS_BILINEAR, 0);
     // Slice threads pay off only on pictures large enough to split.
     int threads = inFrame->height >= 480 ? mScalerThreads : 1;
@@ -217,15 +227,19 @@ void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
   dst->linesize[0] = inDest.rowBytes;
   dst->width = inDest.width;
   dst->height = inDest.height;
-  dst->format = AV_PIX_FMT_ARGB;
+  dst->format = kScaleFormat;
   int err = sws_scale_frame(mScaler.get(), dst, inFrame);
   av_frame_unref(dst);
   if (err < 0) ThrowFFError(err, kFFCodecErr);
-  if (desc->flags & AV_PIX_FMT_FLAG_ALPHA) {
-    // Pictures are opaque: an alpha channel of the source does not carry over.
-    for (SInt32 y = 0; y < inDest.height; ++y) {
-      UInt8* row = static_cast<UInt8*>(inDest.baseAddr) + static_cast<size_t>(y) * inDest.rowBytes;
-      for (SInt32 x = 0; x < inDest.width; ++x) row[x * 4] = 0xFF;
+  // B, G, R, A becomes A, R, G, B, and pictures are opaque: an alpha channel
+  // of the source does not carry over.
+  for (SInt32 y = 0; y < inDest.height; ++y) {
+    UInt8* row = static_cast<UInt8*>(inDest.baseAddr) + static_cast<size_t>(y) * inDest.rowBytes;
+    for (SInt32 x = 0; x < inDest.width; ++x) {
+      UInt32 v;
+      std::memcpy(&v, row + x * 4, 4);
+      v = __builtin_bswap32(v) | 0xFFu;
+      std::memcpy(row + x * 4, &v, 4);
     }
   }
 }

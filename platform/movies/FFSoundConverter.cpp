@@ -66,6 +66,10 @@ CFFSoundConverter::CFFSoundConverter(const FFSoundFormat& inInput, const FFSound
       mOut.channels < 1 || mOut.channels > 16)
     Throw_(kFFBadSoundFormatErr);
   if (mOutKind == Pcm::kNone) Throw_(kFFBadSoundFormatErr);  // output is always uncompressed
+  auto uncompressedCode = [](OSType c) {
+    return c == 'raw ' || c == 'twos' || c == 'sowt' || c == 'in24' || c == 'in32' || c == 'fl32' || c == 'fl64';
+  };
+  if (mInKind == Pcm::kNone && uncompressedCode(mIn.format)) Throw_(kFFBadSoundFormatErr);
   if (mInKind == Pcm::kNone) {
     AVCodecID id = FFCodecIDForFourCC('soun', mIn.format, mIn.sampleSize);
     if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr) Throw_(kFFBadSoundFormatErr);
@@ -126,6 +130,7 @@ void CFFSoundConverter::SetUpResampler(AVSampleFormat inFormat) {
 }
 
 void CFFSoundConverter::BeginConversion() {
+  mCarry.clear();
   mSourceEnded = false;
   mFlushed = false;
   mResampler.reset();
@@ -230,7 +235,16 @@ bool CFFSoundConverter::PullInput(FFSoundFillProc inFill, void* inRefCon) {
   if (inFill == nullptr || !inFill(&input, inRefCon) || input.data == nullptr || input.bytes == 0) return false;
   const UInt8* src = static_cast<const UInt8*>(input.data);
   if (mInKind != Pcm::kNone) {
+    // A source may hand out parts of a frame: the part waits for the rest.
+    if (!mCarry.empty()) {
+      mCarry.insert(mCarry.end(), src, src + input.bytes);
+      mJoined.swap(mCarry);
+      mCarry.clear();
+      src = mJoined.data();
+      input.bytes = static_cast<UInt32>(mJoined.size());
+    }
     const UInt32 frames = input.bytes / mInFrameBytes;
+    mCarry.assign(src + static_cast<size_t>(frames) * mInFrameBytes, src + input.bytes);
     if (frames == 0) return true;
     const size_t count = static_cast<size_t>(frames) * static_cast<size_t>(mIn.channels);
     const size_t nativeBytes = static_cast<size_t>(av_get_bytes_per_sample(NativeFormat(mInKind)));

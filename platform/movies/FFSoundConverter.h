@@ -88,6 +88,8 @@ class CFFSoundConverter {
   FFFramePtr mFrame;
   std::vector<UInt8> mConfig;
   std::vector<UInt8> mNativeIn;    // unpacked input
+  std::vector<UInt8> mCarry;       // bytes of an incomplete input frame
+  std::vector<UInt8> mJoined;
   std::vector<UInt8> mNativeOut;   // converted output before packing
   bool mBegun = false;
   bool mSourceEnded = false;
