@@ -200,16 +200,18 @@ CFTypeID CFURLGetTypeID() { return 2; }
 CFTypeID CFBundleGetTypeID() { return 3; }
 
 CFStringRef CFStringMakeConstantString(const char* cStr) {
+  // Kept for the life of the program (the table itself is never destroyed,
+  // so constants stay valid for code that runs during exit).
   static std::mutex lock;
-  static std::map<std::string, CFStringRef> table;
+  static auto* table = new std::map<std::string, std::unique_ptr<OpaqueCFString>>;
   std::lock_guard<std::mutex> g(lock);
   std::string text = cStr ? cStr : "";
-  auto it = table.find(text);
-  if (it != table.end()) return it->second;
-  auto* s = new OpaqueCFString(text);
+  auto it = table->find(text);
+  if (it != table->end()) return it->second.get();
+  auto s = std::make_unique<OpaqueCFString>(text);
   s->constant = true;
-  CFStringRef ref = s;
-  table.emplace(text, ref);
+  CFStringRef ref = s.get();
+  table->emplace(text, std::move(s));
   return ref;
 }
 

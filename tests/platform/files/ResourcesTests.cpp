@@ -83,8 +83,10 @@ TEST_F(ResourcesTest, WrittenClosedReopenedAndReadBack) {
   EXPECT_EQ(ResError(), resNotFound);
 
   // Read-only: no changes.
-  AddResource(MakeHandle("no"), 'TEXT', 131, nullptr);
+  Handle refused = MakeHandle("no");
+  AddResource(refused, 'TEXT', 131, nullptr);
   EXPECT_EQ(ResError(), resAttrErr);
+  DisposeHandle(refused);
   DetachResource(h);
   CloseResFile(ref);
   EXPECT_EQ(HandleText(h), "general");  // detached handles outlive the file
@@ -160,7 +162,8 @@ TEST_F(ResourcesTest, OpeningTellsMissingFileNoForkAndDamage) {
   CloseResFile(ref);
   SidecarContents sc;
   ASSERT_EQ(ReadSidecar(mTmp / "plain", sc), noErr);
-  sc.fork.resize(sc.fork.size() - 10);
+  ASSERT_GT(sc.fork.size(), 10u);
+  sc.fork.erase(sc.fork.end() - 10, sc.fork.end());
   ASSERT_EQ(WriteSidecar(mTmp / "plain", sc), noErr);
   EXPECT_EQ(FSpOpenResFile(&plain, fsRdPerm), kResFileNotOpened);
   EXPECT_EQ(ResError(), eofErr);
