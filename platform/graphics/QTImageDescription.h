@@ -9,6 +9,8 @@
 
 typedef OSType CodecType;
 
+// Packed as stored in files: 86 bytes.
+#pragma pack(push, 2)
 struct ImageDescription {
   SInt32 idSize;
   CodecType cType;
@@ -30,6 +32,8 @@ struct ImageDescription {
   SInt16 depth;
   SInt16 clutID;
 };
+#pragma pack(pop)
+static_assert(sizeof(ImageDescription) == 86);
 typedef ImageDescription* ImageDescriptionPtr;
 typedef ImageDescriptionPtr* ImageDescriptionHandle;
 
