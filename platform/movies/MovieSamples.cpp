@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/base/MacMemory.h"
+#include "platform/files/Aliases.h"
 #include "platform/movies/MovieModel.h"
 
 using namespace movies;
@@ -32,7 +33,15 @@ DataRefEntry MakeDataRef(Handle dataRef, OSType type) {
       e.store = CDataStore::ForHandle(h);
     }
     e.type = HandleDataHandlerSubType;
-  } else if (type == rAliasType || type == URLDataHandlerSubType) {
+  } else if (type == rAliasType && e.ref.size() >= sizeof(AliasRecord)) {
+    // An alias record; a record that does not resolve leaves the data unresolved.
+    FSSpec target;
+    Boolean changed = false;
+    if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(dataRef), &target, &changed) == noErr)
+      e.store = CDataStore::ForFile(FSSpecPath(target));
+    else
+      e.store = CDataStore::Unresolved("");
+  } else if (type == URLDataHandlerSubType) {
     std::string path(e.ref.begin(), e.ref.end());
     while (!path.empty() && path.back() == '\0') path.pop_back();
     if (path.rfind("file://", 0) == 0) path = path.substr(7);
@@ -402,9 +411,10 @@ OSErr SetMediaDefaultDataRefIndex(Media theMedia, SInt16 index) {
 
 Handle NewFileDataRef(const char* path) {
   if (!path) return nullptr;
-  Handle h = NewHandle(static_cast<SInt32>(std::strlen(path)));
-  if (h) std::memcpy(*h, path, std::strlen(path));
-  return h;
+  FSSpec spec;
+  AliasHandle alias = nullptr;
+  if (FSMakeFSSpecFromPath(path, &spec) != noErr || NewAlias(nullptr, &spec, &alias) != noErr) return nullptr;
+  return reinterpret_cast<Handle>(alias);
 }
 
 OSErr SetMovieDefaultDataRef(Movie theMovie, Handle dataRef, OSType dataRefType) {
@@ -548,51 +558,3 @@ void WalkExtensions(ImageDescriptionHandle desc, F f) {
 }
 }  // namespace
 
-OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, SInt32 idType, SInt32 index) {
-  return GuardedErr([&] {
-    if (!extension) Throw_(paramErr);
-    if (index < 1) index = 1;
-    SInt32 n = 0;
-    bool found = false;
-    WalkExtensions(desc, [&](OSType type, SInt32 off, SInt32 size) {
-      if (type != static_cast<OSType>(idType) || ++n != index) return false;
-      Handle h = NewHandle(size);
-      ThrowIfMemFail_(h);
-      std::memcpy(*h, reinterpret_cast<const UInt8*>(*desc) + off, static_cast<size_t>(size));
-      *extension = h;
-      found = true;
-      return true;
-    });
-    if (!found) Throw_(paramErr);
-  });
-}
-
-OSErr AddImageDescriptionExtension(ImageDescriptionHandle desc, Handle extension, SInt32 idType) {
-  return GuardedErr([&] {
-    if (!desc || !extension || !IsValidHandle(extension)) Throw_(paramErr);
-    SInt32 n = GetHandleSize(reinterpret_cast<Handle>(desc));
-    SInt32 size = std::max<SInt32>((**desc).idSize, static_cast<SInt32>(sizeof(ImageDescription)));
-    if (size > n) Throw_(badImageDescription);
-    SInt32 ext = GetHandleSize(extension);
-    SetHandleSize(reinterpret_cast<Handle>(desc), size + 8 + ext);
-    ThrowIfOSErr_(MemError());
-    UInt8* p = reinterpret_cast<UInt8*>(*desc) + size;
-    UInt32 asz = static_cast<UInt32>(ext + 8);
-    p[0] = UInt8(asz >> 24), p[1] = UInt8(asz >> 16), p[2] = UInt8(asz >> 8), p[3] = UInt8(asz);
-    UInt32 t = static_cast<UInt32>(idType);
-    p[4] = UInt8(t >> 24), p[5] = UInt8(t >> 16), p[6] = UInt8(t >> 8), p[7] = UInt8(t);
-    std::memcpy(p + 8, *extension, static_cast<size_t>(ext));
-    (**desc).idSize = size + 8 + ext;
-  });
-}
-
-OSErr CountImageDescriptionExtensionType(ImageDescriptionHandle desc, SInt32 idType, SInt32* count) {
-  return GuardedErr([&] {
-    SInt32 n = 0;
-    WalkExtensions(desc, [&](OSType type, SInt32, SInt32) {
-      if (type == static_cast<OSType>(idType)) ++n;
-      return false;
-    });
-    if (count) *count = n;
-  });
-}

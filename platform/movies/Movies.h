@@ -16,8 +16,14 @@
 // that follow them are atoms in big-endian order, as in a movie file.
 #pragma once
 
+// ImageDescription and its extension calls come from the graphics layer, so
+// image buffers and movies share one definition.
+#include "platform/graphics/QTImageDescription.h"
+#include <string>
+
 #include "platform/base/ImageMatrix.h"
 #include "platform/base/MacTypes.h"
+#include "platform/files/Files.h"
 
 typedef struct OpaqueMovie* Movie;
 typedef struct OpaqueTrack* Track;
@@ -139,11 +145,6 @@ constexpr SInt32 flattenActiveTracksOnly = 1 << 2;
 constexpr SInt32 flattenDontInterleaveFlatten = 1 << 3;
 constexpr SInt32 flattenForceMovieResourceBeforeMovieData = 1 << 6;
 
-// File permissions of OpenMovieFile.
-constexpr SInt8 fsCurPerm = 0;
-constexpr SInt8 fsRdPerm = 1;
-constexpr SInt8 fsWrPerm = 2;
-constexpr SInt8 fsRdWrPerm = 3;
 // The resource id a movie stored in a file's data fork answers.
 constexpr SInt16 movieInDataForkResID = -1;
 
@@ -190,27 +191,6 @@ struct SampleDescription {
   SInt16 resvd2;
   SInt16 dataRefIndex;
 };
-struct ImageDescription {
-  SInt32 idSize;
-  CodecType cType;
-  SInt32 resvd1;
-  SInt16 resvd2;
-  SInt16 dataRefIndex;
-  SInt16 version;
-  SInt16 revisionLevel;
-  SInt32 vendor;
-  UInt32 temporalQuality;
-  UInt32 spatialQuality;
-  SInt16 width;
-  SInt16 height;
-  Fixed hRes;
-  Fixed vRes;
-  SInt32 dataSize;
-  SInt16 frameCount;
-  Str31 name;
-  SInt16 depth;
-  SInt16 clutID;
-};
 struct SoundDescription {
   SInt32 descSize;
   OSType dataFormat;
@@ -228,13 +208,10 @@ struct SoundDescription {
 };
 #pragma pack(pop)
 static_assert(sizeof(SampleDescription) == 16);
-static_assert(sizeof(ImageDescription) == 86);
 static_assert(sizeof(SoundDescription) == 36);
 
 typedef SampleDescription* SampleDescriptionPtr;
 typedef SampleDescriptionPtr* SampleDescriptionHandle;
-typedef ImageDescription* ImageDescriptionPtr;
-typedef ImageDescriptionPtr* ImageDescriptionHandle;
 typedef SoundDescription* SoundDescriptionPtr;
 typedef SoundDescriptionPtr* SoundDescriptionHandle;
 
@@ -475,7 +452,7 @@ OSErr AddMediaDataRef(Media theMedia, SInt16* index, Handle dataRef, OSType data
 OSErr GetMediaDataRefCount(Media theMedia, SInt16* count);
 OSErr GetMediaDataRef(Media theMedia, SInt16 index, Handle* dataRef, OSType* dataRefType, SInt32* dataRefAttributes);
 OSErr SetMediaDefaultDataRefIndex(Media theMedia, SInt16 index);
-// A data reference to a file: the path, as an alias record of this toolbox.
+// An 'alis' data reference to an existing file (an alias record); nil when the file is missing.
 Handle NewFileDataRef(const char* path);
 
 // Data handlers: writing into a media's data reference.
@@ -500,9 +477,6 @@ SInt16 CountUserDataType(UserData theUserData, OSType udType);
 SInt32 GetNextUserDataType(UserData theUserData, OSType udType);
 
 // Image description extensions: atoms after the fixed fields.
-OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, SInt32 idType, SInt32 index);
-OSErr AddImageDescriptionExtension(ImageDescriptionHandle desc, Handle extension, SInt32 idType);
-OSErr CountImageDescriptionExtensionType(ImageDescriptionHandle desc, SInt32 idType, SInt32* count);
 
 // ---------------------------------------------------------------------------
 // Drawing: every enabled visual track is decoded at the current time and
@@ -533,13 +507,17 @@ OSErr PutMovieOnScrap(Movie theMovie, SInt32 movieScrapFlags);
 Movie NewMovieFromScrap(SInt32 newMovieFlags);
 
 // ---------------------------------------------------------------------------
-// Movie files, by path. The FSSpec calls of MovieFiles.h sit on these.
+// Movie files.
 //
 // A save never destroys data: the movie is written into a new file beside the
 // target and renamed over it only when complete; a failed save leaves the
 // target as it was. Samples whose bytes lie in the file being replaced are
-// copied into the new file.
-OSErr OpenMovieFilePath(const char* path, SInt16* resRefNum, SInt8 permission);
+// copied into the new file. Samples that a movie read from a file and that
+// were added in memory stay in memory until the movie is written.
+//
+// Permission fsRdWrPerm on a locked or read-only file fails (permErr or
+// wPrErr); fsRdPerm then opens it for reading.
+OSErr OpenMovieFile(const FSSpec* fileSpec, SInt16* resRefNum, SInt8 permission);
 OSErr CloseMovieFile(SInt16 resRefNum);
 // Reads the movie of an open movie file. resId receives movieInDataForkResID.
 OSErr NewMovieFromFile(Movie* theMovie, SInt16 resRefNum, SInt16* resId, StringPtr resName, SInt16 newMovieFlags,
@@ -549,18 +527,21 @@ OSErr NewMovieFromDataFork(Movie* theMovie, SInt16 fRefNum, SInt32 fileOffset, S
 OSErr NewMovieFromDataFork64(Movie* theMovie, SInt16 fRefNum, const wide* fileOffset, SInt16 newMovieFlags,
                              Boolean* dataRefWasChanged);
 // Makes (or, with createMovieFileDeleteCurFile, prepares to replace) a movie
-// file and a new empty movie whose new media data default to that file.
-OSErr CreateMovieFilePath(const char* path, OSType creator, SInt16 scriptTag, SInt32 createMovieFileFlags,
-                          SInt16* resRefNum, Movie* newMovie);
-// Writes the movie into the open file as a reference movie: media in files
-// stay where they are; media held in memory are written into the file.
+// file and a new empty movie whose new media data default to that file. An
+// existing file is left untouched until a movie is written into it.
+OSErr CreateMovieFile(const FSSpec* fileSpec, OSType creator, SInt16 scriptTag, SInt32 createMovieFileFlags,
+                      SInt16* resRefNum, Movie* newMovie);
+// Writes the movie into the open file as a reference movie: media in other
+// files stay where they are; media held in memory are written into the file.
+// Afterwards those media read from the written file.
 OSErr AddMovieResource(Movie theMovie, SInt16 resRefNum, SInt16* resId, ConstStr255Param resName);
 OSErr UpdateMovieResource(Movie theMovie, SInt16 resRefNum, SInt16 resId, ConstStr255Param resName);
 // Writes a self-contained copy of the movie and answers a new movie reading it
-// (nil on failure, or with createMovieFileDontCreateMovie).
-Movie FlattenMovieDataPath(Movie theMovie, SInt32 movieFlattenFlags, const char* path, OSType creator,
-                           SInt16 scriptTag, SInt32 createMovieFileFlags);
+// (nil on failure, or with createMovieFileDontCreateMovie; the movies error
+// tells which). The movie itself is left as it was.
+Movie FlattenMovieData(Movie theMovie, SInt32 movieFlattenFlags, const FSSpec* theFile, OSType creator,
+                       SInt16 scriptTag, SInt32 createMovieFileFlags);
 // Deletes a movie file unless an open movie still reads media from it (fBsyErr).
-OSErr DeleteMovieFilePath(const char* path);
+OSErr DeleteMovieFile(const FSSpec* fileSpec);
 // The path of an open movie file ("" for a bad reference number).
-const char* GetMovieFilePath(SInt16 resRefNum);
+std::string GetMovieFilePath(SInt16 resRefNum);
