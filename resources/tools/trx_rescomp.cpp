@@ -1,0 +1,180 @@
+// Builds the bundle's resource files from their readable sources.
+//
+//   trx_rescomp strings --out <file.rsrc> <list.txt>...
+//       Compiles string lists (see strings/README.txt) into 'STR#' resources
+//       of a resource file whose map is kept in the data fork.
+//   trx_rescomp prefs --out <folder>/"Tremblorix Preferences"
+//       Writes the default preferences file: the version record in the data
+//       fork, the default settings as resource 'Trbx' 128 in its resource fork.
+//
+// Any error in a source stops the build with the file, line and reason.
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/base/Endian.h"
+#include "platform/files/ResourceMap.h"
+#include "platform/files/Sidecar.h"
+
+namespace {
+
+struct SourceError {
+  std::string text;
+};
+
+[[noreturn]] void Fail(const std::string& inFile, int inLine, const std::string& inWhy) {
+  throw SourceError{inFile + ":" + std::to_string(inLine) + ": " + inWhy};
+}
+
+std::string Unescape(const std::string& inText, const std::string& inFile, int inLine) {
+  std::string out;
+  for (size_t i = 0; i < inText.size(); ++i) {
+    if (inText[i] != '\\') {
+      out += inText[i];
+      continue;
+    }
+    if (++i >= inText.size()) Fail(inFile, inLine, "a backslash ends the line");
+    switch (inText[i]) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 's': out += ' '; break;
+      case '\\': out += '\\'; break;
+      default: Fail(inFile, inLine, std::string("unknown escape \\") + inText[i]);
+    }
+  }
+  return out;
+}
+
+std::string TrimRight(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+// One string list file into a resource entry.
+ResourceMapEntry ReadStringList(const std::string& inFile) {
+  std::ifstream in(inFile);
+  if (!in) Fail(inFile, 0, "cannot be read");
+  ResourceMapEntry entry;
+  entry.type = 'STR#';
+  bool haveHeader = false;
+  std::vector<std::string> items;
+  std::string line;
+  int lineNo = 0;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    line = TrimRight(line);
+    if (line.empty() || line[0] == '#') continue;
+    if (!haveHeader) {
+      std::istringstream head(line);
+      std::string kind;
+      long id = 0;
+      head >> kind >> id;
+      if (kind != "STR#" || !head || id < -32768 || id > 32767) Fail(inFile, lineNo, "expected \"STR# <id> <name>\"");
+      std::string name;
+      std::getline(head, name);
+      size_t start = name.find_first_not_of(' ');
+      entry.id = static_cast<ResID>(id);
+      entry.hasName = start != std::string::npos;
+      if (entry.hasName) entry.name = name.substr(start);
+      haveHeader = true;
+      continue;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) Fail(inFile, lineNo, "expected \"<index>: <text>\"");
+    long index = std::strtol(line.substr(0, colon).c_str(), nullptr, 10);
+    if (index != static_cast<long>(items.size()) + 1)
+      Fail(inFile, lineNo, "item " + std::to_string(items.size() + 1) + " expected here");
+    std::string text = line.substr(colon + 1);
+    if (!text.empty() && text[0] == ' ') text.erase(0, 1);
+    text = Unescape(text, inFile, lineNo);
+    if (text.size() > 255) Fail(inFile, lineNo, "text longer than 255 bytes");
+    items.push_back(text);
+  }
+  if (!haveHeader) Fail(inFile, lineNo, "no \"STR#\" header");
+  if (items.size() > 0x7FFF) Fail(inFile, lineNo, "too many items");
+  char count[2];
+  WriteBE16(count, static_cast<UInt16>(items.size()));
+  entry.data.assign(count, count + 2);
+  for (const std::string& t : items) {
+    entry.data.push_back(static_cast<char>(t.size()));
+    entry.data.insert(entry.data.end(), t.begin(), t.end());
+  }
+  return entry;
+}
+
+void AppendRecord(std::vector<char>& ioBytes, UInt32 inTag, const std::vector<char>& inData) {
+  char header[8];
+  WriteBE32(header, inTag);
+  WriteBE32(header + 4, static_cast<UInt32>(inData.size()));
+  ioBytes.insert(ioBytes.end(), header, header + 8);
+  ioBytes.insert(ioBytes.end(), inData.begin(), inData.end());
+}
+
+void AppendEnd(std::vector<char>& ioBytes) { AppendRecord(ioBytes, '>>>>', {}); }
+
+int Strings(const std::string& inOut, const std::vector<std::string>& inSources) {
+  ResourceMapContents contents;
+  std::map<ResID, std::string> seen;
+  for (const std::string& file : inSources) {
+    ResourceMapEntry e = ReadStringList(file);
+    if (seen.count(e.id)) Fail(file, 0, "list " + std::to_string(e.id) + " also defined in " + seen[e.id]);
+    seen[e.id] = file;
+    contents.entries.push_back(std::move(e));
+  }
+  std::vector<char> bytes;
+  if (SerializeResourceMap(contents, bytes) != noErr) Fail(inOut, 0, "the lists do not fit in a resource file");
+  if (WriteWholeFileAtomically(inOut, bytes) != noErr) Fail(inOut, 0, "cannot be written");
+  return 0;
+}
+
+int Prefs(const std::string& inOut) {
+  // Data fork: the version record (tag 1 = 1) and the end of the section.
+  std::vector<char> data;
+  AppendRecord(data, 1, {0, 0, 0, 1});
+  AppendEnd(data);
+  // Resource 'Trbx' 128: the application section (tag 1: open movies = 1),
+  // then an empty recent-files section and an empty export section.
+  ResourceMapEntry settings;
+  settings.type = 'Trbx';
+  settings.id = 128;
+  settings.hasName = true;
+  settings.name = "General-Prefs";
+  AppendRecord(settings.data, 1, {1});
+  AppendEnd(settings.data);
+  AppendEnd(settings.data);
+  AppendEnd(settings.data);
+  ResourceMapContents contents;
+  contents.entries.push_back(settings);
+  SidecarContents sidecar;
+  sidecar.hasFinderInfo = true;
+  WriteBE32(sidecar.finderInfo, 'pref');
+  WriteBE32(sidecar.finderInfo + 4, 'Trbx');
+  sidecar.hasFork = true;
+  if (SerializeResourceMap(contents, sidecar.fork) != noErr) Fail(inOut, 0, "settings do not fit");
+  if (WriteWholeFileAtomically(inOut, data) != noErr || WriteSidecar(inOut, sidecar) != noErr)
+    Fail(inOut, 0, "cannot be written");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() >= 3 && args[1] == "--out") {
+      if (args[0] == "strings") return Strings(args[2], std::vector<std::string>(args.begin() + 3, args.end()));
+      if (args[0] == "prefs" && args.size() == 3) return Prefs(args[2]);
+    }
+    std::fprintf(stderr, "usage: trx_rescomp strings --out <file.rsrc> <list.txt>...\n"
+                         "       trx_rescomp prefs --out <file>\n");
+    return 2;
+  } catch (const SourceError& e) {
+    std::fprintf(stderr, "trx_rescomp: %s\n", e.text.c_str());
+    return 1;
+  }
+}

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/base/LException.h"
+#include "platform/base/PascalStrings.h"
+#include "platform/files/Bundle.h"
+#include "platform/files/Resources.h"
+#include "platform/ui/Alerts.h"
+#include "toolkit/ULocalization.h"
+#include "toolkit/UMessage.h"
+
+namespace {
+
+std::string Text(const LStr255& s) { return std::string(s.ConstTextPtr(), s.Length()); }
+
+class TextsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    UAlertResponder::Reset();
+  }
+  void TearDown() override {
+    UBundle::SetMainBundlePath("");
+    UAlertResponder::Reset();
+    UMessage::SetQTErrorMessageProc(nullptr);
+  }
+};
+
+bool FakeQTErrors(OSErr inErr, LStr255& outText) {
+  if (inErr != -2001) return false;
+  outText = "couldNotResolveDataRef";
+  return true;
+}
+
+}  // namespace
+
+TEST_F(TextsTest, StringsByListAndIndexInEveryForm) {
+  char c[256];
+  EXPECT_STREQ(ULocalization::GetString(c, 5022, 5), "The file could not be found.");
+  EXPECT_STREQ(ULocalization::GetString(c, 5022, 15), "");
+  EXPECT_STREQ(ULocalization::GetString(c, 4242, 1), "");
+  EXPECT_STREQ(ULocalization::GetString(c, 5022, 0), "");
+
+  Str255 p;
+  ULocalization::GetString(p, 5016, 1);
+  EXPECT_EQ(PStrToString(p), "Untitled");
+  // Escapes of the sources: a trailing blank survives.
+  ULocalization::GetString(p, 5008, 7);
+  EXPECT_EQ(PStrToString(p), "Time remaining: ");
+
+  CFStringRef s = ULocalization::GetString(300, 6);
+  ASSERT_NE(s, nullptr);
+  EXPECT_STREQ(CFStringGetCStringPtr(s, kCFStringEncodingUTF8), "Motion Analysis");
+  CFRelease(s);
+  s = ULocalization::GetString(300, 99);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(CFStringGetLength(s), 0);
+  CFRelease(s);
+}
+
+TEST_F(TextsTest, EveryListTheProgramsUseIsInTheBundle) {
+  const SInt16 lists[] = {150,  151,  300,  5000, 5002, 5003, 5008, 5009, 5010, 5012, 5013,
+                          5014, 5015, 5016, 5017, 5018, 5020, 5021, 5022, 5023, 5024};
+  Str255 p;
+  for (SInt16 id : lists) {
+    ULocalization::GetString(p, id, 1);
+    EXPECT_GT(p[0], 0) << "STR# " << id;
+  }
+  // The last items the programs ask for.
+  const std::pair<SInt16, SInt16> last[] = {{300, 6},   {5000, 9},  {5003, 12}, {5008, 7},  {5009, 17},
+                                            {5010, 55}, {5018, 10}, {5020, 23}, {5021, 4},  {5022, 14},
+                                            {5023, 31}};
+  for (auto [id, index] : last) {
+    ULocalization::GetString(p, id, index);
+    EXPECT_GT(p[0], 0) << "STR# " << id << " item " << index;
+  }
+}
+
+TEST_F(TextsTest, OSErrorTexts) {
+  LStr255 text;
+  EXPECT_TRUE(UMessage::GetOSErrString(fnfErr, text));
+  EXPECT_EQ(Text(text), "The file could not be found.");
+  EXPECT_TRUE(UMessage::GetOSErrString(dskFulErr, text));
+  EXPECT_EQ(Text(text), "The disk is full.");
+  EXPECT_TRUE(UMessage::GetOSErrString(-54, text));
+  EXPECT_EQ(Text(text), "You do not have permission to use this file.");
+  EXPECT_FALSE(UMessage::GetOSErrString(-2001, text));
+  EXPECT_EQ(Text(text), "An unexpected error occurred.");
+
+  UMessage::SetQTErrorMessageProc(FakeQTErrors);
+  EXPECT_TRUE(UMessage::GetOSErrString(-2001, text));
+  EXPECT_EQ(Text(text), "couldNotResolveDataRef");
+  EXPECT_FALSE(UMessage::GetOSErrString(-2002, text));
+}
+
+TEST(TimeStrings, HoursMinutesSeconds) {
+  LStr255 text;
+  const std::pair<SInt32, const char*> cases[] = {
+      {3725, "1:02:05"}, {65, "1:05"}, {5, "5"}, {0, "0"}, {-1, "-1"}, {3600, "1:00:00"}, {600, "10:00"}};
+  for (auto [seconds, expected] : cases) {
+    UMessage::GetTimeString(seconds, text);
+    EXPECT_EQ(Text(text), expected) << seconds;
+  }
+}
+
+TEST_F(TextsTest, AlertsCarryKindTextAndCode) {
+  LStr255 message("The movie could not be saved.");
+  UMessage::StopAlert(message, fnfErr);
+  UMessage::NoteAlert(message, 0);
+  UMessage::CautionAlert(message, -128);
+  auto recorded = UAlertResponder::GetRecorded();
+  ASSERT_EQ(recorded.size(), 3u);
+  EXPECT_EQ(recorded[0].kind, kAlertStopAlert);
+  EXPECT_EQ(recorded[0].message, "The movie could not be saved.");
+  EXPECT_EQ(recorded[0].explanation, "-43");
+  EXPECT_EQ(recorded[0].buttons, std::vector<std::string>{"OK"});
+  EXPECT_EQ(recorded[1].kind, kAlertNoteAlert);
+  EXPECT_EQ(recorded[1].explanation, "0");
+  EXPECT_EQ(recorded[2].kind, kAlertCautionAlert);
+  EXPECT_EQ(recorded[2].explanation, "-128");
+
+  UAlertResponder::FailNextAlert(memFullErr);
+  try {
+    UMessage::StopAlert(message, 1);
+    ADD_FAILURE() << "an alert that cannot be shown must throw";
+  } catch (const LException& e) {
+    EXPECT_EQ(e.GetErrorCode(), memFullErr);
+  }
+}
+
+TEST_F(TextsTest, VersionFromTheBundleOrLeftAlone) {
+  LStr255 version("unchanged");
+  UMessage::GetVersionString(version);
+  EXPECT_EQ(Text(version), "1.0");
+  UBundle::SetMainBundlePath("/nonexistent/Tremblorix.app");
+  version = "unchanged";
+  UMessage::GetVersionString(version);
+  EXPECT_EQ(Text(version), "unchanged");
+  // Without the bundle the texts are empty, never garbage.
+  char c[256];
+  EXPECT_STREQ(ULocalization::GetString(c, 5022, 5), "");
+}
