@@ -15,14 +15,23 @@ class CTaskObject {
   CTaskObject();
   virtual ~CTaskObject();
 
-  // Executed on the preemptive task; returns the item's status. Long work
-  // polls ShouldStop() at least once per row or block.
+  // Executed on the preemptive task; returns the item's status and lets no
+  // exception escape. A task cannot be killed: StopTask only raises a flag,
+  // so long work must poll ShouldStop() at least once per row or block and
+  // return (any status; the item's result becomes -128) when it is set. Work
+  // that never polls runs to its end and StopTask(true) waits for it.
+  // The base destructor stops a running task, but by then a derived part is
+  // already gone: a derived class whose Run uses its own members calls
+  // StopTask(true) in its destructor (CSimpleTask does).
   virtual SInt32 Run() = 0;
   virtual bool IsComplete(SInt32 inTimeout);
   virtual SInt32* GetCompletionRef();
   virtual MPCriticalRegionID GetCriticalRegion();
 
+  // Starts Run on a preemptive task; -50 when a task already runs.
   OSErr RunTask(UInt32 inStackSize, UInt32 inOptions);
+  // Asks the running task to stop; with inWait, waits until its end (result
+  // -128) has been collected.
   void StopTask(bool inWait);
 
   SInt32 GetResult() const { return mResult; }
@@ -46,6 +55,7 @@ class CTaskObject {
   void SetCompletion(SInt32 inValue) { std::atomic_ref<SInt32>(mCompletion).store(inValue, std::memory_order_relaxed); }
 };
 
+// Runs a plain procedure on its own zeroed copy of a parameter block.
 class CSimpleTask : public CTaskObject {
  public:
   typedef SInt32 (*SimpleProc)(void*);
@@ -64,9 +74,11 @@ class CTaskGroup {
   CTaskGroup();
   virtual ~CTaskGroup();
 
+  // Takes ownership of the item; -50 for nil or an item already in the group.
   OSErr AddTaskObject(CTaskObject* inItem);
   CTaskObject* GetTaskObject(SInt32 inIndex);
   SInt32 GetCount() const { return mItems.GetCount(); }
+  // Starts every item; returns the first failure (0 when all started).
   OSErr RunTasks(UInt32 inStackSize, UInt32 inOptions);
   bool IsComplete(SInt32 inTimeout);
   SInt32 CalcCompletion();

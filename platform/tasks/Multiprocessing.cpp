@@ -1,0 +1,726 @@
+// Preemptive tasks over a persistent pool of worker threads, message queues
+// and critical regions.
+//
+// The pool holds one worker per processor, started on first use and kept for
+// the life of the process. A task is a heap record queued to the pool; a free
+// worker claims it, runs the entry and reports its end to the notify queue.
+// Task IDs are serial numbers looked up in a registry, never pointers, so a
+// stale ID (a task that already ended) answers kMPInvalidIDErr instead of
+// touching freed memory. Queues are reference counted: a task keeps its notify
+// queue alive until it has posted its end, so deleting a queue early is safe.
+
+#include "platform/tasks/Multiprocessing.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/base/LException.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long an idle worker keeps looking for new work before it sleeps, and how
+// long a queue waiter looks for a message before it blocks. Short bursts of
+// small tasks (one band per processor, many times a second) then never pay a
+// sleep and a wake-up; a long idle period costs nothing.
+constexpr auto kWorkerSpin = std::chrono::microseconds(200);
+constexpr auto kWaitSpin = std::chrono::microseconds(20);
+// How long process exit waits for running tasks to notice their stop flag.
+constexpr auto kShutdownGrace = std::chrono::seconds(2);
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+// Spins until inReady() or until inLimit has passed; true when ready.
+template <class Pred>
+bool SpinUntil(Pred inReady, Clock::duration inLimit) {
+  if (inLimit <= Clock::duration::zero()) return inReady();
+  const Clock::time_point end = Clock::now() + inLimit;
+  for (;;) {
+    for (int i = 0; i < 32; ++i) {
+      if (inReady()) return true;
+      CpuRelax();
+    }
+    if (Clock::now() >= end) return inReady();
+  }
+}
+
+// A multiprocessing duration: positive milliseconds, negative microseconds.
+bool IsForever(Duration inTimeout) { return inTimeout == kDurationForever; }
+Clock::duration ToClockDuration(Duration inTimeout) {
+  if (inTimeout >= 0) return std::chrono::milliseconds(inTimeout);
+  return std::chrono::microseconds(-static_cast<SInt64>(inTimeout));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Queues
+
+struct OpaqueMPQueueID {
+  struct Message {
+    void* p1;
+    void* p2;
+    void* p3;
+  };
+
+  std::atomic<SInt32> mRefs{1};
+  // Messages waiting; read without the lock by spinning waiters.
+  std::atomic<UInt32> mCount{0};
+  std::atomic<bool> mDeleted{false};
+  std::mutex mMutex;
+  std::condition_variable mCond;
+  UInt32 mWaiters = 0;
+  // A ring of messages; grows by doubling and never shrinks.
+  std::vector<Message> mRing;
+  size_t mHead = 0;
+  size_t mSize = 0;
+
+  void Retain() { mRefs.fetch_add(1, std::memory_order_relaxed); }
+  void Release() {
+    if (mRefs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  OSStatus Post(void* inP1, void* inP2, void* inP3) {
+    bool wake;
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      if (mDeleted.load(std::memory_order_relaxed)) return kMPDeletedErr;
+      if (mSize == mRing.size()) {
+        try {
+          std::vector<Message> grown(std::max<size_t>(4, mRing.size() * 2));
+          for (size_t i = 0; i < mSize; ++i) grown[i] = mRing[(mHead + i) % mRing.size()];
+          mRing.swap(grown);
+          mHead = 0;
+        } catch (const std::bad_alloc&) {
+          return kMPInsufficientResourcesErr;
+        }
+      }
+      mRing[(mHead + mSize) % mRing.size()] = Message{inP1, inP2, inP3};
+      ++mSize;
+      mCount.store(static_cast<UInt32>(mSize), std::memory_order_release);
+      wake = mWaiters > 0;
+    }
+    if (wake) mCond.notify_one();
+    return noErr;
+  }
+
+  // With the lock held: takes the oldest message when there is one.
+  bool PopLocked(void** outP1, void** outP2, void** outP3) {
+    if (mSize == 0) return false;
+    const Message& m = mRing[mHead];
+    if (outP1) *outP1 = m.p1;
+    if (outP2) *outP2 = m.p2;
+    if (outP3) *outP3 = m.p3;
+    mHead = (mHead + 1) % mRing.size();
+    --mSize;
+    mCount.store(static_cast<UInt32>(mSize), std::memory_order_release);
+    return true;
+  }
+
+  OSStatus Wait(void** outP1, void** outP2, void** outP3, Duration inTimeout) {
+    const bool forever = IsForever(inTimeout);
+    const Clock::duration limit = forever ? Clock::duration::zero() : ToClockDuration(inTimeout);
+    const Clock::time_point deadline = forever ? Clock::time_point::max() : Clock::now() + limit;
+
+    if (inTimeout != kDurationImmediate) {
+      // Ends of short tasks arrive within microseconds: look for them before blocking.
+      Clock::duration spin = forever ? Clock::duration(kWaitSpin) : std::min<Clock::duration>(limit, kWaitSpin);
+      SpinUntil(
+          [this] {
+            return mCount.load(std::memory_order_acquire) > 0 || mDeleted.load(std::memory_order_acquire);
+          },
+          spin);
+    }
+
+    std::unique_lock<std::mutex> lock(mMutex);
+    for (;;) {
+      if (mDeleted.load(std::memory_order_relaxed)) return kMPDeletedErr;
+      if (PopLocked(outP1, outP2, outP3)) return noErr;
+      if (inTimeout == kDurationImmediate) return kMPTimeoutErr;
+      ++mWaiters;
+      if (forever) {
+        mCond.wait(lock);
+      } else if (mCond.wait_until(lock, deadline) == std::cv_status::timeout) {
+        --mWaiters;
+        if (mDeleted.load(std::memory_order_relaxed)) return kMPDeletedErr;
+        return PopLocked(outP1, outP2, outP3) ? noErr : kMPTimeoutErr;
+      }
+      --mWaiters;
+    }
+  }
+
+  void MarkDeleted() {
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      mDeleted.store(true, std::memory_order_release);
+      mSize = 0;
+      mHead = 0;
+      mCount.store(0, std::memory_order_release);
+    }
+    mCond.notify_all();
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Tasks and the pool
+
+namespace {
+
+enum ETaskState : int { kTaskQueued, kTaskRunning, kTaskCancelled };
+
+struct TaskRecord {
+  TaskProc mEntry = nullptr;
+  void* mParam = nullptr;
+  OpaqueMPQueueID* mNotify = nullptr;  // retained until the end is posted
+  void* mTerm1 = nullptr;
+  void* mTerm2 = nullptr;
+  uintptr_t mID = 0;
+  std::atomic<int> mState{kTaskQueued};
+  std::atomic<bool> mStop{false};
+  OSStatus mStopStatus = noErr;      // guarded by the registry lock
+  TaskRecord* mParent = nullptr;     // the task that ran this one inline
+};
+
+thread_local TaskRecord* tCurrentTask = nullptr;
+thread_local bool tIsPoolWorker = false;
+
+std::atomic<uintptr_t> gNextTaskID{1};
+std::atomic<ItemCount> gProcessorOverride{0};
+
+ItemCount RealProcessorCount() {
+  unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<ItemCount>(n);
+}
+
+// Runs an entry; an exception that escapes it becomes the task's status
+// instead of ending the process.
+OSStatus InvokeEntry(TaskProc inEntry, void* inParam) {
+  try {
+    return inEntry(inParam);
+  } catch (const LException& e) {
+    return e.GetErrorCode() != noErr ? e.GetErrorCode() : kMPTaskAbortedErr;
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  } catch (...) {
+    return kMPTaskAbortedErr;
+  }
+}
+
+void PostEnd(OpaqueMPQueueID* inQueue, void* inTerm1, void* inTerm2, OSStatus inStatus) {
+  if (inQueue == nullptr) return;
+  inQueue->Post(inTerm1, inTerm2, reinterpret_cast<void*>(static_cast<intptr_t>(inStatus)));
+  inQueue->Release();
+}
+
+// A lock for a few instructions' worth of work (a queue push or pop, a table
+// look-up). Contended, it spins and then yields rather than sleeping in the
+// kernel, which would cost far more than the work it protects.
+class CSpinLock {
+ public:
+  void lock() {
+    for (int n = 0;; ++n) {
+      if (!mLocked.exchange(true, std::memory_order_acquire)) return;
+      while (mLocked.load(std::memory_order_relaxed)) {
+        if (++n < 128)
+          CpuRelax();
+        else
+          std::this_thread::yield();
+      }
+    }
+  }
+  bool try_lock() {
+    return !mLocked.load(std::memory_order_relaxed) && !mLocked.exchange(true, std::memory_order_acquire);
+  }
+  void unlock() { mLocked.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> mLocked{false};
+};
+
+// The running and queued tasks by ID, sharded so that workers ending tasks at
+// the same moment rarely meet on one lock. Each shard's lock also guards its
+// records' stop status.
+class CTaskRegistry {
+ public:
+  struct Shard {
+    CSpinLock mLock;
+    std::unordered_map<uintptr_t, TaskRecord*> mTasks;
+  };
+  Shard& ShardOf(uintptr_t inID) { return mShards[inID % kShards]; }
+
+  template <class Fn>
+  void ForEach(Fn inFn) {
+    for (Shard& shard : mShards) {
+      std::lock_guard<CSpinLock> lock(shard.mLock);
+      for (auto& [id, t] : shard.mTasks) inFn(t);
+    }
+  }
+
+ private:
+  static constexpr size_t kShards = 32;
+  Shard mShards[kShards];
+};
+
+class CTaskPool {
+ public:
+  CTaskPool() {
+    ItemCount n = RealProcessorCount();
+    // Leave one processor to the thread that feeds and polls the pool.
+    mMaxSpinners = n;
+    mWorkers.reserve(n);
+    for (ItemCount i = 0; i < n; ++i) {
+      try {
+        mWorkers.emplace_back([this, i] { WorkerMain(i); });
+        mLiveWorkers.fetch_add(1, std::memory_order_relaxed);
+      } catch (const std::system_error&) {
+        break;  // run with the workers we got; with none, tasks run inline
+      }
+    }
+  }
+
+  ItemCount WorkerCount() const { return static_cast<ItemCount>(mWorkers.size()); }
+
+  // Registers and queues a task; false when the pool cannot take it (shut
+  // down or without workers), in which case the caller runs it inline.
+  bool Submit(TaskRecord* inTask) {
+    if (mWorkers.empty() || mShutdown.load(std::memory_order_acquire)) return false;
+    {
+      CTaskRegistry::Shard& shard = mRegistry.ShardOf(inTask->mID);
+      std::lock_guard<CSpinLock> lock(shard.mLock);
+      shard.mTasks.emplace(inTask->mID, inTask);
+    }
+    // Hand the task straight to a worker that is looking for work: one
+    // exchange on a line of its own, no shared queue, no wake-up call.
+    UInt64 idle = mIdleMask.load(std::memory_order_acquire);
+    while (idle != 0) {
+      const UInt64 bit = idle & (~idle + 1);
+      if (mIdleMask.compare_exchange_weak(idle, idle & ~bit, std::memory_order_acq_rel)) {
+        // The claimed worker is busy from now on: it no longer counts as
+        // looking for work.
+        mSpinners.fetch_sub(1, std::memory_order_seq_cst);
+        mSlots[std::countr_zero(bit)].mMailbox.store(inTask, std::memory_order_release);
+        return true;
+      }
+    }
+    {
+      std::lock_guard<CSpinLock> lock(mQueueLock);
+      mQueue.push_back(inTask);
+      mPending.store(static_cast<UInt32>(mQueue.size()), std::memory_order_release);
+    }
+    WakeIfNeeded();
+    return true;
+  }
+
+  // Wakes a sleeping worker when queued tasks outnumber the workers still
+  // looking for work. Workers that are looking take tasks without a wake-up
+  // call (each looks at the queue once more before it sleeps), and a worker
+  // that becomes busy calls this again, so a queued task never waits for a
+  // long task to end while a worker sleeps.
+  void WakeIfNeeded() {
+    const UInt32 pending = mPending.load(std::memory_order_seq_cst);
+    if (pending > 0 && mSleepers.load(std::memory_order_seq_cst) > 0 &&
+        pending > mSpinners.load(std::memory_order_seq_cst)) {
+      mEpoch.fetch_add(1, std::memory_order_release);
+      mEpoch.notify_one();
+    }
+  }
+
+  OSStatus Terminate(uintptr_t inID, OSStatus inStatus) {
+    OpaqueMPQueueID* queue;
+    void* term1;
+    void* term2;
+    {
+      CTaskRegistry::Shard& shard = mRegistry.ShardOf(inID);
+      std::lock_guard<CSpinLock> lock(shard.mLock);
+      auto it = shard.mTasks.find(inID);
+      if (it == shard.mTasks.end()) return kMPInvalidIDErr;
+      TaskRecord* t = it->second;
+      // Copy what reporting needs first: once cancelled, the worker that pops
+      // the record frees it.
+      queue = t->mNotify;
+      term1 = t->mTerm1;
+      term2 = t->mTerm2;
+      int expected = kTaskQueued;
+      if (!t->mState.compare_exchange_strong(expected, kTaskCancelled, std::memory_order_acq_rel)) {
+        // Running: it ends when the work notices the stop flag.
+        if (!t->mStop.load(std::memory_order_relaxed)) {
+          t->mStopStatus = inStatus;
+          t->mStop.store(true, std::memory_order_release);
+        }
+        return noErr;
+      }
+      shard.mTasks.erase(it);
+    }
+    // Never started: its entry never runs and its end is reported now.
+    PostEnd(queue, term1, term2, inStatus);
+    return noErr;
+  }
+
+  // Called once at process exit: queued tasks are dropped (reported as
+  // aborted), running tasks are asked to stop, and the workers are joined when
+  // they end within the grace period. The pool object itself is never freed,
+  // so a late call from another static destructor finds it intact and runs
+  // its task inline.
+  void Shutdown() {
+    mShutdown.store(true, std::memory_order_seq_cst);
+    mEpoch.fetch_add(1, std::memory_order_release);
+    mEpoch.notify_all();
+    mRegistry.ForEach([](TaskRecord* t) {
+      if (!t->mStop.load(std::memory_order_relaxed)) {
+        t->mStopStatus = kMPTaskAbortedErr;
+        t->mStop.store(true, std::memory_order_release);
+      }
+    });
+    bool allEnded;
+    {
+      std::unique_lock<std::mutex> lock(mEndMutex);
+      allEnded = mWorkersEnded.wait_for(lock, kShutdownGrace,
+                                        [this] { return mLiveWorkers.load(std::memory_order_acquire) == 0; });
+    }
+    for (std::thread& w : mWorkers) {
+      if (allEnded)
+        w.join();
+      else
+        w.detach();
+    }
+  }
+
+ private:
+  TaskRecord* TryPop(bool inWaitForLock = true) {
+    std::unique_lock<CSpinLock> lock(mQueueLock, std::defer_lock);
+    if (inWaitForLock)
+      lock.lock();
+    else if (!lock.try_lock())
+      return nullptr;  // someone else is at the queue; look again shortly
+    if (mQueue.empty()) return nullptr;
+    TaskRecord* t = mQueue.front();
+    mQueue.pop_front();
+    mPending.store(static_cast<UInt32>(mQueue.size()), std::memory_order_release);
+    return t;
+  }
+
+  // Looks for work for a short while; nil when none came. A worker with a
+  // mailbox offers itself in the idle mask, and a task handed to it there
+  // is never lost: once its bit has been taken, the task is on its way.
+  TaskRecord* Spin(UInt32 inWorker) {
+    if (mSpinners.fetch_add(1, std::memory_order_seq_cst) >= mMaxSpinners) {
+      mSpinners.fetch_sub(1, std::memory_order_seq_cst);
+      return nullptr;
+    }
+    const bool hasMailbox = inWorker < kMaxMailboxes;
+    const UInt64 bit = hasMailbox ? UInt64{1} << inWorker : 0;
+    std::atomic<TaskRecord*>* mailbox = hasMailbox ? &mSlots[inWorker].mMailbox : nullptr;
+    if (hasMailbox) mIdleMask.fetch_or(bit, std::memory_order_acq_rel);
+
+    TaskRecord* t = nullptr;
+    bool handedOver = false;  // the offer was taken: the bit is already clear
+    const Clock::time_point spinEnd = Clock::now() + kWorkerSpin;
+    for (;;) {
+      if (hasMailbox && (t = mailbox->exchange(nullptr, std::memory_order_acquire)) != nullptr) {
+        handedOver = true;
+        break;
+      }
+      if (mPending.load(std::memory_order_acquire) > 0 && (t = TryPop(false)) != nullptr) break;
+      if (mShutdown.load(std::memory_order_relaxed)) break;
+      for (int i = 0; i < 16; ++i) CpuRelax();
+      if (Clock::now() >= spinEnd) break;
+    }
+    // A claimed worker was already taken off the spinner count by its producer.
+    bool counted = !handedOver;
+    if (hasMailbox && !handedOver && (mIdleMask.fetch_and(~bit, std::memory_order_acq_rel) & bit) == 0) {
+      // A producer took the offer while this worker gave up or took a queued
+      // task: its task is on the way and must not be dropped.
+      counted = false;
+      TaskRecord* handed;
+      while ((handed = mailbox->exchange(nullptr, std::memory_order_acquire)) == nullptr) CpuRelax();
+      if (t == nullptr) {
+        t = handed;
+      } else {
+        // Already holding a queued task: queue the handed one again rather
+        // than keeping it behind a task that may wait for it.
+        std::lock_guard<CSpinLock> lock(mQueueLock);
+        mQueue.push_back(handed);
+        mPending.store(static_cast<UInt32>(mQueue.size()), std::memory_order_release);
+      }
+    }
+    if (counted) mSpinners.fetch_sub(1, std::memory_order_seq_cst);
+    if (t != nullptr) WakeIfNeeded();
+    return t;
+  }
+
+  // Sleeps until there is work; nil once the pool shuts down with nothing left.
+  TaskRecord* Sleep() {
+    for (;;) {
+      const UInt32 epoch = mEpoch.load(std::memory_order_acquire);
+      mSleepers.fetch_add(1, std::memory_order_seq_cst);
+      TaskRecord* t = TryPop();
+      if (t != nullptr || mShutdown.load(std::memory_order_seq_cst)) {
+        mSleepers.fetch_sub(1, std::memory_order_seq_cst);
+        return t;
+      }
+      mEpoch.wait(epoch, std::memory_order_acquire);
+      mSleepers.fetch_sub(1, std::memory_order_seq_cst);
+    }
+  }
+
+  void WorkerMain(UInt32 inWorker) {
+    tIsPoolWorker = true;
+    for (;;) {
+      // A burst of tasks (one band per processor, many times a second) is
+      // taken by workers that are still looking for work, so it never pays
+      // for waking sleeping threads.
+      TaskRecord* t = Spin(inWorker);
+      if (t == nullptr) {
+        t = Sleep();
+        if (t == nullptr) break;
+        WakeIfNeeded();
+      }
+      Execute(t);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mEndMutex);
+      mLiveWorkers.fetch_sub(1, std::memory_order_acq_rel);
+    }
+    mWorkersEnded.notify_all();
+  }
+
+  void Execute(TaskRecord* t) {
+    int expected = kTaskQueued;
+    if (!t->mState.compare_exchange_strong(expected, kTaskRunning, std::memory_order_acq_rel)) {
+      delete t;  // terminated before it started; already reported
+      return;
+    }
+    OSStatus status = kMPTaskAbortedErr;
+    if (!mShutdown.load(std::memory_order_acquire)) {
+      tCurrentTask = t;
+      status = InvokeEntry(t->mEntry, t->mParam);
+      tCurrentTask = nullptr;
+    }
+    {
+      CTaskRegistry::Shard& shard = mRegistry.ShardOf(t->mID);
+      std::lock_guard<CSpinLock> lock(shard.mLock);
+      shard.mTasks.erase(t->mID);
+      if (t->mStop.load(std::memory_order_relaxed)) status = t->mStopStatus;
+    }
+    PostEnd(t->mNotify, t->mTerm1, t->mTerm2, status);
+    delete t;
+  }
+
+  struct alignas(64) WorkerSlot {
+    std::atomic<TaskRecord*> mMailbox{nullptr};
+  };
+  static constexpr UInt32 kMaxMailboxes = 64;  // one bit each in the idle mask
+
+  std::vector<std::thread> mWorkers;
+  UInt32 mMaxSpinners = 1;
+  WorkerSlot mSlots[kMaxMailboxes];
+  alignas(64) std::atomic<UInt64> mIdleMask{0};  // workers offering their mailbox
+
+  alignas(64) CSpinLock mQueueLock;  // guards mQueue
+  std::deque<TaskRecord*> mQueue;
+  std::atomic<UInt32> mPending{0};   // queue length, read without the lock
+  std::atomic<UInt32> mSpinners{0};  // workers looking for work without sleeping
+  std::atomic<UInt32> mSleepers{0};
+  std::atomic<UInt32> mEpoch{0};     // bumped to wake sleepers
+  std::atomic<bool> mShutdown{false};
+
+  std::mutex mEndMutex;
+  std::condition_variable mWorkersEnded;
+  std::atomic<UInt32> mLiveWorkers{0};
+
+  CTaskRegistry mRegistry;
+};
+
+std::atomic<CTaskPool*> gPool{nullptr};
+
+void ShutdownPoolAtExit() {
+  if (CTaskPool* pool = gPool.load(std::memory_order_acquire)) pool->Shutdown();
+}
+
+CTaskPool& Pool() {
+  static CTaskPool* sPool = [] {
+    CTaskPool* pool = new CTaskPool;
+    gPool.store(pool, std::memory_order_release);
+    std::atexit(ShutdownPoolAtExit);
+    return pool;
+  }();
+  return *sPool;
+}
+
+// Runs a task on the calling thread: for tasks created by pool work (a group
+// started from a band must not wait for workers that are all busy with its
+// parents) and after the pool has shut down.
+void RunInline(TaskRecord& ioTask) {
+  ioTask.mParent = tCurrentTask;
+  tCurrentTask = &ioTask;
+  OSStatus status = InvokeEntry(ioTask.mEntry, ioTask.mParam);
+  tCurrentTask = ioTask.mParent;
+  PostEnd(ioTask.mNotify, ioTask.mTerm1, ioTask.mTerm2, status);
+}
+
+}  // namespace
+
+OSStatus MPCreateTask(TaskProc inEntry, void* inParameter, ByteCount /*inStackSize*/, MPQueueID inNotifyQueue,
+                      void* inTerm1, void* inTerm2, MPTaskOptions /*inOptions*/, MPTaskID* outTask) {
+  if (inEntry == nullptr) return paramErr;
+  const uintptr_t id = gNextTaskID.fetch_add(1, std::memory_order_relaxed);
+  if (outTask) *outTask = reinterpret_cast<MPTaskID>(id);
+
+  if (!tIsPoolWorker) {
+    CTaskPool& pool = Pool();
+    TaskRecord* t = new (std::nothrow) TaskRecord;
+    if (t == nullptr) {
+      if (outTask) *outTask = nullptr;
+      return kMPInsufficientResourcesErr;
+    }
+    t->mEntry = inEntry;
+    t->mParam = inParameter;
+    t->mNotify = inNotifyQueue;
+    t->mTerm1 = inTerm1;
+    t->mTerm2 = inTerm2;
+    t->mID = id;
+    if (inNotifyQueue) inNotifyQueue->Retain();
+    if (pool.Submit(t)) return noErr;
+    delete t;  // pool gone: fall through to inline (the queue reference is taken again below)
+    if (inNotifyQueue) inNotifyQueue->Release();
+  }
+
+  TaskRecord task;
+  task.mEntry = inEntry;
+  task.mParam = inParameter;
+  task.mNotify = inNotifyQueue;
+  task.mTerm1 = inTerm1;
+  task.mTerm2 = inTerm2;
+  task.mID = id;
+  task.mState.store(kTaskRunning, std::memory_order_relaxed);
+  if (inNotifyQueue) inNotifyQueue->Retain();
+  RunInline(task);
+  return noErr;
+}
+
+OSStatus MPTerminateTask(MPTaskID inTask, OSStatus inStatus) {
+  if (inTask == nullptr) return kMPInvalidIDErr;
+  CTaskPool* pool = gPool.load(std::memory_order_acquire);
+  if (pool == nullptr) return kMPInvalidIDErr;  // no task was ever queued
+  return pool->Terminate(reinterpret_cast<uintptr_t>(inTask), inStatus);
+}
+
+bool MPTaskShouldStop() {
+  for (const TaskRecord* t = tCurrentTask; t != nullptr; t = t->mParent)
+    if (t->mStop.load(std::memory_order_acquire)) return true;
+  return false;
+}
+
+bool MPIsPoolWorker() { return tIsPoolWorker; }
+
+OSStatus MPCreateQueue(MPQueueID* outQueue) {
+  if (outQueue == nullptr) return paramErr;
+  *outQueue = new (std::nothrow) OpaqueMPQueueID;
+  return *outQueue ? noErr : kMPInsufficientResourcesErr;
+}
+
+OSStatus MPDeleteQueue(MPQueueID inQueue) {
+  if (inQueue == nullptr) return kMPInvalidIDErr;
+  inQueue->MarkDeleted();
+  inQueue->Release();
+  return noErr;
+}
+
+OSStatus MPNotifyQueue(MPQueueID inQueue, void* inP1, void* inP2, void* inP3) {
+  if (inQueue == nullptr) return kMPInvalidIDErr;
+  return inQueue->Post(inP1, inP2, inP3);
+}
+
+OSStatus MPWaitOnQueue(MPQueueID inQueue, void** outP1, void** outP2, void** outP3, Duration inTimeout) {
+  if (inQueue == nullptr) return kMPInvalidIDErr;
+  // A waiter keeps the queue alive, so a delete during the wait wakes it
+  // with kMPDeletedErr instead of freeing memory under it.
+  inQueue->Retain();
+  OSStatus err = inQueue->Wait(outP1, outP2, outP3, inTimeout);
+  inQueue->Release();
+  return err;
+}
+
+// ---------------------------------------------------------------------------
+// Critical regions
+
+struct OpaqueMPCriticalRegionID {
+  std::timed_mutex mMutex;
+  std::atomic<std::thread::id> mOwner{};
+};
+
+OSStatus MPCreateCriticalRegion(MPCriticalRegionID* outRegion) {
+  if (outRegion == nullptr) return paramErr;
+  *outRegion = new (std::nothrow) OpaqueMPCriticalRegionID;
+  return *outRegion ? noErr : kMPInsufficientResourcesErr;
+}
+
+OSStatus MPDeleteCriticalRegion(MPCriticalRegionID inRegion) {
+  if (inRegion == nullptr) return kMPInvalidIDErr;
+  // Destroying a held mutex is undefined; the owner must leave it first.
+  if (inRegion->mOwner.load(std::memory_order_acquire) != std::thread::id()) return kMPPrivilegedErr;
+  delete inRegion;
+  return noErr;
+}
+
+OSStatus MPEnterCriticalRegion(MPCriticalRegionID inRegion, Duration inTimeout) {
+  if (inRegion == nullptr) return kMPInvalidIDErr;
+  bool entered;
+  if (IsForever(inTimeout)) {
+    inRegion->mMutex.lock();
+    entered = true;
+  } else if (inTimeout == kDurationImmediate) {
+    entered = inRegion->mMutex.try_lock();
+  } else {
+    entered = inRegion->mMutex.try_lock_for(ToClockDuration(inTimeout));
+  }
+  if (!entered) return kMPTimeoutErr;
+  inRegion->mOwner.store(std::this_thread::get_id(), std::memory_order_release);
+  return noErr;
+}
+
+OSStatus MPExitCriticalRegion(MPCriticalRegionID inRegion) {
+  if (inRegion == nullptr) return kMPInvalidIDErr;
+  if (inRegion->mOwner.load(std::memory_order_acquire) != std::this_thread::get_id()) return kMPPrivilegedErr;
+  inRegion->mOwner.store(std::thread::id(), std::memory_order_release);
+  inRegion->mMutex.unlock();
+  return noErr;
+}
+
+// ---------------------------------------------------------------------------
+// Library state
+
+ItemCount MPProcessors() {
+  ItemCount forced = gProcessorOverride.load(std::memory_order_relaxed);
+  return forced != 0 ? forced : RealProcessorCount();
+}
+
+Boolean _MPIsFullyInitialized() { return kTrue; }
+Boolean MPLibraryIsLoaded() { return kTrue; }
+
+void MPSetProcessorCountForTesting(ItemCount inCount) { gProcessorOverride.store(inCount, std::memory_order_relaxed); }
+
+ItemCount MPPoolWorkerCount() { return Pool().WorkerCount(); }

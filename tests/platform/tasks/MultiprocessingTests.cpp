@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "platform/base/LException.h"
+#include "platform/tasks/Multiprocessing.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+OSStatus StatusOf(void* inP3) { return static_cast<OSStatus>(reinterpret_cast<intptr_t>(inP3)); }
+
+struct StQueue {
+  MPQueueID q = nullptr;
+  StQueue() { EXPECT_EQ(MPCreateQueue(&q), noErr); }
+  ~StQueue() {
+    if (q) MPDeleteQueue(q);
+  }
+};
+
+// Waits for a task's end; fails the test rather than hanging when it never comes.
+OSStatus WaitEnd(MPQueueID inQueue, void** outP1 = nullptr, void** outP2 = nullptr) {
+  void* p3 = nullptr;
+  OSStatus err = MPWaitOnQueue(inQueue, outP1, outP2, &p3, 20000);
+  EXPECT_EQ(err, noErr) << "no end reported within 20 s";
+  return err == noErr ? StatusOf(p3) : err;
+}
+
+// Blocks until opened or until the running task is asked to stop.
+struct Gate {
+  std::atomic<bool> open{false};
+  std::atomic<int> waiting{0};
+  void Pass() {
+    waiting.fetch_add(1);
+    while (!open.load() && !MPTaskShouldStop()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    waiting.fetch_sub(1);
+  }
+};
+
+OSStatus GateEntry(void* inGate) {
+  static_cast<Gate*>(inGate)->Pass();
+  return 11;
+}
+
+void WaitFor(const std::atomic<int>& inCounter, int inValue) {
+  auto end = Clock::now() + std::chrono::seconds(20);
+  while (inCounter.load() != inValue && Clock::now() < end) std::this_thread::sleep_for(std::chrono::microseconds(50));
+  ASSERT_EQ(inCounter.load(), inValue);
+}
+
+}  // namespace
+
+TEST(MPPool, OneWorkerPerCoreAndTheOverrideOnlyChangesTheReportedCount) {
+  const ItemCount cores = std::max(1u, std::thread::hardware_concurrency());
+  EXPECT_EQ(MPPoolWorkerCount(), cores);
+  EXPECT_EQ(MPProcessors(), cores);
+  MPSetProcessorCountForTesting(3);
+  EXPECT_EQ(MPProcessors(), 3u);
+  EXPECT_EQ(MPPoolWorkerCount(), cores);
+  MPSetProcessorCountForTesting(0);
+  EXPECT_EQ(MPProcessors(), cores);
+  EXPECT_TRUE(_MPIsFullyInitialized());
+  EXPECT_TRUE(MPLibraryIsLoaded());
+}
+
+TEST(MPTask, RunsOnAWorkerAndPostsBothTermParametersAndTheResult) {
+  StQueue q;
+  static std::atomic<bool> sOnWorker{false};
+  auto entry = [](void* p) -> OSStatus {
+    sOnWorker = MPIsPoolWorker() && !MPTaskShouldStop();
+    return static_cast<OSStatus>(reinterpret_cast<intptr_t>(p));
+  };
+  int a = 0, b = 0;
+  MPTaskID task = nullptr;
+  ASSERT_EQ(MPCreateTask(entry, reinterpret_cast<void*>(intptr_t{42}), 0, q.q, &a, &b, 0, &task), noErr);
+  EXPECT_NE(task, nullptr);
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  EXPECT_EQ(WaitEnd(q.q, &p1, &p2), 42);
+  EXPECT_EQ(p1, &a);
+  EXPECT_EQ(p2, &b);
+  EXPECT_TRUE(sOnWorker.load());
+  EXPECT_FALSE(MPIsPoolWorker());
+  EXPECT_FALSE(MPTaskShouldStop());
+  // Its end was reported: the ID is stale now and must be refused, not used.
+  EXPECT_EQ(MPTerminateTask(task, -128), kMPInvalidIDErr);
+  EXPECT_EQ(MPTerminateTask(nullptr, -128), kMPInvalidIDErr);
+  EXPECT_EQ(MPCreateTask(nullptr, nullptr, 0, q.q, nullptr, nullptr, 0, &task), paramErr);
+}
+
+TEST(MPTask, TerminateSetsTheStopFlagAndTheEndCarriesTheGivenStatus) {
+  StQueue q;
+  Gate gate;
+  MPTaskID task = nullptr;
+  ASSERT_EQ(MPCreateTask(GateEntry, &gate, 0, q.q, nullptr, nullptr, 0, &task), noErr);
+  WaitFor(gate.waiting, 1);
+  void* p3 = nullptr;
+  EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), kMPTimeoutErr);
+  EXPECT_EQ(MPTerminateTask(task, -128), noErr);
+  EXPECT_EQ(WaitEnd(q.q), -128);  // not the entry's 11
+  EXPECT_EQ(MPTerminateTask(task, -128), kMPInvalidIDErr);
+}
+
+TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
+  const ItemCount workers = MPPoolWorkerCount();
+  StQueue busyQ;
+  Gate gate;
+  for (ItemCount i = 0; i < workers; ++i)
+    ASSERT_EQ(MPCreateTask(GateEntry, &gate, 0, busyQ.q, nullptr, nullptr, 0, nullptr), noErr);
+  WaitFor(gate.waiting, static_cast<int>(workers));
+
+  StQueue q;
+  static std::atomic<int> sRan;
+  sRan = 0;
+  auto entry = [](void*) -> OSStatus {
+    ++sRan;
+    return 0;
+  };
+  MPTaskID task = nullptr;
+  ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, &task), noErr);
+  EXPECT_EQ(MPTerminateTask(task, -77), noErr);
+  // Every worker is still blocked, so only the terminate can have reported it.
+  void* p3 = nullptr;
+  ASSERT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), noErr);
+  EXPECT_EQ(StatusOf(p3), -77);
+  EXPECT_EQ(MPTerminateTask(task, -128), kMPInvalidIDErr);
+
+  gate.open = true;
+  for (ItemCount i = 0; i < workers; ++i) EXPECT_EQ(WaitEnd(busyQ.q), 11);
+  // Give a worker the chance to pick the cancelled record up; it must drop it.
+  ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr), noErr);
+  EXPECT_EQ(WaitEnd(q.q), 0);
+  EXPECT_EQ(sRan.load(), 1);
+  EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), kMPTimeoutErr);
+}
+
+TEST(MPTask, AnEscapingExceptionBecomesTheStatus) {
+  StQueue q;
+  ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { Throw_('nilP'); }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
+            noErr);
+  EXPECT_EQ(WaitEnd(q.q), static_cast<OSStatus>('nilP'));
+  ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { throw 3; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr), noErr);
+  EXPECT_EQ(WaitEnd(q.q), kMPTaskAbortedErr);
+}
+
+TEST(MPTask, DeletingTheNotifyQueueBeforeTheEndIsSafe) {
+  MPQueueID q = nullptr;
+  ASSERT_EQ(MPCreateQueue(&q), noErr);
+  Gate gate;
+  MPTaskID task = nullptr;
+  ASSERT_EQ(MPCreateTask(GateEntry, &gate, 0, q, nullptr, nullptr, 0, &task), noErr);
+  WaitFor(gate.waiting, 1);
+  EXPECT_EQ(MPDeleteQueue(q), noErr);
+  gate.open = true;
+  WaitFor(gate.waiting, 0);
+  // The end is posted into the deleted queue's last reference, which is then freed.
+  auto end = Clock::now() + std::chrono::seconds(20);
+  while (MPTerminateTask(task, 0) == noErr && Clock::now() < end) std::this_thread::yield();
+  EXPECT_EQ(MPTerminateTask(task, 0), kMPInvalidIDErr);
+}
+
+// Outer tasks on every worker each start inner tasks and wait for them: the
+// inner ones must run inline, or every worker would wait for a free worker.
+TEST(MPTask, TasksCreatedOnAWorkerRunInlineWithoutDeadlock) {
+  struct Outer {
+    std::atomic<int>* innerRuns;
+    static OSStatus Entry(void* p) {
+      auto* self = static_cast<Outer*>(p);
+      MPQueueID q = nullptr;
+      if (MPCreateQueue(&q) != noErr) return -1;
+      std::thread::id me = std::this_thread::get_id();
+      OSStatus sum = 0;
+      for (int i = 0; i < 4; ++i) {
+        auto inner = [](void* counter) -> OSStatus {
+          static_cast<std::atomic<int>*>(counter)->fetch_add(1);
+          return 1;
+        };
+        if (MPCreateTask(inner, self->innerRuns, 0, q, nullptr, nullptr, 0, nullptr) != noErr) return -2;
+      }
+      for (int i = 0; i < 4; ++i) {
+        void* p3 = nullptr;
+        if (MPWaitOnQueue(q, nullptr, nullptr, &p3, kDurationForever) != noErr) return -3;
+        sum += StatusOf(p3);
+      }
+      MPDeleteQueue(q);
+      return std::this_thread::get_id() == me ? sum : -4;
+    }
+  };
+  std::atomic<int> innerRuns{0};
+  Outer outer{&innerRuns};
+  StQueue q;
+  const int outers = static_cast<int>(MPPoolWorkerCount()) * 2;
+  for (int i = 0; i < outers; ++i) ASSERT_EQ(MPCreateTask(Outer::Entry, &outer, 0, q.q, nullptr, nullptr, 0, nullptr), noErr);
+  for (int i = 0; i < outers; ++i) EXPECT_EQ(WaitEnd(q.q), 4);
+  EXPECT_EQ(innerRuns.load(), outers * 4);
+}
+
+TEST(MPTask, InlineWorkSeesTheStopFlagOfTheTaskThatStartedIt) {
+  struct Shared {
+    std::atomic<int> started{0};
+    static OSStatus Inner(void*) { return MPTaskShouldStop() ? -128 : 0; }
+    static OSStatus Outer(void* p) {
+      auto* s = static_cast<Shared*>(p);
+      s->started = 1;
+      while (!MPTaskShouldStop()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+      MPQueueID q = nullptr;
+      MPCreateQueue(&q);
+      MPCreateTask(Inner, nullptr, 0, q, nullptr, nullptr, 0, nullptr);
+      void* p3 = nullptr;
+      MPWaitOnQueue(q, nullptr, nullptr, &p3, kDurationImmediate);
+      MPDeleteQueue(q);
+      s->started = StatusOf(p3) == -128 ? 2 : 3;
+      return 0;
+    }
+  } shared;
+  StQueue q;
+  MPTaskID task = nullptr;
+  ASSERT_EQ(MPCreateTask(Shared::Outer, &shared, 0, q.q, nullptr, nullptr, 0, &task), noErr);
+  WaitFor(shared.started, 1);
+  EXPECT_EQ(MPTerminateTask(task, -128), noErr);
+  EXPECT_EQ(WaitEnd(q.q), -128);
+  EXPECT_EQ(shared.started.load(), 2);
+}
+
+TEST(MPTask, ManyTasksFromManyThreadsAllReportTheirEnds) {
+  constexpr int kThreads = 4;
+  constexpr int kTasks = 3000;
+  std::atomic<int> ran{0};
+  std::vector<std::thread> threads;
+  std::atomic<int> reported{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      MPQueueID q = nullptr;
+      ASSERT_EQ(MPCreateQueue(&q), noErr);
+      auto entry = [](void* counter) -> OSStatus {
+        static_cast<std::atomic<int>*>(counter)->fetch_add(1);
+        return 1;
+      };
+      std::vector<MPTaskID> ids(kTasks);
+      for (int i = 0; i < kTasks; ++i) ASSERT_EQ(MPCreateTask(entry, &ran, 0, q, nullptr, nullptr, 0, &ids[i]), noErr);
+      // Terminating some of them races with their ends; either way each ends once.
+      for (int i = 0; i < kTasks; i += 7) MPTerminateTask(ids[i], -128);
+      for (int i = 0; i < kTasks; ++i) {
+        void* p3 = nullptr;
+        if (MPWaitOnQueue(q, nullptr, nullptr, &p3, 20000) != noErr) break;
+        OSStatus s = StatusOf(p3);
+        if (s == 1 || s == -128) ++reported;
+      }
+      void* p3 = nullptr;
+      EXPECT_EQ(MPWaitOnQueue(q, nullptr, nullptr, &p3, kDurationImmediate), kMPTimeoutErr);
+      MPDeleteQueue(q);
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(reported.load(), kThreads * kTasks);
+  EXPECT_LE(ran.load(), kThreads * kTasks);
+}
+
+TEST(MPQueue, DeliversInOrderAndPollsWithoutWaiting) {
+  StQueue q;
+  for (intptr_t i = 1; i <= 20; ++i)
+    ASSERT_EQ(MPNotifyQueue(q.q, reinterpret_cast<void*>(i), reinterpret_cast<void*>(i * 2), nullptr), noErr);
+  for (intptr_t i = 1; i <= 20; ++i) {
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    ASSERT_EQ(MPWaitOnQueue(q.q, &p1, &p2, nullptr, kDurationImmediate), noErr);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(p1), i);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(p2), i * 2);
+  }
+  EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, nullptr, kDurationImmediate), kMPTimeoutErr);
+  EXPECT_EQ(MPWaitOnQueue(nullptr, nullptr, nullptr, nullptr, 0), kMPInvalidIDErr);
+}
+
+// Positive durations are milliseconds, negative ones microseconds: the bounds
+// are a thousand times apart, so a loaded machine cannot blur them.
+TEST(MPQueue, TimeOutsCountMillisecondsAndMicroseconds) {
+  StQueue q;
+  auto t0 = Clock::now();
+  EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, nullptr, 40), kMPTimeoutErr);
+  auto ms = Clock::now() - t0;
+  EXPECT_GE(ms, std::chrono::milliseconds(40));
+  EXPECT_LT(ms, std::chrono::seconds(10));
+
+  t0 = Clock::now();
+  EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, nullptr, -3000), kMPTimeoutErr);
+  auto us = Clock::now() - t0;
+  EXPECT_GE(us, std::chrono::microseconds(3000));
+  EXPECT_LT(us, std::chrono::seconds(1));
+
+  t0 = Clock::now();
+  EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, nullptr, -100), kMPTimeoutErr);
+  EXPECT_GE(Clock::now() - t0, std::chrono::microseconds(100));
+}
+
+TEST(MPQueue, AWaiterWakesForAMessageAndForADelete) {
+  MPQueueID q = nullptr;
+  ASSERT_EQ(MPCreateQueue(&q), noErr);
+  std::thread poster([q] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    MPNotifyQueue(q, reinterpret_cast<void*>(intptr_t{5}), nullptr, nullptr);
+  });
+  void* p1 = nullptr;
+  EXPECT_EQ(MPWaitOnQueue(q, &p1, nullptr, nullptr, kDurationForever), noErr);
+  EXPECT_EQ(reinterpret_cast<intptr_t>(p1), 5);
+  poster.join();
+
+  std::atomic<OSStatus> waited{1};
+  std::thread waiter([&] { waited = MPWaitOnQueue(q, nullptr, nullptr, nullptr, kDurationForever); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(MPDeleteQueue(q), noErr);
+  waiter.join();
+  EXPECT_EQ(waited.load(), kMPDeletedErr);
+}
+
+TEST(MPCriticalRegion, ExcludesOthersAndTimesOut) {
+  MPCriticalRegionID region = nullptr;
+  ASSERT_EQ(MPCreateCriticalRegion(&region), noErr);
+
+  // Unsynchronised arithmetic inside the region: any overlap loses increments.
+  SInt64 total = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        ASSERT_EQ(MPEnterCriticalRegion(region, kDurationForever), noErr);
+        total = total + 1;
+        ASSERT_EQ(MPExitCriticalRegion(region), noErr);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(total, 80000);
+
+  ASSERT_EQ(MPEnterCriticalRegion(region, kDurationForever), noErr);
+  std::thread other([region] {
+    EXPECT_EQ(MPEnterCriticalRegion(region, kDurationImmediate), kMPTimeoutErr);
+    auto t0 = Clock::now();
+    EXPECT_EQ(MPEnterCriticalRegion(region, 20), kMPTimeoutErr);
+    EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(20));
+    EXPECT_EQ(MPEnterCriticalRegion(region, -500), kMPTimeoutErr);
+    EXPECT_NE(MPExitCriticalRegion(region), noErr);  // not the holder
+  });
+  other.join();
+  EXPECT_NE(MPDeleteCriticalRegion(region), noErr);  // still held
+  ASSERT_EQ(MPExitCriticalRegion(region), noErr);
+  std::thread later([region] {
+    EXPECT_EQ(MPEnterCriticalRegion(region, 1000), noErr);
+    EXPECT_EQ(MPExitCriticalRegion(region), noErr);
+  });
+  later.join();
+  EXPECT_EQ(MPDeleteCriticalRegion(region), noErr);
+}
