@@ -1,0 +1,538 @@
+#include "media/CMovieRendering.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "media/CBuffer.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/LException.h"
+#include "platform/base/MacMemory.h"
+#include "platform/graphics/QuickDraw.h"
+
+namespace {
+
+constexpr OSErr kNil = static_cast<OSErr>(static_cast<UInt16>(err_NilPointer & 0xFFFF));
+
+bool IsARGB8(const CBuffer* b) { return b->GetDepth() == kBufferDepth8 && b->GetMode() == kBufferModeARGB; }
+
+UInt8* RowOf(CBuffer* b, SInt32 row) { return reinterpret_cast<UInt8*>(b->GetData()) + static_cast<size_t>(row) * b->GetRowBytes(); }
+
+// Rows of one field of a buffer: its first row (relative to the bounds) and count.
+struct FieldRows {
+  SInt32 start;
+  SInt32 count;
+};
+
+// The first field holds the rows with an even coordinate, the second the odd ones.
+FieldRows RowsOfField(const CBuffer* b, bool second) {
+  const SInt32 H = b->GetHeight();
+  const bool topEven = (b->GetBounds().top % 2) == 0;
+  SInt32 start = (second == topEven) ? 1 : 0;
+  SInt32 count = H / 2 + ((H % 2 != 0 && start == 0) ? 1 : 0);
+  return FieldRows{start, count};
+}
+
+// Margins within the picture: the bands never cross (t + b < H, l + r < W).
+Rect ClampMargins(const Rect& m, SInt32 W, SInt32 H) {
+  auto clampPair = [](SInt32 a, SInt32 b, SInt32 size, SInt32& outA, SInt32& outB) {
+    a = std::max<SInt32>(a, 0);
+    b = std::max<SInt32>(b, 0);
+    SInt32 limit = std::max<SInt32>(size - 1, 0);
+    if (a + b > limit) {
+      // Shrink both in proportion so that one row or column stays.
+      double k = static_cast<double>(limit) / (a + b);
+      a = static_cast<SInt32>(a * k);
+      b = std::min<SInt32>(static_cast<SInt32>(b * k), limit - a);
+    }
+    outA = a;
+    outB = b;
+  };
+  SInt32 t, b, l, r;
+  clampPair(m.top, m.bottom, H, t, b);
+  clampPair(m.left, m.right, W, l, r);
+  return Rect{static_cast<SInt16>(t), static_cast<SInt16>(l), static_cast<SInt16>(b), static_cast<SInt16>(r)};
+}
+
+CGAffineTransform ToCG(const MatrixRecord& m) {
+  return CGAffineTransformMake(Fix2X(m.matrix[0][0]), Fix2X(m.matrix[0][1]), Fix2X(m.matrix[1][0]),
+                               Fix2X(m.matrix[1][1]), Fix2X(m.matrix[2][0]), Fix2X(m.matrix[2][1]));
+}
+
+}  // namespace
+
+CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* b, SInt16 fieldMode) {
+  if (!b || !b->GetData()) return nullptr;
+  if (b->GetDepth() != kBufferDepth8) return nullptr;
+  CGColorSpaceRef space;
+  CGImageAlphaInfo alpha;
+  if (b->GetMode() == kBufferModeGray) {
+    space = CGColorSpaceCreateDeviceGray();
+    alpha = kCGImageAlphaNone;
+  } else if (b->GetMode() == kBufferModeARGB) {
+    space = CGColorSpaceCreateDeviceRGB();
+    alpha = kCGImageAlphaNoneSkipFirst;
+  } else {
+    return nullptr;
+  }
+  SInt32 start = 0, rows = b->GetHeight(), rowBytes = b->GetRowBytes();
+  switch (fieldMode) {
+    case kRenderFrame:
+    case kRenderFirstFieldStretch:
+    case kRenderSecondFieldStretch:
+      break;
+    case kRenderFirstField:
+    case kRenderSecondField: {
+      FieldRows f = RowsOfField(b, fieldMode == kRenderSecondField);
+      start = f.start;
+      rows = f.count;
+      rowBytes *= 2;
+      break;
+    }
+    default:
+      CGColorSpaceRelease(space);
+      return nullptr;
+  }
+  CGContextRef c = nullptr;
+  if (rows > 0 && b->GetWidth() > 0)
+    c = CGBitmapContextCreate(RowOf(b, start), static_cast<size_t>(b->GetWidth()), static_cast<size_t>(rows), 8,
+                              static_cast<size_t>(rowBytes), space, alpha);
+  CGColorSpaceRelease(space);
+  return c;
+}
+
+CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* b, SInt16 fieldMode, bool interpolate,
+                                                  CGImageAlphaInfo alphaInfo) {
+  if (!b || !b->GetData() || b->GetDepth() != kBufferDepth8) return nullptr;
+  CGColorSpaceRef space;
+  size_t bitsPerPixel;
+  if (b->GetMode() == kBufferModeGray) {
+    space = CGColorSpaceCreateDeviceGray();
+    alphaInfo = kCGImageAlphaNone;
+    bitsPerPixel = 8;
+  } else if (b->GetMode() == kBufferModeARGB) {
+    space = CGColorSpaceCreateDeviceRGB();
+    bitsPerPixel = 32;
+  } else {
+    return nullptr;
+  }
+  SInt32 start = 0, rows = b->GetHeight(), rowBytes = b->GetRowBytes();
+  switch (fieldMode) {
+    case kRenderFrame:
+      break;
+    case kRenderFirstField:
+    case kRenderFirstFieldStretch:
+    case kRenderSecondField:
+    case kRenderSecondFieldStretch: {
+      bool second = fieldMode == kRenderSecondField || fieldMode == kRenderSecondFieldStretch;
+      FieldRows f = RowsOfField(b, second);
+      start = f.start;
+      rows = f.count;
+      rowBytes *= 2;
+      break;
+    }
+    default:
+      CGColorSpaceRelease(space);
+      return nullptr;
+  }
+  CGImageRef image = nullptr;
+  if (rows > 0 && b->GetWidth() > 0) {
+    // The provider covers exactly the bytes the rows use, never past the buffer.
+    size_t size = static_cast<size_t>(rows - 1) * static_cast<size_t>(rowBytes) +
+                  static_cast<size_t>(b->GetWidth()) * (bitsPerPixel / 8);
+    CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, RowOf(b, start), size, nullptr);
+    image = CGImageCreate(static_cast<size_t>(b->GetWidth()), static_cast<size_t>(rows), 8, bitsPerPixel,
+                          static_cast<size_t>(rowBytes), space, alphaInfo, provider, nullptr, interpolate,
+                          kCGRenderingIntentDefault);
+    CGDataProviderRelease(provider);
+  }
+  CGColorSpaceRelease(space);
+  return image;
+}
+
+OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, MatrixRecord* matrix, SInt16 fieldMode,
+                                              SInt32 quality, CGImageAlphaInfo alpha) {
+  if (!src || !dst || !matrix) return kNil;
+  const double W = dst->GetWidth(), H = dst->GetHeight();
+  double d, ty, h;
+  switch (fieldMode) {
+    case kRenderFrame:
+    case kRenderFirstFieldStretch:
+    case kRenderSecondFieldStretch:
+      d = -1.0;
+      ty = H;
+      h = H;
+      break;
+    case kRenderFirstField:
+    case kRenderSecondField:
+      d = -0.5;
+      ty = H * 0.5;
+      h = static_cast<double>(dst->GetHeight() / 2);
+      break;
+    default:
+      return paramErr;
+  }
+  bool interpolate;
+  CGInterpolationQuality q;
+  if (quality == kQualityLow) {
+    q = kCGInterpolationLow;
+    interpolate = false;
+  } else if (quality == kQualityHigh) {
+    q = kCGInterpolationHigh;
+    interpolate = true;
+  } else {
+    return paramErr;
+  }
+  if (src->GetDepth() != kBufferDepth8 || dst->GetDepth() != kBufferDepth8) return paramErr;
+  CGContextRef context = CreateContextFromBuffer(dst, fieldMode);
+  if (!context) return kNil;
+  CGAffineTransform F = CGAffineTransformMake(1, 0, 0, d, 0, ty);
+  CGContextConcatCTM(context, F);
+  CGContextConcatCTM(context, ToCG(*matrix));
+  CGContextConcatCTM(context, CGAffineTransformInvert(F));
+  CGContextSetInterpolationQuality(context, q);
+  CGContextSetShouldAntialias(context, true);
+  CGImageRef image = CreateImageFromBuffer(src, fieldMode, interpolate, alpha);
+  if (!image) {
+    CGContextRelease(context);
+    return kNil;
+  }
+  CGContextDrawImage(context, CGRectMake(0, 0, W, h), image);
+  CGContextFlush(context);
+  CGImageRelease(image);
+  CGContextRelease(context);
+  return noErr;
+}
+
+OSErr CMovieRendering::TransformBuffer(CBuffer* src, CBuffer* dst, RenderFrameParams* p, CGImageAlphaInfo alpha) {
+  if (!src || !dst || !p) return kNil;
+  MatrixRecord first = p->firstMatrix, second = p->secondMatrix;
+  if (p->interlaceMode == 4) {
+    std::swap(first, second);
+  } else if (p->interlaceMode != 3) {
+    second = first;  // progressive and anything unknown: one matrix for both
+  }
+  switch (p->fieldMode) {
+    case kRenderFrame:
+    case kRenderFirstField:
+    case kRenderFirstFieldStretch:
+      return TransformBuffer_Quartz(src, dst, &first, static_cast<SInt16>(p->fieldMode), p->quality, alpha);
+    case kRenderSecondField:
+    case kRenderSecondFieldStretch:
+      return TransformBuffer_Quartz(src, dst, &second, static_cast<SInt16>(p->fieldMode), p->quality, alpha);
+    case kRenderBothFields:
+      TransformBuffer_Quartz(src, dst, &first, kRenderFirstField, p->quality, alpha);
+      return TransformBuffer_Quartz(src, dst, &second, kRenderSecondField, p->quality, alpha);
+    default:
+      return paramErr;
+  }
+}
+
+OSErr CMovieRendering::PrepareAlphaMargin(CBuffer* b, Rect& margins) {
+  if (!b || !b->GetData()) return kNil;
+  if (!IsARGB8(b)) return paramErr;
+  const SInt32 W = b->GetWidth(), H = b->GetHeight();
+  Rect m = ClampMargins(margins, W, H);
+  for (SInt32 y = 0; y < H; ++y) {
+    UInt8* row = RowOf(b, y);
+    if (y < m.top || y >= H - m.bottom) {
+      for (SInt32 x = 0; x < W; ++x) row[4 * x] = 0;
+      continue;
+    }
+    for (SInt32 x = 0; x < m.left; ++x) row[4 * x] = 0;
+    for (SInt32 x = W - m.right; x < W; ++x) row[4 * x] = 0;
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::InterpolateMargins(CBuffer* b) {
+  if (!b || !b->GetData()) return kNil;
+  if (!IsARGB8(b)) return paramErr;
+  const SInt32 W = b->GetWidth(), H = b->GetHeight();
+  if (W <= 0 || H <= 0) return noErr;
+  static const SInt32 kStep[8][2] = {{0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}, {-1, 1}};
+  auto px = [&](SInt32 x, SInt32 y) { return RowOf(b, y) + 4 * x; };
+  auto inside = [&](SInt32 x, SInt32 y) { return x >= 0 && y >= 0 && x < W && y < H; };
+  SInt32 x = -1, y = -1;
+  for (SInt32 row = 0; row < H && x < 0; ++row)
+    for (SInt32 col = 0; col < W; ++col)
+      if (px(col, row)[0] == 255) {
+        x = col;
+        y = row;
+        break;
+      }
+  if (x < 0) return noErr;
+  UInt8 fill[4];
+  std::memcpy(fill, px(x, y), 4);
+  auto alphaNonZero = [&](SInt32 cx, SInt32 cy) { return inside(cx, cy) && px(cx, cy)[0] != 0; };
+  SInt32 dir = 0;
+  if (alphaNonZero(x + 1, y)) dir = 2;
+  else if (alphaNonZero(x, y + 1)) dir = 0;
+  else if (alphaNonZero(x + 1, y + 1)) dir = 1;
+  else if (alphaNonZero(x - 1, y + 1)) dir = 7;
+  SInt32 passes = 0, fills = 0;
+  // Every step either takes a pixel or moves along the border; this bound is
+  // far above what a walk can need and only guards against damaged state.
+  SInt64 budget = 16 * static_cast<SInt64>(W) * H + 64 * static_cast<SInt64>(W + H) + 64;
+  while (budget-- > 0) {
+    bool toBorder = false;
+    bool moved = false;
+    for (SInt32 k = 0; k <= 6; ++k) {
+      SInt32 d = (dir + k) & 7;
+      SInt32 nx = x + kStep[d][0], ny = y + kStep[d][1];
+      if (!inside(nx, ny)) {
+        toBorder = true;
+        break;
+      }
+      UInt8* n = px(nx, ny);
+      if (n[0] == 255) {
+        std::memcpy(fill, n, 4);
+        if (k == 6) return noErr;
+        continue;
+      }
+      std::memcpy(n, fill, 4);
+      x = nx;
+      y = ny;
+      ++fills;
+      dir = (dir + k + 5) & 7;
+      moved = true;
+      break;
+    }
+    if (moved) continue;
+    if (!toBorder) return noErr;
+    if (x == 0 && y == 0) {
+      if (passes > 0 && fills == 0) return noErr;
+      ++passes;
+      fills = 0;
+    }
+    if (x == W - 1 && y < H - 1) {
+      ++y;
+      dir = 5;
+    } else if (y > 0 && x == 0) {
+      --y;
+      dir = 1;
+    } else if (y == 0 && x < W - 1) {
+      ++x;
+      dir = 7;
+    } else if (y == H - 1 && x > 0) {
+      --x;
+      dir = 3;
+    } else {
+      return noErr;
+    }
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::RenderFrame(CBuffer* src, CBuffer* dst, RenderFrameParams* p) {
+  if (!src || !dst || !p) return kNil;
+  CGrafPtr savedPort = nullptr;
+  GDHandle savedDevice = nullptr;
+  GetGWorld(&savedPort, &savedDevice);
+  PenState savedPen;
+  GetPenState(&savedPen);
+  OSErr err = noErr;
+  try {
+    dst->Clear();
+    Rect margins = p->margins;
+    switch (p->borderMode) {
+      case kBorderTransparent:
+        PrepareAlphaMargin(src, margins);
+        err = TransformBuffer(src, dst, p, kCGImageAlphaPremultipliedFirst);
+        break;
+      case kBorderColor:
+        err = dst->Erase(&p->borderColor, nullptr, nullptr, nullptr, nullptr);
+        if (err == noErr) {
+          PrepareAlphaMargin(src, margins);
+          err = TransformBuffer(src, dst, p, kCGImageAlphaFirst);
+        }
+        break;
+      case kBorderUntransformed: {
+        RenderFrameParams plain = *p;
+        SetIdentityMatrix(&plain.firstMatrix);
+        SetIdentityMatrix(&plain.secondMatrix);
+        TransformBuffer(src, dst, &plain, kCGImageAlphaNoneSkipFirst);
+        PrepareAlphaMargin(src, margins);
+        err = TransformBuffer(src, dst, p, kCGImageAlphaFirst);
+        break;
+      }
+      case kBorderFilled:
+        PrepareAlphaMargin(src, margins);
+        err = TransformBuffer(src, dst, p, kCGImageAlphaPremultipliedFirst);
+        if (err != noErr) break;
+        if (p->fieldMode == kRenderBothFields) {
+          for (bool second : {false, true}) {
+            CBuffer* view = second ? CBuffer::CreateFromBuffer_Even(dst) : CBuffer::CreateFromBuffer_Odd(dst);
+            if (!view) {
+              err = kNil;
+              break;
+            }
+            err = InterpolateMargins(view);
+            view->Release();
+            if (err != noErr) break;
+          }
+        } else if (p->fieldMode == kRenderFrame || p->fieldMode == kRenderFirstFieldStretch ||
+                   p->fieldMode == kRenderSecondFieldStretch) {
+          err = InterpolateMargins(dst);
+        } else {
+          err = paramErr;
+        }
+        break;
+      default:
+        // An unknown border mode would leave a blank frame: say so.
+        err = paramErr;
+        break;
+    }
+  } catch (const LException& e) {
+    err = ErrorCodeToOSErr(e.GetErrorCode());
+  }
+  SetPenState(&savedPen);
+  SetGWorld(savedPort, savedDevice);
+  return err;
+}
+
+bool CMovieRendering::GetVideoSample(Movie inMovie, SInt32 inTime, Handle outData,
+                                     SampleDescriptionHandle outDescription, SInt32* outDescriptionIndex,
+                                     SInt16* outSampleFlags) {
+  if (!inMovie) return false;
+  SInt32 count = GetMovieTrackCount(inMovie);
+  if (count <= 0) return false;
+  SInt32 found = 0;
+  for (SInt32 i = 1; i <= count; ++i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    if (!t || !GetTrackEnabled(t)) continue;
+    Media m = GetTrackMedia(t);
+    if (!m) continue;
+    OSType type = 0;
+    GetMediaHandlerDescription(m, &type, nullptr, nullptr);
+    if (type != 'vide') continue;
+    TimeValue mediaTime = TrackTimeToMediaTime(inTime, t);
+    if (mediaTime < 0) continue;
+    if (GetMediaSample(m, outData, 0, nullptr, mediaTime, nullptr, nullptr, outDescription, outDescriptionIndex, 1,
+                       nullptr, outSampleFlags) == noErr)
+      ++found;
+  }
+  return found == 1;
+}
+
+bool CMovieRendering::GetInterlaceInfo(Media inMedia, SInt32* outFields, SInt32* outDetail) {
+  if (!inMedia) return false;
+  Handle desc = NewHandle(0);
+  if (!desc) return false;
+  GetMediaSampleDescription(inMedia, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
+  Handle ext = nullptr;
+  bool ok = GetMoviesError() == noErr && GetHandleSize(desc) >= static_cast<SInt32>(sizeof(ImageDescription)) &&
+            GetImageDescriptionExtension(reinterpret_cast<ImageDescriptionHandle>(desc), &ext, 'fiel', 1) == noErr &&
+            ext && GetHandleSize(ext) >= 2;
+  if (ok) {
+    if (outFields) *outFields = static_cast<UInt8>((*ext)[0]);
+    if (outDetail) *outDetail = static_cast<UInt8>((*ext)[1]);
+  }
+  DisposeHandle(ext);
+  DisposeHandle(desc);
+  return ok;
+}
+
+OSErr CMovieRendering::PaintMarginWithColor(CBuffer* b, const RGBColor& color) {
+  if (!b || !b->GetData()) return kNil;
+  if (!IsARGB8(b)) return paramErr;
+  const UInt8 px[4] = {255, static_cast<UInt8>(color.red >> 8), static_cast<UInt8>(color.green >> 8),
+                       static_cast<UInt8>(color.blue >> 8)};
+  for (SInt32 y = 0; y < b->GetHeight(); ++y) {
+    UInt8* row = RowOf(b, y);
+    for (SInt32 x = 0; x < b->GetWidth(); ++x)
+      if (row[4 * x] != 255) std::memcpy(row + 4 * x, px, 4);
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::CopyMargin(CBuffer* src, CBuffer* dst) {
+  if (!src || !dst || !src->GetData() || !dst->GetData()) return kNil;
+  if (!IsARGB8(src) || !IsARGB8(dst)) return paramErr;
+  const SInt32 W = std::min(src->GetWidth(), dst->GetWidth()), H = std::min(src->GetHeight(), dst->GetHeight());
+  for (SInt32 y = 0; y < H; ++y) {
+    const UInt8* s = RowOf(src, y);
+    UInt8* d = RowOf(dst, y);
+    for (SInt32 x = 0; x < W; ++x)
+      if (d[4 * x] != 255) std::memcpy(d + 4 * x, s + 4 * x, 4);
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::EraseMargins(CBuffer* b, Rect& margins) {
+  if (!b || !b->GetData()) return kNil;
+  if (!IsARGB8(b)) return paramErr;
+  const SInt32 W = b->GetWidth(), H = b->GetHeight();
+  Rect m = ClampMargins(margins, W, H);
+  for (SInt32 y = 0; y < H; ++y) {
+    UInt8* row = RowOf(b, y);
+    for (SInt32 x = 0; x < W; ++x) {
+      // Opaque, then faded towards the edge within each band.
+      double f = 1.0;
+      if (y < m.top) f *= static_cast<double>(y) / m.top;
+      if (y >= H - m.bottom) f *= static_cast<double>(H - 1 - y) / m.bottom;
+      if (x < m.left) f *= static_cast<double>(x) / m.left;
+      if (x >= W - m.right) f *= static_cast<double>(W - 1 - x) / m.right;
+      row[4 * x] = static_cast<UInt8>(255.0 * f + 0.5);
+    }
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::SetAlphaValue(CBuffer* b, UInt8 alpha, const Rect* r) {
+  if (!b || !b->GetData()) return kNil;
+  if (!IsARGB8(b)) return paramErr;
+  const Rect& bounds = b->GetBounds();
+  Rect area = bounds;
+  if (r) {
+    area.top = std::max(bounds.top, r->top);
+    area.left = std::max(bounds.left, r->left);
+    area.bottom = std::min(bounds.bottom, r->bottom);
+    area.right = std::min(bounds.right, r->right);
+  }
+  for (SInt32 y = area.top; y < area.bottom; ++y) {
+    UInt8* row = RowOf(b, y - bounds.top);
+    for (SInt32 x = area.left; x < area.right; ++x) row[4 * (x - bounds.left)] = alpha;
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::CopyAlphaToChannels(CBuffer* src, CBuffer* dst, const Rect* r) {
+  if (!src || !dst || !src->GetData() || !dst->GetData()) return kNil;
+  if (!IsARGB8(src) || !IsARGB8(dst)) return paramErr;
+  const Rect& sb = src->GetBounds();
+  const Rect& db = dst->GetBounds();
+  Rect area{std::max(sb.top, db.top), std::max(sb.left, db.left), std::min(sb.bottom, db.bottom),
+            std::min(sb.right, db.right)};
+  if (r) {
+    area.top = std::max(area.top, r->top);
+    area.left = std::max(area.left, r->left);
+    area.bottom = std::min(area.bottom, r->bottom);
+    area.right = std::min(area.right, r->right);
+  }
+  for (SInt32 y = area.top; y < area.bottom; ++y) {
+    const UInt8* s = RowOf(src, y - sb.top);
+    UInt8* d = RowOf(dst, y - db.top);
+    for (SInt32 x = area.left; x < area.right; ++x) {
+      UInt8 a = s[4 * (x - sb.left)];
+      UInt8* p = d + 4 * (x - db.left);
+      p[1] = p[2] = p[3] = a;
+    }
+  }
+  return noErr;
+}
+
+OSErr CMovieRendering::ShowCorrelation(CBuffer* b, float first, float second) {
+  if (!b) return kNil;
+  CGContextRef c = CreateContextFromBuffer(b, kRenderFrame);
+  if (!c) return kNil;
+  const double W = b->GetWidth(), H = b->GetHeight();
+  const double cx = W * 0.5, top = H - 12;
+  CGContextSetRGBFillColor(c, 1, 0, 0, 0.5);
+  CGContextFillRect(c, CGRectMake(cx, top, first * 200.0, 4));
+  CGContextFillRect(c, CGRectMake(cx, top - 6, second * 200.0, 4));
+  CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+  for (double x : {cx - 100, cx, cx + 100}) CGContextFillRect(c, CGRectMake(x, top - 8, 1, 14));
+  CGContextFlush(c);
+  CGContextRelease(c);
+  return noErr;
+}

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "media/CBuffer.h"
+#include "media/CMovieRendering.h"
+#include "platform/base/FixMath.h"
+#include "platform/graphics/CGGraphics.h"
+
+namespace {
+
+struct Buf {
+  CBuffer* b;
+  Buf(SInt16 w, SInt16 h) : b(new CBuffer(Rect{0, 0, h, w}, kBufferDepth8, kBufferModeARGB)) {}
+  ~Buf() { b->Release(); }
+  UInt8* at(SInt32 x, SInt32 y) const { return reinterpret_cast<UInt8*>(b->GetData()) + y * b->GetRowBytes() + 4 * x; }
+  UInt32 word(SInt32 x, SInt32 y) const {
+    UInt32 v;
+    std::memcpy(&v, at(x, y), 4);
+    return v;
+  }
+};
+
+void Texture(Buf& s) {
+  for (SInt32 y = 0; y < s.b->GetHeight(); ++y)
+    for (SInt32 x = 0; x < s.b->GetWidth(); ++x) {
+      UInt8* p = s.at(x, y);
+      p[0] = 255;
+      p[1] = static_cast<UInt8>(x * 7 + y * 3);
+      p[2] = static_cast<UInt8>(x * 13 ^ y * 5);
+      p[3] = static_cast<UInt8>(y * 11 + 1);
+    }
+}
+
+RenderFrameParams Params(SInt32 border, double dx = 0, double dy = 0) {
+  RenderFrameParams p;
+  p.borderMode = border;
+  p.quality = kQualityHigh;
+  p.fieldMode = kRenderFrame;
+  p.interlaceMode = 2;
+  TranslateMatrix(&p.firstMatrix, X2Fix(dx), X2Fix(dy));
+  p.borderColor = RGBColor{0xFFFF, 0, 0};
+  return p;
+}
+
+}  // namespace
+
+TEST(Renderer, WholePixelCorrectionMovesTheFrameExactly) {
+  Buf src(40, 30), dst(40, 30);
+  Texture(src);
+  RenderFrameParams p = Params(kBorderColor, 5, 3);
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &p), noErr);
+  for (SInt32 y = 0; y < 30; ++y)
+    for (SInt32 x = 0; x < 40; ++x) {
+      if (x >= 5 && y >= 3) {
+        ASSERT_EQ(dst.word(x, y), src.word(x - 5, y - 3)) << x << "," << y;
+      } else {
+        // The border colour (the erase leaves alpha 0; the frame is drawn opaque).
+        ASSERT_EQ(dst.at(x, y)[1], 255);
+        ASSERT_EQ(dst.at(x, y)[2], 0);
+      }
+    }
+  // Identity at low quality too.
+  Buf same(40, 30);
+  Texture(src);
+  RenderFrameParams q = Params(kBorderColor);
+  q.quality = kQualityLow;
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, same.b, &q), noErr);
+  EXPECT_EQ(std::memcmp(same.b->GetData(), src.b->GetData(), static_cast<size_t>(src.b->GetDataSize())), 0);
+}
+
+TEST(Renderer, TransparentUntransformedAndFilledBorders) {
+  Buf src(32, 24), dst(32, 24);
+  Texture(src);
+  RenderFrameParams p = Params(kBorderTransparent, -4, 0);
+  p.margins = Rect{2, 0, 0, 0};
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &p), noErr);
+  EXPECT_EQ(dst.word(31, 10), 0u);  // uncovered
+  EXPECT_EQ(dst.word(5, 0), 0u);    // under the transparent top margin
+  EXPECT_EQ(dst.word(5, 1), 0u);
+  EXPECT_EQ(dst.at(5, 2)[0], 255);
+
+  Texture(src);
+  RenderFrameParams u = Params(kBorderUntransformed, -4, 0);
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &u), noErr);
+  EXPECT_EQ(dst.word(31, 10), src.word(31, 10));  // the untransformed frame shows in the margin
+  EXPECT_EQ(dst.word(10, 10), src.word(14, 10));
+
+  Texture(src);
+  RenderFrameParams f = Params(kBorderFilled, -4, 2);
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &f), noErr);
+  for (SInt32 y = 0; y < 24; ++y)
+    for (SInt32 x = 0; x < 32; ++x) ASSERT_EQ(dst.at(x, y)[0], 255) << x << "," << y;
+  // Filled pixels take colours from the picture next to them.
+  EXPECT_EQ(dst.word(31, 12), dst.word(27, 12));
+
+  f.fieldMode = kRenderFirstField;
+  EXPECT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &f), paramErr);
+  RenderFrameParams bad = Params(7);
+  EXPECT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &bad), paramErr);
+  EXPECT_NE(CMovieRendering::RenderFrame(nullptr, dst.b, &bad), noErr);
+}
+
+TEST(Renderer, FieldsUseTheirOwnRowsAndMatrices) {
+  Buf frame(16, 7);
+  CGContextRef first = CMovieRendering::CreateContextFromBuffer(frame.b, kRenderFirstField);
+  CGContextRef second = CMovieRendering::CreateContextFromBuffer(frame.b, kRenderSecondField);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(CGBitmapContextGetHeight(first), 4u);
+  EXPECT_EQ(CGBitmapContextGetHeight(second), 3u);
+  EXPECT_EQ(CGBitmapContextGetData(second), frame.at(0, 1));
+  CGContextRelease(first);
+  CGContextRelease(second);
+  EXPECT_EQ(CMovieRendering::CreateContextFromBuffer(frame.b, kRenderBothFields), nullptr);
+
+  // Both fields, odd field first: field one moves 2 px right, field two 4 px right.
+  Buf src(24, 12), dst(24, 12);
+  Texture(src);
+  RenderFrameParams p = Params(kBorderColor);
+  p.interlaceMode = 3;
+  p.fieldMode = kRenderBothFields;
+  TranslateMatrix(&p.firstMatrix, Long2Fix(2), 0);
+  TranslateMatrix(&p.secondMatrix, Long2Fix(4), 0);
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &p), noErr);
+  EXPECT_EQ(dst.word(10, 4), src.word(8, 4));
+  EXPECT_EQ(dst.word(10, 5), src.word(6, 5));
+  // Even field first swaps the matrices.
+  p.interlaceMode = 4;
+  ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &p), noErr);
+  EXPECT_EQ(dst.word(10, 4), src.word(6, 4));
+}
+
+TEST(Renderer, MarginWalkAndClampedMargins) {
+  Buf b(9, 6);
+  Texture(b);
+  std::vector<UInt8> before(static_cast<UInt8*>(static_cast<void*>(b.b->GetData())),
+                            static_cast<UInt8*>(static_cast<void*>(b.b->GetData())) + b.b->GetDataSize());
+  ASSERT_EQ(CMovieRendering::InterpolateMargins(b.b), noErr);
+  EXPECT_EQ(std::memcmp(before.data(), b.b->GetData(), before.size()), 0);
+  std::memset(b.b->GetData(), 0, static_cast<size_t>(b.b->GetDataSize()));
+  ASSERT_EQ(CMovieRendering::InterpolateMargins(b.b), noErr);
+  EXPECT_EQ(b.word(4, 3), 0u);
+
+  // A lone opaque pixel spreads over everything.
+  b.at(4, 3)[0] = 255;
+  b.at(4, 3)[1] = 77;
+  ASSERT_EQ(CMovieRendering::InterpolateMargins(b.b), noErr);
+  for (SInt32 y = 0; y < 6; ++y)
+    for (SInt32 x = 0; x < 9; ++x) {
+      ASSERT_EQ(b.at(x, y)[0], 255);
+      ASSERT_EQ(b.at(x, y)[1], 77);
+    }
+
+  // Margins wider than the picture are clamped, not written outside.
+  Rect huge = {400, 400, 400, 400};
+  Texture(b);
+  EXPECT_EQ(CMovieRendering::PrepareAlphaMargin(b.b, huge), noErr);
+  Buf dst(9, 6);
+  RenderFrameParams p = Params(kBorderFilled);
+  p.margins = huge;
+  EXPECT_EQ(CMovieRendering::RenderFrame(b.b, dst.b, &p), noErr);
+}
+
+TEST(Renderer, RotatedFrameIsIndependentOfBandCount) {
+  Buf src(200, 120);
+  Texture(src);
+  RenderFrameParams p = Params(kBorderColor);
+  RotateMatrix(&p.firstMatrix, X2Fix(1.5), Long2Fix(100), Long2Fix(60));
+  TranslateMatrix(&p.firstMatrix, X2Fix(0.37), X2Fix(-1.2));
+  std::vector<UInt8> first;
+  for (SInt32 bands : {1, 3, 8}) {
+    CGSetBandCountForTesting(bands);
+    Buf dst(200, 120);
+    ASSERT_EQ(CMovieRendering::RenderFrame(src.b, dst.b, &p), noErr);
+    std::vector<UInt8> out(reinterpret_cast<UInt8*>(dst.b->GetData()),
+                           reinterpret_cast<UInt8*>(dst.b->GetData()) + dst.b->GetDataSize());
+    if (first.empty()) first = out;
+    EXPECT_EQ(out, first);
+  }
+  CGSetBandCountForTesting(0);
+}
