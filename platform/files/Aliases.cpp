@@ -1,6 +1,7 @@
 #include "platform/files/Aliases.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -14,9 +15,12 @@
 namespace {
 
 // userType (4), aliasSize (2), version (2), magic (4), device (8), inode (8),
-// path length (2), path.
-constexpr size_t kFixedSize = 30;
-constexpr UInt16 kVersion = 1;
+// birth time in nanoseconds (8, 0 when the file system keeps none), file kind
+// (2: the S_IFMT bits), path length (2), path. Inode numbers are reused once a
+// file is deleted, so an inode only counts as the file's when its birth time
+// and kind match too.
+constexpr size_t kFixedSize = 40;
+constexpr UInt16 kVersion = 2;
 constexpr UInt32 kMagic = 'TrxA';
 constexpr int kSearchDepth = 3;
 constexpr int kSearchBudget = 20000;
@@ -24,8 +28,35 @@ constexpr int kSearchBudget = 20000;
 struct AliasData {
   UInt64 dev = 0;
   UInt64 ino = 0;
+  UInt64 birth = 0;
+  UInt16 kind = 0;
   std::string path;
 };
+
+struct Identity {
+  UInt64 dev = 0;
+  UInt64 ino = 0;
+  UInt64 birth = 0;
+  UInt16 kind = 0;
+};
+
+bool Identify(const std::string& inPath, Identity& outId, bool inFollow = true) {
+  struct statx sx {};
+  int flags = inFollow ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (::statx(AT_FDCWD, inPath.c_str(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
+  outId.dev = (static_cast<UInt64>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  outId.ino = sx.stx_ino;
+  outId.birth = (sx.stx_mask & STATX_BTIME)
+                    ? static_cast<UInt64>(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec
+                    : 0;
+  outId.kind = static_cast<UInt16>(sx.stx_mode & S_IFMT);
+  return true;
+}
+
+bool SameFile(const Identity& inId, const AliasData& inData) {
+  return inId.dev == inData.dev && inId.ino == inData.ino && inId.kind == inData.kind &&
+         (inData.birth == 0 || inId.birth == inData.birth);
+}
 
 OSErr Decode(AliasHandle inAlias, AliasData& outData) {
   if (!inAlias || !IsValidHandle(reinterpret_cast<Handle>(inAlias))) return paramErr;
@@ -36,7 +67,9 @@ OSErr Decode(AliasHandle inAlias, AliasData& outData) {
   if (ReadBE16(p + 6) != kVersion || ReadBE32(p + 8) != kMagic) return paramErr;
   outData.dev = ReadBE64(p + 12);
   outData.ino = ReadBE64(p + 20);
-  UInt16 len = ReadBE16(p + 28);
+  outData.birth = ReadBE64(p + 28);
+  outData.kind = ReadBE16(p + 36);
+  UInt16 len = ReadBE16(p + 38);
   if (len == 0 || kFixedSize + len > static_cast<size_t>(size) || len >= kFSMaxPath) return paramErr;
   outData.path.assign(p + kFixedSize, len);
   if (outData.path[0] != '/' || outData.path.find('\0') != std::string::npos) return paramErr;
@@ -44,8 +77,8 @@ OSErr Decode(AliasHandle inAlias, AliasData& outData) {
 }
 
 OSErr Encode(const std::string& inPath, AliasHandle* ioAlias, bool inReuse) {
-  struct stat st {};
-  if (::stat(inPath.c_str(), &st) != 0) return fnfErr;
+  Identity id;
+  if (!Identify(inPath, id)) return fnfErr;
   size_t size = kFixedSize + inPath.size();
   Handle h = inReuse ? reinterpret_cast<Handle>(*ioAlias) : NewHandleClear(static_cast<SInt32>(size));
   if (!h) return memFullErr;
@@ -58,9 +91,11 @@ OSErr Encode(const std::string& inPath, AliasHandle* ioAlias, bool inReuse) {
   WriteBE16(p + 4, static_cast<UInt16>(std::min<size_t>(size, 0xFFFF)));
   WriteBE16(p + 6, kVersion);
   WriteBE32(p + 8, kMagic);
-  WriteBE64(p + 12, static_cast<UInt64>(st.st_dev));
-  WriteBE64(p + 20, static_cast<UInt64>(st.st_ino));
-  WriteBE16(p + 28, static_cast<UInt16>(inPath.size()));
+  WriteBE64(p + 12, id.dev);
+  WriteBE64(p + 20, id.ino);
+  WriteBE64(p + 28, id.birth);
+  WriteBE16(p + 36, id.kind);
+  WriteBE16(p + 38, static_cast<UInt16>(inPath.size()));
   std::memcpy(p + kFixedSize, inPath.data(), inPath.size());
   *ioAlias = reinterpret_cast<AliasHandle>(h);
   return noErr;
@@ -89,9 +124,8 @@ bool FindInode(const std::string& inFolder, const AliasData& inData, int inDepth
     if (name == "." || name == "..") continue;
     std::string path = (inFolder == "/" ? std::string("/") : inFolder + "/") + name;
     if (e->d_ino == inData.ino) {
-      struct stat st {};
-      if (::lstat(path.c_str(), &st) == 0 && static_cast<UInt64>(st.st_dev) == inData.dev &&
-          static_cast<UInt64>(st.st_ino) == inData.ino) {
+      Identity id;
+      if (Identify(path, id, false) && SameFile(id, inData)) {
         outPath = path;
         found = true;
         break;
@@ -115,11 +149,10 @@ OSErr ResolvePath(AliasHandle inAlias, std::string& outPath, Boolean* outChanged
   OSErr err = Decode(inAlias, data);
   if (err != noErr) return err;
   if (outChanged) *outChanged = false;
-  struct stat st {};
-  if (::stat(data.path.c_str(), &st) == 0) {
+  Identity id;
+  if (Identify(data.path, id)) {
     outPath = data.path;
-    if (outChanged)
-      *outChanged = static_cast<UInt64>(st.st_dev) != data.dev || static_cast<UInt64>(st.st_ino) != data.ino;
+    if (outChanged) *outChanged = !SameFile(id, data);
     return noErr;
   }
   std::string folder = ParentOf(data.path);
@@ -184,7 +217,8 @@ OSErr UpdateAlias(const FSSpec*, const FSSpec* target, AliasHandle alias, Boolea
   if (wasChanged) {
     AliasData after;
     Decode(alias, after);
-    *wasChanged = !had || before.path != after.path || before.dev != after.dev || before.ino != after.ino;
+    *wasChanged = !had || before.path != after.path || before.dev != after.dev || before.ino != after.ino ||
+                  before.birth != after.birth;
   }
   return noErr;
 }

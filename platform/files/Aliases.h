@@ -1,6 +1,8 @@
-// Aliases: a handle holding a self-contained record of a file's path and its
-// device and inode numbers (big-endian), so it can be stored in files and
-// sent to the other program as plain bytes. Resolving tries the path first
+// Aliases: a handle holding a self-contained record of a file's path, its
+// device and inode numbers, birth time and kind (big-endian), so it can be
+// stored in files and sent to the other program as plain bytes. An inode
+// number counts as the file's only with the same birth time and kind, since
+// the numbers of deleted files are given to new ones. Resolving tries the path first
 // (a file replaced under the same name still counts, reported as changed),
 // then looks for the inode near where the file was (its folder and the
 // folders below, then its folder's parent), so a renamed or moved file is
