@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct SHandler {
 std::mutex gLock;
 std::deque<SEvent> gPending;     // application events not yet dispatched
 std::deque<EventRecord> gReady;  // events for WaitNextEvent to return
-std::vector<SHandler*> gHandlers;
+std::vector<std::unique_ptr<SHandler>> gHandlers;
 std::vector<CFRunLoopRef> gLoopsWithQueueSource;
 
 // Posting wakes whichever loop is waiting in WaitNextEvent; the source also
@@ -196,10 +197,11 @@ OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler,
   if (outRef) *outRef = nullptr;
   if (inTarget != GetApplicationEventTarget() || inHandler == nullptr || (inNumTypes > 0 && inList == nullptr))
     return paramErr;
-  SHandler* handler = new SHandler{inHandler, std::vector<EventTypeSpec>(inList, inList + inNumTypes), inUserData};
+  auto owned = std::make_unique<SHandler>(SHandler{inHandler, std::vector<EventTypeSpec>(inList, inList + inNumTypes), inUserData});
+  SHandler* handler = owned.get();
   {
     std::lock_guard<std::mutex> guard(gLock);
-    gHandlers.push_back(handler);
+    gHandlers.push_back(std::move(owned));
   }
   if (outRef) *outRef = reinterpret_cast<EventHandlerRef>(handler);
   return noErr;
@@ -208,10 +210,9 @@ OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler,
 OSStatus RemoveEventHandler(EventHandlerRef inRef) {
   SHandler* handler = reinterpret_cast<SHandler*>(inRef);
   std::lock_guard<std::mutex> guard(gLock);
-  auto it = std::find(gHandlers.begin(), gHandlers.end(), handler);
+  auto it = std::find_if(gHandlers.begin(), gHandlers.end(), [&](const auto& h) { return h.get() == handler; });
   if (it == gHandlers.end()) return paramErr;
   gHandlers.erase(it);
-  delete handler;
   return noErr;
 }
 
@@ -255,6 +256,5 @@ void ResetApplicationEventsForTesting() {
   std::lock_guard<std::mutex> guard(gLock);
   gPending.clear();
   gReady.clear();
-  for (SHandler* handler : gHandlers) delete handler;
   gHandlers.clear();
 }

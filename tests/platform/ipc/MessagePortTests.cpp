@@ -313,11 +313,11 @@ TEST(MessagePort, DataObjects) {
   EXPECT_EQ(CFDataGetBytePtr(copy)[2], 3);
   CFRetain(data);
   EXPECT_EQ(CFGetRetainCount(data), 2);
+  EXPECT_EQ(CFGetTypeID(data), CFDataGetTypeID());
+  EXPECT_NE(CFGetTypeID(data), CFStringGetTypeID());
   CFRelease(data);
   CFRelease(data);
   CFRelease(copy);
-  EXPECT_EQ(CFGetTypeID(data), CFDataGetTypeID());
-  EXPECT_NE(CFGetTypeID(data), CFStringGetTypeID());
   EXPECT_EQ(CFDataGetLength(reinterpret_cast<CFDataRef>(CFSTR("not data"))), 0);  // a string is no data
   EXPECT_EQ(CFDataCreate(kCFAllocatorDefault, nullptr, 4), nullptr);
   EXPECT_EQ(CFDataCreate(kCFAllocatorDefault, bytes, -1), nullptr);

@@ -1,0 +1,236 @@
+// The application's end of the export protocol, for tests: a status port
+// served on its own thread, Vantrel launched from the build's bundle, and
+// commands and requests sent the way the application sends them.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/files/Bundle.h"
+#include "platform/files/CoreFoundation.h"
+#include "platform/ipc/CFMessagePort.h"
+#include "platform/ipc/Processes.h"
+#include "vantrel/ExportProtocol.h"
+
+typedef std::vector<UInt8> Bytes;
+
+inline void AppendBE32(Bytes& ioBytes, UInt32 inValue) {
+  for (int shift = 24; shift >= 0; shift -= 8) ioBytes.push_back(static_cast<UInt8>(inValue >> shift));
+}
+
+inline void AppendRecord(Bytes& ioBytes, UInt32 inTag, const Bytes& inData) {
+  AppendBE32(ioBytes, inTag);
+  AppendBE32(ioBytes, static_cast<UInt32>(inData.size()));
+  ioBytes.insert(ioBytes.end(), inData.begin(), inData.end());
+}
+
+inline Bytes BE32(UInt32 inValue) {
+  Bytes bytes;
+  AppendBE32(bytes, inValue);
+  return bytes;
+}
+
+// An export request as the application writes it, in its order of records.
+inline Bytes MakeRequest(UInt32 inCookie, bool inWithMovie = true, bool inWithSettings = true) {
+  Bytes message{kExportCommandExport};
+  if (inWithMovie) AppendRecord(message, kExportTagMovie, Bytes{'m', 'o', 'o', 'v'});
+  AppendRecord(message, kExportTagDestination, Bytes{'a', 'l', 'i', 's'});
+  AppendRecord(message, kExportTagExporterType, BE32('spit'));
+  AppendRecord(message, kExportTagExporterSubtype, BE32('MooV'));
+  if (inWithSettings) AppendRecord(message, kExportTagExporterSettings, Bytes{1, 2, 3});
+  AppendRecord(message, kExportTagCookie, BE32(inCookie));
+  AppendRecord(message, kExportTagSingleField, Bytes{0});
+  AppendRecord(message, kExportTagEnd, Bytes{});
+  return message;
+}
+
+inline std::string ReplyText(UInt32 inCount) {
+  std::string text = ExportQueuedReplyText(static_cast<SInt32>(inCount));
+  text.push_back('\0');
+  return text;
+}
+
+class CExportClient {
+ public:
+  CExportClient() = default;
+  ~CExportClient() {
+    ClosePort();
+    if (mRemote) CFRelease(mRemote);
+    if (mPID > 0 && !mExited) {
+      kill(mPID, SIGKILL);
+      waitpid(mPID, nullptr, 0);
+    }
+  }
+
+  // The application's status port, "TremblorixExportProgressPort".
+  bool OpenProgressPort() {
+    std::mutex startLock;
+    std::condition_variable started;
+    int state = 0;
+    mPortThread = std::thread([&] {
+      CFMessagePortContext context{0, this, nullptr, nullptr, nullptr};
+      CFMessagePortRef port = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("TremblorixExportProgressPort"),
+                                                       StatusCallBack, &context, nullptr);
+      CFRunLoopSourceRef source = port ? CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, port, 0) : nullptr;
+      if (source) {
+        mPortLoop = CFRunLoopGetCurrent();
+        CFRunLoopAddSource(mPortLoop, source, kCFRunLoopCommonModes);
+      }
+      {
+        std::lock_guard<std::mutex> guard(startLock);
+        state = source ? 1 : -1;
+      }
+      started.notify_all();
+      if (source) {
+        CFRunLoopRun();
+        CFRunLoopRemoveSource(mPortLoop, source, kCFRunLoopCommonModes);
+        CFRelease(source);
+      }
+      if (port) {
+        CFMessagePortInvalidate(port);
+        CFRelease(port);
+      }
+    });
+    std::unique_lock<std::mutex> lock(startLock);
+    started.wait(lock, [&] { return state != 0; });
+    return state == 1;
+  }
+
+  void ClosePort() {
+    if (mPortThread.joinable()) {
+      if (mPortLoop) CFRunLoopStop(mPortLoop);
+      mPortThread.join();
+    }
+  }
+
+  // Launches the bundle's Vantrel as the application does.
+  bool Launch() {
+    UBundle::SetMainBundlePath(VANTREL_TEST_BUNDLE);
+    ProcessSerialNumber psn{0, 0};
+    OSStatus err = LaunchAuxiliaryExecutable("Vantrel", 0x0F0F0F0E, &psn);
+    UBundle::SetMainBundlePath("");
+    if (err != noErr) return false;
+    GetProcessPID(&psn, &mPID);
+    mExited = false;
+    return true;
+  }
+
+  // Waits until Vantrel's port answers.
+  bool Connect(double inSeconds = 10.0) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      mRemote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("TremblorixExportMessagePort"));
+      if (mRemote) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // Sends a message with the application's time-outs; outReply gets the reply
+  // bytes, or is left empty with *outHadReply false when none came.
+  SInt32 Send(const Bytes& inMessage, std::string* outReply = nullptr, bool* outHadReply = nullptr) {
+    CFDataRef data = CFDataCreate(kCFAllocatorDefault, inMessage.data(), static_cast<CFIndex>(inMessage.size()));
+    CFDataRef reply = nullptr;
+    SInt32 result = CFMessagePortSendRequest(mRemote, kExportMessageID, data, kExportClientSendTimeout,
+                                             kExportClientReceiveTimeout, kCFRunLoopDefaultMode, &reply);
+    CFRelease(data);
+    if (outHadReply) *outHadReply = reply != nullptr;
+    if (outReply) {
+      outReply->clear();
+      if (reply) outReply->assign(reinterpret_cast<const char*>(CFDataGetBytePtr(reply)), CFDataGetLength(reply));
+    }
+    if (reply) CFRelease(reply);
+    return result;
+  }
+
+  std::vector<Bytes> Records() {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mRecords;
+  }
+  std::vector<ExportStatus> Statuses() {
+    std::vector<ExportStatus> statuses;
+    for (const Bytes& record : Records()) {
+      ExportStatus status{};
+      if (DecodeExportStatus(record.data(), record.size(), status)) statuses.push_back(status);
+    }
+    return statuses;
+  }
+  std::vector<ExportStatus> StatusesOf(UInt32 inCookie) {
+    std::vector<ExportStatus> result;
+    for (const ExportStatus& status : Statuses())
+      if (status.cookie == inCookie) result.push_back(status);
+    return result;
+  }
+  // Waits until the records satisfy inDone.
+  bool WaitFor(const std::function<bool(const std::vector<ExportStatus>&)>& inDone, double inSeconds = 20.0) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
+    std::unique_lock<std::mutex> lock(mLock);
+    for (;;) {
+      lock.unlock();
+      bool done = inDone(Statuses());
+      lock.lock();
+      if (done) return true;
+      if (mArrived.wait_until(lock, deadline) == std::cv_status::timeout) {
+        lock.unlock();
+        bool last = inDone(Statuses());
+        lock.lock();
+        return last;
+      }
+    }
+  }
+  bool WaitForDone(UInt32 inCookie, double inSeconds = 20.0) {
+    return WaitFor(
+        [inCookie](const std::vector<ExportStatus>& all) {
+          for (const ExportStatus& s : all)
+            if (s.cookie == inCookie && s.kind == kExportStatusDone) return true;
+          return false;
+        },
+        inSeconds);
+  }
+
+  // Vantrel's exit status, or -1000 when it is still running after inSeconds.
+  int WaitForExit(double inSeconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(mPID, &status, WNOHANG) == mPID) {
+        mExited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1000;
+  }
+
+  pid_t PID() const { return mPID; }
+
+ private:
+  static CFDataRef StatusCallBack(CFMessagePortRef, SInt32, CFDataRef inData, void* inInfo) {
+    CExportClient* client = static_cast<CExportClient*>(inInfo);
+    const UInt8* bytes = CFDataGetBytePtr(inData);
+    {
+      std::lock_guard<std::mutex> guard(client->mLock);
+      client->mRecords.emplace_back(bytes, bytes + CFDataGetLength(inData));
+    }
+    client->mArrived.notify_all();
+    return nullptr;
+  }
+
+  std::mutex mLock;
+  std::condition_variable mArrived;
+  std::vector<Bytes> mRecords;
+  std::thread mPortThread;
+  CFRunLoopRef mPortLoop = nullptr;
+  CFMessagePortRef mRemote = nullptr;
+  pid_t mPID = -1;
+  bool mExited = true;
+};

@@ -1,0 +1,83 @@
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "platform/base/LException.h"
+#include "vantrel/VantrelWorker.h"
+
+namespace {
+
+// The movie export of one request is not part of this program yet: without
+// an engine every request fails honestly.
+OSErr NoExportEngine(WorkerRequest*, const ExportRequestFields&) { return unimpErr; }
+
+ExportEngineProc gExportEngine = NoExportEngine;
+
+struct SStandInSettings {
+  int steps = 5;
+  int intervalMillis = 50;
+};
+SStandInSettings gStandIn;
+
+// Waits for events for a while, as the export's data sources do, so that
+// the end of the launcher is seen during long exports.
+void PauseWithEvents(int inMillis) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(inMillis);
+  do {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    UInt32 ticks = static_cast<UInt32>(left.count() > 0 ? left.count() * 60 / 1000 + 1 : 0);
+    EventRecord event;
+    WaitNextEvent(everyEvent, &event, ticks, nullptr);
+  } while (std::chrono::steady_clock::now() < deadline);
+}
+
+}  // namespace
+
+void SetExportEngine(ExportEngineProc inEngine) { gExportEngine = inEngine ? inEngine : NoExportEngine; }
+
+OSErr DoExport(WorkerRequest* inRequest) {
+  if (inRequest == nullptr) return paramErr;
+  OSErr result = noErr;
+  try {
+    ExportRequestFields fields;
+    OSErr err = ParseExportRequest(CFDataGetBytePtr(inRequest->data),
+                                   static_cast<size_t>(CFDataGetLength(inRequest->data)), fields);
+    inRequest->cookie = fields.cookie;
+    ThrowIfOSErr_(err);
+    if (!fields.hasMovie || !fields.hasSettings) Throw_(err_NilPointer);
+    // An export cancelled while it waited in the queue does not start.
+    if (ExportCancelled(inRequest)) Throw_(userCanceledErr);
+    ThrowIfOSErr_(gExportEngine(inRequest, fields));
+  } catch (const LException& e) {
+    result = ErrorCodeToOSErr(e.GetErrorCode());
+  } catch (const std::bad_alloc&) {
+    result = memFullErr;
+  }
+  if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
+  SendExportStatus(inRequest, kExportStatusDone, kExportPhaseMovie, 0, noErr);
+  inRequest->finished.store(1);
+  return result;
+}
+
+OSErr StandInExport(WorkerRequest* inRequest, const ExportRequestFields&) {
+  OSErr err = ReportExportProgress(inRequest, kExportPhaseSound, 0);
+  if (err == noErr) err = ReportExportProgress(inRequest, kExportPhaseSound, fixed1);
+  for (int step = 0; err == noErr && step <= gStandIn.steps; ++step) {
+    err = ReportExportProgress(inRequest, kExportPhaseMovie,
+                               static_cast<Fixed>(static_cast<SInt64>(fixed1) * step / gStandIn.steps));
+    if (err == noErr && step < gStandIn.steps) PauseWithEvents(gStandIn.intervalMillis);
+  }
+  return err;
+}
+
+bool ConfigureStandInExportFromEnvironment() {
+  const char* text = std::getenv("VANTREL_STAND_IN_EXPORT");
+  if (text == nullptr || *text == 0) return false;
+  int steps = 5, interval = 50;
+  if (std::sscanf(text, "%d:%d", &steps, &interval) < 1) return false;
+  gStandIn.steps = steps < 1 ? 1 : (steps > 10000 ? 10000 : steps);
+  gStandIn.intervalMillis = interval < 0 ? 0 : (interval > 60000 ? 60000 : interval);
+  SetExportEngine(StandInExport);
+  return true;
+}

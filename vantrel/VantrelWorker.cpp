@@ -1,0 +1,320 @@
+#include "vantrel/VantrelWorker.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "platform/files/CoreFoundation.h"
+#include "platform/movies/Movies.h"
+
+ProcessSerialNumber gOwnerPSN = {0, kNoProcess};
+
+namespace {
+
+// Serialises the listener callback. The main thread holds it from start-up
+// to its first idle pass, so no message is handled before the worker loop runs.
+std::mutex gListenerMutex;
+// Signalled after every message (nothing waits on it).
+std::condition_variable gListenerCondition;
+
+std::atomic<SInt32> gNextRefCon{1};
+WorkerThread* gWorker = nullptr;
+
+// How long the listener keeps trying to take the port's name (a Vantrel that
+// is ending may still hold it).
+int PortRetryMillis() {
+  const char* text = std::getenv("VANTREL_PORT_RETRY_MS");
+  if (text && *text) {
+    long value = std::strtol(text, nullptr, 10);
+    if (value >= 0 && value <= 600000) return static_cast<int>(value);
+  }
+  return 10000;
+}
+
+CFStringRef PortName(const char* inName) { return CFStringMakeConstantString(inName); }
+
+void QueueExportRequest(WorkerThread* inWorker, CFDataRef inData, CFDataRef& outReply) {
+  WorkerRequest* request = nullptr;
+  if (CreateWorkerRequest(inWorker, &request) != noErr) return;  // no memory: dropped, no reply
+  request->data = CFDataCreateCopy(kCFAllocatorDefault, inData);
+  if (request->data == nullptr) {
+    ReleaseWorkerRequest(request);
+    return;
+  }
+  ExportRequestFields fields;
+  ParseExportRequest(CFDataGetBytePtr(inData), static_cast<size_t>(CFDataGetLength(inData)), fields);
+  request->queuedCookie = fields.cookie;
+  SInt32 count = 0;
+  {
+    std::lock_guard<std::mutex> guard(inWorker->queueLock);
+    inWorker->queue.push_back(request);
+    count = inWorker->refCount.load();
+  }
+  std::string text = ExportQueuedReplyText(count);
+  outReply = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.c_str()),
+                          static_cast<CFIndex>(text.size() + 1));
+}
+
+// A cancel applies only to the export it names: the bare command to the one
+// running now, the command with a cookie to the export with that cookie,
+// running or queued. Nothing stays pending for a later export.
+void CancelExport(WorkerThread* inWorker, const UInt8* inBytes, CFIndex inLength) {
+  std::lock_guard<std::mutex> guard(inWorker->queueLock);
+  if (inLength == 1) {
+    if (inWorker->running) inWorker->running->cancel.store(1);
+    return;
+  }
+  if (inLength < 5) return;
+  const UInt32 cookie = ReadBE32(inBytes + 1);
+  if (inWorker->running && inWorker->running->queuedCookie == cookie) inWorker->running->cancel.store(1);
+  for (WorkerRequest* request : inWorker->queue)
+    if (request->queuedCookie == cookie) request->cancel.store(1);
+}
+
+WorkerRequest* TakeNextRequest(WorkerThread* inWorker) {
+  std::lock_guard<std::mutex> guard(inWorker->queueLock);
+  if (inWorker->queue.empty()) return nullptr;
+  WorkerRequest* request = inWorker->queue.front();
+  inWorker->queue.pop_front();
+  inWorker->running = request;
+  return request;
+}
+
+void FinishRequest(WorkerThread* inWorker, WorkerRequest* inRequest) {
+  std::lock_guard<std::mutex> guard(inWorker->queueLock);
+  inWorker->running = nullptr;
+  ReleaseWorkerRequest(inRequest);
+}
+
+void StopListener(WorkerThread* inWorker) {
+  inWorker->stopListener.store(true);
+  if (CFRunLoopRef loop = inWorker->runLoop.load()) CFRunLoopStop(loop);
+  if (inWorker->listener.joinable()) inWorker->listener.join();
+}
+
+void FreeWorker(WorkerThread* inWorker) {
+  gWorker = nullptr;
+  for (WorkerRequest* request : inWorker->queue) ReleaseWorkerRequest(request);
+  inWorker->queue.clear();
+  delete inWorker;
+}
+
+int RunWorkerLoop(WorkerThread* inWorker) {
+  bool holdsMutex = true;
+  for (;;) {
+    EventRecord event;
+    WaitNextEvent(everyEvent, &event, 15, nullptr);
+
+    if (inWorker->listenerState.load() == kListenerFailed) {
+      syslog(LOG_NOTICE, "Couldn't create the port %s: %d", kExportMessagePortName, dupFNErr);
+      StopListener(inWorker);
+      if (holdsMutex) gListenerMutex.unlock();
+      FreeWorker(inWorker);
+      return dupFNErr;
+    }
+
+    // The quit flag is read before the queue: every request queued before
+    // the quit command is then seen and still runs.
+    const bool quit = inWorker->quit.load() != 0;
+    if (WorkerRequest* request = TakeNextRequest(inWorker)) {
+      DoExport(request);
+      FinishRequest(inWorker, request);
+      continue;
+    }
+    if (quit) {
+      StopListener(inWorker);
+      if (holdsMutex) gListenerMutex.unlock();
+      FreeWorker(inWorker);
+      return 0;
+    }
+    if (holdsMutex) {
+      gListenerMutex.unlock();
+      holdsMutex = false;
+    }
+  }
+}
+
+}  // namespace
+
+OSStatus CreateWorkerRequest(WorkerThread* inWorker, WorkerRequest** outRequest) {
+  if (outRequest == nullptr || inWorker == nullptr) return paramErr;
+  *outRequest = nullptr;
+  WorkerRequest* request = new (std::nothrow) WorkerRequest;
+  if (request == nullptr) return memFullErr;
+  request->owner = inWorker;
+  request->refCon = gNextRefCon.fetch_add(1);
+  request->refCount.fetch_add(1);
+  inWorker->refCount.fetch_add(1);
+  *outRequest = request;
+  return noErr;
+}
+
+void ReleaseWorkerRequest(WorkerRequest* inRequest) {
+  if (inRequest == nullptr) return;
+  if (inRequest->refCount.fetch_sub(1) != 1) return;
+  inRequest->owner->refCount.fetch_sub(1);
+  CFRelease(inRequest->data);
+  delete inRequest;
+}
+
+CFDataRef myMessagePortListenerProc(CFMessagePortRef, SInt32, CFDataRef inData, void* inWorker) {
+  WorkerThread* worker = static_cast<WorkerThread*>(inWorker);
+  if (inData == nullptr || worker == nullptr) return nullptr;
+  const CFIndex length = CFDataGetLength(inData);
+  if (length < 1) return nullptr;  // an empty message has no command
+  const UInt8* bytes = CFDataGetBytePtr(inData);
+
+  CFDataRef reply = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(gListenerMutex);
+    switch (bytes[0]) {
+      case kExportCommandExport:
+        QueueExportRequest(worker, inData, reply);
+        break;
+      case kExportCommandCancel:
+        CancelExport(worker, bytes, length);
+        break;
+      case kExportCommandQuit:
+        worker->quit.exchange(1);
+        break;
+      default:  // the heartbeat and unknown commands change nothing
+        break;
+    }
+  }
+  gListenerCondition.notify_all();
+  return reply;
+}
+
+void MessagePortListener(void* inWorker) {
+  WorkerThread* worker = static_cast<WorkerThread*>(inWorker);
+  CFMessagePortContext context{0, worker, nullptr, nullptr, nullptr};
+
+  // A Vantrel that is ending may still hold the name: try again for a while,
+  // then tell the main thread, which ends the program.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(PortRetryMillis());
+  for (;;) {
+    worker->localPort = CFMessagePortCreateLocal(kCFAllocatorDefault, PortName(kExportMessagePortName),
+                                                 myMessagePortListenerProc, &context, nullptr);
+    if (worker->localPort) break;
+    if (worker->stopListener.load() || std::chrono::steady_clock::now() >= deadline) {
+      worker->listenerState.store(kListenerFailed);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  {
+    std::lock_guard<std::mutex> guard(worker->remoteLock);
+    worker->remotePort = CFMessagePortCreateRemote(kCFAllocatorDefault, PortName(kExportProgressPortName));
+  }
+  worker->source = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, worker->localPort, 0);
+  CFRunLoopRef loop = CFRunLoopGetCurrent();
+  if (worker->source) CFRunLoopAddSource(loop, worker->source, kCFRunLoopDefaultMode);
+  worker->quit.store(0);
+  worker->runLoop.store(loop);
+  worker->listenerState.store(kListenerServing);
+  if (!worker->stopListener.load()) CFRunLoopRun();
+
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  CFMessagePortInvalidate(worker->localPort);
+  if (worker->source) CFRunLoopRemoveSource(loop, worker->source, kCFRunLoopDefaultMode);
+  CFRelease(worker->localPort);
+  worker->localPort = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(worker->remoteLock);
+    if (worker->remotePort) CFRelease(worker->remotePort);
+    worker->remotePort = nullptr;
+  }
+  if (worker->source) CFRelease(worker->source);
+  worker->source = nullptr;
+}
+
+OSStatus ProcessAppEvents(EventHandlerCallRef, EventRef inEvent, void*) {
+  if (GetEventClass(inEvent) != kEventClassApplication || GetEventKind(inEvent) != kEventAppTerminated)
+    return eventNotHandledErr;
+  ProcessSerialNumber psn;
+  OSStatus err =
+      GetEventParameter(inEvent, kEventParamProcessID, typeProcessSerialNumber, nullptr, sizeof(psn), nullptr, &psn);
+  if (err != noErr) return err;
+  Boolean same = false;
+  if (SameProcess(&psn, &gOwnerPSN, &same) == noErr && same) ExitToShell();
+  return noErr;
+}
+
+void MoviesError(OSErr inError, SInt32) { syslog(LOG_NOTICE, "%s: %d", "MoviesError", inError); }
+
+void SendExportStatus(WorkerThread* inWorker, const ExportStatus& inStatus) {
+  if (inWorker == nullptr) return;
+  UInt8 bytes[kExportStatusSize];
+  EncodeExportStatus(inStatus, bytes);
+  CFDataRef data = CFDataCreate(kCFAllocatorDefault, bytes, kExportStatusSize);
+  if (data == nullptr) return;
+  std::lock_guard<std::mutex> guard(inWorker->remoteLock);
+  // The application's port may come after us: look again for every record.
+  if (inWorker->remotePort == nullptr)
+    inWorker->remotePort = CFMessagePortCreateRemote(kCFAllocatorDefault, PortName(kExportProgressPortName));
+  if (inWorker->remotePort) {
+    SInt32 result = CFMessagePortSendRequest(inWorker->remotePort, kExportMessageID, data, kExportStatusSendTimeout,
+                                             kExportStatusReceiveTimeout, nullptr, nullptr);
+    if (result == kCFMessagePortIsInvalid) {
+      CFRelease(inWorker->remotePort);
+      inWorker->remotePort = nullptr;
+    }
+  }
+  CFRelease(data);
+}
+
+void SendExportStatus(WorkerRequest* inRequest, UInt16 inKind, UInt16 inPhase, Fixed inFraction, OSErr inError) {
+  if (inRequest == nullptr) return;
+  ExportStatus status{inKind, inPhase, inFraction, inError, 0, inRequest->cookie};
+  SendExportStatus(inRequest->owner, status);
+}
+
+OSErr ReportExportProgress(WorkerRequest* inRequest, UInt16 inPhase, Fixed inFraction) {
+  if (inRequest == nullptr) return paramErr;
+  if (ExportCancelled(inRequest)) return userCanceledErr;
+  SendExportStatus(inRequest, kExportStatusProgress, inPhase, inFraction, noErr);
+  return noErr;
+}
+
+bool ExportCancelled(const WorkerRequest* inRequest) { return inRequest && inRequest->cancel.load() != 0; }
+
+WorkerRequest* WorkerRequestFromRefCon(SInt32 inRefCon) {
+  WorkerThread* worker = gWorker;
+  if (worker == nullptr) return nullptr;
+  std::lock_guard<std::mutex> guard(worker->queueLock);
+  return (worker->running && worker->running->refCon == inRefCon) ? worker->running : nullptr;
+}
+
+int VantrelMain(int, char**) {
+  openlog("Vantrel", LOG_PID | LOG_PERROR, LOG_USER);
+  if (EnterMovies() == noErr) SetMoviesErrorProc(MoviesError, 0);
+
+  static const EventTypeSpec kTerminated = {kEventClassApplication, kEventAppTerminated};
+  InstallApplicationEventHandler(NewEventHandlerUPP(ProcessAppEvents), 1, &kTerminated, nullptr, nullptr);
+
+  ProcessSerialNumber self = {0, kCurrentProcess};
+  ProcessInfoRec info{};
+  info.processInfoLength = 60;
+  if (GetProcessInformation(&self, &info) == noErr) gOwnerPSN = info.processLauncher;
+
+  WorkerThread* worker = new (std::nothrow) WorkerThread;
+  if (worker == nullptr) return memFullErr;
+  gWorker = worker;
+  ConfigureStandInExportFromEnvironment();
+
+  gListenerMutex.lock();
+  try {
+    worker->listener = std::thread(MessagePortListener, worker);
+  } catch (const std::system_error& e) {
+    gListenerMutex.unlock();
+    FreeWorker(worker);
+    return e.code().value();
+  }
+  return RunWorkerLoop(worker);
+}
