@@ -2,8 +2,11 @@
 // and critical regions.
 //
 // The pool holds one worker per processor, started on first use and kept for
-// the life of the process. A task is a heap record queued to the pool; a free
-// worker claims it, runs the entry and reports its end to the notify queue.
+// the life of the process. A task is a heap record. It is handed straight to
+// a worker that is still looking for work (each has a mailbox and a bit in an
+// idle mask), or else queued, and a sleeping worker is woken only when the
+// queue outgrows the workers that are looking. The worker runs the entry and
+// reports the task's end to the notify queue.
 // Task IDs are serial numbers looked up in a registry, never pointers, so a
 // stale ID (a task that already ended) answers kMPInvalidIDErr instead of
 // touching freed memory. Queues are reference counted: a task keeps its notify
@@ -40,7 +43,7 @@ using Clock = std::chrono::steady_clock;
 // long a queue waiter looks for a message before it blocks. Short bursts of
 // small tasks (one band per processor, many times a second) then never pay a
 // sleep and a wake-up; a long idle period costs nothing.
-constexpr auto kWorkerSpin = std::chrono::microseconds(200);
+constexpr auto kWorkerSpin = std::chrono::microseconds(100);
 constexpr auto kWaitSpin = std::chrono::microseconds(20);
 // How long process exit waits for running tasks to notice their stop flag.
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
@@ -265,7 +268,7 @@ class CSpinLock {
 // records' stop status.
 class CTaskRegistry {
  public:
-  struct Shard {
+  struct alignas(64) Shard {
     CSpinLock mLock;
     std::unordered_map<uintptr_t, TaskRecord*> mTasks;
   };
@@ -288,8 +291,6 @@ class CTaskPool {
  public:
   CTaskPool() {
     ItemCount n = RealProcessorCount();
-    // Leave one processor to the thread that feeds and polls the pool.
-    mMaxSpinners = n;
     mWorkers.reserve(n);
     for (ItemCount i = 0; i < n; ++i) {
       try {
@@ -406,6 +407,8 @@ class CTaskPool {
       else
         w.detach();
     }
+    // A task queued while the workers were leaving is reported as aborted.
+    while (TaskRecord* t = TryPop()) Execute(t);
   }
 
  private:
@@ -426,10 +429,7 @@ class CTaskPool {
   // mailbox offers itself in the idle mask, and a task handed to it there
   // is never lost: once its bit has been taken, the task is on its way.
   TaskRecord* Spin(UInt32 inWorker) {
-    if (mSpinners.fetch_add(1, std::memory_order_seq_cst) >= mMaxSpinners) {
-      mSpinners.fetch_sub(1, std::memory_order_seq_cst);
-      return nullptr;
-    }
+    mSpinners.fetch_add(1, std::memory_order_seq_cst);
     const bool hasMailbox = inWorker < kMaxMailboxes;
     const UInt64 bit = hasMailbox ? UInt64{1} << inWorker : 0;
     std::atomic<TaskRecord*>* mailbox = hasMailbox ? &mSlots[inWorker].mMailbox : nullptr;
@@ -535,7 +535,6 @@ class CTaskPool {
   static constexpr UInt32 kMaxMailboxes = 64;  // one bit each in the idle mask
 
   std::vector<std::thread> mWorkers;
-  UInt32 mMaxSpinners = 1;
   WorkerSlot mSlots[kMaxMailboxes];
   alignas(64) std::atomic<UInt64> mIdleMask{0};  // workers offering their mailbox
 
@@ -667,9 +666,14 @@ OSStatus MPWaitOnQueue(MPQueueID inQueue, void** outP1, void** outP2, void** out
 // ---------------------------------------------------------------------------
 // Critical regions
 
+// A region is a flag guarded by a mutex, so that entering can wait with a
+// time-out on a condition variable and leaving can check the caller.
 struct OpaqueMPCriticalRegionID {
-  std::timed_mutex mMutex;
-  std::atomic<std::thread::id> mOwner{};
+  std::mutex mMutex;
+  std::condition_variable mFree;
+  bool mHeld = false;
+  UInt32 mWaiters = 0;
+  std::thread::id mOwner;
 };
 
 OSStatus MPCreateCriticalRegion(MPCriticalRegionID* outRegion) {
@@ -680,33 +684,43 @@ OSStatus MPCreateCriticalRegion(MPCriticalRegionID* outRegion) {
 
 OSStatus MPDeleteCriticalRegion(MPCriticalRegionID inRegion) {
   if (inRegion == nullptr) return kMPInvalidIDErr;
-  // Destroying a held mutex is undefined; the owner must leave it first.
-  if (inRegion->mOwner.load(std::memory_order_acquire) != std::thread::id()) return kMPPrivilegedErr;
+  {
+    // A held region (or one being waited for) stays: freeing it would pull
+    // the memory from under its holder.
+    std::lock_guard<std::mutex> lock(inRegion->mMutex);
+    if (inRegion->mHeld || inRegion->mWaiters > 0) return kMPPrivilegedErr;
+  }
   delete inRegion;
   return noErr;
 }
 
 OSStatus MPEnterCriticalRegion(MPCriticalRegionID inRegion, Duration inTimeout) {
   if (inRegion == nullptr) return kMPInvalidIDErr;
-  bool entered;
-  if (IsForever(inTimeout)) {
-    inRegion->mMutex.lock();
-    entered = true;
-  } else if (inTimeout == kDurationImmediate) {
-    entered = inRegion->mMutex.try_lock();
-  } else {
-    entered = inRegion->mMutex.try_lock_for(ToClockDuration(inTimeout));
+  std::unique_lock<std::mutex> lock(inRegion->mMutex);
+  if (inRegion->mHeld) {
+    if (inTimeout == kDurationImmediate) return kMPTimeoutErr;
+    ++inRegion->mWaiters;
+    if (IsForever(inTimeout)) {
+      inRegion->mFree.wait(lock, [inRegion] { return !inRegion->mHeld; });
+    } else {
+      const Clock::time_point deadline = Clock::now() + ToClockDuration(inTimeout);
+      inRegion->mFree.wait_until(lock, deadline, [inRegion] { return !inRegion->mHeld; });
+    }
+    --inRegion->mWaiters;
+    if (inRegion->mHeld) return kMPTimeoutErr;
   }
-  if (!entered) return kMPTimeoutErr;
-  inRegion->mOwner.store(std::this_thread::get_id(), std::memory_order_release);
+  inRegion->mHeld = true;
+  inRegion->mOwner = std::this_thread::get_id();
   return noErr;
 }
 
 OSStatus MPExitCriticalRegion(MPCriticalRegionID inRegion) {
   if (inRegion == nullptr) return kMPInvalidIDErr;
-  if (inRegion->mOwner.load(std::memory_order_acquire) != std::this_thread::get_id()) return kMPPrivilegedErr;
-  inRegion->mOwner.store(std::thread::id(), std::memory_order_release);
-  inRegion->mMutex.unlock();
+  std::lock_guard<std::mutex> lock(inRegion->mMutex);
+  if (!inRegion->mHeld || inRegion->mOwner != std::this_thread::get_id()) return kMPPrivilegedErr;
+  inRegion->mHeld = false;
+  inRegion->mOwner = std::thread::id();
+  if (inRegion->mWaiters > 0) inRegion->mFree.notify_one();
   return noErr;
 }
 
