@@ -2,7 +2,8 @@
 // event to handle, repeaters on every pass; either may be given an interval
 // in seconds, and then runs only when that much time (of the program clock,
 // platform/base/Clock.h) has passed since it last ran. A periodical may stop,
-// start or delete itself and others from inside SpendTime.
+// start or delete itself and others from inside SpendTime. Main thread (or a
+// cooperative thread holding the baton) only.
 #pragma once
 
 #include "platform/framework/Events.h"

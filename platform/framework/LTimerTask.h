@@ -1,6 +1,7 @@
 // A timer of the main event loop: DoTask runs once the fire delay has passed,
 // then every interval when one is set. Re-arming (SetNextFireTime) and
-// deleting timers from inside DoTask is safe.
+// deleting timers from inside DoTask is safe. Main thread (or a cooperative
+// thread holding the baton) only.
 #pragma once
 
 #include "platform/framework/Events.h"
