@@ -2,9 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
@@ -100,8 +103,12 @@ OSErr UFileUtils::IsImageFileAcceptable(FSSpec& inSpec) {
   FInfo info{};
   OSErr err = FSpGetFInfo(&inSpec, &info);
   if (err != noErr) return err;
+  // The name from the path: the spec's own name field may be cut short.
+  std::string path = FSSpecPath(inSpec);
+  Str255 name;
+  StringToPStr(path.substr(path.rfind('/') + 1), name);
   OSType nameType = kUnknownFileType;
-  GetFileTypeForName(inSpec.name, &nameType);
+  GetFileTypeForName(name, &nameType);
   if (sImageTypeTest && (sImageTypeTest(info.fdType) || sImageTypeTest(nameType))) return noErr;
   return -1;
 }
@@ -226,6 +233,52 @@ OSErr UFileUtils::FindFileInApplicationFolder(ConstStringPtr inName, FSSpec* out
   OSErr err = FindApplicationSpec(&app);
   if (err != noErr) return err;
   return FSMakeFSSpec(app.vRefNum, app.parID, inName, outSpec);
+}
+
+OSErr UFileUtils::GetFolderDirID(SInt16* outVRefNum, SInt32* outParID, ConstStringPtr inName, SInt32* outDirID) {
+  FSSpec app;
+  OSErr err = FindApplicationSpec(&app);
+  if (err != noErr) return err;
+  Boolean isDirectory = false;
+  SInt32 dirID = 0;
+  err = GetDirectoryID(app.vRefNum, app.parID, inName, &dirID, &isDirectory);
+  if (err != noErr) return err;
+  if (!isDirectory) return dirNFErr;
+  if (outVRefNum) *outVRefNum = app.vRefNum;
+  if (outParID) *outParID = app.parID;
+  if (outDirID) *outDirID = dirID;
+  return noErr;
+}
+
+bool UFileUtils::DeepFileSearch(const LStr255& inName, SInt16 inVRefNum, SInt32* ioDirID) {
+  if (!ioDirID) return false;
+  std::string root = FSDirectoryPath(*ioDirID);
+  if (root.empty()) return false;
+  std::string name(inName.ConstTextPtr(), inName.Length());
+  if (name.empty() || name.find('/') != std::string::npos) return false;
+  // Depth first, entries in name order, sidecars and links not followed.
+  std::vector<std::string> stack{root};
+  while (!stack.empty()) {
+    std::string folder = stack.back();
+    stack.pop_back();
+    std::error_code ec;
+    std::vector<std::string> subfolders;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+      std::string leaf = it->path().filename().string();
+      if (leaf.rfind("._", 0) == 0) continue;
+      std::error_code typeErr;
+      bool isFolder = it->is_directory(typeErr) && !it->is_symlink(typeErr);
+      if (!isFolder && leaf == name) {
+        Boolean isDirectory = false;
+        return GetDirectoryID(inVRefNum, 0, LStr255(folder.c_str()), ioDirID, &isDirectory) == noErr;
+      }
+      if (isFolder) subfolders.push_back(it->path().string());
+    }
+    std::sort(subfolders.rbegin(), subfolders.rend());
+    for (std::string& s : subfolders) stack.push_back(std::move(s));
+  }
+  return false;
 }
 
 FileSpecItem* UFileUtils::FindFileItem(FSSpec& inSpec) {

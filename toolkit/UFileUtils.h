@@ -57,6 +57,11 @@ class UFileUtils {
   static OSErr FindApplicationSpec(FSSpec* outSpec);
   static void GetApplicationTitle(unsigned char* outTitle);
   static OSErr FindFileInApplicationFolder(ConstStringPtr inName, FSSpec* outSpec);
+  // The volume, parent and directory id of a named subfolder of the program's folder.
+  static OSErr GetFolderDirID(SInt16* outVRefNum, SInt32* outParID, ConstStringPtr inName, SInt32* outDirID);
+  // Depth-first search below the folder for a file of that name; true and
+  // the id of the folder that holds it.
+  static bool DeepFileSearch(const LStr255& inName, SInt16 inVRefNum, SInt32* ioDirID);
 
   // Watched files.
   static void AddFileToList(FSSpec& inSpec, LListener* inListener);

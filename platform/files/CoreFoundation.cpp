@@ -14,17 +14,9 @@
 
 #include "platform/base/PascalStrings.h"
 #include "platform/files/Bundle.h"
+#include "platform/files/CFObject.h"
 #include "platform/files/Resources.h"
 #include "platform/files/Sidecar.h"
-
-// Every object starts with this record; retain and release work on it.
-struct OpaqueCFObject {
-  explicit OpaqueCFObject(CFTypeID inType) : type(inType) {}
-  virtual ~OpaqueCFObject() = default;
-  CFTypeID type;
-  std::atomic<SInt32> refs{1};
-  bool constant = false;
-};
 
 struct OpaqueCFString : OpaqueCFObject {
   explicit OpaqueCFString(std::string inText) : OpaqueCFObject(1), text(std::move(inText)) {}

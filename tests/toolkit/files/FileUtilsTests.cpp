@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/base/PascalStrings.h"
 #include "platform/files/TempFolder.h"
 #include "toolkit/UFileUtils.h"
@@ -111,4 +113,28 @@ TEST(FileChecks, ReasonTextsAndPaths) {
   Str255 title;
   UFileUtils::GetApplicationTitle(title);
   EXPECT_EQ(PStr(title), "test_toolkit_files");
+}
+
+TEST(FileSearch, DeepSearchFindsTheFolderHoldingTheFile) {
+  TempFolder tmp;
+  std::filesystem::create_directories(tmp / "a/b/c");
+  std::filesystem::create_directories(tmp / "z");
+  WriteText(tmp / "a/b/c/target.mov", "x");
+  WriteText(tmp / "z/other.mov", "y");
+  SInt32 root = 0;
+  Boolean isDir = false;
+  ASSERT_EQ(GetDirectoryID(0, 0, PText(tmp.Path()), &root, &isDir), noErr);
+  SInt32 dirID = root;
+  EXPECT_TRUE(UFileUtils::DeepFileSearch(LStr255("target.mov"), 0, &dirID));
+  EXPECT_EQ(FSDirectoryPath(dirID), tmp / "a/b/c");
+  dirID = root;
+  EXPECT_FALSE(UFileUtils::DeepFileSearch(LStr255("missing.mov"), 0, &dirID));
+  EXPECT_EQ(dirID, root);
+  // Long names are typed from the whole name, not the cut display name.
+  std::string longName = std::string(80, 'n') + ".png";
+  WriteText(tmp / longName, "p");
+  FSSpec spec = tmp.Spec(longName);
+  UFileUtils::SetImageTypeTest([](OSType t) { return t == 'PNGf'; });
+  EXPECT_EQ(UFileUtils::IsImageFileAcceptable(spec), noErr);
+  UFileUtils::SetImageTypeTest(nullptr);
 }
