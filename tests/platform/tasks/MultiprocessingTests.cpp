@@ -355,3 +355,39 @@ TEST(MPCriticalRegion, ExcludesOthersAndTimesOut) {
   later.join();
   EXPECT_EQ(MPDeleteCriticalRegion(region), noErr);
 }
+
+// Process exit with work still running: tasks that poll are stopped, one
+// that never polls is left behind after a grace period, and nothing faults
+// in static destruction.
+TEST(MPPoolDeathTest, ExitWithRunningTasksEndsCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static std::atomic<int> sStarted;
+        sStarted = 0;
+        auto polling = [](void*) -> OSStatus {
+          ++sStarted;
+          while (!MPTaskShouldStop()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+          return 0;
+        };
+        MPQueueID q = nullptr;
+        MPCreateQueue(&q);
+        for (int i = 0; i < 3; ++i) MPCreateTask(polling, nullptr, 0, q, nullptr, nullptr, 0, nullptr);
+        while (sStarted.load() < 3) std::this_thread::yield();
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(
+      {
+        static std::atomic<int> sStarted;
+        sStarted = 0;
+        auto stubborn = [](void*) -> OSStatus {
+          ++sStarted;
+          for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        MPCreateTask(stubborn, nullptr, 0, nullptr, nullptr, nullptr, 0, nullptr);
+        while (sStarted.load() < 1) std::this_thread::yield();
+        std::exit(4);
+      },
+      ::testing::ExitedWithCode(4), "");
+}
