@@ -152,6 +152,7 @@ void DrawMovie(MovieObj& m) {
 
 void TaskOne(MovieObj& m) {
   AdvanceMovieTime(m);
+  if (m.port && !ResolvePortTarget(m)) return;
   if (!m.hasTarget) return;
   if (!m.needsDraw && m.lastDrawnTime == m.time) return;
   m.needsDraw = false;
@@ -175,6 +176,7 @@ void SetMovieDrawTarget(Movie theMovie, const MovieDrawTarget* target) {
         Throw_(paramErr);
       m.target = *target;
       m.hasTarget = true;
+      m.port = m.device = nullptr;
     } else {
       m.target = MovieDrawTarget{};
       m.hasTarget = false;

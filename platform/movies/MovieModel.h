@@ -161,6 +161,8 @@ struct MovieObj {
   // Drawing.
   MovieDrawTarget target{};
   bool hasTarget = false;
+  void* port = nullptr;    // a graphics port drawn into (its pixel map read at each draw)
+  void* device = nullptr;
   bool needsDraw = true;
   SInt64 lastDrawnTime = -1;
   MovieDrawingCompleteProcPtr drawProc = nullptr;
@@ -270,6 +272,9 @@ OSErr ReadSampleBytes(const MediaObj& media, const SampleInfo& s, void* dest);
 DataRefEntry* DataRefForDesc(MediaObj& media, SInt32 descIndex);
 // Finds or adds a description; answers its index (from 1).
 SInt32 FindOrAddDescription(MediaObj& media, const std::vector<UInt8>& desc);
+
+// Fills the movie's draw target from its graphics port; false when the port cannot be drawn into.
+bool ResolvePortTarget(MovieObj& m);
 
 // Drawing state reset when a track's structure changes.
 void ForgetDecodeState(TrackObj& t);

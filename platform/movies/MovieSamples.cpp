@@ -284,6 +284,10 @@ OSErr SetMediaSampleDescription(Media theMedia, SInt32 index, SampleDescriptionH
     MediaObj& m = GetMedia(theMedia);
     if (index < 1 || index > static_cast<SInt32>(m.descs.size())) Throw_(invalidSampleDescIndex);
     std::vector<UInt8> d = DescriptionBytes(descH);
+    // A description that names no valid data reference keeps the one in place.
+    SInt16 ref = GetDescRefIndex(d);
+    if (ref < 1 || ref > static_cast<SInt16>(m.dataRefs.size()))
+      SetDescRefIndex(d, GetDescRefIndex(m.descs[static_cast<size_t>(index - 1)]));
     m.descs[static_cast<size_t>(index - 1)] = d;
     Touch(*m.track);
   });

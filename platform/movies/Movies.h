@@ -489,6 +489,10 @@ struct MovieDrawTarget {
   Rect bounds;  // the pixel rectangle the memory covers
 };
 void SetMovieDrawTarget(Movie theMovie, const MovieDrawTarget* target);
+// Draws into a graphics port (nil: the current one) whose pixel map is 32-bit
+// ARGB; the movie box is in the port's coordinates.
+void SetMovieGWorld(Movie theMovie, CGrafPtr port, GDHandle gdh);
+void GetMovieGWorld(Movie theMovie, CGrafPtr* port, GDHandle* gdh);
 void GetMovieDrawTarget(Movie theMovie, MovieDrawTarget* target);
 // Redraws the current frame at the next MoviesTask.
 OSErr UpdateMovie(Movie theMovie);

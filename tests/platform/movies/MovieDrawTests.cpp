@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include "MovieTestUtil.h"
+#include "platform/base/Clock.h"
+#include "platform/graphics/QuickDraw.h"
+#include "platform/movies/MovieCodecs.h"
+
+namespace {
+
+int gDrawn = 0;
+OSErr CountDraw(Movie, SInt32) {
+  ++gDrawn;
+  return noErr;
+}
+
+// One pixel's A R G B bytes.
+std::vector<UInt8> Pixel(GWorldPtr w, int x, int y) {
+  PixMapHandle pm = GetGWorldPixMap(w);
+  const UInt8* p = reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm) + x * 4;
+  return {p[0], p[1], p[2], p[3]};
+}
+
+// A track of one solid frame of colour (r, g, b).
+Track SolidTrack(Movie m, SInt16 w, SInt16 h, UInt8 r, UInt8 g, UInt8 b, TimeValue duration) {
+  Track t = NewMovieTrack(m, Long2Fix(w), Long2Fix(h), 0);
+  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  ImageDescriptionHandle desc = MakeRawDesc(w, h);
+  std::vector<UInt8> px;
+  for (int i = 0; i < w * h; ++i) px.insert(px.end(), {0, r, g, b});  // alpha 0 in the data: drawn opaque
+  Handle data = BytesHandle(px);
+  AddMediaSample(md, data, 0, static_cast<UInt32>(px.size()), duration,
+                 reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+  InsertMediaIntoTrack(t, 0, 0, duration, fixed1);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  return t;
+}
+
+TEST(MovieDraw, LayersMatricesAndTheBox) {
+  Movie m = NewMovie(newMovieActive);
+  Track back = SolidTrack(m, 8, 8, 200, 0, 0, 600);
+  Track front = SolidTrack(m, 4, 4, 0, 200, 0, 600);
+  SetTrackLayer(back, 1);
+  SetTrackLayer(front, 0);  // lower layers are in front
+  MatrixRecord mx;
+  SetIdentityMatrix(&mx);
+  TranslateMatrix(&mx, Long2Fix(2), Long2Fix(2));
+  SetTrackMatrix(front, &mx);
+
+  GWorldPtr world = nullptr;
+  Rect bounds = {0, 0, 16, 16};
+  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+  SetMovieGWorld(m, world, nullptr);
+  Rect box = {0, 0, 8, 8};
+  SetMovieBox(m, &box);
+  gDrawn = 0;
+  SetMovieDrawingCompleteProc(m, movieDrawingCallWhenChanged, CountDraw, 0);
+  MoviesTask(m, 0);
+  EXPECT_EQ(GetMoviesError(), noErr);
+  EXPECT_EQ(gDrawn, 1);
+  EXPECT_EQ(Pixel(world, 0, 0), std::vector<UInt8>({255, 200, 0, 0}));
+  EXPECT_EQ(Pixel(world, 3, 3), std::vector<UInt8>({255, 0, 200, 0}));
+  EXPECT_EQ(Pixel(world, 6, 6), std::vector<UInt8>({255, 200, 0, 0}));
+  EXPECT_EQ(Pixel(world, 9, 9), std::vector<UInt8>({0, 0, 0, 0}));  // outside the box
+  // Nothing changed: no redraw. UpdateMovie asks for one.
+  MoviesTask(m, 0);
+  EXPECT_EQ(gDrawn, 1);
+  UpdateMovie(m);
+  MoviesTask(nullptr, 0);
+  EXPECT_EQ(gDrawn, 2);
+
+  // The box scales: the 8x8 movie fills 16x16.
+  Rect big = {0, 0, 16, 16};
+  SetMovieBox(m, &big);
+  MoviesTask(m, 0);
+  EXPECT_EQ(Pixel(world, 15, 15), std::vector<UInt8>({255, 200, 0, 0}));
+  EXPECT_EQ(Pixel(world, 6, 6), std::vector<UInt8>({255, 0, 200, 0}));
+  // A disabled track is not drawn.
+  SetTrackEnabled(front, false);
+  MoviesTask(m, 0);
+  EXPECT_EQ(Pixel(world, 6, 6), std::vector<UInt8>({255, 200, 0, 0}));
+  DisposeMovie(m);
+  DisposeGWorld(world);
+}
+
+TEST(MovieDraw, FramesFollowTheTimeAndTheClock) {
+  StManualClock clock;
+  Movie m = NewMovie(newMovieActive);
+  AddRawVideoTrack(m, 2, 2, 10, 60, 600);  // ten frames of 0.1 s
+  GWorldPtr world = nullptr;
+  Rect bounds = {0, 0, 2, 2};
+  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+  SetMovieGWorld(m, world, nullptr);
+  SetMovieTimeValue(m, 130);
+  MoviesTask(m, 0);
+  EXPECT_EQ(Pixel(world, 0, 0)[1], 3);  // frame 2
+  SetMovieTimeValue(m, 10);
+  MoviesTask(m, 0);
+  EXPECT_EQ(Pixel(world, 0, 0)[1], 1);  // back to frame 0
+
+  StartMovie(m);
+  UClock::AdvanceSeconds(0.25);
+  MoviesTask(m, 0);
+  EXPECT_EQ(GetMovieTime(m, nullptr), 160);
+  EXPECT_EQ(Pixel(world, 0, 0)[1], 3);
+  UClock::AdvanceSeconds(5);
+  EXPECT_EQ(GetMovieTime(m, nullptr), 600);  // stops at the end
+  EXPECT_EQ(GetMovieRate(m), 0);
+  EXPECT_TRUE(IsMovieDone(m));
+  DisposeMovie(m);
+  DisposeGWorld(world);
+}
+
+TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
+  Movie m = NewMovie(newMovieActive);
+  Track t = AddRawVideoTrack(m, 2, 2, 1, 60, 600);
+  Media md = GetTrackMedia(t);
+  auto desc = reinterpret_cast<SampleDescriptionHandle>(MakeRawDesc(2, 2));
+  reinterpret_cast<ImageDescription*>(*desc)->cType = 'zzzz';
+  ASSERT_EQ(SetMediaSampleDescription(md, 1, desc), noErr);
+  MovieDrawTarget target{};
+  std::vector<UInt8> px(16);
+  target.baseAddr = px.data();
+  target.rowBytes = 8;
+  target.bounds = {0, 0, 2, 2};
+  SetMovieDrawTarget(m, &target);
+  MoviesTask(m, 0);
+  EXPECT_EQ(GetMoviesError(), noCodecErr);
+
+  // A registered decoder for the type takes over.
+  struct CGrey : CMovieDecoder {
+    bool have = false;
+    void SendSample(const void*, UInt32, SInt64, SInt64) override { have = true; }
+    void SendEnd() override {}
+    bool ReceiveFrame(const MoviePixelBuffer& d, SInt64* t) override {
+      if (!have) return false;
+      have = false;
+      if (t) *t = 0;
+      for (int y = 0; y < d.height; ++y)
+        std::memset(static_cast<UInt8*>(d.baseAddr) + y * d.rowBytes, 0x77, static_cast<size_t>(d.width) * 4);
+      return true;
+    }
+    void Flush() override { have = false; }
+  };
+  RegisterMovieDecoder('zzzz', [](const ImageDescription&, const std::vector<UInt8>&) -> std::unique_ptr<CMovieDecoder> {
+    return std::make_unique<CGrey>();
+  });
+  UpdateMovie(m);
+  MoviesTask(m, 0);
+  EXPECT_EQ(GetMoviesError(), noErr);
+  EXPECT_EQ(px[0], 255);
+  EXPECT_EQ(px[1], 0x77);
+  RegisterMovieDecoder('zzzz', nullptr);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  DisposeMovie(m);
+}
+
+}  // namespace
