@@ -4,6 +4,9 @@
 #include <new>
 
 #include "platform/base/LException.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/Aliases.h"
+#include "platform/movies/Movies.h"
 #include "vantrel/VantrelWorker.h"
 
 namespace {
@@ -32,6 +35,18 @@ void PauseWithEvents(int inMillis) {
   } while (std::chrono::steady_clock::now() < deadline);
 }
 
+// The destination of a cancelled export goes: the application keeps no
+// part of a movie the user stopped.
+void DeleteDestination(const ExportRequestFields& inFields) {
+  if (!inFields.hasDestination || inFields.destinationLength == 0) return;
+  Handle alias = nullptr;
+  if (PtrToHand(inFields.destination, &alias, static_cast<SInt32>(inFields.destinationLength)) != noErr) return;
+  FSSpec target;
+  Boolean changed = false;
+  if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &target, &changed) == noErr) DeleteMovieFile(&target);
+  DisposeHandle(alias);
+}
+
 }  // namespace
 
 void SetExportEngine(ExportEngineProc inEngine) { gExportEngine = inEngine ? inEngine : NoExportEngine; }
@@ -39,8 +54,8 @@ void SetExportEngine(ExportEngineProc inEngine) { gExportEngine = inEngine ? inE
 OSErr DoExport(WorkerRequest* inRequest) {
   if (inRequest == nullptr) return paramErr;
   OSErr result = noErr;
+  ExportRequestFields fields;
   try {
-    ExportRequestFields fields;
     OSErr err = ParseExportRequest(CFDataGetBytePtr(inRequest->data),
                                    static_cast<size_t>(CFDataGetLength(inRequest->data)), fields);
     inRequest->cookie = fields.cookie;
@@ -56,6 +71,7 @@ OSErr DoExport(WorkerRequest* inRequest) {
   }
   if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
   SendExportStatus(inRequest, kExportStatusDone, kExportPhaseMovie, 0, noErr);
+  if (ExportCancelled(inRequest)) DeleteDestination(fields);
   inRequest->finished.store(1);
   return result;
 }

@@ -40,10 +40,11 @@ inline Bytes BE32(UInt32 inValue) {
 }
 
 // An export request as the application writes it, in its order of records.
-inline Bytes MakeRequest(UInt32 inCookie, bool inWithMovie = true, bool inWithSettings = true) {
+inline Bytes MakeRequest(UInt32 inCookie, bool inWithMovie = true, bool inWithSettings = true,
+                         const Bytes& inDestination = Bytes{'a', 'l', 'i', 's'}) {
   Bytes message{kExportCommandExport};
   if (inWithMovie) AppendRecord(message, kExportTagMovie, Bytes{'m', 'o', 'o', 'v'});
-  AppendRecord(message, kExportTagDestination, Bytes{'a', 'l', 'i', 's'});
+  AppendRecord(message, kExportTagDestination, inDestination);
   AppendRecord(message, kExportTagExporterType, BE32('spit'));
   AppendRecord(message, kExportTagExporterSubtype, BE32('MooV'));
   if (inWithSettings) AppendRecord(message, kExportTagExporterSettings, Bytes{1, 2, 3});

@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+#include "platform/base/MacMemory.h"
+#include "platform/files/Aliases.h"
 #include "platform/ipc/IpcTestSupport.h"
 #include "vantrel/ExportClient.h"
 
@@ -164,6 +166,44 @@ TEST_F(VantrelProcess, CancelAppliesOnlyToTheExportItNames) {
   ASSERT_TRUE(client.WaitForDone(0x50));
   EXPECT_TRUE(HasError(client.StatusesOf(0x50), userCanceledErr));
 
+  ASSERT_EQ(client.Send(Bytes{kExportCommandQuit}), kCFMessagePortSuccess);
+  EXPECT_EQ(client.WaitForExit(10.0), 0);
+}
+
+// A destination file made by the application, and its alias record as bytes.
+Bytes MakeDestination(const std::string& inPath) {
+  FILE* file = fopen(inPath.c_str(), "w");
+  if (file) fclose(file);
+  FSSpec spec;
+  AliasHandle alias = nullptr;
+  if (FSMakeFSSpecFromPath(inPath, &spec) != noErr || NewAlias(nullptr, &spec, &alias) != noErr) return Bytes();
+  Handle h = reinterpret_cast<Handle>(alias);
+  Bytes bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h));
+  DisposeHandle(h);
+  return bytes;
+}
+
+TEST_F(VantrelProcess, ACancelledExportLeavesNoDestination) {
+  setenv("VANTREL_STAND_IN_EXPORT", "20:50", 1);
+  CExportClient client;
+  ASSERT_TRUE(client.OpenProgressPort());
+  ASSERT_TRUE(client.Launch());
+  ASSERT_TRUE(client.Connect());
+  const std::string kept = mPorts.Path() + "/kept.mov", cancelled = mPorts.Path() + "/cancelled.mov";
+  Bytes keptAlias = MakeDestination(kept), cancelledAlias = MakeDestination(cancelled);
+  ASSERT_FALSE(keptAlias.empty());
+  ASSERT_FALSE(cancelledAlias.empty());
+
+  ASSERT_EQ(client.Send(MakeRequest(0x0C, true, true, cancelledAlias)), kCFMessagePortSuccess);
+  ASSERT_EQ(client.Send(MakeRequest(0x0D, true, true, keptAlias)), kCFMessagePortSuccess);
+  ASSERT_TRUE(client.WaitFor([](const std::vector<ExportStatus>& all) { return !all.empty(); }));
+  UInt8 cancel[5];
+  MakeCancelCommand(0x0C, cancel);
+  ASSERT_EQ(client.Send(Bytes(cancel, cancel + 5)), kCFMessagePortSuccess);
+  ASSERT_TRUE(client.WaitForDone(0x0D));
+  EXPECT_TRUE(HasError(client.StatusesOf(0x0C), userCanceledErr));
+  EXPECT_NE(access(cancelled.c_str(), F_OK), 0);
+  EXPECT_EQ(access(kept.c_str(), F_OK), 0);
   ASSERT_EQ(client.Send(Bytes{kExportCommandQuit}), kCFMessagePortSuccess);
   EXPECT_EQ(client.WaitForExit(10.0), 0);
 }
