@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
+#include "platform/base/MacMemory.h"
 #include "platform/files/Bundle.h"
+#include "platform/files/Files.h"
 #include "platform/files/Resources.h"
 #include "platform/ui/Alerts.h"
 #include "toolkit/ULocalization.h"
@@ -140,4 +143,41 @@ TEST_F(TextsTest, VersionFromTheBundleOrLeftAlone) {
   // Without the bundle the texts are empty, never garbage.
   char c[256];
   EXPECT_STREQ(ULocalization::GetString(c, 5022, 5), "");
+}
+
+TEST_F(TextsTest, DefaultPreferencesCopyInTheBundle) {
+  const std::string path = std::string(TRX_TEST_BUNDLE) + "/Contents/Resources/Tremblorix Preferences";
+  FSSpec spec;
+  ASSERT_EQ(FSMakeFSSpecFromPath(path, &spec), noErr);
+  FInfo info{};
+  ASSERT_EQ(FSpGetFInfo(&spec, &info), noErr);
+  EXPECT_EQ(info.fdType, OSType('pref'));
+  EXPECT_EQ(info.fdCreator, OSType('Trbx'));
+
+  // Data fork: the version record (tag 1 = 1) and the end of the section.
+  SInt16 fork = 0;
+  ASSERT_EQ(FSpOpenDF(&spec, fsRdPerm, &fork), noErr);
+  char data[32] = {};
+  SInt32 count = sizeof data;
+  EXPECT_EQ(FSRead(fork, &count, data), eofErr);
+  FSClose(fork);
+  const char expected[] = "\0\0\0\1\0\0\0\4\0\0\0\1>>>>\0\0\0\0";
+  ASSERT_EQ(count, 20);
+  EXPECT_EQ(std::memcmp(data, expected, 20), 0);
+
+  // Resource fork: 'Trbx' 128 with three sections, the first holding tag 1 = 1.
+  SInt16 saved = CurResFile();
+  SInt16 ref = FSpOpenResFile(&spec, fsRdPerm);
+  ASSERT_GT(ref, 0);
+  Handle h = Get1Resource('Trbx', 128);
+  ASSERT_NE(h, nullptr);
+  const char settings[] = "\0\0\0\1\0\0\0\1\1>>>>\0\0\0\0>>>>\0\0\0\0>>>>\0\0\0\0";
+  ASSERT_EQ(GetHandleSize(h), 33);
+  EXPECT_EQ(std::memcmp(*h, settings, 33), 0);
+  Str255 name;
+  GetResInfo(h, nullptr, nullptr, name);
+  EXPECT_EQ(PStrToString(name), "General-Prefs");
+  EXPECT_EQ(Get1Resource('Trbx', 129), nullptr);
+  CloseResFile(ref);
+  UseResFile(saved);
 }
