@@ -26,7 +26,6 @@
 #include <new>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/base/LException.h"
@@ -205,6 +204,7 @@ struct TaskRecord {
   std::atomic<bool> mStop{false};
   OSStatus mStopStatus = noErr;      // guarded by the registry lock
   TaskRecord* mParent = nullptr;     // the task that ran this one inline
+  TaskRecord* mNextInBucket = nullptr;  // the registry's chain
 };
 
 thread_local TaskRecord* tCurrentTask = nullptr;
@@ -263,27 +263,52 @@ class CSpinLock {
   std::atomic<bool> mLocked{false};
 };
 
-// The running and queued tasks by ID, sharded so that workers ending tasks at
-// the same moment rarely meet on one lock. Each shard's lock also guards its
-// records' stop status.
+// The running and queued tasks by ID: a hash table whose chains run through
+// the records themselves (nothing is allocated per task), sharded so that
+// workers ending tasks at the same moment rarely meet on one lock. A shard's
+// lock also guards its records' stop status.
 class CTaskRegistry {
  public:
+  static constexpr uintptr_t kShards = 32;
+  static constexpr uintptr_t kBuckets = 64;
+
   struct alignas(64) Shard {
     CSpinLock mLock;
-    std::unordered_map<uintptr_t, TaskRecord*> mTasks;
+    TaskRecord* mBuckets[kBuckets] = {};
+
+    TaskRecord*& BucketOf(uintptr_t inID) { return mBuckets[(inID / kShards) % kBuckets]; }
+    void InsertLocked(TaskRecord* inTask) {
+      TaskRecord*& head = BucketOf(inTask->mID);
+      inTask->mNextInBucket = head;
+      head = inTask;
+    }
+    TaskRecord* FindLocked(uintptr_t inID) {
+      for (TaskRecord* t = BucketOf(inID); t != nullptr; t = t->mNextInBucket)
+        if (t->mID == inID) return t;
+      return nullptr;
+    }
+    void EraseLocked(uintptr_t inID) {
+      for (TaskRecord** link = &BucketOf(inID); *link != nullptr; link = &(*link)->mNextInBucket) {
+        if ((*link)->mID == inID) {
+          *link = (*link)->mNextInBucket;
+          return;
+        }
+      }
+    }
   };
+
   Shard& ShardOf(uintptr_t inID) { return mShards[inID % kShards]; }
 
   template <class Fn>
   void ForEach(Fn inFn) {
     for (Shard& shard : mShards) {
       std::lock_guard<CSpinLock> lock(shard.mLock);
-      for (auto& [id, t] : shard.mTasks) inFn(t);
+      for (TaskRecord* head : shard.mBuckets)
+        for (TaskRecord* t = head; t != nullptr; t = t->mNextInBucket) inFn(t);
     }
   }
 
  private:
-  static constexpr size_t kShards = 32;
   Shard mShards[kShards];
 };
 
@@ -311,7 +336,7 @@ class CTaskPool {
     {
       CTaskRegistry::Shard& shard = mRegistry.ShardOf(inTask->mID);
       std::lock_guard<CSpinLock> lock(shard.mLock);
-      shard.mTasks.emplace(inTask->mID, inTask);
+      shard.InsertLocked(inTask);
     }
     // Hand the task straight to a worker that is looking for work: one
     // exchange on a line of its own, no shared queue, no wake-up call.
@@ -356,9 +381,8 @@ class CTaskPool {
     {
       CTaskRegistry::Shard& shard = mRegistry.ShardOf(inID);
       std::lock_guard<CSpinLock> lock(shard.mLock);
-      auto it = shard.mTasks.find(inID);
-      if (it == shard.mTasks.end()) return kMPInvalidIDErr;
-      TaskRecord* t = it->second;
+      TaskRecord* t = shard.FindLocked(inID);
+      if (t == nullptr) return kMPInvalidIDErr;
       // Copy what reporting needs first: once cancelled, the worker that pops
       // the record frees it.
       queue = t->mNotify;
@@ -373,7 +397,7 @@ class CTaskPool {
         }
         return noErr;
       }
-      shard.mTasks.erase(it);
+      shard.EraseLocked(inID);
     }
     // Never started: its entry never runs and its end is reported now.
     PostEnd(queue, term1, term2, inStatus);
@@ -522,7 +546,7 @@ class CTaskPool {
     {
       CTaskRegistry::Shard& shard = mRegistry.ShardOf(t->mID);
       std::lock_guard<CSpinLock> lock(shard.mLock);
-      shard.mTasks.erase(t->mID);
+      shard.EraseLocked(t->mID);
       if (t->mStop.load(std::memory_order_relaxed)) status = t->mStopStatus;
     }
     PostEnd(t->mNotify, t->mTerm1, t->mTerm2, status);
