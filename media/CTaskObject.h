@@ -14,6 +14,9 @@ class CTaskObject {
  public:
   CTaskObject();
   virtual ~CTaskObject();
+  // An item owns its termination queue and may be running: never copied.
+  CTaskObject(const CTaskObject&) = delete;
+  CTaskObject& operator=(const CTaskObject&) = delete;
 
   // Executed on the preemptive task; returns the item's status and lets no
   // exception escape. A task cannot be killed: StopTask only raises a flag,
@@ -24,14 +27,18 @@ class CTaskObject {
   // already gone: a derived class whose Run uses its own members calls
   // StopTask(true) in its destructor (CSimpleTask does).
   virtual SInt32 Run() = 0;
+  // True when no task runs. Otherwise waits at most inTimeout (positive:
+  // milliseconds, negative: microseconds) for the task's end, collects its
+  // status into the result and answers true; false on time-out.
   virtual bool IsComplete(SInt32 inTimeout);
   virtual SInt32* GetCompletionRef();
   virtual MPCriticalRegionID GetCriticalRegion();
 
   // Starts Run on a preemptive task; -50 when a task already runs.
   OSErr RunTask(UInt32 inStackSize, UInt32 inOptions);
-  // Asks the running task to stop; with inWait, waits until its end (result
-  // -128) has been collected.
+  // Asks the running task to stop; with inWait, waits until its end has been
+  // collected (result -128, or the task's own status when it had already
+  // ended by itself).
   void StopTask(bool inWait);
 
   SInt32 GetResult() const { return mResult; }
@@ -59,6 +66,8 @@ class CTaskObject {
 class CSimpleTask : public CTaskObject {
  public:
   typedef SInt32 (*SimpleProc)(void*);
+  // Copies inParamSize bytes of inParam (a nil inParam gives a zeroed block;
+  // size 0 gives no block; a negative size throws -50).
   CSimpleTask(SimpleProc inProc, void* inParam, SInt32 inParamSize);
   ~CSimpleTask() override;
   SInt32 Run() override;
@@ -72,7 +81,11 @@ class CSimpleTask : public CTaskObject {
 class CTaskGroup {
  public:
   CTaskGroup();
+  // Stops every running item, waits for each end and deletes the items.
   virtual ~CTaskGroup();
+  // A group owns its items: never copied.
+  CTaskGroup(const CTaskGroup&) = delete;
+  CTaskGroup& operator=(const CTaskGroup&) = delete;
 
   // Takes ownership of the item; -50 for nil or an item already in the group.
   OSErr AddTaskObject(CTaskObject* inItem);
@@ -81,6 +94,7 @@ class CTaskGroup {
   // Starts every item; returns the first failure (0 when all started).
   OSErr RunTasks(UInt32 inStackSize, UInt32 inOptions);
   bool IsComplete(SInt32 inTimeout);
+  // The items' average progress, 0..256 (0 for a group without items).
   SInt32 CalcCompletion();
   void StopTasks(bool inWait);
   SInt32 GetTaskError();
