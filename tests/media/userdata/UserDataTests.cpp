@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "media/CUserData.h"
@@ -271,4 +272,23 @@ TEST(UserDataResources, WrittenToAFileAndReadBack) {
   EXPECT_EQ(ItemText(back, 'TEXT'), "newer");
   CloseResFile(ref);
   EXPECT_NE(back.ReadFromResource(ref), noErr);  // a closed file is refused
+}
+
+TEST(UserDataStream, RandomBytesNeverCrashOrHang) {
+  std::mt19937 rng(8128);
+  for (int round = 0; round < 3000; ++round) {
+    std::string data(rng() % 64, '\0');
+    for (char& c : data) c = static_cast<char>(rng() % 4 == 0 ? 0 : rng());
+    Handle h = nullptr;
+    ASSERT_EQ(PtrToHand(data.data(), &h, static_cast<SInt32>(data.size())), noErr);
+    LTagReader reader(h, true);
+    CUserData bag(reader);
+    SInt32 total = 0;
+    for (SInt32 i = 1; i <= bag.GetDataTypeCount(); ++i) {
+      SInt32 size = 0;
+      bag.GetDataSize(bag.GetDataTypeAt(i), size);
+      total += size;
+    }
+    EXPECT_LE(total, static_cast<SInt32>(data.size()));
+  }
 }

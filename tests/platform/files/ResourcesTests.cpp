@@ -325,3 +325,28 @@ TEST_F(ResourcesTest, BundleResourceFileInfoAndTexts) {
   EXPECT_EQ(PStr(text), "First");
   CloseResFile(r);
 }
+
+TEST_F(ResourcesTest, MapsKeptInTheDataFork) {
+  ResourceMapContents c;
+  c.entries.push_back({'TEXT', 128, false, "", 0, {'a', 'b'}});
+  std::vector<char> bytes;
+  ASSERT_EQ(SerializeResourceMap(c, bytes), noErr);
+  ASSERT_EQ(WriteWholeFileAtomically(mTmp / "data.rsrc", bytes), noErr);
+  FSRef ref;
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>((mTmp / "data.rsrc").c_str()), &ref, nullptr), noErr);
+  SInt16 refNum = 0;
+  ASSERT_EQ(FSOpenResourceFile(&ref, 0, nullptr, fsRdWrPerm, &refNum), noErr);
+  EXPECT_EQ(HandleText(Get1Resource('TEXT', 128)), "ab");
+  AddResource(MakeHandle("cd"), 'TEXT', 129, nullptr);
+  CloseResFile(refNum);
+  ASSERT_EQ(ReadWholeFile(mTmp / "data.rsrc", bytes), noErr);
+  ResourceMapContents back;
+  ASSERT_EQ(ParseResourceMap(bytes.data(), bytes.size(), back), noErr);
+  ASSERT_EQ(back.entries.size(), 2u);
+  EXPECT_EQ(back.entries[1].data, (std::vector<char>{'c', 'd'}));
+  // A data fork that is no resource map is damage.
+  WriteText(mTmp / "plain.rsrc", "just some text that is no map");
+  ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>((mTmp / "plain.rsrc").c_str()), &ref, nullptr), noErr);
+  EXPECT_EQ(FSOpenResourceFile(&ref, 0, nullptr, fsRdPerm, &refNum), eofErr);
+  EXPECT_EQ(refNum, kResFileNotOpened);
+}
