@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -95,8 +96,12 @@ struct OpaqueMPQueueID {
   std::mutex mMutex;
   std::condition_variable mCond;
   UInt32 mWaiters = 0;
-  // A ring of messages; grows by doubling and never shrinks.
-  std::vector<Message> mRing;
+  // A ring of messages, inline while small (a termination queue holds one
+  // message at a time); grows by doubling and never shrinks.
+  Message mInline[2] = {};
+  std::unique_ptr<Message[]> mHeap;
+  Message* mRing = mInline;
+  size_t mCapacity = 2;
   size_t mHead = 0;
   size_t mSize = 0;
 
@@ -110,17 +115,16 @@ struct OpaqueMPQueueID {
     {
       std::lock_guard<std::mutex> lock(mMutex);
       if (mDeleted.load(std::memory_order_relaxed)) return kMPDeletedErr;
-      if (mSize == mRing.size()) {
-        try {
-          std::vector<Message> grown(std::max<size_t>(4, mRing.size() * 2));
-          for (size_t i = 0; i < mSize; ++i) grown[i] = mRing[(mHead + i) % mRing.size()];
-          mRing.swap(grown);
-          mHead = 0;
-        } catch (const std::bad_alloc&) {
-          return kMPInsufficientResourcesErr;
-        }
+      if (mSize == mCapacity) {
+        std::unique_ptr<Message[]> grown(new (std::nothrow) Message[mCapacity * 2]);
+        if (!grown) return kMPInsufficientResourcesErr;
+        for (size_t i = 0; i < mSize; ++i) grown[i] = mRing[(mHead + i) % mCapacity];
+        mHeap = std::move(grown);
+        mRing = mHeap.get();
+        mCapacity *= 2;
+        mHead = 0;
       }
-      mRing[(mHead + mSize) % mRing.size()] = Message{inP1, inP2, inP3};
+      mRing[(mHead + mSize) % mCapacity] = Message{inP1, inP2, inP3};
       ++mSize;
       mCount.store(static_cast<UInt32>(mSize), std::memory_order_release);
       wake = mWaiters > 0;
@@ -136,7 +140,7 @@ struct OpaqueMPQueueID {
     if (outP1) *outP1 = m.p1;
     if (outP2) *outP2 = m.p2;
     if (outP3) *outP3 = m.p3;
-    mHead = (mHead + 1) % mRing.size();
+    mHead = (mHead + 1) % mCapacity;
     --mSize;
     mCount.store(static_cast<UInt32>(mSize), std::memory_order_release);
     return true;
