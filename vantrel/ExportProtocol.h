@@ -10,7 +10,9 @@
 //     32-bit length and the data, closed by '>>>>' with length 0); the reply
 //     is the C string "Reply: Reqest <n> queued.\n\n" with its zero byte,
 //     <n> being the number of requests queued or running, this one included.
-//   2 cancel: alone, cancels the running export (nothing when none runs);
+//   2 cancel: alone, cancels the running export (or the next one when it
+//     has not started yet; nothing when there is none, so a cancel never
+//     waits for a later export);
 //     followed by a 32-bit cookie, cancels the export with that cookie,
 //     running or still queued. No reply data.
 //   3 quit: Vantrel ends once its queue is empty. No reply data.

@@ -62,12 +62,16 @@ void QueueExportRequest(WorkerThread* inWorker, CFDataRef inData, CFDataRef& out
 }
 
 // A cancel applies only to the export it names: the bare command to the one
-// running now, the command with a cookie to the export with that cookie,
-// running or queued. Nothing stays pending for a later export.
+// running now (or, in the moment before it starts, the one about to run),
+// the command with a cookie to the export with that cookie, running or
+// queued. Nothing stays pending for a later export.
 void CancelExport(WorkerThread* inWorker, const UInt8* inBytes, CFIndex inLength) {
   std::lock_guard<std::mutex> guard(inWorker->queueLock);
   if (inLength == 1) {
-    if (inWorker->running) inWorker->running->cancel.store(1);
+    if (inWorker->running)
+      inWorker->running->cancel.store(1);
+    else if (!inWorker->queue.empty())
+      inWorker->queue.front()->cancel.store(1);
     return;
   }
   if (inLength < 5) return;

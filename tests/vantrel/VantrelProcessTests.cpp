@@ -137,6 +137,12 @@ TEST_F(VantrelProcess, CancelAppliesOnlyToTheExportItNames) {
   ASSERT_TRUE(client.WaitForDone(0x10));
   ExpectCompleteExport(client.StatusesOf(0x10), 0x10);
 
+  // A bare cancel right behind a request stops that request, started or not.
+  ASSERT_EQ(client.Send(MakeRequest(0x11)), kCFMessagePortSuccess);
+  ASSERT_EQ(client.Send(Bytes{kExportCommandCancel}), kCFMessagePortSuccess);
+  ASSERT_TRUE(client.WaitForDone(0x11));
+  EXPECT_TRUE(HasError(client.StatusesOf(0x11), userCanceledErr));
+
   // A cancel naming a waiting export leaves the running one alone; the named
   // one reports the cancel without running.
   ASSERT_EQ(client.Send(MakeRequest(0x20)), kCFMessagePortSuccess);
