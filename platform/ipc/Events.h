@@ -10,16 +10,14 @@
 #pragma once
 
 #include "platform/base/MacTypes.h"
+#include "platform/framework/Events.h"
 #include "platform/ipc/Processes.h"
 
+// EventRecord, nullEvent and kHighLevelEvent come from the framework.
 typedef UInt16 EventKind;
 typedef UInt16 EventMask;
 typedef UInt16 EventModifiers;
 
-enum : EventKind {
-  nullEvent = 0,
-  kHighLevelEvent = 23,
-};
 enum : EventMask {
   highLevelEventMask = 0x0400,
   everyEvent = 0xFFFF,
@@ -30,14 +28,6 @@ enum : EventMask {
 constexpr OSType kCoreEventClass = 'aevt';
 constexpr OSType kAEQuitApplication = 'quit';
 constexpr OSType kAEApplicationDied = 'obit';
-
-struct EventRecord {
-  EventKind what;
-  UInt32 message;
-  UInt32 when;  // ticks
-  Point where;
-  EventModifiers modifiers;
-};
 
 // The event id of a high-level event.
 OSType GetHighLevelEventID(const EventRecord& inEvent);
