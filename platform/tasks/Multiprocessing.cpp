@@ -538,7 +538,10 @@ class CTaskPool {
   void Execute(TaskRecord* t) {
     int expected = kTaskQueued;
     if (!t->mState.compare_exchange_strong(expected, kTaskRunning, std::memory_order_acq_rel)) {
-      delete t;  // terminated before it started; already reported
+      // Terminated before it started and already reported. The terminating
+      // thread unlinks the record under the shard lock: wait for that.
+      { std::lock_guard<CSpinLock> lock(mRegistry.ShardOf(t->mID).mLock); }
+      delete t;
       return;
     }
     OSStatus status = kMPTaskAbortedErr;
