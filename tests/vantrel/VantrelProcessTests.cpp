@@ -48,7 +48,7 @@ bool HasError(const std::vector<ExportStatus>& inRecords, SInt16 inError) {
 class VantrelProcess : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("VANTREL_STAND_IN_EXPORT", "5:40", 1);
+    setenv("VANTREL_STAND_IN_EXPORT", "5:80", 1);
     unsetenv("VANTREL_PORT_RETRY_MS");
   }
   void TearDown() override { unsetenv("VANTREL_STAND_IN_EXPORT"); }
