@@ -1,0 +1,184 @@
+// The band engine: every pixel operation over image buffers runs through
+// CBuffer::Convert, which clips the rectangles, cuts the destination box into
+// horizontal bands, runs one band procedure per band on the task engine,
+// reports the averaged progress, lets the user cancel, collects the first
+// failure and marks the destination dirty.
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+#include "media/CBuffer.h"
+#include "media/CBufferProcs.h"
+#include "media/UAVUtils.h"
+#include "platform/base/Clock.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/LException.h"
+
+namespace {
+
+// The throttled progress reporter of one operation: the procedure is opened
+// lazily at the first report that is not throttled, called at most once per
+// 6 ticks, and closed at the end when it was opened.
+class StBandProgress {
+ public:
+  StBandProgress(ProgressProcPtr inProc, void* inRefCon)
+      : mProc(inProc), mRefCon(inRefCon), mLastTick(TickCount()) {}
+  ~StBandProgress() {
+    if (mProc && mOpened) CallProgressProc(mProc, 2, mFraction, mRefCon, mText);
+  }
+  StBandProgress(const StBandProgress&) = delete;
+  StBandProgress& operator=(const StBandProgress&) = delete;
+
+  // False when the user cancelled.
+  bool Progress(SInt32 inValue) {
+    UInt32 now = TickCount();
+    if (now - mLastTick < 6) return true;
+    if (mProc && !mOpened) {
+      SInt16 result = CallProgressProc(mProc, 0, mFraction, mRefCon, mText);
+      mOpened = true;
+      if (result != noErr && result != userCanceledErr) Throw_(result);
+    }
+    mLastTick = now;
+    mFraction = static_cast<SInt32>((static_cast<SInt64>(inValue) << 16) / 256);
+    if (mProc && mOpened) return CallProgressProc(mProc, 1, mFraction, mRefCon, mText) == 0;
+    return true;
+  }
+
+ private:
+  ProgressProcPtr mProc;
+  void* mRefCon;
+  UInt32 mLastTick;
+  SInt32 mFraction = 0;
+  bool mOpened = false;
+  unsigned char mText[1] = {0};
+};
+
+// Bands beyond a few per processor only add overhead; a count this large is a caller's mistake.
+constexpr SInt32 kMaxBands = 256;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CBufferTask
+
+CBufferTask::CBufferTask(BandProcPtr inProc) : mProc(inProc) {}
+
+CBufferTask::~CBufferTask() {
+  // The task must have ended before its scratch memory goes away.
+  if (IsRunning()) StopTask(true);
+  for (void*& slot : mScratch) {
+    std::free(slot);
+    slot = nullptr;
+  }
+}
+
+SInt32 CBufferTask::Run() {
+  try {
+    return mProc ? mProc(this) : static_cast<SInt32>(paramErr);
+  } catch (const LException& e) {
+    return e.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    return err_NilPointer;
+  } catch (...) {
+    return paramErr;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Convert
+
+OSErr CBuffer::Convert(CBuffer* inSource, CBuffer* inDest, CBuffer* inMask, const Rect* inSourceRect,
+                       const Rect* inDestRect, BandProcPtr inProc, void* inUserParam, ProgressProcPtr inProgress,
+                       void* inRefCon, const TaskOptions* inOptions) {
+  StBufferRetainer holdSource(inSource), holdDest(inDest), holdMask(inMask);
+  bool dirtyKnown = false;
+  Rect destBox{0, 0, 0, 0};
+  ExceptionCode result = noErr;
+  try {
+    CTaskGroup group;
+    StBandProgress progress(inProgress, inRefCon);
+    ThrowIfNil_(inDest);
+    ThrowIfNil_(inSource);
+    if (!inProc) Throw_(paramErr);
+
+    Rect sourceBox = inSource->GetBounds();
+    if (inSourceRect && !SectRect(&sourceBox, inSourceRect, &sourceBox)) return paramErr;
+    if (EmptyRect(&sourceBox)) return paramErr;
+    destBox = inDest->GetBounds();
+    if (inDestRect && !SectRect(&destBox, inDestRect, &destBox)) return paramErr;
+    if (inMask && !SectRect(&destBox, &inMask->GetBounds(), &destBox)) return paramErr;
+    if (EmptyRect(&destBox)) return paramErr;
+    dirtyKnown = true;
+
+    SInt32 bands = inOptions && inOptions->mBandCount > 0 ? inOptions->mBandCount : CTaskGroup::GetPreferredTaskCount();
+    bands = std::clamp<SInt32>(bands, 1, kMaxBands);
+    const SInt32 height = destBox.bottom - destBox.top;
+    const SInt32 rowsPerBand = height / bands + 1;
+    SInt32 first = 0;
+    for (SInt32 i = 0; i < bands; ++i) {
+      // Each band starts where the previous one ended, so no count goes negative.
+      const SInt32 end = std::min(first + rowsPerBand, height);
+      auto task = std::make_unique<CBufferTask>(inProc);
+      task->mSource = inSource;
+      task->mDest = inDest;
+      task->mMask = inMask;
+      task->mSourceBox = sourceBox;
+      task->mDestBox = destBox;
+      task->mFirstRow = first;
+      task->mRows = end - first;
+      task->mUserParam = inUserParam;
+      ThrowIfOSErr_(group.AddTaskObject(task.get()));
+      task.release();
+      first = end;
+    }
+
+    OSErr startErr = group.RunTasks(0, 0);
+    // Every band must be running: a band that did not start would be left unwritten.
+    bool allStarted = true;
+    for (SInt32 i = 1; i <= group.GetCount(); ++i)
+      if (!group.GetTaskObject(i)->IsRunning()) allStarted = false;
+    if (startErr != noErr || !allStarted) {
+      group.StopTasks(true);
+      Throw_(startErr != noErr ? startErr : static_cast<OSErr>(kMPInsufficientResourcesErr));
+    }
+
+    for (;;) {
+      bool complete = group.IsComplete(-100);
+      if (!progress.Progress(group.CalcCompletion())) {
+        group.StopTasks(true);
+        Throw_(userCanceledErr);
+      }
+      if (complete) break;
+    }
+    SInt32 taskErr = group.GetTaskError();
+    if (taskErr != noErr) Throw_(taskErr);
+  } catch (const LException& e) {
+    result = e.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    result = err_NilPointer;
+  }
+  if (dirtyKnown) inDest->SetDirty(&destBox);
+  return ErrorCodeToOSErr(result);
+}
+
+OSErr CBuffer::CopyTo(CBuffer* inDest, const Rect* inRect, CBuffer* inMask, ProgressProcPtr inProgress,
+                      void* inRefCon) {
+  if (!inDest) return ErrorCodeToOSErr(err_NilPointer);
+  Rect box = inDest->GetBounds();
+  if (inRect) SectRect(&box, inRect, &box);
+  if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
+  BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Copy_proc_AV : CBufferProcs::Copy_proc;
+  return Convert(this, inDest, inMask, &box, &box, proc, nullptr, inProgress, inRefCon, nullptr);
+}
+
+OSErr CBuffer::Erase(const RGBColor* inColor, const Rect* inRect, CBuffer* inMask, ProgressProcPtr inProgress,
+                     void* inRefCon) {
+  const RGBColor color = inColor ? *inColor : sEraseColor;
+  UInt16 value[4];
+  value[0] = static_cast<UInt16>((static_cast<UInt32>(color.red) + color.green + color.blue) / 3u);
+  value[1] = color.red;
+  value[2] = color.green;
+  value[3] = color.blue;
+  BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Erase_proc_AV : CBufferProcs::Erase_proc;
+  return Convert(this, this, inMask, inRect, inRect, proc, value, inProgress, inRefCon, nullptr);
+}
