@@ -1,0 +1,387 @@
+#include "media/UMovies.h"
+
+#include <syslog.h>
+#include <sys/stat.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "media/CMovie.h"
+#include "platform/base/MacMemory.h"
+#include "platform/ui/Alerts.h"
+#include "toolkit/UMessage.h"
+
+LArray UMovies::mGraphicImportTypeList(sizeof(OSType));
+LArray UMovies::mGraphicExportTypeList(sizeof(OSType));
+
+namespace {
+
+const char* const kQTErrorNames[60] = {
+    "could Not Resolve Data Ref", "bad Image Description", "bad Public Movie Atom", "cant Find Handler",
+    "cant Open Handler", "bad Component Type", "no Media Handler", "no Data Handler", "invalid Media",
+    "invalid Track", "invalid Movie", "invalid Sample Table", "invalid Data Ref", "invalid Handler",
+    "invalid Duration", "invalid Time", "cant Put Public Movie Atom", "bad Edit List", "media Types Dont Match",
+    "progress Proc Aborted", "movie Toolbox Uninitialized", "wffile Not Found", "cant Create Single Fork File",
+    "invalid Edit State", "non Matching Edit State", "stale Edit State", "user Data Item Not Found",
+    "max Size To Grow Too Small", "bad Track Index", "track ID Not Found", "track Not In Movie", "time Not In Track",
+    "time Not In Media", "bad Edit Index", "internal Quick Time Error", "cant Enable Track", "invalid Rect",
+    "invalid Sample Num", "invalid Chunk Num", "invalid Sample Desc Index", "invalid Chunk Cache",
+    "invalid Sample Description", "data Not Open For Read", "data Not Open For Write", "data Already Open For Write",
+    "data Already Closed", "end Of Data Reached", "data No Data Ref", "no Movie In Data Fork",
+    "invalid Data Ref Container", "bad Data Ref Index", "no Default Data Ref", "could Not Use An Existing Sample",
+    "feature Unsupported", "no Video Track", "no Sound Track", "sound Support Not Available",
+    "unsupported Auxiliary Import Data", "auxiliary Export Data Unavailable", "samples Already InMedia"};
+
+void AppendFormat(LStr255& ioText, const char* inFormat, SInt32 inValue) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, inFormat, static_cast<int>(inValue));
+  ioText.Append(buf);
+}
+
+// The user's decimal symbol.
+char DecimalSymbol() {
+  const struct lconv* lc = std::localeconv();
+  return (lc && lc->decimal_point && lc->decimal_point[0]) ? lc->decimal_point[0] : '.';
+}
+
+const OSType kEyes = VisualMediaCharacteristic;
+
+}  // namespace
+
+bool UMovies::InitMovies() {
+  OSErr err = EnterMovies();
+  if (err == noErr) {
+    SetMoviesErrorProc(MovieErrProc, 0);
+    return true;
+  }
+  try {
+    LStr255 text;
+    UMessage::GetOSErrString(err, text);
+    UMessage::StopAlert(text, err);
+  } catch (...) {
+  }
+  return false;
+}
+
+void UMovies::FinishMovies() { ExitMovies(); }
+
+void UMovies::ComposeErrorText(OSErr inErr, LStr255& outText) {
+  LStr255 name;
+  if (GetQTErrorMessage(inErr, name) || UMessage::GetOSErrString(inErr, name)) {
+    outText = "QT-Error registered: ";
+    outText += name;
+  } else {
+    outText = "Unknown QT-Error registered: ";
+    outText += LStr255(static_cast<SInt32>(inErr));
+  }
+}
+
+void UMovies::MovieErrProc(OSErr inErr, SInt32) {
+  LStr255 text;
+  ComposeErrorText(inErr, text);
+  syslog(LOG_NOTICE, "%.*s", static_cast<int>(text.Length()), text.ConstTextPtr());
+}
+
+bool UMovies::GetQTErrorMessage(OSErr inErr, LStr255& outText) {
+  if (inErr > -2000 || inErr < -2059) return false;
+  outText = kQTErrorNames[-2000 - inErr];
+  return true;
+}
+
+void UMovies::SecondsToString(UInt32 inSeconds, LStr255& outText) {
+  UInt32 s = inSeconds % 86400;
+  outText = "";
+  AppendFormat(outText, "%002d:", static_cast<SInt32>(s / 3600));
+  AppendFormat(outText, "%002d:", static_cast<SInt32>((s % 3600) / 60));
+  AppendFormat(outText, "%002d", static_cast<SInt32>(s % 60));
+}
+
+void UMovies::GetTimeCode(CMovie* inMovie, SInt32 inTime, LStr255& outText) {
+  outText = "";
+  if (!inMovie) return;
+  SInt32 scale = inMovie->GetTimeScale();
+  if (scale <= 0) return;
+  SInt32 seconds = static_cast<SInt32>(std::floor(static_cast<double>(inTime) / scale));
+  // Count the frames of this second before the time.
+  SInt32 frames = 0;
+  SInt32 t = inTime;
+  for (int guard = 0; guard < 100000; ++guard) {
+    SInt32 prev = 0;
+    if (!inMovie->GetPreviousInterestingTime(nextTimeMediaSample, 1, &kEyes, t, &prev, 1)) break;
+    if (static_cast<SInt32>(std::floor(static_cast<double>(prev) / scale)) < seconds) break;
+    t = prev;
+    ++frames;
+  }
+  SecondsToString(static_cast<UInt32>(std::max<SInt32>(0, seconds)), outText);
+  outText += ":";
+  AppendFormat(outText, "%002d", frames);
+}
+
+void UMovies::TimeCodeToTimeValue(const LStr255& inText, CMovie* inMovie, SInt32& outTime) {
+  outTime = 0;
+  if (!inMovie) return;
+  std::string text(inText.ConstTextPtr(), inText.Length());
+  auto number = [](const std::string& s) {
+    SInt32 v = 0;
+    for (char c : s) {
+      if (c < '0' || c > '9') return static_cast<SInt32>(0);  // unparsable parts count 0
+      if (v < 100000000) v = v * 10 + (c - '0');
+    }
+    return v;
+  };
+  // From the right: frames, then seconds, minutes (two characters each), then hours.
+  size_t colon = text.rfind(':');
+  SInt32 frames = number(colon == std::string::npos ? text : text.substr(colon + 1));
+  std::string rest = colon == std::string::npos ? std::string() : text.substr(0, colon);
+  auto takeTwo = [&](std::string& r) {
+    size_t c = r.rfind(':');
+    std::string part;
+    if (c == std::string::npos) {
+      part = r.size() > 2 ? r.substr(r.size() - 2) : r;
+      r = r.size() > 2 ? r.substr(0, r.size() - 2) : std::string();
+    } else {
+      part = r.substr(c + 1);
+      if (part.size() > 2) part = part.substr(0, 2);
+      r = r.substr(0, c);
+    }
+    return number(part);
+  };
+  SInt32 seconds = takeTwo(rest);
+  SInt32 minutes = takeTwo(rest);
+  SInt32 hours = number(rest);
+  SInt64 base = static_cast<SInt64>(inMovie->GetTimeScale()) * (static_cast<SInt64>(hours) * 3600 + minutes * 60 + seconds);
+  SInt32 t = 0;
+  bool ok = true;
+  if (base == 0) {
+    t = 0;
+  } else if (base > 0x7FFFFFFF) {
+    ok = false;
+  } else {
+    ok = inMovie->GetNextInterestingTime(nextTimeMediaSample, 1, &kEyes, static_cast<SInt32>(base - 1), &t, 1);
+  }
+  for (SInt32 i = 0; ok && i < frames; ++i) ok = inMovie->GetNextInterestingTime(nextTimeMediaSample, 1, &kEyes, t, &t, 1);
+  if (!ok) {
+    SysBeep(1);
+    t = inMovie->GetDuration();
+  }
+  outTime = t;
+}
+
+void UMovies::TimeToFraction(double inSeconds, SInt32& outH, SInt32& outM, SInt32& outS, SInt32& outMs) {
+  if (!(inSeconds >= 0)) inSeconds = 0;
+  if (inSeconds > 2e9) inSeconds = 2e9;
+  outH = static_cast<SInt32>(inSeconds / 3600);
+  double rest = inSeconds - outH * 3600.0;
+  outM = static_cast<SInt32>(rest / 60);
+  rest -= outM * 60.0;
+  outS = static_cast<SInt32>(rest);
+  double frac = rest - outS;
+  outMs = std::min<SInt32>(999, static_cast<SInt32>(frac * 1000 + 0.999999));
+}
+
+void UMovies::TimeToFraction(SInt32 inValue, SInt32 inScale, SInt32& outH, SInt32& outM, SInt32& outS,
+                             SInt32& outMs) {
+  TimeToFraction(inScale > 0 ? static_cast<double>(inValue) / inScale : 0.0, outH, outM, outS, outMs);
+}
+
+void UMovies::GetMSecString(double inSeconds, LStr255& outText) {
+  SInt32 h, m, s, ms;
+  TimeToFraction(inSeconds, h, m, s, ms);
+  outText = "";
+  if (h != 0) {
+    AppendFormat(outText, "%d:", h);
+    AppendFormat(outText, "%002d:", m);
+    AppendFormat(outText, "%002d.", s);
+  } else if (m != 0) {
+    AppendFormat(outText, "%d:", m);
+    AppendFormat(outText, "%002d.", s);
+  } else {
+    AppendFormat(outText, "%d.", s);
+  }
+  AppendFormat(outText, "%0003d", ms);
+}
+
+void UMovies::GetMSecString(SInt32 inValue, SInt32 inScale, LStr255& outText) {
+  SInt32 h, m, s, ms;
+  TimeToFraction(inValue, inScale, h, m, s, ms);
+  char sym = DecimalSymbol();
+  outText = "";
+  if (h != 0) {
+    AppendFormat(outText, "%d:", h);
+    AppendFormat(outText, "%002d:", m);
+    AppendFormat(outText, "%002d", s);
+  } else if (m != 0) {
+    AppendFormat(outText, "%d:", m);
+    AppendFormat(outText, "%002d", s);
+  } else {
+    AppendFormat(outText, "%d", s);
+  }
+  outText += sym;
+  AppendFormat(outText, "%0003d", ms);
+}
+
+SInt16 UMovies::TimeEditKeyFilter(void*, UInt16, UInt16& ioChar, UInt16) {
+  UInt16 c = ioChar;
+  if (c == 0x08 || c == 0x7F) return kTimeKey_Delete;                        // backspace, forward delete
+  if ((c >= 0x1C && c <= 0x1F) || c == 0x01 || c == 0x04 || c == 0x0B || c == 0x0C) return kTimeKey_Cursor;
+  if ((c >= '0' && c <= '9') || c == '.' || c == ',' || c == ':') return kTimeKey_Input;
+  return kTimeKey_Reject;
+}
+
+void UMovies::CollectInterestingTimes(CMovie* inMovie, LArray& outTimes) {
+  if (!inMovie) return;
+  try {
+    auto add = [&](SInt32 t) { outTimes.AddItem(&t, sizeof t); };
+    add(0);
+    add(inMovie->GetDuration());
+    SInt32 s = 0, e = 0;
+    inMovie->GetSelection(&s, &e);
+    if (e != s) {
+      add(s);
+      add(e);
+    }
+    Movie m = inMovie->GetMovie();
+    for (SInt32 i = 1; i <= GetMovieTrackCount(m); ++i) {
+      Track t = GetMovieIndTrack(m, i);
+      if (!t || !GetTrackEnabled(t)) continue;
+      add(GetTrackOffset(t));
+      add(GetTrackDuration(t));
+    }
+  } catch (...) {
+  }
+}
+
+bool UMovies::ValidateTrack(CMovie* inMovie, Track inTrack) {
+  if (!inMovie || !inTrack) return false;
+  Movie m = inMovie->GetMovie();
+  for (SInt32 i = 1; i <= GetMovieTrackCount(m); ++i) {
+    Track t = GetMovieIndTrack(m, i);
+    if (!t) return false;
+    if (t == inTrack) return true;
+  }
+  return false;
+}
+
+void UMovies::DisposeDataRefs(Movie inMovie) {
+  // The data-reference handles handed out are the caller's; the memory they
+  // name stays with the toolbox (freed with its last user).
+  for (SInt32 i = 1; i <= GetMovieTrackCount(inMovie); ++i) {
+    Media md = GetTrackMedia(GetMovieIndTrack(inMovie, i));
+    if (!md) continue;
+    SInt16 count = 0;
+    GetMediaDataRefCount(md, &count);
+    for (SInt16 k = 1; k <= count; ++k) {
+      Handle ref = nullptr;
+      OSType type = 0;
+      if (GetMediaDataRef(md, k, &ref, &type, nullptr) == noErr) DisposeHandle(ref);
+    }
+  }
+}
+
+OSErr UMovies::AnyVolatileDataRefs(Movie inMovie, bool& outAny) {
+  outAny = false;
+  SInt32 n = GetMovieTrackCount(inMovie);
+  if (OSErr err = GetMoviesError()) return err;
+  for (SInt32 i = 1; i <= n; ++i) {
+    Media md = GetTrackMedia(GetMovieIndTrack(inMovie, i));
+    if (!md) continue;
+    SInt16 count = 0;
+    GetMediaDataRefCount(md, &count);
+    for (SInt16 k = 1; k <= count; ++k) {
+      OSType type = 0;
+      if (GetMediaDataRef(md, k, nullptr, &type, nullptr) != noErr) return GetMoviesError();
+      if (type == HandleDataHandlerSubType || type == PointerDataHandlerSubType) outAny = true;
+    }
+  }
+  return noErr;
+}
+
+UInt32 UMovies::GetPixelFormat(ImageDescriptionHandle inDesc) {
+  if (!inDesc || !*inDesc) return 0;
+  Handle ext = nullptr;
+  if (GetImageDescriptionExtension(inDesc, &ext, 'cspc', 1) == noErr && ext) {
+    UInt32 format = 0;
+    if (GetHandleSize(ext) >= 4) {
+      const UInt8* p = reinterpret_cast<const UInt8*>(*ext);
+      format = (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3];
+    }
+    DisposeHandle(ext);
+    if (format) return format;
+  }
+  return static_cast<UInt32>((**inDesc).depth);
+}
+
+bool UMovies::GetPixelFormatDescriptor(UInt32 inFormat, LStr255& outText) {
+  const char* name = nullptr;
+  switch (inFormat) {
+    case 1: name = "1 Monochrome"; break;
+    case 2: name = "2 Indexed"; break;
+    case 4: name = "4 Indexed"; break;
+    case 8: name = "8 Indexed"; break;
+    case 16: name = "16 RGB"; break;
+    case 24: name = "24 RGB"; break;
+    case 32: name = "32 A+RGB"; break;
+    case 33: name = "1 Gray"; break;
+    case 34: name = "2 Gray"; break;
+    case 36: name = "4 Gray"; break;
+    case 40: name = "8 Gray"; break;
+    case 'b16g': name = "16 Gray"; break;
+    case 'b32a': name = "32 A+Gray"; break;
+    case 'b48r': name = "48 RGB"; break;
+    case 'b64a': name = "64 A+RGB"; break;
+    default: return false;
+  }
+  outText = name;
+  return true;
+}
+
+bool UMovies::HasMovieVideoTracks(Movie inMovie) { return GetFirstTrack(inMovie, VideoMediaType) != nullptr; }
+
+Track UMovies::GetFirstTrack(Movie inMovie, OSType inMediaType) {
+  for (SInt32 i = 1; i <= GetMovieTrackCount(inMovie); ++i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    Media md = t ? GetTrackMedia(t) : nullptr;
+    OSType type = 0;
+    if (md) GetMediaHandlerDescription(md, &type, nullptr, nullptr);
+    if (md && type == inMediaType) return t;
+  }
+  return nullptr;
+}
+
+void UMovies::FractionToTime(SInt32 inHours, SInt32 inMinutes, SInt32 inSeconds, SInt32 inMillis, SInt32 inScale,
+                             SInt32& outTime) {
+  double t = (inMillis * 0.001 + inSeconds + inMinutes * 60.0 + inHours * 3600.0) * inScale;
+  outTime = t > 2147483647.0 ? 0x7FFFFFFF : t < -2147483647.0 ? -0x7FFFFFFF : static_cast<SInt32>(t);
+}
+
+double UMovies::TimeValueToSecond(const wide& inValue, SInt32 inScale) {
+  if (inScale <= 0) return 0;
+  return static_cast<double>(WideToSInt64(inValue)) * 1000 / inScale * 0.001;
+}
+
+OSErr UMovies::GetMovieFileSize(const FSSpec* inSpec, wide* outSize) {
+  if (!inSpec || !outSize) return paramErr;
+  struct stat st;
+  if (stat(FSSpecPath(*inSpec).c_str(), &st) != 0) return fnfErr;
+  *outSize = SInt64ToWide(st.st_size);
+  return noErr;
+}
+
+OSErr UMovies::InsertSoundTracks(Movie inSource, Movie inDestination, SInt32 inStart, SInt32 inEnd) {
+  for (SInt32 i = 1; i <= GetMovieTrackCount(inSource); ++i) {
+    Track src = GetMovieIndTrack(inSource, i);
+    Media md = src ? GetTrackMedia(src) : nullptr;
+    OSType type = 0;
+    if (md) GetMediaHandlerDescription(md, &type, nullptr, nullptr);
+    if (type != SoundMediaType) continue;
+    Fixed w = 0, h = 0;
+    GetTrackDimensions(src, &w, &h);
+    Track dst = NewMovieTrack(inDestination, w, h, GetTrackVolume(src));
+    if (!dst) return GetMoviesError();
+    if (OSErr err = InsertTrackSegment(src, dst, inStart, inEnd - inStart, 0)) return err;
+  }
+  return noErr;
+}
