@@ -1,0 +1,536 @@
+#include "motion/CTracker.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/base/FixMath.h"
+#include "platform/base/LException.h"
+
+namespace {
+
+constexpr SInt32 kMinExponent = 2;
+constexpr SInt32 kMaxExponent = 10;
+constexpr size_t kPlaneAlignment = 64;
+
+void* AllocAligned(size_t inBytes) {
+  return ::operator new(inBytes, std::align_val_t(kPlaneAlignment), std::nothrow);
+}
+void FreeAligned(void* p) {
+  if (p) ::operator delete(p, std::align_val_t(kPlaneAlignment));
+}
+
+// The code a work item or a caught failure reports.
+SInt32 CodeOfCurrentException() {
+  try {
+    throw;
+  } catch (const LException& e) {
+    return e.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  } catch (...) {
+    return err_AssertFailed;
+  }
+}
+
+bool FitsRect(SInt32 inLeft, SInt32 inTop, SInt32 inSide) {
+  constexpr SInt32 kMin = std::numeric_limits<SInt16>::min(), kMax = std::numeric_limits<SInt16>::max();
+  return inLeft >= kMin && inTop >= kMin && inLeft <= kMax - inSide && inTop <= kMax - inSide;
+}
+
+Rect BlockRect(SInt32 inLeft, SInt32 inTop, SInt32 inSide) {
+  Rect r;
+  r.top = static_cast<SInt16>(inTop);
+  r.left = static_cast<SInt16>(inLeft);
+  r.bottom = static_cast<SInt16>(inTop + inSide);
+  r.right = static_cast<SInt16>(inLeft + inSide);
+  return r;
+}
+
+const TransData kIdentityModel = {1.0, 0.0, 0.0, 0.0};
+
+// Weighted mean of term(position, rx, ry) over the valid positions.
+template <class Term>
+double WeightedMean(const TransData* inModel, const PosData* inFirst, SInt32 inCount, Term inTerm) {
+  if (inModel == nullptr || inFirst == nullptr || inCount < 1) return std::numeric_limits<double>::quiet_NaN();
+  const TransData& m = *inModel;
+  double sumW = 0.0, sum = 0.0;
+  for (SInt32 i = 0; i < inCount; ++i) {
+    const PosData& p = inFirst[i];
+    if (!p.valid) continue;
+    const double X = p.x, Y = p.y;
+    const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
+    const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
+    sumW += p.strength;
+    sum += p.strength * inTerm(X, Y, rx, ry);
+  }
+  return sum / sumW;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// FrameTask
+
+FrameTask::FrameTask(FrameTaskData& inData) {
+  if (inData.exponent < kMinExponent || inData.exponent > kMaxExponent || inData.side != (1 << inData.exponent) ||
+      inData.blockCount < 0 || (inData.blockCount > 0 && inData.blocks == nullptr))
+    Throw_(paramErr);
+  mExponent = inData.exponent;
+  mSide = inData.side;
+  mWidth = inData.width;
+  mHeight = inData.height;
+  mCurrentProvider = inData.currentProvider;
+  mPreviousProvider = inData.previousProvider;
+  mCurrentRefcon = inData.currentRefcon;
+  mPreviousRefcon = inData.previousRefcon;
+  mTrackRect = inData.trackRect;
+  mFieldOffset = inData.fieldOffset;
+  mBlocks = inData.blocks;
+  mBlockCount = inData.blockCount;
+  try {
+    const size_t planeFloats = static_cast<size_t>(mSide) * static_cast<size_t>(mSide);
+    float* planes = static_cast<float*>(AllocAligned(4 * planeFloats * sizeof(float)));
+    ThrowIfNil_(planes);
+    mCurrentReal = planes;
+    mCurrentImag = planes + planeFloats;
+    mPreviousReal = planes + 2 * planeFloats;
+    mPreviousImag = planes + 3 * planeFloats;
+    mScratchReal = static_cast<float*>(AllocAligned(kScratchBytes));
+    ThrowIfNil_(mScratchReal);
+    mScratchImag = static_cast<float*>(AllocAligned(kScratchBytes));
+    ThrowIfNil_(mScratchImag);
+    mValues = static_cast<double*>(AllocAligned(planeFloats * sizeof(double)));
+    ThrowIfNil_(mValues);
+    mPositions = new (std::nothrow) PosData[kPositionBufferSize];
+    ThrowIfNil_(mPositions);
+    mFFTSetup = create_fftsetup(static_cast<vDSP_Length>(mExponent), kFFTRadix2);
+    ThrowIfNil_(mFFTSetup);
+  } catch (...) {
+    DeleteAll();
+    throw;
+  }
+}
+
+FrameTask::~FrameTask() {
+  // Run uses this object's planes: it must have ended before they go.
+  StopTask(true);
+  DeleteAll();
+}
+
+void FrameTask::DeleteAll() {
+  FreeAligned(mCurrentReal);  // the start of all four planes
+  mCurrentReal = mCurrentImag = mPreviousReal = mPreviousImag = nullptr;
+  FreeAligned(mScratchReal);
+  FreeAligned(mScratchImag);
+  mScratchReal = mScratchImag = nullptr;
+  FreeAligned(mValues);
+  mValues = nullptr;
+  delete[] mPositions;
+  mPositions = nullptr;
+  mPositionCount = 0;
+  destroy_fftsetup(mFFTSetup);
+  mFFTSetup = nullptr;
+}
+
+SInt32 FrameTask::Run() {
+  try {
+    ThrowIfNil_(mCurrentProvider);
+    ThrowIfNil_(mPreviousProvider);
+    ThrowIfNil_(mPositions);
+    const SInt32 count = mSide * mSide;
+    for (SInt32 i = 0; i < mBlockCount; ++i) {
+      if (ShouldStop()) return userCanceledErr;
+      SetCompletion(static_cast<SInt32>((static_cast<SInt64>(i) * 256) / mBlockCount));
+      BlockData& block = mBlocks[i];
+      // A block that QuickDraw coordinates cannot describe cannot be asked for.
+      if (!FitsRect(block.aLeft, block.aTop, mSide) || !FitsRect(block.bLeft, block.bTop, mSide)) continue;
+      if (!mCurrentProvider(mCurrentReal, count, BlockRect(block.aLeft, block.aTop, mSide), mCurrentRefcon)) continue;
+      if (!mPreviousProvider(mPreviousReal, count, BlockRect(block.bLeft, block.bTop, mSide), mPreviousRefcon))
+        continue;
+      BlockCompare(block);
+    }
+    SetCompletion(256);
+    return noErr;
+  } catch (...) {
+    return CodeOfCurrentException();
+  }
+}
+
+void FrameTask::BlockCompare(BlockData& inBlock) {
+  const UInt32 count = static_cast<UInt32>(mSide) * static_cast<UInt32>(mSide);
+  std::memset(mCurrentImag, 0, count * sizeof(float));
+  FFT(mFFTSetup, mCurrentReal, mCurrentImag, mExponent, mExponent, kFFTDirection_Forward, mScratchReal, mScratchImag);
+  std::memset(mPreviousImag, 0, count * sizeof(float));
+  FFT(mFFTSetup, mPreviousReal, mPreviousImag, mExponent, mExponent, kFFTDirection_Forward, mScratchReal,
+      mScratchImag);
+  // The cross spectrum; a second forward transform (not the inverse) turns it
+  // into the correlation N * sum A(x, y) * B(x - c, y - r) at index (r, c).
+  ComplexMultiply(mCurrentReal, mCurrentImag, mPreviousReal, mPreviousImag, mPreviousReal, mPreviousImag, count, -1);
+  FFT(mFFTSetup, mPreviousReal, mPreviousImag, mExponent, mExponent, kFFTDirection_Forward, mScratchReal,
+      mScratchImag);
+  // Its squared magnitude into the real plane.
+  ComplexMultiply(mPreviousReal, mPreviousImag, mPreviousReal, mPreviousImag, mPreviousReal, mPreviousImag, count,
+                  -1);
+  FindPositions(inBlock, mPreviousReal);
+}
+
+void FrameTask::FindPositions(BlockData& inBlock, float* inSurface) {
+  ThrowIfNil_(inSurface);
+  const SInt32 n = mSide, half = n / 2, quarter = n / 4, mask = n - 1;
+  const SInt32 cells = n * n;
+  const float x = static_cast<float>((inBlock.aLeft + half) - mWidth / 2 - mTrackRect.left);
+  const float y = static_cast<float>((inBlock.aTop + half) - mHeight / 2 - mTrackRect.top);
+
+  // value(r, c) = surface^2 (the fourth power of the correlation), stored so
+  // that r and c run from -n/2 to n/2 - 1 contiguously. Kept in double: the
+  // fourth power of a large correlation overflows a float.
+  double* __restrict values = mValues;
+  for (SInt32 row = 0; row < n; ++row) {
+    const float* __restrict src = inSurface + static_cast<size_t>((row + half) & mask) * n;
+    double* __restrict dst = values + static_cast<size_t>(row) * n;
+    for (SInt32 c = 0; c < half; ++c) {
+      const double s = src[c + half];
+      dst[c] = s * s;
+    }
+    for (SInt32 c = half; c < n; ++c) {
+      const double s = src[c - half];
+      dst[c] = s * s;
+    }
+  }
+
+  // Sum and maximum, in independent lanes so that the loop vectorises. The
+  // maximum starts at the smallest normal float: a surface that never exceeds
+  // it has no peak.
+  constexpr SInt32 kLanes = 8;
+  double sums[kLanes] = {}, maxima[kLanes];
+  for (double& m : maxima) m = FLT_MIN;
+  for (SInt32 i = 0; i < cells; i += kLanes)
+    for (SInt32 l = 0; l < kLanes; ++l) {
+      const double v = values[i + l];
+      sums[l] += v;
+      maxima[l] = v > maxima[l] ? v : maxima[l];
+    }
+  double sum = 0.0, peak = FLT_MIN;
+  for (SInt32 l = 0; l < kLanes; ++l) {
+    sum += sums[l];
+    peak = maxima[l] > peak ? maxima[l] : peak;
+  }
+  if (!(peak > FLT_MIN) || !std::isfinite(sum)) return;
+  // The peak is the first cell, in scan order, holding the maximum.
+  SInt32 peakIndex = 0;
+  while (values[peakIndex] != peak) ++peakIndex;
+  const SInt32 peakRow = peakIndex / n - half, peakCol = peakIndex % n - half;
+  if (peakRow < -quarter || peakRow >= quarter || peakCol < -quarter || peakCol >= quarter) return;
+
+  const double mean = sum / cells;
+  const double threshold = std::min(peak, std::max(0.25 * peak, 25.0 * mean));
+  for (SInt32 r = -quarter; r < quarter; ++r)
+    for (SInt32 c = -quarter; c < quarter; ++c) {
+      if (values[static_cast<size_t>(r + half) * n + (c + half)] < threshold) continue;
+      // Centroid of the 3 x 3 cells around it.
+      double s = 0.0, sx = 0.0, sy = 0.0;
+      for (SInt32 dr = -1; dr <= 1; ++dr)
+        for (SInt32 dc = -1; dc <= 1; ++dc) {
+          const double v = values[static_cast<size_t>((r + dr + half) & mask) * n + ((c + dc + half) & mask)];
+          s += v;
+          sx += v * (c + dc);
+          sy += v * (r + dr);
+        }
+      if (mPositionCount >= kMaxPositions) continue;
+      PosData& p = mPositions[mPositionCount++];
+      p.x = x;
+      p.y = y;
+      p.matchedX = x + static_cast<float>(inBlock.aLeft - inBlock.bLeft) + static_cast<float>(sx / s);
+      p.matchedY = y + static_cast<float>(inBlock.aTop - inBlock.bTop) + static_cast<float>(sy / s) + mFieldOffset;
+      p.strength = static_cast<float>(s / mean);
+      p.residual = 0.0f;
+      p.valid = true;
+    }
+}
+
+void FrameTask::GetPositions(TArray<PosData>& ioPositions) {
+  for (SInt32 i = 0; i < mPositionCount; ++i) ioPositions.AddItem(mPositions[i]);
+}
+
+void FrameTask::FFT(FFTSetup inSetup, float* ioReal, float* ioImag, SInt32 inLog2Cols, SInt32 inLog2Rows,
+                    int inDirection, float* inScratchReal, float* inScratchImag) {
+  ThrowIfNil_(inSetup);
+  ThrowIfNil_(ioReal);
+  ThrowIfNil_(ioImag);
+  if (inLog2Cols < 0 || inLog2Rows < 0) Throw_(paramErr);
+  DSPSplitComplex data{ioReal, ioImag};
+  if (inScratchReal && inScratchImag) {
+    DSPSplitComplex scratch{inScratchReal, inScratchImag};
+    fft2d_zipt(inSetup, &data, 1, 0, &scratch, static_cast<vDSP_Length>(inLog2Cols),
+               static_cast<vDSP_Length>(inLog2Rows), inDirection);
+  } else {
+    fft2d_zip(inSetup, &data, 1, 0, static_cast<vDSP_Length>(inLog2Cols), static_cast<vDSP_Length>(inLog2Rows),
+              inDirection);
+  }
+}
+
+void FrameTask::ComplexMultiply(float* aRe, float* aIm, float* bRe, float* bIm, float* cRe, float* cIm,
+                                UInt32 inCount, SInt32 inConjugate) {
+  ThrowIfNil_(aRe);
+  ThrowIfNil_(aIm);
+  ThrowIfNil_(bRe);
+  ThrowIfNil_(bIm);
+  ThrowIfNil_(cRe);
+  ThrowIfNil_(cIm);
+  const DSPSplitComplex a{aRe, aIm}, b{bRe, bIm};
+  DSPSplitComplex c{cRe, cIm};
+  zvmul(&a, 1, &b, 1, &c, 1, inCount, inConjugate == -1 ? -1 : 1);
+}
+
+// ---------------------------------------------------------------------------
+// CTracker
+
+CTracker::CTracker(SInt32 inExponent) : mExponent(inExponent), mSide(0) {
+  if (inExponent < kMinExponent || inExponent > kMaxExponent) Throw_(paramErr);
+  mSide = SInt32{1} << inExponent;
+}
+
+SInt32 CTracker::SetBlockProvider(BlockProviderProc inCurrent, void* inCurrentRefcon, BlockProviderProc inPrevious,
+                                  void* inPreviousRefcon) {
+  mCurrentProvider = inCurrent;
+  mCurrentRefcon = inCurrentRefcon;
+  mPreviousProvider = inPrevious;
+  mPreviousRefcon = inPreviousRefcon;
+  return noErr;
+}
+
+SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset) {
+  if (!mCurrentProvider || !mPreviousProvider || !mCurrentRefcon || !mPreviousRefcon) return err_NilPointer;
+  try {
+    mFieldOffset = inFieldOffset;
+    mTrackRect = inTrackRect;
+    mWidth = inTrackRect.right - inTrackRect.left;
+    mHeight = inTrackRect.bottom - inTrackRect.top;
+    mPositions.RemoveAllItems();
+    DMatrix inverse;
+    if (!DMatrixInverse(MatrixToDouble(inPredicted), inverse)) Throw_(paramErr);
+
+    // A centred grid of whole blocks; each block of the previous picture is
+    // taken where the prediction expects the content of the current block.
+    const SInt32 n = mSide;
+    const SInt32 columns = (mWidth - n / 2) / n;
+    const SInt32 rows = (mHeight - n / 2) / n;
+    TArray<BlockData> blocks;
+    if (columns > 0 && rows > 0) {
+      const SInt32 x0 = inTrackRect.left + (mWidth - columns * n) / 2;
+      const SInt32 y0 = inTrackRect.top + (mHeight - rows * n) / 2;
+      for (SInt32 r = 0; r < rows; ++r)
+        for (SInt32 c = 0; c < columns; ++c) {
+          BlockData b;
+          b.aLeft = x0 + c * n;
+          b.aTop = y0 + r * n;
+          double h = b.aLeft + n / 2, v = b.aTop + n / 2;
+          DMatrixTransform(inverse, h, v);
+          // Rounded to the nearest pixel; wild predictions are kept in range
+          // (such a block is then simply not found).
+          h = std::isfinite(h) ? std::clamp(std::floor(h + 0.5), -1.0e9, 1.0e9) : 1.0e9;
+          v = std::isfinite(v) ? std::clamp(std::floor(v + 0.5), -1.0e9, 1.0e9) : 1.0e9;
+          b.bLeft = static_cast<SInt32>(h) - n / 2;
+          b.bTop = static_cast<SInt32>(v) - n / 2;
+          blocks.AddItem(b);
+        }
+    }
+
+    const SInt32 err = FrameCompare(blocks, mPositions);
+    if (err != noErr) Throw_(err);
+    mModelValid = CalcModelParams(&mModel, mPositions);
+    double sum = 0.0;
+    for (const PosData& p : mPositions) sum += p.strength;
+    const SInt32 count = mPositions.GetCount();
+    mMeanStrength = count > 0 ? static_cast<float>(sum / count) : 0.0f;
+    return noErr;
+  } catch (...) {
+    // A failed measurement must not pass for a measured standstill.
+    mModel = kIdentityModel;
+    mModelValid = false;
+    mMeanStrength = 0.0f;
+    return CodeOfCurrentException();
+  }
+}
+
+SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPositions) {
+  const SInt32 blockCount = ioBlocks.GetCount();
+  if (blockCount == 0) return noErr;
+  const SInt32 positionsBefore = ioPositions.GetCount();
+  ioBlocks.Lock();
+  try {
+    const SInt32 tasks = std::max<SInt32>(1, std::min<SInt32>(blockCount, CTaskGroup::GetPreferredTaskCount()));
+    CTaskGroup group;
+    const SInt32 share = blockCount / tasks;
+    SInt32 first = 0;
+    for (SInt32 i = 1; i <= tasks; ++i) {
+      const SInt32 mine = (i == tasks) ? blockCount - first : share;
+      FrameTaskData data{mCurrentProvider, mPreviousProvider, mCurrentRefcon, mPreviousRefcon,
+                         mWidth,           mHeight,           mFieldOffset,   ioBlocks.data() + first,
+                         mine,             mExponent,         mSide,          mTrackRect};
+      FrameTask* task = new FrameTask(data);
+      const OSErr err = group.AddTaskObject(task);
+      if (err != noErr) {
+        delete task;
+        Throw_(err);
+      }
+      first += mine;
+    }
+    ThrowIfOSErr_(group.RunTasks(0, 0));
+    while (!group.IsComplete(-100)) (void)group.CalcCompletion();
+    const SInt32 taskErr = group.GetTaskError();
+    if (taskErr != noErr) Throw_(taskErr);
+    // Task by task, so the list follows block order whatever ran when.
+    for (SInt32 i = 1; i <= group.GetCount(); ++i)
+      static_cast<FrameTask*>(group.GetTaskObject(i))->GetPositions(ioPositions);
+  } catch (...) {
+    ioPositions.RemoveAllItemsAfter(positionsBefore);
+    ioBlocks.Unlock();
+    return CodeOfCurrentException();
+  }
+  ioBlocks.Unlock();
+  return noErr;
+}
+
+Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositions) {
+  ThrowIfNil_(outModel);
+  TransData& m = *outModel;
+  m = kIdentityModel;
+  const SInt32 count = ioPositions.GetCount();
+  if (count == 0) return false;
+  const SInt32 minimum = std::min(count, std::max(count / 8, SInt32{4}));
+  SInt32 remaining = count;
+  // Guards for a fit asked for without a tracking Rect.
+  const double diagonal = std::max(std::hypot(double(mWidth), double(mHeight)), 1.0);
+  const double area = std::max(double(mWidth) * double(mHeight), 1.0);
+
+  for (;;) {
+    // The gradients are linear in the model: their weighted moments over the
+    // valid positions are gathered once per pass, so that each step of the
+    // descent costs the same whatever the number of positions.
+    double sumW = 0.0, mX = 0.0, mY = 0.0, mXm = 0.0, mYm = 0.0, mR2 = 0.0, mP = 0.0, mQ = 0.0;
+    for (const PosData& p : ioPositions) {
+      if (!p.valid) continue;
+      const double w = p.strength, X = p.x, Y = p.y, Xm = p.matchedX, Ym = p.matchedY;
+      sumW += w;
+      mX += w * X;
+      mY += w * Y;
+      mXm += w * Xm;
+      mYm += w * Ym;
+      mR2 += w * (X * X + Y * Y);
+      mP += w * (X * Xm + Y * Ym);
+      mQ += w * (Xm * Y - Ym * X);
+    }
+    if (!(sumW > 0.0) || !std::isfinite(sumW)) break;
+    mX /= sumW;
+    mY /= sumW;
+    mXm /= sumW;
+    mYm /= sumW;
+    mR2 /= sumW;
+    mP /= sumW;
+    mQ /= sumW;
+
+    const double gradTolerance = 0.1 / diagonal;
+    for (SInt32 iterations = 0; iterations < 1000;) {
+      const double gx = m.a * mX + m.b * mY + m.tx - mXm;
+      m.tx -= 0.1 * gx;
+      const double gy = m.a * mY - m.b * mX + m.ty - mYm;
+      m.ty -= 0.1 * gy;
+      const double ga = (m.a * mR2 + m.tx * mX + m.ty * mY - mP) / area;
+      m.a -= 0.1 * ga;
+      const double gb = (m.b * mR2 + m.tx * mY - m.ty * mX - mQ) / area;
+      m.b -= 0.1 * gb;
+      ++iterations;
+      if (std::fabs(ga) < gradTolerance && std::fabs(gb) < gradTolerance && std::fabs(gx) < 0.1 &&
+          std::fabs(gy) < 0.1)
+        break;
+    }
+
+    // Drop the worst positions: the threshold shrinks from the block side
+    // until some position lies beyond it.
+    ComputeDiscrepancy(&m, ioPositions);
+    double threshold = mSide;
+    SInt32 bad = 0;
+    do {
+      threshold *= 0.7142857142857143;
+      bad = CountBadPoints(ioPositions, threshold);
+    } while (bad == 0 && threshold >= 1.0);
+    if (bad == 0 || threshold < 1.0 || remaining - bad < minimum) break;
+    remaining -= bad;
+    EliminateBadPoints(ioPositions, threshold);
+  }
+  return true;
+}
+
+void CTracker::ComputeDiscrepancy(TransData* inModel, TArray<PosData>& ioPositions) {
+  ThrowIfNil_(inModel);
+  const TransData& m = *inModel;
+  for (PosData& p : ioPositions) {
+    if (!p.valid) continue;
+    const double X = p.x, Y = p.y;
+    const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
+    const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
+    p.residual = static_cast<float>(std::hypot(rx, ry));
+  }
+}
+
+SInt32 CTracker::CountBadPoints(TArray<PosData>& inPositions, double inThreshold) {
+  SInt32 bad = 0;
+  for (const PosData& p : inPositions)
+    if (p.valid && p.residual > inThreshold) ++bad;
+  return bad;
+}
+
+void CTracker::EliminateBadPoints(TArray<PosData>& ioPositions, double inThreshold) {
+  for (PosData& p : ioPositions)
+    if (p.valid && p.residual > inThreshold) p.valid = false;
+}
+
+double CTracker::Deriv_a(TransData* inModel, PosData* inFirst, SInt32 inCount) {
+  return WeightedMean(inModel, inFirst, inCount,
+                      [](double X, double Y, double rx, double ry) { return rx * X + ry * Y; });
+}
+
+double CTracker::Deriv_b(TransData* inModel, PosData* inFirst, SInt32 inCount) {
+  return WeightedMean(inModel, inFirst, inCount,
+                      [](double X, double Y, double rx, double ry) { return rx * Y - ry * X; });
+}
+
+double CTracker::Deriv_c(TransData* inModel, PosData* inFirst, SInt32 inCount) {
+  return WeightedMean(inModel, inFirst, inCount, [](double, double, double rx, double) { return rx; });
+}
+
+double CTracker::Deriv_d(TransData* inModel, PosData* inFirst, SInt32 inCount) {
+  return WeightedMean(inModel, inFirst, inCount, [](double, double, double, double ry) { return ry; });
+}
+
+Boolean CTracker::GetTransformMatrix(MatrixRecord& outMatrix) {
+  SetIdentityMatrix(&outMatrix);
+  const Fixed cx = X2Fix((mTrackRect.left + mTrackRect.right) * 0.5);
+  const Fixed cy = X2Fix((mTrackRect.top + mTrackRect.bottom) * 0.5);
+  ScaleMatrix(&outMatrix, X2Fix(mModel.a), X2Fix(mModel.a), cx, cy);
+  RotateMatrix(&outMatrix, X2Fix(-180.0 * mModel.b / M_PI), cx, cy);
+  TranslateMatrix(&outMatrix, X2Fix(mModel.tx), X2Fix(mModel.ty));
+  return mModelValid;
+}
+
+void CTracker::CreateHanningMask(SInt32 inWidth, SInt32 inHeight, float* outMask) {
+  ThrowIfNil_(outMask);
+  for (SInt32 j = 0; j < inHeight; ++j) {
+    const double wy = 1.0 - std::cos(2.0 * M_PI * j / inHeight);
+    for (SInt32 i = 0; i < inWidth; ++i)
+      outMask[static_cast<size_t>(j) * inWidth + i] =
+          static_cast<float>(0.25 * (1.0 - std::cos(2.0 * M_PI * i / inWidth)) * wy);
+  }
+}
+
+void CTracker::TestBlock(float* outBlock, SInt32 inSide, float inOffset) {
+  ThrowIfNil_(outBlock);
+  for (SInt32 r = 0; r < inSide; ++r)
+    for (SInt32 i = 0; i < inSide; ++i)
+      outBlock[static_cast<size_t>(r) * inSide + i] = static_cast<float>(std::sin((i + inOffset) * M_PI / 4.0));
+}
