@@ -19,6 +19,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "platform/base/MacTypes.h"
 #include "platform/framework/LFileStream.h"
@@ -39,6 +40,9 @@ struct FSRef {
   char path[kFSMaxPath];
 };
 typedef FSRef* FSRefPtr;
+
+static_assert(std::is_trivially_copyable_v<FSSpec> && std::is_trivially_copyable_v<FSRef>,
+              "file records are copied and compared as bytes");
 
 struct FInfo {
   OSType fdType;
