@@ -4,9 +4,8 @@
 // The pool holds one worker per processor, started on first use and kept for
 // the life of the process. A task is a heap record. It is handed straight to
 // a worker that is still looking for work (each has a mailbox and a bit in an
-// idle mask), or else queued, and a sleeping worker is woken only when the
-// queue outgrows the workers that are looking. The worker runs the entry and
-// reports the task's end to the notify queue.
+// idle mask), or else queued, and only then is a sleeping worker woken. The
+// worker runs the entry and reports the task's end to the notify queue.
 // Task IDs are serial numbers looked up in a registry, never pointers, so a
 // stale ID (a task that already ended) answers kMPInvalidIDErr instead of
 // touching freed memory. Queues are reference counted: a task keeps its notify
@@ -348,9 +347,6 @@ class CTaskPool {
     while (idle != 0) {
       const UInt64 bit = idle & (~idle + 1);
       if (mIdleMask.compare_exchange_weak(idle, idle & ~bit, std::memory_order_acq_rel)) {
-        // The claimed worker is busy from now on: it no longer counts as
-        // looking for work.
-        mSpinners.fetch_sub(1, std::memory_order_seq_cst);
         mSlots[std::countr_zero(bit)].mMailbox.store(inTask, std::memory_order_release);
         return true;
       }
@@ -364,15 +360,12 @@ class CTaskPool {
     return true;
   }
 
-  // Wakes a sleeping worker when queued tasks outnumber the workers still
-  // looking for work. Workers that are looking take tasks without a wake-up
-  // call (each looks at the queue once more before it sleeps), and a worker
-  // that becomes busy calls this again, so a queued task never waits for a
-  // long task to end while a worker sleeps.
+  // Wakes a sleeping worker when tasks are queued. A task is queued only
+  // when no worker offered itself, and a worker that becomes busy calls this
+  // again, so a queued task never waits for a long task to end while a
+  // worker sleeps. (A worker about to sleep looks at the queue once more.)
   void WakeIfNeeded() {
-    const UInt32 pending = mPending.load(std::memory_order_seq_cst);
-    if (pending > 0 && mSleepers.load(std::memory_order_seq_cst) > 0 &&
-        pending > mSpinners.load(std::memory_order_seq_cst)) {
+    if (mPending.load(std::memory_order_seq_cst) > 0 && mSleepers.load(std::memory_order_seq_cst) > 0) {
       mEpoch.fetch_add(1, std::memory_order_release);
       mEpoch.notify_one();
     }
@@ -457,7 +450,6 @@ class CTaskPool {
   // mailbox offers itself in the idle mask, and a task handed to it there
   // is never lost: once its bit has been taken, the task is on its way.
   TaskRecord* Spin(UInt32 inWorker) {
-    mSpinners.fetch_add(1, std::memory_order_seq_cst);
     const bool hasMailbox = inWorker < kMaxMailboxes;
     const UInt64 bit = hasMailbox ? UInt64{1} << inWorker : 0;
     std::atomic<TaskRecord*>* mailbox = hasMailbox ? &mSlots[inWorker].mMailbox : nullptr;
@@ -476,12 +468,9 @@ class CTaskPool {
       for (int i = 0; i < 16; ++i) CpuRelax();
       if (Clock::now() >= spinEnd) break;
     }
-    // A claimed worker was already taken off the spinner count by its producer.
-    bool counted = !handedOver;
     if (hasMailbox && !handedOver && (mIdleMask.fetch_and(~bit, std::memory_order_acq_rel) & bit) == 0) {
       // A producer took the offer while this worker gave up or took a queued
       // task: its task is on the way and must not be dropped.
-      counted = false;
       TaskRecord* handed;
       while ((handed = mailbox->exchange(nullptr, std::memory_order_acquire)) == nullptr) CpuRelax();
       if (t == nullptr) {
@@ -494,7 +483,6 @@ class CTaskPool {
         mPending.store(static_cast<UInt32>(mQueue.size()), std::memory_order_release);
       }
     }
-    if (counted) mSpinners.fetch_sub(1, std::memory_order_seq_cst);
     if (t != nullptr) WakeIfNeeded();
     return t;
   }
@@ -572,7 +560,6 @@ class CTaskPool {
   alignas(64) CSpinLock mQueueLock;  // guards mQueue
   std::deque<TaskRecord*> mQueue;
   std::atomic<UInt32> mPending{0};   // queue length, read without the lock
-  std::atomic<UInt32> mSpinners{0};  // workers looking for work without sleeping
   std::atomic<UInt32> mSleepers{0};
   std::atomic<UInt32> mEpoch{0};     // bumped to wake sleepers
   std::atomic<bool> mShutdown{false};
