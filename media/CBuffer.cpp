@@ -165,26 +165,6 @@ void CBuffer::Release() {
 }
 
 // ---------------------------------------------------------------------------
-// Listeners
-
-SInt32 CBuffer::AddListener(ListenerProc inProc) {
-  SInt32 id = mNextListenerId++;
-  mListeners.emplace_back(id, std::move(inProc));
-  return id;
-}
-
-void CBuffer::RemoveListener(SInt32 inId) {
-  std::erase_if(mListeners, [inId](const auto& l) { return l.first == inId; });
-}
-
-void CBuffer::BroadcastMessage(SInt32 inMessage, void* ioParam) {
-  if (!mBroadcasting) return;
-  // A copy, so that a listener may remove itself while being told.
-  auto listeners = mListeners;
-  for (auto& l : listeners) l.second(inMessage, ioParam);
-}
-
-// ---------------------------------------------------------------------------
 // Memory
 
 SInt32 CBuffer::BytesPerPixelFor(SInt16 inDepth, SInt16 inMode) {

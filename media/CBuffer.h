@@ -18,11 +18,10 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
-#include <vector>
 
 #include "media/CBufferTask.h"
 #include "media/CUserData.h"
+#include "platform/framework/LBroadcaster.h"
 #include "platform/framework/TArray.h"
 #include "platform/graphics/QTImageDescription.h"
 #include "platform/graphics/QuickDraw.h"
@@ -38,7 +37,7 @@ constexpr SInt16 kBufferDepth32 = 3;
 constexpr SInt16 kBufferModeGray = 1;
 constexpr SInt16 kBufferModeARGB = 2;
 
-class CBuffer : public CUserData {
+class CBuffer : public LBroadcaster, public CUserData {
  public:
   // Owned, zero-filled memory; allocation failure throws 'nilP'.
   CBuffer(Rect inBounds, SInt16 inDepth, SInt16 inMode);
@@ -71,14 +70,6 @@ class CBuffer : public CUserData {
   void Retain() { mRetainCount.fetch_add(1, std::memory_order_relaxed); }
   void Release();
   SInt32 GetRetainCount() const { return mRetainCount.load(std::memory_order_relaxed); }
-
-  // ---- Listeners of the change messages
-  typedef std::function<void(SInt32 inMessage, void* ioParam)> ListenerProc;
-  // Returns an id for RemoveListener.
-  SInt32 AddListener(ListenerProc inProc);
-  void RemoveListener(SInt32 inId);
-  void StartBroadcasting() { mBroadcasting = true; }
-  void StopBroadcasting() { mBroadcasting = false; }
 
   // ---- Memory
   virtual OSErr AllocMem(Rect inBounds, SInt16 inDepth, SInt16 inMode);
@@ -176,8 +167,6 @@ class CBuffer : public CUserData {
   static RGBColor sEraseColor;
 
  protected:
-  // Broadcasts a change message to the listeners.
-  void BroadcastMessage(SInt32 inMessage, void* ioParam);
   // Bytes per pixel of a depth and mode (0 when unknown).
   static SInt32 BytesPerPixelFor(SInt16 inDepth, SInt16 inMode);
 
@@ -198,9 +187,6 @@ class CBuffer : public CUserData {
   void FreeOwned();
 
   std::atomic<SInt32> mRetainCount{1};
-  bool mBroadcasting = true;
-  SInt32 mNextListenerId = 1;
-  std::vector<std::pair<SInt32, ListenerProc>> mListeners;
 };
 
 // Releases the held buffer when it goes out of scope.

@@ -10,48 +10,11 @@
 #include "media/CBuffer.h"
 #include "media/CBufferProcs.h"
 #include "media/UAVUtils.h"
-#include "platform/base/Clock.h"
-#include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
+#include "toolkit/ULocalization.h"
+#include "toolkit/UProgress.h"
 
 namespace {
-
-// The throttled progress reporter of one operation: the procedure is opened
-// lazily at the first report that is not throttled, called at most once per
-// 6 ticks, and closed at the end when it was opened.
-class StBandProgress {
- public:
-  StBandProgress(ProgressProcPtr inProc, void* inRefCon)
-      : mProc(inProc), mRefCon(inRefCon), mLastTick(TickCount()) {}
-  ~StBandProgress() {
-    if (mProc && mOpened) CallProgressProc(mProc, 2, mFraction, mRefCon, mText);
-  }
-  StBandProgress(const StBandProgress&) = delete;
-  StBandProgress& operator=(const StBandProgress&) = delete;
-
-  // False when the user cancelled.
-  bool Progress(SInt32 inValue) {
-    UInt32 now = TickCount();
-    if (now - mLastTick < 6) return true;
-    if (mProc && !mOpened) {
-      SInt16 result = CallProgressProc(mProc, 0, mFraction, mRefCon, mText);
-      mOpened = true;
-      if (result != noErr && result != userCanceledErr) Throw_(result);
-    }
-    mLastTick = now;
-    mFraction = static_cast<SInt32>((static_cast<SInt64>(inValue) << 16) / 256);
-    if (mProc && mOpened) return CallProgressProc(mProc, 1, mFraction, mRefCon, mText) == 0;
-    return true;
-  }
-
- private:
-  ProgressProcPtr mProc;
-  void* mRefCon;
-  UInt32 mLastTick;
-  SInt32 mFraction = 0;
-  bool mOpened = false;
-  unsigned char mText[1] = {0};
-};
 
 // Bands beyond a few per processor only add overhead; a count this large is a caller's mistake.
 constexpr SInt32 kMaxBands = 256;
@@ -96,7 +59,10 @@ OSErr CBuffer::Convert(CBuffer* inSource, CBuffer* inDest, CBuffer* inMask, cons
   ExceptionCode result = noErr;
   try {
     CTaskGroup group;
-    StBandProgress progress(inProgress, inRefCon);
+    Str255 text;
+    ULocalization::GetString(text, 5000, 4);
+    // The progress procedure's reference is 32 bits wide.
+    UProgress progress(LStr255(text), inProgress, static_cast<SInt32>(reinterpret_cast<intptr_t>(inRefCon)));
     ThrowIfNil_(inDest);
     ThrowIfNil_(inSource);
     if (!inProc) Throw_(paramErr);

@@ -1,6 +1,7 @@
 // The copy and erase kernels. Row loops are plain loops over contiguous
 // components with restrict-qualified pointers and no branches, so that the
-// compiler vectorises them; the masked write is
+// compiler vectorises them (ARGB rows as one statement per component); the
+// masked write is
 //   d = (x * m + (255 - m) * d) / 255   (m = 255 takes x, m = 0 keeps d)
 // and conversions that clamp clamp the blended result as well.
 #include "media/CBufferProcs.h"
@@ -79,16 +80,18 @@ void RowGrayARGBM(const S* __restrict s, D* __restrict d, const UInt8* __restric
 // ARGB to ARGB of another depth: colour components converted, alpha kept.
 template <class S, class D, class C>
 void RowARGBARGB(const S* __restrict s, D* __restrict d, SInt32 w) {
-  const SInt32 n = 4 * w;
-  for (SInt32 j = 0; j < n; ++j) d[j] = static_cast<D>((j & 3) ? C::Do(s[j]) : d[j]);
+  for (SInt32 i = 0; i < w; ++i) {
+    d[4 * i + 1] = static_cast<D>(C::Do(s[4 * i + 1]));
+    d[4 * i + 2] = static_cast<D>(C::Do(s[4 * i + 2]));
+    d[4 * i + 3] = static_cast<D>(C::Do(s[4 * i + 3]));
+  }
 }
-// Masked: the alpha lane has weight 0, so it keeps its value.
 template <class S, class D, class C>
 void RowARGBARGBM(const S* __restrict s, D* __restrict d, const UInt8* __restrict m, SInt32 w) {
-  const SInt32 n = 4 * w;
-  for (SInt32 j = 0; j < n; ++j) {
-    UInt32 weight = (j & 3) ? m[j] : 0u;
-    d[j] = static_cast<D>(Blend(C::Do(s[j]), weight, d[j]));
+  for (SInt32 i = 0; i < w; ++i) {
+    d[4 * i + 1] = static_cast<D>(Blend(C::Do(s[4 * i + 1]), m[4 * i + 1], d[4 * i + 1]));
+    d[4 * i + 2] = static_cast<D>(Blend(C::Do(s[4 * i + 2]), m[4 * i + 2], d[4 * i + 2]));
+    d[4 * i + 3] = static_cast<D>(Blend(C::Do(s[4 * i + 3]), m[4 * i + 3], d[4 * i + 3]));
   }
 }
 
@@ -118,15 +121,22 @@ void RowFillGrayM(D* __restrict d, UInt32 v, const UInt8* __restrict m, SInt32 w
 }
 template <class D>
 void RowFillARGB(D* __restrict d, const D* __restrict pattern, SInt32 w) {
-  const SInt32 n = 4 * w;
-  for (SInt32 j = 0; j < n; ++j) d[j] = pattern[j & 3];
+  const D p0 = pattern[0], p1 = pattern[1], p2 = pattern[2], p3 = pattern[3];
+  for (SInt32 i = 0; i < w; ++i) {
+    d[4 * i] = p0;
+    d[4 * i + 1] = p1;
+    d[4 * i + 2] = p2;
+    d[4 * i + 3] = p3;
+  }
 }
+// Masked: alpha is not changed.
 template <class D>
 void RowFillARGBM(D* __restrict d, const UInt32* __restrict pattern, const UInt8* __restrict m, SInt32 w) {
-  const SInt32 n = 4 * w;
-  for (SInt32 j = 0; j < n; ++j) {
-    UInt32 weight = (j & 3) ? m[j] : 0u;
-    d[j] = static_cast<D>(Blend(pattern[j & 3], weight, d[j]));
+  const UInt32 p1 = pattern[1], p2 = pattern[2], p3 = pattern[3];
+  for (SInt32 i = 0; i < w; ++i) {
+    d[4 * i + 1] = static_cast<D>(Blend(p1, m[4 * i + 1], d[4 * i + 1]));
+    d[4 * i + 2] = static_cast<D>(Blend(p2, m[4 * i + 2], d[4 * i + 2]));
+    d[4 * i + 3] = static_cast<D>(Blend(p3, m[4 * i + 3], d[4 * i + 3]));
   }
 }
 

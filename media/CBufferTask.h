@@ -5,22 +5,12 @@
 // least once per row, and returns a status (0, -50, 'nilP', -128 or its own).
 #pragma once
 
-#include <cstdint>
-#include <type_traits>
-
 #include "media/CTaskObject.h"
 #include "platform/base/MacTypes.h"
 
 class CBuffer;
 
-#if __has_include("toolkit/UProgress.h")
 #include "toolkit/UProgress.h"
-#else
-// The progress callback of long operations (the toolkit's declaration):
-// message 0 open, 1 update, 2 close; the fraction is 16.16 from 0 to 1; on an
-// update any non-zero answer cancels.
-typedef SInt16 (*ProgressProcPtr)(SInt16 inMessage, SInt32 inFraction, SInt32 inRefCon, unsigned char* inText);
-#endif
 
 typedef SInt32 (*BandProcPtr)(void* inTask);
 
@@ -55,15 +45,3 @@ class CBufferTask : public CTaskObject {
   void* mUserParam = nullptr;
   void* mScratch[kScratchSlots] = {};
 };
-
-// Calls a progress procedure whatever integer or pointer type its reference has.
-template <class R, class M, class F, class Ref, class T>
-R CallProgressProc(R (*inProc)(M, F, Ref, T), SInt16 inMessage, SInt32 inFraction, void* inRefCon,
-                   unsigned char* inText) {
-  Ref ref;
-  if constexpr (std::is_pointer_v<Ref>)
-    ref = static_cast<Ref>(inRefCon);
-  else
-    ref = static_cast<Ref>(reinterpret_cast<intptr_t>(inRefCon));
-  return inProc(static_cast<M>(inMessage), static_cast<F>(inFraction), ref, inText);
-}

@@ -7,6 +7,7 @@
 #include "platform/base/Endian.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/framework/LListener.h"
 
 using namespace buffertest;
 
@@ -117,14 +118,26 @@ TEST(BufferFields, ViewsOfEvenAndOddTops) {
   EXPECT_EQ(CBuffer::CreateFromBuffer_Odd(nullptr), nullptr);
 }
 
+namespace {
+class CRecorder : public LListener {
+ public:
+  void ListenToMessage(MessageT msg, void* param) override {
+    Rect r{};
+    if (msg != msg_BufferDepthChanged && msg != msg_BufferModeChanged)
+      r = *static_cast<Rect*>(param);
+    else
+      r.top = *static_cast<SInt16*>(param);
+    heard.emplace_back(msg, r);
+  }
+  std::vector<std::pair<SInt32, Rect>> heard;
+};
+}  // namespace
+
 TEST(BufferCoordinates, OriginBoundsAndBroadcasts) {
   CBuffer b(R(0, 0, 4, 4), kBufferDepth8, kBufferModeGray);
-  std::vector<std::pair<SInt32, Rect>> heard;
-  b.AddListener([&](SInt32 msg, void* param) {
-    Rect r{};
-    if (msg != msg_BufferDepthChanged && msg != msg_BufferModeChanged) r = *static_cast<Rect*>(param);
-    heard.emplace_back(msg, r);
-  });
+  CRecorder recorder;
+  auto& heard = recorder.heard;
+  b.AddListener(&recorder);
   Point p{2, 1};
   Ptr before = b.GetDataPtr(&p);
   b.OffsetOriginBy(Point{-2, 3});  // v -2, h +3
@@ -146,6 +159,7 @@ TEST(BufferCoordinates, OriginBoundsAndBroadcasts) {
   EXPECT_EQ(b.ChangeColorMode(kBufferModeARGB), noErr);
   EXPECT_EQ(b.GetRowBytes(), 48);
   EXPECT_EQ(heard.back().first, msg_BufferModeChanged);
+  EXPECT_EQ(heard.back().second.top, kBufferModeARGB);
 
   heard.clear();
   b.ClearDirty();
