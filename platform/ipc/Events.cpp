@@ -153,6 +153,7 @@ Boolean WaitNextEvent(EventMask inMask, EventRecord* outEvent, UInt32 inSleepTic
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(static_cast<SInt64>(inSleepTicks) * 1000000 / 60);
+  bool served = false;
   for (;;) {
     if (UProcessWatch::NeedsPolling()) UProcessWatch::Poll();
     DispatchPending();
@@ -165,10 +166,13 @@ Boolean WaitNextEvent(EventMask inMask, EventRecord* outEvent, UInt32 inSleepTic
       UClock::AdvanceTicks(inSleepTicks);
       break;
     }
+    // The loop's sources are served at least once, even without a sleep.
     double remaining = std::chrono::duration<double>(deadline - Clock::now()).count();
-    if (remaining <= 0) break;
+    if (served && remaining <= 0) break;
+    remaining = std::max(remaining, 0.0);
     if (UProcessWatch::NeedsPolling()) remaining = std::min(remaining, 0.25);
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, remaining, true);
+    served = true;
   }
   NullEvent(outEvent);
   return false;

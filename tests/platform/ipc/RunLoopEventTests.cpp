@@ -8,7 +8,9 @@
 
 #include "platform/base/Clock.h"
 #include "platform/files/CoreFoundation.h"
+#include "platform/ipc/CFMessagePort.h"
 #include "platform/ipc/CFRunLoop.h"
+#include "platform/ipc/IpcTestSupport.h"
 #include "platform/ipc/Events.h"
 #include "platform/ipc/Processes.h"
 
@@ -213,6 +215,37 @@ TEST(Events, WaitNextEventSleepsOrAdvancesAManualClock) {
   EXPECT_FALSE(WaitNextEvent(0, &event, 0, nullptr));
   EXPECT_TRUE(WaitNextEvent(highLevelEventMask, &event, 0, nullptr));
   ResetApplicationEventsForTesting();
+}
+
+CFDataRef CountingCallBack(CFMessagePortRef, SInt32, CFDataRef, void* inInfo) {
+  ++*static_cast<int*>(inInfo);
+  return nullptr;
+}
+
+TEST(Events, WaitNextEventServesThePortsOfItsThread) {
+  StTempPortDirectory dir;
+  int received = 0;
+  CFMessagePortContext context{0, &received, nullptr, nullptr, nullptr};
+  CFMessagePortRef port = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("MainPort"), CountingCallBack, &context, nullptr);
+  ASSERT_NE(port, nullptr);
+  CFRunLoopSourceRef source = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
+  CFRunLoopAddSource(CFRunLoopGetMain(), source, kCFRunLoopCommonModes);
+  std::thread sender([] {
+    CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("MainPort"));
+    ASSERT_NE(remote, nullptr);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(CFMessagePortSendRequest(remote, 0, nullptr, 1.0, 1.0, nullptr, nullptr), kCFMessagePortSuccess);
+    CFRelease(remote);
+  });
+  sender.join();  // the messages wait in the port until the loop serves them
+  EXPECT_EQ(received, 0);
+  EventRecord event;
+  auto start = steady_clock::now();
+  while (received < 3 && steady_clock::now() - start < seconds(5)) WaitNextEvent(everyEvent, &event, 0, nullptr);
+  EXPECT_EQ(received, 3);
+  CFRunLoopRemoveSource(CFRunLoopGetMain(), source, kCFRunLoopCommonModes);
+  CFRelease(source);
+  CFMessagePortInvalidate(port);
+  CFRelease(port);
 }
 
 }  // namespace
