@@ -39,16 +39,29 @@ int PortRetryMillis() {
 
 CFStringRef PortName(const char* inName) { return CFStringMakeConstantString(inName); }
 
+bool gFailRequestAllocation = false;
+
+// A request that cannot be kept is refused to the application at once (an
+// error record and the done record), so its task does not wait forever.
+void RefuseExportRequest(WorkerThread* inWorker, UInt32 inCookie, OSErr inError) {
+  SendExportStatus(inWorker, ExportStatus{kExportStatusError, kExportPhaseMovie, 0, inError, 0, inCookie});
+  SendExportStatus(inWorker, ExportStatus{kExportStatusDone, kExportPhaseMovie, 0, noErr, 0, inCookie});
+}
+
 void QueueExportRequest(WorkerThread* inWorker, CFDataRef inData, CFDataRef& outReply) {
+  ExportRequestFields fields;
+  ParseExportRequest(CFDataGetBytePtr(inData), static_cast<size_t>(CFDataGetLength(inData)), fields);
   WorkerRequest* request = nullptr;
-  if (CreateWorkerRequest(inWorker, &request) != noErr) return;  // no memory: dropped, no reply
+  if (gFailRequestAllocation || CreateWorkerRequest(inWorker, &request) != noErr) {
+    RefuseExportRequest(inWorker, fields.cookie, memFullErr);
+    return;
+  }
   request->data = CFDataCreateCopy(kCFAllocatorDefault, inData);
   if (request->data == nullptr) {
     ReleaseWorkerRequest(request);
+    RefuseExportRequest(inWorker, fields.cookie, memFullErr);
     return;
   }
-  ExportRequestFields fields;
-  ParseExportRequest(CFDataGetBytePtr(inData), static_cast<size_t>(CFDataGetLength(inData)), fields);
   request->queuedCookie = fields.cookie;
   SInt32 count = 0;
   {
@@ -145,6 +158,8 @@ int RunWorkerLoop(WorkerThread* inWorker) {
 }
 
 }  // namespace
+
+void SetRequestAllocationFailureForTesting(bool inFail) { gFailRequestAllocation = inFail; }
 
 OSStatus CreateWorkerRequest(WorkerThread* inWorker, WorkerRequest** outRequest) {
   if (outRequest == nullptr || inWorker == nullptr) return paramErr;

@@ -68,7 +68,12 @@ OSStatus CreateWorkerRequest(WorkerThread* inWorker, WorkerRequest** outRequest)
 // At the last reference: the owner's count goes down, the data and the request go.
 void ReleaseWorkerRequest(WorkerRequest* inRequest);
 
+// Makes every request fail to be kept, as when memory is short (tests).
+void SetRequestAllocationFailureForTesting(bool inFail);
+
 // The callback of "TremblorixExportMessagePort" (context info: the worker).
+// An export request that cannot be kept gets no reply; the application is
+// told by an error record (memFullErr) and the done record for its cookie.
 CFDataRef myMessagePortListenerProc(CFMessagePortRef inPort, SInt32 inMsgID, CFDataRef inData, void* inWorker);
 // The body of the listener thread.
 void MessagePortListener(void* inWorker);
