@@ -1,5 +1,6 @@
 #include "platform/movies/FFDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -9,12 +10,10 @@ extern "C" {
 
 namespace {
 
-void NoFree(void*, uint8_t*) {}
-
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the pixel byte swap assumes a little-endian host");
-// swscale's fast converters write B, G, R, A; one pass over the rows then
-// turns that into A, R, G, B (its own A, R, G, B writers are slow and write
-// a byte outside the row for RGB sources).
+// swscale's fast converters write B, G, R, A; the copy into the caller's
+// rows turns that into A, R, G, B (its own A, R, G, B writers are slow and
+// write a byte outside the row for RGB sources).
 constexpr AVPixelFormat kScaleFormat = AV_PIX_FMT_BGRA;
 
 // B, G, R, A becomes A, R, G, B with A = 255. Compiled for the vector units
@@ -22,12 +21,12 @@ constexpr AVPixelFormat kScaleFormat = AV_PIX_FMT_BGRA;
 #if defined(__x86_64__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "ssse3", "default")))
 #endif
-void SwapRowToARGB(UInt8* ioRow, SInt32 inWidth) {
+void CopyRowToARGB(UInt8* outRow, const UInt8* inRow, SInt32 inWidth) {
   for (SInt32 x = 0; x < inWidth; ++x) {
     UInt32 v;
-    std::memcpy(&v, ioRow + x * 4, 4);
+    std::memcpy(&v, inRow + x * 4, 4);
     v = __builtin_bswap32(v) | 0xFFu;
-    std::memcpy(ioRow + x * 4, &v, 4);
+    std::memcpy(outRow + x * 4, &v, 4);
   }
 }
 
@@ -41,6 +40,30 @@ bool ReadDescriptorLength(const UInt8*& p, const UInt8* end, size_t& outLength) 
     if ((b & 0x80) == 0) return true;
   }
   return true;
+}
+
+// A converter from a decoded picture to kScaleFormat. `inColorSpace` -1: an
+// RGB source without YUV coefficients.
+FFSwsPtr MakeScaler(int inFormat, int inSrcWidth, int inSrcHeight, int inDstWidth, int inDstHeight, int inColorSpace,
+                    int inRange) {
+  FFSwsPtr scaler(sws_alloc_context());
+  ThrowIfMemFail_(scaler.get());
+  SwsContext* s = scaler.get();
+  av_opt_set_int(s, "srcw", inSrcWidth, 0);
+  av_opt_set_int(s, "srch", inSrcHeight, 0);
+  av_opt_set_int(s, "src_format", inFormat, 0);
+  av_opt_set_int(s, "dstw", inDstWidth, 0);
+  av_opt_set_int(s, "dsth", inDstHeight, 0);
+  av_opt_set_int(s, "dst_format", kScaleFormat, 0);
+  av_opt_set_int(s, "sws_flags", SWS_BILINEAR, 0);
+  // One thread converts: the decoder's own threads keep the processors busy
+  // meanwhile (and swscale's slice threads write past an exactly sized buffer).
+  av_opt_set_int(s, "threads", 1, 0);
+  if (sws_init_context(s, nullptr, nullptr) < 0) Throw_(kFFCodecErr);
+  if (inColorSpace >= 0)
+    sws_setColorspaceDetails(s, sws_getCoefficients(inColorSpace), inRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+                             1 << 16, 1 << 16);
+  return scaler;
 }
 
 }  // namespace
@@ -108,8 +131,6 @@ CFFDecoder::CFFDecoder(OSType inCodec, SInt32 inWidth, SInt32 inHeight, const vo
   if (err < 0) ThrowFFError(err, kFFCodecErr);
   mPacket = FFNewPacket();
   mFrame = FFNewFrame();
-  mDstFrame = FFNewFrame();
-  mScalerThreads = inThreads > 0 ? inThreads : FFDefaultThreadCount();
 }
 
 CFFDecoder::~CFFDecoder() = default;
@@ -203,27 +224,9 @@ void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
     space = FFDefaultColorSpace(inFrame->height);
   if (!mScaler || mSrcFormat != inFrame->format || mSrcWidth != inFrame->width || mSrcHeight != inFrame->height ||
       mDstWidth != inDest.width || mDstHeight != inDest.height || mSrcColorSpace != space || mSrcRange != range) {
-    mScaler.reset(sws_alloc_context());
-    ThrowIfMemFail_(mScaler.get());
-    SwsContext* s = mScaler.get();
-    av_opt_set_int(s, "srcw", inFrame->width, 0);
-    av_opt_set_int(s, "srch", inFrame->height, 0);
-    av_opt_set_int(s, "src_format", inFrame->format, 0);
-    av_opt_set_int(s, "dstw", inDest.width, 0);
-    av_opt_set_int(s, "dsth", inDest.height, 0);
-    av_opt_set_int(s, "dst_format", kScaleFormat, 0);
-    av_opt_set_int(s, "sws_flags", SWS_BILINEAR, 0);
-    // Slice threads pay off only on pictures large enough to split.
-    int threads = inFrame->height >= 480 ? mScalerThreads : 1;
-    av_opt_set_int(s, "threads", threads, 0);
-    if (sws_init_context(s, nullptr, nullptr) < 0) {
-      mScaler.reset();
-      Throw_(kFFCodecErr);
-    }
-    if (yuv) {
-      const int* coefficients = sws_getCoefficients(space);
-      sws_setColorspaceDetails(s, coefficients, range, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    }
+    mScaler.reset();
+    mScaler = MakeScaler(inFrame->format, inFrame->width, inFrame->height, inDest.width, inDest.height, yuv ? space : -1,
+                         range);
     mSrcFormat = inFrame->format;
     mSrcWidth = inFrame->width;
     mSrcHeight = inFrame->height;
@@ -232,21 +235,35 @@ void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
     mSrcColorSpace = space;
     mSrcRange = range;
   }
-  AVFrame* dst = mDstFrame.get();
-  av_frame_unref(dst);
-  const size_t bytes = static_cast<size_t>(inDest.rowBytes) * static_cast<size_t>(inDest.height);
-  dst->buf[0] = av_buffer_create(static_cast<uint8_t*>(inDest.baseAddr), bytes, NoFree, nullptr, 0);
-  ThrowIfMemFail_(dst->buf[0]);
-  dst->data[0] = static_cast<uint8_t*>(inDest.baseAddr);
-  dst->linesize[0] = inDest.rowBytes;
-  dst->width = inDest.width;
-  dst->height = inDest.height;
-  dst->format = kScaleFormat;
-  int err = sws_scale_frame(mScaler.get(), dst, inFrame);
-  av_frame_unref(dst);
-  if (err < 0) ThrowFFError(err, kFFCodecErr);
-  // B, G, R, A becomes A, R, G, B, and pictures are opaque: an alpha channel
-  // of the source does not carry over.
-  for (SInt32 y = 0; y < inDest.height; ++y)
-    SwapRowToARGB(static_cast<UInt8*>(inDest.baseAddr) + static_cast<size_t>(y) * inDest.rowBytes, inDest.width);
+  // swscale's vector converters write whole blocks of pixels, up to 32 bytes
+  // past the end of a row, and the last row of a picture has no room for
+  // that: they write into scratch rows with room to spare, and each band is
+  // copied out (while still in the cache) with its bytes put in ARGB order.
+  constexpr size_t kSlack = 256;
+  // Bands are a multiple of every chroma subsampling height.
+  constexpr int kBand = 16;
+  const int scratchRowBytes = (inDest.width * 4 + 63) & ~63;
+  mScratch.resize(static_cast<size_t>(scratchRowBytes) * inDest.height + kSlack);
+  uint8_t* dstPlanes[4] = {mScratch.data(), nullptr, nullptr, nullptr};
+  const int dstStrides[4] = {scratchRowBytes, 0, 0, 0};
+  UInt8* base = static_cast<UInt8*>(inDest.baseAddr);
+  SInt32 dstY = 0;
+  for (int y = 0; y < inFrame->height; y += kBand) {
+    // Pointers at the band's first row; chroma planes are shorter; a palette stays whole.
+    const uint8_t* src[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (int p = 0; p < 4; ++p) {
+      if (inFrame->data[p] == nullptr) continue;
+      const bool palette = p == 1 && (desc->flags & AV_PIX_FMT_FLAG_PAL) != 0;
+      const int shift = (p == 1 || p == 2) ? desc->log2_chroma_h : 0;
+      src[p] = palette ? inFrame->data[p] : inFrame->data[p] + static_cast<ptrdiff_t>(y >> shift) * inFrame->linesize[p];
+    }
+    const int out =
+        sws_scale(mScaler.get(), src, inFrame->linesize, y, std::min(kBand, inFrame->height - y), dstPlanes, dstStrides);
+    if (out < 0) ThrowFFError(out, kFFCodecErr);
+    // A scaling converter may give out its rows later than it takes them in.
+    for (int r = 0; r < out && dstY < inDest.height; ++r, ++dstY)
+      CopyRowToARGB(base + static_cast<size_t>(dstY) * inDest.rowBytes,
+                    mScratch.data() + static_cast<size_t>(dstY) * scratchRowBytes, inDest.width);
+  }
+  if (dstY != inDest.height) Throw_(kFFCodecErr);
 }

@@ -69,10 +69,9 @@ class CFFDecoder {
 
   // Conversion state, rebuilt when the source or destination geometry changes.
   FFSwsPtr mScaler;
-  int mScalerThreads;
+  std::vector<UInt8> mScratch;  // converted rows before they go into the caller's pixels
   int mSrcFormat = -1, mSrcWidth = 0, mSrcHeight = 0, mDstWidth = 0, mDstHeight = 0;
   int mSrcColorSpace = -1, mSrcRange = -1;
-  FFFramePtr mDstFrame;
 };
 
 // The decoder-specific information inside an 'esds' atom's payload, or the

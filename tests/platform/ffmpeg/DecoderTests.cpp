@@ -116,8 +116,8 @@ TEST(Decoder, RawPicturesArriveExactlyWithOpaqueAlphaAndRowsKept) {
 TEST(Decoder, WritesOnlyInsideTheCallersPixels) {
   // Exact rows (no padding) between guard bytes, at an odd size and at a
   // size the fast converters work on in blocks.
-  for (SInt32 w : {321, 640}) {
-    const SInt32 h = w == 321 ? 239 : 360;
+  for (SInt32 w : {321, 640, 2600}) {
+    const SInt32 h = w == 321 ? 239 : w == 640 ? 360 : 1500;
     std::vector<UInt8> config;
     std::vector<Packet> packets = Encode('jpeg', w, h, 1, &config);
     CFFDecoder dec('jpeg', w, h);
@@ -127,14 +127,14 @@ TEST(Decoder, WritesOnlyInsideTheCallersPixels) {
     FFPixelBuffer exact{memory.data() + guard, w * 4, w, h};
     ASSERT_TRUE(dec.ReceiveFrame(exact));
     for (size_t i = 0; i < guard; ++i) {
-      ASSERT_EQ(memory[i], 0x5A);
-      ASSERT_EQ(memory[guard + bytes + i], 0x5A);
+      ASSERT_EQ(memory[i], 0x5A) << i;
+      ASSERT_EQ(memory[guard + bytes + i], 0x5A) << w << " " << i;
     }
     Picture ref = MakeFrame(w, h, 0);
     Picture got{w, h, w * 4, std::vector<UInt8>(memory.begin() + guard, memory.begin() + guard + bytes)};
     EXPECT_GT(PSNR(got, ref), 30);
     EXPECT_EQ(ReadFrameNumber(got), 0);
-    for (size_t i = 0; i < bytes; i += 4) ASSERT_EQ(got.pixels[i], 255);
+    for (size_t i = 0; i < bytes; i += 4) ASSERT_EQ(got.pixels[i], 255) << w << " row " << i / (w * 4) << " x " << (i % (w * 4)) / 4;
   }
 }
 
