@@ -103,8 +103,6 @@ FrameTask::FrameTask(FrameTaskData& inData) {
     ThrowIfNil_(mScratchReal);
     mScratchImag = static_cast<float*>(AllocAligned(kScratchBytes));
     ThrowIfNil_(mScratchImag);
-    mValues = static_cast<double*>(AllocAligned(planeFloats * sizeof(double)));
-    ThrowIfNil_(mValues);
     mPositions = new (std::nothrow) PosData[kPositionBufferSize];
     ThrowIfNil_(mPositions);
     mFFTSetup = create_fftsetup(static_cast<vDSP_Length>(mExponent), kFFTRadix2);
@@ -127,8 +125,6 @@ void FrameTask::DeleteAll() {
   FreeAligned(mScratchReal);
   FreeAligned(mScratchImag);
   mScratchReal = mScratchImag = nullptr;
-  FreeAligned(mValues);
-  mValues = nullptr;
   delete[] mPositions;
   mPositions = nullptr;
   mPositionCount = 0;
@@ -160,16 +156,45 @@ SInt32 FrameTask::Run() {
   }
 }
 
+namespace {
+
+// The two blocks are real, so one complex transform serves both: with
+// Z = FFT(A + iB), FFT(A)(k) = (Z(k) + conj(Z(-k))) / 2 and
+// FFT(B)(k) = (Z(k) - conj(Z(-k))) / 2i. Writes conj(FFT(A)) * FFT(B), the
+// cross spectrum, into (outRe, outIm). Indices are wrapped per dimension.
+void CrossSpectrumOfPackedPair(const float* __restrict zr, const float* __restrict zi, float* __restrict outRe,
+                               float* __restrict outIm, SInt32 n) {
+  const SInt32 mask = n - 1;
+  for (SInt32 r = 0; r < n; ++r) {
+    const float* __restrict pr = zr + static_cast<size_t>(r) * n;
+    const float* __restrict pi = zi + static_cast<size_t>(r) * n;
+    const SInt32 mirror = (n - r) & mask;
+    const float* __restrict mr = zr + static_cast<size_t>(mirror) * n;
+    const float* __restrict mi = zi + static_cast<size_t>(mirror) * n;
+    float* __restrict xr = outRe + static_cast<size_t>(r) * n;
+    float* __restrict xi = outIm + static_cast<size_t>(r) * n;
+    auto combine = [&](SInt32 c, SInt32 mc) {
+      const float p = pr[c], q = pi[c], u = mr[mc], v = mi[mc];
+      const float alpha = p + u, beta = q - v, gamma = q + v, delta = p - u;
+      xr[c] = 0.25f * (alpha * gamma - beta * delta);
+      xi[c] = -0.25f * (alpha * delta + beta * gamma);
+    };
+    combine(0, 0);
+    // Column c pairs with n - c: a plain reversal, which vectorises.
+    for (SInt32 c = 1; c < n; ++c) combine(c, n - c);
+  }
+}
+
+}  // namespace
+
 void FrameTask::BlockCompare(BlockData& inBlock) {
   const UInt32 count = static_cast<UInt32>(mSide) * static_cast<UInt32>(mSide);
-  std::memset(mCurrentImag, 0, count * sizeof(float));
+  // Both blocks in one transform: A as the real, B as the imaginary part.
+  std::memcpy(mCurrentImag, mPreviousReal, count * sizeof(float));
   FFT(mFFTSetup, mCurrentReal, mCurrentImag, mExponent, mExponent, kFFTDirection_Forward, mScratchReal, mScratchImag);
-  std::memset(mPreviousImag, 0, count * sizeof(float));
-  FFT(mFFTSetup, mPreviousReal, mPreviousImag, mExponent, mExponent, kFFTDirection_Forward, mScratchReal,
-      mScratchImag);
-  // The cross spectrum; a second forward transform (not the inverse) turns it
+  CrossSpectrumOfPackedPair(mCurrentReal, mCurrentImag, mPreviousReal, mPreviousImag, mSide);
+  // A second forward transform (not the inverse) turns the cross spectrum
   // into the correlation N * sum A(x, y) * B(x - c, y - r) at index (r, c).
-  ComplexMultiply(mCurrentReal, mCurrentImag, mPreviousReal, mPreviousImag, mPreviousReal, mPreviousImag, count, -1);
   FFT(mFFTSetup, mPreviousReal, mPreviousImag, mExponent, mExponent, kFFTDirection_Forward, mScratchReal,
       mScratchImag);
   // Its squared magnitude into the real plane.
@@ -185,32 +210,26 @@ void FrameTask::FindPositions(BlockData& inBlock, float* inSurface) {
   const float x = static_cast<float>((inBlock.aLeft + half) - mWidth / 2 - mTrackRect.left);
   const float y = static_cast<float>((inBlock.aTop + half) - mHeight / 2 - mTrackRect.top);
 
-  // value(r, c) = surface^2 (the fourth power of the correlation), stored so
-  // that r and c run from -n/2 to n/2 - 1 contiguously. Kept in double: the
-  // fourth power of a large correlation overflows a float.
-  double* __restrict values = mValues;
-  for (SInt32 row = 0; row < n; ++row) {
-    const float* __restrict src = inSurface + static_cast<size_t>((row + half) & mask) * n;
-    double* __restrict dst = values + static_cast<size_t>(row) * n;
-    for (SInt32 c = 0; c < half; ++c) {
-      const double s = src[c + half];
-      dst[c] = s * s;
-    }
-    for (SInt32 c = half; c < n; ++c) {
-      const double s = src[c - half];
-      dst[c] = s * s;
-    }
-  }
+  // value(r, c) = surface^2, the fourth power of the correlation; r and c run
+  // from -n/2 to n/2 - 1, a negative index addressing index + n of the plane.
+  // Values are taken in double: the fourth power of a large correlation
+  // overflows a float.
+  auto valueAt = [inSurface, n, mask](SInt32 r, SInt32 c) {
+    const double s = inSurface[static_cast<size_t>(r & mask) * n + (c & mask)];
+    return s * s;
+  };
 
-  // Sum and maximum, in independent lanes so that the loop vectorises. The
-  // maximum starts at the smallest normal float: a surface that never exceeds
-  // it has no peak.
+  // Sum and maximum over all cells, in independent lanes so that the loop
+  // vectorises. The maximum starts at the smallest normal float: a surface
+  // that never exceeds it has no peak.
   constexpr SInt32 kLanes = 8;
   double sums[kLanes] = {}, maxima[kLanes];
   for (double& m : maxima) m = FLT_MIN;
+  const float* __restrict surface = inSurface;
   for (SInt32 i = 0; i < cells; i += kLanes)
     for (SInt32 l = 0; l < kLanes; ++l) {
-      const double v = values[i + l];
+      const double s = surface[i + l];
+      const double v = s * s;
       sums[l] += v;
       maxima[l] = v > maxima[l] ? v : maxima[l];
     }
@@ -220,22 +239,33 @@ void FrameTask::FindPositions(BlockData& inBlock, float* inSurface) {
     peak = maxima[l] > peak ? maxima[l] : peak;
   }
   if (!(peak > FLT_MIN) || !std::isfinite(sum)) return;
-  // The peak is the first cell, in scan order, holding the maximum.
-  SInt32 peakIndex = 0;
-  while (values[peakIndex] != peak) ++peakIndex;
-  const SInt32 peakRow = peakIndex / n - half, peakCol = peakIndex % n - half;
+  // The peak is the first cell holding the maximum, rows then columns in
+  // ascending signed order.
+  // The square of a float is exact in double, so the cells holding the
+  // maximum are those whose magnitude is its exact square root.
+  const float peakMagnitude = static_cast<float>(std::sqrt(peak));
+  SInt32 peakRow = half, peakCol = half;
+  for (SInt32 r = -half; r < half && peakRow == half; ++r) {
+    const float* row = inSurface + static_cast<size_t>(r & mask) * n;
+    for (SInt32 c = -half; c < half; ++c)
+      if (std::fabs(row[c & mask]) == peakMagnitude) {
+        peakRow = r;
+        peakCol = c;
+        break;
+      }
+  }
   if (peakRow < -quarter || peakRow >= quarter || peakCol < -quarter || peakCol >= quarter) return;
 
   const double mean = sum / cells;
   const double threshold = std::min(peak, std::max(0.25 * peak, 25.0 * mean));
   for (SInt32 r = -quarter; r < quarter; ++r)
     for (SInt32 c = -quarter; c < quarter; ++c) {
-      if (values[static_cast<size_t>(r + half) * n + (c + half)] < threshold) continue;
+      if (valueAt(r, c) < threshold) continue;
       // Centroid of the 3 x 3 cells around it.
       double s = 0.0, sx = 0.0, sy = 0.0;
       for (SInt32 dr = -1; dr <= 1; ++dr)
         for (SInt32 dc = -1; dc <= 1; ++dc) {
-          const double v = values[static_cast<size_t>((r + dr + half) & mask) * n + ((c + dc + half) & mask)];
+          const double v = valueAt(r + dr, c + dc);
           s += v;
           sx += v * (c + dc);
           sy += v * (r + dr);
@@ -452,13 +482,17 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
 
     // Drop the worst positions: the threshold shrinks from the block side
     // until some position lies beyond it.
+    // (Some position lies beyond a threshold exactly when the worst does, so
+    // the shrinking needs the worst residual only.)
     ComputeDiscrepancy(&m, ioPositions);
+    float worst = 0.0f;
+    for (const PosData& p : ioPositions)
+      if (p.valid && p.residual > worst) worst = p.residual;
     double threshold = mSide;
-    SInt32 bad = 0;
     do {
       threshold *= 0.7142857142857143;
-      bad = CountBadPoints(ioPositions, threshold);
-    } while (bad == 0 && threshold >= 1.0);
+    } while (!(worst > threshold) && threshold >= 1.0);
+    const SInt32 bad = worst > threshold ? CountBadPoints(ioPositions, threshold) : 0;
     if (bad == 0 || threshold < 1.0 || remaining - bad < minimum) break;
     remaining -= bad;
     EliminateBadPoints(ioPositions, threshold);
@@ -474,7 +508,7 @@ void CTracker::ComputeDiscrepancy(TransData* inModel, TArray<PosData>& ioPositio
     const double X = p.x, Y = p.y;
     const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
     const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
-    p.residual = static_cast<float>(std::hypot(rx, ry));
+    p.residual = static_cast<float>(std::sqrt(rx * rx + ry * ry));
   }
 }
 

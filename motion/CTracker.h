@@ -123,8 +123,6 @@ class FrameTask : public CTaskObject {
   float* mPreviousImag = nullptr;
   float* mScratchReal = nullptr;
   float* mScratchImag = nullptr;
-  // The surface's values, re-ordered so that signed indices run contiguously.
-  double* mValues = nullptr;
   BlockData* mBlocks = nullptr;
   SInt32 mBlockCount = 0;
   PosData* mPositions = nullptr;
