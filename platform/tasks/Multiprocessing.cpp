@@ -604,37 +604,36 @@ OSStatus MPCreateTask(TaskProc inEntry, void* inParameter, ByteCount /*inStackSi
                       void* inTerm1, void* inTerm2, MPTaskOptions /*inOptions*/, MPTaskID* outTask) {
   if (inEntry == nullptr) return paramErr;
   const uintptr_t id = gNextTaskID.fetch_add(1, std::memory_order_relaxed);
+  auto fill = [&](TaskRecord& ioTask) {
+    ioTask.mEntry = inEntry;
+    ioTask.mParam = inParameter;
+    ioTask.mNotify = inNotifyQueue;
+    ioTask.mTerm1 = inTerm1;
+    ioTask.mTerm2 = inTerm2;
+    ioTask.mID = id;
+    if (inNotifyQueue) inNotifyQueue->Retain();  // released once the end is posted
+  };
   if (outTask) *outTask = reinterpret_cast<MPTaskID>(id);
 
-  if (!tIsPoolWorker) {
-    CTaskPool& pool = Pool();
-    TaskRecord* t = new (std::nothrow) TaskRecord;
-    if (t == nullptr) {
-      if (outTask) *outTask = nullptr;
-      return kMPInsufficientResourcesErr;
-    }
-    t->mEntry = inEntry;
-    t->mParam = inParameter;
-    t->mNotify = inNotifyQueue;
-    t->mTerm1 = inTerm1;
-    t->mTerm2 = inTerm2;
-    t->mID = id;
-    if (inNotifyQueue) inNotifyQueue->Retain();
-    if (pool.Submit(t)) return noErr;
-    delete t;  // pool gone: fall through to inline (the queue reference is taken again below)
-    if (inNotifyQueue) inNotifyQueue->Release();
+  if (tIsPoolWorker) {
+    TaskRecord task;
+    fill(task);
+    task.mState.store(kTaskRunning, std::memory_order_relaxed);
+    RunInline(task);
+    return noErr;
   }
-
-  TaskRecord task;
-  task.mEntry = inEntry;
-  task.mParam = inParameter;
-  task.mNotify = inNotifyQueue;
-  task.mTerm1 = inTerm1;
-  task.mTerm2 = inTerm2;
-  task.mID = id;
-  task.mState.store(kTaskRunning, std::memory_order_relaxed);
-  if (inNotifyQueue) inNotifyQueue->Retain();
-  RunInline(task);
+  TaskRecord* t = new (std::nothrow) TaskRecord;
+  if (t == nullptr) {
+    if (outTask) *outTask = nullptr;
+    return kMPInsufficientResourcesErr;
+  }
+  fill(*t);
+  if (!Pool().Submit(t)) {
+    // The pool has shut down (process exit) or has no workers: run it here.
+    t->mState.store(kTaskRunning, std::memory_order_relaxed);
+    RunInline(*t);
+    delete t;
+  }
   return noErr;
 }
 

@@ -354,4 +354,20 @@ TEST(MPPoolDeathTest, ExitWithRunningTasksEndsCleanly) {
         std::exit(4);
       },
       ::testing::ExitedWithCode(4), "");
+  // A task created after the pool has shut down (from a later exit handler)
+  // runs on the caller and still reports its end.
+  EXPECT_EXIT(
+      {
+        std::atexit([] {
+          MPQueueID q = nullptr;
+          MPCreateQueue(&q);
+          MPCreateTask([](void*) -> OSStatus { return 21; }, nullptr, 0, q, nullptr, nullptr, 0, nullptr);
+          void* p3 = nullptr;
+          OSStatus err = MPWaitOnQueue(q, nullptr, nullptr, &p3, kDurationImmediate);
+          std::_Exit(err == noErr && StatusOf(p3) == 21 ? 5 : 6);
+        });
+        MPPoolWorkerCount();  // the pool's exit handler runs before the one above
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(5), "");
 }
