@@ -12,6 +12,7 @@
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/base/PascalStrings.h"
+#include "platform/graphics/CGGraphics.h"
 
 TArray<CBuffer*> CBuffer::sBuffers;
 RGBColor CBuffer::sEraseColor = {0, 0, 0};
@@ -446,10 +447,11 @@ ImageDescriptionHandle CBuffer::GetImageDescription() {
 OSErr CBuffer::GetRawDataSize(const Rect* inRect, SInt32* outSize, SInt32 inAlignment) {
   Rect r = inRect ? *inRect : mBounds;
   SInt32 width = std::max(0, r.right - r.left), height = std::max(0, r.bottom - r.top);
-  SInt32 alignment = std::max<SInt32>(inAlignment, 1);
-  SInt32 raw = width * (mDepth == kBufferDepth16 ? 2 : 1) * (mMode == kBufferModeARGB ? 3 : 1);
+  SInt64 alignment = std::max<SInt32>(inAlignment, 1);
+  SInt64 raw = static_cast<SInt64>(width) * (mDepth == kBufferDepth16 ? 2 : 1) * (mMode == kBufferModeARGB ? 3 : 1);
   raw = (raw + alignment - 1) / alignment * alignment;
-  if (outSize) *outSize = height * raw;
+  if (raw * height > 0x7FFFFFFF) return paramErr;
+  if (outSize) *outSize = static_cast<SInt32>(height * raw);
   return noErr;
 }
 
@@ -462,6 +464,8 @@ OSErr CBuffer::GetRawData(Ptr outDest, SInt32* ioSize, const Rect* inRect, SInt3
   if (!RectInside(r, mBounds) || !ioSize) return paramErr;
   if (!mData) return ErrorCodeToOSErr(err_NilPointer);
   const SInt32 width = r.right - r.left, height = r.bottom - r.top;
+  SInt32 needed = 0;
+  if (GetRawDataSize(&r, &needed, inAlignment) != noErr) return paramErr;
   const SInt32 alignment = std::max<SInt32>(inAlignment, 1);
   const SInt32 component = mDepth == kBufferDepth16 ? 2 : 1;
   const SInt32 used = width * component * (mMode == kBufferModeARGB ? 3 : 1);
@@ -501,7 +505,6 @@ OSErr CBuffer::GetRawData(Ptr outDest, SInt32* ioSize, const Rect* inRect, SInt3
     *outDesc = desc;
   }
 
-  const SInt32 needed = height * raw;
   if (*ioSize < needed || (needed > 0 && !outDest)) return paramErr;
   *ioSize = needed;
   if (mDepth == kBufferDepth32) return noErr;
@@ -570,4 +573,24 @@ OSErr CBuffer::CopyPict(PicHandle inPicture, const Rect* inRect, RgnHandle inCli
   SetGWorld(GetScreenPort(), nullptr);
   DisposeGWorld(world);
   return err;
+}
+
+// ---------------------------------------------------------------------------
+// StBufferCGContext
+
+StBufferCGContext::StBufferCGContext(CBuffer* inBuffer, const Rect* inRect, CTabHandle inTable) {
+  ThrowIfNil_(inBuffer);
+  mWorld = inBuffer->CreateGWorld(inRect, inTable);
+  ThrowIfNil_(mWorld);
+  OSStatus err = CreateCGContextForPort(mWorld, &mContext);
+  if (err != noErr || !mContext) {
+    DisposeGWorld(mWorld);
+    Throw_(err != noErr ? err : static_cast<OSStatus>(err_NilPointer));
+  }
+}
+
+StBufferCGContext::~StBufferCGContext() {
+  CGContextFlush(mContext);
+  CGContextRelease(mContext);
+  DisposeGWorld(mWorld);
 }

@@ -209,6 +209,22 @@ class CBufferReleaser {
   CBuffer* mBuffer;
 };
 
+// A GWorld over a buffer and a Quartz context over that GWorld for the life
+// of a scope; nil buffer or no GWorld throws 'nilP', a context failure its code.
+class StBufferCGContext {
+ public:
+  StBufferCGContext(CBuffer* inBuffer, const Rect* inRect, CTabHandle inTable);
+  ~StBufferCGContext();
+  StBufferCGContext(const StBufferCGContext&) = delete;
+  StBufferCGContext& operator=(const StBufferCGContext&) = delete;
+  CGContextRef GetContext() const { return mContext; }
+  GWorldPtr GetGWorld() const { return mWorld; }
+
+ private:
+  GWorldPtr mWorld = nullptr;
+  CGContextRef mContext = nullptr;
+};
+
 // Retains a buffer (when not nil) for the life of a scope.
 class StBufferRetainer {
  public:

@@ -145,6 +145,11 @@ OSErr CBuffer::Erase(const RGBColor* inColor, const Rect* inRect, CBuffer* inMas
   value[1] = color.red;
   value[2] = color.green;
   value[3] = color.blue;
+  // The mask limits the destination; limiting the source the same way keeps
+  // both boxes equal, so that a mask smaller than the buffer erases under it.
+  Rect box = mBounds;
+  if (inRect) SectRect(&box, inRect, &box);
+  if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
   BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Erase_proc_AV : CBufferProcs::Erase_proc;
-  return Convert(this, this, inMask, inRect, inRect, proc, value, inProgress, inRefCon, nullptr);
+  return Convert(this, this, inMask, &box, &box, proc, value, inProgress, inRefCon, nullptr);
 }

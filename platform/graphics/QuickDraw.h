@@ -295,6 +295,13 @@ void CopyBits(const BitMap* src, const BitMap* dst, const Rect* srcRect, const R
 // The result of the last drawing call on this thread.
 OSErr QDError();
 
+// ---- Quartz over a port
+typedef struct CGContext* CGContextRef;
+// A bitmap context over the port's pixels (32-bit ARGB with alpha first,
+// premultiplied; or 8-bit gray), its user space y-up over the port's bounds.
+// paramErr for other formats. The caller releases it.
+OSStatus CreateCGContextForPort(CGrafPtr port, CGContextRef* outContext);
+
 // ---- Pictures
 // Starts recording the current port's drawing into a new picture; shapes are
 // recorded instead of drawn, CopyBits is recorded and performed.

@@ -8,6 +8,7 @@
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/framework/LListener.h"
+#include "platform/graphics/CGGraphics.h"
 
 using namespace buffertest;
 
@@ -363,4 +364,21 @@ TEST(BufferClone, CopiesPixelsDescriptorAndItems) {
   // A clone reaching outside its source cannot be filled: the copy's failure is thrown.
   Rect larger = R(0, 0, 4, 4);
   EXPECT_THROW(CBuffer(src, &larger, true), LException);
+}
+
+TEST(BufferViews, QuartzContextOverTheBuffer) {
+  CBuffer b(R(0, 0, 4, 4), kBufferDepth8, kBufferModeARGB);
+  {
+    StBufferCGContext context(&b, nullptr, nullptr);
+    ASSERT_NE(context.GetContext(), nullptr);
+    EXPECT_EQ(CGBitmapContextGetData(context.GetContext()), static_cast<void*>(b.GetData()));
+    CGContextSetRGBFillColor(context.GetContext(), 1, 0, 0, 1);
+    CGContextFillRect(context.GetContext(), CGRectMake(0, 0, 4, 2));  // the lower half, y up
+  }
+  EXPECT_EQ(Comp(b, 3, 0, 1), 255u);
+  EXPECT_EQ(Comp(b, 3, 0, 0), 255u);
+  EXPECT_EQ(Comp(b, 0, 0, 1), 0u);
+  CBuffer deep(R(0, 0, 4, 4), kBufferDepth16, kBufferModeARGB);
+  EXPECT_THROW(StBufferCGContext(&deep, nullptr, nullptr), LException);
+  EXPECT_THROW(StBufferCGContext(nullptr, nullptr, nullptr), LException);
 }

@@ -242,6 +242,13 @@ TEST(EraseKernel, ColoursAndMasks) {
               noErr);
     EXPECT_EQ(Snapshot(g), Snapshot(ref)) << bands;
   }
+  // A mask smaller than the buffer erases the pixels under it only.
+  CBuffer wide(R(0, 0, 6, 6), 1, 1), small(R(2, 2, 4, 4), 1, 1);
+  std::memset(small.GetData(), 255, static_cast<size_t>(small.GetDataSize()));
+  RGBColor grey{0x8000, 0x8000, 0x8000};
+  ASSERT_EQ(wide.Erase(&grey, nullptr, &small, nullptr, nullptr), noErr);
+  EXPECT_EQ(Comp(wide, 3, 3, 0), 0x80u);
+  EXPECT_EQ(Comp(wide, 1, 1, 0), 0u);
   // Erase needs equal formats.
   CBuffer other(R(0, 0, 3, 5), 1, 1);
   EXPECT_EQ(CBuffer::Convert(&a8, &other, nullptr, nullptr, nullptr, CBufferProcs::Erase_proc, nullptr, nullptr,
