@@ -3,7 +3,7 @@
 //
 // A process serial number holds the process id in its low word. A program
 // launched with LaunchApplication learns its launcher from the environment
-// variable TRX_LAUNCHER_PID (consumed at the first ask); any other program's
+// variable TRX_LAUNCHER_PID (read at the first ask); any other program's
 // launcher is its parent process.
 //
 // This process learns of two kinds of process ends (as kEventAppTerminated,
