@@ -1,0 +1,92 @@
+// The automatic pyramid tracker: measures scale, rotation and translation of
+// every frame or field. The tracking Rect of each frame becomes a grey image
+// pyramid (2:1 reductions); the coarsest levels are filtered into float
+// gradient planes and measured by the block estimator from the coarsest up,
+// each level predicted by the result of the coarser one.
+#pragma once
+
+#include "motion/CMotionTracker.h"
+#include "motion/CTracker.h"
+
+class CBuffer;
+
+// One level of the pyramid.
+struct PyramidLevelData {
+  // Makes the grey buffer over inBounds and the two zero-filled planes
+  // ('nilP' when memory cannot be had).
+  PyramidLevelData(Rect inBounds, Rect inSource, Rect inTrackRect);
+  ~PyramidLevelData();
+  PyramidLevelData(const PyramidLevelData&) = delete;
+  PyramidLevelData& operator=(const PyramidLevelData&) = delete;
+
+  // This frame's plane becomes the previous one.
+  void Rotate();
+
+  Rect mBounds;   // top-left at the tracking Rect's top-left; the level's size
+  Rect mSource;   // the part of the next finer picture that reduces to this level
+  CBuffer* mGrey = nullptr;  // 8-bit grey over mBounds
+  float* mCurrent = nullptr;   // width x height floats, row after row
+  float* mPrevious = nullptr;
+  float mHScale = 1.0f;  // level width / tracking Rect width
+  float mVScale = 1.0f;  // level height / tracking Rect height
+};
+
+class CAutoMotionTracker : public CMotionTracker {
+ public:
+  static constexpr UInt32 kOptions = 0x0100001F;
+  static constexpr UInt32 kOptionsAccuracy3 = 0x0101001F;
+  // Levels are made while both sides are at least this long.
+  static constexpr SInt32 kMinLevelSide = 48;
+  // A tracking Rect higher than this and wider than kHalveWidth is halved
+  // before the first level.
+  static constexpr SInt32 kHalveHeight = 288;
+  static constexpr SInt32 kHalveWidth = 360;
+  static constexpr SInt32 kBlockExponent = 5;
+  // Vertical distance, in frame rows, by which the measurement of a field
+  // against the field before it (of the other parity) is corrected.
+  static constexpr float kFieldOffset = 0.9f;
+
+  CAutoMotionTracker();
+  ~CAutoMotionTracker() override;
+
+  // The base's, then the pyramid and the block estimator; -50 (and no
+  // tracking) when the Rect is too small for a level.
+  OSErr BeginTracking(CBuffer* inBuffer, Rect inTrackRect, ProgressProcPtr inProgress, void* inRefCon) override;
+  void EndTracking() override;
+  UInt32 GetOptions() override;
+  OSErr ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr inProgress,
+                     void* inRefCon) override;
+  // Frees the levels and the block estimator.
+  virtual void DeleteAll();
+
+  TArray<PyramidLevelData*>& GetLevels() { return mLevels; }
+  CTracker* GetEstimator() { return mEstimator; }
+  float GetQualitySum() const { return mQualitySum; }
+
+  // Band procedures (CBufferTask records; 8-bit buffers). The copies convert
+  // ARGB to grey at the same size; the field copies write the chosen field
+  // row of each row pair (pairs counted from the top of the operation) to
+  // both rows. The reductions halve both sides; the field reductions take
+  // one source row per output row. The filter writes the gradient plane
+  // (user parameter) of its grey source.
+  static SInt32 CopyFrame_proc(void* inTask);
+  static SInt32 CopyOddField_proc(void* inTask);
+  static SInt32 CopyEvenField_proc(void* inTask);
+  static SInt32 ReduceBy2_proc(void* inTask);
+  static SInt32 ReduceBy2_Odd_proc(void* inTask);
+  static SInt32 ReduceBy2_Even_proc(void* inTask);
+  static SInt32 DiffFilterProc(void* inTask);
+
+  // Block providers over a level (refcon): the current and the previous
+  // plane. Blocks must lie strictly inside the level bounds.
+  static Boolean CurrBlockProvider(float* outDest, SInt32 inCount, Rect inBlock, void* inRefCon);
+  static Boolean LastBlockProvider(float* outDest, SInt32 inCount, Rect inBlock, void* inRefCon);
+
+ protected:
+  // Fills the grey buffers of every level from the source for one mode.
+  OSErr BuildPyramid(ETrackerFieldMode inMode, ProgressProcPtr inProgress, void* inRefCon);
+
+  TArray<PyramidLevelData*> mLevels;  // finest first
+  CTracker* mEstimator = nullptr;
+  float mQualitySum = 0.0f;
+};
