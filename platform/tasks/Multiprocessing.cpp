@@ -178,14 +178,16 @@ struct OpaqueMPQueueID {
   }
 
   void MarkDeleted() {
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(mMutex);
       mDeleted.store(true, std::memory_order_release);
       mSize = 0;
       mHead = 0;
       mCount.store(0, std::memory_order_release);
+      wake = mWaiters > 0;
     }
-    mCond.notify_all();
+    if (wake) mCond.notify_all();
   }
 };
 
