@@ -12,6 +12,7 @@
 #include "platform/base/MacMemory.h"
 #include "platform/files/Scrap.h"
 #include "platform/movies/MovieFileFormat.h"
+#include "platform/movies/MovieImport.h"
 
 using namespace movies;
 
@@ -203,6 +204,30 @@ Movie AdoptParsed(const std::shared_ptr<MovieObj>& m, SInt16 flags) {
 
 }  // namespace
 
+namespace {
+MovieFileImporter gImporter = nullptr;
+
+// The movie of a file: our own format, else whatever the importer makes of it.
+Movie MovieOfFile(const std::string& path, SInt16 flags) {
+  try {
+    return AdoptParsed(ReadMovieFile(path, 0), flags);
+  } catch (const LException& e) {
+    OSErr err = ErrorCodeToOSErr(e.GetErrorCode());
+    if (!gImporter || (err != noMovieFound && err != badPublicMovieAtom)) throw;
+    Movie m = nullptr;
+    ThrowIfOSErr_(gImporter(path, &m));
+    if (!m) Throw_(noMovieFound);
+    SetMovieActive(m, (flags & newMovieActive) != 0);
+    return m;
+  }
+}
+}  // namespace
+
+void SetMovieFileImporter(MovieFileImporter inImporter) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  gImporter = inImporter;
+}
+
 OSErr OpenMovieFile(const FSSpec* fileSpec, SInt16* resRefNum, SInt8 permission) {
   return GuardedErr([&] {
     std::string path = SpecPath(fileSpec);
@@ -244,8 +269,7 @@ OSErr NewMovieFromFile(Movie* theMovie, SInt16 resRefNum, SInt16* resId, StringP
   return GuardedErr([&] {
     if (!theMovie) Throw_(paramErr);
     *theMovie = nullptr;
-    auto m = ReadMovieFile(GetOpenFile(resRefNum).path, 0);
-    *theMovie = AdoptParsed(m, newMovieFlags);
+    *theMovie = MovieOfFile(GetOpenFile(resRefNum).path, newMovieFlags);
     if (resId) *resId = movieInDataForkResID;
     if (resName) resName[0] = 0;
     if (dataRefWasChanged) *dataRefWasChanged = false;

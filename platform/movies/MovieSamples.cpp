@@ -21,9 +21,13 @@ DataRefEntry MakeDataRef(Handle dataRef, OSType type) {
   e.type = type;
   e.ref = HandleBytes(dataRef);
   if (type == HandleDataHandlerSubType || type == PointerDataHandlerSubType) {
-    if (e.ref.size() < sizeof(Handle)) Throw_(invalidDataRef);
-    Handle h;
-    std::memcpy(&h, e.ref.data(), sizeof(Handle));
+    // A zeroed reference shorter than a pointer (as 32-bit code makes it) names no block.
+    Handle h = nullptr;
+    if (e.ref.size() >= sizeof(Handle))
+      std::memcpy(&h, e.ref.data(), sizeof(Handle));
+    else if (std::any_of(e.ref.begin(), e.ref.end(), [](UInt8 b) { return b != 0; }))
+      Throw_(invalidDataRef);
+    e.ref.resize(sizeof(Handle));
     if (h == nullptr) {
       // A nil block: a fresh memory block of the toolbox's own.
       e.store = CDataStore::NewMemory(nullptr);

@@ -9,6 +9,7 @@
 #include "MovieTestUtil.h"
 #include "platform/base/Endian.h"
 #include "platform/files/Scrap.h"
+#include "platform/movies/MovieImport.h"
 
 namespace {
 
@@ -376,6 +377,47 @@ TEST_F(FileFixture, HugeCountsAreRefused) {
   EXPECT_EQ(NewMovieFromHandle(&r, t, 0, nullptr), badPublicMovieAtom);
   DisposeHandle(t);
   DisposeHandle(h);
+}
+
+TEST_F(FileFixture, ForeignFilesGoToTheImporter) {
+  { std::ofstream(dir + "/clip.avi") << "RIFF....AVI LIST"; }
+  FSSpec spec = Spec("clip.avi");
+  SInt16 ref = 0;
+  ASSERT_EQ(OpenMovieFile(&spec, &ref, fsRdPerm), noErr);
+  Movie m = nullptr;
+  EXPECT_NE(NewMovieFromFile(&m, ref, nullptr, nullptr, 0, nullptr), noErr);
+  EXPECT_EQ(m, nullptr);
+  static std::string sSeen;
+  SetMovieFileImporter([](const std::string& path, Movie* out) -> OSErr {
+    sSeen = path;
+    *out = NewMovie(0);
+    return noErr;
+  });
+  ASSERT_EQ(NewMovieFromFile(&m, ref, nullptr, nullptr, newMovieActive, nullptr), noErr);
+  EXPECT_EQ(sSeen, dir + "/clip.avi");
+  EXPECT_TRUE(GetMovieActive(m));
+  SetMovieFileImporter(nullptr);
+  CloseMovieFile(ref);
+  DisposeMovie(m);
+}
+
+TEST_F(FileFixture, DefaultMemoryDataReference) {
+  // A zeroed 4-byte reference names no block: the movie gets one of its own.
+  Movie m = NewMovie(0);
+  Handle ref = NewHandleClear(4);
+  ASSERT_EQ(SetMovieDefaultDataRef(m, ref, HandleDataHandlerSubType), noErr);
+  DisposeHandle(ref);
+  Track t = AddTweenTrack(m, 2, 10, 0);
+  Handle out = NewHandle(0);
+  ASSERT_EQ(GetMediaSample(GetTrackMedia(t), out, 0, nullptr, 15, nullptr, nullptr, nullptr, nullptr, 1, nullptr,
+                           nullptr),
+            noErr);
+  EXPECT_EQ(HandleToBytes(out), std::vector<UInt8>(8, 1));
+  DisposeHandle(out);
+  Handle bad = BytesHandle({1, 2, 3, 4});
+  EXPECT_EQ(SetMovieDefaultDataRef(m, bad, HandleDataHandlerSubType), invalidDataRef);
+  DisposeHandle(bad);
+  DisposeMovie(m);
 }
 
 }  // namespace
