@@ -255,7 +255,10 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
       s.damaged = r.corrupt ? kTrue : kFalse;
       t.samples.push_back(s);
     }
+    // A sound packet knows its length; a picture's packet duration is often
+    // a guess from the stream's clock, so the last picture lasts like the one before.
     SInt64 lastDuration = packets.empty() ? 0 : packets.back().duration * state.timeMultiplier;
+    if (t.handlerType == 'vide' && packets.size() > 1) lastDuration = 0;
     FillDurations(t.samples, 0, lastDuration);
   }
 }

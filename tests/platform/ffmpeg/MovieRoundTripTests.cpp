@@ -381,3 +381,78 @@ TEST(MovieRoundTrip, DamagedFilesGiveErrorsNotCrashes) {
     EXPECT_EQ(e.GetErrorCode(), fnfErr);
   }
 }
+
+TEST(MovieRoundTrip, ThreeGPPWithAACOpens) {
+  TempFile file("clip.3gp");
+  MovieSpec spec{'3gpp', 'avc1', 176, 144, 15, 600, 40, 16000};
+  WriteMovie(file.path, spec);
+  CFFDemuxer d(file.path);
+  ItemCount index = 0;
+  const FFTrackInfo* v = FindTrack(d, 'vide', &index);
+  ASSERT_NE(v, nullptr);
+  CheckVideoTable(*v, spec);
+  CheckDecodedInOrder(DecodeAll(d, index), spec, 30.0);
+  ASSERT_NE(FindTrack(d, 'soun'), nullptr);
+  EXPECT_EQ(FindTrack(d, 'soun')->codecType, static_cast<OSType>('mp4a'));
+}
+
+TEST(MovieRoundTrip, TransportStreamWithoutIndexIsScanned) {
+  // An MPEG transport stream has no sample index: the table comes from a
+  // scan of its packets, and samples are read back through the demuxer.
+  TempFile file("clip.ts");
+  const int frames = 24;
+  std::vector<std::vector<UInt8>> written;
+  {
+    FFExportSettings settings;
+    auto enc = CFFEncoder::NewVideo('avc1', 320, 240, 600, 20, settings, false);
+    AVFormatContext* out = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&out, nullptr, "mpegts", file.path.c_str()), 0);
+    AVStream* st = avformat_new_stream(out, nullptr);
+    ASSERT_GE(avcodec_parameters_from_context(st->codecpar, enc->GetContext()), 0);
+    st->time_base = AVRational{1, 90000};
+    ASSERT_GE(avio_open(&out->pb, file.path.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(out, nullptr), 0);
+    auto sink = [&](AVPacket* p) {
+      written.emplace_back(p->data, p->data + p->size);
+      av_packet_rescale_ts(p, AVRational{1, 600}, st->time_base);
+      p->stream_index = st->index;
+      ASSERT_GE(av_write_frame(out, p), 0);
+    };
+    for (int i = 0; i < frames; ++i) {
+      Picture p = MakeFrame(320, 240, i);
+      enc->EncodeFrame(p.Buffer(), i * 20, 20, sink);
+    }
+    enc->Finish(sink);
+    ASSERT_GE(av_write_trailer(out), 0);
+    avio_closep(&out->pb);
+    avformat_free_context(out);
+  }
+  CFFDemuxer d(file.path);
+  ItemCount index = 0;
+  const FFTrackInfo* t = FindTrack(d, 'vide', &index);
+  ASSERT_NE(t, nullptr);
+  EXPECT_FALSE(t->fromIndex);
+  EXPECT_EQ(t->codecType, static_cast<OSType>('avc1'));
+  EXPECT_EQ(t->timeScale, 90000);
+  MovieSpec spec{'MooV', 'avc1', 320, 240, frames, 600, 20};
+  CheckVideoTable(*t, spec);
+  // Out of order and in order, the bytes are the container's packets (the
+  // encoder's, with the access unit delimiters the muxer put in front).
+  written.clear();
+  AVFormatContext* ctx = nullptr;
+  ASSERT_EQ(avformat_open_input(&ctx, file.path.c_str(), nullptr, nullptr), 0);
+  AVPacket* pkt = av_packet_alloc();
+  while (av_read_frame(ctx, pkt) >= 0) {
+    if (pkt->stream_index == t->streamIndex) written.emplace_back(pkt->data, pkt->data + pkt->size);
+    av_packet_unref(pkt);
+  }
+  av_packet_free(&pkt);
+  avformat_close_input(&ctx);
+  ASSERT_EQ(written.size(), static_cast<size_t>(frames));
+  std::vector<UInt8> bytes;
+  for (ItemCount i : {ItemCount(17), ItemCount(3), ItemCount(4), ItemCount(23), ItemCount(0)}) {
+    d.ReadSample(index, i, bytes);
+    EXPECT_EQ(bytes, written[i]) << i;
+  }
+  CheckDecodedInOrder(DecodeAll(d, index), spec, 30.0);
+}
