@@ -295,6 +295,43 @@ void CopyBits(const BitMap* src, const BitMap* dst, const Rect* srcRect, const R
 // The result of the last drawing call on this thread.
 OSErr QDError();
 
+// ---- Text (FreeType; the port's font, size and face; DejaVu Sans faces)
+struct FontInfo {
+  SInt16 ascent;
+  SInt16 descent;
+  SInt16 widMax;
+  SInt16 leading;
+};
+constexpr SInt16 systemFont = 0;
+constexpr SInt16 applFont = 1;
+typedef SInt8 StyledLineBreakCode;
+constexpr StyledLineBreakCode smBreakWord = 0;
+constexpr StyledLineBreakCode smBreakChar = 1;
+constexpr StyledLineBreakCode smBreakOverflow = 2;
+
+// Metrics of the current port's font in whole pixels (size 0 means 12).
+void GetFontInfo(FontInfo* info);
+SInt16 CharWidth(SInt16 ch);
+SInt16 StringWidth(ConstStr255Param s);
+SInt16 TextWidth(const void* textBuf, SInt16 firstByte, SInt16 byteCount);
+// Draws at the pen (the baseline's left end) in the foreground colour, blending
+// the glyphs' coverage; the pen moves by the text's width.
+void DrawChar(SInt16 ch);
+void DrawString(ConstStr255Param s);
+void DrawText(const void* textBuf, SInt16 firstByte, SInt16 byteCount);
+// The longest start of text[textStart, textEnd) that fits *ioWidth, broken
+// after a word (and its trailing white space) where possible, at a line end
+// always. A word wider than the line is broken inside only in the line's first
+// segment (*ioOffset non-zero on entry); a later segment then answers its
+// start. *ioOffset receives the break offset, *ioWidth what remains of the
+// width; smBreakOverflow when the whole text fits.
+StyledLineBreakCode StyledLineBreak(Ptr textPtr, SInt32 textLen, SInt32 textStart, SInt32 textEnd, SInt32 flags,
+                                    Fixed* ioWidth, SInt32* ioOffset);
+// The length without trailing spaces, tabs and line ends.
+SInt32 VisibleLength(Ptr textPtr, SInt32 textLen);
+// 0: text runs left to right.
+SInt16 GetSysDirection();
+
 // ---- Quartz over a port
 typedef struct CGContext* CGContextRef;
 // A bitmap context over the port's pixels (32-bit ARGB with alpha first,

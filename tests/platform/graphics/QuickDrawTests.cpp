@@ -375,3 +375,65 @@ TEST(QuickDrawImageDescriptions, DescribePixMapsAndCarryExtensions) {
   EXPECT_EQ((**desc).cType, k16GrayPixelFormat);
   DisposeHandle(reinterpret_cast<Handle>(desc));
 }
+
+TEST(QuickDrawText, MeasuresDrawsAndBreaksLines) {
+  TestWorld w(k8IndexedGrayPixelFormat, R(0, 0, 30, 80), 1);
+  TextSize(12);
+  TextFace(normal);
+  FontInfo info;
+  GetFontInfo(&info);
+  EXPECT_GT(info.ascent, 6);
+  EXPECT_GT(info.descent, 0);
+  const unsigned char ab[] = {2, 'a', 'b'}, ii[] = {2, 'i', 'i'}, ww[] = {2, 'W', 'W'};
+  EXPECT_EQ(StringWidth(ab), CharWidth('a') + CharWidth('b'));
+  EXPECT_LT(StringWidth(ii), StringWidth(ww));
+  EXPECT_EQ(TextWidth("xab", 1, 2), StringWidth(ab));
+  TextFace(bold);
+  EXPECT_GE(StringWidth(ww), TextWidth("WW", 0, 2));
+  TextFace(normal);
+
+  ForeColor(whiteColor);
+  MoveTo(5, 20);
+  DrawString(ww);
+  Point pen;
+  GetPen(&pen);
+  EXPECT_EQ(pen.h, 5 + StringWidth(ww));
+  int lit = 0, outside = 0;
+  for (SInt16 v = 0; v < 30; ++v)
+    for (SInt16 h = 0; h < 80; ++h)
+      if (*w.At(v, h, 1) != 0) {
+        ++lit;
+        if (h < 5 || h > pen.h || v < 20 - info.ascent || v > 20 + info.descent) ++outside;
+      }
+  EXPECT_GT(lit, 10);
+  EXPECT_EQ(outside, 0);
+  // Clipped away: nothing drawn, the pen still moves.
+  std::memset(w.mem.data(), 0, w.mem.size());
+  Rect none = R(0, 0, 0, 0);
+  ClipRect(&none);
+  MoveTo(5, 20);
+  DrawString(ww);
+  for (UInt8 v : w.mem) EXPECT_EQ(v, 0);
+  Rect open = R(-32767, -32767, 32767, 32767);
+  ClipRect(&open);
+
+  char text[] = "hello world foo";
+  const SInt16 fit = TextWidth(text, 0, 12) + 1;  // "hello world " and a pixel
+  Fixed width = fit << 16;
+  SInt32 offset = 1;
+  EXPECT_EQ(StyledLineBreak(text, 15, 0, 15, 0, &width, &offset), smBreakWord);
+  EXPECT_EQ(offset, 12);
+  char longWord[] = "abcdefghijklmnop";
+  width = TextWidth(longWord, 0, 5) << 16;
+  offset = 1;
+  EXPECT_EQ(StyledLineBreak(longWord, 16, 0, 16, 0, &width, &offset), smBreakChar);
+  EXPECT_EQ(offset, 5);
+  width = 1000 << 16;
+  offset = 1;
+  EXPECT_EQ(StyledLineBreak(text, 15, 0, 15, 0, &width, &offset), smBreakOverflow);
+  EXPECT_EQ(offset, 15);
+  EXPECT_EQ(width, (1000 - TextWidth(text, 0, 15)) << 16);
+  char trailing[] = "ab  \r";
+  EXPECT_EQ(VisibleLength(trailing, 5), 2);
+  EXPECT_EQ(GetSysDirection(), 0);
+}
