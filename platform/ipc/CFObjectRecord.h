@@ -1,22 +1,11 @@
-// Inside the ipc layer: the record every Core Foundation object starts with.
-// CFRetain and CFRelease (platform/files) work on it, so the objects made here
-// (data, message ports, run loops and their sources) are retained and released
-// by the same calls as strings and URLs. The definition must stay the same,
-// token for token, as the one in platform/files/CoreFoundation.cpp; the ipc
-// tests check that the files layer's calls handle our objects.
+// Inside the ipc layer: the objects made here (data, message ports, run loops
+// and their sources) start with the files layer's object record, so CFRetain
+// and CFRelease work on them like on strings and URLs.
 #pragma once
 
 #include <atomic>
 
-#include "platform/files/CoreFoundation.h"
-
-struct OpaqueCFObject {
-  explicit OpaqueCFObject(CFTypeID inType) : type(inType) {}
-  virtual ~OpaqueCFObject() = default;
-  CFTypeID type;
-  std::atomic<SInt32> refs{1};
-  bool constant = false;
-};
+#include "platform/files/CFObject.h"
 
 // Type ids of the ipc layer's objects (the files layer uses 1 to 3).
 constexpr CFTypeID kCFDataTypeID = 20;
