@@ -39,11 +39,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long an idle worker keeps looking for new work before it sleeps, and how
-// long a queue waiter looks for a message before it blocks. Short bursts of
-// small tasks (one band per processor, many times a second) then never pay a
-// sleep and a wake-up; a long idle period costs nothing.
+// long a queue waiter looks for a message before it blocks (per call, and in
+// all until a message comes). Short bursts of small tasks (one band per
+// processor, many times a second) then never pay a sleep and a wake-up; a
+// long idle period costs nothing.
 constexpr auto kWorkerSpin = std::chrono::microseconds(100);
-constexpr auto kWaitSpin = std::chrono::microseconds(20);
+constexpr SInt64 kWaitSpinMicros = 20;
+constexpr SInt64 kWaitSpinBudgetMicros = 60;
 // How long process exit waits for running tasks to notice their stop flag.
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
 
@@ -92,6 +94,8 @@ struct OpaqueMPQueueID {
   // Messages waiting; read without the lock by spinning waiters.
   std::atomic<UInt32> mCount{0};
   std::atomic<bool> mDeleted{false};
+  // Time waiters have spun without a message since the last one was taken.
+  std::atomic<SInt64> mSpunMicros{0};
   std::mutex mMutex;
   std::condition_variable mCond;
   UInt32 mWaiters = 0;
@@ -141,6 +145,7 @@ struct OpaqueMPQueueID {
     if (outP3) *outP3 = m.p3;
     mHead = (mHead + 1) % mCapacity;
     --mSize;
+    mSpunMicros.store(0, std::memory_order_relaxed);
     mCount.store(static_cast<UInt32>(mSize), std::memory_order_release);
     return true;
   }
@@ -150,14 +155,23 @@ struct OpaqueMPQueueID {
     const Clock::duration limit = forever ? Clock::duration::zero() : ToClockDuration(inTimeout);
     const Clock::time_point deadline = forever ? Clock::time_point::max() : Clock::now() + limit;
 
-    if (inTimeout != kDurationImmediate) {
-      // Ends of short tasks arrive within microseconds: look for them before blocking.
-      Clock::duration spin = forever ? Clock::duration(kWaitSpin) : std::min<Clock::duration>(limit, kWaitSpin);
-      SpinUntil(
+    const SInt64 spun = mSpunMicros.load(std::memory_order_relaxed);
+    if (inTimeout != kDurationImmediate && spun < kWaitSpinBudgetMicros) {
+      // Ends of short tasks arrive within microseconds: look for them before
+      // blocking. A message that is long in coming (a long task polled every
+      // 100 µs) stops being spun for, so the polling thread leaves the
+      // processors to the work.
+      Clock::duration spin = std::chrono::microseconds(std::min<SInt64>(kWaitSpinMicros, kWaitSpinBudgetMicros - spun));
+      if (!forever) spin = std::min(spin, limit);
+      const Clock::time_point start = Clock::now();
+      const bool arrived = SpinUntil(
           [this] {
             return mCount.load(std::memory_order_acquire) > 0 || mDeleted.load(std::memory_order_acquire);
           },
           spin);
+      if (!arrived)
+        mSpunMicros.fetch_add(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count(),
+                              std::memory_order_relaxed);
     }
 
     std::unique_lock<std::mutex> lock(mMutex);
