@@ -91,7 +91,8 @@ OSType FFGetFileNameExtension(OSType inSubtype) {
 
 std::unique_ptr<CFFEncoder> CFFEncoder::NewVideo(OSType inCodec, SInt32 inWidth, SInt32 inHeight,
                                                  TimeScale inTimeScale, SInt32 inFrameDuration,
-                                                 const FFExportSettings& inSettings, bool inGlobalHeader) {
+                                                 const FFExportSettings& inSettings, bool inGlobalHeader,
+                                                 bool inReorder) {
   if (inWidth <= 0 || inHeight <= 0 || inWidth > 16384 || inHeight > 16384 || inTimeScale <= 0 ||
       inFrameDuration <= 0)
     Throw_(paramErr);
@@ -121,7 +122,7 @@ std::unique_ptr<CFFEncoder> CFFEncoder::NewVideo(OSType inCodec, SInt32 inWidth,
       c->pix_fmt = AV_PIX_FMT_YUV420P;
       if (inSettings.bitRate <= 0) av_dict_set(&options, "crf", RateFactorForQuality(inSettings.quality), 0);
       av_dict_set(&options, "preset", "medium", 0);
-      if (inSettings.keyFrameInterval == 1) c->max_b_frames = 0;
+      if (inSettings.keyFrameInterval == 1 || !inReorder) c->max_b_frames = 0;
       break;
     case 'mp4v':
       c->pix_fmt = AV_PIX_FMT_YUV420P;

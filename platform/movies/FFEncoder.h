@@ -59,11 +59,12 @@ class CFFEncoder {
   // A video encoder of `inCodec` for `inWidth` x `inHeight` pictures whose
   // times are in `inTimeScale`, `inFrameDuration` the usual frame duration.
   // `inGlobalHeader` keeps the parameter sets out of the packets (for MP4 and
-  // QuickTime files). Throws kFFNoCodecErr for a codec that has no encoder,
-  // paramErr for a size or setting the codec refuses.
+  // QuickTime files). `inReorder` false keeps frames in display order (for
+  // containers without display times, such as AVI). Throws kFFNoCodecErr for
+  // a codec that has no encoder, paramErr for a size or setting the codec refuses.
   static std::unique_ptr<CFFEncoder> NewVideo(OSType inCodec, SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale,
                                               SInt32 inFrameDuration, const FFExportSettings& inSettings,
-                                              bool inGlobalHeader);
+                                              bool inGlobalHeader, bool inReorder = true);
   // A sound encoder of `inCodec` taking interleaved native-endian 16-bit samples.
   static std::unique_ptr<CFFEncoder> NewSound(OSType inCodec, SInt32 inRate, SInt16 inChannels,
                                               const FFExportSettings& inSettings, bool inGlobalHeader);

@@ -34,8 +34,10 @@ SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTime
     Throw_(kFFNoCodecErr);
   const bool globalHeader = (mFormat->oformat->flags & AVFMT_GLOBALHEADER) != 0;
   Track track;
-  track.encoder =
-      CFFEncoder::NewVideo(codecType, inWidth, inHeight, inTimeScale, inFrameDuration, mSettings, globalHeader);
+  // AVI keeps no display times: its frames must be stored in display order.
+  const bool isAvi = std::string(mExporter->muxerName) == "avi";
+  track.encoder = CFFEncoder::NewVideo(codecType, inWidth, inHeight, inTimeScale, inFrameDuration, mSettings,
+                                       globalHeader, !isAvi);
   track.stream = avformat_new_stream(mFormat, nullptr);
   ThrowIfMemFail_(track.stream);
   int err = avcodec_parameters_from_context(track.stream->codecpar, track.encoder->GetContext());
@@ -44,7 +46,7 @@ SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTime
       codecType != 'ap4h')
     track.stream->codecpar->codec_tag = 0;  // the container picks its own tag
   // AVI counts frames: its clock ticks once per frame.
-  if (std::string(mExporter->muxerName) == "avi")
+  if (isAvi)
     track.stream->time_base = av_make_q(inFrameDuration, inTimeScale);
   else
     track.stream->time_base = AVRational{1, inTimeScale};

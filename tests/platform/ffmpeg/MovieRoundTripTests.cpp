@@ -221,6 +221,19 @@ TEST(MovieRoundTrip, MJPEGInAVIAndMOVAtAnOddSize) {
   }
 }
 
+TEST(MovieRoundTrip, H264InAVIIsStoredInDisplayOrder) {
+  TempFile file("h264.avi");
+  MovieSpec spec{'VfW ', 'avc1', 320, 240, 20};
+  WriteMovie(file.path, spec);
+  CFFDemuxer d(file.path);
+  ItemCount index = 0;
+  const FFTrackInfo* t = FindTrack(d, 'vide', &index);
+  ASSERT_NE(t, nullptr);
+  CheckVideoTable(*t, spec);
+  for (const FFSampleInfo& s : t->samples) EXPECT_EQ(s.compositionOffset, 0);
+  CheckDecodedInOrder(DecodeAll(d, index), spec, 30.0);
+}
+
 TEST(MovieRoundTrip, VariableFrameDurationsAreKept) {
   // NTSC-like timing at 600: frames alternately 20 and 21 units long... in
   // display order the times must come back exactly.
