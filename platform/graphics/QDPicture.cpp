@@ -312,9 +312,13 @@ void RecordCopyBits(PictureRecorder* rec, const PixMap& src, const Rect& srcRect
   if (EmptyRect(&dr)) return;
   SInt32 bpp = BytesPerPixel(src.pixelFormat);
   SInt32 width = sr.right - sr.left, height = sr.bottom - sr.top;
+  // Host-order 16-bit pixels are stored as their big-endian formats, so that
+  // the picture's bytes mean the same on every machine.
+  const bool hostGray = src.pixelFormat == k16GrayHostPixelFormat;
+  const bool hostARGB = src.pixelFormat == k64ARGBHostPixelFormat;
   Writer w{rec->bytes};
   w.U8(kOpCopyBits);
-  w.U32(src.pixelFormat);
+  w.U32(hostGray ? k16GrayPixelFormat : hostARGB ? k64ARGBPixelFormat : src.pixelFormat);
   w.U32(static_cast<UInt32>(width));
   w.U32(static_cast<UInt32>(height));
   w.R(dr);
@@ -329,10 +333,20 @@ void RecordCopyBits(PictureRecorder* rec, const PixMap& src, const Rect& srcRect
     for (int i = 0; i < 256; ++i) w.C(ct->ctTable[i].rgb);
   }
   const UInt8* base = reinterpret_cast<const UInt8*>(src.baseAddr);
-  for (SInt32 y = sr.top; y < sr.bottom; ++y)
-    w.Bytes(base + static_cast<ptrdiff_t>(y - src.bounds.top) * src.pmRowBytes +
-                static_cast<ptrdiff_t>(sr.left - src.bounds.left) * bpp,
-            static_cast<size_t>(width) * static_cast<size_t>(bpp));
+  for (SInt32 y = sr.top; y < sr.bottom; ++y) {
+    const UInt8* row = base + static_cast<ptrdiff_t>(y - src.bounds.top) * src.pmRowBytes +
+                       static_cast<ptrdiff_t>(sr.left - src.bounds.left) * bpp;
+    const size_t length = static_cast<size_t>(width) * static_cast<size_t>(bpp);
+    if (hostGray || hostARGB) {
+      for (size_t k = 0; k < length; k += 2) {
+        UInt16 v;
+        std::memcpy(&v, row + k, 2);
+        w.U16(v);
+      }
+    } else {
+      w.Bytes(row, length);
+    }
+  }
 }
 
 void DisposeRecorder(PictureRecorder* rec) { delete rec; }

@@ -382,3 +382,32 @@ TEST(BufferViews, QuartzContextOverTheBuffer) {
   EXPECT_THROW(StBufferCGContext(&deep, nullptr, nullptr), LException);
   EXPECT_THROW(StBufferCGContext(nullptr, nullptr, nullptr), LException);
 }
+
+TEST(BufferViews, SixteenBitPixelsRecordedIntoAPictureStayUnswapped) {
+  CBuffer src(R(0, 0, 2, 2), kBufferDepth16, kBufferModeGray);
+  SetComp(src, 0, 0, 0, 0x1234);
+  SetComp(src, 1, 1, 0, 0xFF00);
+  GWorldPtr srcWorld = src.CreateGWorld(nullptr, nullptr);
+  CBuffer dst(R(0, 0, 2, 2), kBufferDepth16, kBufferModeGray);
+  GWorldPtr dstWorld = dst.CreateGWorld(nullptr, nullptr);
+  ASSERT_NE(srcWorld, nullptr);
+  ASSERT_NE(dstWorld, nullptr);
+  CGrafPtr saved;
+  GDHandle device;
+  GetGWorld(&saved, &device);
+  SetGWorld(dstWorld, nullptr);
+  Rect all = R(0, 0, 2, 2);
+  OpenCPicParams params{all, 72 << 16, 72 << 16, -2, 0, 0};
+  PicHandle pic = OpenCPicture(&params);
+  CopyBits(GetPortBitMapForCopyBits(srcWorld), GetPortBitMapForCopyBits(dstWorld), &all, &all, srcCopy, nullptr);
+  ClosePicture();
+  EXPECT_EQ(Comp(dst, 0, 0, 0), 0x1234u);  // performed while recorded
+  std::memset(dst.GetData(), 0, static_cast<size_t>(dst.GetDataSize()));
+  DrawPicture(pic, &all);
+  SetGWorld(saved, device);
+  EXPECT_EQ(Comp(dst, 0, 0, 0), 0x1234u);
+  EXPECT_EQ(Comp(dst, 1, 1, 0), 0xFF00u);
+  KillPicture(pic);
+  DisposeGWorld(srcWorld);
+  DisposeGWorld(dstWorld);
+}
