@@ -771,7 +771,11 @@ Media NewTrackMedia(Track theTrack, OSType mediaType, TimeScale timeScale, Handl
     auto m = NewMediaObj(t, mediaType, timeScale);
     if (dataRef) {
       m->dataRefs.push_back(MakeDataRef(dataRef, dataRefType));
-    } else if (t.movie->hasDefaultDataRef) {
+    } else if (t.movie->hasDefaultDataRef && t.movie->defaultDataRef.store &&
+               t.movie->defaultDataRef.store->IsWritable()) {
+      // New media data go to the movie's default memory block. A movie file's
+      // default is not taken: its new samples stay in memory until the movie
+      // is written, so the file is never changed behind the user's back.
       m->dataRefs.push_back(t.movie->defaultDataRef);
     }
     t.media = m;

@@ -420,4 +420,51 @@ TEST_F(FileFixture, DefaultMemoryDataReference) {
   DisposeMovie(m);
 }
 
+TEST_F(FileFixture, NewMediaOfAFileMovieWriteThroughADataHandlerIntoMemory) {
+  Movie m = Build();
+  FSSpec spec = Spec("src.mov");
+  Movie flat = FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0);
+  DisposeMovie(m);
+  ASSERT_NE(flat, nullptr);
+  std::vector<UInt8> before = FileBytes("src.mov");
+  // A builder's way: a new media gets no file reference, so it adds a memory block and writes there.
+  Track t = NewMovieTrack(flat, 0, 0, 0);
+  Media md = NewTrackMedia(t, 'twen', 600, nullptr, 0);
+  SInt16 count = -1;
+  GetMediaDataRefCount(md, &count);
+  EXPECT_EQ(count, 0);
+  Handle block = NewHandle(0);
+  Handle ref = NewHandle(sizeof(Handle));
+  *reinterpret_cast<Handle*>(*ref) = block;
+  SInt16 index = 0;
+  ASSERT_EQ(AddMediaDataRef(md, &index, ref, HandleDataHandlerSubType), noErr);
+  DisposeHandle(ref);
+  DataHandler dh = GetMediaDataHandler(md, index);
+  ASSERT_NE(dh, nullptr);
+  ASSERT_EQ(DataHOpenForWrite(dh), noErr);
+  UInt8 bytes[4] = {9, 8, 7, 6};
+  wide at;
+  ASSERT_EQ(DataHAppend64(dh, bytes, &at, 4), noErr);
+  SampleDescriptionHandle desc = MakeDataDesc('twen');
+  (**desc).dataRefIndex = index;
+  SampleReference64Record r{at, 4, 10, 1, 0};
+  ASSERT_EQ(AddMediaSampleReferences64(md, desc, 1, &r, nullptr), noErr);
+  ASSERT_EQ(InsertMediaIntoTrack(t, 0, 0, 10, fixed1), noErr);
+  DataHCloseForWrite(dh);
+  CloseComponent(dh);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  EXPECT_EQ(FileBytes("src.mov"), before);
+  EXPECT_EQ(Sample(t, 5), std::vector<UInt8>({9, 8, 7, 6}));
+  // Written on save.
+  SInt16 refNum = 0;
+  ASSERT_EQ(OpenMovieFile(&spec, &refNum, fsRdWrPerm), noErr);
+  ASSERT_EQ(UpdateMovieResource(flat, refNum, movieInDataForkResID, nullptr), noErr);
+  CloseMovieFile(refNum);
+  DisposeMovie(flat);
+  Movie back = Open("src.mov");
+  EXPECT_EQ(Sample(GetMovieIndTrack(back, 4), 5), std::vector<UInt8>({9, 8, 7, 6}));
+  EXPECT_EQ(Sample(GetMovieIndTrack(back, 2), 48), std::vector<UInt8>(8, 1));
+  DisposeMovie(back);
+}
+
 }  // namespace
