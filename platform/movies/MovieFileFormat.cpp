@@ -904,6 +904,12 @@ WritePlan PlanMovieWrite(const MovieObj& src, WriteMode mode, CDataSink* sink, c
           k.ref.resize(static_cast<size_t>(n));
           if (n) ThrowIfOSErr_(e.store->Read(0, k.ref.data(), static_cast<UInt32>(n)));
           k.self = false;
+        } else if (e.self && (!e.store || e.store->GetKind() != CDataStore::kFile)) {
+          // The own file of a movie that has none: written, it would name the
+          // new file's bytes, so it stays an unresolved reference instead.
+          k.type = URLDataHandlerSubType;
+          k.ref.assign(1, 0);
+          k.self = false;
         } else if (e.store && e.store->GetKind() == CDataStore::kFile && (e.self || e.type != rAliasType)) {
           // A reference to a file by its path.
           k.type = URLDataHandlerSubType;

@@ -467,4 +467,50 @@ TEST_F(FileFixture, NewMediaOfAFileMovieWriteThroughADataHandlerIntoMemory) {
   DisposeMovie(back);
 }
 
+TEST_F(FileFixture, SoundDescriptionsKeepTheirFields) {
+  Movie m = NewMovie(0);
+  Track t = NewMovieTrack(m, 0, 0, 0x100);
+  Media md = NewTrackMedia(t, SoundMediaType, 44100, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  auto desc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
+  (**desc).descSize = sizeof(SoundDescription);
+  (**desc).dataFormat = 'twos';
+  (**desc).numChannels = 2;
+  (**desc).sampleSize = 16;
+  (**desc).sampleRate = static_cast<UnsignedFixed>(44100u << 16);
+  std::vector<UInt8> pcm(4 * 441);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<UInt8>(i * 7);
+  Handle data = BytesHandle(pcm);
+  ASSERT_EQ(AddMediaSample(md, data, 0, static_cast<UInt32>(pcm.size()), 1,
+                           reinterpret_cast<SampleDescriptionHandle>(desc), 441, 0, nullptr),
+            noErr);
+  InsertMediaIntoTrack(t, 0, 0, 441, fixed1);
+  FSSpec spec = Spec("sound.mov");
+  DisposeMovie(FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0));
+  DisposeMovie(m);
+  Movie back = Open("sound.mov");
+  Media bm = GetTrackMedia(GetMovieIndTrack(back, 1));
+  EXPECT_EQ(GetMediaTimeScale(bm), 44100);
+  EXPECT_EQ(GetMediaSampleCount(bm), 441);
+  Handle d = NewHandle(0);
+  GetMediaSampleDescription(bm, 1, reinterpret_cast<SampleDescriptionHandle>(d));
+  auto sd = reinterpret_cast<SoundDescription*>(*d);
+  EXPECT_EQ(sd->dataFormat, 'twos');
+  EXPECT_EQ(sd->numChannels, 2);
+  EXPECT_EQ(sd->sampleSize, 16);
+  EXPECT_EQ(sd->sampleRate, static_cast<UnsignedFixed>(44100u << 16));
+  Handle out = NewHandle(0);
+  SInt32 n = 0;
+  ASSERT_EQ(GetMediaSample(bm, out, 0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 1000, &n, nullptr), noErr);
+  EXPECT_EQ(n, 441);
+  EXPECT_EQ(HandleToBytes(out), pcm);
+  DisposeHandle(out);
+  DisposeHandle(d);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  DisposeMovie(back);
+}
+
 }  // namespace
