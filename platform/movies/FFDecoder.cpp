@@ -112,6 +112,8 @@ CFFDecoder::CFFDecoder(OSType inCodec, SInt32 inWidth, SInt32 inHeight, const vo
   c->coded_height = inHeight;
   c->codec_tag = FFTagFromFourCC(inCodec);
   c->bits_per_coded_sample = inDepth;
+  // Damaged data is an error, not a picture patched up from its neighbours.
+  c->err_recognition |= AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
   c->thread_count = inThreads > 0 ? inThreads : FFDefaultThreadCount();
   // Frame threads hold back as many frames as there are threads: codecs of
   // independent pictures split each picture instead, so one sample gives one frame.

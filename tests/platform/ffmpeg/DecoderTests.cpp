@@ -219,3 +219,26 @@ TEST(Decoder, EsdsPayloadGivesTheDecoderConfiguration) {
   const UInt8 plain[] = {0x00, 0x00, 0x01, 0xB0, 0x01};
   EXPECT_EQ(FFDecoderConfigFromESDS(plain, sizeof plain), std::vector<UInt8>(plain, plain + sizeof plain));
 }
+
+TEST(Decoder, DamagedH264SampleIsAnError) {
+  std::vector<UInt8> config;
+  std::vector<Packet> packets = Encode('avc1', 320, 240, 16, &config);
+  // Zeroed bytes break the stream's units apart: the decoder cannot carry on.
+  std::vector<UInt8>& damaged = packets[6].bytes;
+  for (size_t k = 10; k < damaged.size(); k += 7) damaged[k] = 0;
+  CFFDecoder dec('avc1', 320, 240, config.data(), config.size());
+  Picture out = MakeBlank(320, 240);
+  int frames = 0;
+  try {
+    for (const Packet& p : packets) {
+      dec.SendSample(p.bytes.data(), static_cast<UInt32>(p.bytes.size()), p.dts, p.pts);
+      while (dec.ReceiveFrame(out.Buffer())) ++frames;
+    }
+    dec.SendEnd();
+    while (dec.ReceiveFrame(out.Buffer())) ++frames;
+    FAIL() << "the damage went unnoticed";
+  } catch (const LException& e) {
+    EXPECT_EQ(e.GetErrorCode(), kFFCodecBadDataErr);
+  }
+  EXPECT_LT(frames, 16);
+}
