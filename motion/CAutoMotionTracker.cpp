@@ -1,5 +1,6 @@
 #include "motion/CAutoMotionTracker.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -50,6 +51,18 @@ Boolean CopyBlock(const PyramidLevelData* inLevel, const float* inPlane, float* 
 }
 
 bool Finite(double v) { return std::isfinite(v); }
+
+// Bands for an operation over a Rect: one per processor for large pictures,
+// fewer for small ones, whose bands would cost more to start than to run.
+// Every band count gives the same result.
+TaskOptions BandsFor(const Rect& inRect) {
+  constexpr SInt64 kPixelsPerBand = 16384;
+  const SInt64 pixels = static_cast<SInt64>(inRect.right - inRect.left) * (inRect.bottom - inRect.top);
+  TaskOptions options;
+  options.mBandCount = static_cast<SInt32>(
+      std::clamp<SInt64>(pixels / kPixelsPerBand, 1, CTaskGroup::GetPreferredTaskCount()));
+  return options;
+}
 
 // The exact weighted least-squares similarity over the positions the
 // estimator kept. The estimator's descent stops once its gradients are
@@ -197,15 +210,17 @@ OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode, ProgressProcPtr
           proc = sameSize ? CopyFrame_proc : ReduceBy2_proc;
           break;
       }
+      const TaskOptions bands = BandsFor(level->mBounds);
       err = CBuffer::Convert(mSource, level->mGrey, nullptr, &level->mSource, &level->mBounds, proc, nullptr,
-                             inProgress, inRefCon, nullptr);
+                             inProgress, inRefCon, &bands);
     } else {
       CBuffer* finer = mLevels[i - 1]->mGrey;
+      const TaskOptions bands = BandsFor(level->mBounds);
       if (EqualRect(&level->mBounds, &level->mSource))
         err = finer->CopyTo(level->mGrey, &level->mBounds, nullptr, inProgress, inRefCon);
       else
         err = CBuffer::Convert(finer, level->mGrey, nullptr, &level->mSource, &level->mBounds, ReduceBy2_proc,
-                               nullptr, inProgress, inRefCon, nullptr);
+                               nullptr, inProgress, inRefCon, &bands);
     }
     if (err != noErr) return err;
   }
@@ -243,9 +258,10 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     for (SInt32 i = mLevels.GetCount(); i >= 1; --i, ++k) {
       PyramidLevelData* level = mLevels[i];
       if (k <= levelsToTrack) {
+        const TaskOptions bands = BandsFor(level->mBounds);
         const OSErr filterErr = CBuffer::Convert(level->mGrey, level->mGrey, nullptr, &level->mBounds,
                                                  &level->mBounds, DiffFilterProc, level->mCurrent, inProgress,
-                                                 inRefCon, nullptr);
+                                                 inRefCon, &bands);
         if (filterErr != noErr) return filterErr;
         mEstimator->SetBlockProvider(CurrBlockProvider, level, LastBlockProvider, level);
         const Rect& b = level->mBounds;
