@@ -362,4 +362,24 @@ TEST(CMovie, SaveOpenUpdateAndReadOnlyFiles) {
   }
 }
 
+TEST(CMovie, AnEmptyMovieAndChangeMessages) {
+  CMovie movie;
+  EXPECT_EQ(movie.GetDuration(), 0);
+  EXPECT_EQ(movie.GetTimeScale(), 600);
+  EXPECT_TRUE(movie.GetMovieProperties() & kMovieProp_NoDataRef);
+  Recorder rec;
+  movie.AddListener(&rec);
+  EXPECT_FALSE(movie.IsDirty());
+  NewMovieTrack(movie.GetMovie(), 0, 0, 0);
+  movie.SpendTime(kNullEvent);
+  EXPECT_EQ(rec.Count(msg_MovieChanged), 1);
+  EXPECT_TRUE(movie.IsDirty());
+  movie.ClearDirty();
+  EXPECT_FALSE(movie.IsDirty());
+  movie.HasChanged();
+  EXPECT_EQ(rec.Count(msg_MovieChanged), 2);
+  EXPECT_TRUE(movie.IsDirty());
+  EXPECT_THROW(CMovie(nullptr, true), LException);
+}
+
 }  // namespace

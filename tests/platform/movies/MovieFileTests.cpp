@@ -513,4 +513,29 @@ TEST_F(FileFixture, SoundDescriptionsKeepTheirFields) {
   DisposeMovie(back);
 }
 
+TEST_F(FileFixture, MovieFromADataForkAtAnOffset) {
+  Movie m = Build();
+  Handle h = NewHandle(0);
+  ASSERT_EQ(PutMovieIntoHandle(m, h), noErr);
+  DisposeMovie(m);
+  // 100 bytes of something else, then the movie atom.
+  {
+    std::ofstream f(dir + "/wrapped.bin", std::ios::binary);
+    std::string pad(100, 'x');
+    f.write(pad.data(), 100);
+    f.write(*h, GetHandleSize(h));
+  }
+  FSSpec spec = Spec("wrapped.bin");
+  SInt16 fork = 0;
+  ASSERT_EQ(FSpOpenDF(&spec, fsRdPerm, &fork), noErr);
+  Movie back = nullptr;
+  ASSERT_EQ(NewMovieFromDataFork(&back, fork, 100, 0, nullptr), noErr);
+  ExpectSameAsBuilt(back);
+  DisposeMovie(back);
+  EXPECT_NE(NewMovieFromDataFork(&back, fork, 0, 0, nullptr), noErr);  // no atom starts there
+  EXPECT_EQ(back, nullptr);
+  FSClose(fork);
+  DisposeHandle(h);
+}
+
 }  // namespace
