@@ -103,6 +103,8 @@ FrameTask::FrameTask(FrameTaskData& inData) {
     ThrowIfNil_(mScratchReal);
     mScratchImag = static_cast<float*>(AllocAligned(kScratchBytes));
     ThrowIfNil_(mScratchImag);
+    mRowMax = static_cast<float*>(AllocAligned(static_cast<size_t>(mSide) * sizeof(float)));
+    ThrowIfNil_(mRowMax);
     mPositions = new (std::nothrow) PosData[kPositionBufferSize];
     ThrowIfNil_(mPositions);
     mFFTSetup = create_fftsetup(static_cast<vDSP_Length>(mExponent), kFFTRadix2);
@@ -125,6 +127,8 @@ void FrameTask::DeleteAll() {
   FreeAligned(mScratchReal);
   FreeAligned(mScratchImag);
   mScratchReal = mScratchImag = nullptr;
+  FreeAligned(mRowMax);
+  mRowMax = nullptr;
   delete[] mPositions;
   mPositions = nullptr;
   mPositionCount = 0;
@@ -212,41 +216,52 @@ void FrameTask::FindPositions(BlockData& inBlock, float* inSurface) {
 
   // value(r, c) = surface^2, the fourth power of the correlation; r and c run
   // from -n/2 to n/2 - 1, a negative index addressing index + n of the plane.
-  // Values are taken in double: the fourth power of a large correlation
-  // overflows a float.
-  auto valueAt = [inSurface, n, mask](SInt32 r, SInt32 c) {
-    const double s = inSurface[static_cast<size_t>(r & mask) * n + (c & mask)];
+  // Every decision below is relative to the peak, so the values are taken
+  // divided by the peak value: the fourth power of a large correlation would
+  // overflow a float.
+  const float* __restrict surface = inSurface;
+  constexpr SInt32 kLanes = 8;
+  // The largest magnitude of every row (lanes, so that the loops vectorise).
+  float* __restrict rowMax = mRowMax;
+  for (SInt32 r = 0; r < n; ++r) {
+    const float* __restrict row = surface + static_cast<size_t>(r) * n;
+    float laneMax[kLanes] = {};
+    SInt32 c = 0;
+    for (; c + kLanes <= n; c += kLanes)
+      for (SInt32 l = 0; l < kLanes; ++l) {
+        const float a = std::fabs(row[c + l]);
+        laneMax[l] = a > laneMax[l] ? a : laneMax[l];
+      }
+    for (; c < n; ++c) laneMax[0] = std::fabs(row[c]) > laneMax[0] ? std::fabs(row[c]) : laneMax[0];
+    float m = 0.0f;
+    for (float v : laneMax) m = v > m ? v : m;
+    rowMax[r] = m;
+  }
+  float peakMagnitude = 0.0f;
+  for (SInt32 r = 0; r < n; ++r) peakMagnitude = rowMax[r] > peakMagnitude ? rowMax[r] : peakMagnitude;
+  // The peak must exceed the smallest normal float.
+  const double peak = double(peakMagnitude) * double(peakMagnitude);
+  if (!(peak > FLT_MIN) || !std::isfinite(peak)) return;
+  const float scale = 1.0f / peakMagnitude;
+  auto valueAt = [surface, n, mask, scale](SInt32 r, SInt32 c) {
+    const float s = surface[static_cast<size_t>(r & mask) * n + (c & mask)] * scale;
     return s * s;
   };
-
-  // Sum and maximum over all cells, in independent lanes so that the loop
-  // vectorises. The maximum starts at the smallest normal float: a surface
-  // that never exceeds it has no peak.
-  constexpr SInt32 kLanes = 8;
-  double sums[kLanes] = {}, maxima[kLanes];
-  for (double& m : maxima) m = FLT_MIN;
-  const float* __restrict surface = inSurface;
+  float laneSum[kLanes] = {};
   for (SInt32 i = 0; i < cells; i += kLanes)
     for (SInt32 l = 0; l < kLanes; ++l) {
-      const double s = surface[i + l];
-      const double v = s * s;
-      sums[l] += v;
-      maxima[l] = v > maxima[l] ? v : maxima[l];
+      const float s = surface[i + l] * scale;
+      laneSum[l] += s * s;
     }
-  double sum = 0.0, peak = FLT_MIN;
-  for (SInt32 l = 0; l < kLanes; ++l) {
-    sum += sums[l];
-    peak = maxima[l] > peak ? maxima[l] : peak;
-  }
-  if (!(peak > FLT_MIN) || !std::isfinite(sum)) return;
+  double sum = 0.0;
+  for (float v : laneSum) sum += v;
+  if (!std::isfinite(sum)) return;
   // The peak is the first cell holding the maximum, rows then columns in
   // ascending signed order.
-  // The square of a float is exact in double, so the cells holding the
-  // maximum are those whose magnitude is its exact square root.
-  const float peakMagnitude = static_cast<float>(std::sqrt(peak));
   SInt32 peakRow = half, peakCol = half;
   for (SInt32 r = -half; r < half && peakRow == half; ++r) {
-    const float* row = inSurface + static_cast<size_t>(r & mask) * n;
+    if (rowMax[r & mask] != peakMagnitude) continue;
+    const float* row = surface + static_cast<size_t>(r & mask) * n;
     for (SInt32 c = -half; c < half; ++c)
       if (std::fabs(row[c & mask]) == peakMagnitude) {
         peakRow = r;
@@ -256,8 +271,10 @@ void FrameTask::FindPositions(BlockData& inBlock, float* inSurface) {
   }
   if (peakRow < -quarter || peakRow >= quarter || peakCol < -quarter || peakCol >= quarter) return;
 
+  // In units of the peak value (which, rounded, is about 1).
   const double mean = sum / cells;
-  const double threshold = std::min(peak, std::max(0.25 * peak, 25.0 * mean));
+  const double peakValue = valueAt(peakRow, peakCol);
+  const double threshold = std::min(peakValue, std::max(0.25 * peakValue, 25.0 * mean));
   for (SInt32 r = -quarter; r < quarter; ++r)
     for (SInt32 c = -quarter; c < quarter; ++c) {
       if (valueAt(r, c) < threshold) continue;

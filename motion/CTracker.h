@@ -123,6 +123,7 @@ class FrameTask : public CTaskObject {
   float* mPreviousImag = nullptr;
   float* mScratchReal = nullptr;
   float* mScratchImag = nullptr;
+  float* mRowMax = nullptr;  // the peak scan's largest magnitude per row
   BlockData* mBlocks = nullptr;
   SInt32 mBlockCount = 0;
   PosData* mPositions = nullptr;

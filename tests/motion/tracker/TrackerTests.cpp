@@ -171,6 +171,29 @@ TEST(TrackerMotion, PredictionCarriesShiftsBeyondTheSearchWindow) {
   EXPECT_NEAR(t.mModel.ty, -13.0, 0.25);
 }
 
+TEST(TrackerMotion, OtherBlockSizes) {
+  // 64 x 64 blocks search +-16 px.
+  Scene scene(320, 256, 1.0, 0.0, 9.0, -6.0);
+  CTracker large(6);
+  scene.Attach(large);
+  ASSERT_EQ(TrackWithRefinement(large, scene.trackRect), noErr);
+  EXPECT_TRUE(large.mModelValid);
+  EXPECT_NEAR(large.mModel.tx, 9.0, 0.25);
+  EXPECT_NEAR(large.mModel.ty, -6.0, 0.25);
+  // The smallest blocks (4 x 4 searches -1..0, 8 x 8 -2..1) still give a
+  // model in the right direction.
+  Scene small(160, 128, 1.0, 0.0, -1.0, -1.0);
+  for (SInt32 exponent : {2, 3}) {
+    CTracker t(exponent);
+    small.Attach(t);
+    MatrixRecord m = Identity();
+    ASSERT_EQ(t.DoTrack(small.trackRect, m, 0.0f), noErr) << exponent;
+    EXPECT_TRUE(t.mModelValid) << exponent;
+    EXPECT_LT(t.mModel.tx, -0.1) << exponent;
+    EXPECT_LT(t.mModel.ty, -0.1) << exponent;
+  }
+}
+
 TEST(TrackerMotion, FieldOffsetIsAddedToEveryMatchedY) {
   Scene scene(320, 256, 1.0, 0.0, 0.0, 0.0);
   CTracker t(5);
