@@ -98,9 +98,12 @@ void ImportEditMedia(MediaObj& dst, const MediaObj& src, Edit& e, TimeScale movi
   src.samples.At(from, fromInfo);
   std::map<SInt32, SInt32> descMap;
   SInt64 base = dst.samples.Duration();
-  for (SInt64 n = from; n <= last.number; ++n) {
+  // Whole runs at a time: sound media hold one sample per audio frame.
+  for (SInt64 n = from; n <= last.number;) {
     SampleInfo s;
     src.samples.At(n, s);
+    const SampleRun* run = src.samples.RunContaining(n);
+    SInt64 count = run ? std::min(run->first + run->count, last.number + 1) - n : 1;
     auto it = descMap.find(s.descIndex);
     if (it == descMap.end()) {
       std::vector<UInt8> d = src.descs[static_cast<size_t>(s.descIndex - 1)];
@@ -113,8 +116,9 @@ void ImportEditMedia(MediaObj& dst, const MediaObj& src, Edit& e, TimeScale movi
       std::memcpy(d.data(), &sd, sizeof sd);
       it = descMap.emplace(s.descIndex, FindOrAddDescription(dst, d)).first;
     }
-    dst.samples.Append(s.offset, s.size, static_cast<SInt32>(ScaleTime(s.duration, src.scale, dst.scale)), 1,
+    dst.samples.Append(s.offset, s.size, static_cast<SInt32>(ScaleTime(s.duration, src.scale, dst.scale)), count,
                        it->second, s.sync, static_cast<SInt32>(ScaleTime(s.compOffset, src.scale, dst.scale)));
+    n += count;
   }
   e.mediaTime = base + ScaleTime(e.mediaTime - fromInfo.decodeTime, src.scale, dst.scale);
 }

@@ -40,6 +40,11 @@ size_t CSampleTable::RunOf(SInt64 number) const {
   return static_cast<size_t>(it - mRuns.begin()) - 1;
 }
 
+const SampleRun* CSampleTable::RunContaining(SInt64 number) const {
+  if (number < 0 || number >= Count()) return nullptr;
+  return &mRuns[RunOf(number)];
+}
+
 bool CSampleTable::At(SInt64 number, SampleInfo& out) const {
   if (number < 0 || number >= Count()) return false;
   const SampleRun& r = mRuns[RunOf(number)];

@@ -44,6 +44,8 @@ class CSampleTable {
   SInt64 Append(SInt64 offset, UInt32 size, SInt32 duration, SInt64 count, SInt32 descIndex, bool sync,
                 SInt32 compOffset);
   bool At(SInt64 number, SampleInfo& out) const;
+  // The run holding sample `number`, nil when out of range.
+  const SampleRun* RunContaining(SInt64 number) const;
   // The sample whose decode interval holds t (zero-length samples never do).
   bool FindByDecodeTime(SInt64 t, SampleInfo& out) const;
   // The sample displayed at media time t.

@@ -428,4 +428,37 @@ TEST_F(MovieFixture, BoxNaturalBoundsAndApertureModes) {
   EXPECT_EQ(QTSetMovieProperty(m, 'visu', 'apmd', sizeof mode, &mode), paramErr);
 }
 
+TEST_F(MovieFixture, PastingSoundBringsWholeRunsAlong) {
+  // One sample per audio frame: 48000 frames pasted from another movie.
+  Movie src = NewMovie(0);
+  SetMovieTimeScale(src, 48000);
+  Track st = NewMovieTrack(src, 0, 0, 0x100);
+  Media sm = NewTrackMedia(st, 'soun', 48000, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(sm, nullptr, ref, 'hndl');
+  DisposeHandle(ref);
+  SampleDescriptionHandle desc = MakeDataDesc('twos');
+  std::vector<UInt8> pcm(2 * 48000);
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<UInt8>(i / 2);
+  Handle data = BytesHandle(pcm);
+  ASSERT_EQ(AddMediaSample(sm, data, 0, static_cast<UInt32>(pcm.size()), 1, desc, 48000, 0, nullptr), noErr);
+  InsertMediaIntoTrack(st, 0, 0, 48000, fixed1);
+  Track dt = NewMovieTrack(m, 0, 0, 0x100);
+  Media dm = NewTrackMedia(dt, 'soun', 48000, nullptr, 0);
+  ASSERT_EQ(InsertTrackSegment(st, dt, 24000, 12000, 0), noErr);
+  EXPECT_EQ(GetTrackDuration(dt), 150);  // a quarter second at scale 600
+  EXPECT_EQ(GetMediaSampleCount(dm), 12000);
+  Handle out = NewHandle(0);
+  SInt32 n = 0;
+  ASSERT_EQ(GetMediaSample(dm, out, 0, nullptr, TrackTimeToMediaTime(0, dt), nullptr, nullptr, nullptr, nullptr, 4,
+                           &n, nullptr),
+            noErr);
+  EXPECT_EQ(n, 4);
+  EXPECT_EQ(static_cast<UInt8>((*out)[0]), static_cast<UInt8>(24000));
+  DisposeHandle(out);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  DisposeMovie(src);
+}
+
 }  // namespace
