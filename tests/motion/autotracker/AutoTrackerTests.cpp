@@ -314,3 +314,23 @@ TEST(AutoTracker, AFailedMeasurementIsMarkedAndNeverInvented) {
     EXPECT_EQ(r.scale, 1.0f) << i;
   }
 }
+
+TEST(AutoTracker, FiveLevelsAtAccuracy3TrackAllButTheFinest) {
+  // 1536 x 1536 halves to 768 and gives five levels; accuracy 3 tracks the
+  // four coarsest, so the finest measurement is that of 384 x 384.
+  static const Texture large = MakeTexture(1700, 1700, 9);
+  BufferPtr frame(NewFrame(1536, 1536));
+  CAutoMotionTracker tracker;
+  ASSERT_EQ(tracker.SetAccuracy(3), noErr);
+  ASSERT_EQ(tracker.BeginTracking(frame.get(), frame->GetBounds(), nullptr, nullptr), noErr);
+  ASSERT_EQ(tracker.GetLevels().GetCount(), 5);
+  Render(large, Pose(), frame.get());
+  ASSERT_EQ(tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr), noErr);
+  const Pose moved = Pose::Make(1.0, 0.0, 5.0, -3.0);
+  Render(large, moved, frame.get());
+  ASSERT_EQ(tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr), noErr);
+  const Rect& tracked = tracker.GetEstimator()->mTrackRect;
+  const Rect& second = tracker.GetLevels()[2]->mBounds;
+  EXPECT_TRUE(EqualRect(&tracked, &second));
+  ExpectRecordMatches(tracker.GetMotionDataArray()[2], moved, 0.5, 2e-3, "five levels", 2);
+}
