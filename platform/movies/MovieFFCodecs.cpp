@@ -1,0 +1,209 @@
+#include "platform/movies/MovieFFCodecs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "platform/base/Endian.h"
+#include "platform/movies/FFDecoder.h"
+#include "platform/movies/FFSoundConverter.h"
+#include "platform/movies/MovieCodecs.h"
+#include "platform/movies/MovieFFImport.h"
+#include "platform/movies/MovieImport.h"
+#include "platform/movies/MovieModel.h"
+
+using namespace movies;
+
+namespace {
+
+// Finds the payload of the first atom of `inType` among the atoms in
+// [inBegin, inEnd), looking inside 'wave' atoms too.
+bool FindAtom(const UInt8* inBegin, const UInt8* inEnd, OSType inType, std::vector<UInt8>& outPayload) {
+  const UInt8* p = inBegin;
+  while (inEnd - p >= 8) {
+    const UInt32 size = ReadBE32(p);
+    const OSType type = ReadBE32(p + 4);
+    if (size < 8 || size > static_cast<UInt64>(inEnd - p)) return false;
+    if (type == inType) {
+      outPayload.assign(p + 8, p + size);
+      return true;
+    }
+    if (type == 'wave' && FindAtom(p + 8, p + size, inType, outPayload)) return true;
+    p += size;
+  }
+  return false;
+}
+
+// An image decompressor over libavcodec. The decoder keeps its position
+// between frames; frame threads where the codec allows them.
+class CFFMovieDecoder : public CMovieDecoder {
+ public:
+  CFFMovieDecoder(const ImageDescription& inDesc, const std::vector<UInt8>& inConfig)
+      : mDecoder(inDesc.cType, inDesc.width, inDesc.height, inConfig.empty() ? nullptr : inConfig.data(),
+                 inConfig.size(), inDesc.depth) {}
+
+  void SendSample(const void* inData, UInt32 inSize, SInt64 inDecodeTime, SInt64 inDisplayTime) override {
+    mDecoder.SendSample(inData, inSize, inDecodeTime, inDisplayTime);
+  }
+  void SendEnd() override { mDecoder.SendEnd(); }
+  bool ReceiveFrame(const MoviePixelBuffer& inDest, SInt64* outDisplayTime) override {
+    if (inDest.baseAddr == nullptr || inDest.width <= 0 || inDest.height <= 0) {
+      // A frame nobody looks at still has to come out of the decoder.
+      if (mScratch.empty()) mScratch.resize(4);
+      TimeValue64 t = 0;
+      if (!mDecoder.ReceiveFrame(FFPixelBuffer{mScratch.data(), 4, 1, 1}, &t)) return false;
+      if (outDisplayTime) *outDisplayTime = t;
+      return true;
+    }
+    TimeValue64 t = 0;
+    if (!mDecoder.ReceiveFrame(FFPixelBuffer{inDest.baseAddr, inDest.rowBytes, inDest.width, inDest.height}, &t))
+      return false;
+    if (outDisplayTime) *outDisplayTime = t;
+    return true;
+  }
+  void Flush() override { mDecoder.Flush(); }
+
+ private:
+  CFFDecoder mDecoder;
+  std::vector<UInt8> mScratch;
+};
+
+std::unique_ptr<CMovieDecoder> NewFFMovieDecoder(const ImageDescription& inDesc, const std::vector<UInt8>& inBytes) {
+  if (inDesc.width <= 0 || inDesc.height <= 0 || !CFFDecoder::CanDecode(inDesc.cType)) return nullptr;
+  try {
+    return std::make_unique<CFFMovieDecoder>(inDesc, GetDescriptionDecoderConfig(inBytes, sizeof(ImageDescription)));
+  } catch (const LException& e) {
+    // A codec we know but cannot open for this description: the registry answers noCodecErr.
+    if (ErrorCodeToOSErr(e.GetErrorCode()) == kFFNoCodecErr) return nullptr;
+    throw;
+  }
+}
+
+// Codecs registered by name; the fallback serves any other code libavcodec knows.
+constexpr OSType kVideoCodecs[] = {
+    'avc1', 'avc3', 'H264', 'h264', 'hvc1', 'hev1', 'mp4v', 'jpeg', 'mjpa', 'AVDJ', 'mjpb', 'apcn', 'apch', 'apcs',
+    'apco', 'ap4h', 'ap4x', 'dvc ', 'dvcp', 'dvpp', 'dv5n', 'dv5p', 'dvh5', 'dvh6', 'dvhq', 'dvhp', 'yuv2', '2vuy',
+    'yuvs', 'v210', 'mp2v', 'mx5n', 'mx5p', 'mx4n', 'mx4p', 'mx3n', 'mx3p', 'hdv1', 'hdv2', 'hdv3', 'hdv5', 'hdv6',
+    'hdv7', 'mp1v', 'm1v ', 'h263', 's263', 'SVQ1', 'SVQ3', 'cvid', 'rle ', 'rpza', 'smc ', 'png ', 'tiff', 'gif ',
+    'vp09', 'av01', 'VP80', 'theo', 'FLV1', 'WMV3', 'WVC1'};
+
+// --- sound ---------------------------------------------------------------------
+
+struct SoundSource {
+  const MediaObj* media = nullptr;
+  SInt64 next = 0;        // sample number
+  bool compressed = false;
+  std::vector<UInt8> bytes;
+  OSErr error = noErr;
+};
+
+bool IsUncompressedSound(OSType inFormat) {
+  switch (inFormat) {
+    case 'raw ': case 'twos': case 'sowt': case 'in24': case 'in32': case 'fl32': case 'fl64': case 'NONE':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool FillSound(FFSoundInput* outInput, void* inRefCon) {
+  auto* s = static_cast<SoundSource*>(inRefCon);
+  SampleInfo info;
+  if (!s->media->samples.At(s->next, info)) return false;
+  // Uncompressed sound is one sample per frame: hand over a run of them at once.
+  UInt32 size = info.size;
+  SInt64 count = 1;
+  if (!s->compressed) {
+    SampleInfo n;
+    while (count < 65536 && s->media->samples.At(s->next + count, n) && n.offset == info.offset + size &&
+           n.descIndex == info.descIndex) {
+      size += n.size;
+      ++count;
+    }
+  }
+  s->bytes.resize(size);
+  info.size = size;
+  OSErr err = ReadSampleBytes(*s->media, info, s->bytes.data());
+  if (err != noErr) {
+    s->error = err;
+    return false;
+  }
+  s->next += count;
+  outInput->data = s->bytes.data();
+  outInput->bytes = size;
+  outInput->packetSize = s->compressed ? size : 0;
+  return size > 0;
+}
+
+}  // namespace
+
+std::vector<UInt8> GetDescriptionDecoderConfig(const std::vector<UInt8>& inDescBytes, size_t inFixedSize) {
+  std::vector<UInt8> payload;
+  if (inDescBytes.size() <= inFixedSize) return payload;
+  const UInt8* begin = inDescBytes.data() + inFixedSize;
+  const UInt8* end = inDescBytes.data() + inDescBytes.size();
+  for (OSType type : {OSType('avcC'), OSType('hvcC'), OSType('esds'), OSType('glbl')})
+    if (FindAtom(begin, end, type, payload)) return payload;
+  payload.clear();
+  return payload;
+}
+
+OSErr GetMediaSound16(Media inMedia, std::vector<SInt16>& outSamples, SInt16* outChannels, Float64* outSampleRate) {
+  outSamples.clear();
+  return GuardedErr([&] {
+    const MediaObj& m = GetMedia(inMedia);
+    if (m.type != SoundMediaType || m.descs.empty() || m.descs[0].size() < sizeof(SoundDescription))
+      Throw_(invalidMedia);
+    SoundDescription sd;
+    std::memcpy(&sd, m.descs[0].data(), sizeof sd);
+    if (sd.numChannels <= 0) Throw_(kFFBadSoundFormatErr);
+    FFSoundFormat in;
+    in.format = sd.dataFormat;
+    in.sampleRate = sd.sampleRate / 65536.0;
+    in.channels = sd.numChannels;
+    in.sampleSize = sd.sampleSize;
+    FFSoundFormat out = in;
+    out.format = 'sowt';
+    out.sampleSize = 16;
+    CFFSoundConverter converter(in, out);
+    SoundSource source;
+    source.media = &m;
+    source.compressed = !IsUncompressedSound(sd.dataFormat);
+    if (source.compressed) {
+      const size_t fixed = sd.version == 1 ? 52 : sd.version == 2 ? 72 : sizeof(SoundDescription);
+      std::vector<UInt8> config = GetDescriptionDecoderConfig(m.descs[0], fixed);
+      if (!config.empty()) converter.SetDecompressionParams(config.data(), config.size());
+    }
+    converter.BeginConversion();
+    std::vector<UInt8> buffer(64 * 1024);
+    for (;;) {
+      UInt32 bytes = 0, frames = 0, flags = 0;
+      converter.FillBuffer(FillSound, &source, buffer.data(), static_cast<UInt32>(buffer.size()), &bytes, &frames,
+                           &flags);
+      if (source.error != noErr) Throw_(source.error);
+      const size_t at = outSamples.size();
+      outSamples.resize(at + bytes / 2);
+      std::memcpy(outSamples.data() + at, buffer.data(), bytes / 2 * 2);
+      if ((flags & kFFSoundEnded) != 0 || (bytes == 0 && (flags & kFFSoundDidntFillBuffer) != 0)) break;
+    }
+    UInt32 bytes = 0, frames = 0;
+    converter.EndConversion(buffer.data(), static_cast<UInt32>(buffer.size()), &bytes, &frames);
+    const size_t at = outSamples.size();
+    outSamples.resize(at + bytes / 2);
+    std::memcpy(outSamples.data() + at, buffer.data(), bytes / 2 * 2);
+    if (outChannels) *outChannels = sd.numChannels;
+    if (outSampleRate) *outSampleRate = in.sampleRate;
+  });
+}
+
+void InstallFFmpegMovieComponents() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    av_log_set_level(AV_LOG_FATAL);
+    for (OSType code : kVideoCodecs)
+      if (CFFDecoder::CanDecode(code)) RegisterMovieDecoder(code, NewFFMovieDecoder);
+    RegisterMovieDecoder(0, NewFFMovieDecoder);
+  });
+  // The importer is set every time: a test may have removed it.
+  SetMovieFileImporter(ImportMovieWithFFmpeg);
+}
