@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "media/CMovie.h"
 #include "media/CMovieTrack.h"
 #include "motion/CMotionData.h"
 #include "platform/base/Endian.h"
@@ -119,3 +120,11 @@ OSErr CTweenTracks::CreateTweenTrackFromMotionData(Movie inMovie, const Rect& in
 }
 
 SInt32 CTweenTracks::GetFrameDataSample(Movie, SInt32, FrameData&) { return -1; }
+
+OSErr CTweenTracks::CreateTweenTrackFromMotionData(CMovie* inMovie, CMotionData& inData, Track* outTrack) {
+  if (outTrack) *outTrack = nullptr;
+  if (!inMovie || !inMovie->GetMovie()) return ErrorCodeToOSErr(err_NilPointer);
+  Rect bounds;
+  inMovie->GetEncodedBounds(bounds);
+  return CreateTweenTrackFromMotionData(inMovie->GetMovie(), bounds, inData, outTrack);
+}

@@ -1,5 +1,7 @@
 #include "motion/CMotionData.h"
 
+#include "media/CMovie.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -238,4 +240,20 @@ void CMotionData::DoMedianSort(float* ioValues, SInt32 inCount, float& outResult
   }
   SInt32 i = largest();
   outResult = i >= 0 ? ioValues[i] : 0;
+}
+
+// ---------------------------------------------------------------------------
+// The same on the document's movie wrapper
+
+OSErr CMotionData::ScanMovie(CMovie* inMovie) {
+  if (!inMovie || !inMovie->GetMovie()) return ErrorCodeToOSErr(err_NilPointer);
+  Rect bounds;
+  inMovie->GetEncodedBounds(bounds);
+  return ScanMovie(inMovie->GetMovie(), bounds);
+}
+
+bool CMotionData::MovieChanged(CMovie* inMovie) { return !inMovie || MovieChanged(inMovie->GetMovie()); }
+
+bool CMotionData::HasValidMotionDataTrack(CMovie* inMovie) {
+  return inMovie && HasValidMotionDataTrack(inMovie->GetMovie());
 }
