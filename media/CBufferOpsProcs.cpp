@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "media/CBufferProcs.h"
 #include "media/CBufferTask.h"
@@ -615,12 +616,15 @@ SInt32 CopyBufferRowsToPort(const CBuffer& inBuffer, const UInt8* inSource, UInt
   const PortKind port = PortKindOf(inFormat);
   // The pair is checked once, before any row is written.
   if (!ToPortSupported(buf, port)) return paramErr;
-  for (SInt32 y = 0; y < inHeight; ++y) {
-    ToPortRow(buf, port, inSource, inDest, inWidth);
-    inSource += inBuffer.GetRowBytes();
-    inDest += inPortRowBytes;
-  }
-  return noErr;
+  const SInt32 bufferRowBytes = inBuffer.GetRowBytes();
+  return RunRowBands(inHeight, [&](SInt32 inFirst, SInt32 inRows) -> SInt32 {
+    for (SInt32 y = inFirst; y < inFirst + inRows; ++y) {
+      if (CTaskObject::ShouldStop()) return userCanceledErr;
+      ToPortRow(buf, port, inSource + static_cast<ptrdiff_t>(y) * bufferRowBytes,
+                inDest + static_cast<ptrdiff_t>(y) * inPortRowBytes, inWidth);
+    }
+    return noErr;
+  });
 }
 
 void RunBandItems(CTaskGroup& ioGroup, UProgress& ioProgress) {
@@ -643,6 +647,55 @@ void RunBandItems(CTaskGroup& ioGroup, UProgress& ioProgress) {
   }
   const SInt32 taskErr = ioGroup.GetTaskError();
   if (taskErr != noErr) Throw_(taskErr);
+}
+
+namespace {
+
+class CRowBandTask : public CTaskObject {
+ public:
+  CRowBandTask(const RowBandProc& inProc, SInt32 inFirst, SInt32 inRows)
+      : mProc(inProc), mFirst(inFirst), mRows(inRows) {}
+  ~CRowBandTask() override {
+    if (IsRunning()) StopTask(true);
+  }
+  SInt32 Run() override {
+    if (mRows <= 0) return noErr;
+    try {
+      return mProc(mFirst, mRows);
+    } catch (const LException& e) {
+      return e.GetErrorCode();
+    } catch (...) {
+      return kNilPointer;
+    }
+  }
+
+ private:
+  const RowBandProc& mProc;
+  SInt32 mFirst;
+  SInt32 mRows;
+};
+
+}  // namespace
+
+SInt32 RunRowBands(SInt32 inHeight, const RowBandProc& inProc) {
+  if (inHeight <= 0) return noErr;
+  try {
+    CTaskGroup group;
+    UProgress progress(LStr255(), nullptr, 0);
+    const SInt32 bands = CTaskGroup::GetPreferredTaskCount();
+    for (SInt32 i = 0; i < bands; ++i) {
+      const SInt32 first = BandStart(inHeight, bands, i);
+      auto item = std::make_unique<CRowBandTask>(inProc, first, BandStart(inHeight, bands, i + 1) - first);
+      ThrowIfOSErr_(group.AddTaskObject(item.get()));
+      item.release();
+    }
+    RunBandItems(group, progress);
+  } catch (const LException& e) {
+    return e.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    return kNilPointer;
+  }
+  return noErr;
 }
 
 CBufferToFloatTask::~CBufferToFloatTask() {

@@ -5,6 +5,8 @@
 // CBufferProcs (media/CBufferProcs.h).
 #pragma once
 
+#include <functional>
+
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
 #include "platform/base/MacTypes.h"
@@ -56,8 +58,8 @@ SInt32 PortFormatBytes(UInt32 inFormat);
 
 // Copies h rows of w pixels of the buffer (from inSource, stepping by the
 // buffer's row bytes) into a port's pixels of the given format (from inDest,
-// stepping by inPortRowBytes); 16-bit port components are big-endian. -50
-// for a pair of buffer and port formats that has no conversion.
+// stepping by inPortRowBytes), in parallel bands; 16-bit port components are
+// big-endian. -50 for a pair of buffer and port formats without conversion.
 SInt32 CopyBufferRowsToPort(const CBuffer& inBuffer, const UInt8* inSource, UInt32 inFormat, UInt8* inDest,
                             SInt32 inPortRowBytes, SInt32 inWidth, SInt32 inHeight);
 
@@ -65,6 +67,16 @@ SInt32 CopyBufferRowsToPort(const CBuffer& inBuffer, const UInt8* inSource, UInt
 // progress to the reporter, stops them on a cancel (-128) and throws the
 // first failure as an LException.
 void RunBandItems(CTaskGroup& ioGroup, UProgress& ioProgress);
+
+// Work on the calling thread's behalf over rows [first, first + rows) of an
+// operation: the procedure polls CTaskObject::ShouldStop() once per row and
+// answers a status.
+typedef std::function<SInt32(SInt32 inFirstRow, SInt32 inRows)> RowBandProc;
+
+// Cuts inHeight rows into one band per processor, runs the procedure on each
+// band in parallel and answers the first band's non-zero status in band
+// order (0 when every band answered 0), or a failure to start the bands.
+SInt32 RunRowBands(SInt32 inHeight, const RowBandProc& inProc);
 
 // Rows per band and the first row of band i for a height cut into n bands:
 // height / n + 1 rows a band, the last bands short or empty, never negative.

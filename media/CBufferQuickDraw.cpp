@@ -1,6 +1,7 @@
 // The buffer and QuickDraw: buffers made from a port's pixels or from a
 // picture, a port's pixels copied into a buffer in parallel bands, a buffer
-// copied back into a port; and splitting, merging and comparing buffers.
+// copied back into a port; and splitting, merging and comparing buffers,
+// every one in parallel bands of rows.
 // 16-bit port components are big-endian, buffer components host order.
 #include <memory>
 
@@ -91,9 +92,10 @@ bool SplitMergeBox(CBuffer& inColour, CBuffer* inRed, CBuffer* inGreen, CBuffer*
 }
 
 template <class T, bool ToGray>
-void SplitMergeRows(CBuffer& inColour, CBuffer* const inGrays[3], const Rect& inBox) {
+SInt32 SplitMergeRows(CBuffer& inColour, CBuffer* const inGrays[3], const Rect& inBox, SInt32 inFirst, SInt32 inRows) {
   const SInt32 w = inBox.right - inBox.left;
-  for (SInt32 v = inBox.top; v < inBox.bottom; ++v) {
+  for (SInt32 v = inBox.top + inFirst; v < inBox.top + inFirst + inRows; ++v) {
+    if (CTaskObject::ShouldStop()) return userCanceledErr;
     Point p{static_cast<SInt16>(v), inBox.left};
     T* c = reinterpret_cast<T*>(inColour.GetDataPtr(&p));
     for (int k = 0; k < 3; ++k) {
@@ -106,6 +108,7 @@ void SplitMergeRows(CBuffer& inColour, CBuffer* const inGrays[3], const Rect& in
       }
     }
   }
+  return noErr;
 }
 
 void SplitMerge(CBuffer& inColour, CBuffer* inRed, CBuffer* inGreen, CBuffer* inBlue, const Rect* inRect,
@@ -113,18 +116,26 @@ void SplitMerge(CBuffer& inColour, CBuffer* inRed, CBuffer* inGreen, CBuffer* in
   Rect box;
   if (!SplitMergeBox(inColour, inRed, inGreen, inBlue, inRect, box)) return;
   CBuffer* const grays[3] = {inRed, inGreen, inBlue};
-  if (inColour.GetDepth() == kBufferDepth8)
-    inToGray ? SplitMergeRows<UInt8, true>(inColour, grays, box) : SplitMergeRows<UInt8, false>(inColour, grays, box);
-  else
-    inToGray ? SplitMergeRows<UInt16, true>(inColour, grays, box)
-             : SplitMergeRows<UInt16, false>(inColour, grays, box);
+  const bool wide = inColour.GetDepth() == kBufferDepth16;
+  const SInt32 err = RunRowBands(box.bottom - box.top, [&](SInt32 inFirst, SInt32 inRows) -> SInt32 {
+    if (wide)
+      return inToGray ? SplitMergeRows<UInt16, true>(inColour, grays, box, inFirst, inRows)
+                      : SplitMergeRows<UInt16, false>(inColour, grays, box, inFirst, inRows);
+    return inToGray ? SplitMergeRows<UInt8, true>(inColour, grays, box, inFirst, inRows)
+                    : SplitMergeRows<UInt8, false>(inColour, grays, box, inFirst, inRows);
+  });
+  if (err != noErr) Throw_(err);
 }
 
+// A band's answer when it found a difference.
+constexpr SInt32 kDifferent = 1;
+
 template <class T>
-bool RowsEqual(const CBuffer& inA, const CBuffer& inB, const Rect& inBox) {
+SInt32 RowsEqual(const CBuffer& inA, const CBuffer& inB, const Rect& inBox, SInt32 inFirst, SInt32 inRows) {
   const SInt32 w = inBox.right - inBox.left;
   const bool argb = inA.GetMode() == kBufferModeARGB;
-  for (SInt32 v = inBox.top; v < inBox.bottom; ++v) {
+  for (SInt32 v = inBox.top + inFirst; v < inBox.top + inFirst + inRows; ++v) {
+    if (CTaskObject::ShouldStop()) return userCanceledErr;
     Point p{static_cast<SInt16>(v), inBox.left};
     const T* a = reinterpret_cast<const T*>(inA.GetDataPtr(&p));
     const T* b = reinterpret_cast<const T*>(inB.GetDataPtr(&p));
@@ -136,9 +147,9 @@ bool RowsEqual(const CBuffer& inA, const CBuffer& inB, const Rect& inBox) {
     } else {
       for (SInt32 i = 0; i < w; ++i) same &= a[i] == b[i];
     }
-    if (!same) return false;
+    if (!same) return kDifferent;
   }
-  return true;
+  return noErr;
 }
 
 }  // namespace
@@ -301,5 +312,9 @@ Boolean CBuffer::IsEqual(CBuffer* inA, CBuffer* inB, Rect* inRect) {
   if (depth != kBufferDepth8 && depth != kBufferDepth16) return true;
   if (mode != kBufferModeGray && mode != kBufferModeARGB) return false;
   if (!inA->GetData() || !inB->GetData()) return false;
-  return depth == kBufferDepth8 ? RowsEqual<UInt8>(*inA, *inB, box) : RowsEqual<UInt16>(*inA, *inB, box);
+  // Any band that found a difference, or could not look, answers not equal.
+  return RunRowBands(box.bottom - box.top, [&](SInt32 inFirst, SInt32 inRows) -> SInt32 {
+           return depth == kBufferDepth8 ? RowsEqual<UInt8>(*inA, *inB, box, inFirst, inRows)
+                                         : RowsEqual<UInt16>(*inA, *inB, box, inFirst, inRows);
+         }) == noErr;
 }

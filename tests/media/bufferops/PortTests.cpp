@@ -269,6 +269,8 @@ TEST(PortTransfer, CopyToPlacesTheBoxAtThePortCornerAndStaysInsideTheBuffer) {
 }
 
 TEST(SplitMerge, SplitThenMergeRestoresColoursAndKeepsAlpha) {
+  for (SInt32 bands : kBandCounts)
+  WithBands(bands, [] {
   for (SInt16 depth : {1, 2}) {
     CBuffer src(R(0, 0, 9, 11), depth, 2);
     FillRandom(src, 14);
@@ -284,7 +286,11 @@ TEST(SplitMerge, SplitThenMergeRestoresColoursAndKeepsAlpha) {
     EXPECT_TRUE(CBuffer::IsEqual(&src, &dst, nullptr));
     for (SInt32 v = 0; v < 9; ++v)
       for (SInt32 h = 0; h < 11; ++h) EXPECT_EQ(Comp(alphaBefore, v, h, 0), Comp(dst, v, h, 0));
+    // Every colour difference is found, whichever band holds it.
+    SetComp(dst, 8, 10, 3, Comp(dst, 8, 10, 3) ^ 4);
+    EXPECT_FALSE(CBuffer::IsEqual(&src, &dst, nullptr));
   }
+  });
   CBuffer argb(R(0, 0, 2, 2), 1, 2), gray(R(0, 0, 2, 2), 1, 1), gray16(R(0, 0, 2, 2), 2, 1);
   auto code = [](const std::function<void()>& f) {
     try {
