@@ -428,6 +428,47 @@ struct SurfaceHarness {
 
 }  // namespace
 
+namespace {
+
+// Opens the planes of a work item to the test.
+struct OpenFrameTask : FrameTask {
+  using FrameTask::FrameTask;
+  using FrameTask::mCurrentReal;
+  using FrameTask::mPreviousReal;
+};
+
+}  // namespace
+
+TEST(TrackerPeaks, BlockCompareLeavesTheSquaredCorrelationSurface) {
+  // The surface at wrapped (r, c) is (N * sum A(x, y) * B(x - c, y - r))^2.
+  const SInt32 n = 16, N = n * n;
+  BlockData block{40, 40, 40, 40};
+  FrameTaskData data{SyntheticBlockProvider, SyntheticBlockProvider, nullptr, nullptr, 128, 128, 0.0f, &block, 1, 4, n,
+                     MakeRect(0, 0, 128, 128)};
+  OpenFrameTask task(data);
+  std::mt19937 gen(21);
+  std::uniform_real_distribution<float> d(-1.0f, 1.0f);
+  std::vector<float> a(N), b(N);
+  for (SInt32 i = 0; i < N; ++i) {
+    a[i] = d(gen);
+    b[i] = d(gen);
+  }
+  std::copy(a.begin(), a.end(), task.mCurrentReal);
+  std::copy(b.begin(), b.end(), task.mPreviousReal);
+  task.BlockCompare(block);
+  double largest = 0.0;
+  std::vector<double> expected(N);
+  for (SInt32 r = 0; r < n; ++r)
+    for (SInt32 c = 0; c < n; ++c) {
+      double sum = 0.0;
+      for (SInt32 y = 0; y < n; ++y)
+        for (SInt32 x = 0; x < n; ++x) sum += double(a[y * n + x]) * b[((y - r + n) % n) * n + (x - c + n) % n];
+      expected[r * n + c] = (N * sum) * (N * sum);
+      largest = std::max(largest, expected[r * n + c]);
+    }
+  for (SInt32 i = 0; i < N; ++i) EXPECT_NEAR(task.mPreviousReal[i], expected[i], 1e-4 * largest) << i;
+}
+
 TEST(TrackerPeaks, WindowIsMinusQuarterInclusiveToPlusQuarterExclusive) {
   const struct {
     SInt32 r, c;
