@@ -35,6 +35,8 @@ void CMotionTracker::ReleaseSource() {
 }
 
 OSErr CMotionTracker::BeginTracking(CBuffer* inBuffer, Rect inTrackRect, ProgressProcPtr, void*) {
+  // The buffer may be the one of the run that ends here: it must outlive that end.
+  StBufferRetainer keep(inBuffer);
   if (mTracking) EndTracking();
   ThrowIfNil_(inBuffer);
   if (EmptyRect(&inTrackRect)) Throw_(paramErr);

@@ -334,3 +334,16 @@ TEST(AutoTracker, FiveLevelsAtAccuracy3TrackAllButTheFinest) {
   EXPECT_TRUE(EqualRect(&tracked, &second));
   ExpectRecordMatches(tracker.GetMotionDataArray()[2], moved, 0.5, 2e-3, "five levels", 2);
 }
+
+TEST(AutoTracker, BeginningAgainOverTheSameBufferKeepsIt) {
+  // The caller's reference is the only other one: ending the first run must
+  // not free the buffer that the second run takes.
+  CBuffer* frame = NewFrame(160, 120);
+  CAutoMotionTracker tracker;
+  ASSERT_EQ(tracker.BeginTracking(frame, frame->GetBounds(), nullptr, nullptr), noErr);
+  frame->Release();  // the tracker's reference is the only one left
+  ASSERT_EQ(tracker.BeginTracking(frame, frame->GetBounds(), nullptr, nullptr), noErr);
+  EXPECT_EQ(frame->GetRetainCount(), 1);
+  EXPECT_EQ(tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr), noErr);
+  tracker.EndTracking();
+}
