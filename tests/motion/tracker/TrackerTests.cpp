@@ -559,26 +559,6 @@ TEST(TrackerPeaks, TaskKeepsAtMost9999Positions) {
   EXPECT_EQ(out.GetCount(), 9999);
 }
 
-TEST(TrackerPeaks, PureShiftAtTheWindowEdges) {
-  // -n/4 lies inside the window, +n/4 outside it.
-  for (double shift : {-8.0, 8.0}) {
-    Scene scene(320, 256, 1.0, 0.0, shift, 0.0, 17);
-    CTracker t(5);
-    scene.Attach(t);
-    MatrixRecord m = Identity();
-    ASSERT_EQ(t.DoTrack(scene.trackRect, m, 0.0f), noErr);
-    SInt32 atShift = 0;
-    for (const PosData& p : t.mPositions)
-      if (std::fabs(p.matchedX - p.x - shift) < 1.0f) ++atShift;
-    const SInt32 blocks = (320 - 16) / 32 * ((256 - 16) / 32);
-    // At +8 only a block whose peak happens to fall a cell short gives one.
-    if (shift < 0)
-      EXPECT_GE(atShift, blocks / 2);
-    else
-      EXPECT_LE(atShift, blocks / 20);
-  }
-}
-
 TEST(TrackerOps, FFTAndComplexMultiplyRefuseMissingPointers) {
   float re[16] = {}, im[16] = {};
   FFTSetup setup = create_fftsetup(2, kFFTRadix2);
@@ -722,19 +702,4 @@ TEST(TrackerFit, TransformMatrixMapsPointsLikeTheModel) {
   }
   t.mModelValid = false;
   EXPECT_FALSE(t.GetTransformMatrix(m));
-}
-
-TEST(TrackerOps, HanningMaskAndTestBlock) {
-  std::vector<float> mask(8 * 4);
-  CTracker::CreateHanningMask(8, 4, mask.data());
-  EXPECT_FLOAT_EQ(mask[0], 0.0f);
-  EXPECT_FLOAT_EQ(mask[2 * 8 + 4], 1.0f);  // the centre
-  EXPECT_FLOAT_EQ(mask[1 * 8 + 2], 0.25f);
-  EXPECT_FLOAT_EQ(mask[1 * 8 + 6], mask[3 * 8 + 2]);  // symmetric
-  std::vector<float> block(4 * 4);
-  CTracker::TestBlock(block.data(), 4, 0.5f);
-  for (SInt32 r = 0; r < 4; ++r) {
-    EXPECT_FLOAT_EQ(block[r * 4 + 0], float(std::sin(0.5 * M_PI / 4)));
-    EXPECT_FLOAT_EQ(block[r * 4 + 2], float(std::sin(2.5 * M_PI / 4)));
-  }
 }
