@@ -1,0 +1,169 @@
+// Test movies for the exporters, made in memory by the tests, and a reader of
+// exported files through libavformat (an outside reader of what we wrote).
+#pragma once
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/ffmpeg/FFTestSupport.h"
+#include "platform/movies/FFCommon.h"
+#include "platform/movies/Movies.h"
+
+namespace exporttest {
+
+// A movie at time scale 600 with `frames` raw 32-bit frames of 20 units
+// (30 per second); frame k carries k in blocks at its top left (fftest).
+inline Movie MakeMovie(SInt16 inWidth, SInt16 inHeight, int inFrames, TimeValue inFrameDuration = 20) {
+  Movie m = NewMovie(newMovieActive);
+  SetMovieTimeScale(m, 600);
+  Track t = NewMovieTrack(m, Long2Fix(inWidth), Long2Fix(inHeight), 0);
+  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
+  (**desc).idSize = sizeof(ImageDescription);
+  (**desc).cType = 'raw ';
+  (**desc).width = inWidth;
+  (**desc).height = inHeight;
+  (**desc).hRes = (**desc).vRes = Long2Fix(72);
+  (**desc).frameCount = 1;
+  (**desc).depth = 32;
+  (**desc).clutID = -1;
+  BeginMediaEdits(md);
+  for (int k = 0; k < inFrames; ++k) {
+    fftest::Picture p = fftest::MakeFrame(inWidth, inHeight, k);
+    Handle data = NewHandle(static_cast<SInt32>(p.pixels.size()));
+    std::memcpy(*data, p.pixels.data(), p.pixels.size());
+    AddMediaSample(md, data, 0, static_cast<UInt32>(p.pixels.size()), inFrameDuration,
+                   reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+    DisposeHandle(data);
+  }
+  EndMediaEdits(md);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
+  return m;
+}
+
+// A stereo 16-bit sound track of `inFrames` sample frames at `inRate`.
+inline void AddSound(Movie inMovie, int inFrames, int inRate = 44100) {
+  Track t = NewMovieTrack(inMovie, 0, 0, 256);
+  Media md = NewTrackMedia(t, SoundMediaType, inRate, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  auto desc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
+  (**desc).descSize = sizeof(SoundDescription);
+  (**desc).dataFormat = 'sowt';
+  (**desc).numChannels = 2;
+  (**desc).sampleSize = 16;
+  (**desc).sampleRate = static_cast<UnsignedFixed>(inRate) << 16;
+  std::vector<SInt16> samples = fftest::MakeSine(inFrames, inRate, 2);
+  Handle data = NewHandle(static_cast<SInt32>(samples.size() * 2));
+  std::memcpy(*data, samples.data(), samples.size() * 2);
+  BeginMediaEdits(md);
+  AddMediaSample(md, data, 0, static_cast<UInt32>(samples.size() * 2), 1,
+                 reinterpret_cast<SampleDescriptionHandle>(desc), inFrames, 0, nullptr);
+  EndMediaEdits(md);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
+}
+
+struct StreamFacts {
+  bool present = false;
+  int packets = 0;
+  double seconds = 0;   // the track's duration
+  int width = 0, height = 0;
+  double frameRate = 0;
+  SInt64 soundFrames = 0;
+  int sampleRate = 0;
+};
+struct FileFacts {
+  bool opened = false;
+  std::string format;
+  StreamFacts video, sound;
+  std::vector<int> frameNumbers;  // decoded frames' numbers, in display order
+};
+
+// Reads a file with libavformat; with inDecode the video is decoded and the
+// frame numbers read back.
+inline FileFacts Probe(const std::string& inPath, bool inDecode = false) {
+  FileFacts f;
+  AVFormatContext* ctx = nullptr;
+  if (avformat_open_input(&ctx, inPath.c_str(), nullptr, nullptr) < 0) return f;
+  avformat_find_stream_info(ctx, nullptr);
+  f.opened = true;
+  f.format = ctx->iformat->name;
+  int vi = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  int si = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  AVCodecContext* dec = nullptr;
+  AVFrame* frame = av_frame_alloc();
+  if (vi >= 0) {
+    AVStream* s = ctx->streams[vi];
+    f.video.present = true;
+    f.video.width = s->codecpar->width;
+    f.video.height = s->codecpar->height;
+    f.video.frameRate = av_q2d(s->avg_frame_rate);
+    if (inDecode) {
+      dec = avcodec_alloc_context3(avcodec_find_decoder(s->codecpar->codec_id));
+      avcodec_parameters_to_context(dec, s->codecpar);
+      avcodec_open2(dec, nullptr, nullptr);
+    }
+  }
+  if (si >= 0) {
+    f.sound.present = true;
+    f.sound.sampleRate = ctx->streams[si]->codecpar->sample_rate;
+  }
+  auto takeFrames = [&] {
+    while (avcodec_receive_frame(dec, frame) == 0) {
+      fftest::Picture p = fftest::MakeBlank(frame->width, frame->height);
+      SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                       frame->width, frame->height, AV_PIX_FMT_ARGB, SWS_BILINEAR, nullptr, nullptr,
+                                       nullptr);
+      uint8_t* dst[4] = {p.pixels.data(), nullptr, nullptr, nullptr};
+      int stride[4] = {p.rowBytes, 0, 0, 0};
+      sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
+      sws_freeContext(sws);
+      f.frameNumbers.push_back(fftest::ReadFrameNumber(p));
+    }
+  };
+  AVPacket* pkt = av_packet_alloc();
+  while (av_read_frame(ctx, pkt) >= 0) {
+    StreamFacts* s = pkt->stream_index == vi ? &f.video : pkt->stream_index == si ? &f.sound : nullptr;
+    if (s) {
+      ++s->packets;
+      const AVRational tb = ctx->streams[pkt->stream_index]->time_base;
+      s->seconds += pkt->duration * av_q2d(tb);
+      if (s == &f.sound) {
+        const AVCodecParameters* cp = ctx->streams[si]->codecpar;
+        const int bits = av_get_bits_per_sample(cp->codec_id);
+        if (bits > 0 && cp->ch_layout.nb_channels > 0)
+          s->soundFrames += pkt->size / (cp->ch_layout.nb_channels * bits / 8);
+        else if (f.sound.sampleRate > 0)
+          s->soundFrames += static_cast<SInt64>(std::llround(pkt->duration * av_q2d(tb) * f.sound.sampleRate));
+      }
+      if (dec && pkt->stream_index == vi && avcodec_send_packet(dec, pkt) >= 0) takeFrames();
+    }
+    av_packet_unref(pkt);
+  }
+  if (dec) {
+    avcodec_send_packet(dec, nullptr);
+    takeFrames();
+    avcodec_free_context(&dec);
+  }
+  av_packet_free(&pkt);
+  av_frame_free(&frame);
+  // The container's own track duration where it keeps one (packet durations
+  // of edited MPEG-4 tracks are not the samples' durations).
+  if (vi >= 0 && ctx->streams[vi]->duration > 0)
+    f.video.seconds = ctx->streams[vi]->duration * av_q2d(ctx->streams[vi]->time_base);
+  avformat_close_input(&ctx);
+  return f;
+}
+
+}  // namespace exporttest
