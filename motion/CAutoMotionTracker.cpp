@@ -52,6 +52,15 @@ Boolean CopyBlock(const PyramidLevelData* inLevel, const float* inPlane, float* 
 
 bool Finite(double v) { return std::isfinite(v); }
 
+// A fit that can be a motion between two successive pictures: finite, the
+// scale between one half and two, the turn below half a radian and the
+// shift within the level.
+bool Plausible(const TransData& m, const Rect& inLevel) {
+  return Finite(m.a) && Finite(m.b) && Finite(m.tx) && Finite(m.ty) && m.a >= 0.5 && m.a <= 2.0 &&
+         std::fabs(m.b) <= 0.5 && std::fabs(m.tx) <= inLevel.right - inLevel.left &&
+         std::fabs(m.ty) <= inLevel.bottom - inLevel.top;
+}
+
 // Bands for an operation over a Rect: one per processor for large pictures,
 // fewer for small ones, whose bands would cost more to start than to run.
 // Every band count gives the same result.
@@ -274,11 +283,10 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
         const SInt32 err = mEstimator->DoTrack(b, predicted, fieldOffset * level->mVScale);
         TransData m = mEstimator->mModel;
         if (err == noErr && mEstimator->mModelValid) SolveSimilarity(mEstimator->mPositions, m);
-        // A level whose fit failed (no positions, or values that are no
+        // A level whose fit failed (no positions, or values that cannot be a
         // measurement) leaves the prediction of the coarser levels and adds
         // nothing to the quality.
-        if (err == noErr && mEstimator->mModelValid && Finite(m.a) && Finite(m.b) && Finite(m.tx) &&
-            Finite(m.ty) && m.a > 0.0 && std::isfinite(mEstimator->mMeanStrength)) {
+        if (err == noErr && mEstimator->mModelValid && Plausible(m, b) && std::isfinite(mEstimator->mMeanStrength)) {
           s = m.a;
           r = m.b;
           tx = m.tx / level->mHScale;
@@ -286,8 +294,11 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
           mQualitySum += mEstimator->mMeanStrength;
         }
       }
-      level->Rotate();
     }
+    // This frame's planes become the previous ones of the next call, at
+    // every level, tracked or not (only once the whole frame succeeded, so
+    // that all levels always hold the same previous picture).
+    for (PyramidLevelData* level : mLevels) level->Rotate();
 
     DiffMotionData record = NewRecord(inDuration);
     record.quality = mQualitySum;
