@@ -422,12 +422,49 @@ inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w) {
   return rb | (ag << 8);
 }
 
+// The alpha byte (the first in memory) of a 32-bit pixel read as a word.
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr UInt32 kAlphaMask = 0x000000FFu;
+#else
+constexpr UInt32 kAlphaMask = 0xFF000000u;
+#endif
+
 // True when the 32-bit pixel (bytes A R G B in memory) is opaque for this image.
 inline bool OpaqueARGB(const CGImage& img, UInt32 packed) {
   if (img.alpha == kCGImageAlphaNoneSkipFirst) return true;
   UInt8 a;
   std::memcpy(&a, &packed, 1);
   return a == 255;
+}
+
+// The columns [outBegin, outEnd) of a row whose fixed-point position
+// u + x*du stays within [lo, hi].
+inline void ColumnsWithin(SInt64 u, SInt64 du, SInt64 lo, SInt64 hi, size_t width, size_t& outBegin, size_t& outEnd) {
+  const double w = static_cast<double>(width);
+  double first = 0, last = w;  // half-open
+  if (du == 0) {
+    if (u < lo || u > hi) first = last = 0;
+  } else {
+    double a = static_cast<double>(lo - u) / static_cast<double>(du);
+    double b = static_cast<double>(hi - u) / static_cast<double>(du);
+    if (du < 0) std::swap(a, b);
+    first = std::max(first, std::ceil(a));
+    last = std::min(last, std::floor(b) + 1.0);
+  }
+  if (!(last > first)) first = last = 0;
+  outBegin = static_cast<size_t>(first);
+  outEnd = static_cast<size_t>(last);
+  // Guard the rounding of the division: the exact test decides at the ends.
+  while (outBegin < outEnd) {
+    SInt64 p = u + static_cast<SInt64>(outBegin) * du;
+    if (p >= lo && p <= hi) break;
+    ++outBegin;
+  }
+  while (outEnd > outBegin) {
+    SInt64 p = u + static_cast<SInt64>(outEnd - 1) * du;
+    if (p >= lo && p <= hi) break;
+    --outEnd;
+  }
 }
 
 void DrawImageRows(const CGContext& ctx, const CGImage& img, const Mapping& m, bool bilinear, size_t y0, size_t y1) {
@@ -454,67 +491,83 @@ void DrawImageRows(const CGContext& ctx, const CGImage& img, const Mapping& m, b
   const size_t bpp = ctx.gray ? 1 : 4;
   const size_t srb = img.bytesPerRow;
   const UInt8* const base = img.data;
+
+  // Any pixel: coverage, sampling and compositing in floating point.
+  auto slowPixel = [&](UInt8* dst, SInt64 u, SInt64 v, bool full) {
+    const double fu = static_cast<double>(u) / kOne, fv = static_cast<double>(v) / kOne;
+    if (!(fu > -reachU && fv > -reachV && fu < sw + reachU && fv < sh + reachV)) return;
+    const float cov = full ? 1.f : Coverage(fu, fv, sw, sh, m, aa);
+    if (cov <= 0.f) return;
+    if (!bilinear) {
+      const SInt64 ix = std::clamp<SInt64>(u >> 16, 0, maxX), iy = std::clamp<SInt64>(v >> 16, 0, maxY);
+      Composite(ctx, dst, FetchImage(img, static_cast<size_t>(ix), static_cast<size_t>(iy)), cov * alpha);
+      return;
+    }
+    const SInt64 su = u - 32768, sv = v - 32768;
+    const SInt64 fx = su >> 16, fy = sv >> 16;
+    const SInt64 x0 = std::clamp<SInt64>(fx, 0, maxX), x1 = std::clamp<SInt64>(fx + 1, 0, maxX);
+    const SInt64 yy0 = std::clamp<SInt64>(fy, 0, maxY), yy1 = std::clamp<SInt64>(fy + 1, 0, maxY);
+    const float tu = static_cast<float>(su & 0xFFFF) / 65536.f, tv = static_cast<float>(sv & 0xFFFF) / 65536.f;
+    PixelF a = FetchImage(img, static_cast<size_t>(x0), static_cast<size_t>(yy0));
+    PixelF b = FetchImage(img, static_cast<size_t>(x1), static_cast<size_t>(yy0));
+    PixelF c = FetchImage(img, static_cast<size_t>(x0), static_cast<size_t>(yy1));
+    PixelF d = FetchImage(img, static_cast<size_t>(x1), static_cast<size_t>(yy1));
+    Composite(ctx, dst, Lerp(Lerp(a, b, tu), Lerp(c, d, tu), tv), cov * alpha);
+  };
+
   for (size_t y = y0; y < y1; ++y) {
     if (MPTaskShouldStop()) return;
     UInt8* row = ctx.data + y * ctx.bytesPerRow;
     const double cy = static_cast<double>(y) + 0.5;
-    SInt64 u = std::llround((m.u0 + cy * m.dudy + 0.5 * m.dudx) * kOne);
-    SInt64 v = std::llround((m.v0 + cy * m.dvdy + 0.5 * m.dvdx) * kOne);
-    for (size_t x = 0; x < ctx.width; ++x, u += du, v += dv) {
-      UInt8* dst = row + x * bpp;
-      const bool full = u >= uLo && u <= uHi && v >= vLo && v <= vHi;
-      if (full && packedOK) {
-        UInt32 p;
-        if (!bilinear) {
-          p = Load32(base + static_cast<size_t>(v >> 16) * srb + 4 * static_cast<size_t>(u >> 16));
-          if (skipAlpha) {
-            std::memset(&p, 255, 1);
-          } else if (!OpaqueARGB(img, p)) {
-            goto slow;
-          }
-          std::memcpy(dst, &p, 4);
-          continue;
-        } else {
-          const SInt64 su = u - 32768, sv = v - 32768;
-          const SInt64 fx = su >> 16, fy = sv >> 16;
-          const SInt64 x0 = fx < 0 ? 0 : fx, x1 = fx + 1 > maxX ? maxX : fx + 1;
-          const SInt64 yy0 = fy < 0 ? 0 : fy, yy1 = fy + 1 > maxY ? maxY : fy + 1;
-          const UInt8* r0 = base + static_cast<size_t>(yy0) * srb;
-          const UInt8* r1 = base + static_cast<size_t>(yy1) * srb;
-          const UInt32 p00 = Load32(r0 + 4 * x0), p01 = Load32(r0 + 4 * x1);
-          const UInt32 p10 = Load32(r1 + 4 * x0), p11 = Load32(r1 + 4 * x1);
-          if (!skipAlpha && !(OpaqueARGB(img, p00) && OpaqueARGB(img, p01) && OpaqueARGB(img, p10) &&
-                              OpaqueARGB(img, p11)))
-            goto slow;
-          const UInt32 wu = static_cast<UInt32>(((su & 0xFFFF) + 128) >> 8), wv = static_cast<UInt32>(((sv & 0xFFFF) + 128) >> 8);
-          p = Bilinear4(p00, p01, p10, p11, wu, wv);
+    const SInt64 u0 = std::llround((m.u0 + cy * m.dudy + 0.5 * m.dudx) * kOne);
+    const SInt64 v0 = std::llround((m.v0 + cy * m.dvdy + 0.5 * m.dvdx) * kOne);
+    // The fully covered run of this row.
+    size_t ua, ub, va, vb;
+    ColumnsWithin(u0, du, uLo, uHi, ctx.width, ua, ub);
+    ColumnsWithin(v0, dv, vLo, vHi, ctx.width, va, vb);
+    size_t xa = std::max(ua, va), xb = std::min(ub, vb);
+    if (xb < xa) xa = xb = 0;
+
+    for (size_t x = 0; x < xa; ++x)
+      slowPixel(row + x * bpp, u0 + static_cast<SInt64>(x) * du, v0 + static_cast<SInt64>(x) * dv, false);
+    SInt64 u = u0 + static_cast<SInt64>(xa) * du, v = v0 + static_cast<SInt64>(xa) * dv;
+    if (!packedOK) {
+      for (size_t x = xa; x < xb; ++x, u += du, v += dv) slowPixel(row + x * bpp, u, v, true);
+    } else if (!bilinear) {
+      for (size_t x = xa; x < xb; ++x, u += du, v += dv) {
+        UInt32 p = Load32(base + static_cast<size_t>(v >> 16) * srb + 4 * static_cast<size_t>(u >> 16));
+        if (skipAlpha) {
           std::memset(&p, 255, 1);
-          std::memcpy(dst, &p, 4);
+        } else if (!OpaqueARGB(img, p)) {
+          slowPixel(row + x * 4, u, v, true);
           continue;
         }
+        std::memcpy(row + x * 4, &p, 4);
       }
-    slow : {
-      const double fu = static_cast<double>(u) / kOne, fv = static_cast<double>(v) / kOne;
-      if (!(fu > -reachU && fv > -reachV && fu < sw + reachU && fv < sh + reachV)) continue;
-      const float cov = full ? 1.f : Coverage(fu, fv, sw, sh, m, aa);
-      if (cov <= 0.f) continue;
-      if (!bilinear) {
-        const SInt64 ix = std::clamp<SInt64>(u >> 16, 0, maxX), iy = std::clamp<SInt64>(v >> 16, 0, maxY);
-        Composite(ctx, dst, FetchImage(img, static_cast<size_t>(ix), static_cast<size_t>(iy)), cov * alpha);
-        continue;
+    } else {
+      for (size_t x = xa; x < xb; ++x, u += du, v += dv) {
+        const SInt64 su = u - 32768, sv = v - 32768;
+        const SInt64 gx = su >> 16, gy = sv >> 16;
+        const SInt64 fx = gx < 0 ? 0 : gx, fy = gy < 0 ? 0 : gy;
+        const SInt64 x1 = gx + 1 > maxX ? maxX : gx + 1, yy1 = gy + 1 > maxY ? maxY : gy + 1;
+        const UInt8* r0 = base + static_cast<size_t>(fy) * srb;
+        const UInt8* r1 = base + static_cast<size_t>(yy1) * srb;
+        const UInt32 p00 = Load32(r0 + 4 * fx), p01 = Load32(r0 + 4 * x1);
+        const UInt32 p10 = Load32(r1 + 4 * fx), p11 = Load32(r1 + 4 * x1);
+        if (!skipAlpha && ((p00 & p01 & p10 & p11) & kAlphaMask) != kAlphaMask) {
+          slowPixel(row + x * 4, u, v, true);
+          continue;
+        }
+        const UInt32 wu = static_cast<UInt32>(((su & 0xFFFF) + 128) >> 8);
+        const UInt32 wv = static_cast<UInt32>(((sv & 0xFFFF) + 128) >> 8);
+        UInt32 p = Bilinear4(p00, p01, p10, p11, wu, wv);
+        std::memset(&p, 255, 1);
+        std::memcpy(row + x * 4, &p, 4);
       }
-      const SInt64 su = u - 32768, sv = v - 32768;
-      const SInt64 fx = su >> 16, fy = sv >> 16;
-      const SInt64 x0 = std::clamp<SInt64>(fx, 0, maxX), x1 = std::clamp<SInt64>(fx + 1, 0, maxX);
-      const SInt64 yy0 = std::clamp<SInt64>(fy, 0, maxY), yy1 = std::clamp<SInt64>(fy + 1, 0, maxY);
-      const float tu = static_cast<float>(su & 0xFFFF) / 65536.f, tv = static_cast<float>(sv & 0xFFFF) / 65536.f;
-      PixelF a = FetchImage(img, static_cast<size_t>(x0), static_cast<size_t>(yy0));
-      PixelF b = FetchImage(img, static_cast<size_t>(x1), static_cast<size_t>(yy0));
-      PixelF c = FetchImage(img, static_cast<size_t>(x0), static_cast<size_t>(yy1));
-      PixelF d = FetchImage(img, static_cast<size_t>(x1), static_cast<size_t>(yy1));
-      Composite(ctx, dst, Lerp(Lerp(a, b, tu), Lerp(c, d, tu), tv), cov * alpha);
     }
-    }
+    u = u0 + static_cast<SInt64>(xb) * du;
+    v = v0 + static_cast<SInt64>(xb) * dv;
+    for (size_t x = std::max(xb, xa); x < ctx.width; ++x, u += du, v += dv) slowPixel(row + x * bpp, u, v, false);
   }
 }
 
