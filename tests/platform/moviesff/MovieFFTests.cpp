@@ -1,0 +1,408 @@
+// Camera files through the movie toolbox: movies written with the exporters'
+// muxer are opened with NewMovieFromFile, stepped frame by frame, drawn into a
+// 32-bit graphics world and compared with the pictures that were encoded;
+// sound is decoded; imported movies are saved as QuickTime movies and reopened.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/ffmpeg/FFTestSupport.h"
+#include "platform/graphics/QuickDraw.h"
+#include "platform/movies/FFMuxer.h"
+#include "platform/movies/MovieFFCodecs.h"
+#include "platform/movies/MovieFFImport.h"
+#include "platform/movies/MovieImport.h"
+
+using namespace fftest;
+
+namespace {
+
+struct MovieSpec {
+  OSType exporter;
+  OSType codec;
+  SInt32 width, height;
+  int frames;
+  TimeScale scale = 600;
+  SInt32 frameDuration = 20;
+  int soundRate = 0;  // 0: no sound
+};
+
+std::vector<SInt16> WriteMovie(const std::string& path, const MovieSpec& spec) {
+  FFExportSettings settings;
+  settings.videoCodec = spec.codec;
+  settings.quality = kFFHighQuality;
+  settings.keyFrameInterval = 10;
+  CFFMuxer muxer(path, spec.exporter, settings);
+  SInt32 video = muxer.AddVideoTrack(spec.width, spec.height, spec.scale, spec.frameDuration);
+  SInt32 sound = spec.soundRate ? muxer.AddSoundTrack(spec.soundRate, 2) : -1;
+  muxer.Begin();
+  std::vector<SInt16> samples;
+  if (spec.soundRate) samples = MakeSine(spec.soundRate * spec.frames * spec.frameDuration / spec.scale, spec.soundRate, 2);
+  size_t soundFrame = 0;
+  const size_t perVideoFrame = samples.size() / 2 / static_cast<size_t>(spec.frames);
+  for (int i = 0; i < spec.frames; ++i) {
+    fftest::Picture p = MakeFrame(spec.width, spec.height, i);
+    muxer.WriteVideoFrame(video, p.Buffer(), static_cast<TimeValue64>(i) * spec.frameDuration, spec.frameDuration);
+    if (sound >= 0) {
+      size_t n = i + 1 == spec.frames ? samples.size() / 2 - soundFrame : perVideoFrame;
+      muxer.WriteSound(sound, samples.data() + soundFrame * 2, static_cast<UInt32>(n));
+      soundFrame += n;
+    }
+  }
+  muxer.Finish();
+  return samples;
+}
+
+class MovieFF : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(EnterMovies(), noErr);
+    InstallFFmpegMovieComponents();
+  }
+};
+
+OSErr OpenMovie(const std::string& path, Movie* outMovie) {
+  *outMovie = nullptr;
+  FSSpec spec;
+  OSErr err = FSMakeFSSpecFromPath(path, &spec);
+  if (err != noErr) return err;
+  SInt16 ref = 0;
+  err = OpenMovieFile(&spec, &ref, fsRdPerm);
+  if (err != noErr) return err;
+  SInt16 resID = 0;
+  err = NewMovieFromFile(outMovie, ref, &resID, nullptr, newMovieActive, nullptr);
+  CloseMovieFile(ref);
+  return err;
+}
+
+// A movie drawing into a 32-bit graphics world of its natural size.
+struct Drawn {
+  Movie movie = nullptr;
+  GWorldPtr world = nullptr;
+  SInt32 width = 0, height = 0;
+
+  explicit Drawn(Movie m) : movie(m) {
+    Rect natural;
+    GetMovieNaturalBoundsRect(m, &natural);
+    width = natural.right - natural.left;
+    height = natural.bottom - natural.top;
+    Rect bounds = {0, 0, static_cast<SInt16>(height), static_cast<SInt16>(width)};
+    EXPECT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+    SetMovieGWorld(m, world, nullptr);
+    SetMovieBox(m, &bounds);
+  }
+  ~Drawn() {
+    if (movie) DisposeMovie(movie);
+    if (world) DisposeGWorld(world);
+  }
+  // Draws the frame at `t`; the movies error of the drawing.
+  OSErr DrawAt(TimeValue t) {
+    SetMovieTimeValue(movie, t);
+    MoviesTask(movie, 0);
+    return GetMoviesError();
+  }
+  fftest::Picture Pixels() const {
+    PixMapHandle pm = GetGWorldPixMap(world);
+    fftest::Picture p = MakeBlank(width, height);
+    for (SInt32 y = 0; y < height; ++y)
+      std::memcpy(p.pixels.data() + static_cast<size_t>(y) * p.rowBytes,
+                  reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm)) + static_cast<size_t>(y) * GetPixRowBytes(pm),
+                  static_cast<size_t>(width) * 4);
+    return p;
+  }
+};
+
+constexpr OSType kVisual = VisualMediaCharacteristic;
+
+// Every video frame time of a movie, by stepping from 0 with the visual characteristic.
+std::vector<TimeValue> FrameTimes(Movie m) {
+  std::vector<TimeValue> times{0};
+  for (;;) {
+    TimeValue next = -1;
+    GetMovieNextInterestingTime(m, nextTimeStep, 1, &kVisual, times.back(), fixed1, &next, nullptr);
+    if (next < 0) break;
+    times.push_back(next);
+  }
+  return times;
+}
+
+// Steps through every frame: each drawn once, in order, close to what was encoded.
+void CheckSteppedFrames(Drawn& d, const MovieSpec& spec, double minPSNR) {
+  std::vector<TimeValue> times = FrameTimes(d.movie);
+  ASSERT_EQ(times.size(), static_cast<size_t>(spec.frames));
+  const TimeScale movieScale = GetMovieTimeScale(d.movie);
+  for (size_t i = 0; i < times.size(); ++i) {
+    EXPECT_NEAR(times[i], double(i) * spec.frameDuration * movieScale / spec.scale, 1.0) << i;
+    ASSERT_EQ(d.DrawAt(times[i]), noErr) << i;
+    fftest::Picture p = d.Pixels();
+    EXPECT_EQ(ReadFrameNumber(p), static_cast<int>(i));
+    EXPECT_GT(PSNR(p, MakeFrame(spec.width, spec.height, static_cast<int>(i))), minPSNR) << "frame " << i;
+  }
+}
+
+const ImageDescription* FirstImageDescription(Movie m, Handle h) {
+  Track t = GetMovieIndTrackType(m, 1, VideoMediaType, movieTrackMediaType);
+  if (!t) return nullptr;
+  GetMediaSampleDescription(GetTrackMedia(t), 1, reinterpret_cast<SampleDescriptionHandle>(h));
+  if (GetHandleSize(h) < static_cast<SInt32>(sizeof(ImageDescription))) return nullptr;
+  return reinterpret_cast<const ImageDescription*>(*h);
+}
+
+std::vector<SInt16> MovieSound(Movie m, SInt16* channels = nullptr, Float64* rate = nullptr) {
+  std::vector<SInt16> samples;
+  Track t = GetMovieIndTrackType(m, 1, SoundMediaType, movieTrackMediaType);
+  EXPECT_NE(t, nullptr);
+  if (!t) return samples;
+  EXPECT_EQ(GetMediaSound16(GetTrackMedia(t), samples, channels, rate), noErr);
+  return samples;
+}
+
+// Correlation of two interleaved stereo signals over their common length.
+double Correlation(const std::vector<SInt16>& a, const std::vector<SInt16>& b, size_t shift) {
+  double ab = 0, aa = 0, bb = 0;
+  for (size_t i = 0; i + shift < a.size() && i < b.size(); ++i) {
+    ab += double(a[i + shift]) * b[i];
+    aa += double(a[i + shift]) * a[i + shift];
+    bb += double(b[i]) * b[i];
+  }
+  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
+}
+
+}  // namespace
+
+TEST_F(MovieFF, H264InMP4StepsThroughEveryFrameAndSeeks) {
+  TempFile file("h264.mp4");
+  MovieSpec spec{'mpg4', 'avc1', 320, 240, 30};
+  WriteMovie(file.path, spec);
+  for (bool imported : {false, true}) {
+    SCOPED_TRACE(imported ? "importer" : "toolbox reader");
+    Movie im = nullptr;
+    ASSERT_EQ(imported ? ImportMovieWithFFmpeg(file.path, &im) : OpenMovie(file.path, &im), noErr);
+    Drawn d(im);
+    EXPECT_EQ(d.width, 320);
+    EXPECT_EQ(d.height, 240);
+    EXPECT_EQ(GetMovieDuration(im), spec.frames * spec.frameDuration * GetMovieTimeScale(im) / spec.scale);
+    CheckSteppedFrames(d, spec, 30.0);
+  }
+  Movie m = nullptr;
+  ASSERT_EQ(ImportMovieWithFFmpeg(file.path, &m), noErr);
+  Drawn d(m);
+
+  // Jumps backward and forward land on the right frames.
+  std::vector<int> order = {29, 3, 17, 16, 0, 25, 11, 12, 9, 28};
+  std::mt19937 rng(7);
+  for (int k = 0; k < 10; ++k) order.push_back(static_cast<int>(rng() % spec.frames));
+  for (int f : order) {
+    ASSERT_EQ(d.DrawAt(f * spec.frameDuration + 5), noErr) << f;
+    fftest::Picture p = d.Pixels();
+    EXPECT_EQ(ReadFrameNumber(p), f);
+    EXPECT_GT(PSNR(p, MakeFrame(spec.width, spec.height, f)), 30.0) << f;
+  }
+
+  // The sample description: compressor name and decoder configuration kept.
+  Handle h = NewHandle(0);
+  const ImageDescription* desc = FirstImageDescription(m, h);
+  ASSERT_NE(desc, nullptr);
+  EXPECT_EQ(desc->cType, static_cast<CodecType>('avc1'));
+  EXPECT_GT(desc->name[0], 0);
+  Handle config = nullptr;
+  EXPECT_EQ(GetImageDescriptionExtension(reinterpret_cast<ImageDescriptionHandle>(h), &config, 'avcC', 1), noErr);
+  if (config) {
+    EXPECT_GT(GetHandleSize(config), 6);
+    DisposeHandle(config);
+  }
+  DisposeHandle(h);
+}
+
+TEST_F(MovieFF, MPEG4InMP4AndAVI) {
+  for (OSType exporter : {OSType('mpg4'), OSType('VfW ')}) {
+    SCOPED_TRACE(exporter == 'mpg4' ? "mp4" : "avi");
+    TempFile file(exporter == 'mpg4' ? "mpeg4.mp4" : "mpeg4.avi");
+    MovieSpec spec{exporter, 'mp4v', 176, 144, 20};
+    WriteMovie(file.path, spec);
+    Movie m = nullptr;
+    ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+    Drawn d(m);
+    CheckSteppedFrames(d, spec, 30.0);
+    if (exporter == 'VfW ') {
+      // Imported from a foreign container: no default data reference, so a save asks for a new file.
+      Handle ref = nullptr;
+      OSType refType = 0;
+      EXPECT_EQ(GetMovieDefaultDataRef(m, &ref, &refType), noDefaultDataRef);
+      if (ref) DisposeHandle(ref);
+      // The compressor name is filled.
+      Handle h = NewHandle(0);
+      const ImageDescription* desc = FirstImageDescription(m, h);
+      ASSERT_NE(desc, nullptr);
+      EXPECT_EQ(desc->cType, static_cast<CodecType>('mp4v'));
+      EXPECT_GT(desc->name[0], 0);
+      Handle config = nullptr;
+      EXPECT_EQ(GetImageDescriptionExtension(reinterpret_cast<ImageDescriptionHandle>(h), &config, 'esds', 1), noErr);
+      if (config) DisposeHandle(config);
+      DisposeHandle(h);
+    }
+  }
+}
+
+TEST_F(MovieFF, MJPEGInAVIAndMOVAtAnOddSize) {
+  for (OSType exporter : {OSType('VfW '), OSType('MooV')}) {
+    SCOPED_TRACE(exporter == 'VfW ' ? "avi" : "mov");
+    TempFile file(exporter == 'VfW ' ? "mjpeg.avi" : "mjpeg.mov");
+    MovieSpec spec{exporter, 'jpeg', 321, 239, 12, 2997, 100};
+    WriteMovie(file.path, spec);
+    Movie m = nullptr;
+    ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+    Drawn d(m);
+    EXPECT_EQ(d.width, 321);
+    EXPECT_EQ(d.height, 239);
+    CheckSteppedFrames(d, spec, 30.0);
+    // Backwards, frame by frame.
+    std::vector<TimeValue> times = FrameTimes(m);
+    for (size_t i = times.size(); i-- > 0;) {
+      ASSERT_EQ(d.DrawAt(times[i]), noErr);
+      EXPECT_EQ(ReadFrameNumber(d.Pixels()), static_cast<int>(i));
+    }
+  }
+}
+
+TEST_F(MovieFF, SoundBesideVideoDecodes) {
+  TempFile mp4("sound.mp4"), avi("sound.avi");
+  MovieSpec aac{'mpg4', 'avc1', 160, 120, 25, 600, 24, 48000};
+  std::vector<SInt16> original = WriteMovie(mp4.path, aac);
+  MovieSpec pcm{'VfW ', 'jpeg', 160, 120, 25, 600, 24, 44100};
+  std::vector<SInt16> originalPCM = WriteMovie(avi.path, pcm);
+
+  Movie m = nullptr;
+  ASSERT_EQ(OpenMovie(mp4.path, &m), noErr);
+  SInt16 channels = 0;
+  Float64 rate = 0;
+  std::vector<SInt16> sound = MovieSound(m, &channels, &rate);
+  EXPECT_EQ(channels, 2);
+  EXPECT_EQ(rate, 48000.0);
+  // AAC keeps the length within a packet or two and the waveform (after the codec's delay).
+  EXPECT_NEAR(double(sound.size()), double(original.size()), 2 * 2048 * 2);
+  double best = 0;
+  for (size_t shift = 0; shift <= 2 * 2048 * 2; shift += 2) best = std::max(best, Correlation(sound, original, shift));
+  EXPECT_GT(best, 0.95);
+  Drawn d(m);
+  CheckSteppedFrames(d, aac, 30.0);
+
+  // Uncompressed sound comes out as it went in.
+  Movie pm = nullptr;
+  ASSERT_EQ(OpenMovie(avi.path, &pm), noErr);
+  std::vector<SInt16> soundPCM = MovieSound(pm);
+  EXPECT_EQ(soundPCM, originalPCM);
+  Track st = GetMovieIndTrackType(pm, 1, SoundMediaType, movieTrackMediaType);
+  ASSERT_NE(st, nullptr);
+  EXPECT_EQ(GetMediaTimeScale(GetTrackMedia(st)), 44100);
+  EXPECT_EQ(GetMediaDuration(GetTrackMedia(st)), static_cast<TimeValue>(originalPCM.size() / 2));
+  DisposeMovie(pm);
+}
+
+TEST_F(MovieFF, SavedQuickTimeMoviesKeepFramesAndSound) {
+  TempFile mp4("save.mp4"), flat("save_flat.mov"), ref("save_ref.mov");
+  MovieSpec spec{'mpg4', 'avc1', 208, 120, 24, 600, 25, 48000};
+  WriteMovie(mp4.path, spec);
+  // Built by the importer (the toolbox's own reader also reads MP4 files).
+  Movie m = nullptr;
+  ASSERT_EQ(ImportMovieWithFFmpeg(mp4.path, &m), noErr);
+  std::vector<SInt16> sound = MovieSound(m);
+  ASSERT_FALSE(sound.empty());
+
+  FSSpec flatSpec, refSpec;
+  ASSERT_EQ(FSMakeFSSpecFromPath(flat.path, &flatSpec), fnfErr);  // not there yet
+  ASSERT_EQ(FSMakeFSSpecFromPath(ref.path, &refSpec), fnfErr);
+  Movie flattened = FlattenMovieData(m, flattenAddMovieToDataFork, &flatSpec, 'TVOD', 0, createMovieFileDeleteCurFile);
+  ASSERT_EQ(GetMoviesError(), noErr);
+  if (flattened) DisposeMovie(flattened);
+  SInt16 refNum = 0;
+  Movie unused = nullptr;
+  ASSERT_EQ(CreateMovieFile(&refSpec, 'TVOD', 0, createMovieFileDeleteCurFile | createMovieFileDontCreateMovie, &refNum,
+                            &unused),
+            noErr);
+  SInt16 resID = 0;
+  ASSERT_EQ(AddMovieResource(m, refNum, &resID, nullptr), noErr);
+  CloseMovieFile(refNum);
+  // The reference movie holds no media data of its own.
+  EXPECT_LT(std::filesystem::file_size(ref.path), std::filesystem::file_size(mp4.path) / 2);
+
+  Drawn original(m);
+  for (const std::string& path : {flat.path, ref.path}) {
+    SCOPED_TRACE(path);
+    Movie reopened = nullptr;
+    ASSERT_EQ(OpenMovie(path, &reopened), noErr);
+    EXPECT_EQ(MovieSound(reopened), sound);
+    Drawn d(reopened);
+    ASSERT_EQ(d.width, original.width);
+    std::vector<TimeValue> times = FrameTimes(reopened);
+    ASSERT_EQ(times, FrameTimes(m));
+    for (TimeValue t : times) {
+      ASSERT_EQ(d.DrawAt(t), noErr);
+      ASSERT_EQ(original.DrawAt(t), noErr);
+      fftest::Picture a = d.Pixels(), b = original.Pixels();
+      EXPECT_EQ(a.pixels, b.pixels) << t;
+    }
+  }
+}
+
+TEST_F(MovieFF, TruncatedAndForeignFilesGiveClearErrors) {
+  TempFile mp4("cut.mp4"), avi("cut.avi"), text("notmovie.mp4");
+  MovieSpec spec{'mpg4', 'avc1', 160, 120, 30};
+  WriteMovie(mp4.path, spec);
+  MovieSpec aviSpec{'VfW ', 'jpeg', 160, 120, 30};
+  WriteMovie(avi.path, aviSpec);
+  for (const std::string& path : {mp4.path, avi.path}) {
+    SCOPED_TRACE(path);
+    for (double keep : {0.3, 0.7, 0.95}) {
+      const auto size = std::filesystem::file_size(path);
+      std::string cut = path + ".cut";
+      std::filesystem::copy_file(path, cut, std::filesystem::copy_options::overwrite_existing);
+      std::filesystem::resize_file(cut, static_cast<uintmax_t>(size * keep));
+      Movie m = nullptr;
+      OSErr err = OpenMovie(cut, &m);
+      if (err != noErr) {
+        EXPECT_EQ(m, nullptr);
+      } else {
+        // Opened from what is left: every frame drawn is the right one, or the damaged one reports an error.
+        Drawn d(m);
+        std::vector<TimeValue> times = FrameTimes(m);
+        bool failed = false;
+        for (size_t i = 0; i < times.size() && !failed; ++i) {
+          if (d.DrawAt(times[i]) != noErr) {
+            failed = true;
+          } else {
+            EXPECT_EQ(ReadFrameNumber(d.Pixels()), static_cast<int>(i));
+          }
+        }
+      }
+      std::remove(cut.c_str());
+    }
+  }
+  {
+    FILE* f = std::fopen(text.path.c_str(), "wb");
+    std::fputs("this is no movie at all, only a few words of text", f);
+    std::fclose(f);
+    Movie m = nullptr;
+    EXPECT_EQ(OpenMovie(text.path, &m), noMovieFound);
+    EXPECT_EQ(m, nullptr);
+  }
+  Movie m = nullptr;
+  EXPECT_EQ(ImportMovieWithFFmpeg("/nonexistent/dir/file.mp4", &m), fnfErr);
+}
+
+TEST_F(MovieFF, InstallingTwiceChangesNothing) {
+  InstallFFmpegMovieComponents();
+  InstallFFmpegMovieComponents();
+  TempFile file("twice.avi");
+  MovieSpec spec{'VfW ', 'jpeg', 160, 48, 3};
+  WriteMovie(file.path, spec);
+  Movie m = nullptr;
+  ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+  Drawn d(m);
+  CheckSteppedFrames(d, spec, 30.0);
+}
