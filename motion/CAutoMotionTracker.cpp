@@ -200,7 +200,7 @@ void CAutoMotionTracker::EndTracking() {
   DeleteAll();
 }
 
-OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode, ProgressProcPtr inProgress, void* inRefCon) {
+OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode) {
   const SInt32 count = mLevels.GetCount();
   for (SInt32 i = 1; i <= count; ++i) {
     PyramidLevelData* level = mLevels[i];
@@ -221,23 +221,22 @@ OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode, ProgressProcPtr
       }
       const TaskOptions bands = BandsFor(level->mBounds);
       err = CBuffer::Convert(mSource, level->mGrey, nullptr, &level->mSource, &level->mBounds, proc, nullptr,
-                             inProgress, inRefCon, &bands);
+                             nullptr, nullptr, &bands);
     } else {
       CBuffer* finer = mLevels[i - 1]->mGrey;
       const TaskOptions bands = BandsFor(level->mBounds);
       if (EqualRect(&level->mBounds, &level->mSource))
-        err = finer->CopyTo(level->mGrey, &level->mBounds, nullptr, inProgress, inRefCon);
+        err = finer->CopyTo(level->mGrey, &level->mBounds, nullptr, nullptr, nullptr);
       else
         err = CBuffer::Convert(finer, level->mGrey, nullptr, &level->mSource, &level->mBounds, ReduceBy2_proc,
-                               nullptr, inProgress, inRefCon, &bands);
+                               nullptr, nullptr, nullptr, &bands);
     }
     if (err != noErr) return err;
   }
   return noErr;
 }
 
-OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr inProgress,
-                                       void* inRefCon) {
+OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr, void*) {
   if (!mTracking) return paramErr;
   try {
     float fieldOffset;
@@ -256,7 +255,7 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     }
     ThrowIfNil_(mSource);
     ThrowIfNil_(mEstimator);
-    const OSErr buildErr = BuildPyramid(inMode, inProgress, inRefCon);
+    const OSErr buildErr = BuildPyramid(inMode);
     if (buildErr != noErr) return buildErr;
 
     const SInt32 levelsToTrack = mAccuracy == 3 ? 4 : 3;
@@ -269,8 +268,8 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
       if (k <= levelsToTrack) {
         const TaskOptions bands = BandsFor(level->mBounds);
         const OSErr filterErr = CBuffer::Convert(level->mGrey, level->mGrey, nullptr, &level->mBounds,
-                                                 &level->mBounds, DiffFilterProc, level->mCurrent, inProgress,
-                                                 inRefCon, &bands);
+                                                 &level->mBounds, DiffFilterProc, level->mCurrent, nullptr,
+                                                 nullptr, &bands);
         if (filterErr != noErr) return filterErr;
         mEstimator->SetBlockProvider(CurrBlockProvider, level, LastBlockProvider, level);
         const Rect& b = level->mBounds;

@@ -84,7 +84,7 @@ class CAutoMotionTracker : public CMotionTracker {
 
  protected:
   // Fills the grey buffers of every level from the source for one mode.
-  OSErr BuildPyramid(ETrackerFieldMode inMode, ProgressProcPtr inProgress, void* inRefCon);
+  OSErr BuildPyramid(ETrackerFieldMode inMode);
 
   TArray<PyramidLevelData*> mLevels;  // finest first
   CTracker* mEstimator = nullptr;

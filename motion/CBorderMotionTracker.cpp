@@ -119,8 +119,7 @@ OSErr CBorderMotionTracker::BeginTracking(CBuffer* inBuffer, Rect inTrackRect, P
   return noErr;
 }
 
-OSErr CBorderMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr inProgress,
-                                         void* inRefCon) {
+OSErr CBorderMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr, void*) {
   if (!mTracking) return paramErr;
   if (!mSource) return ErrorCodeToOSErr(err_NilPointer);
   if (inMode != ETrackerFieldMode::kFrame && inMode != ETrackerFieldMode::kOddField &&
@@ -151,7 +150,7 @@ OSErr CBorderMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode in
       picture = field.GetBuffer();
     }
     grey.SetBuffer(new CBuffer(rect, kBufferDepth8, kBufferModeGray));
-    OSErr err = picture->CopyTo(grey.GetBuffer(), &rect, nullptr, inProgress, inRefCon);
+    OSErr err = picture->CopyTo(grey.GetBuffer(), &rect, nullptr, nullptr, nullptr);
     if (err != noErr) return err;
     BorderRawData measurement;
     std::memset(&measurement, 0, sizeof(measurement));

@@ -69,7 +69,9 @@ class CMotionTracker {
   virtual UInt32 GetOptions() = 0;
   // Measures one frame or field of the source buffer and appends one record
   // (the border tracker: one measurement). Answers 0 or the error; nothing
-  // is appended on an error.
+  // is appended on an error. The trackers never call the progress procedure
+  // (the tracking task's procedure yields its thread, which must not happen
+  // while pixel work is under way).
   virtual OSErr ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr inProgress,
                              void* inRefCon) = 0;
 
