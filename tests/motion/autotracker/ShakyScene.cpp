@@ -34,7 +34,7 @@ void AddValueNoise(Texture& ioTexture, SInt32 inCell, double inAmplitude, std::m
 
 }  // namespace
 
-Texture MakeTexture(SInt32 inWidth, SInt32 inHeight, UInt32 inSeed, SInt32 inBlurPasses) {
+Texture MakeTexture(SInt32 inWidth, SInt32 inHeight, UInt32 inSeed) {
   Texture t;
   t.width = inWidth;
   t.height = inHeight;
@@ -60,17 +60,6 @@ Texture MakeTexture(SInt32 inWidth, SInt32 inHeight, UInt32 inSeed, SInt32 inBlu
       }
   }
   for (float& p : t.pixels) p = std::clamp(p, 8.0f, 247.0f);
-  for (SInt32 pass = 0; pass < inBlurPasses; ++pass) {
-    std::vector<float> blurred = t.pixels;
-    for (SInt32 y = 1; y + 1 < inHeight; ++y)
-      for (SInt32 x = 1; x + 1 < inWidth; ++x) {
-        float sum = 0.0f;
-        for (SInt32 dy = -1; dy <= 1; ++dy)
-          for (SInt32 dx = -1; dx <= 1; ++dx) sum += t.At(x + dx, y + dy);
-        blurred[static_cast<size_t>(y) * inWidth + x] = sum / 9.0f;
-      }
-    t.pixels.swap(blurred);
-  }
   return t;
 }
 

@@ -38,8 +38,7 @@ struct Texture {
   float At(SInt32 x, SInt32 y) const { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 
-// inBlurPasses 3 x 3 box blurs soften it afterwards.
-Texture MakeTexture(SInt32 inWidth, SInt32 inHeight, UInt32 inSeed, SInt32 inBlurPasses = 0);
+Texture MakeTexture(SInt32 inWidth, SInt32 inHeight, UInt32 inSeed);
 // Bilinear sample at continuous coordinates (pixel i covers [i, i + 1));
 // outside the texture the nearest edge pixel.
 double SampleBilinear(const Texture& inTexture, double inX, double inY);
