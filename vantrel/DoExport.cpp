@@ -71,7 +71,9 @@ OSErr DoExport(WorkerRequest* inRequest) {
   }
   if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
   SendExportStatus(inRequest, kExportStatusDone, kExportPhaseMovie, 0, noErr);
-  if (ExportCancelled(inRequest)) DeleteDestination(fields);
+  // Only an export that was stopped loses its file: a cancel that arrives
+  // after a clean end leaves the finished movie alone.
+  if (result != noErr && ExportCancelled(inRequest)) DeleteDestination(fields);
   inRequest->finished.store(1);
   return result;
 }

@@ -12,6 +12,7 @@
 
 #include "platform/files/CoreFoundation.h"
 #include "platform/movies/Movies.h"
+#include "vantrel/ExportEngine.h"
 
 ProcessSerialNumber gOwnerPSN = {0, kNoProcess};
 
@@ -325,7 +326,7 @@ int VantrelMain(int, char**) {
   WorkerThread* worker = new (std::nothrow) WorkerThread;
   if (worker == nullptr) return memFullErr;
   gWorker = worker;
-  ConfigureStandInExportFromEnvironment();
+  if (!ConfigureStandInExportFromEnvironment()) SetExportEngine(MovieExportEngine);
 
   gListenerMutex.lock();
   try {

@@ -1,0 +1,231 @@
+// Real exports through the Vantrel program: this test is the application,
+// the request carries an in-memory movie, and the written file is read back
+// with libavformat. Also the video data source on its own, in process.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CMotionData.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/export/ExportTestSupport.h"
+#include "platform/files/Aliases.h"
+#include "platform/ipc/IpcTestSupport.h"
+#include "platform/movies/MovieExport.h"
+#include "vantrel/ExportClient.h"
+#include "vantrel/VideoExportSource.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A control track that moves every frame by (k % 3 - 1, 1 - k % 3) pixels.
+void AddControlTrack(Movie inMovie, int inFrames, Rect inBounds) {
+  CMotionData store;
+  TArray<FrameData>& frames = store.GetFrames();
+  for (int k = 0; k < inFrames; ++k) {
+    FrameData f;
+    f.time = k * 20;
+    f.duration = 20;
+    SetIdentityMatrix(&f.matrix1);
+    TranslateMatrix(&f.matrix1, Long2Fix(k % 3 - 1), Long2Fix(1 - k % 3));
+    f.matrix2 = f.matrix1;
+    frames.AddItem(f);
+  }
+  Track track = nullptr;
+  ASSERT_EQ(CTweenTracks::CreateTweenTrackFromMotionData(inMovie, inBounds, store, &track), noErr);
+  RenderFrameParams params;
+  params.borderMode = kBorderColor;
+  ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(track, params), noErr);
+}
+
+Bytes HandleBytes(Handle h) { return Bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h)); }
+
+// The request for exporting inMovie to inPath (created here, as the application does).
+Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie) {
+  FSSpec spec;
+  FSMakeFSSpecFromPath(inPath, &spec);
+  FSpCreate(&spec, 'DEZI', inSubtype, smSystemScript);
+  AliasHandle alias = nullptr;
+  EXPECT_EQ(NewAlias(nullptr, &spec, &alias), noErr);
+  Handle movie = NewHandle(0);
+  EXPECT_EQ(PutMovieIntoHandle(inMovie, movie), noErr);
+  MovieExportComponent ci = nullptr;
+  EXPECT_EQ(OpenADefaultComponent(MovieExportType, inSubtype, &ci), noErr);
+  QTAtomContainer settings = nullptr;
+  EXPECT_EQ(MovieExportGetSettingsAsAtomContainer(ci, &settings), noErr);
+  CloseComponent(ci);
+  Bytes message{kExportCommandExport};
+  AppendRecord(message, kExportTagMovie, HandleBytes(movie));
+  AppendRecord(message, kExportTagDestination, HandleBytes(reinterpret_cast<Handle>(alias)));
+  AppendRecord(message, kExportTagExporterType, BE32('spit'));
+  AppendRecord(message, kExportTagExporterSubtype, BE32(inSubtype));
+  AppendRecord(message, kExportTagExporterSettings, HandleBytes(settings));
+  AppendRecord(message, kExportTagCookie, BE32(inCookie));
+  AppendRecord(message, kExportTagSingleField, Bytes{0});
+  AppendRecord(message, kExportTagEnd, Bytes{});
+  DisposeHandle(movie);
+  DisposeHandle(reinterpret_cast<Handle>(alias));
+  QTDisposeAtomContainer(settings);
+  return message;
+}
+
+SInt16 ErrorOf(const std::vector<ExportStatus>& inRecords) {
+  for (const ExportStatus& s : inRecords)
+    if (s.kind == kExportStatusError) return s.error;
+  return 0;
+}
+
+class VantrelExport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("VANTREL_STAND_IN_EXPORT");
+    EnterMovies();
+    char pattern[] = "/tmp/trx-export-test-XXXXXX";
+    mFolder = mkdtemp(pattern);
+    // Vantrel's temporary items go below this test's own folder.
+    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
+    ASSERT_TRUE(mClient.OpenProgressPort());
+    ASSERT_TRUE(mClient.Launch());
+    ASSERT_TRUE(mClient.Connect());
+  }
+  void TearDown() override {
+    mClient.Send(Bytes{kExportCommandQuit});
+    mClient.WaitForExit(20.0);
+    fs::remove_all(mFolder);
+    unsetenv("XDG_CACHE_HOME");
+  }
+  // No temporary sound file is left after an export.
+  void ExpectNoTemporaryFiles() {
+    const fs::path temp = fs::path(mFolder) / "cache";
+    if (!fs::exists(temp)) return;
+    for (const auto& entry : fs::recursive_directory_iterator(temp))
+      EXPECT_NE(entry.path().filename().string().rfind("Tremb_", 0), 0u) << entry.path();
+  }
+  StTempPortDirectory mPorts;
+  std::string mFolder;
+  CExportClient mClient;
+};
+
+}  // namespace
+
+TEST_F(VantrelExport, StabilisedMPEG4WithSoundAndPassThroughQuickTime) {
+  Movie movie = exporttest::MakeMovie(128, 72, 30);
+  exporttest::AddSound(movie, 44100);  // 1 s
+  AddControlTrack(movie, 30, Rect{0, 0, 72, 128});
+  const std::string mp4 = mFolder + "/steady.mp4";
+  ASSERT_EQ(mClient.Send(ExportRequestFor(movie, mp4, 'mpg4', 11)), kCFMessagePortSuccess);
+
+  Movie plain = exporttest::MakeMovie(128, 72, 12);
+  const std::string mov = mFolder + "/plain.mov";
+  ASSERT_EQ(mClient.Send(ExportRequestFor(plain, mov, 'MooV', 12)), kCFMessagePortSuccess);
+  ASSERT_TRUE(mClient.WaitForDone(12, 120.0));
+
+  EXPECT_EQ(ErrorOf(mClient.StatusesOf(11)), 0);
+  exporttest::FileFacts f = exporttest::Probe(mp4);
+  ASSERT_TRUE(f.opened);
+  EXPECT_EQ(f.video.packets, 30);
+  EXPECT_NEAR(f.video.seconds, 1.0, 1e-3);
+  EXPECT_EQ(f.video.width, 128);
+  EXPECT_EQ(f.video.height, 72);
+  EXPECT_NEAR(f.video.frameRate, 30.0, 0.01);
+  ASSERT_TRUE(f.sound.present);
+  EXPECT_GE(f.sound.soundFrames, 44100);
+  EXPECT_LE(f.sound.soundFrames, 44100 + 2048);
+  // Sound was pre-exported (its phase reported) and its file is gone.
+  bool soundPhase = false;
+  for (const ExportStatus& s : mClient.StatusesOf(11)) soundPhase = soundPhase || s.phase == kExportPhaseSound;
+  EXPECT_TRUE(soundPhase);
+
+  // Without a control track every stored frame goes through as it was.
+  EXPECT_EQ(ErrorOf(mClient.StatusesOf(12)), 0);
+  exporttest::FileFacts g = exporttest::Probe(mov, true);
+  EXPECT_FALSE(g.sound.present);
+  ASSERT_EQ(g.frameNumbers.size(), 12u);
+  for (int k = 0; k < 12; ++k) EXPECT_EQ(g.frameNumbers[static_cast<size_t>(k)], k);
+  ExpectNoTemporaryFiles();
+  DisposeMovie(movie);
+  DisposeMovie(plain);
+}
+
+TEST_F(VantrelExport, CancelRemovesTheFileAndBadDestinationsReportAnError) {
+  Movie movie = exporttest::MakeMovie(320, 180, 90);
+  const std::string mp4 = mFolder + "/cancelled.mp4";
+  ASSERT_EQ(mClient.Send(ExportRequestFor(movie, mp4, 'mpg4', 21)), kCFMessagePortSuccess);
+  ASSERT_TRUE(mClient.WaitFor([](const std::vector<ExportStatus>& all) {
+    for (const ExportStatus& s : all)
+      if (s.cookie == 21 && s.phase == kExportPhaseMovie && s.fraction > 0) return true;
+    return false;
+  }, 60.0));
+  UInt8 cancel[5];
+  MakeCancelCommand(21, cancel);
+  ASSERT_EQ(mClient.Send(Bytes(cancel, cancel + 5)), kCFMessagePortSuccess);
+  ASSERT_TRUE(mClient.WaitForDone(21, 60.0));
+  EXPECT_EQ(ErrorOf(mClient.StatusesOf(21)), userCanceledErr);
+  EXPECT_FALSE(fs::exists(mp4));
+
+  // A destination that turned into a folder cannot be written: an error
+  // record, and nothing written into or beside it.
+  Movie small = exporttest::MakeMovie(128, 72, 6);
+  const std::string blocked = mFolder + "/blocked.mov";
+  Bytes request = ExportRequestFor(small, blocked, 'MooV', 22);
+  fs::remove(blocked);
+  fs::create_directory(blocked);
+  ASSERT_EQ(mClient.Send(request), kCFMessagePortSuccess);
+  ASSERT_TRUE(mClient.WaitForDone(22, 60.0));
+  EXPECT_NE(ErrorOf(mClient.StatusesOf(22)), 0);
+  EXPECT_TRUE(fs::is_empty(blocked));
+  EXPECT_EQ(mClient.StatusesOf(22).back().kind, kExportStatusDone);
+  ExpectNoTemporaryFiles();
+  DisposeMovie(movie);
+  DisposeMovie(small);
+}
+
+// The video source in process: the exporter's choice of size, the frame
+// steps of a 20/21 movie and the end of the movie.
+TEST(VideoExportSource, SizeChoiceTimeStepsAndEnd) {
+  EnterMovies();
+  Movie movie = exporttest::MakeMovie(128, 72, 3, 21);  // frames at 0, 21, 42; duration 63
+  MovieExportComponent ci = nullptr;
+  ASSERT_EQ(OpenADefaultComponent(MovieExportType, 'MooV', &ci), noErr);
+  VideoExportData v;
+  SetUpVideoExportSource(v, ci, movie, GetMovieIndTrack(movie, 1), false);
+
+  Fixed half = Long2Fix(64);
+  myVideoExportGetPropertyProc(&v, 1, 'wdth', &half);
+  Fixed asked = 0;
+  myVideoExportGetPropertyProc(&v, 1, 'wdth', &asked);  // asking again keeps the choice
+  EXPECT_EQ(asked, Long2Fix(64));
+  EXPECT_FLOAT_EQ(v.hScale, 0.5f);
+  EXPECT_FLOAT_EQ(v.vScale, 1.0f);
+  half = Long2Fix(64);
+  myVideoExportGetPropertyProc(&v, 1, 'wdth', &half);  // setting twice is measured on the natural size
+  EXPECT_FLOAT_EQ(v.hScale, 0.5f);
+
+  MovieExportGetDataParams p{};
+  p.requestedTime = 0;
+  ASSERT_EQ(myVideoExportGetDataProc(&v, &p), noErr);
+  EXPECT_EQ(p.durationPerSample, 20);  // 21 at 600 is answered as 20
+  // A stored sample goes through with its own description; a drawn frame
+  // never goes with a description of another size.
+  ImageDescription d = **reinterpret_cast<ImageDescriptionHandle>(p.desc);
+  EXPECT_GE(p.dataSize, static_cast<SInt32>(d.width) * d.height * 4);
+  p = MovieExportGetDataParams{};
+  p.requestedTime = 20;  // within the tolerance of the real frame at 21
+  ASSERT_EQ(myVideoExportGetDataProc(&v, &p), noErr);
+  EXPECT_EQ(p.actualTime, 20);
+  p = MovieExportGetDataParams{};
+  p.requestedTime = 42;
+  ASSERT_EQ(myVideoExportGetDataProc(&v, &p), noErr);
+  EXPECT_EQ(p.durationPerSample, 63 - 42);
+  p = MovieExportGetDataParams{};
+  p.requestedTime = 63;
+  EXPECT_EQ(myVideoExportGetDataProc(&v, &p), eofErr);
+  DisposeVideoExportSource(v);
+  CloseComponent(ci);
+  DisposeMovie(movie);
+}

@@ -1,0 +1,371 @@
+#include "vantrel/ExportEngine.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/base/Clock.h"
+#include "platform/base/LException.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/Aliases.h"
+#include "platform/movies/FFDemuxer.h"
+#include "platform/movies/MovieExport.h"
+#include "platform/movies/SoundConverter.h"
+#include "vantrel/MovieProgress.h"
+#include "vantrel/VideoExportSource.h"
+
+namespace {
+
+// One sound track of the pre-exported sound file, read back through a sound
+// converter into 16-bit little-endian samples.
+struct SoundExportData {
+  MovieExportComponent exporter = nullptr;
+  CFFDemuxer* demuxer = nullptr;
+  ItemCount track = 0;
+  const FFTrackInfo* info = nullptr;
+  SInt64 start = 0;          // media time where the sound begins
+  size_t nextSample = 0;     // next stored sample (chunk) to read
+  bool variableBitRate = false;
+  std::vector<UInt8> sample;
+  SoundDescriptionHandle outputDesc = nullptr;
+  SoundConverter converter = nullptr;
+  std::vector<UInt8> buffer;
+  CompressionInfo compression{};
+  ExtendedSoundComponentData input{};
+  bool more = true;
+  bool ended = false;
+  UInt32 lastYield = 0;
+
+  ~SoundExportData() {
+    if (converter) SoundConverterClose(converter);
+    DisposeHandle(reinterpret_cast<Handle>(outputDesc));
+  }
+};
+
+void ClearInput(SoundExportData& s) {
+  s.input.desc.buffer = nullptr;
+  s.input.desc.sampleCount = 0;
+  s.input.bufferSize = 0;
+  s.input.commonFrameSize = 0;
+}
+
+Boolean SoundConverterFillBufferDataProc(SoundComponentDataPtr* outData, void* inRecord) {
+  auto* s = static_cast<SoundExportData*>(inRecord);
+  if (s->nextSample >= s->info->samples.size()) {
+    s->more = false;
+    ClearInput(*s);
+  }
+  if (s->more) {
+    try {
+      const FFSampleInfo& info = s->info->samples[s->nextSample];
+      s->demuxer->ReadSample(s->track, s->nextSample, s->sample);
+      ++s->nextSample;
+      if (s->sample.empty()) {
+        s->more = false;
+        ClearInput(*s);
+      } else {
+        s->input.desc.buffer = s->sample.data();
+        s->input.bufferSize = static_cast<SInt32>(s->sample.size());
+        s->input.desc.sampleCount = info.duration;
+        if (s->variableBitRate) s->input.commonFrameSize = static_cast<SInt32>(s->sample.size());
+      }
+    } catch (...) {
+      s->more = false;
+      ClearInput(*s);
+    }
+  }
+  *outData = &s->input.desc;
+  return s->more;
+}
+
+OSErr mySoundExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, void* ioValue) {
+  auto* s = static_cast<SoundExportData*>(inRecord);
+  if (s == nullptr || ioValue == nullptr) return paramErr;
+  switch (inProperty) {
+    case 'ssct': case 'sscc': case 'ssrt': case 'ssir': case 'ssss': case 'cvbr': case 'rcok':
+      SCGetInfo(s->exporter, inProperty, ioValue);
+      return noErr;
+    case 'dura': {
+      auto* r = static_cast<TimeRecord*>(ioValue);
+      r->value = SInt64ToWide(s->info->duration);
+      r->scale = s->info->timeScale;
+      r->base = nullptr;
+      return noErr;
+    }
+    case 'ucfg':
+      *static_cast<Boolean*>(ioValue) = true;
+      return noErr;
+    default:
+      return paramErr;
+  }
+}
+
+OSErr mySoundExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
+  auto* s = static_cast<SoundExportData*>(inRecord);
+  if (s == nullptr || p == nullptr) return paramErr;
+  if (TickCount() - s->lastYield > 60) {
+    EventRecord event;
+    WaitNextEvent(everyEvent, &event, 1, nullptr);
+    s->lastYield = TickCount();
+  }
+  const SoundDescription& out = **s->outputDesc;
+  p->actualTime = p->requestedTime;
+  p->dataPtr = reinterpret_cast<Ptr>(s->buffer.data());
+  p->desc = reinterpret_cast<SampleDescriptionHandle>(s->outputDesc);
+  p->descType = SoundMediaType;
+  p->descSeed = 1;
+  p->durationPerSample = 1;
+  p->sampleFlags = 0;
+  if (p->requestedTime < s->start) {
+    // Silence before the track begins, at most one buffer at a time.
+    const SInt64 frameBytes = static_cast<SInt64>(out.numChannels) * out.sampleSize / 8;
+    SInt64 frames = s->start - p->requestedTime;
+    if (frames * frameBytes > static_cast<SInt64>(s->buffer.size())) frames = static_cast<SInt64>(s->buffer.size()) / frameBytes;
+    std::memset(s->buffer.data(), 0, static_cast<size_t>(frames * frameBytes));
+    p->dataSize = static_cast<SInt32>(frames * frameBytes);
+    p->actualSampleCount = static_cast<SInt32>(frames);
+    return noErr;
+  }
+  UInt32 bytes = 0, frames = 0, flags = 0;
+  OSErr err = noErr;
+  if (!s->ended) {
+    // The converter is drained to its last frame before the conversion ends,
+    // so no converted sound is lost with the end of the input.
+    err = SoundConverterFillBuffer(s->converter, SoundConverterFillBufferDataProc, s, s->buffer.data(),
+                                   static_cast<UInt32>(s->buffer.size()), &bytes, &frames, &flags);
+    if (err == noErr && !s->more && frames == 0) {
+      err = SoundConverterEndConversion(s->converter, s->buffer.data(), &frames, &bytes);
+      s->ended = true;
+      if (err == noErr) err = eofErr;
+    }
+  } else {
+    err = eofErr;
+  }
+  p->dataSize = static_cast<SInt32>(bytes);
+  p->actualSampleCount = static_cast<SInt32>(frames * std::max<UInt16>(1, s->compression.samplesPerPacket));
+  return err;
+}
+
+std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter, CFFDemuxer& inDemuxer,
+                                                ItemCount inTrack) {
+  auto s = std::make_unique<SoundExportData>();
+  s->exporter = inExporter;
+  s->demuxer = &inDemuxer;
+  s->track = inTrack;
+  s->info = &inDemuxer.GetTrack(inTrack);
+  const FFTrackInfo& info = *s->info;
+  if (info.channels <= 0 || info.sampleRate <= 0) Throw_(badFormat);
+  const UnsignedFixed rate = static_cast<UnsignedFixed>(info.sampleRate * 65536.0);
+  SoundComponentData in{0, info.codecType, info.channels, info.sampleSize, rate, 0, nullptr, 0};
+  SoundComponentData out{0, 'sowt', info.channels, 16, rate, 0, nullptr, 0};
+  ThrowIfOSErr_(SoundConverterOpen(&in, &out, &s->converter));
+  Boolean vbr = true;
+  SoundConverterSetInfo(s->converter, siClientAcceptsVBR, &vbr);
+  SoundConverterSetInfo(s->converter, siCompressionOutputSampleRate, &out.sampleRate);
+  SoundConverterSetInfo(s->converter, siCompressionChannels, &out.numChannels);
+  UInt32 maxPacket = 0, outputBytes = 0;
+  SoundConverterGetInfo(s->converter, siCompressionMaxPacketSize, &maxPacket);
+  ThrowIfOSErr_(SoundConverterGetBufferSizes(s->converter, 1000000, nullptr, nullptr, &outputBytes));
+  const UInt32 size = std::max<UInt32>(maxPacket == 0 ? 1000000 : maxPacket, outputBytes);
+  try {
+    s->buffer.assign(size, 0);
+  } catch (const std::bad_alloc&) {
+    Throw_(err_NilPointer);
+  }
+  ThrowIfOSErr_(GetCompressionInfo(fixedCompression, 'sowt', info.channels, 16, &s->compression));
+  s->outputDesc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
+  ThrowIfNil_(s->outputDesc);
+  SoundDescription& d = **s->outputDesc;
+  d.descSize = sizeof(SoundDescription);
+  d.dataFormat = 'sowt';
+  d.version = 1;
+  d.numChannels = info.channels;
+  d.sampleSize = 16;
+  d.compressionID = s->compression.compressionID;
+  d.sampleRate = rate;
+  s->input.desc = SoundComponentData{kExtendedSoundData, in.format, in.numChannels, in.sampleSize, rate, 0, nullptr, 0};
+  s->input.recordSize = sizeof(ExtendedSoundComponentData);
+  s->input.extendedFlags = kExtendedSoundCommonFrameSizeValid | (s->variableBitRate ? kExtendedSoundBufferFlagsValid : 0);
+  s->lastYield = TickCount();
+  ThrowIfOSErr_(SoundConverterBeginConversion(s->converter));
+  return s;
+}
+
+// A movie whose media files are gone cannot be exported: say so at once.
+void CheckMediaFiles(Movie inMovie) {
+  const SInt32 count = GetMovieTrackCount(inMovie);
+  for (SInt32 i = 1; i <= count; ++i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    if (t == nullptr) Throw_(err_NilPointer);
+    if (!GetTrackEnabled(t)) continue;
+    Media m = GetTrackMedia(t);
+    if (m == nullptr) Throw_(err_NilPointer);
+    SInt16 refs = 0;
+    GetMediaDataRefCount(m, &refs);
+    for (SInt16 k = 1; k <= refs; ++k) {
+      Handle ref = nullptr;
+      OSType type = 0;
+      SInt32 attributes = 0;
+      if (GetMediaDataRef(m, k, &ref, &type, &attributes) != noErr || ref == nullptr) continue;
+      StHandleBlock hold(ref);
+      if (attributes & 1) {
+        std::string path(*ref, static_cast<size_t>(GetHandleSize(ref)));
+        if (!path.empty() && access(path.c_str(), R_OK) != 0) Throw_(fnfErr);
+      } else if (type == rAliasType) {
+        FSSpec target;
+        Boolean changed = false;
+        OSErr err = ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(ref), &target, &changed);
+        if (err != noErr) Throw_(err);
+        if (access(FSSpecPath(target).c_str(), R_OK) != 0) Throw_(fnfErr);
+      }
+    }
+  }
+}
+
+Track FirstEnabledVideoTrack(Movie inMovie) {
+  const SInt32 count = GetMovieTrackCount(inMovie);
+  for (SInt32 i = 1; i <= count; ++i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    if (!t || !GetTrackEnabled(t)) continue;
+    Media m = GetTrackMedia(t);
+    OSType type = 0;
+    if (m) GetMediaHandlerDescription(m, &type, nullptr, nullptr);
+    if (type == VideoMediaType) return t;
+  }
+  return nullptr;
+}
+
+// Everything one export holds, released whatever happens.
+struct ExportState {
+  Movie movie = nullptr;
+  MovieExportComponent exporter = nullptr;
+  QTAtomContainer settings = nullptr;
+  Handle destination = nullptr;
+  VideoExportData video;
+  bool videoSetUp = false;
+  std::string soundPath;
+  std::unique_ptr<CFFDemuxer> soundFile;
+  std::vector<std::unique_ptr<SoundExportData>> sounds;
+
+  ~ExportState() {
+    sounds.clear();
+    soundFile.reset();
+    if (!soundPath.empty()) unlink(soundPath.c_str());
+    if (videoSetUp) DisposeVideoExportSource(video);
+    if (exporter) CloseComponent(exporter);
+    if (movie) DisposeMovie(movie);
+    QTDisposeAtomContainer(settings);
+    DisposeHandle(destination);
+  }
+};
+
+Handle HandleOf(const UInt8* inBytes, UInt32 inLength) {
+  Handle h = NewHandle(static_cast<SInt32>(inLength));
+  if (h == nullptr) Throw_(err_NilPointer);
+  if (inLength > 0) std::memcpy(*h, inBytes, inLength);
+  return h;
+}
+
+}  // namespace
+
+OSErr ExportMovieSound(Movie inMovie, std::string& outPath, WorkerRequest* inRequest, OSType inFileType) {
+  outPath.clear();
+  if (inMovie == nullptr) return ErrorCodeToOSErr(err_NilPointer);
+  MovieExportComponent exporter = nullptr;
+  OSErr err = OpenADefaultComponent(MovieExportType, inFileType, &exporter);
+  if (err != noErr) return err;
+  SInt16 vRef = 0;
+  SInt32 dirID = 0;
+  err = FindFolder(kOnSystemDisk, kTemporaryFolderType, kCreateFolder, &vRef, &dirID);
+  std::string path;
+  if (err == noErr) {
+    // A fresh name of our own, made with the file itself (readable by us
+    // only), so nothing in the shared folder is ever taken over or deleted.
+    path = FSDirectoryPath(dirID) + "/Tremb_" + std::to_string(TickCount()) + "_XXXXXX";
+    std::vector<char> name(path.begin(), path.end());
+    name.push_back('\0');
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+      err = OSErrFromErrno(errno);
+      path.clear();
+    } else {
+      close(fd);
+      path = name.data();
+    }
+  }
+  if (err == noErr) {
+    FSSpec spec;
+    FSMakeFSSpecFromPath(path, &spec);
+    FInfo info{};
+    info.fdType = inFileType;
+    info.fdCreator = 'DEZI';
+    FSpSetFInfo(&spec, &info);
+    MovieExportSetProgressProc(exporter, soundMovieProgressProc, inRequest ? inRequest->refCon : 0);
+    err = MovieExportToFile(exporter, &spec, inMovie, nullptr, 0, GetMovieDuration(inMovie));
+  }
+  CloseComponent(exporter);
+  if (err != noErr) {
+    if (!path.empty()) unlink(path.c_str());
+    return err;
+  }
+  outPath = path;
+  return noErr;
+}
+
+OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inFields) {
+  try {
+    ExportState state;
+    if (!inFields.hasMovie || !inFields.hasSettings) Throw_(err_NilPointer);
+    {
+      StHandleBlock movieHandle(HandleOf(inFields.movie, inFields.movieLength));
+      ThrowIfOSErr_(NewMovieFromHandle(&state.movie, movieHandle, newMovieActive | newMovieDontAskUnresolvedDataRefs,
+                                       nullptr));
+      ThrowIfNil_(state.movie);
+    }
+    CheckMediaFiles(state.movie);
+    state.settings = HandleOf(inFields.settings, inFields.settingsLength);
+    state.destination = HandleOf(inFields.destination, inFields.destinationLength);
+
+    // The sound goes first into a file of its own; a movie whose sound no
+    // sound exporter takes is exported without sound.
+    static const OSType kSoundTypes[] = {'AIFF', 'WAVE', 'ULAW', 'sfil'};
+    OSErr soundErr = noErr;
+    for (OSType type : kSoundTypes) {
+      soundErr = ExportMovieSound(state.movie, state.soundPath, inRequest, type);
+      if (soundErr != invalidTrack) break;
+    }
+    if (soundErr != noErr) state.soundPath.clear();
+
+    ThrowIfOSErr_(OpenADefaultComponent(inFields.exporterType, inFields.exporterSubtype, &state.exporter));
+    ThrowIfOSErr_(MovieExportSetSettingsFromAtomContainer(state.exporter, state.settings));
+    ThrowIfOSErr_(MovieExportSetProgressProc(state.exporter, videoMovieProgressProc, inRequest->refCon));
+    SetMoviePlayHints(state.movie, hintsHighQuality, 0x4100100);
+
+    if (Track video = FirstEnabledVideoTrack(state.movie)) {
+      state.videoSetUp = true;
+      SetUpVideoExportSource(state.video, state.exporter, state.movie, video, inFields.singleField != 0);
+    }
+    if (!state.soundPath.empty()) {
+      state.soundFile = std::make_unique<CFFDemuxer>(state.soundPath);
+      for (ItemCount i = 0; i < state.soundFile->CountTracks(); ++i) {
+        if (state.soundFile->GetTrack(i).handlerType != SoundMediaType) continue;
+        state.sounds.push_back(NewSoundSource(state.exporter, *state.soundFile, i));
+        SInt32 trackID = 0;
+        ThrowIfOSErr_(MovieExportAddDataSource(state.exporter, SoundMediaType, state.soundFile->GetTrack(i).timeScale,
+                                               &trackID, mySoundExportGetPropertyProc, mySoundExportGetDataProc,
+                                               state.sounds.back().get()));
+      }
+    }
+    ThrowIfOSErr_(MovieExportFromProceduresToDataRef(state.exporter, state.destination, rAliasType));
+  } catch (const LException& e) {
+    return ErrorCodeToOSErr(e.GetErrorCode());
+  } catch (const std::bad_alloc&) {
+    return ErrorCodeToOSErr(err_NilPointer);
+  }
+  return noErr;
+}
