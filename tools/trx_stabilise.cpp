@@ -1,0 +1,539 @@
+// trx_stabilise: the main road on one movie, for developers.
+//
+//   trx_stabilise [movie] [--out DIR] [--frames N] [--size WxH]
+//
+// Opens the movie (without one, generates a short shaky clip of a textured
+// scene on a slow pan), measures its motion with the automatic tracker,
+// computes the corrections with the default settings, writes the control
+// track, saves the movie, and exports it through a real Vantrel launched from
+// the bundle with the default MPEG-4 exporter, printing its progress. Writes
+// the steadied movie and a before | after still (PNG) into the output folder.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "media/CBuffer.h"
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CAutoMotionTracker.h"
+#include "motion/CMotionData.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/Aliases.h"
+#include "platform/files/Bundle.h"
+#include "platform/files/CoreFoundation.h"
+#include "platform/ipc/CFMessagePort.h"
+#include "platform/ipc/Processes.h"
+#include "platform/movies/MovieExport.h"
+#include "vantrel/ExportProtocol.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+  std::string input;
+  std::string out = "out";
+  int frames = 60;
+  int width = 640;
+  int height = 360;
+};
+
+[[noreturn]] void Fail(const std::string& inWhat, long inCode) {
+  std::fprintf(stderr, "trx_stabilise: %s (%ld)\n", inWhat.c_str(), inCode);
+  std::exit(1);
+}
+
+void Check(long inErr, const std::string& inWhat) {
+  if (inErr != 0) Fail(inWhat, inErr);
+}
+
+// ---------------------------------------------------------------------------
+// The default input: a textured scene seen by a camera that pans slowly and
+// shakes by a known amount.
+
+double Hash(int x, int y) {
+  UInt32 h = static_cast<UInt32>(x) * 374761393u + static_cast<UInt32>(y) * 668265263u;
+  h = (h ^ (h >> 13)) * 1274126177u;
+  return static_cast<double>(h ^ (h >> 16)) / 4294967295.0;
+}
+
+double Noise(double x, double y) {
+  const int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
+  const double fx = x - ix, fy = y - iy;
+  const double sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
+  const double a = Hash(ix, iy), b = Hash(ix + 1, iy), c = Hash(ix, iy + 1), d = Hash(ix + 1, iy + 1);
+  return (a + (b - a) * sx) + ((c + (d - c) * sx) - (a + (b - a) * sx)) * sy;
+}
+
+// The scene's colour at a point of the world.
+void Scene(double x, double y, UInt8* outARGB) {
+  double v = 0, amp = 0.5, f = 1.0 / 64;
+  for (int o = 0; o < 5; ++o, amp *= 0.5, f *= 2) v += amp * Noise(x * f, y * f);
+  const bool tile = (static_cast<int>(std::floor(x / 48)) + static_cast<int>(std::floor(y / 48))) % 2 == 0;
+  const double edge = tile ? 0.12 : -0.12;
+  outARGB[0] = 255;
+  outARGB[1] = static_cast<UInt8>(std::clamp(255 * (0.25 + 0.8 * v + edge), 0.0, 255.0));
+  outARGB[2] = static_cast<UInt8>(std::clamp(255 * (0.2 + 0.7 * v), 0.0, 255.0));
+  outARGB[3] = static_cast<UInt8>(std::clamp(255 * (0.55 - 0.4 * v + edge), 0.0, 255.0));
+}
+
+// The shake of frame k: a few incommensurate sines, pixels.
+void Shake(int k, double& outX, double& outY) {
+  outX = 5.0 * std::sin(k * 1.7) + 2.5 * std::sin(k * 4.1 + 1);
+  outY = 4.0 * std::sin(k * 2.3 + 0.5) + 2.0 * std::sin(k * 5.3);
+}
+
+Movie MakeShakyMovie(const Options& o) {
+  Movie m = NewMovie(newMovieActive);
+  SetMovieTimeScale(m, 600);
+  Track t = NewMovieTrack(m, Long2Fix(o.width), Long2Fix(o.height), 0);
+  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
+  (**desc).idSize = sizeof(ImageDescription);
+  (**desc).cType = kRawCodecType;
+  (**desc).width = static_cast<SInt16>(o.width);
+  (**desc).height = static_cast<SInt16>(o.height);
+  (**desc).hRes = (**desc).vRes = Long2Fix(72);
+  (**desc).frameCount = 1;
+  (**desc).depth = 32;
+  (**desc).clutID = -1;
+  const size_t bytes = static_cast<size_t>(o.width) * o.height * 4;
+  Handle data = NewHandle(static_cast<SInt32>(bytes));
+  Check(BeginMediaEdits(md), "media edits");
+  for (int k = 0; k < o.frames; ++k) {
+    double sx, sy;
+    Shake(k, sx, sy);
+    const double panX = 1.5 * k + sx, panY = sy;
+    UInt8* p = reinterpret_cast<UInt8*>(*data);
+    for (int y = 0; y < o.height; ++y)
+      for (int x = 0; x < o.width; ++x) Scene(x + panX, y + panY, p + (static_cast<size_t>(y) * o.width + x) * 4);
+    Check(AddMediaSample(md, data, 0, static_cast<UInt32>(bytes), 20, reinterpret_cast<SampleDescriptionHandle>(desc),
+                         1, 0, nullptr),
+          "adding a frame");
+  }
+  EndMediaEdits(md);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  Check(InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1), "inserting the media");
+  return m;
+}
+
+FSSpec SpecOf(const std::string& inPath) {
+  FSSpec spec;
+  FSMakeFSSpecFromPath(fs::absolute(inPath).string(), &spec);
+  return spec;
+}
+
+Movie OpenMovie(const std::string& inPath) {
+  FSSpec spec = SpecOf(inPath);
+  SInt16 ref = 0;
+  Check(OpenMovieFile(&spec, &ref, 1), "opening " + inPath);
+  Movie movie = nullptr;
+  SInt16 id = 0;
+  Check(NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr), "reading " + inPath);
+  CloseMovieFile(ref);
+  return movie;
+}
+
+Movie SaveMovie(Movie inMovie, const std::string& inPath) {
+  FSSpec spec = SpecOf(inPath);
+  Movie saved = FlattenMovieData(inMovie, flattenAddMovieToDataFork, &spec, 'TVOD', smSystemScript,
+                                 createMovieFileDeleteCurFile);
+  if (saved == nullptr) Fail("saving " + inPath, GetMoviesError());
+  return saved;
+}
+
+// ---------------------------------------------------------------------------
+// Analysis and corrections.
+
+Rect NaturalBounds(Movie inMovie) {
+  Rect r;
+  GetMovieNaturalBoundsRect(inMovie, &r);
+  OffsetRect(&r, static_cast<SInt16>(-r.left), static_cast<SInt16>(-r.top));
+  return r;
+}
+
+std::vector<TimeValue> FrameTimes(Movie inMovie) {
+  static const OSType kVisual = VisualMediaCharacteristic;
+  std::vector<TimeValue> times;
+  TimeValue t = 0;
+  const TimeValue duration = GetMovieDuration(inMovie);
+  while (t >= 0 && t < duration) {
+    times.push_back(t);
+    TimeValue next = -1;
+    GetMovieNextInterestingTime(inMovie, nextTimeStep, 1, &kVisual, t, fixed1, &next, nullptr);
+    if (next <= t) break;
+    t = next;
+  }
+  return times;
+}
+
+void Analyse(Movie inMovie, CMotionData& outData, MotionSettings& ioSettings) {
+  const Rect bounds = NaturalBounds(inMovie);
+  SetMovieBox(inMovie, &bounds);
+  CBuffer* frame = new CBuffer(bounds, kBufferDepth8, kBufferModeARGB);
+  GWorldPtr world = frame->CreateGWorld(nullptr, nullptr);
+  if (world == nullptr) Fail("no graphics world", 'nilP');
+  SetMovieGWorld(inMovie, world, nullptr);
+  const std::vector<TimeValue> times = FrameTimes(inMovie);
+  const TimeValue duration = GetMovieDuration(inMovie);
+  CAutoMotionTracker tracker;
+  Check(tracker.BeginTracking(frame, bounds, nullptr, nullptr), "starting the tracker");
+  std::vector<DiffMotionData> records;
+  for (size_t i = 0; i < times.size(); ++i) {
+    const TimeValue t = times[i], d = (i + 1 < times.size() ? times[i + 1] : duration) - t;
+    SetMovieTimeValue(inMovie, t);
+    UpdateMovie(inMovie);
+    MoviesTask(inMovie, 0);
+    Check(tracker.ProcessFrame(d, ETrackerFieldMode::kFrame, nullptr, nullptr), "tracking");
+    TArray<DiffMotionData>& made = tracker.GetMotionDataArray();
+    DiffMotionData r = made[made.GetCount()];
+    r.time = t;
+    r.duration = d;
+    records.push_back(r);
+    std::printf("\ranalysing %zu/%zu", i + 1, times.size());
+    std::fflush(stdout);
+  }
+  std::printf("\n");
+  tracker.EndTracking();
+  SetMovieGWorld(inMovie, nullptr, nullptr);
+  DisposeGWorld(world);
+  frame->Release();
+  outData.SetRecords(records, bounds, GetMovieTimeScale(inMovie), duration);
+  Check(outData.CreateMatrices(&ioSettings, 0.0f), "computing the corrections");
+}
+
+void WriteControlTrack(Movie inMovie, CMotionData& inData, MotionSettings& inSettings) {
+  Track track = nullptr;
+  Check(CTweenTracks::CreateTweenTrackFromMotionData(inMovie, NaturalBounds(inMovie), inData, &track),
+        "writing the control track");
+  if (track == nullptr) Fail("too few frames for a control track", paramErr);
+  RenderFrameParams params;
+  params.borderMode = kBorderColor;
+  Check(CMovieRendering::WriteRenderParamsToTrack(track, params), "writing the render parameters");
+  Check(CMovieRendering::WriteMoSettingsToTrack(track, inSettings), "writing the settings");
+}
+
+// ---------------------------------------------------------------------------
+// The export through Vantrel.
+
+struct StatusPort {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::vector<ExportStatus> records;
+  std::thread thread;
+  CFRunLoopRef loop = nullptr;
+
+  static CFDataRef CallBack(CFMessagePortRef, SInt32, CFDataRef inData, void* inInfo) {
+    auto* self = static_cast<StatusPort*>(inInfo);
+    ExportStatus s{};
+    if (DecodeExportStatus(CFDataGetBytePtr(inData), static_cast<size_t>(CFDataGetLength(inData)), s)) {
+      std::lock_guard<std::mutex> guard(self->lock);
+      self->records.push_back(s);
+    }
+    self->arrived.notify_all();
+    return nullptr;
+  }
+  bool Open() {
+    std::atomic<int> state{0};
+    thread = std::thread([&] {
+      CFMessagePortContext context{0, this, nullptr, nullptr, nullptr};
+      CFMessagePortRef port =
+          CFMessagePortCreateLocal(kCFAllocatorDefault, CFStringMakeConstantString(kExportProgressPortName), CallBack, &context, nullptr);
+      CFRunLoopSourceRef source = port ? CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, port, 0) : nullptr;
+      if (source) {
+        loop = CFRunLoopGetCurrent();
+        CFRunLoopAddSource(loop, source, kCFRunLoopCommonModes);
+      }
+      state = source ? 1 : -1;
+      if (source) {
+        CFRunLoopRun();
+        CFRunLoopRemoveSource(loop, source, kCFRunLoopCommonModes);
+        CFRelease(source);
+      }
+      if (port) {
+        CFMessagePortInvalidate(port);
+        CFRelease(port);
+      }
+    });
+    while (state == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return state == 1;
+  }
+  void Close() {
+    if (thread.joinable()) {
+      if (loop) CFRunLoopStop(loop);
+      thread.join();
+    }
+  }
+};
+
+void AppendBE32(std::vector<UInt8>& io, UInt32 inValue) {
+  for (int shift = 24; shift >= 0; shift -= 8) io.push_back(static_cast<UInt8>(inValue >> shift));
+}
+void AppendRecord(std::vector<UInt8>& io, UInt32 inTag, const void* inData, size_t inSize) {
+  AppendBE32(io, inTag);
+  AppendBE32(io, static_cast<UInt32>(inSize));
+  const UInt8* p = static_cast<const UInt8*>(inData);
+  io.insert(io.end(), p, p + inSize);
+}
+
+std::string BundlePath(const char* inArgv0) {
+  if (const char* env = std::getenv("TRX_BUNDLE"); env && *env) return env;
+  fs::path beside = fs::path(inArgv0).parent_path().parent_path() / "Tremblorix.app";
+  if (fs::exists(beside / "Contents/MacOS/Vantrel")) return beside.string();
+  return TRX_BUILD_BUNDLE;
+}
+
+void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const std::string& inBundle) {
+  // A private port folder: this run's Vantrel meets nobody else's.
+  char pattern[] = "/tmp/trx-stabilise-XXXXXX";
+  const char* ports = mkdtemp(pattern);
+  if (ports == nullptr) Fail("no port folder", errno);
+  setenv("TRX_IPC_DIR", ports, 1);
+
+  StatusPort status;
+  if (!status.Open()) Fail("cannot open the status port", -1);
+  UBundle::SetMainBundlePath(inBundle);
+  ProcessSerialNumber psn{0, 0};
+  Check(LaunchAuxiliaryExecutable("Vantrel", 0x0F0F0F0E, &psn), "launching Vantrel from " + inBundle);
+  pid_t pid = -1;
+  GetProcessPID(&psn, &pid);
+  CFMessagePortRef remote = nullptr;
+  for (int i = 0; i < 500 && remote == nullptr; ++i) {
+    remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName));
+    if (!remote) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (remote == nullptr) Fail("Vantrel does not answer", -1);
+
+  // The request, as the application writes it.
+  FSSpec dest = SpecOf(inDestination);
+  FSpDelete(&dest);
+  Check(FSpCreate(&dest, 'DEZI', 'mpg4', smSystemScript), "creating " + inDestination);
+  AliasHandle alias = nullptr;
+  Check(NewAlias(nullptr, &dest, &alias), "making the destination's alias");
+  Handle movie = NewHandle(0);
+  Check(PutMovieIntoHandle(inMovie, movie), "putting the movie into a handle");
+  MovieExportComponent exporter = nullptr;
+  Check(OpenADefaultComponent(MovieExportType, 'mpg4', &exporter), "opening the MPEG-4 exporter");
+  QTAtomContainer settings = nullptr;
+  Check(MovieExportGetSettingsAsAtomContainer(exporter, &settings), "reading the exporter's settings");
+  CloseComponent(exporter);
+  std::vector<UInt8> message{kExportCommandExport};
+  AppendRecord(message, kExportTagMovie, *movie, static_cast<size_t>(GetHandleSize(movie)));
+  AppendRecord(message, kExportTagDestination, *reinterpret_cast<Handle>(alias),
+               static_cast<size_t>(GetHandleSize(reinterpret_cast<Handle>(alias))));
+  UInt8 word[4];
+  WriteBE32(word, 'spit');
+  AppendRecord(message, kExportTagExporterType, word, 4);
+  WriteBE32(word, 'mpg4');
+  AppendRecord(message, kExportTagExporterSubtype, word, 4);
+  AppendRecord(message, kExportTagExporterSettings, *settings, static_cast<size_t>(GetHandleSize(settings)));
+  WriteBE32(word, 1);
+  AppendRecord(message, kExportTagCookie, word, 4);
+  const UInt8 single = 0;
+  AppendRecord(message, kExportTagSingleField, &single, 1);
+  AppendRecord(message, kExportTagEnd, nullptr, 0);
+  DisposeHandle(movie);
+  DisposeHandle(reinterpret_cast<Handle>(alias));
+  QTDisposeAtomContainer(settings);
+
+  CFDataRef data = CFDataCreate(kCFAllocatorDefault, message.data(), static_cast<CFIndex>(message.size()));
+  CFDataRef reply = nullptr;
+  SInt32 sent = CFMessagePortSendRequest(remote, kExportMessageID, data, kExportClientSendTimeout,
+                                         kExportClientReceiveTimeout, kCFRunLoopDefaultMode, &reply);
+  CFRelease(data);
+  if (reply) CFRelease(reply);
+  Check(sent, "sending the request");
+
+  SInt16 error = 0;
+  {
+    std::unique_lock<std::mutex> lock(status.lock);
+    size_t shown = 0;
+    bool done = false;
+    while (!done) {
+      if (!status.arrived.wait_for(lock, std::chrono::seconds(120), [&] { return status.records.size() > shown; }))
+        Fail("Vantrel went quiet", -1);
+      for (; shown < status.records.size(); ++shown) {
+        const ExportStatus& s = status.records[shown];
+        if (s.kind == kExportStatusProgress) {
+          std::printf("\r%s %5.1f %%", s.phase == kExportPhaseSound ? "sound " : "export", 100.0 * Fix2X(s.fraction));
+          std::fflush(stdout);
+        } else if (s.kind == kExportStatusError) {
+          error = s.error;
+        } else if (s.kind == kExportStatusDone) {
+          done = true;
+        }
+      }
+    }
+  }
+  std::printf("\n");
+  const UInt8 quit = kExportCommandQuit;
+  data = CFDataCreate(kCFAllocatorDefault, &quit, 1);
+  CFMessagePortSendRequest(remote, kExportMessageID, data, kExportClientSendTimeout, kExportClientReceiveTimeout,
+                           kCFRunLoopDefaultMode, nullptr);
+  CFRelease(data);
+  CFRelease(remote);
+  if (pid > 0) waitpid(pid, nullptr, 0);
+  status.Close();
+  fs::remove_all(ports);
+  Check(error, "Vantrel's export failed");
+}
+
+// ---------------------------------------------------------------------------
+// The before | after still.
+
+void WritePNG(const std::string& inPath, const std::vector<UInt8>& inRGB, int inWidth, int inHeight) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (codec == nullptr) Fail("no PNG encoder", -1);
+  AVCodecContext* c = avcodec_alloc_context3(codec);
+  c->width = inWidth;
+  c->height = inHeight;
+  c->pix_fmt = AV_PIX_FMT_RGB24;
+  c->time_base = AVRational{1, 1};
+  if (avcodec_open2(c, codec, nullptr) < 0) Fail("cannot open the PNG encoder", -1);
+  AVFrame* f = av_frame_alloc();
+  f->format = AV_PIX_FMT_RGB24;
+  f->width = inWidth;
+  f->height = inHeight;
+  av_frame_get_buffer(f, 0);
+  for (int y = 0; y < inHeight; ++y)
+    std::memcpy(f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0], inRGB.data() + static_cast<size_t>(y) * inWidth * 3,
+                static_cast<size_t>(inWidth) * 3);
+  AVPacket* pkt = av_packet_alloc();
+  bool written = false;
+  if (avcodec_send_frame(c, f) >= 0 && avcodec_send_frame(c, nullptr) >= 0) {
+    while (avcodec_receive_packet(c, pkt) >= 0) {
+      if (FILE* file = std::fopen(inPath.c_str(), "wb")) {
+        written = std::fwrite(pkt->data, 1, static_cast<size_t>(pkt->size), file) == static_cast<size_t>(pkt->size);
+        written = std::fclose(file) == 0 && written;
+      }
+      av_packet_unref(pkt);
+    }
+  }
+  av_packet_free(&pkt);
+  av_frame_free(&f);
+  avcodec_free_context(&c);
+  if (!written) Fail("cannot write " + inPath, ioErr);
+}
+
+void WriteBeforeAfter(Movie inMovie, const std::string& inPath) {
+  const Rect bounds = NaturalBounds(inMovie);
+  const int W = bounds.right, H = bounds.bottom;
+  SetMovieBox(inMovie, &bounds);
+  CBuffer* before = new CBuffer(bounds, kBufferDepth8, kBufferModeARGB);
+  CBuffer* after = new CBuffer(bounds, kBufferDepth8, kBufferModeARGB);
+  GWorldPtr world = before->CreateGWorld(nullptr, nullptr);
+  SetMovieGWorld(inMovie, world, nullptr);
+  const std::vector<TimeValue> times = FrameTimes(inMovie);
+  const TimeValue t = times.empty() ? 0 : times[times.size() / 2];
+  SetMovieTimeValue(inMovie, t);
+  UpdateMovie(inMovie);
+  MoviesTask(inMovie, 0);
+  RenderFrameParams params;
+  MatrixRecord first, second;
+  float m1 = 0, m2 = 0;
+  Track control = nullptr;
+  if (CMovieRendering::GetTweenSample(inMovie, t, first, second, m1, m2, &control)) {
+    CMovieRendering::ReadRenderParamsFromTrack(control, params);
+    params.firstMatrix = first;
+    params.secondMatrix = second;
+  }
+  params.fieldMode = kRenderFrame;
+  params.interlaceMode = 2;
+  params.quality = kQualityHigh;
+  Check(CMovieRendering::RenderFrame(before, after, &params), "rendering the still");
+  std::vector<UInt8> rgb(static_cast<size_t>(2 * W) * H * 3);
+  for (int y = 0; y < H; ++y)
+    for (int half = 0; half < 2; ++half) {
+      const CBuffer* b = half == 0 ? before : after;
+      const UInt8* row = reinterpret_cast<const UInt8*>(b->GetData()) + static_cast<size_t>(y) * b->GetRowBytes();
+      for (int x = 0; x < W; ++x)
+        std::memcpy(&rgb[(static_cast<size_t>(y) * 2 * W + half * W + x) * 3], row + 4 * x + 1, 3);
+    }
+  SetMovieGWorld(inMovie, nullptr, nullptr);
+  DisposeGWorld(world);
+  before->Release();
+  after->Release();
+  WritePNG(inPath, rgb, 2 * W, H);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--out" && i + 1 < argc) {
+      o.out = argv[++i];
+    } else if (a == "--frames" && i + 1 < argc) {
+      o.frames = std::max(3, std::atoi(argv[++i]));
+    } else if (a == "--size" && i + 1 < argc) {
+      if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2 || o.width < 64 || o.height < 64 ||
+          o.width > 4096 || o.height > 4096 || (o.width | o.height) & 1)
+        Fail("--size takes an even WxH from 64x64 to 4096x4096", paramErr);
+    } else if (!a.empty() && a[0] != '-' && o.input.empty()) {
+      o.input = a;
+    } else {
+      std::fprintf(stderr, "usage: trx_stabilise [movie] [--out DIR] [--frames N] [--size WxH]\n");
+      std::exit(2);
+    }
+  }
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o = ParseOptions(argc, argv);
+  Check(EnterMovies(), "starting the movie toolbox");
+  fs::create_directories(o.out);
+  const std::string bundle = BundlePath(argv[0]);
+
+  std::string input = o.input;
+  if (input.empty()) {
+    input = (fs::path(o.out) / "shaky.mov").string();
+    std::printf("generating %d frames of %dx%d into %s\n", o.frames, o.width, o.height, input.c_str());
+    Movie made = MakeShakyMovie(o);
+    DisposeMovie(SaveMovie(made, input));
+    DisposeMovie(made);
+  }
+  Movie movie = OpenMovie(input);
+  const std::string base = fs::path(input).stem().string();
+
+  CMotionData data;
+  MotionSettings settings;
+  Analyse(movie, data, settings);
+  WriteControlTrack(movie, data, settings);
+  const std::string project = (fs::path(o.out) / (base + "-analysed.mov")).string();
+  Movie saved = SaveMovie(movie, project);
+  DisposeMovie(movie);
+  std::printf("saved %s\n", project.c_str());
+
+  const std::string steady = fs::absolute(fs::path(o.out) / (base + "-steady.mp4")).string();
+  ExportThroughVantrel(saved, steady, bundle);
+  const std::string still = (fs::path(o.out) / (base + "-before-after.png")).string();
+  WriteBeforeAfter(saved, still);
+  DisposeMovie(saved);
+  std::printf("steadied movie: %s\nbefore | after: %s\n", steady.c_str(), still.c_str());
+  return 0;
+}
