@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -220,6 +221,66 @@ TEST(HSV, RoundTripStaysWithinTheQuantisationAndBandsAgree) {
     ASSERT_EQ(0, src.RGB2HSV(&hsv, nullptr, nullptr, nullptr));
     ASSERT_EQ(0, inPlace.RGB2HSV(&inPlace, nullptr, nullptr, nullptr));
     EXPECT_TRUE(CBuffer::IsEqual(&hsv, &inPlace, nullptr));
+  }
+}
+
+namespace {
+
+// The conversions written out as stated, in single precision, rounding with
+// std::round (halves away from zero).
+void ReferenceToHSV(UInt32 ri, UInt32 gi, UInt32 bi, UInt32 F, UInt32 out[3]) {
+  const float r = static_cast<float>(ri), g = static_cast<float>(gi), b = static_cast<float>(bi);
+  const float M = std::max({r, g, b}), d = M - std::min({r, g, b});
+  out[0] = out[1] = 0;
+  out[2] = static_cast<UInt32>(M);
+  if (M == 0.0f) return;
+  float hue = 0.0f;
+  if (d != 0.0f) {
+    const float h = r == M ? (g - b) / d : g == M ? 2.0f + (b - r) / d : 4.0f + (r - g) / d;
+    hue = h * (static_cast<float>(F) / 6.0f);
+    if (hue < 0.0f) hue += static_cast<float>(F);
+  }
+  out[0] = static_cast<UInt32>(std::round(hue)) % F;
+  out[1] = std::min(static_cast<UInt32>(std::round(d / M * static_cast<float>(F))), F - 1);
+}
+
+void ReferenceToRGB(UInt32 H, UInt32 S, UInt32 V, UInt32 F, UInt32 out[3]) {
+  out[0] = out[1] = out[2] = V;
+  if (S == 0) return;
+  const float h = static_cast<float>(H) * (6.0f / static_cast<float>(F));
+  const float s = static_cast<float>(S) * (1.0f / static_cast<float>(F));
+  const float v = static_cast<float>(V);
+  const int i = static_cast<int>(std::floor(h));
+  const float f = h - static_cast<float>(i);
+  const float p = v * (1.0f - s), q = v * (1.0f - s * f), t = v * (1.0f + s * (f - 1.0f));
+  const float table[6][3] = {{v, t, p}, {q, v, p}, {p, v, t}, {p, q, v}, {t, p, v}, {v, p, q}};
+  for (int k = 0; k < 3; ++k) out[k] = static_cast<UInt32>(std::round(table[i][k]));
+}
+
+}  // namespace
+
+TEST(HSV, EveryPixelFollowsTheStatedArithmetic) {
+  for (SInt16 depth : {1, 2}) {
+    const UInt32 F = depth == 1 ? 256 : 65536;
+    CBuffer src(R(0, 0, 64, 64), depth, 2), hsv(R(0, 0, 64, 64), depth, 2), rgb(R(0, 0, 64, 64), depth, 2);
+    FillRandom(src, 77);
+    // Grays and single-channel colours too, where the ties and zero cases are.
+    for (SInt32 h = 0; h < 64; ++h) {
+      const UInt32 x = Comp(src, 0, h, 1);
+      SetPixel(src, 0, h, 0, x, x, x);
+      SetPixel(src, 1, h, 0, x, 0, 0);
+      SetPixel(src, 2, h, 0, x, x, 0);
+    }
+    ASSERT_EQ(0, src.RGB2HSV(&hsv, nullptr, nullptr, nullptr));
+    ASSERT_EQ(0, src.HSV2RGB(&rgb, nullptr, nullptr, nullptr));  // the source read as HSV
+    for (SInt32 v = 0; v < 64; ++v)
+      for (SInt32 h = 0; h < 64; ++h) {
+        UInt32 want[3];
+        ReferenceToHSV(Comp(src, v, h, 1), Comp(src, v, h, 2), Comp(src, v, h, 3), F, want);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(want[k], Comp(hsv, v, h, k + 1)) << depth << " " << v << " " << h;
+        ReferenceToRGB(Comp(src, v, h, 1), Comp(src, v, h, 2), Comp(src, v, h, 3), F, want);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(want[k], Comp(rgb, v, h, k + 1)) << depth << " " << v << " " << h;
+      }
   }
 }
 
