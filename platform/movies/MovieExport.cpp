@@ -2,6 +2,11 @@
 #include "platform/movies/MovieExport.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -343,7 +348,9 @@ struct ActiveSource {
   bool pending = false;
   OSErr pendingErr = noErr;
   MovieExportGetDataParams params{};
-  std::vector<UInt8> data;
+  // The answered bytes: valid until the same source is asked again.
+  const UInt8* bytes = nullptr;
+  size_t size = 0;
   std::vector<UInt8> desc;
   // Compressed video samples.
   std::unique_ptr<CMovieDecoder> decoder;
@@ -357,7 +364,7 @@ std::vector<UInt8> HandleBytes(Handle h) {
   return std::vector<UInt8>(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h));
 }
 
-// Asks a source for its data at its next time; the answer is copied.
+// Asks a source for its data at its next time.
 OSErr Ask(ActiveSource& a) {
   MovieExportGetDataParams p{};
   p.recordSize = sizeof(p);
@@ -366,9 +373,12 @@ OSErr Ask(ActiveSource& a) {
   OSErr err = a.source.dataProc(a.source.refCon, &p);
   a.params = p;
   a.pendingErr = err;
-  a.data.clear();
-  if ((err == noErr || err == eofErr) && p.dataPtr != nullptr && p.dataSize > 0)
-    a.data.assign(reinterpret_cast<UInt8*>(p.dataPtr), reinterpret_cast<UInt8*>(p.dataPtr) + p.dataSize);
+  a.bytes = nullptr;
+  a.size = 0;
+  if ((err == noErr || err == eofErr) && p.dataPtr != nullptr && p.dataSize > 0) {
+    a.bytes = reinterpret_cast<const UInt8*>(p.dataPtr);
+    a.size = static_cast<size_t>(p.dataSize);
+  }
   a.desc = HandleBytes(reinterpret_cast<Handle>(p.desc));
   a.pending = true;
   return err;
@@ -382,7 +392,7 @@ FFPixelBuffer VideoPicture(ActiveSource& a) {
   ImageDescription d;
   std::memcpy(&d, a.desc.data(), sizeof d);
   if (d.width <= 0 || d.height <= 0) Throw_(badImageDescription);
-  const SInt64 size = static_cast<SInt64>(a.data.size());
+  const SInt64 size = static_cast<SInt64>(a.size);
   const SInt32 W = a.width, H = a.height;
   const SInt32 scratchRow = W * 4;
   a.scratch.resize(static_cast<size_t>(scratchRow) * H);
@@ -391,9 +401,9 @@ FFPixelBuffer VideoPicture(ActiveSource& a) {
     const SInt64 rowBytes = size / d.height;
     if (rowBytes < static_cast<SInt64>(d.width) * bpp) Throw_(codecErr);  // too little data for its description
     if (d.width == W && d.height == H && bpp == 4)
-      return FFPixelBuffer{a.data.data(), static_cast<SInt32>(rowBytes), W, H};
+      return FFPixelBuffer{const_cast<UInt8*>(a.bytes), static_cast<SInt32>(rowBytes), W, H};
     for (SInt32 y = 0; y < H; ++y) {
-      const UInt8* src = a.data.data() + static_cast<size_t>(static_cast<SInt64>(y) * d.height / H) * rowBytes;
+      const UInt8* src = a.bytes + static_cast<size_t>(static_cast<SInt64>(y) * d.height / H) * rowBytes;
       UInt8* dst = a.scratch.data() + static_cast<size_t>(y) * scratchRow;
       for (SInt32 x = 0; x < W; ++x) {
         const UInt8* s = src + static_cast<size_t>(static_cast<SInt64>(x) * d.width / W) * bpp;
@@ -410,7 +420,7 @@ FFPixelBuffer VideoPicture(ActiveSource& a) {
     a.decoderDesc = a.desc;
   }
   MoviePixelBuffer dest{a.scratch.data(), scratchRow, W, H};
-  a.decoder->SendSample(a.data.data(), static_cast<UInt32>(a.data.size()), a.params.actualTime, a.params.actualTime);
+  a.decoder->SendSample(a.bytes, static_cast<UInt32>(a.size), a.params.actualTime, a.params.actualTime);
   if (!a.decoder->ReceiveFrame(dest, nullptr)) {
     // A decoder that holds frames back gives this one out at its end; the
     // next sample starts a fresh decoder.
@@ -422,13 +432,132 @@ FFPixelBuffer VideoPicture(ActiveSource& a) {
   return FFPixelBuffer{a.scratch.data(), scratchRow, W, H};
 }
 
-void WriteAnswer(ActiveSource& a, CFFMuxer& mux) {
+// Encodes and writes on a thread of its own, so that the next frame is
+// pulled and rendered while this one is encoded. Jobs keep their order; the
+// first failure of the writer is thrown to the caller at its next call.
+class CExportWriter {
+ public:
+  explicit CExportWriter(CFFMuxer& inMux) : mMux(inMux), mThread([this] { Run(); }) {}
+  ~CExportWriter() { Stop(); }
+  CExportWriter(const CExportWriter&) = delete;
+  CExportWriter& operator=(const CExportWriter&) = delete;
+
+  void Video(SInt32 inTrack, const FFPixelBuffer& inPicture, TimeValue64 inTime, SInt32 inDuration) {
+    Job job;
+    job.track = inTrack;
+    job.time = inTime;
+    job.duration = inDuration;
+    job.picture = inPicture;
+    const size_t row = static_cast<size_t>(inPicture.width) * 4;
+    {
+      // Picture memory goes round between the two threads instead of being
+      // allocated (and faulted in) for every frame.
+      std::lock_guard<std::mutex> guard(mLock);
+      if (!mSpare.empty()) {
+        job.pixels = std::move(mSpare.back());
+        mSpare.pop_back();
+      }
+    }
+    job.pixels.resize(row * static_cast<size_t>(inPicture.height));
+    for (SInt32 y = 0; y < inPicture.height; ++y)
+      std::memcpy(job.pixels.data() + row * static_cast<size_t>(y),
+                  static_cast<const UInt8*>(inPicture.baseAddr) + static_cast<ptrdiff_t>(y) * inPicture.rowBytes, row);
+    job.picture.baseAddr = job.pixels.data();
+    job.picture.rowBytes = static_cast<SInt32>(row);
+    Push(std::move(job));
+  }
+  void Sound(SInt32 inTrack, std::vector<SInt16>&& inSamples, UInt32 inFrames) {
+    Job job;
+    job.track = inTrack;
+    job.sound = true;
+    job.samples = std::move(inSamples);
+    job.frames = inFrames;
+    Push(std::move(job));
+  }
+  // Waits until every job is written; throws the writer's failure.
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mLock);
+    mChanged.wait(lock, [&] { return (mJobs.empty() && !mBusy) || mFailure; });
+    if (mFailure) std::rethrow_exception(mFailure);
+  }
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> guard(mLock);
+      mStop = true;
+    }
+    mChanged.notify_all();
+    if (mThread.joinable()) mThread.join();
+  }
+
+ private:
+  struct Job {
+    SInt32 track = -1;
+    bool sound = false;
+    FFPixelBuffer picture{};
+    std::vector<UInt8> pixels;
+    TimeValue64 time = 0;
+    SInt32 duration = 0;
+    std::vector<SInt16> samples;
+    UInt32 frames = 0;
+  };
+  static constexpr size_t kDepth = 3;
+
+  void Push(Job&& inJob) {
+    std::unique_lock<std::mutex> lock(mLock);
+    mChanged.wait(lock, [&] { return mJobs.size() < kDepth || mFailure; });
+    if (mFailure) std::rethrow_exception(mFailure);
+    mJobs.push_back(std::move(inJob));
+    mChanged.notify_all();
+  }
+  void Run() {
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock<std::mutex> lock(mLock);
+        mChanged.wait(lock, [&] { return !mJobs.empty() || mStop; });
+        if (mJobs.empty() || mFailure) return;
+        job = std::move(mJobs.front());
+        mJobs.pop_front();
+        mBusy = true;
+      }
+      mChanged.notify_all();
+      try {
+        if (job.sound)
+          mMux.WriteSound(job.track, job.samples.data(), job.frames);
+        else
+          mMux.WriteVideoFrame(job.track, job.picture, job.time, job.duration);
+      } catch (...) {
+        std::lock_guard<std::mutex> guard(mLock);
+        mFailure = std::current_exception();
+        mJobs.clear();
+      }
+      {
+        std::lock_guard<std::mutex> guard(mLock);
+        mBusy = false;
+        if (!job.pixels.empty() && mSpare.size() < kDepth + 2) mSpare.push_back(std::move(job.pixels));
+      }
+      mChanged.notify_all();
+    }
+  }
+
+  CFFMuxer& mMux;
+  std::mutex mLock;
+  std::condition_variable mChanged;
+  std::deque<Job> mJobs;
+  std::vector<std::vector<UInt8>> mSpare;
+  bool mBusy = false;
+  bool mStop = false;
+  std::exception_ptr mFailure;
+  std::thread mThread;
+};
+
+void WriteAnswer(ActiveSource& a, CExportWriter& mux) {
   const MovieExportGetDataParams& p = a.params;
   const SInt64 count = p.actualSampleCount > 0 ? p.actualSampleCount : 1;
   const SInt64 duration = static_cast<SInt64>(p.durationPerSample) * count;
-  if (a.muxTrack >= 0 && !a.data.empty()) {
+  if (a.muxTrack >= 0 && !(a.size == 0)) {
     if (a.source.type == VideoMediaType) {
-      if (duration > 0) mux.WriteVideoFrame(a.muxTrack, VideoPicture(a), p.actualTime, static_cast<SInt32>(duration));
+      if (duration > 0) mux.Video(a.muxTrack, VideoPicture(a), p.actualTime, static_cast<SInt32>(duration));
     } else {
       if (a.desc.size() < sizeof(SoundDescription)) Throw_(badFormat);
       SoundDescription sd;
@@ -436,24 +565,24 @@ void WriteAnswer(ActiveSource& a, CFFMuxer& mux) {
       if ((sd.dataFormat != 'sowt' && sd.dataFormat != 'twos') || sd.sampleSize != 16 ||
           sd.numChannels != a.soundChannels)
         Throw_(badFormat);
-      const size_t frames = a.data.size() / (2 * static_cast<size_t>(a.soundChannels));
+      const size_t frames = a.size / (2 * static_cast<size_t>(a.soundChannels));
       std::vector<SInt16> samples(frames * static_cast<size_t>(a.soundChannels));
       const bool big = sd.dataFormat == 'twos';
       for (size_t i = 0; i < samples.size(); ++i) {
-        const UInt8* b = a.data.data() + 2 * i;
+        const UInt8* b = a.bytes + 2 * i;
         samples[i] = static_cast<SInt16>(big ? (b[0] << 8) | b[1] : (b[1] << 8) | b[0]);
       }
-      mux.WriteSound(a.muxTrack, samples.data(), static_cast<UInt32>(frames));
+      mux.Sound(a.muxTrack, std::move(samples), static_cast<UInt32>(frames));
     }
   }
   const SInt64 advanced = duration;
-  if (advanced <= 0 && a.data.empty()) {
+  if (advanced <= 0 && (a.size == 0)) {
     if (++a.stalls > 1000) a.done = true;  // a source that never moves on ends
   } else {
     a.stalls = 0;
   }
   a.next = std::max<SInt64>(a.next, static_cast<SInt64>(p.actualTime) + std::max<SInt64>(advanced, 0));
-  if (advanced <= 0 && !a.data.empty()) a.next += 1;
+  if (advanced <= 0 && !(a.size == 0)) a.next += 1;
   if (a.pendingErr == eofErr) a.done = true;
   a.pending = false;
 }
@@ -513,7 +642,7 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
   for (ActiveSource& a : active) {
     OSErr err = Ask(a);
     if (err != noErr && err != eofErr) Throw_(err);
-    if (a.data.empty() && err == eofErr) {
+    if ((a.size == 0) && err == eofErr) {
       a.done = true;
       continue;
     }
@@ -549,6 +678,7 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
   };
   report(movieProgressOpen, 0);
   mux.Begin();
+  CExportWriter writer(mux);
   for (;;) {
     // The source that lags most in time goes next, so the file interleaves.
     ActiveSource* next = nullptr;
@@ -566,7 +696,7 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
       OSErr err = Ask(*next);
       if (err != noErr && err != eofErr) Throw_(err);
     }
-    WriteAnswer(*next, mux);
+    WriteAnswer(*next, writer);
     if (total > 0) {
       double done = total;
       for (const ActiveSource& a : active)
@@ -575,6 +705,8 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
       if (fraction - lastReported >= fixed1 / 200) report(movieProgressUpdatePercent, fraction);
     }
   }
+  writer.Drain();
+  writer.Stop();
   if (lastReported != fixed1) report(movieProgressUpdatePercent, fixed1);
   mux.Finish();
   report(movieProgressClose, fixed1);
