@@ -143,39 +143,81 @@ bool ReadAt(int inFD, SInt64 inOffset, UInt8* outData, size_t inSize) {
   return true;
 }
 
+// The packets of the tracks that were read by scanning the file, in the
+// order libavformat gives them: packet i of such a track is its sample i.
+std::vector<std::vector<std::vector<UInt8>>> ReadScannedPackets(const std::string& inPath, const CFFDemuxer& inDemuxer) {
+  std::vector<std::vector<std::vector<UInt8>>> packets(inDemuxer.CountTracks());
+  std::vector<SInt32> trackOfStream;
+  bool any = false;
+  for (ItemCount k = 0; k < inDemuxer.CountTracks(); ++k) {
+    const FFTrackInfo& t = inDemuxer.GetTrack(k);
+    if (t.fromIndex) continue;
+    if (trackOfStream.size() <= static_cast<size_t>(t.streamIndex)) trackOfStream.resize(static_cast<size_t>(t.streamIndex) + 1, -1);
+    trackOfStream[static_cast<size_t>(t.streamIndex)] = static_cast<SInt32>(k);
+    any = true;
+  }
+  if (!any) return packets;
+  AVFormatContext* raw = nullptr;
+  if (avformat_open_input(&raw, inPath.c_str(), nullptr, nullptr) < 0) Throw_(noMovieFound);
+  FFInputPtr input(raw);
+  FFPacketPtr pkt = FFNewPacket();
+  for (;;) {
+    int err = av_read_frame(raw, pkt.get());
+    if (err == AVERROR_EOF) break;
+    if (err < 0) {
+      if (avio_feof(raw->pb)) break;
+      ThrowFFError(err, noMovieFound);
+    }
+    const int si = pkt->stream_index;
+    if (si >= 0 && static_cast<size_t>(si) < trackOfStream.size() && trackOfStream[static_cast<size_t>(si)] >= 0 &&
+        pkt->size > 0) {
+      if ((pkt->flags & AV_PKT_FLAG_CORRUPT) != 0) Throw_(kFFCodecBadDataErr);
+      packets[static_cast<size_t>(trackOfStream[static_cast<size_t>(si)])].emplace_back(pkt->data, pkt->data + pkt->size);
+    }
+    av_packet_unref(pkt.get());
+  }
+  return packets;
+}
+
 // Where each sample's bytes lie in the file. A container's packet position
 // may name a header in front of the payload (AVI chunks, Matroska blocks):
 // the payload is looked for a few bytes on. False when a sample's bytes are
 // not stored as one piece (then the samples are copied into memory).
-bool LocateSamples(CFFDemuxer& ioDemuxer, ItemCount inTrack, int inFD, std::vector<SInt64>& outOffsets) {
+bool LocateSamples(CFFDemuxer& ioDemuxer, ItemCount inTrack, const std::vector<std::vector<UInt8>>& inPackets, int inFD,
+                   std::vector<SInt64>& outOffsets) {
   const FFTrackInfo& t = ioDemuxer.GetTrack(inTrack);
   constexpr SInt64 kSearch = 64;
   outOffsets.assign(t.samples.size(), -1);
-  std::vector<UInt8> packet, file;
+  if (!t.fromIndex && inPackets.size() != t.samples.size()) Throw_(kFFInvalidSampleNumErr);
+  std::vector<UInt8> read, file;
   SInt64 delta = 0;
   for (size_t i = 0; i < t.samples.size(); ++i) {
     const FFSampleInfo& s = t.samples[i];
     if (s.offset < 0 || s.damaged) return false;
-    const bool lastOne = s.offset + s.size > ioDemuxer.GetFileSize();
-    // The first, and then any, sample of an index is checked only while its delta is not yet known.
+    // In an index only the first sample is checked: the rest lie alike.
     if (t.fromIndex && i > 0) {
       outOffsets[i] = s.offset + delta;
       continue;
     }
-    if (lastOne) return false;
-    try {
-      ioDemuxer.ReadSample(inTrack, i, packet);
-    } catch (const LException&) {
-      return false;
+    const std::vector<UInt8>* packet = &read;
+    if (t.fromIndex) {
+      try {
+        ioDemuxer.ReadSample(inTrack, i, read);
+      } catch (const LException&) {
+        return false;
+      }
+    } else {
+      packet = &inPackets[i];
     }
-    if (packet.size() != s.size || packet.empty()) return false;
-    file.resize(packet.size() + kSearch);
+    if (packet->size() != s.size || packet->empty()) return false;
+    file.resize(packet->size() + kSearch);
     const SInt64 available = std::min<SInt64>(static_cast<SInt64>(file.size()), ioDemuxer.GetFileSize() - s.offset);
-    if (available < static_cast<SInt64>(packet.size()) || !ReadAt(inFD, s.offset, file.data(), static_cast<size_t>(available)))
+    if (available < static_cast<SInt64>(packet->size()) ||
+        !ReadAt(inFD, s.offset, file.data(), static_cast<size_t>(available)))
       return false;
     bool found = false;
-    for (SInt64 d = 0; d + static_cast<SInt64>(packet.size()) <= available && d < kSearch; ++d)
-      if (std::memcmp(file.data() + d, packet.data(), packet.size()) == 0) {
+    for (SInt64 d = 0; d + static_cast<SInt64>(packet->size()) <= available && d < kSearch; ++d)
+      if (std::memcmp(file.data() + d, packet->data(), packet->size()) == 0) {
         delta = d;
         found = true;
         break;
@@ -193,7 +235,8 @@ struct FileCloser {
   }
 };
 
-void AddTrack(Movie inMovie, CFFDemuxer& ioDemuxer, ItemCount inIndex, const std::string& inPath, int inFD) {
+void AddTrack(Movie inMovie, CFFDemuxer& ioDemuxer, ItemCount inIndex, const std::vector<std::vector<UInt8>>& inPackets,
+              const std::string& inPath, int inFD) {
   const FFTrackInfo& info = ioDemuxer.GetTrack(inIndex);
   if (info.samples.empty() || info.timeScale <= 0) return;
   const bool video = info.handlerType == VideoMediaType;
@@ -202,7 +245,7 @@ void AddTrack(Movie inMovie, CFFDemuxer& ioDemuxer, ItemCount inIndex, const std
   const bool pcm = !video && IsPCM(info.codecType) && info.sampleSize >= 8 && info.sampleSize % 8 == 0;
 
   std::vector<SInt64> offsets;
-  const bool inFile = LocateSamples(ioDemuxer, inIndex, inFD, offsets);
+  const bool inFile = LocateSamples(ioDemuxer, inIndex, inPackets, inFD, offsets);
 
   // Video: the display width follows the pixel aspect ratio, so the clean
   // and production apertures show square pixels; encoded pixels keep the
@@ -236,7 +279,10 @@ void AddTrack(Movie inMovie, CFFDemuxer& ioDemuxer, ItemCount inIndex, const std
     const FFSampleInfo& s = info.samples[i];
     SInt64 offset = inFile ? offsets[i] : 0;
     if (!inFile) {
-      ioDemuxer.ReadSample(inIndex, i, bytes);
+      if (info.fromIndex)
+        ioDemuxer.ReadSample(inIndex, i, bytes);
+      else
+        bytes = inPackets[i];
       ThrowIfOSErr_(store.Append(bytes.data(), static_cast<UInt32>(bytes.size()), &offset));
     }
     if (pcm) {
@@ -280,7 +326,8 @@ OSErr ImportMovieWithFFmpeg(const std::string& inPath, Movie* outMovie) {
     if (file.fd < 0) Throw_(errno == ENOENT ? fnfErr : ioErr);
     movie = NewMovie(0);
     ThrowIfNil_(movie);
-    for (ItemCount i = 0; i < demuxer.CountTracks(); ++i) AddTrack(movie, demuxer, i, inPath, file.fd);
+    const auto packets = ReadScannedPackets(inPath, demuxer);
+    for (ItemCount i = 0; i < demuxer.CountTracks(); ++i) AddTrack(movie, demuxer, i, packets[i], inPath, file.fd);
     if (GetMovieTrackCount(movie) == 0) Throw_(noMovieFound);
     ClearMovieChanged(movie);
     *outMovie = movie;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/base/Endian.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
 #include "platform/ffmpeg/FFTestSupport.h"
@@ -405,4 +406,84 @@ TEST_F(MovieFF, InstallingTwiceChangesNothing) {
   ASSERT_EQ(OpenMovie(file.path, &m), noErr);
   Drawn d(m);
   CheckSteppedFrames(d, spec, 30.0);
+}
+
+namespace {
+
+// Copies the streams of a file into a Matroska file whose video has the given
+// pixel aspect ratio.
+bool RemuxToMatroska(const std::string& inPath, const std::string& outPath, AVRational inAspect) {
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, inPath.c_str(), nullptr, nullptr) < 0) return false;
+  avformat_find_stream_info(in, nullptr);
+  AVFormatContext* out = nullptr;
+  avformat_alloc_output_context2(&out, nullptr, "matroska", outPath.c_str());
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    AVStream* s = avformat_new_stream(out, nullptr);
+    avcodec_parameters_copy(s->codecpar, in->streams[i]->codecpar);
+    s->codecpar->codec_tag = 0;
+    s->time_base = in->streams[i]->time_base;
+    if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) s->sample_aspect_ratio = s->codecpar->sample_aspect_ratio = inAspect;
+  }
+  bool ok = avio_open(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(out, nullptr) >= 0;
+  AVPacket* pkt = av_packet_alloc();
+  while (ok && av_read_frame(in, pkt) >= 0) {
+    av_packet_rescale_ts(pkt, in->streams[pkt->stream_index]->time_base, out->streams[pkt->stream_index]->time_base);
+    pkt->pos = -1;
+    ok = av_interleaved_write_frame(out, pkt) >= 0;
+    av_packet_unref(pkt);
+  }
+  if (ok) ok = av_write_trailer(out) >= 0;
+  av_packet_free(&pkt);
+  avio_closep(&out->pb);
+  avformat_free_context(out);
+  avformat_close_input(&in);
+  return ok;
+}
+
+Rect BoundsInMode(Movie m, OSType mode) {
+  QTSetMovieProperty(m, kQTPropertyClass_Visual, kQTVisualPropertyID_ApertureMode, sizeof mode, &mode);
+  Rect r;
+  GetMovieNaturalBoundsRect(m, &r);
+  return r;
+}
+
+}  // namespace
+
+TEST_F(MovieFF, MatroskaWithWidePixelsSetsTheApertures) {
+  TempFile avi("wide.avi"), mkv("wide.mkv");
+  MovieSpec spec{'VfW ', 'jpeg', 240, 180, 10, 600, 20, 48000};
+  std::vector<SInt16> original = WriteMovie(avi.path, spec);
+  ASSERT_TRUE(RemuxToMatroska(avi.path, mkv.path, AVRational{4, 3}));
+  Movie m = nullptr;
+  ASSERT_EQ(OpenMovie(mkv.path, &m), noErr);
+  // Clean and production apertures show square pixels; encoded pixels are the coded size.
+  Rect clean = BoundsInMode(m, kQTApertureMode_CleanAperture);
+  EXPECT_EQ(clean.right - clean.left, 320);
+  EXPECT_EQ(clean.bottom - clean.top, 180);
+  Rect production = BoundsInMode(m, kQTApertureMode_ProductionAperture);
+  EXPECT_EQ(production.right - production.left, 320);
+  Rect encoded = BoundsInMode(m, kQTApertureMode_EncodedPixels);
+  EXPECT_EQ(encoded.right - encoded.left, 240);
+  EXPECT_EQ(encoded.bottom - encoded.top, 180);
+  Handle h = NewHandle(0);
+  ASSERT_NE(FirstImageDescription(m, h), nullptr);
+  Handle pasp = nullptr;
+  ASSERT_EQ(GetImageDescriptionExtension(reinterpret_cast<ImageDescriptionHandle>(h), &pasp, 'pasp', 1), noErr);
+  ASSERT_EQ(GetHandleSize(pasp), 8);
+  EXPECT_EQ(ReadBE32(*pasp), 4u);
+  EXPECT_EQ(ReadBE32(*pasp + 4), 3u);
+  DisposeHandle(pasp);
+  DisposeHandle(h);
+  // The pictures are read from the Matroska file itself, read-only.
+  Track vt = GetMovieIndTrackType(m, 1, VideoMediaType, movieTrackMediaType);
+  ASSERT_NE(vt, nullptr);
+  OSType refType = 0;
+  EXPECT_EQ(GetMediaDataRef(GetTrackMedia(vt), 1, nullptr, &refType, nullptr), noErr);
+  EXPECT_EQ(refType, rAliasType);
+  // Frames and sound of the Matroska file are those encoded.
+  Drawn d(m);
+  CheckSteppedFrames(d, spec, 30.0);
+  EXPECT_EQ(MovieSound(m), original);
+  m = nullptr;
 }
