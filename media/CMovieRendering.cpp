@@ -332,7 +332,9 @@ OSErr CMovieRendering::RenderFrame(CBuffer* src, CBuffer* dst, RenderFrameParams
   GetPenState(&savedPen);
   OSErr err = noErr;
   try {
-    dst->Clear();
+    // The border colour fills every byte of the destination, so only the other
+    // modes need the destination cleared first.
+    if (p->borderMode != kBorderColor) dst->Clear();
     Rect margins = p->margins;
     switch (p->borderMode) {
       case kBorderTransparent:
@@ -341,6 +343,7 @@ OSErr CMovieRendering::RenderFrame(CBuffer* src, CBuffer* dst, RenderFrameParams
         break;
       case kBorderColor:
         err = dst->Erase(&p->borderColor, nullptr, nullptr, nullptr, nullptr);
+        if (err != noErr) dst->Clear();
         if (err == noErr) {
           PrepareAlphaMargin(src, margins);
           err = TransformBuffer(src, dst, p, kCGImageAlphaFirst);

@@ -15,15 +15,21 @@ static double MsPerFrame(SInt16 w, SInt16 h, SInt32 border, int frames) {
   CBuffer dst(Rect{0, 0, h, w}, kBufferDepth8, kBufferModeARGB);
   auto* p = reinterpret_cast<UInt8*>(src.GetData());
   for (SInt32 i = 0; i < src.GetDataSize(); ++i) p[i] = static_cast<UInt8>(i * 2654435761u >> 24);
+  for (SInt32 i = 0; i < src.GetDataSize(); i += 4) p[i] = 255;
   RenderFrameParams params;
   params.borderMode = border;
   params.quality = kQualityHigh;
   params.margins = Rect{4, 4, 4, 4};
   auto run = [&](int i) {
-    // Each frame restores the source alpha the margin preparation changed.
+    // Each frame restores the source alpha the margin preparation changed
+    // (the four 4-pixel margin bands).
     for (SInt32 y = 0; y < h; ++y) {
       UInt8* row = p + static_cast<size_t>(y) * src.GetRowBytes();
-      for (SInt32 x = 0; x < w; ++x) row[4 * x] = 255;
+      if (y < 4 || y >= h - 4) {
+        for (SInt32 x = 0; x < w; ++x) row[4 * x] = 255;
+      } else {
+        for (SInt32 x = 0; x < 4; ++x) row[4 * x] = row[4 * (w - 1 - x)] = 255;
+      }
     }
     SetIdentityMatrix(&params.firstMatrix);
     RotateMatrix(&params.firstMatrix, X2Fix(0.3 + 0.01 * i), Long2Fix(w / 2), Long2Fix(h / 2));
