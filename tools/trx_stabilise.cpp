@@ -47,6 +47,11 @@ extern "C" {
 
 namespace fs = std::filesystem;
 
+// Leak reports leave out libx264's lifetime allocation and the bundle's
+// Info.plist texts, which the files layer reads once and keeps for the life
+// of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\nleak:ReadInfoPlist\n"; }
+
 namespace {
 
 struct Options {
