@@ -385,3 +385,45 @@ OSErr UMovies::InsertSoundTracks(Movie inSource, Movie inDestination, SInt32 inS
   }
   return noErr;
 }
+
+bool UMovies::StringToTimeValue(const LStr255& inText, double& outSeconds) {
+  try {
+    std::string text;
+    for (SInt32 i = 1; i <= inText.Length(); ++i) text.push_back(static_cast<char>(inText[i]));
+    const char sym = DecimalSymbol();
+    double parts[3] = {0, 0, 0};
+    int count = 0;
+    size_t start = 0;
+    for (;;) {
+      size_t colon = text.find(':', start);
+      std::string part = text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+      if (count == 3 || part.empty()) return false;
+      bool last = colon == std::string::npos;
+      bool seenPoint = false;
+      double value = 0, scale = 0.1;
+      for (char c : part) {
+        if (c >= '0' && c <= '9') {
+          if (seenPoint) {
+            value += (c - '0') * scale;
+            scale *= 0.1;
+          } else {
+            value = value * 10 + (c - '0');
+          }
+        } else if ((c == '.' || c == sym) && last && !seenPoint) {
+          seenPoint = true;
+        } else {
+          return false;
+        }
+      }
+      parts[count++] = value;
+      if (last) break;
+      start = colon + 1;
+    }
+    double seconds = 0;
+    for (int i = 0; i < count; ++i) seconds = seconds * 60 + parts[i];
+    outSeconds = seconds;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}

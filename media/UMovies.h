@@ -73,6 +73,10 @@ class UMovies {
                              SInt32& outMs);
   static void TimeToFraction(double inSeconds, SInt32& outH, SInt32& outM, SInt32& outS, SInt32& outMs);
   static double TimeValueToSecond(const wide& inValue, SInt32 inScale);
+  // Reads a time text as GetMSecString writes it ("h:mm:ss.mmm", "m:ss.mmm",
+  // "s.mmm"; '.' or the user's decimal symbol) into seconds; false for text
+  // that is not such a time.
+  static bool StringToTimeValue(const LStr255& inText, double& outSeconds);
   static OSErr GetMovieFileSize(const FSSpec* inSpec, wide* outSize);
   static OSErr InsertSoundTracks(Movie inSource, Movie inDestination, SInt32 inStart, SInt32 inEnd);
 
