@@ -1,8 +1,11 @@
 #include "media/CMovieTrack.h"
 
+#include "media/CBuffer.h"
+
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/movies/MovieTrackMatte.h"
 
 CMovieTrack::CMovieTrack(Movie inMovie, Rect inRect) : mMovie(inMovie), mRect(inRect) {
   ThrowIfNil_(inMovie);
@@ -18,6 +21,16 @@ CMovieTrack::CMovieTrack(Movie inMovie, Rect inRect) : mMovie(inMovie), mRect(in
 }
 
 CMovieTrack::~CMovieTrack() = default;
+
+OSErr CMovieTrack::SetTrackMatte(CBuffer* inBuffer, Rect* inRect) {
+  if (!inBuffer || !mTrack) return ErrorCodeToOSErr(err_NilPointer);
+  GWorldPtr world = inBuffer->CreateGWorld(inRect, nullptr);
+  if (!world) return ErrorCodeToOSErr(err_NilPointer);
+  ::SetTrackMatte(mTrack, GetGWorldPixMap(world));
+  OSErr err = GetMoviesError();
+  DisposeGWorld(world);
+  return err;
+}
 
 CMovieTrackMedia::CMovieTrackMedia(Movie inMovie, Rect inRect, OSType inMediaType, SInt32* inTimeScale)
     : CMovieTrack(inMovie, inRect), mMediaType(inMediaType), mTimeScale(inTimeScale ? *inTimeScale : 25) {

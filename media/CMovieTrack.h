@@ -15,6 +15,10 @@ class CMovieTrack {
   CMovieTrack(const CMovieTrack&) = delete;
   CMovieTrack& operator=(const CMovieTrack&) = delete;
 
+  // Makes the buffer's pixels in the rectangle (nil: its bounds) the track's
+  // matte; the movie toolbox's error is the result.
+  virtual OSErr SetTrackMatte(CBuffer* inBuffer, Rect* inRect);
+
   Track GetTrack() const { return mTrack; }
   Movie GetMovie() const { return mMovie; }
 
