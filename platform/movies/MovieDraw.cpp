@@ -52,7 +52,10 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
   // or a sync sample lies between (then start at that sync sample).
   SInt64 sync = md.samples.SyncSampleAtOrBefore(target.number);
   SInt64 start = st.lastFed + 1;
-  if (st.lastFed < 0 || target.number < start || sync > st.lastFed) {
+  // A decoder fed ahead of the frame it shows (reordering, frame threads)
+  // already holds the target when it lies after the frame shown.
+  const bool ahead = st.lastFed >= 0 && st.frameTime >= 0 && want > st.frameTime && sync <= st.lastFed;
+  if (!ahead) {
     st.decoder->Flush();
     start = std::max<SInt64>(0, sync);
   }
@@ -102,6 +105,41 @@ void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, cons
   SInt32 y0 = std::max<SInt32>(target.bounds.top, static_cast<SInt32>(std::floor(tp)));
   SInt32 y1 = std::min<SInt32>(target.bounds.bottom, static_cast<SInt32>(std::ceil(b)));
   double sx = st.width / tw, sy = st.height / th;
+  if (x0 >= x1 || y0 >= y1) return;
+  // Without rotation or skew, each column and each row maps to one source
+  // column or row: look them up once, and copy whole rows when they map one to one.
+  if (inv.m[1][0] == 0 && inv.m[0][1] == 0 && inv.m[0][2] == 0 && inv.m[1][2] == 0) {
+    std::vector<SInt32> cols(static_cast<size_t>(x1 - x0));
+    bool straight = true;
+    for (SInt32 x = x0; x < x1; ++x) {
+      double u = (x + 0.5) * inv.m[0][0] + inv.m[2][0];
+      SInt32 px = (u < 0 || u >= tw) ? -1 : std::min<SInt32>(st.width - 1, static_cast<SInt32>(u * sx));
+      cols[static_cast<size_t>(x - x0)] = px;
+      if (px < 0 || px != cols[0] + (x - x0)) straight = false;
+    }
+    for (SInt32 y = y0; y < y1; ++y) {
+      double v = (y + 0.5) * inv.m[1][1] + inv.m[2][1];
+      if (v < 0 || v >= th) continue;
+      SInt32 py = std::min<SInt32>(st.height - 1, static_cast<SInt32>(v * sy));
+      const UInt8* srow = st.frame.data() + static_cast<size_t>(py) * st.width * 4;
+      UInt8* row = static_cast<UInt8*>(target.baseAddr) + static_cast<ptrdiff_t>(y - target.bounds.top) * target.rowBytes +
+                   static_cast<ptrdiff_t>(x0 - target.bounds.left) * 4;
+      if (straight) {
+        // Whole rows, then alpha 255 as drawing always writes it.
+        std::memcpy(row, srow + static_cast<size_t>(cols[0]) * 4, static_cast<size_t>(x1 - x0) * 4);
+        for (SInt32 x = 0; x < x1 - x0; ++x) row[4 * x] = 255;
+        continue;
+      }
+      for (SInt32 x = x0; x < x1; ++x) {
+        SInt32 px = cols[static_cast<size_t>(x - x0)];
+        if (px < 0) continue;
+        const UInt8* sp = srow + static_cast<size_t>(px) * 4;
+        UInt8* d = row + static_cast<ptrdiff_t>(x - x0) * 4;
+        d[0] = 255, d[1] = sp[1], d[2] = sp[2], d[3] = sp[3];
+      }
+    }
+    return;
+  }
   for (SInt32 y = y0; y < y1; ++y) {
     UInt8* row = static_cast<UInt8*>(target.baseAddr) + static_cast<ptrdiff_t>(y - target.bounds.top) * target.rowBytes;
     for (SInt32 x = x0; x < x1; ++x) {

@@ -1,4 +1,5 @@
 // The registry of toolbox objects, the movies error and the data stores.
+#include "platform/movies/MovieFFCodecs.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -370,6 +371,8 @@ bool CDataStore::SameFileAs(const std::string& path) const {
 using namespace movies;
 
 OSErr EnterMovies() {
+  // Real codecs and foreign containers come from FFmpeg.
+  InstallFFmpegMovieComponents();
   SetError(noErr);
   return noErr;
 }
