@@ -43,6 +43,7 @@ extern "C" {
 #include "platform/ipc/CFMessagePort.h"
 #include "platform/ipc/Processes.h"
 #include "platform/movies/MovieExport.h"
+#include "platform/movies/MovieFFCodecs.h"
 #include "vantrel/ExportProtocol.h"
 
 namespace fs = std::filesystem;
@@ -511,6 +512,7 @@ Options ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   Options o = ParseOptions(argc, argv);
   Check(EnterMovies(), "starting the movie toolbox");
+  InstallFFmpegMovieComponents();
   fs::create_directories(o.out);
   const std::string bundle = BundlePath(argv[0]);
 

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/files/CoreFoundation.h"
+#include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/Movies.h"
 #include "vantrel/ExportEngine.h"
 
@@ -314,6 +315,8 @@ WorkerRequest* WorkerRequestFromRefCon(SInt32 inRefCon) {
 int VantrelMain(int, char**) {
   openlog("Vantrel", LOG_PID | LOG_PERROR, LOG_USER);
   if (EnterMovies() == noErr) SetMoviesErrorProc(MoviesError, 0);
+  // Decoders of every codec libavcodec knows, and foreign containers.
+  InstallFFmpegMovieComponents();
 
   static const EventTypeSpec kTerminated = {kEventClassApplication, kEventAppTerminated};
   InstallApplicationEventHandler(NewEventHandlerUPP(ProcessAppEvents), 1, &kTerminated, nullptr, nullptr);

@@ -20,6 +20,7 @@
 #include "platform/files/Aliases.h"
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieCodecs.h"
+#include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/SoundConverter.h"
 
 namespace {
@@ -761,6 +762,10 @@ struct MovieSoundSource {
   std::vector<UInt8> buffer;
   bool more = true;
   bool ended = false;
+  // Compressed sound, decoded whole into host-order 16-bit samples.
+  bool decodedWhole = false;
+  std::vector<SInt16> decoded;
+  size_t decodedAt = 0;  // in sample frames
 };
 
 OSErr MovieVideoProperty(void* inRefCon, SInt32, OSType inProperty, void* ioValue) {
@@ -822,6 +827,20 @@ Boolean MovieSoundFill(SoundComponentDataPtr* outData, void* inRefCon) {
   auto* s = static_cast<MovieSoundSource*>(inRefCon);
   s->input.buffer = nullptr;
   s->input.sampleCount = 0;
+  if (s->decodedWhole) {
+    const size_t channels = static_cast<size_t>(s->input.numChannels);
+    const size_t total = s->decoded.size() / channels;
+    const size_t frames = std::min<size_t>(16384, total - std::min(total, s->decodedAt));
+    if (frames == 0) {
+      s->more = false;
+    } else {
+      s->input.buffer = reinterpret_cast<UInt8*>(s->decoded.data() + s->decodedAt * channels);
+      s->input.sampleCount = static_cast<SInt32>(frames);
+      s->decodedAt += frames;
+    }
+    *outData = &s->input;
+    return s->more;
+  }
   if (s->next >= s->duration) s->more = false;
   if (s->more) {
     SInt32 size = 0, count = 0;
@@ -936,6 +955,26 @@ MovieSoundSource* NewSoundSource(Track inTrack) {
   const SoundDescription src = *reinterpret_cast<SoundDescription*>(*s->sourceDesc);
   if (src.numChannels <= 0 || src.sampleRate == 0) Throw_(badFormat);
   s->input = SoundComponentData{0, src.dataFormat, src.numChannels, src.sampleSize, src.sampleRate, 0, nullptr, 0};
+  switch (src.dataFormat) {
+    case 'raw ': case 'twos': case 'sowt': case 'in24': case 'in32': case 'fl32': case 'fl64': case 'NONE':
+      break;
+    default: {
+      // Compressed sound is decoded by the toolbox's sound decoders.
+      SInt16 channels = 0;
+      Float64 rate = 0;
+      ThrowIfOSErr_(GetMediaSound16(s->media, s->decoded, &channels, &rate));
+      if (channels != src.numChannels || channels <= 0) Throw_(badFormat);
+      s->decodedWhole = true;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      s->input.format = 'sowt';
+#else
+      s->input.format = 'twos';
+#endif
+      s->input.sampleSize = 16;
+      s->input.sampleRate = static_cast<UnsignedFixed>(rate * 65536.0);
+      break;
+    }
+  }
   SoundComponentData output{0, 'sowt', src.numChannels, 16, src.sampleRate, 0, nullptr, 0};
   ThrowIfOSErr_(SoundConverterOpen(&s->input, &output, &s->converter));
   UInt32 outBytes = 0;
