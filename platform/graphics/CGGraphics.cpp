@@ -406,10 +406,31 @@ inline UInt32 Bilinear4(UInt32 p00, UInt32 p01, UInt32 p10, UInt32 p11, UInt32 w
       _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(col, iwu16), _mm_mullo_epi16(right, wu16)), half), 8);
   return static_cast<UInt32>(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
 }
+// The same with each pixel pair of a row loaded as one 64-bit word (left pixel first in memory).
+inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i half = _mm_set1_epi16(128);
+  const __m128i top = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(top2)), zero);
+  const __m128i bot = _mm_unpacklo_epi8(_mm_cvtsi64_si128(static_cast<long long>(bottom2)), zero);
+  const __m128i wv16 = _mm_set1_epi16(static_cast<short>(wv)), iwv16 = _mm_set1_epi16(static_cast<short>(256 - wv));
+  const __m128i col = _mm_srli_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwv16), _mm_mullo_epi16(bot, wv16)), half), 8);
+  const __m128i right = _mm_unpackhi_epi64(col, col);
+  const __m128i wu16 = _mm_set1_epi16(static_cast<short>(wu)), iwu16 = _mm_set1_epi16(static_cast<short>(256 - wu));
+  const __m128i res = _mm_srli_epi16(
+      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(col, iwu16), _mm_mullo_epi16(right, wu16)), half), 8);
+  return static_cast<UInt32>(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
+}
 #else
 inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w);
 inline UInt32 Bilinear4(UInt32 p00, UInt32 p01, UInt32 p10, UInt32 p11, UInt32 wu, UInt32 wv) {
   return LerpPacked(LerpPacked(p00, p10, wv), LerpPacked(p01, p11, wv), wu);
+}
+inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
+  UInt32 p[4];
+  std::memcpy(p, &top2, 8);
+  std::memcpy(p + 2, &bottom2, 8);
+  return Bilinear4(p[0], p[1], p[2], p[3], wu, wv);
 }
 #endif
 
@@ -548,19 +569,34 @@ void DrawImageRows(const CGContext& ctx, const CGImage& img, const Mapping& m, b
       for (size_t x = xa; x < xb; ++x, u += du, v += dv) {
         const SInt64 su = u - 32768, sv = v - 32768;
         const SInt64 gx = su >> 16, gy = sv >> 16;
-        const SInt64 fx = gx < 0 ? 0 : gx, fy = gy < 0 ? 0 : gy;
-        const SInt64 x1 = gx + 1 > maxX ? maxX : gx + 1, yy1 = gy + 1 > maxY ? maxY : gy + 1;
+        const SInt64 fy = gy < 0 ? 0 : gy, yy1 = gy + 1 > maxY ? maxY : gy + 1;
         const UInt8* r0 = base + static_cast<size_t>(fy) * srb;
         const UInt8* r1 = base + static_cast<size_t>(yy1) * srb;
-        const UInt32 p00 = Load32(r0 + 4 * fx), p01 = Load32(r0 + 4 * x1);
-        const UInt32 p10 = Load32(r1 + 4 * fx), p11 = Load32(r1 + 4 * x1);
-        if (!skipAlpha && ((p00 & p01 & p10 & p11) & kAlphaMask) != kAlphaMask) {
+        UInt64 top, bottom;
+        if (gx >= 0 && gx < maxX) {
+          // Both pixels of each row pair in one load.
+          std::memcpy(&top, r0 + 4 * gx, 8);
+          std::memcpy(&bottom, r1 + 4 * gx, 8);
+        } else {
+          const SInt64 fx = gx < 0 ? 0 : gx, x1 = gx + 1 > maxX ? maxX : gx + 1;
+          const UInt64 p00 = Load32(r0 + 4 * fx), p01 = Load32(r0 + 4 * x1);
+          const UInt64 p10 = Load32(r1 + 4 * fx), p11 = Load32(r1 + 4 * x1);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+          top = p00 | (p01 << 32);
+          bottom = p10 | (p11 << 32);
+#else
+          top = (p00 << 32) | p01;
+          bottom = (p10 << 32) | p11;
+#endif
+        }
+        const UInt64 both = top & bottom;
+        if (!skipAlpha && ((static_cast<UInt32>(both) & static_cast<UInt32>(both >> 32)) & kAlphaMask) != kAlphaMask) {
           slowPixel(row + x * 4, u, v, true);
           continue;
         }
         const UInt32 wu = static_cast<UInt32>(((su & 0xFFFF) + 128) >> 8);
         const UInt32 wv = static_cast<UInt32>(((sv & 0xFFFF) + 128) >> 8);
-        UInt32 p = Bilinear4(p00, p01, p10, p11, wu, wv);
+        UInt32 p = Bilinear2x2(top, bottom, wu, wv);
         std::memset(&p, 255, 1);
         std::memcpy(row + x * 4, &p, 4);
       }
