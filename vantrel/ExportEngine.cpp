@@ -1,6 +1,5 @@
 #include "vantrel/ExportEngine.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -196,8 +195,12 @@ std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter,
   return s;
 }
 
-// A movie whose media files are gone cannot be exported: say so at once.
+// A movie whose media files are gone cannot be exported: say so at once
+// instead of exporting empty frames. Every enabled track must be able to
+// read its first sample.
 void CheckMediaFiles(Movie inMovie) {
+  StHandleBlock sample(NewHandle(0));
+  ThrowIfNil_(sample.Get());
   const SInt32 count = GetMovieTrackCount(inMovie);
   for (SInt32 i = 1; i <= count; ++i) {
     Track t = GetMovieIndTrack(inMovie, i);
@@ -205,25 +208,11 @@ void CheckMediaFiles(Movie inMovie) {
     if (!GetTrackEnabled(t)) continue;
     Media m = GetTrackMedia(t);
     if (m == nullptr) Throw_(err_NilPointer);
-    SInt16 refs = 0;
-    GetMediaDataRefCount(m, &refs);
-    for (SInt16 k = 1; k <= refs; ++k) {
-      Handle ref = nullptr;
-      OSType type = 0;
-      SInt32 attributes = 0;
-      if (GetMediaDataRef(m, k, &ref, &type, &attributes) != noErr || ref == nullptr) continue;
-      StHandleBlock hold(ref);
-      if (attributes & 1) {
-        std::string path(*ref, static_cast<size_t>(GetHandleSize(ref)));
-        if (!path.empty() && access(path.c_str(), R_OK) != 0) Throw_(fnfErr);
-      } else if (type == rAliasType) {
-        FSSpec target;
-        Boolean changed = false;
-        OSErr err = ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(ref), &target, &changed);
-        if (err != noErr) Throw_(err);
-        if (access(FSSpecPath(target).c_str(), R_OK) != 0) Throw_(fnfErr);
-      }
-    }
+    if (GetMediaSampleCount(m) <= 0) continue;
+    TimeValue first = 0;
+    ThrowIfOSErr_(SampleNumToMediaTime(m, 1, &first, nullptr));
+    SInt32 size = 0;
+    ThrowIfOSErr_(GetMediaSample(m, sample, 0, &size, first, nullptr, nullptr, nullptr, nullptr, 1, nullptr, nullptr));
   }
 }
 

@@ -152,7 +152,7 @@ TEST_F(VantrelExport, StabilisedMPEG4WithSoundAndPassThroughQuickTime) {
   DisposeMovie(plain);
 }
 
-TEST_F(VantrelExport, CancelRemovesTheFileAndBadDestinationsReportAnError) {
+TEST_F(VantrelExport, CancelRemovesTheFileAndBadRequestsReportAnError) {
   Movie movie = exporttest::MakeMovie(320, 180, 90);
   const std::string mp4 = mFolder + "/cancelled.mp4";
   ASSERT_EQ(mClient.Send(ExportRequestFor(movie, mp4, 'mpg4', 21)), kCFMessagePortSuccess);
@@ -180,6 +180,22 @@ TEST_F(VantrelExport, CancelRemovesTheFileAndBadDestinationsReportAnError) {
   EXPECT_NE(ErrorOf(mClient.StatusesOf(22)), 0);
   EXPECT_TRUE(fs::is_empty(blocked));
   EXPECT_EQ(mClient.StatusesOf(22).back().kind, kExportStatusDone);
+
+  // A movie whose media file is gone: an error record, nothing written.
+  const std::string source = mFolder + "/source.mov";
+  FSSpec sourceSpec;
+  FSMakeFSSpecFromPath(source, &sourceSpec);
+  Movie onDisk = FlattenMovieData(small, flattenAddMovieToDataFork, &sourceSpec, 'TVOD', smSystemScript,
+                                  createMovieFileDeleteCurFile);
+  ASSERT_NE(onDisk, nullptr);
+  const std::string orphan = mFolder + "/orphan.mov";
+  Bytes orphanRequest = ExportRequestFor(onDisk, orphan, 'MooV', 23);
+  DisposeMovie(onDisk);
+  fs::remove(source);
+  ASSERT_EQ(mClient.Send(orphanRequest), kCFMessagePortSuccess);
+  ASSERT_TRUE(mClient.WaitForDone(23, 60.0));
+  EXPECT_NE(ErrorOf(mClient.StatusesOf(23)), 0);
+  EXPECT_EQ(fs::file_size(orphan), 0u);  // the application's empty file, for it to delete
   ExpectNoTemporaryFiles();
   DisposeMovie(movie);
   DisposeMovie(small);
