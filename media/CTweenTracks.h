@@ -42,4 +42,26 @@ class CTweenTracks {
   static OSErr CreateTweenTrackFromMotionData(Movie inMovie, const Rect& inEncodedBounds, CMotionData& inData,
                                               Track* outTrack);
   static SInt32 GetFrameDataSample(Movie inMovie, SInt32 inTime, FrameData& outFrame);
+
+  // Makes the tween track a source of the video track: a track reference
+  // 'ssrc' and its entry in the video media's input map, kept as the media's
+  // user data item 'imap' (input atoms 'in' whose id is the reference index,
+  // with the input type 'ty' and 'subi' = 1, big-endian). A failure deletes
+  // the reference again.
+  static OSErr AddTweenRefToVideoTrack(Track inVideo, Track inTween, UInt32 inInputType);
+  // The same for every enabled visual track of the movie.
+  static OSErr AddTweenRefToAllVideoTracks(Movie inMovie, Track inTween, UInt32 inInputType);
+  // A new track of the first enabled visual track's kind holding its segment
+  // [start, start + duration) at start, one layer behind it.
+  static OSErr AddClonedVideoTrack(CMovie* inMovie, SInt32 inStart, SInt32 inDuration, Track* outTrack);
+  // A picture track painting the rectangle (nil: the encoded bounds) with
+  // the colour from start for the duration, behind every other track.
+  static OSErr AddBackgroundTrack(CMovie* inMovie, SInt32 inStart, SInt32 inDuration, RGBColor inColor,
+                                  Rect* inRect, Track* outTrack);
 };
+
+constexpr OSType kTweenSourceReference = 'ssrc';
+constexpr OSType kMediaInputMapType = 'imap';
+constexpr OSType kInputAtomType = 'in';
+constexpr OSType kInputTypeAtomType = 'ty';
+constexpr OSType kInputSubInputAtomType = 'subi';
