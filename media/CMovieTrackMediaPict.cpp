@@ -5,9 +5,12 @@
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/movies/MoviePictCodec.h"
 
 CMovieTrackMediaPict::CMovieTrackMediaPict(Movie inMovie, Rect inRect, SInt32* inTimeScale)
     : CMovieTrackMedia(inMovie, inRect, VideoMediaType, inTimeScale) {
+  // The toolbox draws picture samples once their decoder is known.
+  InstallPictMovieDecoder();
   mDescription = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
   if (!mDescription) {
     SetInsertMediaIntoTrack(false);

@@ -311,4 +311,37 @@ TEST_F(BuilderFixture, APictureTrackRejectsWhatIsNoPicture) {
   builder.SetInsertMediaIntoTrack(false);
 }
 
+// The movie's frame at a time, drawn into memory of the given size.
+std::vector<UInt8> DrawMovieAt(Movie movie, TimeValue time, SInt16 width, SInt16 height) {
+  std::vector<UInt8> pixels(static_cast<size_t>(width) * height * 4, 7);
+  MovieDrawTarget target{pixels.data(), width * 4, Rect{0, 0, height, width}};
+  SetMovieDrawTarget(movie, &target);
+  Rect box = {0, 0, height, width};
+  SetMovieBox(movie, &box);
+  SetMovieTimeValue(movie, time);
+  UpdateMovie(movie);
+  MoviesTask(movie, 0);
+  SetMovieDrawTarget(movie, nullptr);
+  return pixels;
+}
+
+TEST_F(BuilderFixture, TheToolboxDrawsTheBackgroundTracksColourWithinItsTime) {
+  CMovie wrapper(movie, false);
+  Track bg = nullptr;
+  Rect r = {0, 0, 48, 64};
+  RGBColor colour = {0x2000, 0xA000, 0xFFFF};
+  ASSERT_EQ(CTweenTracks::AddBackgroundTrack(&wrapper, 60, 240, colour, &r, &bg), noErr);
+  std::vector<UInt8> px = DrawMovieAt(movie, 100, 64, 48);
+  ASSERT_EQ(GetMoviesError(), noErr);
+  const UInt8* p = &px[(20 * 64 + 30) * 4];
+  EXPECT_EQ(p[0], 255);
+  EXPECT_EQ(p[1], 0x20);
+  EXPECT_EQ(p[2], 0xA0);
+  EXPECT_EQ(p[3], 0xFF);
+  // Before the track's offset nothing of it is drawn.
+  px = DrawMovieAt(movie, 10, 64, 48);
+  p = &px[(20 * 64 + 30) * 4];
+  EXPECT_FALSE(p[1] == 0x20 && p[2] == 0xA0 && p[3] == 0xFF);
+}
+
 }  // namespace
