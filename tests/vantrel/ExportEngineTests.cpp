@@ -17,6 +17,7 @@
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
 #include "vantrel/ExportClient.h"
+#include "vantrel/VantrelWorker.h"
 #include "vantrel/VideoExportSource.h"
 
 namespace fs = std::filesystem;
@@ -244,4 +245,44 @@ TEST(VideoExportSource, SizeChoiceTimeStepsAndEnd) {
   DisposeVideoExportSource(v);
   CloseComponent(ci);
   DisposeMovie(movie);
+}
+
+// A cancel that arrives after the export's last progress report, while its
+// done record is on its way, must not take the finished movie away; a cancel
+// that stopped the export does.
+TEST(DoExportCancel, LateCancelKeepsAFinishedExport) {
+  char pattern[] = "/tmp/trx-late-cancel-XXXXXX";
+  const std::string folder = mkdtemp(pattern);
+  setenv("TRX_IPC_DIR", folder.c_str(), 1);  // no application port: records go nowhere
+  const std::string path = folder + "/done.mov";
+  FSSpec spec;
+  FSMakeFSSpecFromPath(path, &spec);
+  FSpCreate(&spec, 'DEZI', 'MooV', smSystemScript);
+  AliasHandle alias = nullptr;
+  ASSERT_EQ(NewAlias(nullptr, &spec, &alias), noErr);
+  Bytes message{kExportCommandExport};
+  AppendRecord(message, kExportTagMovie, Bytes{1});
+  AppendRecord(message, kExportTagDestination, HandleBytes(reinterpret_cast<Handle>(alias)));
+  AppendRecord(message, kExportTagExporterSettings, Bytes{});
+  AppendRecord(message, kExportTagEnd, Bytes{});
+  DisposeHandle(reinterpret_cast<Handle>(alias));
+
+  WorkerThread worker;
+  for (OSErr outcome : {noErr, userCanceledErr}) {
+    static OSErr sOutcome;
+    sOutcome = outcome;
+    SetExportEngine([](WorkerRequest* r, const ExportRequestFields&) -> OSErr {
+      r->cancel.store(1);  // the cancel comes in as the export ends
+      return sOutcome;
+    });
+    WorkerRequest* request = nullptr;
+    ASSERT_EQ(CreateWorkerRequest(&worker, &request), noErr);
+    request->data = CFDataCreate(kCFAllocatorDefault, message.data(), static_cast<CFIndex>(message.size()));
+    DoExport(request);
+    ReleaseWorkerRequest(request);
+    EXPECT_EQ(fs::exists(path), outcome == noErr);
+  }
+  SetExportEngine(nullptr);
+  fs::remove_all(folder);
+  unsetenv("TRX_IPC_DIR");
 }
