@@ -1,5 +1,6 @@
 // The registry of toolbox objects, the movies error and the data stores.
 #include "platform/movies/MovieFFCodecs.h"
+#include "platform/movies/MoviePictCodec.h"
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -371,8 +372,10 @@ bool CDataStore::SameFileAs(const std::string& path) const {
 using namespace movies;
 
 OSErr EnterMovies() {
-  // Real codecs and foreign containers come from FFmpeg.
+  // Real codecs and foreign containers come from FFmpeg; picture samples are
+  // drawn by the toolbox's own picture decoder.
   InstallFFmpegMovieComponents();
+  InstallPictMovieDecoder();
   SetError(noErr);
   return noErr;
 }
