@@ -240,19 +240,34 @@ namespace {
 
 std::atomic<SInt32> sBandCountOverride{0};
 
-struct BandJob {
-  const void* closure;
-  void (*run)(const void*, size_t, size_t);
-  size_t rowBegin, rowEnd;
+// Rows are handed out in small runs from a shared counter to as many workers
+// as there are bands, the calling thread being one of them: a slow worker
+// takes fewer runs, and the caller does not sit idle. Every row is computed
+// the same way whoever takes it, so results never depend on the split.
+struct BandShared {
+  std::atomic<size_t> next{0};
+  size_t runs = 0;
+  size_t runRows = 0;
+  size_t rows = 0;
+  const void* closure = nullptr;
+  void (*run)(const void*, size_t, size_t) = nullptr;
+
+  void Work() {
+    for (;;) {
+      const size_t r = next.fetch_add(1, std::memory_order_relaxed);
+      if (r >= runs) return;
+      const size_t begin = r * runRows;
+      run(closure, begin, std::min(rows, begin + runRows));
+    }
+  }
 };
 
 OSStatus BandEntry(void* p) {
-  auto* job = static_cast<BandJob*>(p);
-  job->run(job->closure, job->rowBegin, job->rowEnd);
+  static_cast<BandShared*>(p)->Work();
   return noErr;
 }
 
-// Runs fn(rowBegin, rowEnd) over [0, rows) cut into bands on the task pool.
+// Runs fn(rowBegin, rowEnd) over [0, rows) on the task pool.
 template <class Fn>
 void ForEachBand(size_t rows, size_t minRowsPerBand, const Fn& fn) {
   SInt32 bands = sBandCountOverride.load();
@@ -262,29 +277,24 @@ void ForEachBand(size_t rows, size_t minRowsPerBand, const Fn& fn) {
     fn(size_t{0}, rows);
     return;
   }
-  auto trampoline = [](const void* closure, size_t b, size_t e) { (*static_cast<const Fn*>(closure))(b, e); };
-  std::vector<BandJob> jobs(static_cast<size_t>(bands));
+  BandShared shared;
+  shared.closure = &fn;
+  shared.run = [](const void* closure, size_t b, size_t e) { (*static_cast<const Fn*>(closure))(b, e); };
+  shared.rows = rows;
+  shared.runRows = std::max<size_t>(4, (rows + 4 * static_cast<size_t>(bands) - 1) / (4 * static_cast<size_t>(bands)));
+  shared.runs = (rows + shared.runRows - 1) / shared.runRows;
   MPQueueID queue = nullptr;
   if (MPCreateQueue(&queue) != noErr) {
     fn(size_t{0}, rows);
     return;
   }
-  size_t per = rows / static_cast<size_t>(bands);
   size_t started = 0;
-  for (SInt32 i = 0; i < bands; ++i) {
-    BandJob& j = jobs[static_cast<size_t>(i)];
-    j.closure = &fn;
-    j.run = trampoline;
-    j.rowBegin = per * static_cast<size_t>(i);
-    j.rowEnd = (i == bands - 1) ? rows : per * static_cast<size_t>(i + 1);
+  for (SInt32 i = 1; i < bands; ++i) {
     MPTaskID task = nullptr;
-    if (MPCreateTask(BandEntry, &j, 0, queue, nullptr, nullptr, 0, &task) == noErr) {
-      ++started;
-    } else {
-      // A band that cannot be started is drawn here, never left out.
-      fn(j.rowBegin, j.rowEnd);
-    }
+    // A worker that cannot be started leaves its share to the others.
+    if (MPCreateTask(BandEntry, &shared, 0, queue, nullptr, nullptr, 0, &task) == noErr) ++started;
   }
+  shared.Work();
   for (size_t i = 0; i < started; ++i) MPWaitOnQueue(queue, nullptr, nullptr, nullptr, kDurationForever);
   MPDeleteQueue(queue);
 }
