@@ -1,7 +1,7 @@
 #include "toolkit/CFileTester.h"
 
 #include "platform/files/Resources.h"
-#include "toolkit/FileSpecItem.h"
+#include "toolkit/FileItem.h"
 #include "toolkit/UFileUtils.h"
 
 CFileTester::CFileTester() = default;

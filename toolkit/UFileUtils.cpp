@@ -12,7 +12,7 @@
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
 #include "toolkit/CFileTester.h"
-#include "toolkit/FileSpecItem.h"
+#include "toolkit/FileItem.h"
 
 LStr255 UFileUtils::mVolume;
 TArray<FileSpecItem*> UFileUtils::mFileList;

@@ -6,7 +6,7 @@
 #include "platform/files/TempFolder.h"
 #include "platform/ui/Alerts.h"
 #include "toolkit/CFileTester.h"
-#include "toolkit/FileSpecItem.h"
+#include "toolkit/FileItem.h"
 #include "toolkit/UFileUtils.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "toolkit/FileSpecItem.h"
+#include "toolkit/FileItem.h"
 
 #include <cstring>
 #include <string>
