@@ -39,6 +39,23 @@ OSErr FetchUserData(Track inTrack, OSType inType, StHandleBlock& outData) {
   return GetUserData(ud, outData, inType, 1);
 }
 
+// Reads item 1 of a user-data type as a tagged stream, handing every record
+// to inRecord; unknown tags are the callback's to skip.
+template <class RecordProc>
+OSErr ReadTaggedItem(Track inTrack, OSType inType, RecordProc inRecord) {
+  try {
+    StHandleBlock data(0);
+    OSErr err = FetchUserData(inTrack, inType, data);
+    if (err != noErr) return err;
+    LTagReader r(data.Get(), false);
+    UInt32 tag, length;
+    while (r.ReadNextTag(tag, length)) inRecord(r, tag, length);
+    return noErr;
+  } catch (const LException& e) {
+    return CaughtCode(e);
+  }
+}
+
 // Reads a record's data when it is exactly the expected length.
 bool ReadExact(LTagReader& r, UInt32 length, void* out, UInt32 expected) {
   if (length != expected) return false;
@@ -112,55 +129,45 @@ OSErr CMovieRendering::WriteRenderParamsToTrack(Track inTrack, RenderFrameParams
 }
 
 OSErr CMovieRendering::ReadRenderParamsFromTrack(Track inTrack, RenderFrameParams& p) {
-  try {
-    StHandleBlock data(0);
-    OSErr err = FetchUserData(inTrack, 'RdPr', data);
-    if (err != noErr) return err;
-    LTagReader r(data.Get(), false);
-    UInt32 tag, length;
-    while (r.ReadNextTag(tag, length)) {
-      UInt8 buf[36];
-      switch (tag) {
-        case 'IntM':
-          if (length == 4) r.ReadSInt32(p.interlaceMode);
-          break;
-        case 'FlMd':
-          if (length == 4) r.ReadSInt32(p.fieldMode);
-          break;
-        case 'Qlty':
-          // Stored quality is always read as high.
-          p.quality = kQualityHigh;
-          break;
-        case 'BcMd':
-          if (length == 4) r.ReadSInt32(p.borderMode);
-          break;
-        case 'Mtrx':
-          if (ReadExact(r, length, buf, 36))
-            for (int i = 0; i < 9; ++i) p.firstMatrix.matrix[i / 3][i % 3] = static_cast<Fixed>(ReadBE32(buf + 4 * i));
-          break;
-        case 'CtMB':
-          if (ReadExact(r, length, buf, 8)) {
-            p.margins.top = static_cast<SInt16>(ReadBE16(buf));
-            p.margins.left = static_cast<SInt16>(ReadBE16(buf + 2));
-            p.margins.bottom = static_cast<SInt16>(ReadBE16(buf + 4));
-            p.margins.right = static_cast<SInt16>(ReadBE16(buf + 6));
-          }
-          break;
-        case 'BcCl':
-          if (ReadExact(r, length, buf, 6)) {
-            p.borderColor.red = ReadBE16(buf);
-            p.borderColor.green = ReadBE16(buf + 2);
-            p.borderColor.blue = ReadBE16(buf + 4);
-          }
-          break;
-        default:
-          break;
-      }
+  return ReadTaggedItem(inTrack, 'RdPr', [&](LTagReader& r, UInt32 tag, UInt32 length) {
+    UInt8 buf[36];
+    switch (tag) {
+      case 'IntM':
+        if (length == 4) r.ReadSInt32(p.interlaceMode);
+        break;
+      case 'FlMd':
+        if (length == 4) r.ReadSInt32(p.fieldMode);
+        break;
+      case 'Qlty':
+        // Stored quality is always read as high.
+        p.quality = kQualityHigh;
+        break;
+      case 'BcMd':
+        if (length == 4) r.ReadSInt32(p.borderMode);
+        break;
+      case 'Mtrx':
+        if (ReadExact(r, length, buf, 36))
+          for (int i = 0; i < 9; ++i) p.firstMatrix.matrix[i / 3][i % 3] = static_cast<Fixed>(ReadBE32(buf + 4 * i));
+        break;
+      case 'CtMB':
+        if (ReadExact(r, length, buf, 8)) {
+          p.margins.top = static_cast<SInt16>(ReadBE16(buf));
+          p.margins.left = static_cast<SInt16>(ReadBE16(buf + 2));
+          p.margins.bottom = static_cast<SInt16>(ReadBE16(buf + 4));
+          p.margins.right = static_cast<SInt16>(ReadBE16(buf + 6));
+        }
+        break;
+      case 'BcCl':
+        if (ReadExact(r, length, buf, 6)) {
+          p.borderColor.red = ReadBE16(buf);
+          p.borderColor.green = ReadBE16(buf + 2);
+          p.borderColor.blue = ReadBE16(buf + 4);
+        }
+        break;
+      default:
+        break;
     }
-    return noErr;
-  } catch (const LException& e) {
-    return CaughtCode(e);
-  }
+  });
 }
 
 OSErr CMovieRendering::WriteMoSettingsToTrack(Track inTrack, MotionSettings& s) {
@@ -183,47 +190,37 @@ OSErr CMovieRendering::WriteMoSettingsToTrack(Track inTrack, MotionSettings& s) 
 }
 
 OSErr CMovieRendering::ReadMoSettingsFromTrack(Track inTrack, MotionSettings& s) {
-  try {
-    StHandleBlock data(0);
-    OSErr err = FetchUserData(inTrack, 'MoSt', data);
-    if (err != noErr) return err;
-    LTagReader r(data.Get(), false);
-    UInt32 tag, length;
-    while (r.ReadNextTag(tag, length)) {
-      switch (tag) {
-        case 'loTm':
-          if (length == 4) r.ReadFloat(s.lowpassTime);
-          break;
-        case 'FiDr':
-          if (length == 4) r.ReadFloat(s.fadeInDuration);
-          break;
-        case 'FoDr':
-          if (length == 4) r.ReadFloat(s.fadeOutDuration);
-          break;
-        case 'Tlrc':
-          if (length == 4) r.ReadFloat(s.tolerance);
-          break;
-        case 'DoHr':
-          ReadExact(r, length, &s.doHorizontal, 1);
-          break;
-        case 'DoVt':
-          ReadExact(r, length, &s.doVertical, 1);
-          break;
-        case 'DoRt':
-          ReadExact(r, length, &s.doRotation, 1);
-          break;
-        case 'DoZm':
-          ReadExact(r, length, &s.doZoom, 1);
-          break;
-        case 'ZmMd':
-          if (length == 4) r.ReadSInt32(s.zoomMode);
-          break;
-        default:
-          break;
-      }
+  return ReadTaggedItem(inTrack, 'MoSt', [&](LTagReader& r, UInt32 tag, UInt32 length) {
+    switch (tag) {
+      case 'loTm':
+        if (length == 4) r.ReadFloat(s.lowpassTime);
+        break;
+      case 'FiDr':
+        if (length == 4) r.ReadFloat(s.fadeInDuration);
+        break;
+      case 'FoDr':
+        if (length == 4) r.ReadFloat(s.fadeOutDuration);
+        break;
+      case 'Tlrc':
+        if (length == 4) r.ReadFloat(s.tolerance);
+        break;
+      case 'DoHr':
+        ReadExact(r, length, &s.doHorizontal, 1);
+        break;
+      case 'DoVt':
+        ReadExact(r, length, &s.doVertical, 1);
+        break;
+      case 'DoRt':
+        ReadExact(r, length, &s.doRotation, 1);
+        break;
+      case 'DoZm':
+        ReadExact(r, length, &s.doZoom, 1);
+        break;
+      case 'ZmMd':
+        if (length == 4) r.ReadSInt32(s.zoomMode);
+        break;
+      default:
+        break;
     }
-    return noErr;
-  } catch (const LException& e) {
-    return CaughtCode(e);
-  }
+  });
 }
