@@ -140,6 +140,12 @@ void CMotionTrackerTask::DrawFrame(SInt32 inTime) {
   MoviesTask(copy, 0);
 }
 
+SInt32 CMotionTrackerTask::NextFrameTime(SInt32 inTime) {
+  TimeValue next = -1;
+  GetMovieNextInterestingTime(mCopy->GetMovie(), kFrameSearch, 1, &kVisual, inTime, fixed1, &next, nullptr);
+  return next;
+}
+
 OSErr CMotionTrackerTask::TrackFrame(SInt32 inDuration) {
   ETrackerFieldMode modes[2];
   const SInt32 calls = TrackerFieldModesFor(static_cast<EAnalysisFieldMode>(mFieldMode), modes);
@@ -157,9 +163,7 @@ void* CMotionTrackerTask::Run() {
   try {
     ThrowIfOSErr_(BeginTrackMotion());
     for (;;) {
-      TimeValue next = -1;
-      GetMovieNextInterestingTime(mCopy->GetMovie(), kFrameSearch, 1, &kVisual, mCurrentTime, fixed1, &next,
-                                  nullptr);
+      const SInt32 next = NextFrameTime(mCurrentTime);
       DrawFrame(mCurrentTime);
       const SInt32 duration = std::max<SInt32>(1, next >= 0 ? next - mCurrentTime : mRangeStop - mCurrentTime);
       if (const OSErr err = TrackFrame(duration); err != noErr) Throw_(err);

@@ -70,6 +70,8 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
 
  protected:
   void* Run() override;
+  // The next video frame time of the copy after the time, -1 when none.
+  SInt32 NextFrameTime(SInt32 inTime);
   // Sets the copy to the time and draws that frame into the buffer.
   void DrawFrame(SInt32 inTime);
   OSErr TrackFrame(SInt32 inDuration);
