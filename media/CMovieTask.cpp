@@ -20,6 +20,11 @@ CMovieTask::CMovieTask(CMovieTaskDocument* inDocument)
   StartBroadcasting();
 }
 
-CMovieTask::~CMovieTask() {
-  if (mEndMessage != msg_Nothing) BroadcastMessage(mEndMessage, this);
+CMovieTask::~CMovieTask() { BroadcastEndMessage(); }
+
+void CMovieTask::BroadcastEndMessage() {
+  if (mEndMessage == msg_Nothing) return;
+  const MessageT message = mEndMessage;
+  mEndMessage = msg_Nothing;
+  BroadcastMessage(message, this);
 }

@@ -86,6 +86,11 @@ class CMovieTask : public LThread, public LBroadcaster {
   OSErr GetError() const { return mError; }
 
  protected:
+  // Sends the end message once (when not 0). A subclass calls it last in its
+  // destructor, so that listeners still see the whole task and its results;
+  // the base destructor sends it otherwise.
+  void BroadcastEndMessage();
+
   CMovieTaskDocument* mDocument;
   CMovie* mMovie;
   MessageT mEndMessage = msg_Nothing;

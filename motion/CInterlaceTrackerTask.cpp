@@ -57,6 +57,7 @@ CInterlaceTrackerTask::~CInterlaceTrackerTask() {
   if (mPrevious) mPrevious->Release();
   if (mProgress) mProgress->Remove();
   delete mProgress;
+  BroadcastEndMessage();
 }
 
 SInt32 CInterlaceTrackerTask::ProgressSheetMessage(SInt32 inMessage) {

@@ -106,6 +106,7 @@ CMotionTrackerTask::~CMotionTrackerTask() {
     ULocalization::GetString(text, STRx_MotionAnalysis, 1);
     UMessage::StopAlert(text, mError);
   }
+  BroadcastEndMessage();
 }
 
 // ---------------------------------------------------------------------------
