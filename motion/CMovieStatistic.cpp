@@ -279,7 +279,7 @@ Handle CMovieStatistic::CreateReport() {
   return text;
 }
 
-Handle UMovieStatistics::AnalyzeMovie(Movie inMovie) {
+Handle UMovies::AnalyzeMovie(Movie inMovie) {
   try {
     CMovieStatistic statistic(inMovie);
     if (statistic.ScanMovie(nullptr, nullptr) != noErr) return nullptr;

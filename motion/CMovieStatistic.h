@@ -60,9 +60,3 @@ class CMovieStatistic {
   std::vector<DurationCount> mHistogram;  // sorted by duration
   bool mIsMovie = false;
 };
-
-class UMovieStatistics {
- public:
-  // The report of a movie, nil when it cannot be made.
-  static Handle AnalyzeMovie(Movie inMovie);
-};

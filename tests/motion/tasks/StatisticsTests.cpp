@@ -6,6 +6,7 @@
 
 #include "TaskTestSupport.h"
 #include "media/CMovieTrack.h"
+#include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "motion/CMovieStatistic.h"
 #include "platform/base/Clock.h"
@@ -119,6 +120,10 @@ TEST_F(Statistics, OneFrameEmptyMovieAndCancel) {
   CMovieStatistic s(one);
   ASSERT_EQ(s.ScanMovie(nullptr, nullptr), noErr);
   EXPECT_NE(Report(s).find("- 1 frame of 0.040 s\n"), std::string::npos) << Report(s);
+  Handle report = UMovies::AnalyzeMovie(one);
+  ASSERT_NE(report, nullptr);
+  EXPECT_GT(GetHandleSize(report), 0);
+  DisposeHandle(report);
   DisposeMovie(one);
 
   Movie empty = NewMovie(newMovieActive);
@@ -151,7 +156,7 @@ TEST_F(Statistics, OneFrameEmptyMovieAndCancel) {
 
   CMovieStatistic none(static_cast<Movie>(nullptr));
   EXPECT_EQ(none.ScanMovie(nullptr, nullptr), paramErr);
-  EXPECT_EQ(UMovieStatistics::AnalyzeMovie(nullptr), nullptr);
+  EXPECT_EQ(UMovies::AnalyzeMovie(nullptr), nullptr);
 }
 
 // A movie file whose type is not a movie type: no durations, counts,
