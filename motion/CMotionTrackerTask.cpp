@@ -67,7 +67,13 @@ CMotionTrackerTask::CMotionTrackerTask(CMovieTaskDocument* inDocument, CMotionTr
     }
     SetMovieSelection(movie, selStart, selDuration);
     mCopy->GetValidFrameTime(kFrameSearch, 1, &kVisual, &start);
-    mCopy->GetValidFrameTime(kFrameSearch, 1, &kVisual, &stop);
+    // A selection that runs to the end has no frame time after it: it ends
+    // with the movie.
+    if (stop >= mCopy->GetDuration())
+      stop = mCopy->GetDuration();
+    else
+      mCopy->GetValidFrameTime(kFrameSearch, 1, &kVisual, &stop);
+    if (stop < 0) stop = mCopy->GetDuration();
     if (stop <= start) {
       start = 0;
       stop = mCopy->GetDuration();

@@ -226,6 +226,15 @@ TEST_F(Fixture, SelectionGivesTheRangeAndTheTrackOffset) {
   EXPECT_EQ(s, 10 * kFrame);
   EXPECT_EQ(e, 20 * kFrame);
 
+  // A selection to the end of the movie ends with the movie.
+  calls.clear();
+  movie->SetSelectionStart(20 * kFrame);
+  movie->SetSelectionStop(24 * kFrame);
+  ASSERT_TRUE(Run(new CMotionTrackerTask(&doc, new SeeingTracker(&calls), Rect{0, 0, 48, 64})));
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(calls.front().frame, 20);
+  EXPECT_EQ(MotionTracks().size(), 2u);
+
   calls.clear();
   doc.history.clear();
   movie->SetSelectionStart(0);
@@ -234,7 +243,7 @@ TEST_F(Fixture, SelectionGivesTheRangeAndTheTrackOffset) {
   ASSERT_EQ(calls.size(), 24u);
   EXPECT_EQ(calls.back().frame, 23);
   EXPECT_EQ(calls.back().duration, kFrame);
-  EXPECT_EQ(MotionTracks().size(), 2u);
+  EXPECT_EQ(MotionTracks().size(), 3u);
 }
 
 // Field modes: mode 3 hands the tracker the odd field then the even one of
