@@ -7,6 +7,9 @@
 #include "platform/files/Bundle.h"
 #include "platform/files/CoreFoundation.h"
 
+// The bundle's Info.plist texts are read once and kept for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:ReadInfoPlist\n"; }
+
 namespace tasktest {
 
 Movie MakeRawMovie(SInt32 inWidth, SInt32 inHeight, SInt32 inFrames, TimeValue inDuration, TimeScale inScale,
