@@ -1,6 +1,7 @@
 #include "vantrel/VideoExportSource.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "media/CBuffer.h"
 #include "media/CMovieRendering.h"
@@ -25,6 +26,20 @@ void YieldNow(VideoExportData& v) {
 void DrawCurrentFrame(VideoExportData& v) {
   UpdateMovie(v.movie);
   MoviesTask(v.movie, 0);
+}
+
+// A frame made of whatever the movie shows at this time: several tracks
+// composed, or nothing at all where the movie has an empty edit. The buffer
+// starts opaque black so that nothing of an earlier frame stays visible.
+void DrawComposedFrame(VideoExportData& v) {
+  UInt8* p = reinterpret_cast<UInt8*>(v.sourceData);
+  const SInt32 rowBytes = v.source->GetRowBytes();
+  for (SInt32 y = 0; y < v.naturalHeight; ++y) {
+    UInt8* row = p + static_cast<ptrdiff_t>(y) * rowBytes;
+    std::memset(row, 0, static_cast<size_t>(v.naturalWidth) * 4);
+    for (SInt32 x = 0; x < v.naturalWidth; ++x) row[4 * x] = 255;
+  }
+  DrawCurrentFrame(v);
 }
 
 // The drawn frame, as pixels of the size the exporter was told: the source
@@ -155,7 +170,10 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
     p->sampleFlags = 0;
     p->descSeed = kDescriptionSeedRendered;
     DrawCurrentFrame(*v);
+    // Without an 'RdPr' item the frame is drawn from a zeroed record
+    // (transparent border), not from the record's own defaults.
     RenderFrameParams params;
+    std::memset(static_cast<void*>(&params), 0, sizeof params);
     CMovieRendering::ReadRenderParamsFromTrack(control, params);
     for (MatrixRecord* mx : {&first, &second}) {
       mx->matrix[2][0] = X2Fix(Fix2X(mx->matrix[2][0]) * v->hScale);
@@ -184,7 +202,12 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
   SInt16 flags = 0;
   const bool have = CMovieRendering::GetVideoSample(v->movie, m, v->sample, v->sampleDesc, &index, &flags);
   HLock(v->sample);
-  if (!have) return AnswerDrawnFrame(*v, p);
+  if (!have) {
+    // No single stored sample stands for this frame (several visible
+    // tracks, or none at an empty edit): draw what the movie shows.
+    DrawComposedFrame(*v);
+    return AnswerDrawnFrame(*v, p);
+  }
   if (r == 0) v->rendered = true;
   if ((flags & mediaSampleNotSync) == 0 || !v->rendered) {
     v->rendered = false;
