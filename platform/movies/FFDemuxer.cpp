@@ -99,7 +99,12 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
       t.timeScale = st->time_base.den;
       state.timeMultiplier = st->time_base.num;
       OSType tagCode = FFFourCCFromTag(par->codec_tag);
-      t.codecType = (isMov && par->codec_tag != 0 && LooksLikeFourCC(tagCode)) ? tagCode : FFFourCCForCodec(*par);
+      // The stored tag is kept unless it names another codec than the stream
+      // holds: MPEG-4 files tag MP3 and MP2 sound 'mp4a' like AAC.
+      const AVCodecID tagCodec = FFCodecIDForFourCC(t.handlerType, tagCode, static_cast<SInt16>(par->bits_per_coded_sample));
+      const bool tagFits = tagCodec == AV_CODEC_ID_NONE || tagCodec == par->codec_id || !sound;
+      t.codecType = (isMov && par->codec_tag != 0 && LooksLikeFourCC(tagCode) && tagFits) ? tagCode
+                                                                                          : FFFourCCForCodec(*par);
       const AVDictionaryEntry* encoder = av_dict_get(st->metadata, "encoder", nullptr, 0);
       const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
       t.compressorName = encoder ? encoder->value : (desc ? (desc->long_name ? desc->long_name : desc->name) : "");

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "media/CMovieRendering.h"
@@ -16,6 +17,8 @@
 #include "platform/files/Aliases.h"
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
+#include "platform/movies/MovieFFCodecs.h"
+#include "vantrel/ExportEngine.h"
 #include "vantrel/ExportClient.h"
 #include "vantrel/VantrelWorker.h"
 #include "vantrel/VideoExportSource.h"
@@ -285,4 +288,188 @@ TEST(DoExportCancel, LateCancelKeepsAFinishedExport) {
   SetExportEngine(nullptr);
   fs::remove_all(folder);
   unsetenv("TRX_IPC_DIR");
+}
+
+namespace {
+
+// The pixel (x, y) of an answered ARGB frame of 72 rows.
+const UInt8* PixelOf(const MovieExportGetDataParams& p, SInt32, SInt32 x, SInt32 y) {
+  const SInt32 rowBytes = p.dataSize / 72;
+  return reinterpret_cast<const UInt8*>(p.dataPtr) + static_cast<ptrdiff_t>(y) * rowBytes + 4 * x;
+}
+
+MovieExportGetDataParams AskFrame(VideoExportData& v, TimeValue inTime) {
+  MovieExportGetDataParams p{};
+  p.requestedTime = inTime;
+  EXPECT_EQ(myVideoExportGetDataProc(&v, &p), noErr);
+  return p;
+}
+
+}  // namespace
+
+// Two visible tracks and no control track: no single stored sample stands
+// for a frame, so the frame the movie shows is drawn; where the first track
+// has an empty edit nothing of its earlier frame stays.
+TEST(VideoExportSource, TwoTracksAreDrawnAndAnEmptyEditIsBlack) {
+  EnterMovies();
+  Movie movie = exporttest::MakeMovie(128, 72, 3);  // frames at 0, 20, 40
+  Track first = GetMovieIndTrack(movie, 1);
+  ASSERT_EQ(InsertEmptyTrackSegment(first, 20, 20), noErr);  // frame 1 moves to 40, nothing at 20
+  Movie other = exporttest::MakeMovie(64, 36, 4);
+  Track second = NewMovieTrack(movie, Long2Fix(64), Long2Fix(36), 0);
+  ASSERT_EQ(InsertTrackSegment(GetMovieIndTrack(other, 1), second, 0, 20, 0), noErr);  // one frame, at 0
+  MatrixRecord shift;
+  SetIdentityMatrix(&shift);
+  TranslateMatrix(&shift, Long2Fix(64), Long2Fix(36));
+  SetTrackMatrix(second, &shift);
+
+  MovieExportComponent ci = nullptr;
+  ASSERT_EQ(OpenADefaultComponent(MovieExportType, 'MooV', &ci), noErr);
+  VideoExportData v;
+  SetUpVideoExportSource(v, ci, movie, first, false);
+  const fftest::Picture big = fftest::MakeFrame(128, 72, 0);
+
+  MovieExportGetDataParams p = AskFrame(v, 0);
+  ASSERT_GE(p.dataSize, 128 * 72 * 4);
+  EXPECT_EQ(std::memcmp(PixelOf(p, 128, 10, 5), &big.pixels[(5 * 128 + 10) * 4], 4), 0);
+  EXPECT_EQ(std::memcmp(PixelOf(p, 128, 10, 30), &big.pixels[(30 * 128 + 10) * 4], 4), 0);
+  const fftest::Picture small0 = fftest::MakeFrame(64, 36, 0);
+  EXPECT_EQ(std::memcmp(PixelOf(p, 128, 64 + 20, 36 + 20), &small0.pixels[(20 * 64 + 20) * 4], 4), 0);
+
+  // Nothing is shown at 20: nothing of the frame before stays.
+  p = AskFrame(v, 20);
+  ASSERT_GE(p.dataSize, 128 * 72 * 4);
+  const UInt8 black[4] = {255, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(PixelOf(p, 128, 10, 30), black, 4), 0);
+  EXPECT_EQ(std::memcmp(PixelOf(p, 128, 64 + 20, 36 + 20), black, 4), 0);
+  p = AskFrame(v, 40);
+  EXPECT_EQ(std::memcmp(PixelOf(p, 128, 10, 30), &fftest::MakeFrame(128, 72, 1).pixels[(30 * 128 + 10) * 4], 4), 0);
+  DisposeVideoExportSource(v);
+  CloseComponent(ci);
+  DisposeMovie(other);
+  DisposeMovie(movie);
+}
+
+// A control track without render parameters renders from a zeroed record:
+// the margin a correction uncovers stays transparent (border mode 0).
+TEST(VideoExportSource, ControlTrackWithoutRenderParamsStartsFromZero) {
+  EnterMovies();
+  Movie movie = exporttest::MakeMovie(128, 72, 3);
+  CMotionData store;
+  for (int k = 0; k < 3; ++k) {
+    FrameData f;
+    f.time = k * 20;
+    f.duration = 20;
+    SetIdentityMatrix(&f.matrix1);
+    TranslateMatrix(&f.matrix1, Long2Fix(6), 0);
+    f.matrix2 = f.matrix1;
+    store.GetFrames().AddItem(f);
+  }
+  Track control = nullptr;
+  ASSERT_EQ(CTweenTracks::CreateTweenTrackFromMotionData(movie, Rect{0, 0, 72, 128}, store, &control), noErr);
+  MovieExportComponent ci = nullptr;
+  ASSERT_EQ(OpenADefaultComponent(MovieExportType, 'MooV', &ci), noErr);
+  VideoExportData v;
+  SetUpVideoExportSource(v, ci, movie, GetMovieIndTrack(movie, 1), false);
+  MovieExportGetDataParams p = AskFrame(v, 0);
+  ASSERT_GE(p.dataSize, 128 * 72 * 4);
+  EXPECT_EQ(PixelOf(p, 128, 1, 40)[0], 0);     // uncovered: transparent, not the border colour
+  EXPECT_EQ(PixelOf(p, 128, 60, 40)[0], 255);  // the picture itself
+  DisposeVideoExportSource(v);
+  CloseComponent(ci);
+  DisposeMovie(movie);
+}
+
+namespace {
+
+// Runs one export request through the real engine in this process; status
+// records go nowhere. Returns the error the export reported.
+OSErr ExportInProcess(const Bytes& inMessage) {
+  WorkerThread worker;
+  SetExportEngine(MovieExportEngine);
+  WorkerRequest* request = nullptr;
+  EXPECT_EQ(CreateWorkerRequest(&worker, &request), noErr);
+  request->data = CFDataCreate(kCFAllocatorDefault, inMessage.data(), static_cast<CFIndex>(inMessage.size()));
+  const OSErr err = DoExport(request);
+  ReleaseWorkerRequest(request);
+  SetExportEngine(nullptr);
+  return err;
+}
+
+Movie OpenMovieAt(const std::string& inPath) {
+  FSSpec spec;
+  FSMakeFSSpecFromPath(inPath, &spec);
+  SInt16 ref = 0;
+  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
+  Movie movie = nullptr;
+  SInt16 id = 0;
+  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
+  CloseMovieFile(ref);
+  return movie;
+}
+
+class InProcessExport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnterMovies();
+    InstallFFmpegMovieComponents();
+    char pattern[] = "/tmp/trx-engine-test-XXXXXX";
+    mFolder = mkdtemp(pattern);
+    setenv("TRX_IPC_DIR", mFolder.c_str(), 1);
+    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
+  }
+  void TearDown() override {
+    fs::remove_all(mFolder);
+    unsetenv("TRX_IPC_DIR");
+    unsetenv("XDG_CACHE_HOME");
+  }
+  std::string mFolder;
+};
+
+}  // namespace
+
+// Every sound libavcodec decodes is exported, mono and stereo, at the
+// common rates: compressed sound (AAC, MP3, MP2) as well as plain samples.
+TEST_F(InProcessExport, EverySoundIsExported) {
+  struct Kind {
+    const char* encoder;
+    std::vector<int> rates;
+  };
+  const Kind kinds[] = {{"aac", {8000, 16000, 44100, 48000}},
+                        {"libmp3lame", {8000, 16000, 44100, 48000}},
+                        {"mp2", {16000, 44100, 48000}},  // MPEG audio layer II has no 8 kHz
+                        {"pcm_s16le", {8000, 16000, 44100, 48000}}};
+  int n = 0;
+  for (const char* container : {"mov", "mp4"})
+  for (const Kind& k : kinds)
+    for (int rate : k.rates)
+      for (int channels : {1, 2}) {
+        if (std::strcmp(container, "mp4") == 0 && std::strcmp(k.encoder, "pcm_s16le") == 0) continue;
+        SCOPED_TRACE(std::string(container) + " " + k.encoder + " " + std::to_string(rate) + " Hz, " +
+                     std::to_string(channels) + " ch");
+        const std::string source = mFolder + "/sound" + std::to_string(n) + "." + container;
+        const std::string dest = mFolder + "/out" + std::to_string(n++) + ".mp4";
+        if (!avcodec_find_encoder_by_name(k.encoder)) continue;
+        const bool written = exporttest::WriteSoundMovie(source, k.encoder, rate, channels, 0.5, container);
+        if (!written && std::strcmp(container, "mp4") == 0) continue;  // MPEG-4 files take no 8 kHz MP3
+        ASSERT_TRUE(written);
+        Movie opened = OpenMovieAt(source);
+        ASSERT_NE(opened, nullptr);
+        // Saved as the application saves it, then exported from the saved file.
+        FSSpec saved;
+        FSMakeFSSpecFromPath(source + ".saved.mov", &saved);
+        Movie movie = FlattenMovieData(opened, flattenAddMovieToDataFork, &saved, 'TVOD', smSystemScript,
+                                       createMovieFileDeleteCurFile);
+        DisposeMovie(opened);
+        ASSERT_NE(movie, nullptr);
+        EXPECT_EQ(ExportInProcess(ExportRequestFor(movie, dest, 'mpg4', 1)), noErr);
+        DisposeMovie(movie);
+        exporttest::FileFacts f = exporttest::Probe(dest);
+        ASSERT_TRUE(f.sound.present);
+        EXPECT_EQ(f.sound.sampleRate, rate);
+        // The AAC of the MPEG-4 file adds its priming and a last whole packet.
+        // MP3 adds its encoder delay too.
+        EXPECT_GE(static_cast<double>(f.sound.soundFrames) / rate, 0.49);
+        EXPECT_LE(static_cast<double>(f.sound.soundFrames) / rate, 0.5 + 4096.0 / rate);
+      }
 }
