@@ -1,7 +1,9 @@
 // Writing a movie file through one of the exporters' containers: tracks of
 // encoded 32-bit ARGB frames and 16-bit sound, one frame at a time, so the
-// caller can report progress and stop between frames. A muxer that is
-// cancelled, fails or is destroyed before `Finish` removes its file.
+// caller can report progress and stop between frames. The file is written
+// under a hidden name beside the destination and renamed to it by `Finish`:
+// a muxer that is cancelled, fails or is destroyed before `Finish` removes
+// what it wrote and leaves an earlier file at the destination as it was.
 #pragma once
 
 #include <atomic>
@@ -52,6 +54,7 @@ class CFFMuxer {
   void Abort();
 
   std::string mPath;
+  std::string mWritePath;  // where the file is written until it is complete
   const FFExporterInfo* mExporter;
   FFExportSettings mSettings;
   AVFormatContext* mFormat = nullptr;
