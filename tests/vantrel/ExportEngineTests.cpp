@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 
 #include "media/CMovieRendering.h"
@@ -472,4 +475,34 @@ TEST_F(InProcessExport, EverySoundIsExported) {
         EXPECT_GE(static_cast<double>(f.sound.soundFrames) / rate, 0.49);
         EXPECT_LE(static_cast<double>(f.sound.soundFrames) / rate, 0.5 + 4096.0 / rate);
       }
+}
+
+// Vantrel killed in the middle of an export: nothing under the destination's
+// name is half written, and the movie that was there before stays whole.
+TEST_F(VantrelExport, AKilledExportKeepsTheEarlierFile) {
+  Movie movie = exporttest::MakeMovie(320, 180, 240);
+  const std::string mp4 = mFolder + "/again.mp4";
+  {
+    FILE* f = std::fopen(mp4.c_str(), "wb");
+    std::fputs("the earlier movie", f);
+    std::fclose(f);
+  }
+  ASSERT_EQ(mClient.Send(ExportRequestFor(movie, mp4, 'mpg4', 31)), kCFMessagePortSuccess);
+  ASSERT_TRUE(mClient.WaitFor([](const std::vector<ExportStatus>& all) {
+    for (const ExportStatus& s : all)
+      if (s.cookie == 31 && s.phase == kExportPhaseMovie && s.fraction > 0) return true;
+    return false;
+  }, 60.0));
+  ASSERT_GT(mClient.PID(), 0);
+  kill(mClient.PID(), SIGKILL);
+  mClient.WaitForExit(20.0);
+  EXPECT_EQ(fs::file_size(mp4), 17u);
+  std::ifstream in(mp4);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "the earlier movie");
+  DisposeMovie(movie);
+  // Relaunched for the fixture's own ending.
+  ASSERT_TRUE(mClient.Launch());
+  ASSERT_TRUE(mClient.Connect());
 }
