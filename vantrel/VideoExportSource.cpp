@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "media/CBuffer.h"
+#include "media/CMovie.h"
 #include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
 #include "platform/base/Clock.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
@@ -79,6 +81,40 @@ void SizeProperty(Fixed* ioValue, SInt32& ioSize, SInt32 inNatural, Float32& out
   outScale = static_cast<Float32>(static_cast<double>(wanted) / inNatural);
 }
 
+// The field order of the frames the source answers, as the movie's
+// interlace mode states it: the control track's render parameters when the
+// movie has one (a single stretched field is progressive), else the video's
+// field description or its compressor name.
+SInt32 FieldOrderOf(Movie inMovie, Media inVideo, bool inSingleField) {
+  const SInt32 count = GetMovieTrackCount(inMovie);
+  for (SInt32 i = 1; i <= count; ++i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    if (t == nullptr || !GetTrackEnabled(t) || GetTrackLayer(t) != kControlTrackLayer) continue;
+    RenderFrameParams params;
+    std::memset(static_cast<void*>(&params), 0, sizeof params);
+    CMovieRendering::ReadRenderParamsFromTrack(t, params);
+    if ((params.interlaceMode == 3 || params.interlaceMode == 4) && !inSingleField) return params.interlaceMode;
+    return 0;
+  }
+  SInt32 fields = 0, detail = 0;
+  if (CMovieRendering::GetInterlaceInfo(inVideo, &fields, &detail)) {
+    if (fields != 2) return 0;
+    return (detail == 6 || detail == 14) ? 4 : 3;
+  }
+  Handle desc = NewHandle(0);
+  if (desc == nullptr) return 0;
+  GetMediaSampleDescription(inVideo, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
+  SInt32 order = 0;
+  if (GetHandleSize(desc) >= static_cast<SInt32>(sizeof(ImageDescription))) {
+    QInterlaceMode mode = 1;
+    QInterlaceDelay delay = 0;
+    CMovie::InterlaceModeForName(reinterpret_cast<ImageDescription*>(*desc)->name, mode, delay);
+    if (mode == 3 || mode == 4) order = mode;
+  }
+  DisposeHandle(desc);
+  return order;
+}
+
 }  // namespace
 
 OSErr myVideoExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, void* ioValue) {
@@ -108,6 +144,9 @@ OSErr myVideoExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, vo
       // The size is fixed once frames have gone out.
       if (v->output == nullptr || *static_cast<Fixed*>(ioValue) == 0)
         SizeProperty(static_cast<Fixed*>(ioValue), v->width, v->naturalWidth, v->hScale);
+      break;
+    case 'fiel':
+      *static_cast<SInt32*>(ioValue) = v->fieldOrder;
       break;
     case 'hegt':
       if (v->output == nullptr || *static_cast<Fixed*>(ioValue) == 0)
@@ -254,6 +293,7 @@ void SetUpVideoExportSource(VideoExportData& v, MovieExportComponent inExporter,
   v.singleField = inSingleField;
   v.nextTime = 0;
   v.lastYield = TickCount();
+  v.fieldOrder = FieldOrderOf(inMovie, v.media, inSingleField);
   SInt32 trackID = 0;
   ThrowIfOSErr_(MovieExportAddDataSource(inExporter, VideoMediaType, GetMovieTimeScale(inMovie), &trackID,
                                          myVideoExportGetPropertyProc, myVideoExportGetDataProc, &v));

@@ -8,6 +8,16 @@
 #include <cstdio>
 #include <vector>
 
+namespace {
+
+// The codecs that code interlaced pictures as fields.
+bool FieldsCoded(OSType inCodec) {
+  return inCodec == 'avc1' || inCodec == 'apcn' || inCodec == 'apch' || inCodec == 'apcs' || inCodec == 'apco' ||
+         inCodec == 'ap4h';
+}
+
+}  // namespace
+
 CFFMuxer::CFFMuxer(const std::string& inPath, OSType inExporter, const FFExportSettings& inSettings)
     : mPath(inPath), mExporter(FFFindExporter(inExporter)), mSettings(inSettings) {
   if (mExporter == nullptr) Throw_(kFFCantFindHandlerErr);
@@ -32,7 +42,8 @@ void CFFMuxer::Abort() {
   mDone = true;
 }
 
-SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration) {
+SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration,
+                               SInt32 inFieldOrder) {
   if (mBegun || mDone) Throw_(paramErr);
   if (!mExporter->hasVideo) Throw_(kFFInvalidTrackErr);
   const OSType codecType = mSettings.videoCodec != 0 ? mSettings.videoCodec : mExporter->defaultVideoCodec;
@@ -44,7 +55,7 @@ SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTime
   // AVI keeps no display times: its frames must be stored in display order.
   const bool isAvi = std::string(mExporter->muxerName) == "avi";
   track.encoder = CFFEncoder::NewVideo(codecType, inWidth, inHeight, inTimeScale, inFrameDuration, mSettings,
-                                       globalHeader, !isAvi);
+                                       globalHeader, !isAvi, FieldsCoded(codecType) ? inFieldOrder : kFFFieldsProgressive);
   track.stream = avformat_new_stream(mFormat, nullptr);
   ThrowIfMemFail_(track.stream);
   int err = avcodec_parameters_from_context(track.stream->codecpar, track.encoder->GetContext());

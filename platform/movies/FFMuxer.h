@@ -24,8 +24,11 @@ class CFFMuxer {
   // A video track of `inWidth` x `inHeight` pictures with times in
   // `inTimeScale`, usually `inFrameDuration` apart. The settings' codec (or
   // the exporter's default) encodes it. Returns the track number from 0.
-  // Sound-only exporters answer kFFInvalidTrackErr.
-  SInt32 AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration);
+  // Sound-only exporters answer kFFInvalidTrackErr. `inFieldOrder` (see
+  // CFFEncoder::NewVideo) makes the track interlaced where the codec codes
+  // fields, with the container's field-order flag set.
+  SInt32 AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration,
+                       SInt32 inFieldOrder = kFFFieldsProgressive);
   // A sound track fed with interleaved native-endian 16-bit samples.
   SInt32 AddSoundTrack(SInt32 inRate, SInt16 inChannels);
   // Creates the file and writes its header.

@@ -344,6 +344,7 @@ struct ActiveSource {
   double seconds = 0;       // 'dura', for progress
   SInt32 muxTrack = -1;
   SInt32 width = 0, height = 0;  // video output size
+  SInt32 fieldOrder = 0;          // video: as the source says (movieExportFieldOrder)
   SInt32 soundChannels = 0;
   // The first answer, kept while the tracks are set up.
   bool pending = false;
@@ -636,6 +637,12 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
     if (a.source.type == VideoMediaType) {
       a.width = AskSize(a.source, movieExportWidth, ci->settings.width);
       a.height = AskSize(a.source, movieExportHeight, ci->settings.height);
+      if (a.source.propertyProc) {
+        SInt32 order = 0;
+        if (a.source.propertyProc(a.source.refCon, a.source.trackID, movieExportFieldOrder, &order) == noErr &&
+            (order == 3 || order == 4))
+          a.fieldOrder = order;
+      }
     }
   }
 
@@ -656,7 +663,7 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
         a.height = d.height;
       }
       const SInt32 frameDuration = std::max<SInt32>(1, a.params.durationPerSample);
-      a.muxTrack = mux.AddVideoTrack(a.width, a.height, a.source.scale, frameDuration);
+      a.muxTrack = mux.AddVideoTrack(a.width, a.height, a.source.scale, frameDuration, a.fieldOrder);
     } else {
       if (a.desc.size() < sizeof(SoundDescription)) Throw_(badFormat);
       SoundDescription sd;

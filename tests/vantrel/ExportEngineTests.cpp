@@ -506,3 +506,89 @@ TEST_F(VantrelExport, AKilledExportKeepsTheEarlierFile) {
   ASSERT_TRUE(mClient.Launch());
   ASSERT_TRUE(mClient.Connect());
 }
+
+// An interlaced movie (upper field first) keeps its fields: coded as
+// interlaced H.264 with the container's field order, each field's chroma
+// its own (upper lines red, lower lines blue, never blended to purple).
+TEST_F(InProcessExport, InterlacedMovieKeepsItsFields) {
+  Movie movie = exporttest::MakeMovie(128, 72, 6);
+  Media media = GetTrackMedia(GetMovieIndTrack(movie, 1));
+  // Replace the pictures by two-coloured fields.
+  {
+    Handle data = NewHandle(128 * 72 * 4);
+    UInt8* p = reinterpret_cast<UInt8*>(*data);
+    for (int y = 0; y < 72; ++y)
+      for (int x = 0; x < 128; ++x) {
+        UInt8* px = p + (y * 128 + x) * 4;
+        px[0] = 255;
+        px[1] = y % 2 == 0 ? 200 : 40;
+        px[2] = 60;
+        px[3] = y % 2 == 0 ? 40 : 200;
+      }
+    Track t = GetMovieIndTrack(movie, 1);
+    DeleteTrackSegment(t, 0, GetTrackDuration(t));
+    auto desc = reinterpret_cast<SampleDescriptionHandle>(NewHandle(0));
+    GetMediaSampleDescription(media, 1, desc);
+    BeginMediaEdits(media);
+    TimeValue at = 0;
+    for (int k = 0; k < 6; ++k) AddMediaSample(media, data, 0, 128 * 72 * 4, 20, desc, 1, 0, k == 0 ? &at : nullptr);
+    EndMediaEdits(media);
+    InsertMediaIntoTrack(t, 0, at, 120, fixed1);
+    DisposeHandle(data);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+  }
+  CMotionData store;
+  for (int k = 0; k < 6; ++k) {
+    FrameData f;
+    f.time = k * 20;
+    f.duration = 20;
+    SetIdentityMatrix(&f.matrix1);
+    f.matrix2 = f.matrix1;
+    store.GetFrames().AddItem(f);
+  }
+  Track control = nullptr;
+  ASSERT_EQ(CTweenTracks::CreateTweenTrackFromMotionData(movie, Rect{0, 0, 72, 128}, store, &control), noErr);
+  RenderFrameParams params;
+  params.interlaceMode = 3;
+  params.borderMode = kBorderColor;
+  ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(control, params), noErr);
+  const std::string dest = mFolder + "/fields.mov";
+  ASSERT_EQ(ExportInProcess(ExportRequestFor(movie, dest, 'MooV', 2)), noErr);
+  DisposeMovie(movie);
+
+  AVFormatContext* ctx = nullptr;
+  ASSERT_EQ(avformat_open_input(&ctx, dest.c_str(), nullptr, nullptr), 0);
+  avformat_find_stream_info(ctx, nullptr);
+  const int vi = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  ASSERT_GE(vi, 0);
+  EXPECT_EQ(ctx->streams[vi]->codecpar->field_order, AV_FIELD_TT);
+  AVCodecContext* dec = avcodec_alloc_context3(avcodec_find_decoder(ctx->streams[vi]->codecpar->codec_id));
+  avcodec_parameters_to_context(dec, ctx->streams[vi]->codecpar);
+  ASSERT_EQ(avcodec_open2(dec, nullptr, nullptr), 0);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  bool got = false;
+  while (!got && av_read_frame(ctx, pkt) >= 0) {
+    if (pkt->stream_index == vi && avcodec_send_packet(dec, pkt) >= 0) got = avcodec_receive_frame(dec, frame) == 0;
+    av_packet_unref(pkt);
+  }
+  if (!got) {
+    avcodec_send_packet(dec, nullptr);
+    got = avcodec_receive_frame(dec, frame) == 0;
+  }
+  ASSERT_TRUE(got);
+  EXPECT_TRUE(frame->interlaced_frame);
+  EXPECT_TRUE(frame->top_field_first);
+  ASSERT_EQ(frame->format, AV_PIX_FMT_YUV420P);
+  // Chroma lines alternate between the fields: even ones are the upper field's.
+  double upper = 0, lower = 0;
+  const int rows = frame->height / 2, cols = frame->width / 2;
+  for (int y = 4; y < rows - 4; ++y)
+    for (int x = 4; x < cols - 4; ++x) (y % 2 == 0 ? upper : lower) += frame->data[2][y * frame->linesize[2] + x];
+  const double n = (rows - 8) / 2.0 * (cols - 8);
+  EXPECT_GT(upper / n - lower / n, 60.0);  // red above, blue below
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&dec);
+  avformat_close_input(&ctx);
+}
