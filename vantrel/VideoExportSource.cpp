@@ -180,7 +180,13 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
   const TimeValue r = p->requestedTime;
   const TimeValue tolerance = S / 60;
   TimeValue t = r;
-  if (std::abs(v->nextTime - r) <= tolerance) t = v->nextTime;
+  if (std::abs(v->nextTime - r) <= tolerance) {
+    t = v->nextTime;
+  } else if (r != 0) {
+    // The exporter steps at a rate of its own: the sample before this one
+    // may not have gone out, so a non-sync sample cannot be passed on.
+    v->rendered = true;
+  }
 
   static const OSType kVisual = VisualMediaCharacteristic;
   TimeValue found = -1;

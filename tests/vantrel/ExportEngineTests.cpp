@@ -53,7 +53,8 @@ void AddControlTrack(Movie inMovie, int inFrames, Rect inBounds) {
 Bytes HandleBytes(Handle h) { return Bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h)); }
 
 // The request for exporting inMovie to inPath (created here, as the application does).
-Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie) {
+Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie,
+                       Fixed inFrameRate = 0) {
   FSSpec spec;
   FSMakeFSSpecFromPath(inPath, &spec);
   FSpCreate(&spec, 'DEZI', inSubtype, smSystemScript);
@@ -66,6 +67,12 @@ Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType inSubtyp
   QTAtomContainer settings = nullptr;
   EXPECT_EQ(MovieExportGetSettingsAsAtomContainer(ci, &settings), noErr);
   CloseComponent(ci);
+  if (inFrameRate != 0) {
+    UInt8 rate[4] = {static_cast<UInt8>(inFrameRate >> 24), static_cast<UInt8>(inFrameRate >> 16),
+                     static_cast<UInt8>(inFrameRate >> 8), static_cast<UInt8>(inFrameRate)};
+    EXPECT_EQ(QTSetAtomData(settings, QTFindChildByID(settings, kParentAtomIsContainer, 'fps ', 1, nullptr), 4, rate),
+              noErr);
+  }
   Bytes message{kExportCommandExport};
   AppendRecord(message, kExportTagMovie, HandleBytes(movie));
   AppendRecord(message, kExportTagDestination, HandleBytes(reinterpret_cast<Handle>(alias)));
@@ -591,4 +598,34 @@ TEST_F(InProcessExport, InterlacedMovieKeepsItsFields) {
   av_packet_free(&pkt);
   avcodec_free_context(&dec);
   avformat_close_input(&ctx);
+}
+
+// The exporter's frame rate resamples the frames in time (each output frame
+// the picture shown at its time); the sound stays as it was.
+TEST_F(InProcessExport, FrameRateSettingResamplesTheFrames) {
+  for (int fps : {15, 24, 60}) {
+    SCOPED_TRACE(fps);
+    Movie movie = exporttest::MakeMovie(128, 72, 30);  // 30 frames per second, 1 s
+    exporttest::AddSound(movie, 44100);
+    const std::string dest = mFolder + "/rate" + std::to_string(fps) + ".mov";
+    ASSERT_EQ(ExportInProcess(ExportRequestFor(movie, dest, 'MooV', 3, Long2Fix(fps))), noErr);
+    DisposeMovie(movie);
+    exporttest::FileFacts f = exporttest::Probe(dest, true);
+    EXPECT_EQ(f.video.packets, fps);
+    EXPECT_NEAR(f.video.seconds, 1.0, 1e-3);
+    EXPECT_NEAR(f.video.frameRate, fps, 0.01);
+    ASSERT_EQ(f.frameNumbers.size(), static_cast<size_t>(fps));
+    if (fps < 30) {
+      for (int k = 0; k < fps; ++k) EXPECT_EQ(f.frameNumbers[static_cast<size_t>(k)], k * 30 / fps) << k;
+    } else {
+      // Every source frame, in order (a request within 1/60 s of the next
+      // frame is served at that frame, as the video source steps).
+      std::vector<int> seen = f.frameNumbers;
+      EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+      seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+      EXPECT_EQ(seen.size(), 30u);
+    }
+    ASSERT_TRUE(f.sound.present);
+    EXPECT_EQ(f.sound.soundFrames, 44100);
+  }
 }
