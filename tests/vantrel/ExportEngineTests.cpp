@@ -487,7 +487,7 @@ TEST_F(InProcessExport, EverySoundIsExported) {
 // Vantrel killed in the middle of an export: nothing under the destination's
 // name is half written, and the movie that was there before stays whole.
 TEST_F(VantrelExport, AKilledExportKeepsTheEarlierFile) {
-  Movie movie = exporttest::MakeMovie(320, 180, 240);
+  Movie movie = exporttest::MakeMovie(192, 108, 200);
   const std::string mp4 = mFolder + "/again.mp4";
   {
     FILE* f = std::fopen(mp4.c_str(), "wb");
