@@ -14,6 +14,7 @@
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "toolkit/ULocalization.h"
+#include "toolkit/UMessage.h"
 
 ProgressProcPtr CMovie::sUniversalProgress = nullptr;
 
@@ -142,6 +143,25 @@ CMovie::CMovie(Movie inMovie, bool inOwns) {
   }
 }
 
+namespace {
+
+// A failure to open a movie file, with the text of the movie-file list: the
+// first item when the error is one the texts know, else the second.
+[[noreturn]] void ThrowMovieFileError(OSErr inErr, SInt16 inKnownItem, SInt16 inUnknownItem) {
+  LStr255 name;
+  const bool known = UMessage::GetOSErrString(inErr, name);
+  Str255 text;
+  text[0] = 0;
+  try {
+    ULocalization::GetString(text, STRx_MovieTexts, known ? inKnownItem : inUnknownItem);
+  } catch (...) {
+    text[0] = 0;
+  }
+  throw LException(inErr, text);
+}
+
+}  // namespace
+
 CMovie::CMovie(const FSSpec* inSpec) {
   Preset();
   try {
@@ -151,7 +171,7 @@ CMovie::CMovie(const FSSpec* inSpec) {
       err = OpenMovieFile(inSpec, &mFileRef, fsRdPerm);
       if (err != noErr) {
         mFileRef = 0;
-        Throw_(err);
+        ThrowMovieFileError(err, 1, 2);
       }
       mPropertyFlags |= kMovieProp_ReadOnly;
     }
@@ -161,7 +181,7 @@ CMovie::CMovie(const FSSpec* inSpec) {
       resId = movieInDataForkResID;
       err = NewMovieFromDataFork(&mMovie, mFileRef, 0, newMovieActive, nullptr);
     }
-    if (err != noErr || !mMovie) Throw_(err ? err : noMovieFound);
+    if (err != noErr || !mMovie) ThrowMovieFileError(err ? err : noMovieFound, 3, 4);
     mResID = resId == 0 ? -1 : resId;
     if (IsFileLocked(FSSpecPath(*inSpec))) mPropertyFlags |= kMovieProp_Locked;
     InitMovie(true);

@@ -87,7 +87,6 @@ OSErr CTweenTracks::CreateTweenTrackFromMotionData(Movie inMovie, const Rect& in
     desc = reinterpret_cast<SampleDescriptionHandle>(NewHandleClear(sizeof(SampleDescription)));
     ThrowIfNil_(desc);
     (**desc).descSize = sizeof(SampleDescription);
-    (**desc).dataFormat = static_cast<SInt32>(kTweenMediaType);
     StHandleBlock sample(static_cast<SInt32>(kTweenSampleSize));
     for (ArrayIndexT i = 1; i <= frames.GetCount(); ++i) {
       const FrameData& f = frames[i];

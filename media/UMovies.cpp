@@ -52,6 +52,8 @@ const OSType kEyes = VisualMediaCharacteristic;
 }  // namespace
 
 bool UMovies::InitMovies() {
+  // Error texts name the movie toolbox's own errors from here on.
+  UMessage::SetQTErrorMessageProc(GetQTErrorMessage);
   OSErr err = EnterMovies();
   if (err == noErr) {
     SetMoviesErrorProc(MovieErrProc, 0);

@@ -33,10 +33,12 @@ extern "C" {
 #include "media/CBuffer.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
+#include "media/UMovies.h"
 #include "motion/CAutoMotionTracker.h"
 #include "motion/CMotionData.h"
 #include "motion/CMotionTrackerTask.h"
 #include "platform/base/FixMath.h"
+#include "platform/base/FourCC.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
 #include "platform/files/Bundle.h"
@@ -64,8 +66,56 @@ struct Options {
   int height = 360;
 };
 
+// The private port folder of this run's Vantrel, removed on every way out.
+std::string gPortFolder;
+
+void RemovePortFolder() {
+  if (gPortFolder.empty()) return;
+  std::error_code ignored;
+  fs::remove_all(gPortFolder, ignored);
+  gPortFolder.clear();
+}
+
+// An error code as words: four-character codes as such ('nilP' also as the
+// 16-bit 27728 that status records carry), movie toolbox errors by name.
+std::string ErrorText(long inCode) {
+  char buffer[96];
+  const UInt32 code = static_cast<UInt32>(inCode);
+  if (inCode > 0xFFFF && LooksLikeFourCC(code)) {
+    std::snprintf(buffer, sizeof buffer, "'%s'", FourCCToString(code).c_str());
+    return buffer;
+  }
+  if (inCode == ErrorCodeToOSErr(err_NilPointer)) return "'nilP': something needed was missing or could not be made";
+  struct Named {
+    long code;
+    const char* text;
+  };
+  static const Named kNames[] = {{-34, "the disk is full"},           {-36, "input/output error"},
+                                 {-37, "bad file name"},              {-39, "end of file"},
+                                 {-43, "file not found"},             {-48, "the file already exists"},
+                                 {-50, "a parameter was wrong"},      {-54, "permission denied"},
+                                 {-108, "out of memory"},             {-120, "folder not found"},
+                                 {-128, "cancelled"},                 {-206, "sound format not supported"},
+                                 {-8960, "a codec failed"},           {-8961, "no codec for this kind of data"},
+                                 {-8969, "damaged compressed data"}};
+  for (const Named& n : kNames)
+    if (n.code == inCode) return n.text;
+  LStr255 name;
+  if (inCode >= -32768 && inCode <= 32767 && UMovies::GetQTErrorMessage(static_cast<OSErr>(inCode), name))
+    return std::string(name.ConstTextPtr(), name.Length());
+  std::snprintf(buffer, sizeof buffer, "error %ld", inCode);
+  return buffer;
+}
+
 [[noreturn]] void Fail(const std::string& inWhat, long inCode) {
-  std::fprintf(stderr, "trx_stabilise: %s (%ld)\n", inWhat.c_str(), inCode);
+  std::fprintf(stderr, "trx_stabilise: %s: %s (%ld)\n", inWhat.c_str(), ErrorText(inCode).c_str(), inCode);
+  RemovePortFolder();
+  std::exit(1);
+}
+
+[[noreturn]] void FailPlain(const std::string& inWhat) {
+  std::fprintf(stderr, "trx_stabilise: %s\n", inWhat.c_str());
+  RemovePortFolder();
   std::exit(1);
 }
 
@@ -281,8 +331,15 @@ class CFrameAhead {
   std::thread mThread;
 };
 
+// The automatic tracker needs pictures of at least this size.
+constexpr int kTrackerMinimum = 48;
+
 void Analyse(Movie inMovie, CMotionData& outData, MotionSettings& ioSettings) {
   const Rect bounds = NaturalBounds(inMovie);
+  if (bounds.right < kTrackerMinimum || bounds.bottom < kTrackerMinimum)
+    FailPlain("the picture (" + std::to_string(bounds.right) + "x" + std::to_string(bounds.bottom) +
+              ") is smaller than the tracker's " + std::to_string(kTrackerMinimum) + "x" +
+              std::to_string(kTrackerMinimum) + " minimum");
   SetMovieBox(inMovie, &bounds);
   const auto start = std::chrono::steady_clock::now();
   CBuffer* frame = new CBuffer(bounds, kBufferDepth8, kBufferModeARGB);
@@ -323,6 +380,11 @@ void Analyse(Movie inMovie, CMotionData& outData, MotionSettings& ioSettings) {
 }
 
 void WriteControlTrack(Movie inMovie, CMotionData& inData, MotionSettings& inSettings) {
+  // A movie analysed before keeps one control track: the new one replaces it.
+  for (SInt32 i = GetMovieTrackCount(inMovie); i >= 1; --i) {
+    Track old = GetMovieIndTrack(inMovie, i);
+    if (old != nullptr && GetTrackLayer(old) == kControlTrackLayer) DisposeMovieTrack(old);
+  }
   Track track = nullptr;
   Check(CTweenTracks::CreateTweenTrackFromMotionData(inMovie, NaturalBounds(inMovie), inData, &track),
         "writing the control track");
@@ -408,6 +470,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   char pattern[] = "/tmp/trx-stabilise-XXXXXX";
   const char* ports = mkdtemp(pattern);
   if (ports == nullptr) Fail("no port folder", errno);
+  gPortFolder = ports;
   setenv("TRX_IPC_DIR", ports, 1);
 
   StatusPort status;
@@ -472,8 +535,22 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
     size_t shown = 0;
     bool done = false;
     while (!done) {
-      if (!status.arrived.wait_for(lock, std::chrono::seconds(120), [&] { return status.records.size() > shown; }))
-        Fail("Vantrel went quiet", -1);
+      // Vantrel's end is noticed within a second; silence for two minutes
+      // while it lives is a failure too.
+      int quiet = 0;
+      while (!status.arrived.wait_for(lock, std::chrono::seconds(1), [&] { return status.records.size() > shown; })) {
+        int exitStatus = 0;
+        if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid) {
+          pid = -1;
+          if (status.records.size() > shown) break;
+          lock.unlock();
+          status.Close();
+          FailPlain(WIFSIGNALED(exitStatus) ? "Vantrel died (signal " + std::to_string(WTERMSIG(exitStatus)) +
+                                                  ") before the export was done"
+                                            : "Vantrel ended before the export was done");
+        }
+        if (++quiet >= 120) FailPlain("Vantrel went quiet for two minutes");
+      }
       for (; shown < status.records.size(); ++shown) {
         const ExportStatus& s = status.records[shown];
         if (s.kind == kExportStatusProgress) {
@@ -501,7 +578,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   std::printf("Vantrel took the request %.3f s after its launch (target < 0.2 s); Vantrel and the status port "
               "ended %.3f s after the done record (target < 0.2 s)\n",
               toRequest, toExit);
-  fs::remove_all(ports);
+  RemovePortFolder();
   Check(error, "Vantrel's export failed");
 }
 
@@ -528,13 +605,18 @@ void WritePNG(const std::string& inPath, const std::vector<UInt8>& inRGB, int in
   AVPacket* pkt = av_packet_alloc();
   bool written = false;
   if (avcodec_send_frame(c, f) >= 0 && avcodec_send_frame(c, nullptr) >= 0) {
+    // Written beside its place and renamed when whole, so a failure never
+    // leaves half a picture and an earlier still stays until then.
+    const std::string partial = inPath + ".partial";
     while (avcodec_receive_packet(c, pkt) >= 0) {
-      if (FILE* file = std::fopen(inPath.c_str(), "wb")) {
+      if (FILE* file = std::fopen(partial.c_str(), "wb")) {
         written = std::fwrite(pkt->data, 1, static_cast<size_t>(pkt->size), file) == static_cast<size_t>(pkt->size);
         written = std::fclose(file) == 0 && written;
       }
       av_packet_unref(pkt);
     }
+    written = written && std::rename(partial.c_str(), inPath.c_str()) == 0;
+    if (!written) std::remove(partial.c_str());
   }
   av_packet_free(&pkt);
   av_frame_free(&f);
@@ -607,7 +689,24 @@ Options ParseOptions(int argc, char** argv) {
 
 }  // namespace
 
+int Run(int argc, char** argv);
+
 int main(int argc, char** argv) {
+  // Every failure ends with a clear message, never an uncaught exception.
+  try {
+    const int result = Run(argc, argv);
+    RemovePortFolder();
+    return result;
+  } catch (const LException& e) {
+    Fail("failed", e.GetErrorCode());
+  } catch (const std::exception& e) {
+    FailPlain(std::string("failed: ") + e.what());
+  } catch (...) {
+    FailPlain("failed for an unknown reason");
+  }
+}
+
+int Run(int argc, char** argv) {
   Options o = ParseOptions(argc, argv);
   Check(EnterMovies(), "starting the movie toolbox");
   InstallFFmpegMovieComponents();

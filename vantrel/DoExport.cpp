@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -36,14 +38,20 @@ void PauseWithEvents(int inMillis) {
 }
 
 // The destination of a cancelled export goes: the application keeps no
-// part of a movie the user stopped.
+// part of a movie the user stopped. The movie is written beside it and only
+// takes its name when complete, so what stands there is the application's
+// empty placeholder or an earlier movie; an earlier movie stays.
 void DeleteDestination(const ExportRequestFields& inFields) {
   if (!inFields.hasDestination || inFields.destinationLength == 0) return;
   Handle alias = nullptr;
   if (PtrToHand(inFields.destination, &alias, static_cast<SInt32>(inFields.destinationLength)) != noErr) return;
   FSSpec target;
   Boolean changed = false;
-  if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &target, &changed) == noErr) DeleteMovieFile(&target);
+  if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &target, &changed) == noErr) {
+    struct stat info;
+    if (::stat(FSSpecPath(target).c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+      DeleteMovieFile(&target);
+  }
   DisposeHandle(alias);
 }
 

@@ -1,9 +1,12 @@
 #include "vantrel/VideoExportSource.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "media/CBuffer.h"
+#include "media/CMovie.h"
 #include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
 #include "platform/base/Clock.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
@@ -25,6 +28,20 @@ void YieldNow(VideoExportData& v) {
 void DrawCurrentFrame(VideoExportData& v) {
   UpdateMovie(v.movie);
   MoviesTask(v.movie, 0);
+}
+
+// A frame made of whatever the movie shows at this time: several tracks
+// composed, or nothing at all where the movie has an empty edit. The buffer
+// starts opaque black so that nothing of an earlier frame stays visible.
+void DrawComposedFrame(VideoExportData& v) {
+  UInt8* p = reinterpret_cast<UInt8*>(v.sourceData);
+  const SInt32 rowBytes = v.source->GetRowBytes();
+  for (SInt32 y = 0; y < v.naturalHeight; ++y) {
+    UInt8* row = p + static_cast<ptrdiff_t>(y) * rowBytes;
+    std::memset(row, 0, static_cast<size_t>(v.naturalWidth) * 4);
+    for (SInt32 x = 0; x < v.naturalWidth; ++x) row[4 * x] = 255;
+  }
+  DrawCurrentFrame(v);
 }
 
 // The drawn frame, as pixels of the size the exporter was told: the source
@@ -64,6 +81,40 @@ void SizeProperty(Fixed* ioValue, SInt32& ioSize, SInt32 inNatural, Float32& out
   outScale = static_cast<Float32>(static_cast<double>(wanted) / inNatural);
 }
 
+// The field order of the frames the source answers, as the movie's
+// interlace mode states it: the control track's render parameters when the
+// movie has one (a single stretched field is progressive), else the video's
+// field description or its compressor name.
+SInt32 FieldOrderOf(Movie inMovie, Media inVideo, bool inSingleField) {
+  const SInt32 count = GetMovieTrackCount(inMovie);
+  for (SInt32 i = 1; i <= count; ++i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    if (t == nullptr || !GetTrackEnabled(t) || GetTrackLayer(t) != kControlTrackLayer) continue;
+    RenderFrameParams params;
+    std::memset(static_cast<void*>(&params), 0, sizeof params);
+    CMovieRendering::ReadRenderParamsFromTrack(t, params);
+    if ((params.interlaceMode == 3 || params.interlaceMode == 4) && !inSingleField) return params.interlaceMode;
+    return 0;
+  }
+  SInt32 fields = 0, detail = 0;
+  if (CMovieRendering::GetInterlaceInfo(inVideo, &fields, &detail)) {
+    if (fields != 2) return 0;
+    return (detail == 6 || detail == 14) ? 4 : 3;
+  }
+  Handle desc = NewHandle(0);
+  if (desc == nullptr) return 0;
+  GetMediaSampleDescription(inVideo, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
+  SInt32 order = 0;
+  if (GetHandleSize(desc) >= static_cast<SInt32>(sizeof(ImageDescription))) {
+    QInterlaceMode mode = 1;
+    QInterlaceDelay delay = 0;
+    CMovie::InterlaceModeForName(reinterpret_cast<ImageDescription*>(*desc)->name, mode, delay);
+    if (mode == 3 || mode == 4) order = mode;
+  }
+  DisposeHandle(desc);
+  return order;
+}
+
 }  // namespace
 
 OSErr myVideoExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, void* ioValue) {
@@ -93,6 +144,9 @@ OSErr myVideoExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, vo
       // The size is fixed once frames have gone out.
       if (v->output == nullptr || *static_cast<Fixed*>(ioValue) == 0)
         SizeProperty(static_cast<Fixed*>(ioValue), v->width, v->naturalWidth, v->hScale);
+      break;
+    case 'fiel':
+      *static_cast<SInt32*>(ioValue) = v->fieldOrder;
       break;
     case 'hegt':
       if (v->output == nullptr || *static_cast<Fixed*>(ioValue) == 0)
@@ -126,7 +180,13 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
   const TimeValue r = p->requestedTime;
   const TimeValue tolerance = S / 60;
   TimeValue t = r;
-  if (std::abs(v->nextTime - r) <= tolerance) t = v->nextTime;
+  if (std::abs(v->nextTime - r) <= tolerance) {
+    t = v->nextTime;
+  } else if (r != 0) {
+    // The exporter steps at a rate of its own: the sample before this one
+    // may not have gone out, so a non-sync sample cannot be passed on.
+    v->rendered = true;
+  }
 
   static const OSType kVisual = VisualMediaCharacteristic;
   TimeValue found = -1;
@@ -155,7 +215,10 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
     p->sampleFlags = 0;
     p->descSeed = kDescriptionSeedRendered;
     DrawCurrentFrame(*v);
+    // Without an 'RdPr' item the frame is drawn from a zeroed record
+    // (transparent border), not from the record's own defaults.
     RenderFrameParams params;
+    std::memset(static_cast<void*>(&params), 0, sizeof params);
     CMovieRendering::ReadRenderParamsFromTrack(control, params);
     for (MatrixRecord* mx : {&first, &second}) {
       mx->matrix[2][0] = X2Fix(Fix2X(mx->matrix[2][0]) * v->hScale);
@@ -184,7 +247,12 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
   SInt16 flags = 0;
   const bool have = CMovieRendering::GetVideoSample(v->movie, m, v->sample, v->sampleDesc, &index, &flags);
   HLock(v->sample);
-  if (!have) return AnswerDrawnFrame(*v, p);
+  if (!have) {
+    // No single stored sample stands for this frame (several visible
+    // tracks, or none at an empty edit): draw what the movie shows.
+    DrawComposedFrame(*v);
+    return AnswerDrawnFrame(*v, p);
+  }
   if (r == 0) v->rendered = true;
   if ((flags & mediaSampleNotSync) == 0 || !v->rendered) {
     v->rendered = false;
@@ -231,6 +299,7 @@ void SetUpVideoExportSource(VideoExportData& v, MovieExportComponent inExporter,
   v.singleField = inSingleField;
   v.nextTime = 0;
   v.lastYield = TickCount();
+  v.fieldOrder = FieldOrderOf(inMovie, v.media, inSingleField);
   SInt32 trackID = 0;
   ThrowIfOSErr_(MovieExportAddDataSource(inExporter, VideoMediaType, GetMovieTimeScale(inMovie), &trackID,
                                          myVideoExportGetPropertyProc, myVideoExportGetDataProc, &v));

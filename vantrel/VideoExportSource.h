@@ -36,6 +36,7 @@ struct VideoExportData {
   bool singleField = false;
   TimeValue nextTime = 0;
   UInt32 lastYield = 0;
+  SInt32 fieldOrder = 0;             // of the answered pictures: 0 progressive, 3 upper first, 4 lower first
 };
 
 // Sets the source up on the movie's first enabled video track and adds it to

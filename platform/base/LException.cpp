@@ -1,8 +1,14 @@
 #include "platform/base/LException.h"
 
+#include <cstring>
+
 #include <cstdio>
 
 #include "platform/base/FourCC.h"
+
+LException::LException(ExceptionCode inErr, ConstStringPtr inMessage) : mErrorCode(inErr) {
+  if (inMessage != nullptr) std::memcpy(mMessage, inMessage, static_cast<size_t>(inMessage[0]) + 1);
+}
 
 const char* LException::what() const noexcept {
   if (LooksLikeFourCC(static_cast<UInt32>(mErrorCode))) {

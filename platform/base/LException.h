@@ -15,12 +15,17 @@ constexpr ExceptionCode err_AssertFailed = 'asrt';
 class LException : public std::exception {
  public:
   explicit LException(ExceptionCode inErr) : mErrorCode(inErr) {}
+  // With a message for the user (a Pascal string).
+  LException(ExceptionCode inErr, ConstStringPtr inMessage);
   ExceptionCode GetErrorCode() const noexcept { return mErrorCode; }
+  // The message (a Pascal string), empty when the failure carries none.
+  ConstStringPtr GetErrorString() const noexcept { return mMessage; }
   const char* what() const noexcept override;
 
  private:
   ExceptionCode mErrorCode;
   mutable char mText[48] = {};
+  unsigned char mMessage[256] = {};
 };
 
 // The 16-bit OSErr of an exception code: its low 16 bits as a signed value.

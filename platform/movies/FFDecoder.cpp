@@ -89,6 +89,25 @@ std::vector<UInt8> FFDecoderConfigFromESDS(const UInt8* inData, size_t inSize) {
   return std::vector<UInt8>(p, p + len);
 }
 
+UInt8 FFObjectTypeFromESDS(const UInt8* inData, size_t inSize) {
+  if (inData == nullptr || inSize < 6 || inData[0] != 0 || inData[4] != 0x03) return 0;
+  const UInt8* p = inData + 5;
+  const UInt8* end = inData + inSize;
+  size_t len = 0;
+  if (!ReadDescriptorLength(p, end, len) || end - p < 3) return 0;
+  p += 2;
+  const UInt8 flags = *p++;
+  if (flags & 0x80) p += 2;
+  if (flags & 0x40) {
+    if (p >= end) return 0;
+    p += 1 + *p;
+  }
+  if (flags & 0x20) p += 2;
+  if (p >= end || *p++ != 0x04) return 0;
+  if (!ReadDescriptorLength(p, end, len) || end - p < 1) return 0;
+  return *p;
+}
+
 int FFDefaultColorSpace(int inHeight) { return inHeight >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M; }
 
 bool CFFDecoder::CanDecode(OSType inCodec) {

@@ -77,6 +77,9 @@ class CFFDecoder {
 // The decoder-specific information inside an 'esds' atom's payload, or the
 // bytes unchanged when they are not an 'esds' payload.
 std::vector<UInt8> FFDecoderConfigFromESDS(const UInt8* inData, size_t inSize);
+// The object type of an 'esds' payload's decoder configuration (0x40 AAC,
+// 0x69 and 0x6B MPEG audio layers I to III), 0 when there is none.
+UInt8 FFObjectTypeFromESDS(const UInt8* inData, size_t inSize);
 
 // The YUV matrix of a picture when its stream does not say: BT.709 from 720
 // lines up, else BT.601. Encoder and decoder agree on it.

@@ -99,7 +99,12 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
       t.timeScale = st->time_base.den;
       state.timeMultiplier = st->time_base.num;
       OSType tagCode = FFFourCCFromTag(par->codec_tag);
-      t.codecType = (isMov && par->codec_tag != 0 && LooksLikeFourCC(tagCode)) ? tagCode : FFFourCCForCodec(*par);
+      // The stored tag is kept unless it names another codec than the stream
+      // holds: MPEG-4 files tag MP3 and MP2 sound 'mp4a' like AAC.
+      const AVCodecID tagCodec = FFCodecIDForFourCC(t.handlerType, tagCode, static_cast<SInt16>(par->bits_per_coded_sample));
+      const bool tagFits = tagCodec == AV_CODEC_ID_NONE || tagCodec == par->codec_id || !sound;
+      t.codecType = (isMov && par->codec_tag != 0 && LooksLikeFourCC(tagCode) && tagFits) ? tagCode
+                                                                                          : FFFourCCForCodec(*par);
       const AVDictionaryEntry* encoder = av_dict_get(st->metadata, "encoder", nullptr, 0);
       const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
       t.compressorName = encoder ? encoder->value : (desc ? (desc->long_name ? desc->long_name : desc->name) : "");
@@ -187,6 +192,56 @@ void CFFDemuxer::BuildFromIndex(FFTrackInfo& ioTrack, AVStream* inStream, SInt64
   FillDurations(ioTrack.samples, end, 0);
 }
 
+namespace {
+
+bool IsMPEGVideo(AVCodecID inID) { return inID == AV_CODEC_ID_MPEG1VIDEO || inID == AV_CODEC_ID_MPEG2VIDEO; }
+
+// The temporal reference of the first picture in an MPEG-1/2 video packet,
+// and whether a group-of-pictures header comes before it.
+void ReadPictureOrder(const UInt8* inData, int inSize, int& outOrder, bool& outGroup) {
+  for (int i = 0; i + 5 < inSize; ++i) {
+    if (inData[i] != 0 || inData[i + 1] != 0 || inData[i + 2] != 1) continue;
+    if (inData[i + 3] == 0xB8) outGroup = true;
+    if (inData[i + 3] == 0x00) {
+      outOrder = (inData[i + 4] << 2) | (inData[i + 5] >> 6);
+      return;
+    }
+  }
+}
+
+// The length of one picture in the stream's ticks.
+SInt64 FrameTicks(const AVStream& inStream, SInt64 inFirstDuration) {
+  AVRational rate = inStream.avg_frame_rate.num > 0 ? inStream.avg_frame_rate : inStream.r_frame_rate;
+  if (rate.num > 0 && rate.den > 0 && inStream.time_base.num > 0)
+    return av_rescale_q(1, av_inv_q(rate), inStream.time_base);
+  return inFirstDuration > 0 ? inFirstDuration : 0;
+}
+
+template <typename RawT>
+void TimeMPEGPictures(std::vector<RawT>& ioPackets, SInt64 inFrameTicks) {
+  std::vector<SInt64> place(ioPackets.size(), -1);
+  SInt64 groupStart = 0;
+  for (size_t i = 0; i < ioPackets.size(); ++i) {
+    if (ioPackets[i].group) groupStart = static_cast<SInt64>(i);
+    if (ioPackets[i].order < 0) return;  // not every picture says its place: keep the stamps as they are
+    place[i] = groupStart + ioPackets[i].order;
+  }
+  // Display times run one picture apart from where a stamped picture says
+  // they stand, never before a picture's decode time.
+  SInt64 base = AV_NOPTS_VALUE;
+  for (size_t i = 0; i < ioPackets.size() && base == AV_NOPTS_VALUE; ++i)
+    if (ioPackets[i].pts != AV_NOPTS_VALUE) base = ioPackets[i].pts - place[i] * inFrameTicks;
+  SInt64 least = AV_NOPTS_VALUE;
+  for (size_t i = 0; i < ioPackets.size(); ++i) {
+    const SInt64 need = ioPackets[i].dts - place[i] * inFrameTicks;
+    if (least == AV_NOPTS_VALUE || need > least) least = need;
+  }
+  if (base == AV_NOPTS_VALUE || base < least) base = least;
+  for (size_t i = 0; i < ioPackets.size(); ++i) ioPackets[i].pts = base + place[i] * inFrameTicks;
+}
+
+}  // namespace
+
 void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inCompositionOnly) {
   AVFormatContext* ctx = mInput.get();
   std::vector<SInt32> trackOfStream(ctx->nb_streams, -1);
@@ -197,6 +252,8 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
     SInt64 dts, pts, duration, pos;
     UInt32 size;
     bool key, corrupt;
+    int order = -1;     // MPEG-1/2 video: the picture's temporal reference (display order in its group)
+    bool group = false; // MPEG-1/2 video: a group of pictures starts with this packet
   };
   std::vector<std::vector<Raw>> raw(mTracks.size());
   std::vector<size_t> counts(mTracks.size(), 0);
@@ -219,9 +276,11 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
         if (n < t.samples.size() && pkt->pts != AV_NOPTS_VALUE)
           t.samples[n].compositionOffset = ClampToSInt32(pkt->pts * mStates[k].timeMultiplier - t.samples[n].decodeTime);
       } else if (pkt->size > 0) {
-        raw[static_cast<size_t>(k)].push_back(Raw{pkt->dts, pkt->pts, pkt->duration, pkt->pos,
-                                                  static_cast<UInt32>(pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0,
-                                                  (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0});
+        Raw r{pkt->dts, pkt->pts, pkt->duration, pkt->pos, static_cast<UInt32>(pkt->size),
+              (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0};
+        if (IsMPEGVideo(ctx->streams[pkt->stream_index]->codecpar->codec_id))
+          ReadPictureOrder(pkt->data, pkt->size, r.order, r.group);
+        raw[static_cast<size_t>(k)].push_back(r);
       }
     }
     av_packet_unref(pkt);
@@ -233,15 +292,27 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
     FFTrackInfo& t = mTracks[static_cast<size_t>(k)];
     TrackState& state = mStates[static_cast<size_t>(k)];
     std::vector<Raw>& packets = raw[static_cast<size_t>(k)];
+    const AVStream* stream = ctx->streams[t.streamIndex];
+    const bool mpegVideo = IsMPEGVideo(stream->codecpar->codec_id);
+    const SInt64 frameTicks = mpegVideo ? FrameTicks(*stream, packets.empty() ? 0 : packets.front().duration) : 0;
+    bool untimed = false;
+    for (const Raw& r : packets) untimed = untimed || r.pts == AV_NOPTS_VALUE || r.dts == AV_NOPTS_VALUE;
     // Packets without decode times follow the one before them.
     SInt64 prev = AV_NOPTS_VALUE, prevDuration = 0;
     for (Raw& r : packets) {
+      if (r.dts == AV_NOPTS_VALUE && prevDuration <= 0) prevDuration = frameTicks;
       if (r.dts == AV_NOPTS_VALUE) r.dts = prev == AV_NOPTS_VALUE ? (r.pts != AV_NOPTS_VALUE ? r.pts : 0) : prev + prevDuration;
       if (prev != AV_NOPTS_VALUE && r.dts < prev) r.dts = prev;  // damaged or wrapped times never run backwards
-      if (r.pts == AV_NOPTS_VALUE) r.pts = r.dts;
       prev = r.dts;
       prevDuration = r.duration;
     }
+    // MPEG-1/2 video in program and transport streams stamps only some
+    // pictures; with B-frames a picture's display time is not its decode
+    // time. Each picture's temporal reference gives its place in display
+    // order within its group, which starts at the group's first picture.
+    if (mpegVideo && untimed && frameTicks > 0) TimeMPEGPictures(packets, frameTicks);
+    for (Raw& r : packets)
+      if (r.pts == AV_NOPTS_VALUE) r.pts = r.dts;
     state.dtsBase = packets.empty() ? 0 : packets.front().dts;
     state.direct = false;
     t.samples.reserve(packets.size());

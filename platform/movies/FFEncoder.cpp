@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -70,7 +71,34 @@ void OpenOrThrow(AVCodecContext* c, const AVCodec* codec, AVDictionary** options
   if (err < 0) ThrowFFError(err, kFFCodecErr);
 }
 
+// Repeats the last column and row of a picture of w x h into the padding
+// of a larger frame, plane by plane.
+void RepeatEdges(AVFrame* f, int w, int h) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+  if (d == nullptr || (d->flags & AV_PIX_FMT_FLAG_PLANAR) == 0) return;
+  for (int plane = 0; plane < 4 && f->data[plane] != nullptr; ++plane) {
+    const bool chroma = plane == 1 || plane == 2;
+    const int sx = chroma ? d->log2_chroma_w : 0, sy = chroma ? d->log2_chroma_h : 0;
+    const int bytes = (d->comp[plane < d->nb_components ? plane : 0].depth + 7) / 8;
+    const int used = AV_CEIL_RSHIFT(w, sx), usedRows = AV_CEIL_RSHIFT(h, sy);
+    const int all = AV_CEIL_RSHIFT(f->width, sx), allRows = AV_CEIL_RSHIFT(f->height, sy);
+    for (int y = 0; y < usedRows; ++y) {
+      uint8_t* row = f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane];
+      for (int x = used; x < all; ++x) std::memcpy(row + x * bytes, row + (used - 1) * bytes, static_cast<size_t>(bytes));
+    }
+    for (int y = usedRows; y < allRows; ++y)
+      std::memcpy(f->data[plane] + static_cast<ptrdiff_t>(y) * f->linesize[plane],
+                  f->data[plane] + static_cast<ptrdiff_t>(usedRows - 1) * f->linesize[plane],
+                  static_cast<size_t>(all) * bytes);
+  }
+}
+
 }  // namespace
+
+void FFMarkInterlaced(AVFrame* ioFrame, bool inUpperFirst) {
+  ioFrame->interlaced_frame = 1;
+  ioFrame->top_field_first = inUpperFirst ? 1 : 0;
+}
 
 const FFExporterInfo* FFFindExporter(OSType inSubtype) {
   for (const FFExporterInfo& e : kExporters)
@@ -92,79 +120,106 @@ OSType FFGetFileNameExtension(OSType inSubtype) {
 std::unique_ptr<CFFEncoder> CFFEncoder::NewVideo(OSType inCodec, SInt32 inWidth, SInt32 inHeight,
                                                  TimeScale inTimeScale, SInt32 inFrameDuration,
                                                  const FFExportSettings& inSettings, bool inGlobalHeader,
-                                                 bool inReorder) {
+                                                 bool inReorder, SInt32 inFieldOrder) {
   if (inWidth <= 0 || inHeight <= 0 || inWidth > 16384 || inHeight > 16384 || inTimeScale <= 0 ||
       inFrameDuration <= 0)
     Throw_(paramErr);
   const AVCodec* codec = FindEncoder(inCodec);
   if (codec->type != AVMEDIA_TYPE_VIDEO) Throw_(paramErr);
   std::unique_ptr<CFFEncoder> enc(new CFFEncoder);
-  enc->mContext.reset(avcodec_alloc_context3(codec));
-  ThrowIfMemFail_(enc->mContext.get());
-  AVCodecContext* c = enc->mContext.get();
-  AVDictionary* options = nullptr;
-  c->width = inWidth;
-  c->height = inHeight;
-  c->time_base = AVRational{1, inTimeScale};
-  c->framerate = av_make_q(inTimeScale, inFrameDuration);
-  c->sample_aspect_ratio = AVRational{1, 1};
-  c->thread_count = FFDefaultThreadCount();
-  if (inSettings.keyFrameInterval > 0) c->gop_size = inSettings.keyFrameInterval;
-  if (inSettings.bitRate > 0) c->bit_rate = inSettings.bitRate;
-  if (inGlobalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  const bool interlaced =
+      (inFieldOrder == kFFFieldsUpperFirst || inFieldOrder == kFFFieldsLowerFirst) && inHeight % 2 == 0;
   const int space = FFDefaultColorSpace(inHeight);
-  c->colorspace = static_cast<AVColorSpace>(space);
-  c->color_primaries = space == AVCOL_SPC_BT709 ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
-  c->color_trc = space == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
-  c->color_range = AVCOL_RANGE_MPEG;
-  switch (inCodec) {
-    case 'avc1':
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
-      if (inSettings.bitRate <= 0) av_dict_set(&options, "crf", RateFactorForQuality(inSettings.quality), 0);
-      av_dict_set(&options, "preset", "medium", 0);
-      if (inSettings.keyFrameInterval == 1 || !inReorder) c->max_b_frames = 0;
-      break;
-    case 'mp4v':
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
-      if (inSettings.bitRate <= 0) {
-        c->flags |= AV_CODEC_FLAG_QSCALE;
-        c->global_quality = FF_QP2LAMBDA * QuantiserForQuality(inSettings.quality);
+  // Sets the encoder up for pictures of w x h; answers avcodec_open2's result.
+  auto open = [&](SInt32 w, SInt32 h) -> int {
+    enc->mContext.reset(avcodec_alloc_context3(codec));
+    ThrowIfMemFail_(enc->mContext.get());
+    AVCodecContext* c = enc->mContext.get();
+    AVDictionary* options = nullptr;
+    c->width = w;
+    c->height = h;
+    c->time_base = AVRational{1, inTimeScale};
+    c->framerate = av_make_q(inTimeScale, inFrameDuration);
+    c->sample_aspect_ratio = AVRational{1, 1};
+    c->thread_count = FFDefaultThreadCount();
+    if (inSettings.keyFrameInterval > 0) c->gop_size = inSettings.keyFrameInterval;
+    if (inSettings.bitRate > 0) c->bit_rate = inSettings.bitRate;
+    if (inGlobalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    c->colorspace = static_cast<AVColorSpace>(space);
+    c->color_primaries = space == AVCOL_SPC_BT709 ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+    c->color_trc = space == AVCOL_SPC_BT709 ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+    c->color_range = AVCOL_RANGE_MPEG;
+    switch (inCodec) {
+      case 'avc1':
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        if (inSettings.bitRate <= 0) av_dict_set(&options, "crf", RateFactorForQuality(inSettings.quality), 0);
+        av_dict_set(&options, "preset", "medium", 0);
+        if (interlaced) av_dict_set(&options, "x264-params", inFieldOrder == kFFFieldsUpperFirst ? "tff=1" : "bff=1", 0);
+        if (inSettings.keyFrameInterval == 1 || !inReorder) c->max_b_frames = 0;
+        break;
+      case 'mp4v':
+        c->pix_fmt = AV_PIX_FMT_YUV420P;
+        if (inSettings.bitRate <= 0) {
+          c->flags |= AV_CODEC_FLAG_QSCALE;
+          c->global_quality = FF_QP2LAMBDA * QuantiserForQuality(inSettings.quality);
+        }
+        c->max_b_frames = 0;
+        if (inSettings.keyFrameInterval <= 0) c->gop_size = 12;
+        break;
+      case 'jpeg': case 'mjpa':
+        c->pix_fmt = AV_PIX_FMT_YUVJ420P;
+        c->color_range = AVCOL_RANGE_JPEG;
+        if (inSettings.bitRate <= 0) {
+          c->flags |= AV_CODEC_FLAG_QSCALE;
+          c->global_quality = FF_QP2LAMBDA * QuantiserForQuality(inSettings.quality);
+        }
+        break;
+      case 'apco': case 'apcs': case 'apcn': case 'apch': case 'ap4h': {
+        static const char* const kProfiles[] = {"proxy", "lt", "standard", "hq", "4444"};
+        int profile = inCodec == 'apco' ? 0 : inCodec == 'apcs' ? 1 : inCodec == 'apcn' ? 2 : inCodec == 'apch' ? 3 : 4;
+        c->pix_fmt = profile == 4 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
+        av_dict_set(&options, "profile", kProfiles[profile], 0);
+        c->codec_tag = FFTagFromFourCC(inCodec);
+        break;
       }
-      c->max_b_frames = 0;
-      if (inSettings.keyFrameInterval <= 0) c->gop_size = 12;
-      break;
-    case 'jpeg': case 'mjpa':
-      c->pix_fmt = AV_PIX_FMT_YUVJ420P;
-      c->color_range = AVCOL_RANGE_JPEG;
-      if (inSettings.bitRate <= 0) {
-        c->flags |= AV_CODEC_FLAG_QSCALE;
-        c->global_quality = FF_QP2LAMBDA * QuantiserForQuality(inSettings.quality);
-      }
-      break;
-    case 'apco': case 'apcs': case 'apcn': case 'apch': case 'ap4h': {
-      static const char* const kProfiles[] = {"proxy", "lt", "standard", "hq", "4444"};
-      int profile = inCodec == 'apco' ? 0 : inCodec == 'apcs' ? 1 : inCodec == 'apcn' ? 2 : inCodec == 'apch' ? 3 : 4;
-      c->pix_fmt = profile == 4 ? AV_PIX_FMT_YUV444P10LE : AV_PIX_FMT_YUV422P10LE;
-      av_dict_set(&options, "profile", kProfiles[profile], 0);
-      c->codec_tag = FFTagFromFourCC(inCodec);
-      break;
+      case 'raw ':
+        c->pix_fmt = AV_PIX_FMT_ARGB;
+        c->color_range = AVCOL_RANGE_JPEG;
+        break;
+      default:
+        Throw_(kFFNoCodecErr);
     }
-    case 'raw ':
-      c->pix_fmt = AV_PIX_FMT_ARGB;
-      c->color_range = AVCOL_RANGE_JPEG;
-      break;
-    default:
-      Throw_(kFFNoCodecErr);
-  }
-  OpenOrThrow(c, codec, &options);
+    if (interlaced) {
+      // Interlaced coding: each field is coded as a picture of its own.
+      c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+      c->field_order = inFieldOrder == kFFFieldsUpperFirst ? AV_FIELD_TT : AV_FIELD_BB;
+    }
+    const int err = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    return err;
+  };
+  // A size the codec refuses (odd, where its chroma is subsampled) is
+  // coded one row or column larger, the picture's edge repeated into it.
+  int err = open(inWidth, inHeight);
+  if (err < 0 && ((inWidth | inHeight) & 1) != 0) err = open((inWidth + 1) & ~1, (inHeight + 1) & ~1);
+  if (err == AVERROR(EINVAL) || err == AVERROR(ERANGE) || err == AVERROR_EXTERNAL) Throw_(paramErr);
+  if (err < 0) ThrowFFError(err, kFFCodecErr);
+  AVCodecContext* c = enc->mContext.get();
+  enc->mPictureWidth = inWidth;
+  enc->mPictureHeight = inHeight;
+  enc->mInterlaced = interlaced;
+  enc->mUpperFirst = inFieldOrder == kFFFieldsUpperFirst;
   enc->mPacket = FFNewPacket();
   enc->mFrame = FFNewFrame();
   enc->mFrame->format = c->pix_fmt;
-  enc->mFrame->width = inWidth;
-  enc->mFrame->height = inHeight;
-  int err = av_frame_get_buffer(enc->mFrame.get(), 0);
+  enc->mFrame->width = c->width;
+  enc->mFrame->height = c->height;
+  err = av_frame_get_buffer(enc->mFrame.get(), 0);
   if (err < 0) ThrowFFError(err, memFullErr);
-  enc->mScaler.reset(sws_getContext(inWidth, inHeight, AV_PIX_FMT_ARGB, inWidth, inHeight, c->pix_fmt,
+  // Interlaced pictures are converted field by field, so that subsampled
+  // chroma never mixes the lines of the two fields.
+  const SInt32 scaledHeight = interlaced ? inHeight / 2 : inHeight;
+  enc->mScaler.reset(sws_getContext(inWidth, scaledHeight, AV_PIX_FMT_ARGB, inWidth, scaledHeight, c->pix_fmt,
                                     SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr));
   ThrowIfMemFail_(enc->mScaler.get());
   if (c->pix_fmt != AV_PIX_FMT_ARGB) {
@@ -232,16 +287,33 @@ void CFFEncoder::Send(const AVFrame* inFrame, const PacketSink& inSink) {
 void CFFEncoder::EncodeFrame(const FFPixelBuffer& inSource, TimeValue64 inTime, SInt32 inDuration,
                              const PacketSink& inSink) {
   if (!IsVideo() || mFinished) Throw_(paramErr);
-  AVCodecContext* c = mContext.get();
-  if (inSource.baseAddr == nullptr || inSource.width != c->width || inSource.height != c->height ||
+  if (inSource.baseAddr == nullptr || inSource.width != mPictureWidth || inSource.height != mPictureHeight ||
       inSource.rowBytes < inSource.width * 4 || inDuration <= 0)
     Throw_(paramErr);
   // The encoder may still hold the last frame: give it a fresh one to write into.
   int err = av_frame_make_writable(mFrame.get());
   if (err < 0) ThrowFFError(err, memFullErr);
-  const uint8_t* src[4] = {static_cast<const uint8_t*>(inSource.baseAddr), nullptr, nullptr, nullptr};
-  const int srcStride[4] = {inSource.rowBytes, 0, 0, 0};
-  sws_scale(mScaler.get(), src, srcStride, 0, inSource.height, mFrame->data, mFrame->linesize);
+  const uint8_t* base = static_cast<const uint8_t*>(inSource.baseAddr);
+  if (!mInterlaced) {
+    const uint8_t* src[4] = {base, nullptr, nullptr, nullptr};
+    const int srcStride[4] = {inSource.rowBytes, 0, 0, 0};
+    sws_scale(mScaler.get(), src, srcStride, 0, inSource.height, mFrame->data, mFrame->linesize);
+  } else {
+    for (int field = 0; field < 2; ++field) {
+      const uint8_t* src[4] = {base + static_cast<ptrdiff_t>(field) * inSource.rowBytes, nullptr, nullptr, nullptr};
+      const int srcStride[4] = {2 * inSource.rowBytes, 0, 0, 0};
+      uint8_t* dst[4] = {nullptr, nullptr, nullptr, nullptr};
+      int dstStride[4] = {0, 0, 0, 0};
+      for (int plane = 0; plane < 4 && mFrame->data[plane] != nullptr; ++plane) {
+        dst[plane] = mFrame->data[plane] + static_cast<ptrdiff_t>(field) * mFrame->linesize[plane];
+        dstStride[plane] = 2 * mFrame->linesize[plane];
+      }
+      sws_scale(mScaler.get(), src, srcStride, 0, inSource.height / 2, dst, dstStride);
+    }
+    FFMarkInterlaced(mFrame.get(), mUpperFirst);
+  }
+  if (mFrame->width != inSource.width || mFrame->height != inSource.height)
+    RepeatEdges(mFrame.get(), inSource.width, inSource.height);
   mFrame->pts = inTime;
   mDurations[inTime] = inDuration;
   Send(mFrame.get(), inSink);

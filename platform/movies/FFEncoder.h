@@ -52,6 +52,15 @@ const FFExporterInfo* FFGetExporters(ItemCount* outCount);
 // The file-name extension of an exporter ('mov ', 'mp4 '...); throws kFFCantFindHandlerErr.
 OSType FFGetFileNameExtension(OSType inSubtype);
 
+// Field orders of interlaced output (as a movie's interlace mode names them):
+// 0 progressive, 3 upper (odd) field first, 4 lower (even) field first.
+constexpr SInt32 kFFFieldsProgressive = 0;
+constexpr SInt32 kFFFieldsUpperFirst = 3;
+constexpr SInt32 kFFFieldsLowerFirst = 4;
+
+// Marks a frame as interlaced with the given field order.
+void FFMarkInterlaced(AVFrame* ioFrame, bool inUpperFirst);
+
 class CFFEncoder {
  public:
   typedef std::function<void(AVPacket*)> PacketSink;
@@ -60,11 +69,17 @@ class CFFEncoder {
   // times are in `inTimeScale`, `inFrameDuration` the usual frame duration.
   // `inGlobalHeader` keeps the parameter sets out of the packets (for MP4 and
   // QuickTime files). `inReorder` false keeps frames in display order (for
-  // containers without display times, such as AVI). Throws kFFNoCodecErr for
-  // a codec that has no encoder, paramErr for a size or setting the codec refuses.
+  // containers without display times, such as AVI). `inFieldOrder` other
+  // than progressive codes interlaced pictures with that field order, each
+  // field's colour converted on its own. A size the codec refuses (odd,
+  // where its chroma is subsampled) is coded one row or column larger with
+  // the picture's last row or column repeated; the context tells the coded
+  // size. Throws kFFNoCodecErr for a codec that has no encoder, paramErr for
+  // a size or setting the codec refuses.
   static std::unique_ptr<CFFEncoder> NewVideo(OSType inCodec, SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale,
                                               SInt32 inFrameDuration, const FFExportSettings& inSettings,
-                                              bool inGlobalHeader, bool inReorder = true);
+                                              bool inGlobalHeader, bool inReorder = true,
+                                              SInt32 inFieldOrder = kFFFieldsProgressive);
   // A sound encoder of `inCodec` taking interleaved native-endian 16-bit samples.
   static std::unique_ptr<CFFEncoder> NewSound(OSType inCodec, SInt32 inRate, SInt16 inChannels,
                                               const FFExportSettings& inSettings, bool inGlobalHeader);
@@ -73,7 +88,7 @@ class CFFEncoder {
   CFFEncoder& operator=(const CFFEncoder&) = delete;
 
   // One picture at `inTime` lasting `inDuration` (time scale units). The
-  // buffer must have the encoder's size. Frames go in in display order.
+  // buffer must have the size the encoder was made for. Frames go in in display order.
   void EncodeFrame(const FFPixelBuffer& inSource, TimeValue64 inTime, SInt32 inDuration, const PacketSink& inSink);
   // `inFrames` sample frames of interleaved 16-bit samples.
   void EncodeSound(const SInt16* inSamples, UInt32 inFrames, const PacketSink& inSink);
@@ -96,5 +111,8 @@ class CFFEncoder {
   std::map<SInt64, SInt64> mDurations;  // display time -> duration of the frames in the encoder
   std::vector<SInt16> mSoundQueue;      // interleaved samples waiting for a whole codec frame
   SInt64 mNextSoundTime = 0;
+  SInt32 mPictureWidth = 0, mPictureHeight = 0;  // the pictures' own size (the coded size may be larger)
+  bool mInterlaced = false;
+  bool mUpperFirst = true;
   bool mFinished = false;
 };

@@ -1,6 +1,22 @@
 #include "platform/movies/FFMuxer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <vector>
+
+namespace {
+
+// The codecs that code interlaced pictures as fields.
+bool FieldsCoded(OSType inCodec) {
+  return inCodec == 'avc1' || inCodec == 'apcn' || inCodec == 'apch' || inCodec == 'apcs' || inCodec == 'apco' ||
+         inCodec == 'ap4h';
+}
+
+}  // namespace
 
 CFFMuxer::CFFMuxer(const std::string& inPath, OSType inExporter, const FFExportSettings& inSettings)
     : mPath(inPath), mExporter(FFFindExporter(inExporter)), mSettings(inSettings) {
@@ -21,11 +37,13 @@ void CFFMuxer::Abort() {
     avformat_free_context(mFormat);
     mFormat = nullptr;
   }
-  if (mBegun) std::remove(mPath.c_str());
+  if (!mWritePath.empty()) std::remove(mWritePath.c_str());
+  mWritePath.clear();
   mDone = true;
 }
 
-SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration) {
+SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration,
+                               SInt32 inFieldOrder) {
   if (mBegun || mDone) Throw_(paramErr);
   if (!mExporter->hasVideo) Throw_(kFFInvalidTrackErr);
   const OSType codecType = mSettings.videoCodec != 0 ? mSettings.videoCodec : mExporter->defaultVideoCodec;
@@ -37,7 +55,7 @@ SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTime
   // AVI keeps no display times: its frames must be stored in display order.
   const bool isAvi = std::string(mExporter->muxerName) == "avi";
   track.encoder = CFFEncoder::NewVideo(codecType, inWidth, inHeight, inTimeScale, inFrameDuration, mSettings,
-                                       globalHeader, !isAvi);
+                                       globalHeader, !isAvi, FieldsCoded(codecType) ? inFieldOrder : kFFFieldsProgressive);
   track.stream = avformat_new_stream(mFormat, nullptr);
   ThrowIfMemFail_(track.stream);
   int err = avcodec_parameters_from_context(track.stream->codecpar, track.encoder->GetContext());
@@ -83,7 +101,40 @@ void CFFMuxer::Begin() {
   if (mBegun || mDone) Throw_(paramErr);
   if (mTracks.empty()) Throw_(paramErr);
   if ((mFormat->oformat->flags & AVFMT_NOFILE) == 0) {
-    int err = avio_open(&mFormat->pb, mPath.c_str(), AVIO_FLAG_WRITE);
+    // The movie is written beside its destination under a name of its own
+    // and takes the destination's name only when it is complete, so that a
+    // failed, cancelled or killed export never leaves half a file there and
+    // an earlier file stays until the new one replaces it.
+    struct stat existing;
+    const bool exists = ::stat(mPath.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+      Abort();
+      ThrowFFError(AVERROR(EISDIR), ioErr);
+    }
+    const size_t slash = mPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : mPath.substr(0, slash);
+    const std::string name = slash == std::string::npos ? mPath : mPath.substr(slash + 1);
+    std::string pattern = folder + "/." + name + ".partial-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkstemp(buffer.data());
+    if (fd < 0) {
+      const int e = errno;
+      Abort();
+      ThrowFFError(AVERROR(e), ioErr);
+    }
+    mWritePath = buffer.data();
+    mode_t mode = 0;
+    if (exists) {
+      mode = existing.st_mode & 07777;
+    } else {
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      mode = 0666 & ~mask;
+    }
+    ::fchmod(fd, mode);
+    ::close(fd);
+    int err = avio_open(&mFormat->pb, mWritePath.c_str(), AVIO_FLAG_WRITE);
     if (err < 0) {
       Abort();
       ThrowFFError(err, ioErr);
@@ -147,6 +198,8 @@ void CFFMuxer::Finish() {
     if ((mFormat->oformat->flags & AVFMT_NOFILE) == 0) {
       err = avio_closep(&mFormat->pb);
       if (err < 0) ThrowFFError(err, ioErr);
+      if (::rename(mWritePath.c_str(), mPath.c_str()) != 0) ThrowFFError(AVERROR(errno), ioErr);
+      mWritePath.clear();
     }
   } catch (...) {
     Abort();

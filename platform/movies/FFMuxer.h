@@ -1,7 +1,9 @@
 // Writing a movie file through one of the exporters' containers: tracks of
 // encoded 32-bit ARGB frames and 16-bit sound, one frame at a time, so the
-// caller can report progress and stop between frames. A muxer that is
-// cancelled, fails or is destroyed before `Finish` removes its file.
+// caller can report progress and stop between frames. The file is written
+// under a hidden name beside the destination and renamed to it by `Finish`:
+// a muxer that is cancelled, fails or is destroyed before `Finish` removes
+// what it wrote and leaves an earlier file at the destination as it was.
 #pragma once
 
 #include <atomic>
@@ -22,8 +24,11 @@ class CFFMuxer {
   // A video track of `inWidth` x `inHeight` pictures with times in
   // `inTimeScale`, usually `inFrameDuration` apart. The settings' codec (or
   // the exporter's default) encodes it. Returns the track number from 0.
-  // Sound-only exporters answer kFFInvalidTrackErr.
-  SInt32 AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration);
+  // Sound-only exporters answer kFFInvalidTrackErr. `inFieldOrder` (see
+  // CFFEncoder::NewVideo) makes the track interlaced where the codec codes
+  // fields, with the container's field-order flag set.
+  SInt32 AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration,
+                       SInt32 inFieldOrder = kFFFieldsProgressive);
   // A sound track fed with interleaved native-endian 16-bit samples.
   SInt32 AddSoundTrack(SInt32 inRate, SInt16 inChannels);
   // Creates the file and writes its header.
@@ -52,6 +57,7 @@ class CFFMuxer {
   void Abort();
 
   std::string mPath;
+  std::string mWritePath;  // where the file is written until it is complete
   const FFExporterInfo* mExporter;
   FFExportSettings mSettings;
   AVFormatContext* mFormat = nullptr;

@@ -89,9 +89,11 @@ void CFFSoundConverter::SetDecompressionParams(const void* inData, size_t inSize
   if (mBegun) Throw_(paramErr);
   if (inData == nullptr || inSize == 0) {
     mConfig.clear();
+    mObjectType = 0;
     return;
   }
   mConfig = FFDecoderConfigFromESDS(static_cast<const UInt8*>(inData), inSize);
+  mObjectType = FFObjectTypeFromESDS(static_cast<const UInt8*>(inData), inSize);
 }
 
 void CFFSoundConverter::GetBufferSizes(UInt32 inInputBytes, UInt32* outInputFrames, UInt32* outInputBytes,
@@ -119,10 +121,11 @@ void CFFSoundConverter::GetBufferSizes(UInt32 inInputBytes, UInt32* outInputFram
   if (outOutputBytes) *outOutputBytes = static_cast<UInt32>(std::min<UInt64>(outBytes, UINT32_MAX));
 }
 
-void CFFSoundConverter::SetUpResampler(AVSampleFormat inFormat) {
+void CFFSoundConverter::SetUpResampler(AVSampleFormat inFormat, int inRate) {
   SwrContext* swr = nullptr;
   int err = swr_alloc_set_opts2(&swr, &mOutLayout, NativeFormat(mOutKind), static_cast<int>(std::lround(mOut.sampleRate)),
-                                &mInLayout, inFormat, static_cast<int>(std::lround(mIn.sampleRate)), 0, nullptr);
+                                &mInLayout, inFormat, inRate > 0 ? inRate : static_cast<int>(std::lround(mIn.sampleRate)),
+                                0, nullptr);
   if (err < 0) ThrowFFError(err, kFFBadSoundFormatErr);
   mResampler.reset(swr);
   err = swr_init(swr);
@@ -135,10 +138,18 @@ void CFFSoundConverter::BeginConversion() {
   mFlushed = false;
   mResampler.reset();
   mDecoder.reset();
+  mDecodedFormat = -1;
+  mDecodedRate = 0;
+  av_channel_layout_uninit(&mInLayout);
+  av_channel_layout_default(&mInLayout, mIn.channels);
   if (mInKind != Pcm::kNone) {
     SetUpResampler(NativeFormat(mInKind));
   } else {
-    const AVCodec* codec = avcodec_find_decoder(FFCodecIDForFourCC('soun', mIn.format, mIn.sampleSize));
+    AVCodecID id = FFCodecIDForFourCC('soun', mIn.format, mIn.sampleSize);
+    // MPEG-4 files describe MP3 and MP2 sound as 'mp4a' too: the object
+    // type tells. The MPEG audio decoder takes every layer.
+    if (mIn.format == 'mp4a' && (mObjectType == 0x69 || mObjectType == 0x6B)) id = AV_CODEC_ID_MP3;
+    const AVCodec* codec = avcodec_find_decoder(id);
     if (codec == nullptr) Throw_(kFFBadSoundFormatErr);
     mDecoder.reset(avcodec_alloc_context3(codec));
     ThrowIfMemFail_(mDecoder.get());
@@ -313,7 +324,21 @@ bool CFFSoundConverter::PullInput(FFSoundFillProc inFill, void* inRefCon) {
       err = avcodec_receive_frame(c, mFrame.get());
       if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) break;
       if (err < 0) ThrowFFError(err, kFFCodecBadDataErr);
-      if (!mResampler) SetUpResampler(static_cast<AVSampleFormat>(mFrame->format));
+      // The resampler takes the frames as the decoder lays them out: a
+      // description may name another channel count or rate than the stream
+      // carries (mono AAC described as stereo), and reading planes that a
+      // frame does not have would run off its memory.
+      if (!mResampler || mFrame->format != mDecodedFormat || mFrame->sample_rate != mDecodedRate ||
+          av_channel_layout_compare(&mFrame->ch_layout, &mInLayout) != 0) {
+        if (mFrame->ch_layout.nb_channels < 1 || mFrame->ch_layout.nb_channels > 16 || mFrame->sample_rate <= 0)
+          Throw_(kFFCodecBadDataErr);
+        av_channel_layout_uninit(&mInLayout);
+        err = av_channel_layout_copy(&mInLayout, &mFrame->ch_layout);
+        if (err < 0) ThrowFFError(err, memFullErr);
+        mDecodedFormat = mFrame->format;
+        mDecodedRate = mFrame->sample_rate;
+        SetUpResampler(static_cast<AVSampleFormat>(mFrame->format), mFrame->sample_rate);
+      }
       Produce(nullptr, 0, const_cast<const uint8_t* const*>(mFrame->extended_data), mFrame->nb_samples);
       av_frame_unref(mFrame.get());
     }

@@ -72,7 +72,8 @@ class CFFSoundConverter {
   static UInt32 PcmBytes(Pcm inKind);
   static AVSampleFormat NativeFormat(Pcm inKind);
 
-  void SetUpResampler(AVSampleFormat inFormat);
+  // Input in inFormat at inRate (0: the input format's rate), laid out as mInLayout.
+  void SetUpResampler(AVSampleFormat inFormat, int inRate = 0);
   bool PullInput(FFSoundFillProc inFill, void* inRefCon);
   void FeedResampler(const uint8_t* const* inData, int inFrames);
   int Produce(uint8_t* outNative, int inCapacity, const uint8_t* const* inData, int inFrames);
@@ -82,11 +83,14 @@ class CFFSoundConverter {
   Pcm mInKind, mOutKind;
   UInt32 mInFrameBytes = 0, mOutFrameBytes = 0;
   AVChannelLayout mInLayout{}, mOutLayout{};
+  int mDecodedFormat = -1;   // the decoded frames' format and rate the resampler was made for
+  int mDecodedRate = 0;
   FFSwrPtr mResampler;
   FFCodecContextPtr mDecoder;
   FFPacketPtr mPacket;
   FFFramePtr mFrame;
   std::vector<UInt8> mConfig;
+  UInt8 mObjectType = 0;  // of an 'esds' configuration: which codec an 'mp4a' stream really holds
   std::vector<UInt8> mNativeIn;    // unpacked input
   std::vector<UInt8> mCarry;       // bytes of an incomplete input frame
   std::vector<UInt8> mJoined;

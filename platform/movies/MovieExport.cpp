@@ -344,6 +344,12 @@ struct ActiveSource {
   double seconds = 0;       // 'dura', for progress
   SInt32 muxTrack = -1;
   SInt32 width = 0, height = 0;  // video output size
+  SInt32 fieldOrder = 0;          // video: as the source says (movieExportFieldOrder)
+  // Video at the exporter's own frame rate: frame k is asked for and written
+  // at k x scale / rate (rate as 16.16), whatever the source's own steps.
+  Fixed frameRate = 0;
+  SInt64 frameIndex = 0;
+  SInt64 end = 0;                 // the source's duration in its scale
   SInt32 soundChannels = 0;
   // The first answer, kept while the tracks are set up.
   bool pending = false;
@@ -552,8 +558,25 @@ class CExportWriter {
   std::thread mThread;
 };
 
+// The time of frame k at the exporter's frame rate, in the source's scale.
+SInt64 ResampledTime(const ActiveSource& a, SInt64 k) {
+  return k * static_cast<SInt64>(a.source.scale) * 65536 / a.frameRate;
+}
+
 void WriteAnswer(ActiveSource& a, CExportWriter& mux) {
   const MovieExportGetDataParams& p = a.params;
+  if (a.frameRate > 0 && a.source.type == VideoMediaType) {
+    // Frames resampled in time: the picture shown at the frame's time, for
+    // exactly one frame of the exporter's rate.
+    const SInt64 at = ResampledTime(a, a.frameIndex), following = ResampledTime(a, a.frameIndex + 1);
+    if (a.muxTrack >= 0 && a.size != 0)
+      mux.Video(a.muxTrack, VideoPicture(a), static_cast<TimeValue64>(at), static_cast<SInt32>(following - at));
+    ++a.frameIndex;
+    a.next = following;
+    if (a.pendingErr == eofErr || (a.end > 0 && following >= a.end)) a.done = true;
+    a.pending = false;
+    return;
+  }
   const SInt64 count = p.actualSampleCount > 0 ? p.actualSampleCount : 1;
   const SInt64 duration = static_cast<SInt64>(p.durationPerSample) * count;
   if (a.muxTrack >= 0 && !(a.size == 0)) {
@@ -636,6 +659,16 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
     if (a.source.type == VideoMediaType) {
       a.width = AskSize(a.source, movieExportWidth, ci->settings.width);
       a.height = AskSize(a.source, movieExportHeight, ci->settings.height);
+      if (ci->settings.frameRate > 0 && r.scale > 0) {
+        a.frameRate = ci->settings.frameRate;
+        a.end = static_cast<SInt64>(std::ceil(static_cast<double>(WideToSInt64(r.value)) * a.source.scale / r.scale));
+      }
+      if (a.source.propertyProc) {
+        SInt32 order = 0;
+        if (a.source.propertyProc(a.source.refCon, a.source.trackID, movieExportFieldOrder, &order) == noErr &&
+            (order == 3 || order == 4))
+          a.fieldOrder = order;
+      }
     }
   }
 
@@ -655,8 +688,9 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
         a.width = d.width;
         a.height = d.height;
       }
-      const SInt32 frameDuration = std::max<SInt32>(1, a.params.durationPerSample);
-      a.muxTrack = mux.AddVideoTrack(a.width, a.height, a.source.scale, frameDuration);
+      SInt32 frameDuration = std::max<SInt32>(1, a.params.durationPerSample);
+      if (a.frameRate > 0) frameDuration = static_cast<SInt32>(std::max<SInt64>(1, ResampledTime(a, 1)));
+      a.muxTrack = mux.AddVideoTrack(a.width, a.height, a.source.scale, frameDuration, a.fieldOrder);
     } else {
       if (a.desc.size() < sizeof(SoundDescription)) Throw_(badFormat);
       SoundDescription sd;

@@ -101,6 +101,10 @@ constexpr OSType movieExportWidth = 'wdth';      // Fixed: 0 asks; non-zero sets
 constexpr OSType movieExportHeight = 'hegt';
 constexpr OSType movieExportDuration = 'dura';   // TimeRecord
 constexpr OSType movieExportUseConfiguredSettings = 'ucfg';
+// SInt32: the field order of the pictures a video source answers (0
+// progressive, 3 upper field first, 4 lower field first); a source that does
+// not answer gives progressive pictures.
+constexpr OSType movieExportFieldOrder = 'fiel';
 
 OSErr MovieExportSetProgressProc(MovieExportComponent ci, MovieProgressProcPtr inProc, SInt32 inRefCon);
 OSErr MovieExportGetFileNameExtension(MovieExportComponent ci, OSType* outExtension);

@@ -14,6 +14,7 @@
 #include "platform/files/Files.h"
 #include "platform/movies/Movies.h"
 #include "platform/export/ExportTestSupport.h"
+#include "platform/files/Files.h"
 
 namespace fs = std::filesystem;
 
@@ -59,6 +60,64 @@ TEST(Driver, StabilisesAGeneratedClipThroughVantrel) {
   EXPECT_EQ(std::memcmp(head + 1, "PNG", 3), 0);
   EXPECT_EQ(ReadBE32(head + 16), 2u * 192);
   EXPECT_EQ(ReadBE32(head + 20), 128u);
+  fs::remove_all(out);
+}
+
+namespace {
+
+int RunDriver(const std::string& inArguments, const std::string& inLog) {
+  const std::string command = std::string(TRX_STABILISE_PATH) + " " + inArguments + " > " + inLog + " 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadAll(const std::string& inPath) {
+  std::ifstream in(inPath);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int ControlTracksIn(const std::string& inPath) {
+  FSSpec spec;
+  FSMakeFSSpecFromPath(inPath, &spec);
+  SInt16 ref = 0;
+  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return -1;
+  Movie movie = nullptr;
+  SInt16 id = 0;
+  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
+  CloseMovieFile(ref);
+  if (movie == nullptr) return -1;
+  int n = 0;
+  for (SInt32 i = 1; i <= GetMovieTrackCount(movie); ++i)
+    if (GetTrackLayer(GetMovieIndTrack(movie, i)) == 0x3100) ++n;
+  DisposeMovie(movie);
+  return n;
+}
+
+}  // namespace
+
+// A picture below the tracker's minimum is refused with words; an analysed
+// movie analysed again keeps one control track.
+TEST(Driver, TinyPicturesAndReanalysis) {
+  EnterMovies();
+  char pattern[] = "/tmp/trx-driver-test-XXXXXX";
+  const std::string out = mkdtemp(pattern);
+
+  Movie tiny = exporttest::MakeMovie(40, 32, 6);
+  FSSpec spec;
+  FSMakeFSSpecFromPath(out + "/tiny.mov", &spec);
+  DisposeMovie(FlattenMovieData(tiny, flattenAddMovieToDataFork, &spec, 'TVOD', smSystemScript,
+                                createMovieFileDeleteCurFile));
+  DisposeMovie(tiny);
+  EXPECT_EQ(RunDriver(out + "/tiny.mov --out " + out, out + "/tiny.txt"), 1);
+  const std::string said = ReadAll(out + "/tiny.txt");
+  EXPECT_NE(said.find("smaller than the tracker's 48x48 minimum"), std::string::npos) << said;
+
+  ASSERT_EQ(RunDriver("--frames 8 --size 96x64 --out " + out, out + "/first.txt"), 0) << ReadAll(out + "/first.txt");
+  EXPECT_EQ(ControlTracksIn(out + "/shaky-analysed.mov"), 1);
+  fs::create_directory(out + "/again");
+  ASSERT_EQ(RunDriver(out + "/shaky-analysed.mov --out " + out + "/again", out + "/again.txt"), 0)
+      << ReadAll(out + "/again.txt");
+  EXPECT_EQ(ControlTracksIn(out + "/again/shaky-analysed-analysed.mov"), 1);
   fs::remove_all(out);
 }
 #endif

@@ -110,6 +110,14 @@ TEST_F(MovieFixture, ControlTrackRoundTripWithGapsVersionsAndOrder) {
   EXPECT_EQ(GetTrackLayer(track), kControlTrackLayer);
   EXPECT_EQ(CTweenTracks::HasControlTracks(movie), 1);
   EXPECT_EQ(GetTrackDuration(track), 40 + 60 + 40);
+  // Its one sample description is all zero but its size.
+  SampleDescriptionHandle desc = reinterpret_cast<SampleDescriptionHandle>(NewHandle(0));
+  GetMediaSampleDescription(GetTrackMedia(track), 1, desc);
+  ASSERT_EQ(GetHandleSize(reinterpret_cast<Handle>(desc)), 16);
+  EXPECT_EQ((**desc).descSize, 16);
+  EXPECT_EQ((**desc).dataFormat, 0);
+  EXPECT_EQ((**desc).resvd1, 0);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
 
   MatrixRecord a, b;
   float m1 = -1, m2 = -1;

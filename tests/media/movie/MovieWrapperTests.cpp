@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "media/CMovie.h"
 #include "media/UMovies.h"
+#include "platform/files/Bundle.h"
+#include "toolkit/ULocalization.h"
+#include "toolkit/UMessage.h"
 #include "platform/base/Clock.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
@@ -383,3 +388,84 @@ TEST(CMovie, AnEmptyMovieAndChangeMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bundle's texts, for the duration of a test.
+struct StBundleTexts {
+  StBundleTexts() { UBundle::SetMainBundlePath(TRX_TEST_BUNDLE); }
+  ~StBundleTexts() { UBundle::SetMainBundlePath(""); }
+};
+
+std::string ListItem(SInt16 inIndex) {
+  Str255 text;
+  ULocalization::GetString(text, STRx_MovieTexts, inIndex);
+  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
+}
+
+std::string MessageOf(const LException& e) {
+  ConstStringPtr p = e.GetErrorString();
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
+
+std::vector<std::pair<SInt16, std::string>> gProgress;
+SInt16 RecordProgress(SInt16 inMessage, SInt32, SInt32, unsigned char* inText) {
+  gProgress.emplace_back(inMessage, std::string(reinterpret_cast<const char*>(inText + 1), inText[0]));
+  return 0;
+}
+
+}  // namespace
+
+// Once movies start, error texts name the movie toolbox's errors; a movie
+// file that cannot be opened or read says so with the movie-file texts; the
+// movie's progress reaches the program's progress procedure.
+TEST(CMovie, FileFailuresAndProgressCarryTheirTexts) {
+  StBundleTexts texts;
+  ASSERT_TRUE(UMovies::InitMovies());
+  LStr255 s;
+  EXPECT_TRUE(UMessage::GetOSErrString(-2010, s));
+  EXPECT_EQ(Text(s), "invalid Movie");
+
+  char pattern[] = "/tmp/trx-cmovie-XXXXXX";
+  const std::string folder = mkdtemp(pattern);
+  FSSpec missing;
+  FSMakeFSSpecFromPath(folder + "/missing.mov", &missing);
+  try {
+    CMovie movie(&missing);
+    FAIL();
+  } catch (const LException& e) {
+    EXPECT_EQ(e.GetErrorCode(), fnfErr);
+    EXPECT_EQ(MessageOf(e), ListItem(1));  // a known error
+    EXPECT_FALSE(ListItem(1).empty());
+  }
+  const std::string junk = folder + "/junk.mov";
+  FILE* f = std::fopen(junk.c_str(), "wb");
+  std::fputs("no movie in here at all, only words", f);
+  std::fclose(f);
+  FSSpec junkSpec;
+  FSMakeFSSpecFromPath(junk, &junkSpec);
+  try {
+    CMovie movie(&junkSpec);
+    FAIL();
+  } catch (const LException& e) {
+    LStr255 name;
+    const bool known = UMessage::GetOSErrString(ErrorCodeToOSErr(e.GetErrorCode()), name);
+    EXPECT_EQ(MessageOf(e), ListItem(known ? 3 : 4));
+    EXPECT_FALSE(MessageOf(e).empty());
+  }
+
+  gProgress.clear();
+  CMovie::SetUniversalProgressProc(RecordProgress);
+  {
+    CMovie movie(RawMovie(10, 60, 600), true);
+    FSSpec saved;
+    FSMakeFSSpecFromPath(folder + "/saved.mov", &saved);
+    EXPECT_EQ(movie.Save(&saved, false), noErr);
+  }
+  CMovie::SetUniversalProgressProc(nullptr);
+  ASSERT_GE(gProgress.size(), 2u);
+  EXPECT_EQ(gProgress.front().first, 0);
+  EXPECT_EQ(gProgress.back().first, 2);
+  EXPECT_EQ(gProgress.front().second, ListItem(5));  // "Flattening the movie"
+  std::filesystem::remove_all(folder);
+}

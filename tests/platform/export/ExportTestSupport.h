@@ -167,3 +167,72 @@ inline FileFacts Probe(const std::string& inPath, bool inDecode = false) {
 }
 
 }  // namespace exporttest
+
+namespace exporttest {
+
+// Writes a QuickTime (or `inContainer`) file of `inSeconds` of a sine through the libavcodec
+// encoder `inEncoder` ("aac", "libmp3lame", "mp2", "pcm_s16le") at `inRate`
+// with `inChannels`. False when the encoder refuses the format.
+inline bool WriteSoundMovie(const std::string& inPath, const char* inEncoder, int inRate, int inChannels,
+                            double inSeconds, const char* inContainer = "mov") {
+  const AVCodec* codec = avcodec_find_encoder_by_name(inEncoder);
+  if (codec == nullptr) return false;
+  AVFormatContext* fmt = nullptr;
+  if (avformat_alloc_output_context2(&fmt, nullptr, inContainer, inPath.c_str()) < 0) return false;
+  AVStream* st = avformat_new_stream(fmt, nullptr);
+  AVCodecContext* c = avcodec_alloc_context3(codec);
+  c->sample_rate = inRate;
+  av_channel_layout_default(&c->ch_layout, inChannels);
+  c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+  c->time_base = AVRational{1, inRate};
+  if (std::strcmp(inEncoder, "pcm_s16le") != 0) c->bit_rate = inRate >= 32000 ? 64000 * inChannels : 16000 * inChannels;
+  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  bool ok = avcodec_open2(c, codec, nullptr) >= 0;
+  if (ok) {
+    avcodec_parameters_from_context(st->codecpar, c);
+    st->time_base = AVRational{1, inRate};
+    ok = avio_open(&fmt->pb, inPath.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(fmt, nullptr) >= 0;
+  }
+  if (ok) {
+    const int total = static_cast<int>(inSeconds * inRate);
+    const int chunk = c->frame_size > 0 ? c->frame_size : 1024;
+    std::vector<SInt16> sine = fftest::MakeSine(total + chunk, inRate, inChannels);
+    SwrContext* swr = nullptr;
+    swr_alloc_set_opts2(&swr, &c->ch_layout, c->sample_fmt, inRate, &c->ch_layout, AV_SAMPLE_FMT_S16, inRate, 0,
+                        nullptr);
+    swr_init(swr);
+    AVFrame* f = av_frame_alloc();
+    AVPacket* pkt = av_packet_alloc();
+    auto drain = [&] {
+      while (avcodec_receive_packet(c, pkt) == 0) {
+        av_packet_rescale_ts(pkt, c->time_base, st->time_base);
+        pkt->stream_index = st->index;
+        av_interleaved_write_frame(fmt, pkt);
+      }
+    };
+    for (int at = 0; at < total; at += chunk) {
+      f->format = c->sample_fmt;
+      f->nb_samples = chunk;
+      f->sample_rate = inRate;
+      av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
+      av_frame_get_buffer(f, 0);
+      const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(sine.data() + static_cast<size_t>(at) * inChannels)};
+      swr_convert(swr, f->extended_data, chunk, in, chunk);
+      f->pts = at;
+      if (avcodec_send_frame(c, f) >= 0) drain();
+      av_frame_unref(f);
+    }
+    avcodec_send_frame(c, nullptr);
+    drain();
+    av_write_trailer(fmt);
+    av_frame_free(&f);
+    av_packet_free(&pkt);
+    swr_free(&swr);
+  }
+  if (fmt->pb) avio_closep(&fmt->pb);
+  avformat_free_context(fmt);
+  avcodec_free_context(&c);
+  return ok;
+}
+
+}  // namespace exporttest

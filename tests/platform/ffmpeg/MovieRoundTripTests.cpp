@@ -469,3 +469,82 @@ TEST(MovieRoundTrip, TransportStreamWithoutIndexIsScanned) {
   }
   CheckDecodedInOrder(DecodeAll(d, index), spec, 30.0);
 }
+
+// MPEG-2 with B-frames in a program stream: most packets carry no time
+// stamp, so display times come from the pictures' own order.
+TEST(MovieRoundTrip, MPEG2ProgramStreamWithBFramesKeepsDisplayOrder) {
+  TempFile file("clip.mpg");
+  const int frames = 30;
+  std::vector<SInt64> truth;  // the pictures' display times in frames, in decode order
+  {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+    ASSERT_NE(codec, nullptr);
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    c->width = 320;
+    c->height = 240;
+    c->time_base = AVRational{1, 25};
+    c->framerate = AVRational{25, 1};
+    c->pix_fmt = AV_PIX_FMT_YUV420P;
+    c->max_b_frames = 2;
+    c->gop_size = 12;
+    c->bit_rate = 4000000;
+    ASSERT_GE(avcodec_open2(c, codec, nullptr), 0);
+    AVFormatContext* out = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&out, nullptr, "mpeg", file.path.c_str()), 0);
+    AVStream* st = avformat_new_stream(out, nullptr);
+    ASSERT_GE(avcodec_parameters_from_context(st->codecpar, c), 0);
+    st->time_base = c->time_base;
+    ASSERT_GE(avio_open(&out->pb, file.path.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(out, nullptr), 0);
+    AVFrame* f = av_frame_alloc();
+    f->format = c->pix_fmt;
+    f->width = 320;
+    f->height = 240;
+    av_frame_get_buffer(f, 0);
+    SwsContext* sws = sws_getContext(320, 240, AV_PIX_FMT_ARGB, 320, 240, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
+                                     nullptr, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    auto drain = [&] {
+      while (avcodec_receive_packet(c, pkt) == 0) {
+        truth.push_back(pkt->pts);
+        av_packet_rescale_ts(pkt, c->time_base, st->time_base);
+        pkt->stream_index = st->index;
+        av_interleaved_write_frame(out, pkt);
+      }
+    };
+    for (int i = 0; i < frames; ++i) {
+      av_frame_make_writable(f);
+      Picture p = MakeFrame(320, 240, i);
+      const uint8_t* src[4] = {p.pixels.data(), nullptr, nullptr, nullptr};
+      const int stride[4] = {p.rowBytes, 0, 0, 0};
+      sws_scale(sws, src, stride, 0, 240, f->data, f->linesize);
+      f->pts = i;
+      ASSERT_GE(avcodec_send_frame(c, f), 0);
+      drain();
+    }
+    avcodec_send_frame(c, nullptr);
+    drain();
+    av_write_trailer(out);
+    av_packet_free(&pkt);
+    sws_freeContext(sws);
+    av_frame_free(&f);
+    avio_closep(&out->pb);
+    avformat_free_context(out);
+    avcodec_free_context(&c);
+  }
+  CFFDemuxer d(file.path);
+  ItemCount index = 0;
+  const FFTrackInfo* t = FindTrack(d, 'vide', &index);
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(t->samples.size(), static_cast<size_t>(frames));
+  const SInt64 step = t->timeScale / 25;
+  std::vector<TimeValue64> display;
+  for (const FFSampleInfo& s : t->samples) display.push_back(s.decodeTime + s.compositionOffset);
+  std::vector<TimeValue64> sorted = display;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 0; i < sorted.size(); ++i) EXPECT_EQ(sorted[i], sorted[0] + SInt64(i) * step) << i;
+  for (size_t i = 0; i < t->samples.size(); ++i) EXPECT_GE(t->samples[i].compositionOffset, 0) << i;
+  // Every picture at the display time its encoder gave it.
+  ASSERT_EQ(truth.size(), t->samples.size());
+  for (size_t i = 0; i < truth.size(); ++i) EXPECT_EQ(display[i], sorted[0] + truth[i] * step) << i;
+}

@@ -1,6 +1,10 @@
 // The exporters' muxer: the table of exporters, cancel and failure removing
 // the file, codecs a container cannot hold, ProRes and raw in QuickTime files.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
 
 #include "platform/movies/FFDemuxer.h"
 #include "platform/movies/FFMuxer.h"
@@ -38,7 +42,7 @@ TEST(Muxer, CancelFailureAndAbandonRemoveTheFile) {
     muxer.SetCancelFlag(&cancel);
     SInt32 v = muxer.AddVideoTrack(64, 48, 600, 20);
     muxer.Begin();
-    EXPECT_TRUE(file.Exists());
+    EXPECT_FALSE(file.Exists());  // nothing under the destination's name until it is complete
     Picture p = MakeFrame(64, 48, 0);
     muxer.WriteVideoFrame(v, p.Buffer(), 0, 20);
     cancel = true;
@@ -88,14 +92,6 @@ TEST(Muxer, RefusesWhatTheContainerOrCodecCannotTake) {
     EXPECT_EQ(e.GetErrorCode(), kFFNoCodecErr);
   }
   EXPECT_THROW(mp4.Begin(), LException);  // no tracks
-  // 4:2:0 H.264 needs even sizes: a clear refusal, not a broken file.
-  CFFMuxer odd(file.path, 'MooV', FFExportSettings());
-  try {
-    odd.AddVideoTrack(321, 239, 600, 20);
-    FAIL();
-  } catch (const LException& e) {
-    EXPECT_EQ(e.GetErrorCode(), paramErr);
-  }
   FFExportSettings noSound;
   noSound.soundOn = kFalse;
   CFFMuxer silent(file.path, 'MooV', noSound);
@@ -158,4 +154,107 @@ TEST(Muxer, MuLawSoundFile) {
   EXPECT_EQ(d.GetTrack(0).codecType, static_cast<OSType>('ulaw'));
   EXPECT_EQ(d.GetTrack(0).duration, 8000);
   EXPECT_EQ(d.GetTrack(0).sampleSize, 8);
+}
+
+namespace {
+
+// The names in a folder that start with a dot (the muxer's files in the making).
+int HiddenFilesIn(const std::string& inFolder) {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(inFolder))
+    if (e.path().filename().string()[0] == '.') ++n;
+  return n;
+}
+
+}  // namespace
+
+// An earlier file at the destination stays as it was until the new movie is
+// complete, and stays when the new one fails; nothing is left beside it.
+TEST(Muxer, AnEarlierFileStaysUntilTheNewOneIsComplete) {
+  char pattern[] = "/tmp/trx-muxer-XXXXXX";
+  const std::string folder = mkdtemp(pattern);
+  const std::string path = folder + "/movie.mov";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  std::fputs("earlier", f);
+  std::fclose(f);
+  {
+    CFFMuxer muxer(path, 'MooV', FFExportSettings());
+    SInt32 v = muxer.AddVideoTrack(64, 48, 600, 20);
+    muxer.Begin();
+    Picture p = MakeFrame(64, 48, 0);
+    muxer.WriteVideoFrame(v, p.Buffer(), 0, 20);
+    EXPECT_EQ(std::filesystem::file_size(path), 7u);
+    EXPECT_EQ(HiddenFilesIn(folder), 1);
+    muxer.Cancel();
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), 7u);
+  EXPECT_EQ(HiddenFilesIn(folder), 0);
+  {
+    CFFMuxer muxer(path, 'MooV', FFExportSettings());
+    SInt32 v = muxer.AddVideoTrack(64, 48, 600, 20);
+    muxer.Begin();
+    Picture p = MakeFrame(64, 48, 0);
+    muxer.WriteVideoFrame(v, p.Buffer(), 0, 20);
+    muxer.Finish();
+  }
+  EXPECT_GT(std::filesystem::file_size(path), 7u);
+  EXPECT_EQ(HiddenFilesIn(folder), 0);
+  CFFDemuxer back(path);
+  EXPECT_EQ(back.CountTracks(), 1u);
+  std::filesystem::remove_all(folder);
+}
+
+// Odd sizes: H.264's 4:2:0 pictures are coded one row and column larger with
+// the picture's edge repeated (the picture itself unchanged); JPEG keeps the
+// odd size.
+TEST(Muxer, OddSizesAreCodedWithoutDistortion) {
+  for (OSType codec : {OSType('avc1'), OSType('jpeg')}) {
+    TempFile file("odd.mov");
+    FFExportSettings settings;
+    settings.videoCodec = codec;
+    settings.quality = kFFMaxQuality;
+    {
+      CFFMuxer muxer(file.path, 'MooV', settings);
+      SInt32 v = muxer.AddVideoTrack(321, 239, 600, 20);
+      muxer.Begin();
+      for (int k = 0; k < 3; ++k) {
+        Picture p = MakeFrame(321, 239, k);
+        muxer.WriteVideoFrame(v, p.Buffer(), k * 20, 20);
+      }
+      muxer.Finish();
+    }
+    CFFDemuxer back(file.path);
+    ASSERT_EQ(back.CountTracks(), 1u);
+    const FFTrackInfo& t = back.GetTrack(0);
+    if (codec == 'avc1') {
+      EXPECT_EQ(t.width, 322);
+      EXPECT_EQ(t.height, 240);
+    } else {
+      EXPECT_EQ(t.width, 321);
+      EXPECT_EQ(t.height, 239);
+    }
+    std::vector<UInt8> bytes;
+    back.ReadSample(0, 0, bytes);
+    CFFDecoder decoder(t.codecType, t.width, t.height, t.codecPrivate.data(), t.codecPrivate.size());
+    Picture got = MakeBlank(t.width, t.height);
+    decoder.SendSample(bytes.data(), static_cast<UInt32>(bytes.size()), 0, 0);
+    if (!decoder.ReceiveFrame(got.Buffer())) {
+      decoder.SendEnd();
+      ASSERT_TRUE(decoder.ReceiveFrame(got.Buffer()));
+    }
+    // The picture where it was; the added column and row repeat its edge.
+    Picture want = MakeFrame(321, 239, 0);
+    Picture inner = MakeBlank(321, 239);
+    for (int y = 0; y < 239; ++y)
+      std::memcpy(&inner.pixels[static_cast<size_t>(y) * inner.rowBytes], &got.pixels[static_cast<size_t>(y) * got.rowBytes],
+                  321 * 4);
+    EXPECT_GT(PSNR(inner, want), 35.0);
+    EXPECT_EQ(ReadFrameNumber(inner), 0);
+    if (codec == 'avc1') {
+      for (int y : {20, 120, 230}) {
+        const UInt8* row = &got.pixels[static_cast<size_t>(y) * got.rowBytes];
+        for (int c = 1; c < 4; ++c) EXPECT_NEAR(row[321 * 4 + c], row[320 * 4 + c], 12) << y;
+      }
+    }
+  }
 }
