@@ -74,6 +74,20 @@ OSErr ReadSampleBytes(const MediaObj& media, const SampleInfo& s, void* dest) {
   return dr->store->Read(s.offset, dest, s.size);
 }
 
+OSErr CheckSampleBytes(const MediaObj& media, const SampleInfo& s) {
+  DataRefEntry* dr = DataRefForDesc(const_cast<MediaObj&>(media), s.descIndex);
+  if (!dr) return badDataRefIndex;
+  if (!dr->store) return couldNotResolveDataRef;
+  const SInt64 have = dr->store->GetSize();
+  if (s.offset < 0 || s.offset > have || static_cast<SInt64>(s.size) > have - s.offset) return endOfDataReached;
+  return noErr;
+}
+
+SInt64 SampleDataSize(const MediaObj& media, SInt32 descIndex) {
+  DataRefEntry* dr = DataRefForDesc(const_cast<MediaObj&>(media), descIndex);
+  return dr && dr->store ? dr->store->GetSize() : 0;
+}
+
 SInt32 FindOrAddDescription(MediaObj& media, const std::vector<UInt8>& desc) {
   for (size_t i = 0; i < media.descs.size(); ++i)
     if (media.descs[i] == desc) return static_cast<SInt32>(i + 1);
@@ -306,13 +320,17 @@ OSErr GetMediaSample(Media theMedia, Handle dataOut, SInt32 maxSizeToGrow, SInt3
     SampleInfo s;
     if (!m.samples.FindByDecodeTime(time, s)) Throw_(invalidTime);
     // Gather following samples of the same description, as many as asked.
+    ThrowIfOSErr_(CheckSampleBytes(m, s));
     SInt64 count = 1;
     SInt64 total = s.size;
     if (maxNumberOfSamples > 1) {
+      // Gathered samples hold no more than their data, however many the table lists.
+      const SInt64 have = SampleDataSize(m, s.descIndex);
       SampleInfo n;
       while (count < maxNumberOfSamples && m.samples.At(s.number + count, n) && n.descIndex == s.descIndex &&
              n.duration == s.duration && n.size == s.size) {
         if (maxSizeToGrow > 0 && total + n.size > maxSizeToGrow) break;
+        if (total + n.size > have || CheckSampleBytes(m, n) != noErr) break;
         total += n.size;
         ++count;
       }
