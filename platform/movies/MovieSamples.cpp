@@ -1,5 +1,6 @@
 // Samples, sample descriptions, data references and data handlers.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/base/MacMemory.h"
@@ -320,17 +321,18 @@ OSErr GetMediaSample(Media theMedia, Handle dataOut, SInt32 maxSizeToGrow, SInt3
     SampleInfo s;
     if (!m.samples.FindByDecodeTime(time, s)) Throw_(invalidTime);
     // Gather following samples of the same description, as many as asked.
-    ThrowIfOSErr_(CheckSampleBytes(m, s));
+    // Bytes to be read must lie within their data before room is made for
+    // them; gathered samples hold no more than it, however many the table lists.
+    if (dataOut) ThrowIfOSErr_(CheckSampleBytes(m, s));
     SInt64 count = 1;
     SInt64 total = s.size;
     if (maxNumberOfSamples > 1) {
-      // Gathered samples hold no more than their data, however many the table lists.
-      const SInt64 have = SampleDataSize(m, s.descIndex);
+      const SInt64 have = dataOut ? SampleDataSize(m, s.descIndex) : INT64_MAX;
       SampleInfo n;
       while (count < maxNumberOfSamples && m.samples.At(s.number + count, n) && n.descIndex == s.descIndex &&
              n.duration == s.duration && n.size == s.size) {
         if (maxSizeToGrow > 0 && total + n.size > maxSizeToGrow) break;
-        if (total + n.size > have || CheckSampleBytes(m, n) != noErr) break;
+        if (dataOut && (total + n.size > have || CheckSampleBytes(m, n) != noErr)) break;
         total += n.size;
         ++count;
       }
