@@ -146,8 +146,12 @@ OSErr CMovieRendering::ReadRenderParamsFromTrack(Track inTrack, RenderFrameParam
         if (length == 4) r.ReadSInt32(p.borderMode);
         break;
       case 'Mtrx':
-        if (ReadExact(r, length, buf, 36))
-          for (int i = 0; i < 9; ++i) p.firstMatrix.matrix[i / 3][i % 3] = static_cast<Fixed>(ReadBE32(buf + 4 * i));
+        // A stored matrix that cannot be a correction leaves the one given.
+        if (ReadExact(r, length, buf, 36)) {
+          MatrixRecord m;
+          for (int i = 0; i < 9; ++i) m.matrix[i / 3][i % 3] = static_cast<Fixed>(ReadBE32(buf + 4 * i));
+          if (IsPlausibleCorrection(m)) p.firstMatrix = m;
+        }
         break;
       case 'CtMB':
         if (ReadExact(r, length, buf, 8)) {

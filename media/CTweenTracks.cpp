@@ -1,6 +1,7 @@
 #include "media/CTweenTracks.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "media/PictCreator.h"
 #include "motion/CMotionData.h"
 #include "platform/base/Endian.h"
+#include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 
@@ -57,8 +59,22 @@ bool TweenSampleFromBytes(const UInt8* in, size_t size, TweenSample& s) {
     s.second = s.first;
     s.firstMeasure = s.secondMeasure = 1.0f;
   }
+  if (!IsPlausibleCorrection(s.first) || !IsPlausibleCorrection(s.second)) return false;
+  // A measure that is no number counts as none.
+  if (!std::isfinite(s.firstMeasure)) s.firstMeasure = 0;
+  if (!std::isfinite(s.secondMeasure)) s.secondMeasure = 0;
   s.version = version;
   return true;
+}
+
+bool IsPlausibleCorrection(const MatrixRecord& m) {
+  const double a = Fix2X(m.matrix[0][0]), b = Fix2X(m.matrix[0][1]);
+  const double c = Fix2X(m.matrix[1][0]), d = Fix2X(m.matrix[1][1]);
+  constexpr double kMaxScale = 100.0;
+  if (std::fabs(a) > kMaxScale || std::fabs(b) > kMaxScale || std::fabs(c) > kMaxScale || std::fabs(d) > kMaxScale)
+    return false;
+  const double det = a * d - b * c;
+  return det >= 1.0 / (kMaxScale * kMaxScale) && det <= kMaxScale * kMaxScale;
 }
 
 SInt32 CTweenTracks::HasControlTracks(Movie inMovie) {

@@ -31,8 +31,12 @@ struct TweenSample {
 // Writes the 84-byte big-endian sample (version 3).
 void TweenSampleToBytes(const TweenSample& inSample, UInt8 outBytes[kTweenSampleSize]);
 // Reads a stored sample of any version; false when it is too short for its
-// version (nothing is read past its end).
+// version (nothing is read past its end) or when a matrix in it cannot be a
+// correction.
 bool TweenSampleFromBytes(const UInt8* inBytes, size_t inSize, TweenSample& outSample);
+// True when the matrix can be a correction: a finite, orientation-keeping
+// mapping whose scale stays within 1/100 to 100 (as motion data allows).
+bool IsPlausibleCorrection(const MatrixRecord& inMatrix);
 
 class CTweenTracks {
  public:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with warnings as errors, and runs
 # the whole test suite twice: an optimised build, then an address and
-# undefined-behaviour sanitizer build.
+# undefined-behaviour sanitizer build; then runs the fuzz harnesses briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -20,4 +20,8 @@ if [ "${TRX_SKIP_SANITIZE:-0}" != "1" ]; then
   echo "== sanitizer build (address, undefined)"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRX_SANITIZE=ON -DTRX_BUILD_BENCH=OFF
+fi
+if [ "${TRX_SKIP_FUZZ:-0}" != "1" ]; then
+  echo "== fuzzing (each harness about 30 s with its corpus)"
+  bash scripts/fuzz.sh 30
 fi

@@ -1,5 +1,6 @@
 #include "vantrel/VantrelWorker.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -134,11 +135,23 @@ int RunWorkerLoop(WorkerThread* inWorker) {
     WaitNextEvent(everyEvent, &event, holdsMutex ? 0 : 15, nullptr);
 
     if (inWorker->listenerState.load() == kListenerFailed) {
-      syslog(LOG_NOTICE, "Couldn't create the port %s: %d", kExportMessagePortName, dupFNErr);
+      const OSErr why = inWorker->listenerError.load();
+      if (why == noErr) {
+        syslog(LOG_NOTICE, "Couldn't create the port %s: %d", kExportMessagePortName, dupFNErr);
+      } else {
+        const std::string dir = MessagePortDirectoryPath();
+        struct stat info;
+        if (lstat(dir.c_str(), &info) == 0 && info.st_uid != geteuid())
+          syslog(LOG_NOTICE, "Couldn't create the port %s: the port folder %s belongs to someone else",
+                 kExportMessagePortName, dir.c_str());
+        else
+          syslog(LOG_NOTICE, "Couldn't create the port %s: the port folder %s cannot be used (%d)",
+                 kExportMessagePortName, dir.c_str(), why);
+      }
       StopListener(inWorker);
       if (holdsMutex) gListenerMutex.unlock();
       FreeWorker(inWorker);
-      return dupFNErr;
+      return why == noErr ? dupFNErr : why;
     }
 
     // The quit flag is read before the queue: every request queued before
@@ -231,6 +244,13 @@ void MessagePortListener(void* inWorker) {
     worker->localPort = CFMessagePortCreateLocal(kCFAllocatorDefault, PortName(kExportMessagePortName),
                                                  myMessagePortListenerProc, &context, nullptr);
     if (worker->localPort) break;
+    // An unusable port folder stays so: no point waiting for it.
+    std::string dir;
+    if (OSErr dirErr = GetMessagePortDirectory(dir); dirErr != noErr) {
+      worker->listenerError.store(dirErr);
+      worker->listenerState.store(kListenerFailed);
+      return;
+    }
     if (worker->stopListener.load() || std::chrono::steady_clock::now() >= deadline) {
       worker->listenerState.store(kListenerFailed);
       return;

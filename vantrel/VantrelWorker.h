@@ -43,6 +43,8 @@ struct WorkerThread {
   std::atomic<UInt8> quit{0};
   std::atomic<bool> stopListener{false};
   std::atomic<SInt32> listenerState{kListenerStarting};
+  // Why the port could not be made when its folder is unusable (noErr: the name is taken).
+  std::atomic<OSErr> listenerError{noErr};
 };
 
 // One queued request.

@@ -384,6 +384,22 @@ bool MakeMapping(const CGContext& ctx, CGRect rect, double sw, double sh, Mappin
   return std::isfinite(m.u0) && std::isfinite(m.v0);
 }
 
+// True when every source position of the device's pixels lies within reach
+// of the 16.16 fixed-point stepping of DrawImageRows: an affine mapping takes
+// its extremes at the device corners. A mapping beyond that shrinks the
+// image below a pixel or moves it far outside the device: nothing to draw.
+bool MappingFitsFixedPoint(const Mapping& m, size_t width, size_t height) {
+  constexpr double kMaxSource = 1073741824.0;  // 2^30 source pixels: 2^46 in 16.16
+  if (!std::isfinite(m.gradU) || !std::isfinite(m.gradV)) return false;
+  const double w = static_cast<double>(width), h = static_cast<double>(height);
+  const double xs[4] = {0, w, 0, w}, ys[4] = {0, 0, h, h};
+  for (int i = 0; i < 4; ++i) {
+    const double u = m.u0 + xs[i] * m.dudx + ys[i] * m.dudy, v = m.v0 + xs[i] * m.dvdx + ys[i] * m.dvdy;
+    if (!(std::fabs(u) <= kMaxSource && std::fabs(v) <= kMaxSource)) return false;
+  }
+  return true;
+}
+
 // Coverage of a device pixel by the source rectangle [0, sw] x [0, sh]:
 // with antialiasing, from the signed distances of its centre to the four edges.
 inline float Coverage(double u, double v, double sw, double sh, const Mapping& m, bool antialias) {
@@ -625,6 +641,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   if (!c || !image) return;
   Mapping m;
   if (!MakeMapping(*c, rect, static_cast<double>(image->width), static_cast<double>(image->height), m)) return;
+  if (!MappingFitsFixedPoint(m, c->width, c->height)) return;
   bool bilinear = image->interpolate && c->state.quality != kCGInterpolationNone && c->state.quality != kCGInterpolationLow;
   const CGContext& ctx = *c;
   const CGImage& img = *image;

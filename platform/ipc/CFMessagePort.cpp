@@ -2,16 +2,19 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -177,16 +180,56 @@ SInt32 ConnectToPort(const std::string& inPath, Clock::time_point inDeadline, in
 
 class CMessagePort;
 
+// One accepted connection of a local port: its request arrives in pieces as
+// the peer sends it, then its reply leaves the same way.
+struct CConnection {
+  int fd = -1;
+  Clock::time_point deadline;
+  UInt8 header[kRequestHeaderSize];
+  size_t headerHave = 0;
+  UInt32 length = 0;
+  std::vector<UInt8> body;  // grows as its bytes arrive
+  size_t bodyHave = 0;
+  std::vector<UInt8> reply;  // header and data, once the callback answered
+  size_t replySent = 0;
+  bool replying = false;
+  bool delivered = false;  // handed to the callback; its reply is awaited
+};
+
+// A complete request waiting for the callback.
+struct CArrived {
+  UInt64 id;
+  SInt32 msgID;
+  UInt32 flags;
+  std::vector<UInt8> body;
+};
+
 // The state a local port shares with its run-loop source, which may outlive it.
+// Connections are served without blocking: one epoll descriptor watches the
+// listening socket and every connection, and the source watches it.
 struct CPortCore {
   std::mutex lock;
   bool valid = true;
   int listenFd = -1;
   int lockFd = -1;
+  int pollFd = -1;
   std::string socketPath;
   CFMessagePortCallBack callBack = nullptr;
   void* info = nullptr;
   CMessagePort* owner = nullptr;  // cleared when the port dies
+  std::map<UInt64, CConnection> connections;
+  UInt64 nextID = 1;  // 0 is the listening socket
+
+  ~CPortCore() { CloseAll(); }
+
+  void CloseAll() {
+    for (auto& [id, c] : connections) close(c.fd);
+    connections.clear();
+    if (pollFd >= 0) {
+      close(pollFd);
+      pollFd = -1;
+    }
+  }
 
   // Gives up the name: the socket file goes before the lock is released, so
   // that the next owner's socket is never removed by us.
@@ -199,6 +242,7 @@ struct CPortCore {
       close(listenFd);
       listenFd = -1;
     }
+    CloseAll();
     if (lockFd >= 0) {
       close(lockFd);
       lockFd = -1;
@@ -277,71 +321,186 @@ CMessagePort* AsPort(CFMessagePortRef inPort) {
   return (object && object->type == kCFMessagePortTypeID) ? static_cast<CMessagePort*>(object) : nullptr;
 }
 
-// One message on an accepted connection: read it whole, hand it to the
-// callback, write the reply when one is awaited.
-void ServeConnection(int inFd, CMessagePort* inPort, CFMessagePortCallBack inCallBack, void* inInfo) {
-  ucred cred{};
-  socklen_t credLength = sizeof(cred);
-  if (getsockopt(inFd, SOL_SOCKET, SO_PEERCRED, &cred, &credLength) != 0 || cred.uid != geteuid()) return;
-  Clock::time_point deadline = DeadlineAfter(kServerIOSeconds);
-  UInt8 header[kRequestHeaderSize];
-  if (ReadAll(inFd, header, sizeof(header), deadline) != EIoResult::kDone) return;  // a probe, or a broken peer
-  if (ReadBE32(header) != kRequestMagic) return;
-  const SInt32 msgID = static_cast<SInt32>(ReadBE32(header + 4));
-  const UInt32 flags = ReadBE32(header + 8);
-  const UInt32 length = ReadBE32(header + 12);
-  if (length > static_cast<UInt32>(kCFMessagePortMaxMessageSize)) return;
-  std::vector<UInt8> body;
-  try {
-    body.resize(length);
-  } catch (const std::bad_alloc&) {
-    return;
-  }
-  if (length > 0 && ReadAll(inFd, body.data(), length, deadline) != EIoResult::kDone) return;  // never delivered in part
-  CFDataRef data = CFDataCreate(kCFAllocatorDefault, body.data(), static_cast<CFIndex>(length));
-  if (data == nullptr) return;
-  body = std::vector<UInt8>();
-  CFDataRef reply = inCallBack ? inCallBack(inPort->Ref(), msgID, data, inInfo) : nullptr;
-  CFRelease(data);
-  if (flags & kRequestWantsReply) {
-    const CFIndex replyLength = reply ? CFDataGetLength(reply) : 0;
-    if (replyLength <= kCFMessagePortMaxMessageSize) {
-      UInt8 replyHeader[kReplyHeaderSize];
-      WriteBE32(replyHeader, kReplyMagic);
-      WriteBE32(replyHeader + 4, reply ? kReplyHasData : 0);
-      WriteBE32(replyHeader + 8, static_cast<UInt32>(replyLength));
-      Clock::time_point replyDeadline = DeadlineAfter(kServerIOSeconds);
-      if (WriteAll(inFd, replyHeader, sizeof(replyHeader), replyDeadline) == EIoResult::kDone && replyLength > 0)
-        WriteAll(inFd, CFDataGetBytePtr(reply), static_cast<size_t>(replyLength), replyDeadline);
-    }
-  }
-  CFRelease(reply);
+// How many connections a local port holds at once; a new one beyond that
+// pushes out the oldest, so idle peers cannot shut others out.
+constexpr size_t kMaxConnections = 32;
+
+void Drop(CPortCore& ioCore, std::map<UInt64, CConnection>::iterator inAt) {
+  close(inAt->second.fd);
+  ioCore.connections.erase(inAt);
 }
 
-void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
-  // A bounded batch, so that other sources of the loop get their turn.
-  for (int i = 0; i < 64; ++i) {
-    int fd = -1;
-    CMessagePort* port = nullptr;
-    CFMessagePortCallBack callBack = nullptr;
-    void* info = nullptr;
-    {
-      std::lock_guard<std::mutex> guard(inCore->lock);
-      if (!inCore->valid || inCore->owner == nullptr) return;
-      fd = accept4(inCore->listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd < 0) return;
-      if (!CFTryRetain(inCore->owner)) {
-        close(fd);
-        return;
-      }
-      port = inCore->owner;
-      callBack = inCore->callBack;
-      info = inCore->info;
+// Writes what the socket takes of the reply; true when the connection is done with.
+bool SendReply(CConnection& c) {
+  while (c.replySent < c.reply.size()) {
+    ssize_t n = send(c.fd, c.reply.data() + c.replySent, c.reply.size() - c.replySent, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) {
+      c.replySent += static_cast<size_t>(n);
+      continue;
     }
-    ServeConnection(fd, port, callBack, info);
-    close(fd);
-    port->Release();
+    if (n < 0 && errno == EINTR) continue;
+    return !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
   }
+  return true;
+}
+
+// Reads what has arrived; false when the connection is to be closed. A
+// complete request goes to outArrived.
+bool ReadRequest(UInt64 inID, CConnection& c, std::vector<CArrived>& outArrived) {
+  for (;;) {
+    UInt8* into;
+    size_t room;
+    if (c.headerHave < kRequestHeaderSize) {
+      into = c.header + c.headerHave;
+      room = kRequestHeaderSize - c.headerHave;
+    } else {
+      if (c.bodyHave == c.body.size()) {
+        // Room for what may come next, never more than the rest of the message.
+        const size_t rest = c.length - c.bodyHave;
+        const size_t step = std::min(rest, std::max<size_t>(64 * 1024, c.body.size()));
+        try {
+          c.body.resize(c.body.size() + step);
+        } catch (const std::bad_alloc&) {
+          return false;
+        }
+      }
+      into = c.body.data() + c.bodyHave;
+      room = c.body.size() - c.bodyHave;
+    }
+    const ssize_t n = recv(c.fd, into, room, MSG_DONTWAIT);
+    if (n == 0) return false;  // closed before the whole message: never delivered in part
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    if (c.headerHave < kRequestHeaderSize) {
+      c.headerHave += static_cast<size_t>(n);
+      if (c.headerHave < kRequestHeaderSize) continue;
+      if (ReadBE32(c.header) != kRequestMagic) return false;
+      c.length = ReadBE32(c.header + 12);
+      if (c.length > static_cast<UInt32>(kCFMessagePortMaxMessageSize)) return false;
+    } else {
+      c.bodyHave += static_cast<size_t>(n);
+    }
+    if (c.headerHave == kRequestHeaderSize && c.bodyHave == c.length) {
+      outArrived.push_back(CArrived{inID, static_cast<SInt32>(ReadBE32(c.header + 4)), ReadBE32(c.header + 8),
+                                    std::move(c.body)});
+      c.body = std::vector<UInt8>();
+      c.delivered = true;
+      return true;
+    }
+  }
+}
+
+// Accepts waiting connections (a bounded batch) of this user.
+void AcceptConnections(CPortCore& ioCore, std::vector<CArrived>& outArrived) {
+  for (int i = 0; i < 64; ++i) {
+    int fd = accept4(ioCore.listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    ucred cred{};
+    socklen_t credLength = sizeof(cred);
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLength) != 0 || cred.uid != geteuid()) {
+      close(fd);
+      continue;
+    }
+    if (ioCore.connections.size() >= kMaxConnections) {
+      auto oldest = ioCore.connections.begin();
+      for (auto it = ioCore.connections.begin(); it != ioCore.connections.end(); ++it)
+        if (it->second.deadline < oldest->second.deadline) oldest = it;
+      Drop(ioCore, oldest);
+    }
+    const UInt64 id = ioCore.nextID++;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = id;
+    if (epoll_ctl(ioCore.pollFd, EPOLL_CTL_ADD, fd, &event) != 0) {
+      close(fd);
+      continue;
+    }
+    CConnection& c = ioCore.connections[id];
+    c.fd = fd;
+    c.deadline = DeadlineAfter(kServerIOSeconds);
+    // A peer sends its message as it connects: most of it is here already.
+    if (!ReadRequest(id, c, outArrived)) Drop(ioCore, ioCore.connections.find(id));
+  }
+}
+
+// Serves what is ready on the port's connections, then hands complete
+// requests to the callback on this (the run loop's) thread.
+void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
+  CPortCore& core = *inCore;
+  CMessagePort* port = nullptr;
+  CFMessagePortCallBack callBack = nullptr;
+  void* info = nullptr;
+  std::vector<CArrived> arrived;
+  {
+    std::lock_guard<std::mutex> guard(core.lock);
+    if (!core.valid || core.owner == nullptr || core.pollFd < 0) return;
+    if (!CFTryRetain(core.owner)) return;
+    port = core.owner;
+    callBack = core.callBack;
+    info = core.info;
+    epoll_event events[64];
+    const int ready = epoll_wait(core.pollFd, events, 64, 0);
+    for (int i = 0; i < ready; ++i) {
+      const UInt64 id = events[i].data.u64;
+      if (id == 0) {
+        AcceptConnections(core, arrived);
+        continue;
+      }
+      auto it = core.connections.find(id);
+      if (it == core.connections.end()) continue;
+      CConnection& c = it->second;
+      const bool keep = c.replying ? !SendReply(c) : (c.delivered ? (events[i].events & (EPOLLHUP | EPOLLERR)) == 0
+                                                                  : ReadRequest(id, c, arrived));
+      if (!keep) Drop(core, it);
+    }
+    // Peers that took too long lose their connection.
+    const Clock::time_point now = Clock::now();
+    for (auto it = core.connections.begin(); it != core.connections.end();) {
+      auto next = std::next(it);
+      if ((!it->second.delivered || it->second.replying) && it->second.deadline <= now) Drop(core, it);
+      it = next;
+    }
+  }
+  for (CArrived& a : arrived) {
+    CFDataRef data = CFDataCreate(kCFAllocatorDefault, a.body.data(), static_cast<CFIndex>(a.body.size()));
+    a.body = std::vector<UInt8>();
+    CFDataRef reply = nullptr;
+    if (data != nullptr) {
+      reply = callBack ? callBack(port->Ref(), a.msgID, data, info) : nullptr;
+      CFRelease(data);
+    }
+    {
+      std::lock_guard<std::mutex> guard(core.lock);
+      auto it = core.connections.find(a.id);
+      if (it != core.connections.end()) {
+        CConnection& c = it->second;
+        const CFIndex replyLength = reply ? CFDataGetLength(reply) : 0;
+        if (data == nullptr || !(a.flags & kRequestWantsReply) || replyLength > kCFMessagePortMaxMessageSize) {
+          Drop(core, it);
+        } else {
+          c.reply.resize(kReplyHeaderSize + static_cast<size_t>(replyLength));
+          WriteBE32(c.reply.data(), kReplyMagic);
+          WriteBE32(c.reply.data() + 4, reply ? kReplyHasData : 0);
+          WriteBE32(c.reply.data() + 8, static_cast<UInt32>(replyLength));
+          if (replyLength > 0) std::memcpy(c.reply.data() + kReplyHeaderSize, CFDataGetBytePtr(reply), static_cast<size_t>(replyLength));
+          c.replying = true;
+          c.deadline = DeadlineAfter(kServerIOSeconds);
+          if (SendReply(c)) {
+            Drop(core, it);
+          } else {
+            epoll_event event{};
+            event.events = EPOLLOUT;
+            event.data.u64 = a.id;
+            if (epoll_ctl(core.pollFd, EPOLL_CTL_MOD, c.fd, &event) != 0) Drop(core, it);
+          }
+        }
+      }
+    }
+    CFRelease(reply);
+  }
+  port->Release();
 }
 
 CFRunLoopSourceRef CMessagePort::CopySource(CFIndex inOrder) {
@@ -352,7 +511,7 @@ CFRunLoopSourceRef CMessagePort::CopySource(CFIndex inOrder) {
     int fd;
     {
       std::lock_guard<std::mutex> coreGuard(core->lock);
-      fd = core->listenFd;
+      fd = core->pollFd;
     }
     mSource = CFRunLoopSourceCreateForDescriptor(fd, [core] { ServeConnections(core); }, inOrder);
     if (mSource == nullptr) return nullptr;
@@ -441,17 +600,17 @@ SInt32 CMessagePort::Send(SInt32 inMsgID, CFDataRef inData, CFTimeInterval inSen
 
 }  // namespace
 
-OSErr GetMessagePortDirectory(std::string& outPath) {
-  outPath.clear();
-  std::string path;
+std::string MessagePortDirectoryPath() {
   const char* override = std::getenv("TRX_IPC_DIR");
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (override && *override)
-    path = override;
-  else if (runtime && *runtime)
-    path = std::string(runtime) + "/tremblorix";
-  else
-    path = "/tmp/tremblorix-" + std::to_string(geteuid());
+  if (override && *override) return override;
+  if (runtime && *runtime) return std::string(runtime) + "/tremblorix";
+  return "/tmp/tremblorix-" + std::to_string(geteuid());
+}
+
+OSErr GetMessagePortDirectory(std::string& outPath) {
+  outPath.clear();
+  const std::string path = MessagePortDirectoryPath();
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return errno == ENOENT ? dirNFErr : ioErr;
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) return ioErr;
@@ -488,8 +647,21 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, CFStringRef inName,
     return nullptr;
   }
 
+  int pollFd = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.u64 = 0;
+  if (pollFd < 0 || epoll_ctl(pollFd, EPOLL_CTL_ADD, listenFd, &event) != 0) {
+    if (pollFd >= 0) close(pollFd);
+    close(listenFd);
+    unlink(socketPath.c_str());
+    close(lockFd);
+    return nullptr;
+  }
+
   CMessagePort* port = new CMessagePort(false, name);
   port->mCore = std::make_shared<CPortCore>();
+  port->mCore->pollFd = pollFd;
   port->mCore->listenFd = listenFd;
   port->mCore->lockFd = lockFd;
   port->mCore->socketPath = socketPath;

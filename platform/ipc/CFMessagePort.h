@@ -84,3 +84,5 @@ CFRunLoopSourceRef CFMessagePortCreateRunLoopSource(CFAllocatorRef inAllocator, 
 // (and leaves outPath empty) when it is not a directory of this user that only
 // the user can enter.
 OSErr GetMessagePortDirectory(std::string& outPath);
+// The path of the per-user port directory, whether it can be used or not.
+std::string MessagePortDirectoryPath();

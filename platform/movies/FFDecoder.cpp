@@ -132,13 +132,20 @@ CFFDecoder::CFFDecoder(OSType inCodec, SInt32 inWidth, SInt32 inHeight, const vo
   c->codec_tag = FFTagFromFourCC(inCodec);
   c->bits_per_coded_sample = inDepth;
   // Damaged data is an error, not a picture patched up from its neighbours.
-  c->err_recognition |= AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
+  c->err_recognition |= AV_EF_BITSTREAM | AV_EF_BUFFER;
   c->thread_count = inThreads > 0 ? inThreads : FFDefaultThreadCount();
   // Frame threads hold back as many frames as there are threads: codecs of
   // independent pictures split each picture instead, so one sample gives one frame.
   const AVCodecDescriptor* desc = avcodec_descriptor_get(id);
   const bool intraOnly = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
   c->thread_type = intraOnly ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
+  // A decoder told to stop at the first damage may do so after it said it
+  // had a picture (the MPEG-4 part 2 decoder does): a frame thread then
+  // hands on that it has one but drops the picture, and libavcodec aborts
+  // the process on it when the frame is collected (when the end drains it,
+  // most often). With frame threads damage is found in the pictures'
+  // error flags instead (CheckFrame).
+  if (intraOnly || c->thread_count == 1) c->err_recognition |= AV_EF_EXPLODE;
   if (inExtension != nullptr && inExtensionSize > 0) {
     std::vector<UInt8> config = FFDecoderConfigFromESDS(static_cast<const UInt8*>(inExtension), inExtensionSize);
     if (!config.empty()) {

@@ -34,6 +34,12 @@ SInt32 ClampToSInt32(SInt64 inValue) {
   return static_cast<SInt32>(inValue);
 }
 
+// A frame rate as 16.16 fixed point; one a Fixed cannot hold is unknown (0).
+Fixed RateToFixed(double inRate) {
+  if (!(inRate > 0.0 && inRate < 32767.0)) return 0;
+  return static_cast<Fixed>(inRate * 65536.0 + 0.5);
+}
+
 // Sample durations from the decode times; the last sample lasts until `inEnd`
 // when that is later, else as long as the one before it.
 void FillDurations(std::vector<FFSampleInfo>& ioSamples, TimeValue64 inEnd, SInt64 inLastDuration) {
@@ -121,7 +127,7 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
           t.pixelAspectV = sar.den;
         }
         AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
-        if (rate.num > 0 && rate.den > 0) t.frameRate = static_cast<Fixed>(av_q2d(rate) * 65536.0 + 0.5);
+        if (rate.num > 0 && rate.den > 0) t.frameRate = RateToFixed(av_q2d(rate));
       } else {
         t.sampleRate = par->sample_rate;
         t.channels = static_cast<SInt16>(par->ch_layout.nb_channels);

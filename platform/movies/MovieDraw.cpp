@@ -29,6 +29,10 @@ void TrackDimsForDrawing(const MovieObj& m, const TrackObj& t, Fixed& w, Fixed& 
 
 namespace {
 
+// The largest picture a movie's frames may have: 16384 on a side, 64 M pixels.
+constexpr SInt32 kMaxPictureSide = 16384;
+constexpr SInt64 kMaxPicturePixels = SInt64{1} << 26;
+
 bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
   MediaObj& md = *t.media;
   if (target.descIndex < 1 || target.descIndex > static_cast<SInt32>(md.descs.size())) return false;
@@ -47,6 +51,10 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
     std::memcpy(&d, descBytes.data(), sizeof d);
     st.width = std::max<SInt32>(1, d.width);
     st.height = std::max<SInt32>(1, d.height);
+    // A picture larger than any movie frame is a damaged description.
+    if (st.width > kMaxPictureSide || st.height > kMaxPictureSide ||
+        static_cast<SInt64>(st.width) * st.height > kMaxPicturePixels)
+      Throw_(badImageDescription);
     st.frame.assign(static_cast<size_t>(st.width) * st.height * 4, 0);
   }
   // Continue from where the decoder stands unless the target lies behind it
@@ -78,6 +86,7 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
       ended = true;
       continue;
     }
+    ThrowIfOSErr_(CheckSampleBytes(md, s));
     bytes.resize(s.size);
     ThrowIfOSErr_(ReadSampleBytes(md, s, bytes.data()));
     st.decoder->SendSample(bytes.data(), s.size, s.decodeTime, s.decodeTime + s.compOffset);
@@ -114,10 +123,14 @@ void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, cons
     DMatrixTransform(toTarget, x, y);
     l = std::min(l, x), r = std::max(r, x), tp = std::min(tp, y), b = std::max(b, y);
   }
-  SInt32 x0 = std::max<SInt32>(target.bounds.left, static_cast<SInt32>(std::floor(l)));
-  SInt32 x1 = std::min<SInt32>(target.bounds.right, static_cast<SInt32>(std::ceil(r)));
-  SInt32 y0 = std::max<SInt32>(target.bounds.top, static_cast<SInt32>(std::floor(tp)));
-  SInt32 y1 = std::min<SInt32>(target.bounds.bottom, static_cast<SInt32>(std::ceil(b)));
+  // The box is clamped to the target before it becomes integers: a matrix
+  // from a file may put it anywhere, or nowhere (not a number).
+  auto within = [](double v, SInt32 lo, SInt32 hi) {
+    return v >= lo ? (v <= hi ? static_cast<SInt32>(v) : hi) : lo;
+  };
+  const Rect& tb = target.bounds;
+  SInt32 x0 = within(std::floor(l), tb.left, tb.right), x1 = within(std::ceil(r), tb.left, tb.right);
+  SInt32 y0 = within(std::floor(tp), tb.top, tb.bottom), y1 = within(std::ceil(b), tb.top, tb.bottom);
   double sx = st.width / tw, sy = st.height / th;
   if (x0 >= x1 || y0 >= y1) return;
   // Without rotation or skew, each column and each row maps to one source
@@ -127,13 +140,13 @@ void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, cons
     bool straight = true;
     for (SInt32 x = x0; x < x1; ++x) {
       double u = (x + 0.5) * inv.m[0][0] + inv.m[2][0];
-      SInt32 px = (u < 0 || u >= tw) ? -1 : std::min<SInt32>(st.width - 1, static_cast<SInt32>(u * sx));
+      SInt32 px = !(u >= 0 && u < tw) ? -1 : std::min<SInt32>(st.width - 1, static_cast<SInt32>(u * sx));
       cols[static_cast<size_t>(x - x0)] = px;
       if (px < 0 || px != cols[0] + (x - x0)) straight = false;
     }
     for (SInt32 y = y0; y < y1; ++y) {
       double v = (y + 0.5) * inv.m[1][1] + inv.m[2][1];
-      if (v < 0 || v >= th) continue;
+      if (!(v >= 0 && v < th)) continue;
       SInt32 py = std::min<SInt32>(st.height - 1, static_cast<SInt32>(v * sy));
       const UInt8* srow = st.frame.data() + static_cast<size_t>(py) * st.width * 4;
       UInt8* row = static_cast<UInt8*>(target.baseAddr) + static_cast<ptrdiff_t>(y - target.bounds.top) * target.rowBytes +
@@ -158,7 +171,7 @@ void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, cons
     for (SInt32 x = x0; x < x1; ++x) {
       double u = x + 0.5, v = y + 0.5;
       DMatrixTransform(inv, u, v);
-      if (u < 0 || v < 0 || u >= tw || v >= th) continue;
+      if (!(u >= 0 && v >= 0 && u < tw && v < th)) continue;
       SInt32 px = std::min<SInt32>(st.width - 1, static_cast<SInt32>(u * sx));
       SInt32 py = std::min<SInt32>(st.height - 1, static_cast<SInt32>(v * sy));
       const UInt8* s = st.frame.data() + (static_cast<size_t>(py) * st.width + px) * 4;

@@ -111,19 +111,27 @@ bool FillSound(FFSoundInput* outInput, void* inRefCon) {
   SampleInfo info;
   if (!s->media->samples.At(s->next, info)) return false;
   // Uncompressed sound is one sample per frame: hand over a run of them at once.
+  OSErr err = CheckSampleBytes(*s->media, info);
+  if (err != noErr) {
+    s->error = err;
+    return false;
+  }
   UInt32 size = info.size;
   SInt64 count = 1;
   if (!s->compressed) {
+    // A run stops at the end of its data and at a few megabytes.
+    constexpr UInt32 kMaxRun = 8 * 1024 * 1024;
+    const SInt64 end = SampleDataSize(*s->media, info.descIndex);
     SampleInfo n;
     while (count < 65536 && s->media->samples.At(s->next + count, n) && n.offset == info.offset + size &&
-           n.descIndex == info.descIndex) {
+           n.descIndex == info.descIndex && n.size <= kMaxRun - size && n.offset + n.size <= end) {
       size += n.size;
       ++count;
     }
   }
   s->bytes.resize(size);
   info.size = size;
-  OSErr err = ReadSampleBytes(*s->media, info, s->bytes.data());
+  err = ReadSampleBytes(*s->media, info, s->bytes.data());
   if (err != noErr) {
     s->error = err;
     return false;

@@ -269,6 +269,12 @@ bool TrackMatchesTypes(const TrackObj& t, SInt16 count, const OSType* types);
 
 // Sample data access.
 OSErr ReadSampleBytes(const MediaObj& media, const SampleInfo& s, void* dest);
+// noErr when the sample's bytes lie within the data they come from. Checked
+// before room is made for them, so that a damaged sample table never asks for
+// more memory than its data holds.
+OSErr CheckSampleBytes(const MediaObj& media, const SampleInfo& s);
+// The size of the data a description's samples come from (0 when unresolved).
+SInt64 SampleDataSize(const MediaObj& media, SInt32 descIndex);
 DataRefEntry* DataRefForDesc(MediaObj& media, SInt32 descIndex);
 // Finds or adds a description; answers its index (from 1).
 SInt32 FindOrAddDescription(MediaObj& media, const std::vector<UInt8>& desc);

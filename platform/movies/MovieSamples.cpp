@@ -1,5 +1,6 @@
 // Samples, sample descriptions, data references and data handlers.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/base/MacMemory.h"
@@ -72,6 +73,20 @@ OSErr ReadSampleBytes(const MediaObj& media, const SampleInfo& s, void* dest) {
   if (!dr) return badDataRefIndex;
   if (!dr->store) return couldNotResolveDataRef;
   return dr->store->Read(s.offset, dest, s.size);
+}
+
+OSErr CheckSampleBytes(const MediaObj& media, const SampleInfo& s) {
+  DataRefEntry* dr = DataRefForDesc(const_cast<MediaObj&>(media), s.descIndex);
+  if (!dr) return badDataRefIndex;
+  if (!dr->store) return couldNotResolveDataRef;
+  const SInt64 have = dr->store->GetSize();
+  if (s.offset < 0 || s.offset > have || static_cast<SInt64>(s.size) > have - s.offset) return endOfDataReached;
+  return noErr;
+}
+
+SInt64 SampleDataSize(const MediaObj& media, SInt32 descIndex) {
+  DataRefEntry* dr = DataRefForDesc(const_cast<MediaObj&>(media), descIndex);
+  return dr && dr->store ? dr->store->GetSize() : 0;
 }
 
 SInt32 FindOrAddDescription(MediaObj& media, const std::vector<UInt8>& desc) {
@@ -315,13 +330,18 @@ OSErr GetMediaSample(Media theMedia, Handle dataOut, SInt32 maxSizeToGrow, SInt3
     SampleInfo s;
     if (!m.samples.FindByDecodeTime(time, s)) Throw_(invalidTime);
     // Gather following samples of the same description, as many as asked.
+    // Bytes to be read must lie within their data before room is made for
+    // them; gathered samples hold no more than it, however many the table lists.
+    if (dataOut) ThrowIfOSErr_(CheckSampleBytes(m, s));
     SInt64 count = 1;
     SInt64 total = s.size;
     if (maxNumberOfSamples > 1) {
+      const SInt64 have = dataOut ? SampleDataSize(m, s.descIndex) : INT64_MAX;
       SampleInfo n;
       while (count < maxNumberOfSamples && m.samples.At(s.number + count, n) && n.descIndex == s.descIndex &&
              n.duration == s.duration && n.size == s.size) {
         if (maxSizeToGrow > 0 && total + n.size > maxSizeToGrow) break;
+        if (dataOut && (total + n.size > have || CheckSampleBytes(m, n) != noErr)) break;
         total += n.size;
         ++count;
       }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/base/MacMemory.h"
@@ -349,3 +350,34 @@ TEST_F(VantrelProcess, EndsWhenItsLauncherDiesEvenDuringAnExport) {
 }
 
 }  // namespace
+
+TEST_F(VantrelProcess, APortFolderOfAnotherUserIsNamedAsSuch) {
+  if (geteuid() != 0) GTEST_SKIP() << "making a folder another user's needs root";
+  ASSERT_EQ(chown(mPorts.Path().c_str(), 12345, 12345), 0);
+  // Vantrel's messages go to the standard error it inherits.
+  const std::string log = mPorts.Path() + ".log";
+  const int saved = dup(2);
+  FILE* out = std::fopen(log.c_str(), "w");
+  ASSERT_NE(out, nullptr);
+  dup2(fileno(out), 2);
+  CExportClient client;
+  const bool launched = client.Launch();
+  const int status = launched ? client.WaitForExit(60.0) : -1;
+  dup2(saved, 2);
+  close(saved);
+  std::fclose(out);
+  ASSERT_EQ(chown(mPorts.Path().c_str(), 0, 0), 0);
+  ASSERT_TRUE(launched);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(status, -1000);
+  std::string text;
+  if (FILE* in = std::fopen(log.c_str(), "r")) {
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, n);
+    std::fclose(in);
+  }
+  unlink(log.c_str());
+  EXPECT_NE(text.find("the port folder " + mPorts.Path() + " belongs to someone else"), std::string::npos) << text;
+  EXPECT_EQ(text.find(": -48"), std::string::npos) << text;
+}

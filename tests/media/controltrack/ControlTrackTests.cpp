@@ -207,3 +207,52 @@ TEST_F(MovieFixture, SettingsItemsRoundTrip) {
   EXPECT_EQ(untouched.borderMode, 3);
   EXPECT_NE(CMovieRendering::ReadMoSettingsFromTrack(nullptr, t), noErr);
 }
+
+// Matrices no correction can have: singular, mirrored, shrinking or growing
+// beyond what motion data allows, and the largest 16.16 entries whose inverse
+// is as large as 64-bit fixed point can hold.
+TEST_F(MovieFixture, ImpossibleMatricesAreRefused) {
+  std::vector<MatrixRecord> bad;
+  auto with = [&](Fixed a, Fixed b, Fixed c, Fixed d) {
+    MatrixRecord m = Shifted(2, 3);
+    m.matrix[0][0] = a, m.matrix[0][1] = b, m.matrix[1][0] = c, m.matrix[1][1] = d;
+    bad.push_back(m);
+  };
+  with(0, 0, 0, 0);
+  with(fixed1, fixed1, fixed1, fixed1);
+  with(-fixed1, 0, 0, fixed1);
+  with(1, 0, 0, 1);
+  with(X2Fix(30000), 0, 0, X2Fix(30000));
+  with(0x7FFFFFFE, 0x7FFFFFFF, 0x7FFFFFFD, 0x7FFFFFFE);
+  for (const MatrixRecord& m : bad) EXPECT_FALSE(IsPlausibleCorrection(m));
+  EXPECT_TRUE(IsPlausibleCorrection(Shifted(-300, 200)));
+
+  for (const MatrixRecord& m : bad) {
+    TweenSample s;
+    s.second = m;
+    UInt8 b[kTweenSampleSize];
+    TweenSampleToBytes(s, b);
+    TweenSample r;
+    EXPECT_FALSE(TweenSampleFromBytes(b, sizeof b, r));
+    s.second = s.first;
+    s.first = m;
+    TweenSampleToBytes(s, b);
+    EXPECT_FALSE(TweenSampleFromBytes(b, sizeof b, r));
+  }
+
+  // A stored render matrix that cannot be a correction leaves the caller's.
+  CMotionData store;
+  Track track = nullptr;
+  FillStore(store, {{0, 40}, {40, 40}});
+  ASSERT_EQ(CTweenTracks::CreateTweenTrackFromMotionData(movie, kBounds, store, &track), noErr);
+  RenderFrameParams p;
+  p.firstMatrix = bad.back();
+  p.borderMode = 2;
+  ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(track, p), noErr);
+  RenderFrameParams q;
+  q.firstMatrix = Shifted(1, 1);
+  ASSERT_EQ(CMovieRendering::ReadRenderParamsFromTrack(track, q), noErr);
+  EXPECT_EQ(q.borderMode, 2);
+  MatrixRecord kept = Shifted(1, 1);
+  EXPECT_TRUE(EqualMatrix(&q.firstMatrix, &kept));
+}

@@ -181,3 +181,31 @@ TEST(Renderer, RotatedFrameIsIndependentOfBandCount) {
   }
   CGSetBandCountForTesting(0);
 }
+
+// The largest 16.16 matrix with the smallest determinant: its inverse steps
+// 2^47 source pixels a column. Every field and border mode renders without
+// touching memory outside the pictures.
+TEST(Renderer, ExtremeMatrixInEveryFieldAndBorderMode) {
+  Buf src(24, 12), dst(24, 12);
+  Texture(src);
+  MatrixRecord extreme;
+  SetIdentityMatrix(&extreme);
+  extreme.matrix[0][0] = extreme.matrix[1][1] = 0x7FFFFFFE;
+  extreme.matrix[0][1] = 0x7FFFFFFF;
+  extreme.matrix[1][0] = 0x7FFFFFFD;
+  for (SInt32 field : {kRenderFrame, kRenderFirstField, kRenderSecondField, kRenderBothFields, kRenderFirstFieldStretch,
+                       kRenderSecondFieldStretch})
+    for (SInt32 border : {kBorderTransparent, kBorderColor, kBorderUntransformed, kBorderFilled})
+      for (SInt32 quality : {kQualityLow, kQualityHigh}) {
+        RenderFrameParams p = Params(border);
+        p.fieldMode = field;
+        p.quality = quality;
+        p.interlaceMode = 3;
+        p.firstMatrix = p.secondMatrix = extreme;
+        CMovieRendering::RenderFrame(src.b, dst.b, &p);
+        // Nothing of the corrected picture lands: a coloured border is all there is.
+        if (border == kBorderColor && field == kRenderFrame) {
+          for (SInt32 x = 0; x < 24; ++x) ASSERT_EQ(dst.at(x, 6)[1], 255) << quality;
+        }
+      }
+}

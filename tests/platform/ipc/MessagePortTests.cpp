@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -329,3 +332,50 @@ TEST(MessagePort, DataObjects) {
 }
 
 }  // namespace
+
+// Peers that connect and then hold back (half a message, nothing at all,
+// a header announcing 256 MiB that never come) hold up no one else, and an
+// announced length is not allocated before its bytes arrive.
+TEST(MessagePort, StalledPeersBlockNoOne) {
+  StTempPortDirectory dir;
+  CServer server(CFSTR("BusyPort"));
+  ASSERT_TRUE(server.Started());
+  const std::string path = dir.Path() + "/BusyPort.port";
+  auto connectRaw = [&] {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    return fd;
+  };
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  std::vector<int> peers;
+  const UInt8 half[6] = {'T', 'x', 'M', 'q', 0, 0};
+  peers.push_back(connectRaw());
+  ASSERT_EQ(send(peers.back(), half, sizeof half, 0), static_cast<ssize_t>(sizeof half));
+  const UInt8 huge[16] = {'T', 'x', 'M', 'q', 0, 0, 0, 1, 0, 0, 0, 0, 0x10, 0, 0, 0};  // 256 MiB to come
+  peers.push_back(connectRaw());
+  ASSERT_EQ(send(peers.back(), huge, sizeof huge, 0), static_cast<ssize_t>(sizeof huge));
+  for (int i = 0; i < 200; ++i) peers.push_back(connectRaw());
+
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("BusyPort"));
+  ASSERT_NE(remote, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    CFDataRef data = MakeData("through");
+    CFDataRef reply = nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CFMessagePortSendRequest(remote, 5, data, 2.0, 2.0, kCFRunLoopDefaultMode, &reply), kCFMessagePortSuccess);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(Text(reply), "re:through");
+    CFRelease(reply);
+    CFRelease(data);
+  }
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);  // kilobytes
+  for (int fd : peers) close(fd);
+  CFRelease(remote);
+}

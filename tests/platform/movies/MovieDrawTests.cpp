@@ -159,3 +159,26 @@ TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
 }
 
 }  // namespace
+
+// A matrix from a file may magnify a track beyond any integer range: the
+// track's box is clamped to the target before it becomes integers, so the
+// frame still covers the target.
+TEST(MovieDraw, HugeMagnificationStillCoversTheTarget) {
+  Movie m = NewMovie(newMovieActive);
+  Track t = SolidTrack(m, 8, 8, 200, 0, 0, 600);
+  MatrixRecord mx;
+  SetIdentityMatrix(&mx);
+  ScaleMatrix(&mx, X2Fix(32767), X2Fix(32767), 0, 0);
+  SetTrackMatrix(t, &mx);
+  SetMovieMatrix(m, &mx);
+  GWorldPtr world = nullptr;
+  Rect bounds = {0, 0, 16, 16};
+  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+  SetMovieGWorld(m, world, nullptr);
+  SetMovieMatrix(m, &mx);
+  MoviesTask(m, 0);
+  EXPECT_EQ(Pixel(world, 5, 5), std::vector<UInt8>({255, 200, 0, 0}));
+  EXPECT_EQ(Pixel(world, 15, 15), std::vector<UInt8>({255, 200, 0, 0}));
+  DisposeMovie(m);
+  DisposeGWorld(world);
+}

@@ -201,3 +201,23 @@ TEST(Quartz, FieldContextsAndGrayAndBadArguments) {
   CGColorSpaceRelease(gray);
   CGColorSpaceRelease(rgb);
 }
+
+// Mappings whose source positions leave the reach of the fixed-point row
+// stepping (a picture shrunk to nothing, moved far away, squeezed onto a
+// line) draw nothing and never read outside the image.
+TEST(Quartz, ImpossibleMappingsDrawNothing) {
+  Argb src = Textured(40, 30);
+  const CGAffineTransform cases[] = {
+      CGAffineTransformMake(1e-15, 0, 0, 1e-15, 0, 0),
+      CGAffineTransformMake(1e-12, 3e-13, -2e-13, 1e-12, 5, 5),
+      CGAffineTransformMake(1, 1, 1, 1 + 1e-15, 0, 0),
+      CGAffineTransformMake(1, 0, 0, 1, 1e17, -1e17),
+      CGAffineTransformMake(1e300, 0, 0, 1e-300, 0, 0),
+  };
+  for (const CGAffineTransform& t : cases)
+    for (bool interp : {false, true}) {
+      Argb dst(40, 30);
+      Draw(dst, src, t, interp, interp ? kCGInterpolationHigh : kCGInterpolationLow, kCGImageAlphaNoneSkipFirst);
+      EXPECT_EQ(dst.px, Argb(40, 30).px) << t.a << " " << t.b << " " << t.tx << " interpolate " << interp;
+    }
+}

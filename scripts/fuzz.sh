@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses (tests/fuzz) with clang in build/fuzz and
+# runs each one for a while with its seed corpus, several at once.
+#   scripts/fuzz.sh [seconds per harness, default 30] [harness names...]
+# TRX_FUZZ_JOBS: harnesses run at once (default: the number of processors).
+# New inputs go to build/fuzz/work/<harness>, crashes to
+# build/fuzz/crashes/<harness>; the script fails when any harness crashed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_EACH=${1:-30}
+shift || true
+JOBS=${TRX_FUZZ_JOBS:-$(nproc)}
+DIR=build/fuzz
+
+if ! command -v clang++ >/dev/null; then
+  echo "fuzz: clang++ missing (scripts/install-deps.sh installs it)" >&2
+  exit 1
+fi
+cmake -S . -B "$DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTRX_FUZZ=ON -DTRX_WERROR=OFF -DTRX_BUILD_BENCH=OFF >/dev/null
+cmake --build "$DIR" --target fuzz_corpus -j "$(nproc)"
+
+if [ $# -gt 0 ]; then
+  names=("$@")
+else
+  names=()
+  for src in tests/fuzz/fuzz_*.cpp; do names+=("$(basename "$src" .cpp | sed 's/^fuzz_//')"); done
+fi
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:allocator_may_return_null=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+export QT_QPA_PLATFORM=offscreen
+run_one() {
+  local name=$1
+  local work="$DIR/work/$name" crashes="$DIR/crashes/$name" log="$DIR/logs/$name.log"
+  mkdir -p "$work" "$crashes" "$(dirname "$log")"
+  "$DIR/tests/fuzz/fuzz_$name" -max_total_time="$SECONDS_EACH" -timeout=30 -rss_limit_mb=2048 \
+    -max_len=262144 -print_final_stats=1 -artifact_prefix="$crashes/" \
+    "$work" "$DIR/tests/fuzz/corpus/$name" >"$log" 2>&1
+}
+
+pids=()
+status=0
+for name in "${names[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do wait -n || true; done
+  run_one "$name" &
+  pids+=("$!:$name")
+done
+for entry in "${pids[@]}"; do
+  pid=${entry%%:*}
+  name=${entry#*:}
+  if wait "$pid"; then result=ok; else result=CRASH; status=1; fi
+  runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$DIR/logs/$name.log" | grep -o '[0-9]*$' || echo '?')
+  printf 'fuzz %-10s %s, %s inputs in %ss (log %s)\n' "$name" "$result" "$runs" "$SECONDS_EACH" "$DIR/logs/$name.log"
+  if [ "$result" = CRASH ]; then grep -m5 -E 'ERROR|runtime error|Test unit written' "$DIR/logs/$name.log" || true; fi
+done
+exit $status

@@ -1,0 +1,325 @@
+// Writes the fuzz harnesses' seed corpora with the project's own writers:
+// trx_fuzz_seeds <folder> makes <folder>/<harness>/<n> for every harness.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CMotionData.h"
+#include "platform/base/Endian.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/ResourceMap.h"
+#include "platform/files/Sidecar.h"
+#include "platform/movies/FFMuxer.h"
+#include "platform/movies/MovieExport.h"
+#include "platform/movies/Movies.h"
+#include "tests/platform/ffmpeg/FFTestSupport.h"
+#include "tests/platform/movies/MovieTestUtil.h"
+#include "vantrel/ExportProtocol.h"
+
+namespace {
+
+using Bytes = std::vector<UInt8>;
+
+std::string gRoot;
+
+void Put(const std::string& harness, const Bytes& bytes) {
+  static int serial = 0;
+  const std::string dir = gRoot + "/" + harness;
+  mkdir(dir.c_str(), 0755);
+  std::ofstream(dir + "/seed" + std::to_string(++serial), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes FromHandle(Handle h) { return h ? Bytes(*h, *h + GetHandleSize(h)) : Bytes(); }
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+Bytes Flattened(Movie m) {
+  Handle h = NewHandle(0);
+  PutMovieIntoHandle(m, h);
+  Bytes out = FromHandle(h);
+  DisposeHandle(h);
+  return out;
+}
+
+std::vector<DiffMotionData> Shake(int n, UInt32 options) {
+  std::vector<DiffMotionData> out;
+  for (int i = 0; i < n; ++i) {
+    DiffMotionData d{};
+    d.version = kMotionDataVersion;
+    d.options = options;
+    d.quality = 90;
+    d.xShift = 2.0f + ((i * 7) % 5) - 2.0f;
+    d.yShift = ((i * 3) % 4) - 1.5f;
+    d.rotation = 0.001f * static_cast<float>(i % 3);
+    d.scale = 1.0f;
+    d.time = i * 40;
+    d.duration = 40;
+    d.centerX = 12, d.centerY = 8;
+    d.quality2 = 90, d.xShift2 = d.xShift, d.yShift2 = d.yShift, d.scale2 = 1.0f;
+    out.push_back(d);
+  }
+  return out;
+}
+
+// A movie with a raw video track, a motion track, a control track made from
+// corrections, user data and sound.
+Movie BuildMovie(bool withSound) {
+  Movie m = NewMovie(newMovieActive);
+  SetMovieTimeScale(m, 1000);
+  AddRawVideoTrack(m, 8, 6, 4, 40, 1000);
+  AddTweenTrack(m, 3, 40, 0x3000);
+  CMotionData store;
+  MotionSettings s;
+  store.SetRecords(Shake(4, 0), Rect{0, 0, 6, 8}, 1000, 160);
+  store.CreateMatrices(&s, 0.02f);
+  Track control = nullptr;
+  CTweenTracks::CreateTweenTrackFromMotionData(m, Rect{0, 0, 6, 8}, store, &control);
+  if (control) {
+    RenderFrameParams p;
+    CMovieRendering::WriteRenderParamsToTrack(control, p);
+    CMovieRendering::WriteMoSettingsToTrack(control, s);
+  }
+  if (withSound) {
+    Track t = NewMovieTrack(m, 0, 0, 0x100);
+    Media md = NewTrackMedia(t, SoundMediaType, 8000, nullptr, 0);
+    Handle ref = NewHandleClear(sizeof(Handle));
+    AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+    DisposeHandle(ref);
+    auto desc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
+    (**desc).descSize = sizeof(SoundDescription);
+    (**desc).dataFormat = 'twos';
+    (**desc).numChannels = 1;
+    (**desc).sampleSize = 16;
+    (**desc).sampleRate = static_cast<UnsignedFixed>(8000u << 16);
+    Bytes pcm(2 * 160, 3);
+    Handle data = BytesHandle(pcm);
+    AddMediaSample(md, data, 0, static_cast<UInt32>(pcm.size()), 1, reinterpret_cast<SampleDescriptionHandle>(desc),
+                   160, 0, nullptr);
+    InsertMediaIntoTrack(t, 0, 0, 160, fixed1);
+    DisposeHandle(data);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+  }
+  return m;
+}
+
+void MovieSeeds() {
+  for (bool sound : {false, true}) {
+    Movie m = BuildMovie(sound);
+    Put("movie", Flattened(m));
+    DisposeMovie(m);
+  }
+}
+
+void ControlSeeds() {
+  TweenSample s;
+  UInt8 b[kTweenSampleSize];
+  TweenSampleToBytes(s, b);
+  Put("control", Bytes(b, b + sizeof b));
+  TranslateMatrix(&s.first, X2Fix(2.5), X2Fix(-1));
+  RotateMatrix(&s.second, X2Fix(3), X2Fix(12), X2Fix(8));
+  s.firstMeasure = 0.5f, s.secondMeasure = 0.25f;
+  TweenSampleToBytes(s, b);
+  Put("control", Bytes(b, b + sizeof b));
+  b[0] = 2;
+  Put("control", Bytes(b, b + 44));
+  b[0] = 1;
+  Put("control", Bytes(b, b + 38));
+}
+
+void TagSeeds() {
+  Movie m = NewMovie(0);
+  Track t = NewMovieTrack(m, Long2Fix(24), Long2Fix(16), 0);
+  RenderFrameParams p;
+  p.interlaceMode = 3;
+  p.fieldMode = kRenderBothFields;
+  p.borderMode = kBorderFilled;
+  TranslateMatrix(&p.firstMatrix, X2Fix(1.5), X2Fix(2));
+  p.margins = Rect{1, 1, 2, 2};
+  MotionSettings s;
+  s.lowpassTime = 0.5f;
+  s.doZoom = 1;
+  s.zoomMode = kZoomInset5;
+  s.fadeInDuration = 0.1f;
+  CMovieRendering::WriteRenderParamsToTrack(t, p);
+  CMovieRendering::WriteMoSettingsToTrack(t, s);
+  Handle rd = NewHandle(0), mo = NewHandle(0);
+  GetUserData(GetTrackUserData(t), rd, 'RdPr', 1);
+  GetUserData(GetTrackUserData(t), mo, 'MoSt', 1);
+  Bytes a = FromHandle(rd), b = FromHandle(mo);
+  Bytes seed{static_cast<UInt8>(a.size() >> 8), static_cast<UInt8>(a.size())};
+  seed.insert(seed.end(), a.begin(), a.end());
+  seed.insert(seed.end(), b.begin(), b.end());
+  Put("tagstream", seed);
+  DisposeHandle(rd);
+  DisposeHandle(mo);
+  DisposeMovie(m);
+}
+
+void MotionSeeds() {
+  for (UInt32 options : {0u, kMotionOptionFieldPair}) {
+    Bytes seed(24, 0);
+    WriteBEFloat(seed.data(), 0.3f);
+    WriteBEFloat(seed.data() + 4, 0.1f);
+    WriteBEFloat(seed.data() + 8, 0.1f);
+    WriteBEFloat(seed.data() + 12, 5.0f);
+    seed[16] = seed[17] = seed[18] = 1;
+    seed[19] = options ? 1 : 0;
+    seed[20] = options ? kZoomInset10 : kZoomNone;
+    seed[21] = options ? 1 : 0;
+    for (const DiffMotionData& d : Shake(12, options)) {
+      UInt8 b[kDiffMotionDataSize];
+      DiffMotionDataToSample(d, b);
+      seed.insert(seed.end(), b, b + sizeof b);
+    }
+    Put("motion", seed);
+  }
+}
+
+void AppendRecord(Bytes& io, UInt32 tag, const void* data, size_t n) {
+  UInt8 head[8];
+  WriteBE32(head, tag);
+  WriteBE32(head + 4, static_cast<UInt32>(n));
+  io.insert(io.end(), head, head + 8);
+  io.insert(io.end(), static_cast<const UInt8*>(data), static_cast<const UInt8*>(data) + n);
+}
+
+void ExportSeeds() {
+  Movie m = BuildMovie(true);
+  const Bytes movie = Flattened(m);
+  DisposeMovie(m);
+  for (OSType subtype : {OSType('mpg4'), OSType('MooV'), OSType('VfW '), OSType('AIFF')}) {
+    MovieExportComponent exporter = nullptr;
+    if (OpenADefaultComponent(MovieExportType, subtype, &exporter) != noErr) continue;
+    QTAtomContainer settings = nullptr;
+    MovieExportGetSettingsAsAtomContainer(exporter, &settings);
+    CloseComponent(exporter);
+    Bytes message{kExportCommandExport};
+    AppendRecord(message, kExportTagMovie, movie.data(), movie.size());
+    UInt8 word[4];
+    WriteBE32(word, MovieExportType);
+    AppendRecord(message, kExportTagExporterType, word, 4);
+    WriteBE32(word, subtype);
+    AppendRecord(message, kExportTagExporterSubtype, word, 4);
+    const Bytes s = FromHandle(settings);
+    AppendRecord(message, kExportTagExporterSettings, s.data(), s.size());
+    WriteBE32(word, 7);
+    AppendRecord(message, kExportTagCookie, word, 4);
+    AppendRecord(message, kExportTagEnd, nullptr, 0);
+    Put("export", message);
+    DisposeHandle(settings);
+  }
+}
+
+void StatusSeeds() {
+  const ExportStatus records[] = {{kExportStatusProgress, kExportPhaseSound, fixed1 / 2, 0, 0, 3},
+                                  {kExportStatusError, kExportPhaseMovie, 0, -43, 0, 9},
+                                  {kExportStatusDone, kExportPhaseMovie, fixed1, 0, 0, 1}};
+  for (const ExportStatus& s : records) {
+    UInt8 b[kExportStatusSize];
+    EncodeExportStatus(s, b);
+    Put("status", Bytes(b, b + sizeof b));
+  }
+}
+
+void ResourceSeeds() {
+  ResourceMapContents map;
+  map.fileAttrs = 0x20;
+  for (int i = 0; i < 3; ++i) {
+    ResourceMapEntry e;
+    e.type = i < 2 ? 'STR ' : 'MoSt';
+    e.id = static_cast<ResID>(128 + i);
+    e.hasName = i != 1;
+    e.name = "item " + std::to_string(i);
+    e.data.assign(static_cast<size_t>(5 + i * 3), static_cast<char>('a' + i));
+    map.entries.push_back(e);
+  }
+  std::vector<char> bytes;
+  if (SerializeResourceMap(map, bytes) == noErr) {
+    Bytes seed{0};
+    seed.insert(seed.end(), bytes.begin(), bytes.end());
+    Put("resources", seed);
+    const std::string file = gRoot + "/sidecar-source";
+    { std::ofstream(file) << "data"; }
+    SidecarContents side;
+    side.hasFork = true;
+    side.fork = bytes;
+    side.hasFinderInfo = true;
+    WriteBE32(side.finderInfo, 'MooV');
+    if (WriteSidecar(file, side) == noErr) {
+      Bytes s{1};
+      const Bytes car = FileBytes(gRoot + "/._sidecar-source");
+      s.insert(s.end(), car.begin(), car.end());
+      Put("resources", s);
+    }
+    side.hasFork = false;
+    WriteSidecar(file, side);
+    std::remove((gRoot + "/._sidecar-source").c_str());
+    std::remove(file.c_str());
+  }
+}
+
+void ForeignSeeds() {
+  struct Kind {
+    OSType exporter, codec;
+    const char* name;
+    bool sound;
+  };
+  const Kind kinds[] = {{'VfW ', 'mp4v', "clip.avi", false},
+                        {'mpg4', 'avc1', "clip.mp4", true},
+                        {'MooV', 'jpeg', "clip.mov", false}};
+  for (const Kind& k : kinds) {
+    const std::string path = gRoot + "/" + k.name;
+    try {
+      FFExportSettings settings;
+      settings.videoCodec = k.codec;
+      CFFMuxer muxer(path, k.exporter, settings);
+      SInt32 video = muxer.AddVideoTrack(48, 32, 600, 20);
+      SInt32 sound = k.sound ? muxer.AddSoundTrack(8000, 1) : -1;
+      muxer.Begin();
+      std::vector<SInt16> pcm(8000 / 30, 100);
+      for (int i = 0; i < 6; ++i) {
+        fftest::Picture p = fftest::MakeFrame(48, 32, i);
+        muxer.WriteVideoFrame(video, p.Buffer(), i * 20, 20);
+        if (sound >= 0) muxer.WriteSound(sound, pcm.data(), static_cast<UInt32>(pcm.size()));
+      }
+      muxer.Finish();
+      Put("foreign", FileBytes(path));
+    } catch (...) {
+      std::fprintf(stderr, "trx_fuzz_seeds: no %s seed\n", k.name);
+    }
+    std::remove(path.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: trx_fuzz_seeds <folder>\n");
+    return 2;
+  }
+  gRoot = argv[1];
+  mkdir(gRoot.c_str(), 0755);
+  if (EnterMovies() != noErr) return 1;
+  MovieSeeds();
+  ControlSeeds();
+  TagSeeds();
+  MotionSeeds();
+  ExportSeeds();
+  StatusSeeds();
+  ResourceSeeds();
+  ForeignSeeds();
+  return 0;
+}
