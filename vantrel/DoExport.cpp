@@ -78,6 +78,7 @@ OSErr DoExport(WorkerRequest* inRequest) {
     result = memFullErr;
   }
   if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
+  inRequest->reported.store(1);
   SendExportStatus(inRequest, kExportStatusDone, kExportPhaseMovie, 0, noErr);
   // Only an export that was stopped loses its file: a cancel that arrives
   // after a clean end leaves the finished movie alone.

@@ -84,7 +84,7 @@ void QueueExportRequest(WorkerThread* inWorker, CFDataRef inData, CFDataRef& out
 void CancelExport(WorkerThread* inWorker, const UInt8* inBytes, CFIndex inLength) {
   std::lock_guard<std::mutex> guard(inWorker->queueLock);
   if (inLength == 1) {
-    if (inWorker->running)
+    if (inWorker->running && !inWorker->running->reported.load())
       inWorker->running->cancel.store(1);
     else if (!inWorker->queue.empty())
       inWorker->queue.front()->cancel.store(1);

@@ -51,6 +51,9 @@ struct WorkerThread {
 struct WorkerRequest {
   std::atomic<SInt32> refCount{0};
   WorkerThread* owner = nullptr;
+  // Set just before the done record goes out: a bare cancel arriving after
+  // that is for the export behind this one, not for this one.
+  std::atomic<UInt8> reported{0};
   std::atomic<UInt8> finished{0};
   // Set by a cancel that names this export; read by the progress reports.
   std::atomic<UInt8> cancel{0};
