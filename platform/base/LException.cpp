@@ -1,6 +1,7 @@
 #include "platform/base/LException.h"
 
 #include <cstdio>
+#include <new>
 
 #include "platform/base/FourCC.h"
 
@@ -14,3 +15,15 @@ const char* LException::what() const noexcept {
 }
 
 void ThrowLException(ExceptionCode inErr) { throw LException(inErr); }
+
+ExceptionCode ExceptionCodeOfCurrent() noexcept {
+  try {
+    throw;
+  } catch (const LException& e) {
+    return e.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    return err_NilPointer;
+  } catch (...) {
+    return err_AssertFailed;
+  }
+}

@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/tasks/MPBands.h"
 #include "platform/tasks/Multiprocessing.h"
 
 const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
@@ -240,63 +241,17 @@ namespace {
 
 std::atomic<SInt32> sBandCountOverride{0};
 
-// Rows are handed out in small runs from a shared counter to as many workers
-// as there are bands, the calling thread being one of them: a slow worker
-// takes fewer runs, and the caller does not sit idle. Every row is computed
-// the same way whoever takes it, so results never depend on the split.
-struct BandShared {
-  std::atomic<size_t> next{0};
-  size_t runs = 0;
-  size_t runRows = 0;
-  size_t rows = 0;
-  const void* closure = nullptr;
-  void (*run)(const void*, size_t, size_t) = nullptr;
-
-  void Work() {
-    for (;;) {
-      const size_t r = next.fetch_add(1, std::memory_order_relaxed);
-      if (r >= runs) return;
-      const size_t begin = r * runRows;
-      run(closure, begin, std::min(rows, begin + runRows));
-    }
-  }
-};
-
-OSStatus BandEntry(void* p) {
-  static_cast<BandShared*>(p)->Work();
-  return noErr;
-}
-
-// Runs fn(rowBegin, rowEnd) over [0, rows) on the task pool.
+// Runs fn(rowBegin, rowEnd) over [0, rows) on the task pool, in small runs
+// taken by the pool and the calling thread alike.
 template <class Fn>
-void ForEachBand(size_t rows, size_t minRowsPerBand, const Fn& fn) {
-  SInt32 bands = sBandCountOverride.load();
-  if (bands <= 0) bands = static_cast<SInt32>(std::max<ItemCount>(1, MPProcessors()));
-  bands = static_cast<SInt32>(std::min<size_t>(static_cast<size_t>(bands), std::max<size_t>(1, rows / std::max<size_t>(1, minRowsPerBand))));
-  if (bands <= 1) {
-    fn(size_t{0}, rows);
-    return;
-  }
-  BandShared shared;
-  shared.closure = &fn;
-  shared.run = [](const void* closure, size_t b, size_t e) { (*static_cast<const Fn*>(closure))(b, e); };
-  shared.rows = rows;
-  shared.runRows = std::max<size_t>(4, (rows + 4 * static_cast<size_t>(bands) - 1) / (4 * static_cast<size_t>(bands)));
-  shared.runs = (rows + shared.runRows - 1) / shared.runRows;
-  MPQueueID queue = nullptr;
-  if (MPCreateQueue(&queue) != noErr) {
-    fn(size_t{0}, rows);
-    return;
-  }
-  size_t started = 0;
-  for (SInt32 i = 1; i < bands; ++i) {
-    MPTaskID task = nullptr;
-    // A worker that cannot be started leaves its share to the others.
-    if (MPCreateTask(BandEntry, &shared, 0, queue, nullptr, nullptr, 0, &task) == noErr) ++started;
-  }
-  shared.Work();
-  for (size_t i = 0; i < started; ++i) MPWaitOnQueue(queue, nullptr, nullptr, nullptr, kDurationForever);
-  MPDeleteQueue(queue);
+void ForEachBand(size_t rows, size_t minRowsPerRun, const Fn& fn) {
+  MPBandOptions options;
+  options.workers = sBandCountOverride.load();
+  options.minRunItems = minRowsPerRun;
+  (void)MPRunBands(rows, options, [&fn](SInt32, size_t b, size_t e) {
+    fn(b, e);
+    return noErr;
+  });
 }
 
 // Premultiplied colour in 0..255 floats.
@@ -628,7 +583,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   bool bilinear = image->interpolate && c->state.quality != kCGInterpolationNone && c->state.quality != kCGInterpolationLow;
   const CGContext& ctx = *c;
   const CGImage& img = *image;
-  ForEachBand(c->height, 16, [&](size_t b, size_t e) { DrawImageRows(ctx, img, m, bilinear, b, e); });
+  ForEachBand(c->height, 8, [&](size_t b, size_t e) { DrawImageRows(ctx, img, m, bilinear, b, e); });
 }
 
 void CGContextFillRect(CGContextRef c, CGRect rect) {
@@ -640,7 +595,7 @@ void CGContextFillRect(CGContextRef c, CGRect rect) {
   const CGContext& ctx = *c;
   const bool aa = c->state.antialias;
   const size_t bpp = ctx.gray ? 1 : 4;
-  ForEachBand(c->height, 16, [&](size_t y0, size_t y1) {
+  ForEachBand(c->height, 8, [&](size_t y0, size_t y1) {
     for (size_t y = y0; y < y1; ++y) {
       UInt8* row = ctx.data + y * ctx.bytesPerRow;
       double cy = static_cast<double>(y) + 0.5;
