@@ -10,7 +10,6 @@
 
 #include "media/CBuffer.h"
 #include "media/CBufferProcs.h"
-#include "media/UAVUtils.h"
 #include "platform/base/LException.h"
 #include "platform/tasks/MPBands.h"
 #include "toolkit/ULocalization.h"
@@ -137,7 +136,7 @@ OSErr CBuffer::CopyTo(CBuffer* inDest, const Rect* inRect, CBuffer* inMask, Prog
   Rect box = inDest->GetBounds();
   if (inRect) SectRect(&box, inRect, &box);
   if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
-  BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Copy_proc_AV : CBufferProcs::Copy_proc;
+  BandProcPtr proc = CBufferProcs::Copy_proc;
   return Convert(this, inDest, inMask, &box, &box, proc, nullptr, inProgress, inRefCon, nullptr);
 }
 
@@ -154,6 +153,6 @@ OSErr CBuffer::Erase(const RGBColor* inColor, const Rect* inRect, CBuffer* inMas
   Rect box = mBounds;
   if (inRect) SectRect(&box, inRect, &box);
   if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
-  BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Erase_proc_AV : CBufferProcs::Erase_proc;
+  BandProcPtr proc = CBufferProcs::Erase_proc;
   return Convert(this, this, inMask, &box, &box, proc, value, inProgress, inRefCon, nullptr);
 }

@@ -259,8 +259,6 @@ struct PixelF {
   float r, g, b, a;
 };
 
-inline float Clamp01(float v) { return v < 0.f ? 0.f : (v > 1.f ? 1.f : v); }
-
 // Reads one image pixel as premultiplied floats. Premultiplied data whose
 // colour exceeds its alpha is clamped, so a transparent pixel adds nothing.
 inline PixelF FetchImage(const CGImage& img, size_t x, size_t y) {
@@ -355,23 +353,10 @@ inline UInt32 Load32(const UInt8* p) {
   return v;
 }
 
-// Bilinear blend of four 32-bit pixels with weights 0..256 (rounded).
+// Bilinear blend of two pixel pairs, each row's pair loaded as one 64-bit word
+// (left pixel first in memory), with weights 0..256 (rounded); the same
+// arithmetic without SSE2 where the target lacks it.
 #if defined(__SSE2__)
-inline UInt32 Bilinear4(UInt32 p00, UInt32 p01, UInt32 p10, UInt32 p11, UInt32 wu, UInt32 wv) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi16(128);
-  const __m128i top = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(p01), static_cast<int>(p00)), zero);
-  const __m128i bot = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(p11), static_cast<int>(p10)), zero);
-  const __m128i wv16 = _mm_set1_epi16(static_cast<short>(wv)), iwv16 = _mm_set1_epi16(static_cast<short>(256 - wv));
-  const __m128i col = _mm_srli_epi16(
-      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwv16), _mm_mullo_epi16(bot, wv16)), half), 8);
-  const __m128i right = _mm_unpackhi_epi64(col, col);
-  const __m128i wu16 = _mm_set1_epi16(static_cast<short>(wu)), iwu16 = _mm_set1_epi16(static_cast<short>(256 - wu));
-  const __m128i res = _mm_srli_epi16(
-      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(col, iwu16), _mm_mullo_epi16(right, wu16)), half), 8);
-  return static_cast<UInt32>(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
-}
-// The same with each pixel pair of a row loaded as one 64-bit word (left pixel first in memory).
 inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi16(128);
@@ -387,26 +372,21 @@ inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
   return static_cast<UInt32>(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
 }
 #else
-inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w);
-inline UInt32 Bilinear4(UInt32 p00, UInt32 p01, UInt32 p10, UInt32 p11, UInt32 wu, UInt32 wv) {
-  return LerpPacked(LerpPacked(p00, p10, wv), LerpPacked(p01, p11, wv), wu);
-}
-inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
-  UInt32 p[4];
-  std::memcpy(p, &top2, 8);
-  std::memcpy(p + 2, &bottom2, 8);
-  return Bilinear4(p[0], p[1], p[2], p[3], wu, wv);
-}
-#endif
-
+// Two channels per 32-bit lane pair, weights 0..256.
 inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w) {
-  // Two channels per 32-bit lane pair, weights 0..256.
   UInt32 prb = p & 0x00FF00FFu, pag = (p >> 8) & 0x00FF00FFu;
   UInt32 qrb = q & 0x00FF00FFu, qag = (q >> 8) & 0x00FF00FFu;
   UInt32 rb = ((prb * (256 - w) + qrb * w + 0x00800080u) >> 8) & 0x00FF00FFu;
   UInt32 ag = ((pag * (256 - w) + qag * w + 0x00800080u) >> 8) & 0x00FF00FFu;
   return rb | (ag << 8);
 }
+inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
+  UInt32 p[4];
+  std::memcpy(p, &top2, 8);
+  std::memcpy(p + 2, &bottom2, 8);
+  return LerpPacked(LerpPacked(p[0], p[2], wv), LerpPacked(p[1], p[3], wv), wu);
+}
+#endif
 
 // The alpha byte (the first in memory) of a 32-bit pixel read as a word.
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__

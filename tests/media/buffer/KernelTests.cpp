@@ -10,7 +10,6 @@
 
 #include "media/buffer/BufferTestSupport.h"
 #include "media/CBufferProcs.h"
-#include "media/UAVUtils.h"
 #include "platform/base/LException.h"
 #include "platform/tasks/Multiprocessing.h"
 
@@ -344,15 +343,3 @@ TEST(BandEngine, CancelReturnsUserCanceledAndMarksDirty) {
   EXPECT_EQ(b.GetRetainCount(), 1);
 }
 
-TEST(BandEngine, VectorSwitchGivesTheSameResult) {
-  CBuffer s(R(0, 0, 20, 33), 1, 2), d1(R(0, 0, 20, 33), 2, 1), d2(R(0, 0, 20, 33), 2, 1);
-  FillRandom(s, 9);
-  UAVUtils::Init();
-  UAVUtils::SetAllowAV(true);
-  ASSERT_EQ(s.CopyTo(&d1, nullptr, nullptr, nullptr, nullptr), noErr);
-  UAVUtils::SetAllowAV(false);
-  EXPECT_FALSE(UAVUtils::mUseAV);
-  ASSERT_EQ(s.CopyTo(&d2, nullptr, nullptr, nullptr, nullptr), noErr);
-  EXPECT_EQ(Snapshot(d1), Snapshot(d2));
-  UAVUtils::SetAllowAV(true);
-}
