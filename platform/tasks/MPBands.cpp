@@ -93,7 +93,9 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
   bool cancelled = false;
   auto report = [&]() {
     if (MPTaskShouldStop()) cancelled = true;
-    if (!cancelled && inOptions.progress != nullptr) {
+    // Nothing is reported before the first run has been taken, so that a
+    // loop always starts.
+    if (!cancelled && inOptions.progress != nullptr && loop.next.load(std::memory_order_relaxed) > 0) {
       const size_t done = loop.done.load(std::memory_order_relaxed);
       const SInt32 share = static_cast<SInt32>((static_cast<UInt64>(done) * 256) / inItems);
       if (!inOptions.progress(inOptions.progressRefCon, share)) cancelled = true;
@@ -102,16 +104,25 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     return !cancelled;
   };
 
+  // With a progress procedure the calling thread only reports and waits, so
+  // that a cancel is heard while the runs are long; without one it works too.
+  const bool reporter = inOptions.progress != nullptr && !MPIsPoolWorker();
   MPQueueID queue = nullptr;
   std::vector<MPTaskID> tasks;
-  if (workers > 1 && MPCreateQueue(&queue) == noErr) {
-    tasks.reserve(static_cast<size_t>(workers - 1));
-    for (SInt32 i = 1; i < workers; ++i) {
+  if ((workers > 1 || reporter) && MPCreateQueue(&queue) == noErr) {
+    const SInt32 pooled = reporter ? workers : workers - 1;
+    loop.nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
+    tasks.reserve(static_cast<size_t>(pooled));
+    for (SInt32 i = 0; i < pooled; ++i) {
       MPTaskID task = nullptr;
       if (MPCreateTask(BandWorkerEntry, &loop, 0, queue, nullptr, nullptr, 0, &task) == noErr) tasks.push_back(task);
     }
   }
-  if (report()) loop.Work(0, report);
+  if (!reporter || tasks.empty()) {
+    // The calling thread takes worker index 0; in reporter mode without any
+    // task it is the only worker.
+    loop.Work(0, report);
+  }
   size_t ended = 0;
   bool stopsSent = false;
   while (ended < tasks.size()) {

@@ -1,16 +1,18 @@
 // Runs a loop over items (rows, blocks) on the task pool. The items are
 // handed out in small runs from a shared counter to up to `workers` workers:
-// workers - 1 pool tasks and the calling thread, which works too. A slow
-// worker takes fewer runs and nobody waits for a fixed share. Every item is
-// computed the same way whoever takes it, so a result that depends on the
-// items alone never depends on the number of workers.
+// without a progress procedure, workers - 1 pool tasks and the calling thread,
+// which works too; with one, `workers` pool tasks while the calling thread
+// reports. A slow worker takes fewer runs and nobody waits for a fixed share.
+// Every item is computed the same way whoever takes it, so a result that
+// depends on the items alone never depends on the number of workers.
 //
-// Progress and cancel live here as well: between its runs, and while it waits
-// for the last runs of the others, the calling thread reports the share of
-// items done (0..256) to the progress procedure, whose false answer stops the
-// loop (userCanceledErr): no new run is started and the running ones are asked
-// to stop (MPTaskShouldStop). A stop request for the calling task itself (the
-// loop run from inside a pool task) does the same.
+// Progress and cancel live here as well: the calling thread reports the share
+// of items done (0..256) to the progress procedure every few milliseconds
+// once the first run has been taken, and its false answer stops the loop
+// (userCanceledErr): no new run is started and the running ones are asked to
+// stop (MPTaskShouldStop). A stop request for the calling task itself (the
+// loop run from inside a pool task, where everything runs on that task) does
+// the same.
 #pragma once
 
 #include <cstddef>
