@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "media/CBuffer.h"
 #include "media/CBufferProcs.h"
-#include "media/UAVUtils.h"
 #include "platform/base/LException.h"
+#include "platform/tasks/MPBands.h"
 #include "toolkit/ULocalization.h"
 #include "toolkit/UProgress.h"
 
@@ -58,9 +59,8 @@ OSErr CBuffer::Convert(CBuffer* inSource, CBuffer* inDest, CBuffer* inMask, cons
   Rect destBox{0, 0, 0, 0};
   ExceptionCode result = noErr;
   try {
-    CTaskGroup group;
-    Str255 text;
-    ULocalization::GetString(text, 5000, 4);
+    Str255 text = {0};
+    if (inProgress) ULocalization::GetString(text, 5000, 4);
     // The progress procedure's reference is 32 bits wide.
     UProgress progress(LStr255(text), inProgress, static_cast<SInt32>(reinterpret_cast<intptr_t>(inRefCon)));
     ThrowIfNil_(inDest);
@@ -79,49 +79,56 @@ OSErr CBuffer::Convert(CBuffer* inSource, CBuffer* inDest, CBuffer* inMask, cons
     SInt32 bands = inOptions && inOptions->mBandCount > 0 ? inOptions->mBandCount : CTaskGroup::GetPreferredTaskCount();
     bands = std::clamp<SInt32>(bands, 1, kMaxBands);
     const SInt32 height = destBox.bottom - destBox.top;
-    const SInt32 rowsPerBand = height / bands + 1;
-    SInt32 first = 0;
-    for (SInt32 i = 0; i < bands; ++i) {
-      // Each band starts where the previous one ended, so no count goes negative.
-      const SInt32 end = std::min(first + rowsPerBand, height);
+    // The rows are handed out in runs to as many workers as there are bands;
+    // each worker runs its runs one after another through its own record, so
+    // a procedure's scratch memory serves every run of that worker.
+    MPBandOptions options;
+    options.workers = bands;
+    // A failure of the progress procedure cancels the run and is answered after it.
+    struct Reporter {
+      UProgress& progress;
+      ExceptionCode failure = noErr;
+    } reporter{progress};
+    if (inProgress) {
+      options.progress = [](void* inRefCon, SInt32 inDone) {
+        auto& r = *static_cast<Reporter*>(inRefCon);
+        try {
+          return r.progress.Progress(inDone);
+        } catch (...) {
+          r.failure = ExceptionCodeOfCurrent();
+          return false;
+        }
+      };
+      options.progressRefCon = &reporter;
+    }
+    const SInt32 workers = MPBandWorkers(static_cast<size_t>(height), options);
+    // The group owns the records and gives them its critical region, which
+    // procedures that add up results across bands enter.
+    CTaskGroup group;
+    std::vector<CBufferTask*> records;
+    records.reserve(static_cast<size_t>(workers));
+    for (SInt32 i = 0; i < workers; ++i) {
       auto task = std::make_unique<CBufferTask>(inProc);
       task->mSource = inSource;
       task->mDest = inDest;
       task->mMask = inMask;
       task->mSourceBox = sourceBox;
       task->mDestBox = destBox;
-      task->mFirstRow = first;
-      task->mRows = end - first;
       task->mUserParam = inUserParam;
       ThrowIfOSErr_(group.AddTaskObject(task.get()));
-      task.release();
-      first = end;
+      records.push_back(task.release());
     }
-
-    OSErr startErr = group.RunTasks(0, 0);
-    // Every band must be running: a band that did not start would be left unwritten.
-    bool allStarted = true;
-    for (SInt32 i = 1; i <= group.GetCount(); ++i)
-      if (!group.GetTaskObject(i)->IsRunning()) allStarted = false;
-    if (startErr != noErr || !allStarted) {
-      group.StopTasks(true);
-      Throw_(startErr != noErr ? startErr : static_cast<OSErr>(kMPInsufficientResourcesErr));
-    }
-
-    for (;;) {
-      bool complete = group.IsComplete(-100);
-      if (!progress.Progress(group.CalcCompletion())) {
-        group.StopTasks(true);
-        Throw_(userCanceledErr);
-      }
-      if (complete) break;
-    }
-    SInt32 taskErr = group.GetTaskError();
-    if (taskErr != noErr) Throw_(taskErr);
-  } catch (const LException& e) {
-    result = e.GetErrorCode();
-  } catch (const std::bad_alloc&) {
-    result = err_NilPointer;
+    options.workers = workers;
+    const OSStatus err = MPRunBands(static_cast<size_t>(height), options, [&](SInt32 inWorker, size_t inBegin, size_t inEnd) {
+      CBufferTask& task = *records[static_cast<size_t>(inWorker)];
+      task.mFirstRow = static_cast<SInt32>(inBegin);
+      task.mRows = static_cast<SInt32>(inEnd - inBegin);
+      return static_cast<OSStatus>(task.Run());
+    });
+    if (reporter.failure != noErr) Throw_(reporter.failure);
+    if (err != noErr) Throw_(err);
+  } catch (...) {
+    result = ExceptionCodeOfCurrent();
   }
   if (dirtyKnown) inDest->SetDirty(&destBox);
   return ErrorCodeToOSErr(result);
@@ -133,7 +140,7 @@ OSErr CBuffer::CopyTo(CBuffer* inDest, const Rect* inRect, CBuffer* inMask, Prog
   Rect box = inDest->GetBounds();
   if (inRect) SectRect(&box, inRect, &box);
   if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
-  BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Copy_proc_AV : CBufferProcs::Copy_proc;
+  BandProcPtr proc = CBufferProcs::Copy_proc;
   return Convert(this, inDest, inMask, &box, &box, proc, nullptr, inProgress, inRefCon, nullptr);
 }
 
@@ -150,6 +157,6 @@ OSErr CBuffer::Erase(const RGBColor* inColor, const Rect* inRect, CBuffer* inMas
   Rect box = mBounds;
   if (inRect) SectRect(&box, inRect, &box);
   if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
-  BandProcPtr proc = UAVUtils::mUseAV ? CBufferProcs::Erase_proc_AV : CBufferProcs::Erase_proc;
+  BandProcPtr proc = CBufferProcs::Erase_proc;
   return Convert(this, this, inMask, &box, &box, proc, value, inProgress, inRefCon, nullptr);
 }

@@ -6,7 +6,6 @@
 #include "media/CBuffer.h"
 #include "media/CBufferOpsProcs.h"
 #include "media/CBufferProcs.h"
-#include "media/UAVUtils.h"
 #include "platform/base/LException.h"
 #include "toolkit/ULocalization.h"
 #include "toolkit/UProgress.h"
@@ -37,9 +36,9 @@ OSErr FloatTransfer(CBuffer* inBuffer, const Rect& inRect, float* ioFloats, SInt
     const SInt32 bands = CTaskGroup::GetPreferredTaskCount();
     BandProcPtr proc;
     if (inToFloat)
-      proc = UAVUtils::mUseAV ? CBufferProcs::CopyToFloat_proc_AV : CBufferProcs::CopyToFloat_proc;
+      proc = CBufferProcs::CopyToFloat_proc;
     else
-      proc = UAVUtils::mUseAV ? CBufferProcs::CopyFromFloat_proc_AV : CBufferProcs::CopyFromFloat_proc;
+      proc = CBufferProcs::CopyFromFloat_proc;
 
     CTaskGroup group;
     for (SInt32 i = 0; i < bands; ++i) {

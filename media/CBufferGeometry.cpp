@@ -7,7 +7,6 @@
 
 #include "media/CBuffer.h"
 #include "media/CBufferProcs.h"
-#include "media/UAVUtils.h"
 #include "platform/base/LException.h"
 
 namespace {
@@ -40,9 +39,9 @@ OSErr Channel(CBuffer* inSource, CBuffer* inDest, SInt16 inChannel, Rect* inRect
   if (inMask) SectRect(&box, &inMask->GetBounds(), &box);
   BandProcPtr proc;
   if (inToRGB)
-    proc = UAVUtils::mUseAV ? CBufferProcs::Copy_Gray_to_RGB_AV : CBufferProcs::Copy_Gray_to_RGB;
+    proc = CBufferProcs::Copy_Gray_to_RGB;
   else
-    proc = UAVUtils::mUseAV ? CBufferProcs::Copy_RGB_to_Gray_AV : CBufferProcs::Copy_RGB_to_Gray;
+    proc = CBufferProcs::Copy_RGB_to_Gray;
   // The selector lives on this frame for the length of Convert.
   SInt16 channel = inChannel;
   return CBuffer::Convert(inSource, inDest, inMask, &box, &box, proc, &channel, inProgress, inRefCon, nullptr);
@@ -83,12 +82,12 @@ OSErr CBuffer::FlipHorizontal(CBuffer* inDest, Rect* inRect, ProgressProcPtr inP
 }
 
 OSErr CBuffer::HSV2RGB(CBuffer* inDest, Rect* inRect, ProgressProcPtr inProgress, void* inRefCon) {
-  return HSV(this, inDest, inRect, UAVUtils::mUseAV ? CBufferProcs::HSV2RGB_proc_AV : CBufferProcs::HSV2RGB_proc,
+  return HSV(this, inDest, inRect, CBufferProcs::HSV2RGB_proc,
              inProgress, inRefCon);
 }
 
 OSErr CBuffer::RGB2HSV(CBuffer* inDest, Rect* inRect, ProgressProcPtr inProgress, void* inRefCon) {
-  return HSV(this, inDest, inRect, UAVUtils::mUseAV ? CBufferProcs::RGB2HSV_proc_AV : CBufferProcs::RGB2HSV_proc,
+  return HSV(this, inDest, inRect, CBufferProcs::RGB2HSV_proc,
              inProgress, inRefCon);
 }
 

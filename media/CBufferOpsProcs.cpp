@@ -804,11 +804,6 @@ SInt32 CBufferProcs::CopyFromFloat_proc(void* inTask) {
   return noErr;
 }
 
-// The portable kernels are vectorised by the compiler; the vector variants
-// are the same code.
-SInt32 CBufferProcs::CopyToFloat_proc_AV(void* inTask) { return CopyToFloat_proc(inTask); }
-SInt32 CBufferProcs::CopyFromFloat_proc_AV(void* inTask) { return CopyFromFloat_proc(inTask); }
-
 SInt32 CBufferProcs::Rotate_90_proc(void* inTask) { return GeoKernel<Geo::kRotate90>(inTask, true, false); }
 SInt32 CBufferProcs::Rotate_180_proc(void* inTask) { return GeoKernel<Geo::kRotate180>(inTask, false, false); }
 SInt32 CBufferProcs::Rotate_270_proc(void* inTask) { return GeoKernel<Geo::kRotate270>(inTask, true, false); }
@@ -817,13 +812,9 @@ SInt32 CBufferProcs::FlipHorz_proc(void* inTask) { return GeoKernel<Geo::kFlipHo
 
 SInt32 CBufferProcs::RGB2HSV_proc(void* inTask) { return HSVKernel(inTask, true); }
 SInt32 CBufferProcs::HSV2RGB_proc(void* inTask) { return HSVKernel(inTask, false); }
-SInt32 CBufferProcs::RGB2HSV_proc_AV(void* inTask) { return RGB2HSV_proc(inTask); }
-SInt32 CBufferProcs::HSV2RGB_proc_AV(void* inTask) { return HSV2RGB_proc(inTask); }
 
 SInt32 CBufferProcs::Copy_Gray_to_RGB(void* inTask) { return ChannelKernel(inTask, true); }
 SInt32 CBufferProcs::Copy_RGB_to_Gray(void* inTask) { return ChannelKernel(inTask, false); }
-SInt32 CBufferProcs::Copy_Gray_to_RGB_AV(void* inTask) { return Copy_Gray_to_RGB(inTask); }
-SInt32 CBufferProcs::Copy_RGB_to_Gray_AV(void* inTask) { return Copy_RGB_to_Gray(inTask); }
 
 SInt32 CBufferProcs::CopyWithLUT_proc(void* inTask) {
   auto* t = static_cast<CBufferTask*>(inTask);

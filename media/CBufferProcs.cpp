@@ -377,5 +377,3 @@ SInt32 CBufferProcs::Erase_proc(void* inTask) {
 }
 
 // The portable kernels are already vectorised by the compiler.
-SInt32 CBufferProcs::Copy_proc_AV(void* inTask) { return Copy_proc(inTask); }
-SInt32 CBufferProcs::Erase_proc_AV(void* inTask) { return Erase_proc(inTask); }

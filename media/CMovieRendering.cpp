@@ -206,9 +206,9 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, Matrix
 OSErr CMovieRendering::TransformBuffer(CBuffer* src, CBuffer* dst, RenderFrameParams* p, CGImageAlphaInfo alpha) {
   if (!src || !dst || !p) return kNil;
   MatrixRecord first = p->firstMatrix, second = p->secondMatrix;
-  if (p->interlaceMode == 4) {
+  if (p->interlaceMode == kInterlaceEvenFieldFirst) {
     std::swap(first, second);
-  } else if (p->interlaceMode != 3) {
+  } else if (p->interlaceMode != kInterlaceOddFieldFirst) {
     second = first;  // progressive and anything unknown: one matrix for both
   }
   switch (p->fieldMode) {

@@ -10,7 +10,6 @@
 #include "media/CMovieTrack.h"
 #include "media/CMovieTrackMediaPict.h"
 #include "media/PictCreator.h"
-#include "motion/CMotionData.h"
 #include "platform/base/Endian.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
@@ -88,11 +87,11 @@ SInt32 CTweenTracks::HasControlTracks(Movie inMovie) {
   return found;
 }
 
-OSErr CTweenTracks::CreateTweenTrackFromMotionData(Movie inMovie, const Rect& inEncodedBounds, CMotionData& inData,
-                                                   Track* outTrack) {
+OSErr CTweenTracks::CreateTweenTrackFromFrames(Movie inMovie, const Rect& inEncodedBounds,
+                                               const TArray<FrameData>& inFrames, Track* outTrack) {
   if (outTrack) *outTrack = nullptr;
   if (!inMovie) return ErrorCodeToOSErr(err_NilPointer);
-  TArray<FrameData>& frames = inData.GetFrames();
+  const TArray<FrameData>& frames = inFrames;
   if (frames.GetCount() < 2) return noErr;
   std::unique_ptr<CMovieTrackMedia> builder;
   SampleDescriptionHandle desc = nullptr;
@@ -139,14 +138,6 @@ OSErr CTweenTracks::CreateTweenTrackFromMotionData(Movie inMovie, const Rect& in
 }
 
 SInt32 CTweenTracks::GetFrameDataSample(Movie, SInt32, FrameData&) { return -1; }
-
-OSErr CTweenTracks::CreateTweenTrackFromMotionData(CMovie* inMovie, CMotionData& inData, Track* outTrack) {
-  if (outTrack) *outTrack = nullptr;
-  if (!inMovie || !inMovie->GetMovie()) return ErrorCodeToOSErr(err_NilPointer);
-  Rect bounds;
-  inMovie->GetEncodedBounds(bounds);
-  return CreateTweenTrackFromMotionData(inMovie->GetMovie(), bounds, inData, outTrack);
-}
 
 // ---- Builders the program does not call itself
 

@@ -2,13 +2,14 @@
 // 84-byte correction sample per frame or field pair, and its settings items.
 #pragma once
 
+#include "media/FrameData.h"
 #include "media/MotionSettings.h"
 #include "platform/base/MacTypes.h"
+#include "platform/framework/TArray.h"
 #include "platform/movies/Movies.h"
 
 class CMovie;
 class CMotionData;
-struct FrameData;
 
 constexpr SInt16 kControlTrackLayer = 0x3100;
 constexpr OSType kTweenMediaType = 'twen';
@@ -41,6 +42,13 @@ bool IsPlausibleCorrection(const MatrixRecord& inMatrix);
 class CTweenTracks {
  public:
   static SInt32 HasControlTracks(Movie inMovie);
+  // The control track of the correction records (one sample each; the last
+  // lasts its own duration, every other until the next record's time); no
+  // track for fewer than two records.
+  static OSErr CreateTweenTrackFromFrames(Movie inMovie, const Rect& inEncodedBounds,
+                                          const TArray<FrameData>& inFrames, Track* outTrack);
+  // The same from a motion store's records. These two are defined with the
+  // store in the motion library, so that this library never depends on it.
   static OSErr CreateTweenTrackFromMotionData(CMovie* inMovie, CMotionData& inData, Track* outTrack);
   // The same for a toolbox movie whose encoded bounds are given.
   static OSErr CreateTweenTrackFromMotionData(Movie inMovie, const Rect& inEncodedBounds, CMotionData& inData,

@@ -42,8 +42,16 @@ enum EBorderMode : SInt32 {
   kBorderFilled = 3,
 };
 
+// How the movie's frames are interlaced ('IntM'); the values stand as the
+// analysis stores them.
+enum EInterlaceMode : SInt32 {
+  kInterlaceProgressive = 2,
+  kInterlaceOddFieldFirst = 3,
+  kInterlaceEvenFieldFirst = 4,
+};
+
 struct RenderFrameParams {
-  SInt32 interlaceMode = 2;  // 2 progressive, 3 odd field first, 4 even field first
+  SInt32 interlaceMode = kInterlaceProgressive;
   SInt32 fieldMode = 1;      // the renderer's field mode, 1 to 6
   SInt32 quality = kQualityHigh;
   SInt32 borderMode = kBorderColor;

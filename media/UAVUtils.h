@@ -1,6 +1,6 @@
-// The vector-unit switch of the pixel kernels. The portable kernels are
-// written so that the compiler vectorises them; the vector variants select
-// the same code, so the switch changes which entry runs, never the result.
+// What the processor's vector unit offers. The pixel kernels are written so
+// that the compiler vectorises them and their vector names are the kernels
+// themselves (CBufferProcs.h): mUseAV only reports, it selects nothing.
 #pragma once
 
 #include "platform/base/MacTypes.h"

@@ -169,9 +169,20 @@ OSErr CBorderMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode in
 OSErr CBorderMotionTracker::FindBorder(CBuffer* inGrey, BorderRawData& outData, ETrackerFieldMode inMode) {
   if (!inGrey) return ErrorCodeToOSErr(err_NilPointer);
   if (inGrey->GetMode() != kBufferModeGray || inGrey->GetDepth() != kBufferDepth8) return paramErr;
-  const SInt32 mode = static_cast<SInt32>(inMode);
-  const bool fieldLines = mode == 2 || mode == 3 || mode == 5 || mode == 6;
-  if (mode != 1 && !fieldLines) return paramErr;
+  bool fieldLines;
+  switch (inMode) {
+    case ETrackerFieldMode::kFrame:
+      fieldLines = false;
+      break;
+    case ETrackerFieldMode::kOddField:
+    case ETrackerFieldMode::kEvenField:
+    case ETrackerFieldMode::kFirstFieldStretched:
+    case ETrackerFieldMode::kSecondFieldStretched:
+      fieldLines = true;
+      break;
+    default:
+      return paramErr;
+  }
   outData.left = outData.right = outData.top = outData.bottom = 0.0f;
   outData.leftStrength = outData.rightStrength = outData.topStrength = outData.bottomStrength = 0.0f;
   const SInt32 w = inGrey->GetWidth(), h = inGrey->GetHeight();

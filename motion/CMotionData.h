@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "media/FrameData.h"
 #include "media/MotionSettings.h"
 #include "platform/base/ImageMatrix.h"
 #include "platform/base/MacTypes.h"
@@ -52,26 +53,6 @@ enum EFieldInfo : SInt32 {
   kFieldInfoFrame = 1,
   kFieldInfoFirstField = 2,
   kFieldInfoSecondField = 3,
-};
-
-constexpr SInt32 kFrameDataFieldPair = 256;
-
-// One correction record per frame or field pair, in time order.
-struct FrameData {
-  SInt32 flags = 0;
-  SInt32 time = 0;
-  SInt32 duration = 0;
-  SInt32 reserved[2] = {0, 0};
-  Float32 values1[4] = {0, 0, 0, 0};  // x shift, y shift, rotation, log10 scale
-  Float32 measure1 = 0;
-  MatrixRecord matrix1;
-  Float32 values2[4] = {0, 0, 0, 0};
-  Float32 measure2 = 0;
-  MatrixRecord matrix2;
-  FrameData() {
-    SetIdentityMatrix(&matrix1);
-    SetIdentityMatrix(&matrix2);
-  }
 };
 
 // The motion-data tracks last read, to notice when they change.

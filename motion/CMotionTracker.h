@@ -21,12 +21,16 @@ constexpr QTrackingAccuracy kTrackingAccuracyMax = 3;
 
 // What one ProcessFrame call looks at: the whole frame, or one field of an
 // interlaced frame (odd field: the rows with an even vertical coordinate).
-// The border tracker's edge search also knows the renderer's single-field
-// modes 5 and 6, which are passed as their numbers.
+// The border tracker's edge search also takes the renderer's single-field
+// modes (one field stretched over the whole frame, kRenderFirstFieldStretch
+// and kRenderSecondFieldStretch), which hold field lines too; ProcessFrame
+// takes only the first three.
 enum class ETrackerFieldMode : SInt32 {
   kFrame = 1,
   kOddField = 2,
   kEvenField = 3,
+  kFirstFieldStretched = 5,
+  kSecondFieldStretched = 6,
 };
 
 // How the document analyses its movie, as stored with the motion data

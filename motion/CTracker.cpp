@@ -9,6 +9,7 @@
 
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
+#include "platform/tasks/MPBands.h"
 
 namespace {
 
@@ -21,19 +22,6 @@ void* AllocAligned(size_t inBytes) {
 }
 void FreeAligned(void* p) {
   if (p) ::operator delete(p, std::align_val_t(kPlaneAlignment));
-}
-
-// The code a work item or a caught failure reports.
-SInt32 CodeOfCurrentException() {
-  try {
-    throw;
-  } catch (const LException& e) {
-    return e.GetErrorCode();
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  } catch (...) {
-    return err_AssertFailed;
-  }
 }
 
 bool FitsRect(SInt32 inLeft, SInt32 inTop, SInt32 inSide) {
@@ -81,16 +69,7 @@ FrameTask::FrameTask(FrameTaskData& inData) {
     Throw_(paramErr);
   mExponent = inData.exponent;
   mSide = inData.side;
-  mWidth = inData.width;
-  mHeight = inData.height;
-  mCurrentProvider = inData.currentProvider;
-  mPreviousProvider = inData.previousProvider;
-  mCurrentRefcon = inData.currentRefcon;
-  mPreviousRefcon = inData.previousRefcon;
-  mTrackRect = inData.trackRect;
-  mFieldOffset = inData.fieldOffset;
-  mBlocks = inData.blocks;
-  mBlockCount = inData.blockCount;
+  SetShare(inData);
   try {
     const size_t planeFloats = static_cast<size_t>(mSide) * static_cast<size_t>(mSide);
     float* planes = static_cast<float*>(AllocAligned(4 * planeFloats * sizeof(float)));
@@ -113,6 +92,23 @@ FrameTask::FrameTask(FrameTaskData& inData) {
     DeleteAll();
     throw;
   }
+}
+
+void FrameTask::SetShare(const FrameTaskData& inData) {
+  if (inData.exponent != mExponent || inData.side != mSide || inData.blockCount < 0 ||
+      (inData.blockCount > 0 && inData.blocks == nullptr))
+    Throw_(paramErr);
+  mWidth = inData.width;
+  mHeight = inData.height;
+  mCurrentProvider = inData.currentProvider;
+  mPreviousProvider = inData.previousProvider;
+  mCurrentRefcon = inData.currentRefcon;
+  mPreviousRefcon = inData.previousRefcon;
+  mTrackRect = inData.trackRect;
+  mFieldOffset = inData.fieldOffset;
+  mBlocks = inData.blocks;
+  mBlockCount = inData.blockCount;
+  mPositionCount = 0;
 }
 
 FrameTask::~FrameTask() {
@@ -156,7 +152,7 @@ SInt32 FrameTask::Run() {
     SetCompletion(256);
     return noErr;
   } catch (...) {
-    return CodeOfCurrentException();
+    return ExceptionCodeOfCurrent();
   }
 }
 
@@ -400,7 +396,7 @@ SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFi
     mModel = kIdentityModel;
     mModelValid = false;
     mMeanStrength = 0.0f;
-    return CodeOfCurrentException();
+    return ExceptionCodeOfCurrent();
   }
 }
 
@@ -410,34 +406,42 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
   const SInt32 positionsBefore = ioPositions.GetCount();
   ioBlocks.Lock();
   try {
-    const SInt32 tasks = std::max<SInt32>(1, std::min<SInt32>(blockCount, CTaskGroup::GetPreferredTaskCount()));
-    CTaskGroup group;
-    const SInt32 share = blockCount / tasks;
-    SInt32 first = 0;
-    for (SInt32 i = 1; i <= tasks; ++i) {
-      const SInt32 mine = (i == tasks) ? blockCount - first : share;
-      FrameTaskData data{mCurrentProvider, mPreviousProvider, mCurrentRefcon, mPreviousRefcon,
-                         mWidth,           mHeight,           mFieldOffset,   ioBlocks.data() + first,
-                         mine,             mExponent,         mSide,          mTrackRect};
-      FrameTask* task = new FrameTask(data);
-      const OSErr err = group.AddTaskObject(task);
-      if (err != noErr) {
-        delete task;
-        Throw_(err);
-      }
-      first += mine;
-    }
-    ThrowIfOSErr_(group.RunTasks(0, 0));
-    while (!group.IsComplete(-100)) (void)group.CalcCompletion();
-    const SInt32 taskErr = group.GetTaskError();
-    if (taskErr != noErr) Throw_(taskErr);
-    // Task by task, so the list follows block order whatever ran when.
-    for (SInt32 i = 1; i <= group.GetCount(); ++i)
-      static_cast<FrameTask*>(group.GetTaskObject(i))->GetPositions(ioPositions);
+    MPBandOptions options;
+    options.workers = CTaskGroup::GetPreferredTaskCount();
+    const SInt32 workers = MPBandWorkers(static_cast<size_t>(blockCount), options);
+    options.workers = workers;
+    FrameTaskData data{mCurrentProvider, mPreviousProvider, mCurrentRefcon, mPreviousRefcon,
+                       mWidth,           mHeight,           mFieldOffset,   ioBlocks.data(),
+                       0,                mExponent,         mSide,          mTrackRect};
+    while (mWorkers.size() < static_cast<size_t>(workers)) mWorkers.push_back(std::make_unique<FrameTask>(data));
+    // The positions of every run, filed under the run's first block, so that
+    // the list follows block order whoever compared what.
+    std::vector<std::vector<PosData>> found(static_cast<size_t>(blockCount));
+    const OSStatus err = MPRunBands(static_cast<size_t>(blockCount), options,
+                                    [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+                                      FrameTask& task = *mWorkers[static_cast<size_t>(inWorker)];
+                                      FrameTaskData share = data;
+                                      share.blocks = ioBlocks.data() + inBegin;
+                                      share.blockCount = static_cast<SInt32>(inEnd - inBegin);
+                                      try {
+                                        task.SetShare(share);
+                                      } catch (...) {
+                                        return ExceptionCodeOfCurrent();
+                                      }
+                                      const SInt32 status = task.Run();
+                                      if (status != noErr) return status;
+                                      std::vector<PosData>& mine = found[inBegin];
+                                      mine.reserve(static_cast<size_t>(task.GetPositionCount()));
+                                      task.ForEachPosition([&](const PosData& p) { mine.push_back(p); });
+                                      return noErr;
+                                    });
+    if (err != noErr) Throw_(err);
+    for (const std::vector<PosData>& run : found)
+      for (const PosData& p : run) ioPositions.AddItem(p);
   } catch (...) {
     ioPositions.RemoveAllItemsAfter(positionsBefore);
     ioBlocks.Unlock();
-    return CodeOfCurrentException();
+    return ExceptionCodeOfCurrent();
   }
   ioBlocks.Unlock();
   return noErr;

@@ -10,6 +10,9 @@
 // comparisons run in parallel as FrameTask items on the task engine.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "media/CTaskObject.h"
 #include "platform/base/ImageMatrix.h"
 #include "platform/base/MacTypes.h"
@@ -92,8 +95,15 @@ class FrameTask : public CTaskObject {
   // Turns the correlation surface (the squared magnitude, n x n, wrapped
   // indices) of one block pair into positions.
   void FindPositions(BlockData& inBlock, float* inSurface);
+  // Points the task at another share of the same block side (positions
+  // found so far are dropped); paramErr for data it cannot use.
+  void SetShare(const FrameTaskData& inData);
   // Appends the positions found so far, in order.
   void GetPositions(TArray<PosData>& ioPositions);
+  template <class Fn>
+  void ForEachPosition(Fn&& inFn) const {
+    for (SInt32 i = 0; i < mPositionCount; ++i) inFn(mPositions[i]);
+  }
   SInt32 GetPositionCount() const { return mPositionCount; }
   void DeleteAll();
 
@@ -182,4 +192,9 @@ class CTracker {
   TArray<PosData> mPositions;
   Boolean mModelValid = false;
   float mMeanStrength = 0.0f;
+
+ private:
+  // The comparison records of the workers, kept from one comparison to the
+  // next (their planes and FFT setups are costly to make).
+  std::vector<std::unique_ptr<FrameTask>> mWorkers;
 };

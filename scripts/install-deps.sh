@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make pkg-config git
+  cmake g++ clang make pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with warnings as errors, and runs
-# the whole test suite twice: an optimised build, then an address and
-# undefined-behaviour sanitizer build; then runs the fuzz harnesses briefly.
+# the whole test suite three times: an optimised build with g++, the same with
+# clang++ (so that code only one compiler sees cannot rot), then an address
+# and undefined-behaviour sanitizer build; then runs the fuzz harnesses
+# briefly. TRX_SKIP_CLANG=1 or TRX_SKIP_SANITIZE=1 leaves one out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -16,6 +18,10 @@ run_suite() {
 
 echo "== optimised build"
 run_suite build/release -DCMAKE_BUILD_TYPE=Release
+if [ "${TRX_SKIP_CLANG:-0}" != "1" ]; then
+  echo "== optimised build with clang"
+  CC=clang CXX=clang++ run_suite build/clang -DCMAKE_BUILD_TYPE=Release -DTRX_BUILD_BENCH=OFF
+fi
 if [ "${TRX_SKIP_SANITIZE:-0}" != "1" ]; then
   echo "== sanitizer build (address, undefined)"
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

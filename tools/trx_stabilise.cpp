@@ -647,7 +647,7 @@ void WriteBeforeAfter(Movie inMovie, const std::string& inPath) {
     params.secondMatrix = second;
   }
   params.fieldMode = kRenderFrame;
-  params.interlaceMode = 2;
+  params.interlaceMode = kInterlaceProgressive;
   params.quality = kQualityHigh;
   Check(CMovieRendering::RenderFrame(before, after, &params), "rendering the still");
   std::vector<UInt8> rgb(static_cast<size_t>(2 * W) * H * 3);

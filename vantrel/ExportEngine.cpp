@@ -10,6 +10,7 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/LException.h"
+#include "platform/base/TrxLog.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
 #include "platform/movies/FFDemuxer.h"
@@ -217,16 +218,7 @@ void CheckMediaFiles(Movie inMovie) {
 }
 
 Track FirstEnabledVideoTrack(Movie inMovie) {
-  const SInt32 count = GetMovieTrackCount(inMovie);
-  for (SInt32 i = 1; i <= count; ++i) {
-    Track t = GetMovieIndTrack(inMovie, i);
-    if (!t || !GetTrackEnabled(t)) continue;
-    Media m = GetTrackMedia(t);
-    OSType type = 0;
-    if (m) GetMediaHandlerDescription(m, &type, nullptr, nullptr);
-    if (type == VideoMediaType) return t;
-  }
-  return nullptr;
+  return GetMovieIndTrackType(inMovie, 1, VideoMediaType, movieTrackMediaType | movieTrackEnabledOnly);
 }
 
 // Everything one export holds, released whatever happens.
@@ -307,6 +299,8 @@ OSErr ExportMovieSound(Movie inMovie, std::string& outPath, WorkerRequest* inReq
 }
 
 OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inFields) {
+  // What the export was doing, for the diagnostic log's line on a failure.
+  const char* stage = "reading the request's movie";
   try {
     ExportState state;
     if (!inFields.hasMovie || !inFields.hasSettings) Throw_(err_NilPointer);
@@ -319,6 +313,7 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
     CheckMediaFiles(state.movie);
     state.settings = HandleOf(inFields.settings, inFields.settingsLength);
     state.destination = HandleOf(inFields.destination, inFields.destinationLength);
+    stage = "exporting the sound";
 
     // The sound goes first into a file of its own; a movie whose sound no
     // sound exporter takes is exported without sound.
@@ -330,6 +325,7 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
     }
     if (soundErr != noErr) state.soundPath.clear();
 
+    stage = "setting up the exporter";
     ThrowIfOSErr_(OpenADefaultComponent(inFields.exporterType, inFields.exporterSubtype, &state.exporter));
     ThrowIfOSErr_(MovieExportSetSettingsFromAtomContainer(state.exporter, state.settings));
     ThrowIfOSErr_(MovieExportSetProgressProc(state.exporter, videoMovieProgressProc, inRequest->refCon));
@@ -350,11 +346,12 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
                                                state.sounds.back().get()));
       }
     }
+    stage = "exporting the movie";
     ThrowIfOSErr_(MovieExportFromProceduresToDataRef(state.exporter, state.destination, rAliasType));
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    const OSErr err = ErrorCodeToOSErr(ExceptionCodeOfCurrent());
+    TrxLog("vantrel", "export request failed while %s: %d", stage, static_cast<int>(err));
+    return err;
   }
   return noErr;
 }

@@ -228,10 +228,10 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
     params.secondMatrix = second;
     params.firstMeasure = firstMeasure;
     params.secondMeasure = secondMeasure;
-    if (params.interlaceMode == 3 || params.interlaceMode == 4) {
+    if (params.interlaceMode == kInterlaceOddFieldFirst || params.interlaceMode == kInterlaceEvenFieldFirst) {
       params.fieldMode = v->singleField ? kRenderFirstFieldStretch : kRenderBothFields;
     } else {
-      params.interlaceMode = 2;
+      params.interlaceMode = kInterlaceProgressive;
       params.fieldMode = kRenderFrame;
     }
     params.quality = kQualityHigh;

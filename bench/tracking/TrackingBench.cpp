@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
 #include "motion/CAutoMotionTracker.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
 #include "media/CMovieAction.h"

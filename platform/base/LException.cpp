@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include <cstdio>
+#include <new>
 
 #include "platform/base/FourCC.h"
 
@@ -20,3 +21,15 @@ const char* LException::what() const noexcept {
 }
 
 void ThrowLException(ExceptionCode inErr) { throw LException(inErr); }
+
+ExceptionCode ExceptionCodeOfCurrent() noexcept {
+  try {
+    throw;
+  } catch (const LException& e) {
+    return e.GetErrorCode();
+  } catch (const std::bad_alloc&) {
+    return err_NilPointer;
+  } catch (...) {
+    return err_AssertFailed;
+  }
+}

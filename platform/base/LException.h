@@ -65,3 +65,9 @@ inline OSErr ErrorCodeToOSErr(ExceptionCode inCode) {
     OSErr err__ = MemError();                               \
     if (err__ != noErr) ThrowLException(err__);             \
   } while (0)
+
+// The code a boundary reports for the exception being handled (call it only
+// inside a catch block): an LException's own code, 'nilP' for memory that
+// could not be had (as ThrowIfNil_ reports a failed allocation), and 'asrt'
+// for anything else.
+ExceptionCode ExceptionCodeOfCurrent() noexcept;

@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/tasks/MPBands.h"
 #include "platform/tasks/Multiprocessing.h"
 
 const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
@@ -240,71 +241,23 @@ namespace {
 
 std::atomic<SInt32> sBandCountOverride{0};
 
-// Rows are handed out in small runs from a shared counter to as many workers
-// as there are bands, the calling thread being one of them: a slow worker
-// takes fewer runs, and the caller does not sit idle. Every row is computed
-// the same way whoever takes it, so results never depend on the split.
-struct BandShared {
-  std::atomic<size_t> next{0};
-  size_t runs = 0;
-  size_t runRows = 0;
-  size_t rows = 0;
-  const void* closure = nullptr;
-  void (*run)(const void*, size_t, size_t) = nullptr;
-
-  void Work() {
-    for (;;) {
-      const size_t r = next.fetch_add(1, std::memory_order_relaxed);
-      if (r >= runs) return;
-      const size_t begin = r * runRows;
-      run(closure, begin, std::min(rows, begin + runRows));
-    }
-  }
-};
-
-OSStatus BandEntry(void* p) {
-  static_cast<BandShared*>(p)->Work();
-  return noErr;
-}
-
-// Runs fn(rowBegin, rowEnd) over [0, rows) on the task pool.
+// Runs fn(rowBegin, rowEnd) over [0, rows) on the task pool, in small runs
+// taken by the pool and the calling thread alike.
 template <class Fn>
-void ForEachBand(size_t rows, size_t minRowsPerBand, const Fn& fn) {
-  SInt32 bands = sBandCountOverride.load();
-  if (bands <= 0) bands = static_cast<SInt32>(std::max<ItemCount>(1, MPProcessors()));
-  bands = static_cast<SInt32>(std::min<size_t>(static_cast<size_t>(bands), std::max<size_t>(1, rows / std::max<size_t>(1, minRowsPerBand))));
-  if (bands <= 1) {
-    fn(size_t{0}, rows);
-    return;
-  }
-  BandShared shared;
-  shared.closure = &fn;
-  shared.run = [](const void* closure, size_t b, size_t e) { (*static_cast<const Fn*>(closure))(b, e); };
-  shared.rows = rows;
-  shared.runRows = std::max<size_t>(4, (rows + 4 * static_cast<size_t>(bands) - 1) / (4 * static_cast<size_t>(bands)));
-  shared.runs = (rows + shared.runRows - 1) / shared.runRows;
-  MPQueueID queue = nullptr;
-  if (MPCreateQueue(&queue) != noErr) {
-    fn(size_t{0}, rows);
-    return;
-  }
-  size_t started = 0;
-  for (SInt32 i = 1; i < bands; ++i) {
-    MPTaskID task = nullptr;
-    // A worker that cannot be started leaves its share to the others.
-    if (MPCreateTask(BandEntry, &shared, 0, queue, nullptr, nullptr, 0, &task) == noErr) ++started;
-  }
-  shared.Work();
-  for (size_t i = 0; i < started; ++i) MPWaitOnQueue(queue, nullptr, nullptr, nullptr, kDurationForever);
-  MPDeleteQueue(queue);
+void ForEachBand(size_t rows, size_t minRowsPerRun, const Fn& fn) {
+  MPBandOptions options;
+  options.workers = sBandCountOverride.load();
+  options.minRunItems = minRowsPerRun;
+  (void)MPRunBands(rows, options, [&fn](SInt32, size_t b, size_t e) {
+    fn(b, e);
+    return noErr;
+  });
 }
 
 // Premultiplied colour in 0..255 floats.
 struct PixelF {
   float r, g, b, a;
 };
-
-inline float Clamp01(float v) { return v < 0.f ? 0.f : (v > 1.f ? 1.f : v); }
 
 // Reads one image pixel as premultiplied floats. Premultiplied data whose
 // colour exceeds its alpha is clamped, so a transparent pixel adds nothing.
@@ -416,23 +369,10 @@ inline UInt32 Load32(const UInt8* p) {
   return v;
 }
 
-// Bilinear blend of four 32-bit pixels with weights 0..256 (rounded).
+// Bilinear blend of two pixel pairs, each row's pair loaded as one 64-bit word
+// (left pixel first in memory), with weights 0..256 (rounded); the same
+// arithmetic without SSE2 where the target lacks it.
 #if defined(__SSE2__)
-inline UInt32 Bilinear4(UInt32 p00, UInt32 p01, UInt32 p10, UInt32 p11, UInt32 wu, UInt32 wv) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi16(128);
-  const __m128i top = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(p01), static_cast<int>(p00)), zero);
-  const __m128i bot = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(p11), static_cast<int>(p10)), zero);
-  const __m128i wv16 = _mm_set1_epi16(static_cast<short>(wv)), iwv16 = _mm_set1_epi16(static_cast<short>(256 - wv));
-  const __m128i col = _mm_srli_epi16(
-      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(top, iwv16), _mm_mullo_epi16(bot, wv16)), half), 8);
-  const __m128i right = _mm_unpackhi_epi64(col, col);
-  const __m128i wu16 = _mm_set1_epi16(static_cast<short>(wu)), iwu16 = _mm_set1_epi16(static_cast<short>(256 - wu));
-  const __m128i res = _mm_srli_epi16(
-      _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(col, iwu16), _mm_mullo_epi16(right, wu16)), half), 8);
-  return static_cast<UInt32>(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
-}
-// The same with each pixel pair of a row loaded as one 64-bit word (left pixel first in memory).
 inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i half = _mm_set1_epi16(128);
@@ -448,26 +388,21 @@ inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
   return static_cast<UInt32>(_mm_cvtsi128_si32(_mm_packus_epi16(res, res)));
 }
 #else
-inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w);
-inline UInt32 Bilinear4(UInt32 p00, UInt32 p01, UInt32 p10, UInt32 p11, UInt32 wu, UInt32 wv) {
-  return LerpPacked(LerpPacked(p00, p10, wv), LerpPacked(p01, p11, wv), wu);
-}
-inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
-  UInt32 p[4];
-  std::memcpy(p, &top2, 8);
-  std::memcpy(p + 2, &bottom2, 8);
-  return Bilinear4(p[0], p[1], p[2], p[3], wu, wv);
-}
-#endif
-
+// Two channels per 32-bit lane pair, weights 0..256.
 inline UInt32 LerpPacked(UInt32 p, UInt32 q, UInt32 w) {
-  // Two channels per 32-bit lane pair, weights 0..256.
   UInt32 prb = p & 0x00FF00FFu, pag = (p >> 8) & 0x00FF00FFu;
   UInt32 qrb = q & 0x00FF00FFu, qag = (q >> 8) & 0x00FF00FFu;
   UInt32 rb = ((prb * (256 - w) + qrb * w + 0x00800080u) >> 8) & 0x00FF00FFu;
   UInt32 ag = ((pag * (256 - w) + qag * w + 0x00800080u) >> 8) & 0x00FF00FFu;
   return rb | (ag << 8);
 }
+inline UInt32 Bilinear2x2(UInt64 top2, UInt64 bottom2, UInt32 wu, UInt32 wv) {
+  UInt32 p[4];
+  std::memcpy(p, &top2, 8);
+  std::memcpy(p + 2, &bottom2, 8);
+  return LerpPacked(LerpPacked(p[0], p[2], wv), LerpPacked(p[1], p[3], wv), wu);
+}
+#endif
 
 // The alpha byte (the first in memory) of a 32-bit pixel read as a word.
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
@@ -645,7 +580,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   bool bilinear = image->interpolate && c->state.quality != kCGInterpolationNone && c->state.quality != kCGInterpolationLow;
   const CGContext& ctx = *c;
   const CGImage& img = *image;
-  ForEachBand(c->height, 16, [&](size_t b, size_t e) { DrawImageRows(ctx, img, m, bilinear, b, e); });
+  ForEachBand(c->height, 8, [&](size_t b, size_t e) { DrawImageRows(ctx, img, m, bilinear, b, e); });
 }
 
 void CGContextFillRect(CGContextRef c, CGRect rect) {
@@ -657,7 +592,7 @@ void CGContextFillRect(CGContextRef c, CGRect rect) {
   const CGContext& ctx = *c;
   const bool aa = c->state.antialias;
   const size_t bpp = ctx.gray ? 1 : 4;
-  ForEachBand(c->height, 16, [&](size_t y0, size_t y1) {
+  ForEachBand(c->height, 8, [&](size_t y0, size_t y1) {
     for (size_t y = y0; y < y1; ++y) {
       UInt8* row = ctx.data + y * ctx.bytesPerRow;
       double cy = static_cast<double>(y) + 0.5;

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/base/FourCC.h"
+#include "platform/base/TrxLog.h"
 
 OSErr FFErrorToOSErr(int inAVError, OSErr inFallback) {
   switch (inAVError) {
@@ -18,7 +19,36 @@ OSErr FFErrorToOSErr(int inAVError, OSErr inFallback) {
   }
 }
 
-void ThrowFFError(int inAVError, OSErr inFallback) { Throw_(FFErrorToOSErr(inAVError, inFallback)); }
+void ThrowFFError(int inAVError, OSErr inFallback) {
+  const OSErr err = FFErrorToOSErr(inAVError, inFallback);
+  if (TrxLogEnabled() && inAVError != AVERROR_EOF) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(inAVError, text, sizeof text);
+    TrxLog("movies", "FFmpeg failure %d (%s) reported as %d", inAVError, text, static_cast<int>(err));
+  }
+  Throw_(err);
+}
+
+namespace {
+
+void ForwardFFmpegMessage(void* inClass, int inLevel, const char* inFormat, va_list inArgs) {
+  if (inLevel > av_log_get_level()) return;
+  char line[768];
+  int prefix = 1;
+  av_log_format_line2(inClass, inLevel, inFormat, inArgs, line, sizeof line, &prefix);
+  TrxLog("ffmpeg", "%s", line);
+}
+
+}  // namespace
+
+void InstallFFmpegLog() {
+  if (TrxLogEnabled()) {
+    av_log_set_level(AV_LOG_WARNING);
+    av_log_set_callback(ForwardFFmpegMessage);
+  } else {
+    av_log_set_level(AV_LOG_FATAL);
+  }
+}
 
 FFPacketPtr FFNewPacket() {
   FFPacketPtr p(av_packet_alloc());

@@ -30,7 +30,11 @@ constexpr OSErr kFFBadSoundFormatErr = -206;   // sound format cannot be convert
 // An OSErr for a libav error: missing files, I/O, memory and damaged data
 // keep their meaning; anything else becomes `inFallback`.
 OSErr FFErrorToOSErr(int inAVError, OSErr inFallback);
+// Throws the code of an FFmpeg failure; the diagnostic log names both.
 [[noreturn]] void ThrowFFError(int inAVError, OSErr inFallback);
+// FFmpeg's own messages: silenced, or forwarded (warnings and worse) to the
+// diagnostic log when it is on (TRX_LOG=1).
+void InstallFFmpegLog();
 
 // Owning pointers that free libav objects with their own functions.
 struct FFPacketFree { void operator()(AVPacket* p) const { av_packet_free(&p); } };

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "platform/base/Endian.h"
+#include "platform/base/FourCC.h"
+#include "platform/base/TrxLog.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
@@ -759,6 +761,10 @@ OSErr MovieExportFromProceduresToDataRef(MovieExportComponent ci, Handle inDataR
     Boolean changed = false;
     err = ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(inDataRef), &target, &changed);
     if (err == noErr) err = Guarded([&] { RunExport(ci, FSSpecPath(target)); });
+    if (err != noErr && TrxLogEnabled())
+      TrxLog("export", "exporter '%s' (%s) to \"%s\" failed with %d",
+             ci->info ? FourCCToString(ci->info->subtype).c_str() : "?", ci->info ? ci->info->muxerName : "?",
+             FSSpecPath(target).c_str(), static_cast<int>(err));
   }
   ci->sources.clear();
   ci->nextTrackID = 1;
@@ -1028,16 +1034,7 @@ MovieSoundSource* NewSoundSource(Track inTrack) {
 }
 
 Track FirstEnabledTrack(Movie inMovie, OSType inType) {
-  const SInt32 count = GetMovieTrackCount(inMovie);
-  for (SInt32 i = 1; i <= count; ++i) {
-    Track t = GetMovieIndTrack(inMovie, i);
-    if (!t || !GetTrackEnabled(t)) continue;
-    Media m = GetTrackMedia(t);
-    OSType type = 0;
-    if (m) GetMediaHandlerDescription(m, &type, nullptr, nullptr);
-    if (type == inType) return t;
-  }
-  return nullptr;
+  return GetMovieIndTrackType(inMovie, 1, inType, movieTrackMediaType | movieTrackEnabledOnly);
 }
 
 }  // namespace

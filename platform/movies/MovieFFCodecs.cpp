@@ -207,7 +207,7 @@ OSErr GetMediaSound16(Media inMedia, std::vector<SInt16>& outSamples, SInt16* ou
 void InstallFFmpegMovieComponents() {
   static std::once_flag once;
   std::call_once(once, [] {
-    av_log_set_level(AV_LOG_FATAL);
+    InstallFFmpegLog();
     for (OSType code : kVideoCodecs)
       if (CFFDecoder::CanDecode(code)) RegisterMovieDecoder(code, NewFFMovieDecoder);
     RegisterMovieDecoder(0, NewFFMovieDecoder);

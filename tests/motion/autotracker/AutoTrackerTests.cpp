@@ -5,7 +5,7 @@
 #include <memory>
 #include <random>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
 #include "motion/CAutoMotionTracker.h"

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
 #include "motion/CAutoMotionTracker.h"

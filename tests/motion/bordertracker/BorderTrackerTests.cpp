@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "motion/CBorderMotionTracker.h"
 #include "platform/base/LException.h"

@@ -9,7 +9,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "TaskTestSupport.h"
 #include "motion/CInterlaceTrackerTask.h"
 #include "platform/files/Files.h"

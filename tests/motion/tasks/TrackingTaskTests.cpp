@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <map>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "TaskTestSupport.h"
 #include "motion/CAutoMotionTracker.h"
 #include "motion/CMotionData.h"

@@ -1,4 +1,4 @@
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/tasks/MPBands.h"
+#include "platform/tasks/Multiprocessing.h"
+
+// Every item runs exactly once, on a worker index below the worker count,
+// whatever the count; the calling thread is worker 0 and takes part.
+TEST(BandLoop, EveryItemOnceOnKnownWorkers) {
+  for (SInt32 workers : {1, 2, 3, 8, 64}) {
+    for (size_t items : {size_t{1}, size_t{7}, size_t{1000}}) {
+      MPBandOptions options;
+      options.workers = workers;
+      const SInt32 used = MPBandWorkers(items, options);
+      std::vector<std::atomic<int>> hits(items);
+      std::atomic<bool> callerWorked{false};
+      const std::thread::id caller = std::this_thread::get_id();
+      const OSStatus err = MPRunBands(items, options, [&](SInt32 w, size_t b, size_t e) -> OSStatus {
+        EXPECT_LT(w, used);
+        EXPECT_LT(b, e);
+        if (w == 0) {
+          EXPECT_EQ(std::this_thread::get_id(), caller);
+          callerWorked = true;
+        }
+        for (size_t i = b; i < e; ++i) ++hits[i];
+        return noErr;
+      });
+      EXPECT_EQ(err, noErr);
+      // Alone, the calling thread does everything.
+      if (used == 1) {
+        EXPECT_TRUE(callerWorked);
+      }
+      for (auto& h : hits) EXPECT_EQ(h.load(), 1);
+    }
+  }
+}
+
+// The failure of the run with the lowest items is the answer.
+TEST(BandLoop, FirstFailureInItemOrderEndsTheLoop) {
+  MPBandOptions options;
+  options.workers = 4;
+  options.runsPerWorker = 8;
+  const OSStatus err = MPRunBands(size_t{320}, options, [&](SInt32, size_t b, size_t) -> OSStatus {
+    if (b == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      return -36;
+    }
+    return b >= 100 ? -43 : noErr;
+  });
+  EXPECT_EQ(err, -36);
+}
+
+// A progress procedure hears a rising share ending at 256; its false answer
+// cancels, stops the running workers and starts no new run.
+TEST(BandLoop, ProgressRisesAndCancelStopsTheWorkers) {
+  std::vector<SInt32> seen;
+  MPBandOptions options;
+  options.workers = 4;
+  options.progress = [](void* r, SInt32 v) {
+    static_cast<std::vector<SInt32>*>(r)->push_back(v);
+    return true;
+  };
+  options.progressRefCon = &seen;
+  EXPECT_EQ(MPRunBands(size_t{64}, options, [](SInt32, size_t, size_t) -> OSStatus { return noErr; }), noErr);
+  ASSERT_FALSE(seen.empty());
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_GE(seen[i], seen[i - 1]);
+  EXPECT_EQ(seen.back(), 256);
+
+  std::atomic<int> started{0};
+  options.progress = [](void* r, SInt32) { return static_cast<std::atomic<int>*>(r)->load() < 2; };
+  options.progressRefCon = &started;
+  const auto t0 = std::chrono::steady_clock::now();
+  const OSStatus err = MPRunBands(size_t{1000}, options, [&](SInt32 w, size_t, size_t) -> OSStatus {
+    ++started;
+    // Pool workers spin until asked to stop; the caller returns at once.
+    for (int i = 0; w != 0 && i < 20000; ++i) {
+      if (MPTaskShouldStop()) return userCanceledErr;
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return noErr;
+  });
+  EXPECT_EQ(err, userCanceledErr);
+  EXPECT_LT(started.load(), 1000 / 4);
+  // A worker left spinning would hold the loop for two seconds.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+}
