@@ -27,7 +27,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "motion/CAutoMotionTracker.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "ShakyScene.h"
+#include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "motion/CAutoMotionTracker.h"
 #include "platform/movies/FFMuxer.h"
