@@ -143,6 +143,8 @@ QWidget* LWindow::MakeWidget(QWidget*) {
   content->setFocusPolicy(Qt::StrongFocus);
   mWidget = content;
   frame->move(mGlobalLeft, mGlobalTop);
+  // Modal windows block the others (Qt's modality only; the loop stays ours).
+  if (IsModal()) frame->setWindowModality(Qt::ApplicationModal);
   UpdateWindowTitle();
   if (!mQtMenuBar && mWindowClass == kDocumentWindowClass && LMenuBar::GetCurrentMenuBar()) {
     // Each document window shows the program's menus in its own bar.
