@@ -15,12 +15,14 @@
 // A pane's data starts with the pane record (SPaneInfo's stored form):
 //   SInt32 pane id, SInt16 width, SInt16 height, UInt8 visible, UInt8 enabled,
 //   UInt8 bound left, top, right, bottom (bindings to the super view),
-//   SInt32 left, SInt32 top (in the super view's image), SInt32 user constant.
+//   SInt32 left, SInt32 top (in the super view's image), SInt32 user constant,
+//   SInt32 super view (-1: the view being read; the compiler always writes -1).
 // A view continues with the view record: SInt32 image width, image height,
-//   SInt32 scroll position h, v, SInt32 scroll unit h, v, UInt8 reconcile.
-// A window continues with the window record: Str255 title, SInt16 window
-//   class, UInt32 attributes, SInt16 minimum width, height, SInt16 maximum
-//   width, height.
+//   SInt32 scroll position h, v, SInt32 scroll unit h, v, SInt16 reconcile.
+// A window stores, in place of the pane's and the view's records: SInt32
+//   pane id, Str255 title, UInt32 window class, UInt32 attributes, SInt16
+//   left, top, width, height (global position, content size), SInt16 minimum
+//   width, height, SInt16 maximum width, height, SInt32 user constant.
 // A control continues with the control record: SInt32 value message, SInt32
 //   value, SInt32 minimum, SInt32 maximum.
 // Each class then appends its own fields (see resources/layouts/README.txt).
@@ -48,8 +50,8 @@ constexpr OSType kLayoutEndTag = 'ends';
 constexpr OSType kLayoutEndOfDataTag = 'end.';
 
 // Bytes of the stored records.
-constexpr SInt32 kPaneRecordSize = 26;
-constexpr SInt32 kViewRecordSize = 25;
+constexpr SInt32 kPaneRecordSize = 30;
+constexpr SInt32 kViewRecordSize = 26;
 constexpr SInt32 kControlRecordSize = 16;
 
 // Window classes as stored in layouts.

@@ -18,7 +18,7 @@ namespace {
 enum class Group {
   Pane,        // the pane record
   View,        // the view record
-  Window,      // the window record
+  Window,      // the window record (in place of the pane's and the view's)
   Control,     // the control record
   Title,       // Str255 text, SInt16 text style
   LongText,    // SInt32 length and the bytes of the text, SInt16 text style
@@ -44,8 +44,8 @@ const std::map<std::string, ClassSchema>& Schemas() {
   static const std::map<std::string, ClassSchema> sSchemas = {
       {"pane", {{G::Pane}}},
       {"view", {{G::Pane, G::View}, true}},
-      {"wind", {{G::Pane, G::View, G::Window}, true}},
-      {"RegW", {{G::Pane, G::View, G::Window}, true}},
+      {"wind", {{G::Window}, true}},
+      {"RegW", {{G::Window}, true}},
       {"pbut", {{G::Pane, G::Control, G::Title}}},
       {"cbox", {{G::Pane, G::Control, G::Title}}},
       {"rbut", {{G::Pane, G::Control, G::Title}}},
@@ -76,7 +76,7 @@ const std::map<Group, std::vector<std::string>>& GroupKeys() {
   static const std::map<Group, std::vector<std::string>> sKeys = {
       {G::Pane, {"frame", "bind", "visible", "enabled", "user"}},
       {G::View, {"image", "scroll", "unit", "reconcile"}},
-      {G::Window, {"title", "class", "attrs", "min", "max"}},
+      {G::Window, {"frame", "title", "class", "attrs", "min", "max", "user"}},
       {G::Control, {"message", "value", "min", "max"}},
       {G::Title, {"text", "style"}},
       {G::LongText, {"text", "style"}},
@@ -286,6 +286,14 @@ SInt64 ParseWindowClass(const Fields& inFields) {
   return inFields.Number("class", 0, 0, kS16Max);
 }
 
+// Modal windows: modal and targetable; floating: floating, targetable, close
+// box; the others regular, targetable, resizable, with a close box.
+SInt64 DefaultWindowAttributes(SInt64 inClass) {
+  if (inClass == kLayoutModalWindowClass || inClass == kLayoutMovableModalWindowClass) return 0x80200000;
+  if (inClass == kLayoutFloatingWindowClass) return 0x20280000;
+  return 0x401C0000;
+}
+
 UInt8 ParseKeyFilter(const Fields& inFields) {
   if (!inFields.Has("filter")) return kKeyFilterNone;
   static const std::map<std::string, UInt8> sNames = {{"none", kKeyFilterNone},
@@ -328,6 +336,7 @@ void WriteGroup(Group inGroup, const Fields& f, SInt64 inPaneID, Writer& w) {
       w.S32(frame[0]);
       w.S32(frame[1]);
       w.S32(f.Number("user", 0, kS32Min, kS32Max));
+      w.S32(-1);  // inside the view being read
       break;
     }
     case Group::View: {
@@ -341,19 +350,26 @@ void WriteGroup(Group inGroup, const Fields& f, SInt64 inPaneID, Writer& w) {
       w.S32(scroll[1]);
       w.S32(unit[0]);
       w.S32(unit[1]);
-      w.U8(static_cast<UInt8>(f.Flag("reconcile", false)));
+      w.S16(f.Flag("reconcile", false));
       break;
     }
     case Group::Window: {
-      w.PString(f.Text("title"), where);
-      w.S16(ParseWindowClass(f));
-      w.S32(f.Number("attrs", 0, 0, 0xFFFFFFFFLL));
+      if (!f.Has("frame")) where.Fail("a window needs frame=left,top,width,height");
+      std::vector<SInt64> frame = f.Numbers("frame", 4, kS16Min, kS16Max);
+      if (frame[2] < 0 || frame[3] < 0) where.Fail("a frame's width and height cannot be negative");
+      SInt64 windowClass = ParseWindowClass(f);
       std::vector<SInt64> mn = f.Has("min") ? f.Numbers("min", 2, 0, kS16Max) : std::vector<SInt64>{0, 0};
       std::vector<SInt64> mx = f.Has("max") ? f.Numbers("max", 2, 0, kS16Max) : std::vector<SInt64>{kS16Max, kS16Max};
+      w.S32(inPaneID);
+      w.PString(f.Text("title"), where);
+      w.S32(windowClass);
+      w.S32(f.Number("attrs", DefaultWindowAttributes(windowClass), 0, 0xFFFFFFFFLL));
+      for (SInt64 v : frame) w.S16(v);
       w.S16(mn[0]);
       w.S16(mn[1]);
       w.S16(mx[0]);
       w.S16(mx[1]);
+      w.S32(f.Number("user", 0, kS32Min, kS32Max));
       break;
     }
     case Group::Control: {
@@ -522,7 +538,7 @@ std::vector<ResourceMapEntry> CompileLayoutSource(const std::string& inText, con
     auto schema = Schemas().find(words[0]);
     if (schema == Schemas().end()) where.Fail("unknown class id '" + words[0] + "'");
     const ClassSchema& cls = schema->second;
-    bool isPane = cls.groups.front() == Group::Pane;
+    bool isPane = cls.groups.front() == Group::Pane || cls.groups.front() == Group::Window;
     bool opens = words.back() == "{";
     if (opens) words.pop_back();
     if (haveTop && open.empty()) where.Fail("a layout has one top pane; put the others inside it");

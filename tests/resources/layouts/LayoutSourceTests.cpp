@@ -43,7 +43,7 @@ class Bytes {
               UInt8 visible = 1, UInt8 enabled = 1, SInt32 user = 0) {
     S32(id).S16(w).S16(h).U8(visible).U8(enabled);
     for (UInt8 b : bind) U8(b);
-    return S32(l).S32(t).S32(user);
+    return S32(l).S32(t).S32(user).S32(-1);
   }
   Bytes& Object(const Bytes& body) {
     Tag(kLayoutObjectTag).S32(static_cast<SInt32>(body.mBytes.size()));
@@ -86,9 +86,8 @@ TEST(LayoutSource, NestedLayoutCompilesToTheExpectedBytes) {
   EXPECT_EQ(out[0].name, "Size dialog");
 
   Bytes window;
-  window.Tag('wind').Pane(1, 20, 30, 300, 200);
-  window.S32(300).S32(200).S32(0).S32(0).S32(1).S32(1).U8(0);  // view record
-  window.P("Size \"A\"").S16(kLayoutSheetWindowClass).S32(0x40200000).S16(100).S16(80).S16(32767).S16(32767);
+  window.Tag('wind').S32(1).P("Size \"A\"").S32(kLayoutSheetWindowClass).S32(0x40200000);
+  window.S16(20).S16(30).S16(300).S16(200).S16(100).S16(80).S16(32767).S16(32767).S32(0);
   Bytes button;
   button.Tag('pbut').Pane(2, 10, 160, 80, 20, {0, 0, 1, 1}).S32(900).S32(0).S32(0).S32(0).P("OK").S16(0);
   Bytes edit;
