@@ -10,6 +10,7 @@ PACKAGES=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libfreetype-dev fonts-dejavu-core
   zlib1g-dev libpng-dev
+  qt6-base-dev
 )
 
 missing=()
