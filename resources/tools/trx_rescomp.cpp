@@ -1,8 +1,10 @@
 // Builds the bundle's resource files from their readable sources.
 //
-//   trx_rescomp strings --out <file.rsrc> <list.txt>...
-//       Compiles string lists (see strings/README.txt) into 'STR#' resources
-//       of a resource file whose map is kept in the data fork.
+//   trx_rescomp strings --out <file.rsrc> <source.txt>...
+//       Compiles readable sources into a resource file whose map is kept in
+//       the data fork; each source's header line tells its kind: string lists
+//       ("STR#", strings/README.txt) into 'STR#' resources, layouts ("PPob",
+//       layouts/README.txt) into 'PPob' and 'RidL', text styles ("Txtr").
 //   trx_rescomp prefs --out <folder>/"Tremblorix Preferences"
 //       Writes the default preferences file: the version record in the data
 //       fork, the default settings as resource 'Trbx' 128 in its resource fork.
@@ -17,8 +19,10 @@
 #include <vector>
 
 #include "platform/base/Endian.h"
+#include "platform/base/FourCC.h"
 #include "platform/files/ResourceMap.h"
 #include "platform/files/Sidecar.h"
+#include "resources/tools/LayoutSource.h"
 
 namespace {
 
@@ -119,13 +123,25 @@ void AppendEnd(std::vector<char>& ioBytes) { AppendRecord(ioBytes, '>>>>', {}); 
 
 int Strings(const std::string& inOut, const std::vector<std::string>& inSources) {
   ResourceMapContents contents;
-  std::map<ResID, std::string> seen;
+  std::map<std::pair<ResType, ResID>, std::string> seen;
   for (const std::string& file : inSources) {
-    ResourceMapEntry e = ReadStringList(file);
-    if (seen.count(e.id)) Fail(file, 0, "list " + std::to_string(e.id) + " also defined in " + seen[e.id]);
-    seen[e.id] = file;
-    contents.entries.push_back(std::move(e));
+    std::ifstream in(file);
+    if (!in) Fail(file, 0, "cannot be read");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string kind = SourceKind(text.str());
+    std::vector<ResourceMapEntry> entries;
+    if (kind == "PPob") entries = CompileLayoutSource(text.str(), file);
+    else if (kind == "Txtr") entries = CompileTextStyleSource(text.str(), file);
+    else entries.push_back(ReadStringList(file));
+    for (ResourceMapEntry& e : entries) {
+      std::string what = FourCCToString(e.type) + " " + std::to_string(e.id);
+      if (seen.count({e.type, e.id})) Fail(file, 0, what + " also defined in " + seen[{e.type, e.id}]);
+      seen[{e.type, e.id}] = file;
+      contents.entries.push_back(std::move(e));
+    }
   }
+
   std::vector<char> bytes;
   if (SerializeResourceMap(contents, bytes) != noErr) Fail(inOut, 0, "the lists do not fit in a resource file");
   if (WriteWholeFileAtomically(inOut, bytes) != noErr) Fail(inOut, 0, "cannot be written");
@@ -173,6 +189,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: trx_rescomp strings --out <file.rsrc> <list.txt>...\n"
                          "       trx_rescomp prefs --out <file>\n");
     return 2;
+  } catch (const LayoutSourceError& e) {
+    std::fprintf(stderr, "trx_rescomp: %s\n", e.text.c_str());
+    return 1;
   } catch (const SourceError& e) {
     std::fprintf(stderr, "trx_rescomp: %s\n", e.text.c_str());
     return 1;
