@@ -1,6 +1,9 @@
 #include "platform/framework/LCommander.h"
 
 #include <algorithm>
+#include <memory>
+
+#include "platform/framework/LAction.h"
 
 LCommander* LCommander::sTarget = nullptr;
 LCommander* LCommander::sTopCommander = nullptr;
@@ -109,7 +112,7 @@ void LCommander::PutOnDuty(LCommander*) {}
 void LCommander::TakeOffDuty() {}
 
 Boolean LCommander::ObeyCommand(CommandT inCommand, void* ioParam) {
-  if (mSuperCommander) return mSuperCommander->ObeyCommand(inCommand, ioParam);
+  if (mSuperCommander) return mSuperCommander->ProcessCommand(inCommand, ioParam);
   return false;
 }
 
@@ -135,9 +138,22 @@ void LCommander::ProcessCommandStatus(CommandT inCommand, Boolean& outEnabled, B
 }
 
 Boolean LCommander::ProcessCommand(CommandT inCommand, void* ioParam) {
-  // Attachments of the chain see commands through msg_CommandStatus only; the
-  // command itself goes straight to ObeyCommand, which walks up.
+  // An attachment that stops the command (an undoer's Undo) has handled it.
+  if (!ExecuteAttachments(inCommand, ioParam)) return true;
   return ObeyCommand(inCommand, ioParam);
+}
+
+void LCommander::PostAction(LAction* inAction) {
+  if (!ExecuteAttachments(msg_PostAction, inAction)) return;  // an undoer took it
+  if (mSuperCommander) {
+    mSuperCommander->PostAction(inAction);
+    return;
+  }
+  if (!inAction) return;
+  // No undoer on the chain: the action is done and cannot be undone.
+  std::unique_ptr<LAction> action(inAction);
+  if (!action->IsDone()) action->Redo();
+  action->Finalize();
 }
 
 Boolean LCommander::ProcessKeyPress(const EventRecord& inKeyEvent) {

@@ -13,6 +13,8 @@
 #include "platform/framework/Events.h"
 #include "platform/framework/LAttachable.h"
 
+class LAction;
+
 typedef SInt32 CommandT;
 
 // Command numbers of the framework's standard menu items.
@@ -89,7 +91,8 @@ class LCommander : public virtual LAttachable {
   static void SetTopCommander(LCommander* inTop) { sTopCommander = inTop; }
 
   // Commands. ObeyCommand answers true when this commander handled the
-  // command; the base passes it to the super-commander.
+  // command; the base passes it to the super-commander's ProcessCommand, so
+  // that the attachments of every commander up the chain see it.
   virtual Boolean ObeyCommand(CommandT inCommand, void* ioParam);
   // Fills the status of a command (enabled, whether it shows a mark, the
   // mark, and the item text when the commander changes it; outName is left
@@ -103,8 +106,14 @@ class LCommander : public virtual LAttachable {
   // FindCommandStatus.
   void ProcessCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean& outUsesMark, UInt16& outMark,
                             Str255 outName);
-  // Runs the command through the attachments and ObeyCommand.
+  // Runs the command through the attachments (the command number is the
+  // message) and, when none of them stops it, ObeyCommand.
   Boolean ProcessCommand(CommandT inCommand, void* ioParam = nullptr);
+  // Hands a just-made undoable action up the chain to the first commander
+  // whose attachments take it (an undoer, which does it and keeps it for
+  // undo). Nobody taking it: it is done and deleted. Nil lets the undoer
+  // drop the action it holds.
+  virtual void PostAction(LAction* inAction);
   // Runs the key press through msg_KeyPress attachments and HandleKeyPress.
   Boolean ProcessKeyPress(const EventRecord& inKeyEvent);
 
