@@ -42,7 +42,7 @@ class LMenu {
   LMenu(SInt16 inMenuID, const std::string& inTitle);
   LMenu(const LMenu&) = delete;
   LMenu& operator=(const LMenu&) = delete;
-  ~LMenu();
+  virtual ~LMenu();
 
   SInt16 GetMenuID() const { return mMenuID; }
   const std::string& GetTitle() const { return mTitle; }
