@@ -1,6 +1,7 @@
 #include "platform/ui/UControlRegistry.h"
 
 #include "platform/ui/LButtons.h"
+#include "platform/ui/LDisclosureTriangle.h"
 #include "platform/ui/LEditField.h"
 #include "platform/ui/LPopupButton.h"
 #include "platform/ui/LProgressBar.h"
@@ -21,4 +22,5 @@ void UControlRegistry::RegisterClasses() {
   TRegistrar<LProgressBar>::Register();
   TRegistrar<LChasingArrows>::Register();
   TRegistrar<LSeparatorLine>::Register();
+  TRegistrar<LDisclosureTriangle>::Register();
 }

@@ -59,6 +59,7 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"bbut", {{G::Pane, G::Control, G::Title, G::Bevel}}},
       {"icnp", {{G::Pane, G::Control, G::Icon}}},
       {"pbar", {{G::Pane, G::Control, G::Progress}}},
+      {"dtri", {{G::Pane, G::Control}}},
       {"carr", {{G::Pane}}},
       {"sepl", {{G::Pane}}},
       {"txtv", {{G::Pane, G::LongText}}},
