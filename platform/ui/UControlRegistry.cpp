@@ -21,4 +21,5 @@ void UControlRegistry::RegisterClasses() {
   TRegistrar<LProgressBar>::Register();
   TRegistrar<LChasingArrows>::Register();
   TRegistrar<LSeparatorLine>::Register();
+  TRegistrar<LDisclosureTriangle>::Register();
 }

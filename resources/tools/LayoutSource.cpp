@@ -60,6 +60,7 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"icnp", {{G::Pane, G::Control, G::Icon}}},
       {"pbar", {{G::Pane, G::Control, G::Progress}}},
       {"carr", {{G::Pane}}},
+      {"dtri", {{G::Pane, G::Control, G::Title}}},
       {"sepl", {{G::Pane}}},
       {"txtv", {{G::Pane, G::LongText}}},
       {"tabg", {{G::Pane, G::View, G::Choice, G::Items}, true}},
