@@ -62,8 +62,8 @@ SInt32 UEventLoop::RunUntilIdle(SInt32 inMaxPasses) {
   return passes;
 }
 
-void UEventLoop::PassAndSleep() {
-  bool nested = sPassDepth > 0;
+void UEventLoop::PassAndSleep(bool inEvenWhenNested) {
+  bool nested = sPassDepth > 0 && !inEvenWhenNested;
   bool worked = ProcessOnce();
   if (nested || sQuit.load()) return;
   if (worked || LThread::CountReadyThreads() > 0) return;

@@ -38,8 +38,9 @@ class UEventLoop {
   static void Run();
   // One pass, then, when it did no timed work and no thread is ready, the
   // sleep until the next timer or periodical is due (or a wake-up). A pass
-  // nested inside another never sleeps.
-  static void PassAndSleep();
+  // nested inside another sleeps only when asked (modal loops: they are the
+  // only loop that runs then).
+  static void PassAndSleep(bool inEvenWhenNested = false);
   // How deep passes are nested now (0 outside any pass).
   static SInt32 GetPassDepth();
   // Ends Run() after the current pass; may be called from any thread.

@@ -166,6 +166,7 @@ Boolean LPane::CalcLocalFrameRect(Rect& outRect) const { return CalcPortFrameRec
 
 void LPane::ResizeFrameBy(SInt16 inWidthDelta, SInt16 inHeightDelta, Boolean inRefresh) {
   if (inWidthDelta == 0 && inHeightDelta == 0) return;
+  if ((inWidthDelta < 0 || inHeightDelta < 0) && IsVisible()) ExposeOldFrame();
   mWidth = static_cast<SInt16>(std::max(0, mWidth + inWidthDelta));
   mHeight = static_cast<SInt16>(std::max(0, mHeight + inHeightDelta));
   mNeedsDraw = true;
@@ -180,6 +181,7 @@ void LPane::ResizeFrameTo(SInt16 inWidth, SInt16 inHeight, Boolean inRefresh) {
 
 void LPane::MoveBy(SInt32 inHorizDelta, SInt32 inVertDelta, Boolean inRefresh) {
   if (inHorizDelta == 0 && inVertDelta == 0) return;
+  if (IsVisible()) ExposeOldFrame();
   mLeft += inHorizDelta;
   mTop += inVertDelta;
   mNeedsDraw = true;
@@ -239,6 +241,15 @@ void LPane::Hide() {
   mVisible = false;
   if (wasVisible) HideSelf();
   if (mWidget) SyncWidget();
+  if (wasVisible) ExposeOldFrame();
+}
+
+void LPane::ExposeOldFrame() {
+  LWindow* window = GetWindow();
+  if (!window || window == this) return;
+  Rect r;
+  CalcPortFrameRect(r);
+  window->ExposePortRect(r);
 }
 
 Boolean LPane::IsVisible() const { return mVisible && (mSuperView == nullptr || mSuperView->IsVisible()); }

@@ -276,9 +276,12 @@ class LPane : public virtual LAttachable {
 
  private:
   friend class LView;
+  friend class LWindow;
   friend class UPaneHost;
   void Init(const SPaneInfo& inInfo);
   void PlaceWidget();
+  // The frame's place in the port shows the window again (before it moves or hides).
+  void ExposeOldFrame();
 
   static LView* sDefaultView;
   static LPane* sLastPaneFocused;

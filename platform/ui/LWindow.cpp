@@ -143,6 +143,8 @@ QWidget* LWindow::MakeWidget(QWidget*) {
   content->setFocusPolicy(Qt::StrongFocus);
   mWidget = content;
   frame->move(mGlobalLeft, mGlobalTop);
+  // Modal windows block the others (Qt's modality only; the loop stays ours).
+  if (IsModal()) frame->setWindowModality(Qt::ApplicationModal);
   UpdateWindowTitle();
   if (!mQtMenuBar && mWindowClass == kDocumentWindowClass && LMenuBar::GetCurrentMenuBar()) {
     // Each document window shows the program's menus in its own bar.
@@ -230,6 +232,41 @@ GrafPort* LWindow::GetWindowPort() {
   SetGWorld(savePort, saveDevice);
   mPort = world;
   return mPort;
+}
+
+void LWindow::ExposePortRect(const Rect& inPortRect) {
+  if (!mPort) return;
+  CGrafPtr savePort;
+  GDHandle saveDevice;
+  GetGWorld(&savePort, &saveDevice);
+  SetGWorld(mPort, nullptr);
+  SetOrigin(0, 0);
+  Rect all = {0, 0, mHeight, mWidth};
+  ClipRect(&all);
+  RGBColor back = {0xEFEF, 0xEFEF, 0xEFEF};
+  RGBBackColor(&back);
+  EraseRect(&inPortRect);
+  RGBColor white = {0xFFFF, 0xFFFF, 0xFFFF};
+  RGBBackColor(&white);
+  SetGWorld(savePort, saveDevice);
+  // Every visible pane that overlaps draws itself again, back to front.
+  std::vector<LPane*> stack = {this};
+  while (!stack.empty()) {
+    LPane* p = stack.back();
+    stack.pop_back();
+    Rect f;
+    p->CalcPortFrameRect(f);
+    bool overlaps = f.left < inPortRect.right && inPortRect.left < f.right && f.top < inPortRect.bottom && inPortRect.top < f.bottom;
+    if (!overlaps || !p->IsVisible()) continue;
+    p->mNeedsDraw = true;
+    if (auto* view = dynamic_cast<LView*>(p))
+      for (LPane* sub : view->GetSubPanes()) stack.push_back(sub);
+  }
+  if (mWidget) {
+    UQt::OnMain([this, inPortRect] {
+      mWidget->update(inPortRect.left, inPortRect.top, inPortRect.right - inPortRect.left, inPortRect.bottom - inPortRect.top);
+    });
+  }
 }
 
 QImage* LWindow::GetPortImage(const Rect& inPortRect) {

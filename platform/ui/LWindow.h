@@ -123,6 +123,9 @@ class LWindow : public LView, public LCommander {
   GrafPort* GetWindowPort();
   // The port in Qt's byte order, converted for the port rectangle (band-parallel).
   QImage* GetPortImage(const Rect& inPortRect);
+  // Paints the rectangle of the port with the window's background and asks
+  // the panes over it to draw again (a pane hid, moved or shrank).
+  void ExposePortRect(const Rect& inPortRect);
   // The top-level widget (the content widget is GetWidget()).
   QWidget* GetFrameWidget() { GetWidget(); return mFrame; }
   void SyncWidget() override;

@@ -13,6 +13,7 @@
 #include "platform/base/Clock.h"
 #include "platform/framework/LCommander.h"
 #include "platform/ui/LControl.h"
+#include "platform/ui/LView.h"
 #include "platform/ui/LWindow.h"
 
 namespace {
@@ -71,7 +72,20 @@ void UPaneHost::paintEvent(QPaintEvent* inEvent) {
   if (!mPane) return;
   LWindow* window = mPane->GetWindow();
   if (!window) return;
-  if (mPane->NeedsDraw()) mPane->LPane::Draw(nullptr);
+  if (mPane->NeedsDraw()) {
+    mPane->LPane::Draw(nullptr);
+    // A view drew over its sub-panes' places in the port: they draw again
+    // when they paint next (Qt paints them after their view).
+    if (auto* view = dynamic_cast<LView*>(mPane)) {
+      std::vector<LPane*> stack(view->GetSubPanes().begin(), view->GetSubPanes().end());
+      while (!stack.empty()) {
+        LPane* p = stack.back();
+        stack.pop_back();
+        p->mNeedsDraw = true;
+        if (auto* v = dynamic_cast<LView*>(p)) stack.insert(stack.end(), v->GetSubPanes().begin(), v->GetSubPanes().end());
+      }
+    }
+  }
   Rect frame;
   mPane->CalcPortFrameRect(frame);
   QRect r = inEvent->rect();
