@@ -6,7 +6,7 @@
 #include "platform/base/PascalStrings.h"
 #include "platform/framework/LListener.h"
 #include "platform/framework/UEventLoop.h"
-#include "platform/ui/LDisclosureTriangle.h"
+#include "platform/ui/LButtons.h"
 #include "platform/ui/LProgressBar.h"
 #include "platform/ui/LStaticText.h"
 #include "platform/ui/LView.h"

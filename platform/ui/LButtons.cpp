@@ -23,7 +23,7 @@ void LPushButton::HotSpotResult(SInt16) { BroadcastValueMessage(); }
 QWidget* LPushButton::MakeWidget(QWidget* inParent) {
   auto* button = new QPushButton(ToQString(mText), inParent);
   button->setAutoDefault(false);
-  UControlSupport::ApplyTextStyle(button, mTextTraitsID);
+  StyleWidget(button);
   QObject::connect(button, &QPushButton::clicked, [this] { HotSpotResult(1); });
   return button;
 }
@@ -39,7 +39,7 @@ void LCheckBox::HotSpotResult(SInt16) { SetValue(mValue == 1 ? 0 : 1); }
 QWidget* LCheckBox::MakeWidget(QWidget* inParent) {
   auto* box = new QCheckBox(ToQString(mText), inParent);
   box->setTristate(mMaxValue >= 2);
-  UControlSupport::ApplyTextStyle(box, mTextTraitsID);
+  StyleWidget(box);
   QObject::connect(box, &QCheckBox::clicked, [this] { HotSpotResult(1); });
   mWidget = box;
   ValueChanged();
@@ -73,7 +73,7 @@ QWidget* LRadioButton::MakeWidget(QWidget* inParent) {
   // The group keeps one button on in the model; Qt's own exclusivity would
   // fight it across views.
   radio->setAutoExclusive(false);
-  UControlSupport::ApplyTextStyle(radio, mTextTraitsID);
+  StyleWidget(radio);
   QObject::connect(radio, &QRadioButton::clicked, [this] { HotSpotResult(1); });
   mWidget = radio;
   ValueChanged();
@@ -133,7 +133,7 @@ void LBevelButton::HotSpotResult(SInt16) {
 QWidget* LBevelButton::MakeWidget(QWidget* inParent) {
   auto* button = new QToolButton(inParent);
   button->setCheckable(mToggles);
-  UControlSupport::ApplyTextStyle(button, mTextTraitsID);
+  StyleWidget(button);
   QObject::connect(button, &QToolButton::clicked, [this] { HotSpotResult(1); });
   mWidget = button;
   ShowContent();
@@ -165,6 +165,33 @@ void LBevelButton::ValueChanged() {
   if (button == nullptr || !mToggles) return;
   QSignalBlocker block(button);
   button->setChecked(mValue != 0);
+}
+
+// ---- LDisclosureTriangle
+
+void LDisclosureTriangle::HotSpotResult(SInt16) {
+  if (mMaxValue < 1) mMaxValue = 1;  // open and closed, whatever the layout's range
+  SetValue(mValue == 0 ? 1 : 0);
+}
+
+QWidget* LDisclosureTriangle::MakeWidget(QWidget* inParent) {
+  auto* button = new QToolButton(inParent);
+  button->setAutoRaise(true);
+  button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  StyleWidget(button);
+  QObject::connect(button, &QToolButton::clicked, [this] { HotSpotResult(1); });
+  mWidget = button;
+  TextChanged();
+  ValueChanged();
+  return button;
+}
+
+void LDisclosureTriangle::TextChanged() {
+  if (auto* button = static_cast<QToolButton*>(PeekWidget())) button->setText(ToQString(mText));
+}
+
+void LDisclosureTriangle::ValueChanged() {
+  if (auto* button = static_cast<QToolButton*>(PeekWidget())) button->setArrowType(mValue ? Qt::DownArrow : Qt::RightArrow);
 }
 
 // ---- LIconControl

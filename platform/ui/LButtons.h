@@ -83,6 +83,22 @@ class LBevelButton : public LTextControl {
   Boolean mToggles = false;
 };
 
+// A disclosure triangle (a QToolButton with an arrow, and its text beside):
+// value 0 closed (pointing right), 1 open (pointing down); a click flips it.
+// Layout: control record, text, text style.
+class LDisclosureTriangle : public LTextControl {
+ public:
+  static constexpr ClassIDT class_ID = 'dtri';
+  using LTextControl::LTextControl;
+  ClassIDT GetClassID() const override { return class_ID; }
+  void HotSpotResult(SInt16 inHotSpot) override;
+
+ protected:
+  QWidget* MakeWidget(QWidget* inParent) override;
+  void TextChanged() override;
+  void ValueChanged() override;
+};
+
 // An icon ('PNG ' resource) that broadcasts its value message when clicked.
 // Layout: control record, SInt16 icon id.
 class LIconControl : public LControl {

@@ -18,6 +18,15 @@ struct SControlInfo {
   SInt32 maxValue = 0;
 };
 
+// Control data tags: the control size (SInt16: 0 normal, 1 small, 2 mini)
+// and a text view's read-only flag (Boolean).
+constexpr FourCharCode kControlSizeTag = 'size';
+constexpr FourCharCode kControlEditTextLockedTag = 'iopv';
+constexpr OSStatus errDataNotSupported = -30583;
+constexpr SInt16 kControlSizeNormal = 0;
+constexpr SInt16 kControlSizeSmall = 1;
+constexpr SInt16 kControlSizeMini = 2;
+
 class LControl : public LPane, public LBroadcaster {
  public:
   static constexpr ClassIDT class_ID = 'cntl';
@@ -39,6 +48,13 @@ class LControl : public LPane, public LBroadcaster {
   virtual void SetMaxValue(SInt32 inMax);
   // Broadcasts the value message with a pointer to the value (no message: nothing).
   virtual void BroadcastValueMessage();
+
+  // Control data by tag (kControlSizeTag and the classes' own tags); the
+  // base takes none: errDataNotSupported.
+  virtual OSStatus SetDataTag(SInt16 /*inPartCode*/, FourCharCode /*inTag*/, SInt32 /*inDataSize*/,
+                              const void* /*inDataPtr*/) {
+    return errDataNotSupported;
+  }
 
   // Hot spots. The point is in port coordinates.
   virtual SInt16 FindHotSpot(Point inPoint) const;

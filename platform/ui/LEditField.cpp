@@ -120,7 +120,7 @@ QWidget* LEditField::MakeWidget(QWidget* inParent) {
   // The limit is in bytes of UTF-8; Qt counts characters, so it is checked
   // again on each edit.
   edit->setMaxLength(mMaxChars > 0 ? mMaxChars : 32767);
-  UControlSupport::ApplyTextStyle(edit, mTextTraitsID);
+  StyleWidget(edit);
   edit->installEventFilter(new KeyFilter(this, edit));
   QObject::connect(edit, &QLineEdit::textEdited, [this](const QString& inText) { UserEdited(FromQString(inText)); });
   return edit;

@@ -37,6 +37,9 @@ std::vector<char> LoadResource(ResType inType, SInt16 inID) {
 }
 
 QString MenuText(const std::string& inText) { return QString::fromUtf8(inText.c_str()); }
+
+// Empty, "-" and "(-" (the disabled separator) items are separators.
+bool IsSeparatorText(const std::string& inText) { return inText.empty() || inText == "-" || inText == "(-"; }
 }  // namespace
 
 LMenu::LMenu(SInt16 inMenuID) : mMenuID(inMenuID) {
@@ -90,8 +93,9 @@ void LMenu::MakeAction(SInt16 inItem) {
   SMenuItem& item = mItems[static_cast<size_t>(inItem - 1)];
   QAction* before = nullptr;
   for (size_t j = static_cast<size_t>(inItem); j < mItems.size() && !before; ++j) before = mItems[j].action;
-  QAction* action = item.text.empty() || item.text == "-" ? new QAction(mQMenu) : new QAction(MenuText(item.text), mQMenu);
-  if (item.text.empty() || item.text == "-") action->setSeparator(true);
+  bool separator = IsSeparatorText(item.text);
+  QAction* action = separator ? new QAction(mQMenu) : new QAction(MenuText(item.text), mQMenu);
+  if (separator) action->setSeparator(true);
   mQMenu->insertAction(before, action);
   item.action = action;
   QObject::connect(action, &QAction::triggered, action, [this, action] {
@@ -222,7 +226,7 @@ void LMenu::SetSubmenu(SInt16 inItem, LMenu* inSubmenu) {
 void LMenu::UpdateCommandStatus() {
   for (SInt16 i = 1; i <= CountItems(); ++i) {
     SMenuItem& item = mItems[static_cast<size_t>(i - 1)];
-    if (item.text.empty() || item.text == "-" || item.submenuID != 0) continue;
+    if (IsSeparatorText(item.text) || item.submenuID != 0) continue;
     Boolean enabled = false, usesMark = false;
     UInt16 mark = noMark;
     Str255 name = {0};

@@ -90,10 +90,9 @@ void LPopupButton::ChooseItem(SInt32 inItem) {
 
 QWidget* LPopupButton::MakeWidget(QWidget* inParent) {
   auto* box = new QWidget(inParent);
-  auto* label = new QLabel(box);
+  new QLabel(box);  // the label, found again by PartsOf
   auto* combo = new QComboBox(box);
-  UControlSupport::ApplyTextStyle(label, mTextTraitsID);
-  UControlSupport::ApplyTextStyle(combo, mTextTraitsID);
+  StyleWidget(box);
   QObject::connect(combo, qOverload<int>(&QComboBox::activated), [this](int inIndex) { ChooseItem(inIndex + 1); });
   mWidget = box;
   TextChanged();

@@ -3,6 +3,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
+#include "platform/ui/UControlSupport.h"
+
 void LSlider::SetMinValue(SInt32 inMin) {
   LControl::SetMinValue(inMin);
   ValueChanged();
@@ -34,4 +36,9 @@ void LSlider::FrameChanged() {
   LControl::FrameChanged();
   if (auto* slider = static_cast<QSlider*>(PeekWidget()))
     slider->setOrientation(mWidth >= mHeight ? Qt::Horizontal : Qt::Vertical);
+}
+
+OSStatus LSlider::SetDataTag(SInt16, FourCharCode inTag, SInt32 inDataSize, const void* inDataPtr) {
+  if (inTag != kControlSizeTag) return errDataNotSupported;
+  return UControlSupport::ReadControlSize(inDataSize, inDataPtr, mControlSize);
 }

@@ -12,9 +12,14 @@ class LSlider : public LControl {
   ClassIDT GetClassID() const override { return class_ID; }
   void SetMinValue(SInt32 inMin) override;
   void SetMaxValue(SInt32 inMax) override;
+  // kControlSizeTag is taken (Qt draws one slider size).
+  OSStatus SetDataTag(SInt16 inPartCode, FourCharCode inTag, SInt32 inDataSize, const void* inDataPtr) override;
+  SInt16 GetControlSize() const { return mControlSize; }
 
  protected:
   QWidget* MakeWidget(QWidget* inParent) override;
   void ValueChanged() override;
   void FrameChanged() override;
+
+  SInt16 mControlSize = 0;
 };

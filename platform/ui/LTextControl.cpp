@@ -1,5 +1,8 @@
 #include "platform/ui/LTextControl.h"
 
+#include <QVariant>
+#include <QWidget>
+
 #include "platform/framework/LStream.h"
 #include "platform/ui/UControlSupport.h"
 
@@ -30,6 +33,23 @@ void LTextControl::SetText(const std::string& inText) {
 void LTextControl::SetTextTraitsID(SInt16 inID) {
   if (inID == mTextTraitsID) return;
   mTextTraitsID = inID;
-  if (QWidget* w = PeekWidget()) UControlSupport::ApplyTextStyle(w, inID);
+  if (QWidget* w = PeekWidget()) StyleWidget(w);
   TextChanged();
+}
+
+OSStatus LTextControl::SetDataTag(SInt16, FourCharCode inTag, SInt32 inDataSize, const void* inDataPtr) {
+  if (inTag != kControlSizeTag) return errDataNotSupported;
+  OSStatus err = UControlSupport::ReadControlSize(inDataSize, inDataPtr, mControlSize);
+  if (err == noErr)
+    if (QWidget* w = PeekWidget()) StyleWidget(w);
+  return err;
+}
+
+void LTextControl::StyleWidget(QWidget* inWidget) const {
+  UControlSupport::ApplyTextStyle(inWidget, mTextTraitsID);
+  for (QWidget* part : inWidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    UControlSupport::ApplyTextStyle(part, mTextTraitsID);
+  UControlSupport::ApplyControlSize(inWidget, mControlSize);
+  for (QWidget* part : inWidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    UControlSupport::ApplyControlSize(part, mControlSize);
 }

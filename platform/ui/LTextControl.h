@@ -27,11 +27,17 @@ class LTextControl : public LControl {
   virtual std::string GetText() const { return mText; }
   SInt16 GetTextTraitsID() const { return mTextTraitsID; }
   void SetTextTraitsID(SInt16 inID);
+  // kControlSizeTag: the texts grow smaller for the small and mini sizes.
+  OSStatus SetDataTag(SInt16 inPartCode, FourCharCode inTag, SInt32 inDataSize, const void* inDataPtr) override;
+  SInt16 GetControlSize() const { return mControlSize; }
 
  protected:
+  // The widget takes the text style and the control size (MakeWidget calls it).
+  void StyleWidget(QWidget* inWidget) const;
   // The text or its style changed: the widget shows it.
   virtual void TextChanged() {}
 
   std::string mText;
   SInt16 mTextTraitsID = 0;
+  SInt16 mControlSize = 0;
 };

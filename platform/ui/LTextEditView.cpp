@@ -4,6 +4,7 @@
 #include <QTextEdit>
 
 #include "platform/framework/LStream.h"
+#include "platform/ui/LControl.h"
 #include "platform/ui/UControlSupport.h"
 
 namespace {
@@ -76,11 +77,24 @@ void LTextEditView::SetReadOnly(Boolean inReadOnly) {
   if (auto* edit = static_cast<QTextEdit*>(PeekWidget())) edit->setReadOnly(mReadOnly);
 }
 
+OSStatus LTextEditView::SetDataTag(SInt16, FourCharCode inTag, SInt32 inDataSize, const void* inDataPtr) {
+  if (inTag == kControlEditTextLockedTag) {
+    if (inDataPtr == nullptr || inDataSize < 1) return paramErr;
+    SetReadOnly(*static_cast<const UInt8*>(inDataPtr) != 0);
+    return noErr;
+  }
+  if (inTag != kControlSizeTag) return errDataNotSupported;
+  OSStatus err = UControlSupport::ReadControlSize(inDataSize, inDataPtr, mControlSize);
+  if (err == noErr) UControlSupport::ApplyControlSize(PeekWidget(), mControlSize);
+  return err;
+}
+
 QWidget* LTextEditView::MakeWidget(QWidget* inParent) {
   auto* edit = new QTextEdit(inParent);
   edit->setAcceptRichText(false);
   edit->setReadOnly(mReadOnly);
   UControlSupport::ApplyTextStyle(edit, mTextTraitsID);
+  UControlSupport::ApplyControlSize(edit, mControlSize);
   mWidget = edit;
   ShowText();
   return edit;

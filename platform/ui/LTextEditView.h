@@ -25,6 +25,9 @@ class LTextEditView : public LPane {
   SInt16 GetFontSizeAt(SInt32 inOffset) const;
   void SetReadOnly(Boolean inReadOnly);
   Boolean IsReadOnly() const { return mReadOnly; }
+  // kControlEditTextLockedTag (Boolean: read-only) and kControlSizeTag;
+  // other tags: errDataNotSupported.
+  OSStatus SetDataTag(SInt16 inPartCode, FourCharCode inTag, SInt32 inDataSize, const void* inDataPtr);
 
  protected:
   QWidget* MakeWidget(QWidget* inParent) override;
@@ -38,4 +41,5 @@ class LTextEditView : public LPane {
   std::vector<SizeRun> mRuns;
   SInt16 mTextTraitsID = 0;
   Boolean mReadOnly = true;
+  SInt16 mControlSize = 0;
 };

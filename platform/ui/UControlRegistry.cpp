@@ -1,7 +1,6 @@
 #include "platform/ui/UControlRegistry.h"
 
 #include "platform/ui/LButtons.h"
-#include "platform/ui/LDisclosureTriangle.h"
 #include "platform/ui/LEditField.h"
 #include "platform/ui/LPopupButton.h"
 #include "platform/ui/LProgressBar.h"

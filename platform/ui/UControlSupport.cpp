@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPalette>
+#include <QVariant>
 #include <QWidget>
 #include <cstring>
 #include <vector>
@@ -14,6 +15,10 @@
 #include "platform/ui/UTextTraits.h"
 
 namespace UControlSupport {
+
+namespace {
+constexpr SInt16 kSizeNormal = 0, kSizeSmall = 1, kSizeMini = 2;
+}
 
 std::string FromPString(ConstStringPtr inText) {
   if (inText == nullptr) return "";
@@ -39,6 +44,7 @@ void ApplyTextStyle(QWidget* inWidget, SInt16 inID) {
   font.setItalic((traits.face & kTextFaceItalic) != 0);
   font.setUnderline((traits.face & kTextFaceUnderline) != 0);
   inWidget->setFont(font);
+  inWidget->setProperty("trxNormalPointSize", font.pointSizeF());  // the size the control sizes scale
   QPalette palette = inWidget->palette();
   palette.setColor(QPalette::WindowText, QColor(traits.red >> 8, traits.green >> 8, traits.blue >> 8));
   palette.setColor(QPalette::Text, QColor(traits.red >> 8, traits.green >> 8, traits.blue >> 8));
@@ -49,6 +55,31 @@ void ApplyTextStyle(QWidget* inWidget, SInt16 inID) {
                                                       : Qt::AlignLeft;
     label->setAlignment(h | (label->alignment() & Qt::AlignVertical_Mask));
   }
+}
+
+OSStatus ReadControlSize(SInt32 inDataSize, const void* inDataPtr, SInt16& outSize) {
+  if (inDataPtr == nullptr || inDataSize < 1) return paramErr;
+  // Callers pass a 16-bit size or a single byte.
+  SInt16 size = inDataSize >= 2 ? *static_cast<const SInt16*>(inDataPtr) : *static_cast<const UInt8*>(inDataPtr);
+  if (size < kSizeNormal || size > kSizeMini) return paramErr;
+  outSize = size;
+  return noErr;
+}
+
+void ApplyControlSize(QWidget* inWidget, SInt16 inSize) {
+  if (inWidget == nullptr) return;
+  QFont font = inWidget->font();
+  // The base size is kept on the widget so that switching back restores it.
+  QVariant base = inWidget->property("trxNormalPointSize");
+  if (!base.isValid()) {
+    base = font.pointSizeF();
+    inWidget->setProperty("trxNormalPointSize", base);
+  }
+  double points = base.toDouble();
+  if (inSize == kSizeSmall) points *= 0.85;
+  else if (inSize == kSizeMini) points *= 0.72;
+  if (points > 0) font.setPointSizeF(points);
+  inWidget->setFont(font);
 }
 
 QPixmap LoadIcon(SInt16 inID) {

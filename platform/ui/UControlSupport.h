@@ -21,6 +21,10 @@ void ToPString(const std::string& inText, Str255 outText);
 
 // The widget's font, colour and (for labels) alignment from text style inID.
 void ApplyTextStyle(QWidget* inWidget, SInt16 inID);
+// Reads a control-size tag's data (paramErr when too short, out of range).
+OSStatus ReadControlSize(SInt32 inDataSize, const void* inDataPtr, SInt16& outSize);
+// The widget's font for the control size (normal: the style's own size).
+void ApplyControlSize(QWidget* inWidget, SInt16 inSize);
 // A 'PNG ' resource as a pixmap (null when missing or unreadable).
 QPixmap LoadIcon(SInt16 inID);
 // A 'PICT' resource drawn at its own size (null when missing or invalid).

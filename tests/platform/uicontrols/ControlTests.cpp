@@ -111,11 +111,13 @@ TEST_F(ControlsTest, UsersChangesBroadcastTheValueMessage) {
   QTest::mouseClick(WidgetOf<QToolButton>(window, 12), Qt::LeftButton);
   EXPECT_EQ(PaneOf<LBevelButton>(window, 11)->GetValue(), 1);
   EXPECT_TRUE(WidgetOf<QToolButton>(window, 11)->isChecked());
-  // The icon control, clicked.
+  // The icon control, clicked; the disclosure triangle opened.
   QTest::mouseClick(WidgetOf<QWidget>(window, 13), Qt::LeftButton);
+  QTest::mouseClick(WidgetOf<QToolButton>(window, 22), Qt::LeftButton);
+  EXPECT_EQ(WidgetOf<QToolButton>(window, 22)->arrowType(), Qt::DownArrow);
 
   const std::vector<std::pair<MessageT, SInt32>> heard = {{3, 0},  {3, 1},  {4, 42}, {5, 3},  {6, 31},
-                                                          {19, 2}, {11, 1}, {12, 0}, {13, 0}};
+                                                          {19, 2}, {11, 1}, {12, 0}, {13, 0}, {22, 1}};
   EXPECT_EQ(log.heard, heard);
 
   // The program's own changes: controls broadcast as SetValue does, the
@@ -194,6 +196,31 @@ TEST_F(ControlsTest, TextViewProgressAndPopupItemsFollowTheProgram) {
   QTest::keyClicks(edit, "zz");
   EXPECT_EQ(view->GetText(), "Frames: 10\nDuration: 2 s\n");
 
+  // Unlocked by its data tag, the view takes typing; locked again, it keeps it.
+  Boolean locked = false;
+  EXPECT_EQ(view->SetDataTag(0, kControlEditTextLockedTag, 1, &locked), noErr);
+  EXPECT_FALSE(edit->isReadOnly());
+  edit->moveCursor(QTextCursor::End);
+  QTest::keyClicks(edit, "ok");
+  locked = true;
+  EXPECT_EQ(view->SetDataTag(0, kControlEditTextLockedTag, 1, &locked), noErr);
+  EXPECT_EQ(view->GetText(), "Frames: 10\nDuration: 2 s\nok");
+
+  // The small control size makes the texts smaller, normal puts them back.
+  auto* check = PaneOf<LCheckBox>(window, 3);
+  const double normalPoints = WidgetOf<QCheckBox>(window, 3)->font().pointSizeF();
+  SInt16 size = kControlSizeSmall;
+  EXPECT_EQ(check->SetDataTag(0, kControlSizeTag, 2, &size), noErr);
+  EXPECT_LT(WidgetOf<QCheckBox>(window, 3)->font().pointSizeF(), normalPoints);
+  size = kControlSizeNormal;
+  EXPECT_EQ(check->SetDataTag(0, kControlSizeTag, 2, &size), noErr);
+  EXPECT_EQ(WidgetOf<QCheckBox>(window, 3)->font().pointSizeF(), normalPoints);
+  size = 7;
+  EXPECT_EQ(check->SetDataTag(0, kControlSizeTag, 2, &size), paramErr);
+  size = kControlSizeSmall;
+  EXPECT_EQ(PaneOf<LSlider>(window, 6)->SetDataTag(0, kControlSizeTag, 2, &size), noErr);
+  EXPECT_EQ(PaneOf<LSlider>(window, 6)->SetDataTag(0, 'what', 2, &size), errDataNotSupported);
+
   auto* bar = PaneOf<LProgressBar>(window, 14);
   bar->SetValue(70);
   EXPECT_EQ(WidgetOf<QProgressBar>(window, 14)->value(), 70);
@@ -241,7 +268,7 @@ TEST_F(ControlsTest, ScreenshotShowsEveryControl) {
     for (int x = 0; x < image.width(); x += 3) colours.insert(image.pixel(x, y));
   EXPECT_GT(colours.size(), 20u);
 
-  for (PaneIDT id : {2, 3, 41, 42, 43, 5, 7, 8, 9, 10, 11, 18, 19, 20, 21}) {
+  for (PaneIDT id : {2, 3, 41, 42, 43, 5, 7, 8, 9, 10, 11, 18, 19, 20, 21, 22}) {
     QWidget* w = window->FindPaneByID(id)->PeekWidget();
     QRect r(w->mapTo(window->PeekWidget(), QPoint(0, 0)), w->size());
     EXPECT_GT(InkPixels(image, r), 15) << "pane " << id;

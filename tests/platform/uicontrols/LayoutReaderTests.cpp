@@ -81,7 +81,7 @@ TEST_F(ControlsTest, EveryFrameworkClassTheLayoutsUseCreatesItsPane) {
   }
   // The sample layout names every control class.
   for (ClassIDT id : {'pbut', 'cbox', 'rbut', 'radg', 'popb', 'slid', 'etxt', 'edit', 'stxt', 'capt', 'bbut', 'icnp',
-                      'pbar', 'carr', 'sepl', 'txtv', 'tabg', 'view', 'wind'})
+                      'pbar', 'carr', 'sepl', 'txtv', 'tabg', 'dtri', 'view', 'wind'})
     EXPECT_TRUE(used.count(id)) << id;
 
   // Each layout of the bundle and the tests builds whole when it uses only
@@ -113,7 +113,7 @@ TEST_F(ControlsTest, PanesOfTheLayoutAreFoundWithTheirClassesAndValues) {
       {2, 'pbut'},  {3, 'cbox'},  {4, 'radg'},  {41, 'rbut'},  {42, 'rbut'}, {43, 'rbut'}, {5, 'popb'},
       {6, 'slid'},  {7, 'etxt'},  {8, 'edit'},  {9, 'stxt'},   {10, 'capt'}, {11, 'bbut'}, {12, 'bbut'},
       {13, 'icnp'}, {14, 'pbar'}, {15, 'pbar'}, {16, 'carr'},  {17, 'sepl'}, {18, 'txtv'}, {19, 'tabg'},
-      {191, 'view'}, {192, 'stxt'}, {193, 'view'}, {194, 'stxt'}, {20, 'pbut'}, {21, 'pbut'}};
+      {191, 'view'}, {192, 'stxt'}, {193, 'view'}, {194, 'stxt'}, {20, 'pbut'}, {21, 'pbut'}, {22, 'dtri'}};
   for (auto [id, cls] : expected) {
     LPane* pane = window->FindPaneByIDOrNil(id);
     ASSERT_NE(pane, nullptr) << id;
@@ -165,7 +165,7 @@ TEST_F(ControlsTest, PanesOfTheLayoutAreFoundWithTheirClassesAndValues) {
 TEST_F(ControlsTest, TheLinkListConnectsTheLayoutsBroadcasters) {
   LWindow* window = BuildEveryControl();
   MessageLog log;
-  EXPECT_EQ(UReanimator::LinkListenerToBroadcasters(&log, window, 9000), 13);
+  EXPECT_EQ(UReanimator::LinkListenerToBroadcasters(&log, window, 9000), 14);
   dynamic_cast<LControl*>(window->FindPaneByID(6))->SetValue(55);
   dynamic_cast<LControl*>(window->FindPaneByID(2))->SimulateHotSpotClick(1);
   dynamic_cast<LRadioGroup*>(window->FindPaneByID(4))->SetCurrentRadioID(43);

@@ -16,6 +16,7 @@
 #include "platform/ui/Alerts.h"
 #include "platform/ui/UDesktop.h"
 #include "platform/ui/UQtSupport.h"
+#include "platform/ui/UResponder.h"
 #include "support/ui/UiTestSupport.h"
 
 // Leaks inside these system libraries are theirs, not ours.
@@ -65,6 +66,11 @@ void ResetQtWarnings() { sWarnings = 0; }
 
 void UiFixture::SetUp() {
   UAlertResponder::Reset();
+  UResponder::Reset();
+  // A question nothing scripted would wait for a user that is not there.
+  UResponder::SetUnexpectedHandler([](const SQuestion& inQuestion) {
+    ADD_FAILURE() << "unexpected question (kind " << inQuestion.kind << "): " << inQuestion.message;
+  });
   UEventLoop::Reset();
   UiTest::ResetQtWarnings();
 }
@@ -74,7 +80,9 @@ void UiFixture::TearDown() {
   LCommander::SwitchTarget(nullptr);
   UEventLoop::RunUntilIdle(100);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(UResponder::CountScripted(), 0) << "scripted answers left unused";
   UAlertResponder::Reset();
+  UResponder::Reset();
   UEventLoop::Reset();
 }
 

@@ -17,7 +17,6 @@
 #include "platform/framework/LThread.h"
 #include "platform/framework/LTimerTask.h"
 #include "platform/ui/LButtons.h"
-#include "platform/ui/LDisclosureTriangle.h"
 #include "platform/ui/LProgressBar.h"
 #include "platform/ui/LStaticText.h"
 #include "platform/ui/LWindow.h"
