@@ -285,7 +285,23 @@ TEST_F(WindowTest, WindowEventsAreBroadcast) {
   w->RemoveListener(&heard);
 }
 
-TEST_F(WindowTest, TheWindowMenuNeedsAMenuBar) {
+TEST_F(WindowTest, TheWindowMenuComesFromMenu140AtTheEndOfTheMenuBar) {
   ASSERT_EQ(LMenuBar::GetCurrentMenuBar(), nullptr);
   EXPECT_THROW(CWindowMenu::Init(), LException);
+  CWindowMenu::mWindowMenu = nullptr;
+  {
+    LMenuBar bar(128);
+    CWindowMenu::Init();
+    ASSERT_NE(CWindowMenu::mWindowMenu, nullptr);
+    EXPECT_EQ(bar.GetMenus().back(), CWindowMenu::mWindowMenu);
+    EXPECT_EQ(CWindowMenu::mWindowMenu->GetMenuID(), MENU_Window);
+    EXPECT_EQ(CWindowMenu::mWindowMenu->GetItem(1).command, cmd_CollapseWindow);
+    EXPECT_EQ(CWindowMenu::mWindowMenu->GetAnchorItem(), 0);
+    CRegularWindow* w = NewWindow();
+    EXPECT_EQ(CWindowMenu::mWindowMenu->MenuItemToWindow(3), w);
+    delete w;
+  }
+  // The menu went with the bar.
+  EXPECT_EQ(CWindowMenu::mWindowMenu, nullptr);
+  CWindowMenu::mWindowMenu = mMenu;
 }
