@@ -13,6 +13,8 @@
 #include "platform/base/Clock.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/ui/LView.h"
+#include "toolkit/StDrawContextState.h"
 #include "toolkit/ULocalization.h"
 #include "toolkit/UMessage.h"
 
@@ -421,6 +423,10 @@ OSErr CMovie::GotoTime(SInt32 inTime) {
 }
 
 void CMovie::MovieTask() {
+  // The attached view's port is current and focused while the movie draws;
+  // the caller's drawing state comes back afterwards.
+  StDrawContextState savedState;
+  if (mView) mView->FocusDraw();
   MoviesTask(mMovie, 0);
   SInt32 t = GetTimeValue();
   if (t != mLastBroadcastTime) {

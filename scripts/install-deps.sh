@@ -11,6 +11,7 @@ PACKAGES=(
   libfreetype-dev fonts-dejavu-core
   zlib1g-dev libpng-dev
   clang clang-14 libclang-rt-14-dev
+  qt6-base-dev
 )
 
 missing=()

@@ -11,6 +11,7 @@
 
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
+#include "platform/ui/UDesktop.h"
 #include "toolkit/CFileTester.h"
 #include "toolkit/FileItem.h"
 
@@ -121,6 +122,18 @@ void UFileUtils::RemoveExtension(unsigned char* ioName) {
       return;
     }
   }
+}
+
+LWindow* UFileUtils::FindNamedWindow(ConstStringPtr inName, const LWindow* inExcept) {
+  if (!inName) return nullptr;
+  for (LWindow* window : UDesktop::GetWindows()) {
+    if (window == inExcept) continue;
+    Str255 title;
+    window->GetDescriptor(title);
+    RemoveExtension(title);
+    if (title[0] == inName[0] && std::memcmp(title + 1, inName + 1, title[0]) == 0) return window;
+  }
+  return nullptr;
 }
 
 OSErr UFileUtils::SetNewTempVolume(ConstStringPtr inName) {

@@ -13,6 +13,7 @@
 
 class FileSpecItem;
 class CFileTester;
+class LWindow;
 
 // Broadcast to a watched file's listeners, with the file's FSSpec*, when the
 // file changed, moved or was lost.
@@ -38,6 +39,10 @@ class UFileUtils {
   static void SetImageTypeTest(ImageTypeTest inTest);
   // Cuts the name at its last ".".
   static void RemoveExtension(unsigned char* ioName);
+  // The front-most window whose title, without its extension, is the name
+  // byte for byte; nil when none. inExcept is passed over (a new window
+  // looking for a free title must not find itself).
+  static LWindow* FindNamedWindow(ConstStringPtr inName, const LWindow* inExcept = nullptr);
 
   static OSErr SetNewTempVolume(ConstStringPtr inName);
   // The temporary-items folder (created when missing).

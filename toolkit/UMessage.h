@@ -5,9 +5,23 @@
 #include "platform/base/MacTypes.h"
 #include "platform/framework/LStr255.h"
 
+class LWindow;
+
 // String lists of the bundle used here.
 constexpr SInt16 STRx_OSErrors = 5022;
 constexpr SInt16 kOSErrorOtherItem = 14;
+
+// The modal progress window: its layout, its panes, and what it answers when
+// the user cancels.
+constexpr SInt16 PPob_ProgressWindow = 500;
+constexpr SInt32 kProgressBarPane = 2201;
+constexpr SInt32 kProgressCancelButton = 2202;
+constexpr SInt32 kProgressMessagePane = 2203;
+constexpr SInt32 kProgressDisclosurePane = 2205;
+constexpr SInt32 kProgressElapsedPane = 2210;
+constexpr SInt32 kProgressRemainingPane = 2211;
+constexpr SInt32 kProgressTotalPane = 2212;
+constexpr SInt16 kProgressUserCanceled = -8967;
 
 class UMessage {
  public:
@@ -29,6 +43,14 @@ class UMessage {
   static void StopAlert(ConstStringPtr inMessage, SInt16 inCode);
   // The main bundle's "CFBundleVersion"; the text stays as it is without one.
   static void GetVersionString(LStr255& ioText);
+
+  // The progress procedure of the modal progress window (layout 500):
+  // message 0 opens it (-1 when one is open already), 1 updates it at most
+  // once per 6 ticks and answers -8967 once the user cancelled, 2 closes it.
+  // Only one modal progress window exists at a time.
+  static SInt16 UniversalProgressProcedure(SInt16 inMessage, SInt32 inFraction, SInt32 inRefCon, unsigned char* inText);
+  // The open modal progress window (nil when none), for inspection.
+  static LWindow* GetProgressWindow();
 
   static void SetQTErrorMessageProc(QTErrorMessageProc inProc);
   static void SetProcessEventsProc(ProcessEventsProc inProc);

@@ -18,6 +18,20 @@ enum {
   kHighLevelEvent = 23,
 };
 
+// Modifier bits of an event (Ctrl on this desktop plays the command key).
+enum {
+  activeFlag = 0x0001,
+  btnState = 0x0080,  // set while the button is up
+  cmdKey = 0x0100,
+  shiftKey = 0x0200,
+  alphaLock = 0x0400,
+  optionKey = 0x0800,
+  controlKey = 0x1000,
+};
+// The parts of a key event's message.
+constexpr UInt32 charCodeMask = 0x000000FF;
+constexpr UInt32 keyCodeMask = 0x0000FF00;
+
 struct EventRecord {
   UInt16 what = nullEvent;
   UInt32 message = 0;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -32,6 +34,32 @@ class UThreadScheduler {
   bool mHasMain = false;
   std::thread::id mMainID;
   LThread* mMainObject = nullptr;
+  // Work handed to the main thread by cooperative threads.
+  struct MainWork {
+    const std::function<void()>* work;
+    std::exception_ptr failure;
+    bool done = false;
+  };
+  std::deque<MainWork*> mMainWork;
+
+  // The main thread's wait for the baton; it runs handed work meanwhile.
+  void MainWait(std::unique_lock<std::mutex>& ioLock) {
+    for (;;) {
+      mChanged.wait(ioLock, [&] { return mRunner == nullptr || !mMainWork.empty(); });
+      if (mRunner == nullptr) return;
+      MainWork* item = mMainWork.front();
+      mMainWork.pop_front();
+      ioLock.unlock();
+      try {
+        (*item->work)();
+      } catch (...) {
+        item->failure = std::current_exception();
+      }
+      ioLock.lock();
+      item->done = true;
+      mChanged.notify_all();
+    }
+  }
 
   static UThreadScheduler& Get() {
     // Never destroyed: threads still waiting at exit must find it intact.
@@ -64,7 +92,10 @@ class UThreadScheduler {
     if (next) next->mState = LThread::threadState_Running;
     mChanged.notify_all();
     if (inEnding) return;
-    mChanged.wait(ioLock, [&] { return mRunner == inSelf; });
+    if (inSelf == nullptr)
+      MainWait(ioLock);
+    else
+      mChanged.wait(ioLock, [&] { return mRunner == inSelf; });
   }
 
   // After getting the baton back: a thread asked to end unwinds now.
@@ -317,4 +348,27 @@ UMainThread::~UMainThread() {
   UThreadScheduler& s = UThreadScheduler::Get();
   std::lock_guard<std::mutex> lock(s.mLock);
   if (s.mMainObject == this) s.mMainObject = nullptr;
+}
+
+bool LThread::RunOnMainThread(const std::function<void()>& inWork) {
+  UThreadScheduler& s = UThreadScheduler::Get();
+  if (!tCurrent) {
+    bool isMain;
+    {
+      std::lock_guard<std::mutex> lock(s.mLock);
+      isMain = s.CallerIsMain();
+    }
+    if (!isMain) return false;
+    inWork();
+    return true;
+  }
+  UThreadScheduler::MainWork item{&inWork, nullptr, false};
+  {
+    std::unique_lock<std::mutex> lock(s.mLock);
+    s.mMainWork.push_back(&item);
+    s.mChanged.notify_all();
+    s.mChanged.wait(lock, [&] { return item.done; });
+  }
+  if (item.failure) std::rethrow_exception(item.failure);
+  return true;
 }

@@ -11,6 +11,7 @@
 // loop pass (so destructors run on the main thread).
 #pragma once
 
+#include <functional>
 #include <thread>
 
 #include "platform/base/MacTypes.h"
@@ -56,6 +57,13 @@ class LThread {
   static LThread* GetCurrentThread();
   static bool InMainThread();
   static SInt32 CountReadyThreads();
+  // Runs inWork on the main thread. Called on the main thread it runs at
+  // once; called on a cooperative thread (which holds the baton, so the main
+  // thread is waiting for it) the main thread runs it while it waits and the
+  // caller waits for the end; an exception thrown by the work is rethrown to
+  // the caller. One of them runs at a time, as always. Other threads: ignored
+  // (returns false).
+  static bool RunOnMainThread(const std::function<void()>& inWork);
   // Deletes the threads that have ended (main thread only; done by Yield and the event loop).
   static void DeleteEndedThreads();
 

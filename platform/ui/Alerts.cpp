@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/base/PascalStrings.h"
+#include "platform/ui/UResponder.h"
 
 namespace {
 
@@ -47,13 +48,26 @@ OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError, ConstStr255
   record.message = inError ? PStrToString(inError) : std::string();
   record.explanation = inExplanation ? PStrToString(inExplanation) : std::string();
   DialogItemIndex defaultItem = kAlertStdAlertOKButton;
+  DialogItemIndex cancelItem = 0;
+  std::vector<DialogItemIndex> items;  // the item of each button shown
   if (!inAlertParam) {
     record.buttons.push_back("OK");
+    items.push_back(kAlertStdAlertOKButton);
   } else {
-    if (inAlertParam->defaultText) record.buttons.push_back(ButtonText(inAlertParam->defaultText, "OK"));
-    if (inAlertParam->cancelText) record.buttons.push_back(ButtonText(inAlertParam->cancelText, "Cancel"));
-    if (inAlertParam->otherText) record.buttons.push_back(ButtonText(inAlertParam->otherText, "Don't Save"));
+    if (inAlertParam->defaultText) {
+      record.buttons.push_back(ButtonText(inAlertParam->defaultText, "OK"));
+      items.push_back(kAlertStdAlertOKButton);
+    }
+    if (inAlertParam->cancelText) {
+      record.buttons.push_back(ButtonText(inAlertParam->cancelText, "Cancel"));
+      items.push_back(kAlertStdAlertCancelButton);
+    }
+    if (inAlertParam->otherText) {
+      record.buttons.push_back(ButtonText(inAlertParam->otherText, "Don't Save"));
+      items.push_back(kAlertStdAlertOtherButton);
+    }
     if (inAlertParam->defaultButton > 0) defaultItem = inAlertParam->defaultButton;
+    if (inAlertParam->cancelButton > 0) cancelItem = inAlertParam->cancelButton;
   }
 
   ResponderState& s = State();
@@ -68,8 +82,29 @@ OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError, ConstStr255
     answerer = s.answerer;
   }
   DialogItemIndex answer = defaultItem;
+  auto indexOf = [&](DialogItemIndex inItem) {
+    for (size_t i = 0; i < items.size(); ++i)
+      if (items[i] == inItem) return static_cast<SInt32>(i + 1);
+    return SInt32{0};
+  };
   if (answerer) {
     answer = answerer(record);
+  } else if (UResponder::IsInteractive() || UResponder::HasScript(question_Alert)) {
+    // The one question interface: a real alert in the program, a scripted
+    // answer (a button, 1-based among those shown) in tests.
+    SQuestion q;
+    q.kind = question_Alert;
+    q.message = record.message;
+    q.explanation = record.explanation;
+    q.choices = record.buttons;
+    q.defaultChoice = indexOf(defaultItem);
+    q.cancelChoice = indexOf(cancelItem);
+    SAnswer a = UResponder::IsInteractive() ? UResponder::AskAndWait(q) : UResponder::TakeScript(question_Alert);
+    if (!UResponder::IsInteractive()) UResponder::LogQuestion(q);
+    if (a.choice >= 1 && a.choice <= static_cast<SInt32>(items.size()))
+      answer = items[static_cast<size_t>(a.choice - 1)];
+    else if (a.cancelled && cancelItem > 0)
+      answer = cancelItem;
   } else {
     std::lock_guard<std::mutex> g(s.lock);
     if (!s.queued.empty()) {

@@ -15,6 +15,8 @@
 #include "platform/base/MacMemory.h"
 #include "platform/framework/LListener.h"
 #include "platform/movies/MovieCodecs.h"
+#include "platform/ui/LView.h"
+#include "platform/ui/LWindow.h"
 
 namespace {
 
@@ -468,4 +470,24 @@ TEST(CMovie, FileFailuresAndProgressCarryTheirTexts) {
   EXPECT_EQ(gProgress.back().first, 2);
   EXPECT_EQ(gProgress.front().second, ListItem(5));  // "Flattening the movie"
   std::filesystem::remove_all(folder);
+TEST(CMovie, MovieTaskFocusesTheAttachedView) {
+  SWindowInfo info;
+  LWindow window(info);
+  SPaneInfo paneInfo;
+  paneInfo.width = 40;
+  paneInfo.height = 30;
+  LView* view = new LView(paneInfo, SViewInfo());
+  view->PutInside(&window);
+  CMovie movie(RawMovie(10, 60, 600), true);
+  CGrafPtr before = nullptr;
+  GDHandle device = nullptr;
+  GetGWorld(&before, &device);
+  movie.MovieTask();  // no view: nothing focused
+  EXPECT_NE(LPane::GetLastPaneFocused(), view);
+  movie.SetView(view);
+  movie.GotoTime(120);  // runs a movie task
+  EXPECT_EQ(LPane::GetLastPaneFocused(), view);
+  CGrafPtr after = nullptr;
+  GetGWorld(&after, &device);
+  EXPECT_EQ(after, before);  // the caller's port is back
 }
