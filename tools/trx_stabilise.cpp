@@ -35,6 +35,7 @@ extern "C" {
 #include "media/CTweenTracks.h"
 #include "motion/CAutoMotionTracker.h"
 #include "motion/CMotionData.h"
+#include "motion/CMotionTrackerTask.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
@@ -227,6 +228,11 @@ void Analyse(Movie inMovie, CMotionData& outData, MotionSettings& ioSettings) {
   SetMovieGWorld(inMovie, nullptr, nullptr);
   DisposeGWorld(world);
   frame->Release();
+  // The movie keeps its analysis: a saved movie needs no second one.
+  TArray<DiffMotionData> stored;
+  for (const DiffMotionData& r : records) stored.AddItem(r);
+  Check(CMotionTrackerTask::WriteMotionDataTrack(inMovie, bounds, stored, 2, tracker.GetOptions(), 0, 0, nullptr),
+        "storing the motion data");
   outData.SetRecords(records, bounds, GetMovieTimeScale(inMovie), duration);
   Check(outData.CreateMatrices(&ioSettings, 0.0f), "computing the corrections");
 }
