@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/framework/LCommander.h"
 #include "platform/framework/LThread.h"
 #include "platform/framework/UEventLoop.h"
 #include "platform/graphics/QuickDraw.h"
@@ -49,8 +50,13 @@ class UQtEventSource : public UEventSource {
   void ProcessPending() override {
     UQt::OnMain([] {
       QCoreApplication::processEvents(QEventLoop::AllEvents);
-      // Widgets of deleted panes go once no pass runs inside another.
-      if (UEventLoop::GetPassDepth() <= 1) QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      if (UEventLoop::GetPassDepth() <= 1) {
+        // Widgets of deleted panes go once no pass runs inside another.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // A commander asked for fresh menu status (the target changed, a mode changed).
+        if (LCommander::GetUpdateCommandStatus())
+          if (LMenuBar* bar = LMenuBar::GetCurrentMenuBar()) bar->UpdateCommandStatus();
+      }
     });
   }
 

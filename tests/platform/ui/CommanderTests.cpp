@@ -278,6 +278,12 @@ TEST_F(CommanderTest, MenuItemsTakeStatusAndADisabledCommandDoesNothing) {
   mDoc->mChecked = false;
   menu->UpdateCommandStatus();
   EXPECT_FALSE(menu->GetItem(iDoc).action->isChecked());
+  // A commander that asks for fresh status gets it at the next pass.
+  mDoc->mChecked = true;
+  LCommander::SetUpdateCommandStatus(true);
+  UiTest::Pump(5);
+  EXPECT_TRUE(menu->GetItem(iDoc).action->isChecked());
+  EXPECT_FALSE(LCommander::GetUpdateCommandStatus());
 
   // Shown enabled, then the document changed its mind before the choice: nothing happens.
   mDoc->mToggle = true;

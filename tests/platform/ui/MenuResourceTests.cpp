@@ -20,6 +20,10 @@ class MenuResourceTest : public UiFixture {
     UiFixture::SetUp();
     UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
   }
+  void TearDown() override {
+    UBundle::SetMainBundlePath("");  // forgets the bundle read for the menus
+    UiFixture::TearDown();
+  }
 };
 
 class QuitApp : public LDocApplication {
