@@ -542,6 +542,7 @@ std::vector<ResourceMapEntry> CompileLayoutSource(const std::string& inText, con
     bool isPane = cls.groups.front() == Group::Pane || cls.groups.front() == Group::Window;
     bool opens = words.back() == "{";
     if (opens) words.pop_back();
+    if (opens && !isPane) where.Fail("an attachment holds nothing");
     if (haveTop && open.empty()) where.Fail("a layout has one top pane; put the others inside it");
     if (!haveTop && !isPane) where.Fail("a layout starts with a pane");
     if (isPane && !open.empty() && !open.back()) where.Fail("only views hold panes");

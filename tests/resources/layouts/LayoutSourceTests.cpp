@@ -132,6 +132,8 @@ TEST(LayoutSource, FaultsNameTheLineAndTheReason) {
   EXPECT_EQ(Compiled(head + "view 1 frame=0,0,9,9 {\n pbut 2 frame=0,0,1,1 {\n pane 3 frame=0,0,1,1\n }\n}\n"),
             "test.txt:4: only views hold panes");
   EXPECT_EQ(Compiled(head + "view 1 frame=0,0,9,9 {\n"), "test.txt:2: a block is not closed");
+  EXPECT_EQ(Compiled(head + "view 1 frame=0,0,9,9 {\n ClkA broadcast=1 {\n }\n}\n"),
+            "test.txt:3: an attachment holds nothing");
   EXPECT_EQ(Compiled(head + "view 1 frame=0,0,9,9\npane 2 frame=0,0,1,1\n"),
             "test.txt:3: a layout has one top pane; put the others inside it");
   EXPECT_EQ(Compiled(head + "slid 1 frame=0,0,9,9 value=5 max=3\n"), "test.txt:2: value lies outside min..max");
