@@ -81,6 +81,9 @@ class UMovies {
   static OSErr InsertSoundTracks(Movie inSource, Movie inDestination, SInt32 inStart, SInt32 inEnd);
 
   // File types of the graphics importers and exporters (none are added).
+  // The statistics report of a movie (the caller owns it), nil when it
+  // cannot be made. Lives with the statistics in the motion library.
+  static Handle AnalyzeMovie(Movie inMovie);
   static LArray mGraphicImportTypeList;
   static LArray mGraphicExportTypeList;
 };

@@ -46,6 +46,16 @@ Boolean CopyBlock(const PyramidLevelData* inLevel, const float* inPlane, float* 
   if (w <= 0 || h <= 0 || static_cast<SInt64>(w) * h != inCount) return false;
   const SInt32 stride = b.right - b.left;
   const float* src = inPlane + static_cast<ptrdiff_t>(inBlock.top - b.top) * stride + (inBlock.left - b.left);
+  if (inLevel->mWindow && inLevel->mWindowCount == inCount) {
+    const float* __restrict window = inLevel->mWindow;
+    for (SInt32 r = 0; r < h; ++r) {
+      const float* __restrict in = src + static_cast<ptrdiff_t>(r) * stride;
+      const float* __restrict taper = window + static_cast<ptrdiff_t>(r) * w;
+      float* __restrict out = outDest + static_cast<ptrdiff_t>(r) * w;
+      for (SInt32 x = 0; x < w; ++x) out[x] = in[x] * taper[x];
+    }
+    return true;
+  }
   for (SInt32 r = 0; r < h; ++r) std::memcpy(outDest + static_cast<ptrdiff_t>(r) * w, src + r * stride, w * sizeof(float));
   return true;
 }
@@ -170,6 +180,16 @@ OSErr CAutoMotionTracker::BeginTracking(CBuffer* inBuffer, Rect inTrackRect, Pro
   try {
     DeleteAll();
     mEstimator = new CTracker(kBlockExponent);
+    // Blocks are compared through a circular correlation: untapered, the
+    // content that wraps round from one edge to the other matches best at
+    // no shift at all and pulls every peak towards the predicted position
+    // (by about a tenth of a pixel on photographs). Each block is tapered
+    // by the square root of a Hanning window, so that the product of the
+    // two blocks is tapered by the whole window.
+    const SInt32 side = SInt32{1} << kBlockExponent;
+    mWindow.resize(static_cast<size_t>(side) * side);
+    CTracker::CreateHanningMask(side, side, mWindow.data());
+    for (float& v : mWindow) v = std::sqrt(v);
     const Rect& r = mTrackRect;
     SInt32 w = r.right - r.left, h = r.bottom - r.top;
     Rect source = r;
@@ -181,6 +201,8 @@ OSErr CAutoMotionTracker::BeginTracking(CBuffer* inBuffer, Rect inTrackRect, Pro
     while (w >= kMinLevelSide && h >= kMinLevelSide) {
       PyramidLevelData* level = new PyramidLevelData(MakeRect(r.top, r.left, r.top + h, r.left + w), source, r);
       mLevels.AddItem(level);
+      level->mWindow = mWindow.data();
+      level->mWindowCount = static_cast<SInt32>(mWindow.size());
       w /= 2;
       h /= 2;
       source = MakeRect(r.top, r.left, r.top + 2 * h, r.left + 2 * w);

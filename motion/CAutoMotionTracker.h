@@ -8,6 +8,8 @@
 #include "motion/CMotionTracker.h"
 #include "motion/CTracker.h"
 
+#include <vector>
+
 class CBuffer;
 
 // One level of the pyramid.
@@ -29,6 +31,10 @@ struct PyramidLevelData {
   float* mPrevious = nullptr;
   float mHScale = 1.0f;  // level width / tracking Rect width
   float mVScale = 1.0f;  // level height / tracking Rect height
+  // The taper every block is multiplied by as it is copied out (n x n
+  // floats, owned by the tracker); none: the block as it stands.
+  const float* mWindow = nullptr;
+  SInt32 mWindowCount = 0;
 };
 
 class CAutoMotionTracker : public CMotionTracker {
@@ -89,4 +95,5 @@ class CAutoMotionTracker : public CMotionTracker {
   TArray<PyramidLevelData*> mLevels;  // finest first
   CTracker* mEstimator = nullptr;
   float mQualitySum = 0.0f;
+  std::vector<float> mWindow;  // the block taper the levels point to
 };

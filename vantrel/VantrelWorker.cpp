@@ -128,7 +128,10 @@ int RunWorkerLoop(WorkerThread* inWorker) {
   bool holdsMutex = true;
   for (;;) {
     EventRecord event;
-    WaitNextEvent(everyEvent, &event, 15, nullptr);
+    // The first pass only serves what is ready, so that the listener takes
+    // requests from the start; later passes sleep until the listener wakes
+    // the loop for a request or the quit command (or the sleep passes).
+    WaitNextEvent(everyEvent, &event, holdsMutex ? 0 : 15, nullptr);
 
     if (inWorker->listenerState.load() == kListenerFailed) {
       syslog(LOG_NOTICE, "Couldn't create the port %s: %d", kExportMessagePortName, dupFNErr);
@@ -209,6 +212,11 @@ CFDataRef myMessagePortListenerProc(CFMessagePortRef, SInt32, CFDataRef inData, 
     }
   }
   gListenerCondition.notify_all();
+  // The main thread need not sleep on until it sees a new request or the quit.
+  if (bytes[0] == kExportCommandExport || bytes[0] == kExportCommandQuit) {
+    const ProcessSerialNumber self{0, kCurrentProcess};
+    WakeUpProcess(&self);
+  }
   return reply;
 }
 
@@ -241,7 +249,8 @@ void MessagePortListener(void* inWorker) {
   worker->listenerState.store(kListenerServing);
   if (!worker->stopListener.load()) CFRunLoopRun();
 
-  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // No lingering here: every reply went out before the run loop stopped,
+  // and a second Vantrel waits for the name anyway (PortRetryMillis).
   CFMessagePortInvalidate(worker->localPort);
   if (worker->source) CFRunLoopRemoveSource(loop, worker->source, kCFRunLoopDefaultMode);
   CFRelease(worker->localPort);

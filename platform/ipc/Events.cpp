@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -40,6 +41,7 @@ std::deque<SEvent> gPending;     // application events not yet dispatched
 std::deque<EventRecord> gReady;  // events for WaitNextEvent to return
 std::vector<std::unique_ptr<SHandler>> gHandlers;
 std::vector<CFRunLoopRef> gLoopsWithQueueSource;
+std::atomic<bool> gWakeUp{false};  // WakeUpProcess: the next or current sleep ends
 
 // Posting wakes whichever loop is waiting in WaitNextEvent; the source also
 // keeps that loop from ever being empty.
@@ -158,6 +160,7 @@ Boolean WaitNextEvent(EventMask inMask, EventRecord* outEvent, UInt32 inSleepTic
     if (UProcessWatch::NeedsPolling()) UProcessWatch::Poll();
     DispatchPending();
     if (TakeReady(inMask, outEvent)) return true;
+    if (gWakeUp.exchange(false)) break;
     if (UClock::IsManual()) {
       // A manual clock never waits: serve what is ready, then let the sleep pass on the clock.
       CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, false);
@@ -176,6 +179,17 @@ Boolean WaitNextEvent(EventMask inMask, EventRecord* outEvent, UInt32 inSleepTic
   }
   NullEvent(outEvent);
   return false;
+}
+
+OSErr WakeUpProcess(const ProcessSerialNumber* inProcess) {
+  if (inProcess == nullptr) return paramErr;
+  const bool current = inProcess->highLongOfPSN == 0 && inProcess->lowLongOfPSN == kCurrentProcess;
+  ProcessSerialNumber self{0, kCurrentProcess};
+  Boolean same = current;
+  if (!current && (SameProcess(inProcess, &self, &same) != noErr || !same)) return procNotFound;
+  gWakeUp.store(true);
+  SignalQueue();
+  return noErr;
 }
 
 void PostQuitAppleEvent() {

@@ -40,6 +40,12 @@ Boolean WaitNextEvent(EventMask inMask, EventRecord* outEvent, UInt32 inSleepTic
 // Asks this program to quit: the next WaitNextEvent returns 'aevt'/'quit'.
 void PostQuitAppleEvent();
 
+// Ends the sleep of this program's WaitNextEvent at once (it returns a null
+// event), from any thread: a thread that has queued work for the event loop
+// calls it so that the work need not wait for the sleep to pass. Only the
+// current process can be woken (procNotFound for another).
+OSErr WakeUpProcess(const ProcessSerialNumber* inProcess);
+
 // Application events.
 typedef struct OpaqueEventRef* EventRef;
 typedef struct OpaqueEventHandlerCallRef* EventHandlerCallRef;

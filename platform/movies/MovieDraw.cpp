@@ -20,6 +20,7 @@ struct TrackObj::DecodeState {
   SInt64 frameTime = -1;       // display time of the frame held
   SInt32 width = 0, height = 0;
   std::vector<UInt8> frame;    // ARGB, width * 4 per row
+  std::vector<UInt8> sample;   // the bytes of the sample being fed, kept for the next
 };
 
 void ForgetDecodeState(TrackObj& t) { t.decode.reset(); }
@@ -60,7 +61,8 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
     start = std::max<SInt64>(0, sync);
   }
   MoviePixelBuffer buf{st.frame.data(), st.width * 4, st.width, st.height};
-  std::vector<UInt8> bytes;
+  // One buffer for every sample: a fresh one per frame would fault its pages in each time.
+  std::vector<UInt8>& bytes = st.sample;
   SInt64 n = start;
   bool ended = false;
   for (int guard = 0; guard < 100000; ++guard) {
@@ -83,6 +85,18 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
   }
   // The decoder gave out no later frame: keep what was shown last.
   return st.frameTime >= 0;
+}
+
+// A row of ARGB pixels with alpha set to 255 (A is the first byte: the low
+// byte of a little-endian word).
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the alpha mask assumes a little-endian host");
+void CopyOpaqueRow(UInt8* __restrict outRow, const UInt8* __restrict inRow, SInt32 inWidth) {
+  for (SInt32 x = 0; x < inWidth; ++x) {
+    UInt32 v;
+    std::memcpy(&v, inRow + static_cast<size_t>(x) * 4, 4);
+    v |= 0xFFu;
+    std::memcpy(outRow + static_cast<size_t>(x) * 4, &v, 4);
+  }
 }
 
 // Draws the frame through `m` (frame pixels to target pixels) into the target, nearest sampling.
@@ -125,9 +139,8 @@ void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, cons
       UInt8* row = static_cast<UInt8*>(target.baseAddr) + static_cast<ptrdiff_t>(y - target.bounds.top) * target.rowBytes +
                    static_cast<ptrdiff_t>(x0 - target.bounds.left) * 4;
       if (straight) {
-        // Whole rows, then alpha 255 as drawing always writes it.
-        std::memcpy(row, srow + static_cast<size_t>(cols[0]) * 4, static_cast<size_t>(x1 - x0) * 4);
-        for (SInt32 x = 0; x < x1 - x0; ++x) row[4 * x] = 255;
+        // Whole rows with alpha 255, as drawing always writes it, in one pass.
+        CopyOpaqueRow(row, srow + static_cast<size_t>(cols[0]) * 4, x1 - x0);
         continue;
       }
       for (SInt32 x = x0; x < x1; ++x) {

@@ -267,6 +267,15 @@ SInt32 GetMediaSampleCount(Media theMedia) {
   });
 }
 
+OSErr GetMediaDataSize64(Media theMedia, SInt64* dataSize) {
+  return GuardedErr([&] {
+    if (!dataSize) Throw_(paramErr);
+    SInt64 total = 0;
+    for (const SampleRun& run : GetMedia(theMedia).samples.Runs()) total += run.count * static_cast<SInt64>(run.size);
+    *dataSize = total;
+  });
+}
+
 SInt32 GetMediaSampleDescriptionCount(Media theMedia) {
   return Guarded<SInt32>(0, [&] { return static_cast<SInt32>(GetMedia(theMedia).descs.size()); });
 }

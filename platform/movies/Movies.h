@@ -408,6 +408,8 @@ UserData GetMediaUserData(Media theMedia);
 void SetMediaPlayHints(Media theMedia, SInt32 flags, SInt32 flagsMask);
 void GetMediaPlayHints(Media theMedia, SInt32* flags);
 SInt32 GetMediaSampleCount(Media theMedia);
+// The bytes of all the media's samples.
+OSErr GetMediaDataSize64(Media theMedia, SInt64* dataSize);
 SInt32 GetMediaSampleDescriptionCount(Media theMedia);
 // Copies description `index` (from 1) into the handle, resizing it.
 void GetMediaSampleDescription(Media theMedia, SInt32 index, SampleDescriptionHandle descH);

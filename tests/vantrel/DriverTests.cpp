@@ -9,7 +9,10 @@
 #include <fstream>
 #include <string>
 
+#include "motion/CMotionData.h"
 #include "platform/base/Endian.h"
+#include "platform/files/Files.h"
+#include "platform/movies/Movies.h"
 #include "platform/export/ExportTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +34,23 @@ TEST(Driver, StabilisesAGeneratedClipThroughVantrel) {
   EXPECT_EQ(f.video.width, 192);
   EXPECT_EQ(f.video.height, 128);
   EXPECT_TRUE(fs::exists(out + "/shaky-analysed.mov"));
+  {
+    // The saved movie carries its analysis: one motion record per frame.
+    FSSpec spec;
+    ASSERT_EQ(FSMakeFSSpecFromPath(out + "/shaky-analysed.mov", &spec), noErr);
+    SInt16 ref = 0;
+    ASSERT_EQ(OpenMovieFile(&spec, &ref, 1), noErr);
+    Movie saved = nullptr;
+    SInt16 id = 0;
+    ASSERT_EQ(NewMovieFromFile(&saved, ref, &id, nullptr, newMovieActive, nullptr), noErr);
+    CloseMovieFile(ref);
+    EXPECT_TRUE(CMotionData::HasValidMotionDataTrack(saved));
+    CMotionData data;
+    Rect bounds = {0, 0, 128, 192};
+    EXPECT_EQ(data.ScanMovie(saved, bounds), noErr);
+    EXPECT_EQ(data.GetRecords().GetCount(), 12);
+    DisposeMovie(saved);
+  }
 
   // The still is a PNG of both frames side by side.
   std::ifstream png(out + "/shaky-before-after.png", std::ios::binary);

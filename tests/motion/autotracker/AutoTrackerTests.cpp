@@ -231,6 +231,37 @@ TEST(AutoTracker, RecoversMotionOfAReducedFirstLevelAtEveryAccuracy) {
   }
 }
 
+TEST(AutoTracker, SubPixelShakeOfSmoothContentIsMeasuredWithoutAPullTowardsThePrediction) {
+  // Smooth content (broad correlation peaks) shaken by sub-pixel steps: the
+  // content that wraps round the compared blocks must not hold the measured
+  // shifts back towards the prediction. The RMS error was 0.27 px before
+  // the blocks were tapered, 0.21 px since.
+  static const Texture smooth = [] {
+    Texture t = MakeTexture(900, 700, 5);
+    // A 5 x 5 box blur: the texture's hard edges become soft.
+    Texture blurred = t;
+    for (SInt32 y = 2; y < t.height - 2; ++y)
+      for (SInt32 x = 2; x < t.width - 2; ++x) {
+        float sum = 0;
+        for (SInt32 dy = -2; dy <= 2; ++dy)
+          for (SInt32 dx = -2; dx <= 2; ++dx) sum += t.At(x + dx, y + dy);
+        blurred.pixels[static_cast<size_t>(y) * t.width + x] = sum / 25.0f;
+      }
+    return blurred;
+  }();
+  const std::vector<Pose> poses = MakePoses(24, 2.5, 0.0, 0.0, 21);
+  CAutoMotionTracker tracker;
+  const std::vector<DiffMotionData> records = TrackPoses(tracker, smooth, poses, 640, 480);
+  ASSERT_EQ(records.size(), poses.size());
+  double sum = 0;
+  for (size_t i = 1; i < records.size(); ++i) {
+    const Pose m = MotionBetween(poses[i - 1], poses[i]);
+    sum += std::pow(records[i].xShift - m.t.real(), 2) + std::pow(records[i].yShift - m.t.imag(), 2);
+  }
+  const double rms = std::sqrt(sum / static_cast<double>(records.size() - 1));
+  EXPECT_LT(rms, 0.24);
+}
+
 TEST(AutoTracker, TrackingRectAwayFromTheOrigin) {
   // The region of interest is a part of a larger frame; the motion is that
   // of the content inside it, about its own centre.

@@ -52,6 +52,14 @@ enum class ERows { kAll, kEvenRows, kOddRows };
 // grey value with small colour differences; alpha is 255.
 void Render(const Texture& inTexture, const Pose& inPose, CBuffer* ioFrame, ERows inRows = ERows::kAll);
 
+// A photograph-like texture: value noise whose octave amplitudes fall with
+// frequency as in natural images, soft shaded discs and bars, fine grain.
+Texture MakePhotoTexture(SInt32 inWidth, SInt32 inHeight, UInt32 inSeed);
+
+// As Render, from a texture inOversample times finer than the picture, each
+// pixel the mean of 2 x 2 samples, as a sensor integrates its area.
+void RenderArea(const Texture& inTexture, const Pose& inPose, CBuffer* ioFrame, double inOversample);
+
 // A sequence of camera poses: pose 0 is the identity; each next pose adds a
 // random step (translation up to inMaxShift, rotation up to inMaxAngle,
 // scale up to 1 +- inMaxScale) and is pulled back towards the identity.

@@ -217,6 +217,27 @@ TEST(Events, WaitNextEventSleepsOrAdvancesAManualClock) {
   ResetApplicationEventsForTesting();
 }
 
+TEST(Events, WakeUpProcessEndsTheSleepFromAnotherThread) {
+  EventRecord event;
+  const ProcessSerialNumber self{0, kCurrentProcess};
+  std::thread waker([&] {
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(WakeUpProcess(&self), noErr);
+  });
+  const auto start = steady_clock::now();
+  EXPECT_FALSE(WaitNextEvent(everyEvent, &event, 600, nullptr));  // a null event, long before 10 s
+  waker.join();
+  EXPECT_EQ(event.what, nullEvent);
+  EXPECT_LT(steady_clock::now() - start, seconds(5));
+  // A wake-up that comes before the wait ends the next one at once; then the wait sleeps again.
+  EXPECT_EQ(WakeUpProcess(&self), noErr);
+  EXPECT_FALSE(WaitNextEvent(everyEvent, &event, 600, nullptr));
+  EXPECT_FALSE(WaitNextEvent(everyEvent, &event, 1, nullptr));
+  EXPECT_EQ(WakeUpProcess(nullptr), paramErr);
+  const ProcessSerialNumber other{0, 0x7FFFFFF0};
+  EXPECT_EQ(WakeUpProcess(&other), procNotFound);
+}
+
 CFDataRef CountingCallBack(CFMessagePortRef, SInt32, CFDataRef, void* inInfo) {
   ++*static_cast<int*>(inInfo);
   return nullptr;

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "media/CMovie.h"
+#include "media/CMovieAction.h"
+#include "media/CMovieTask.h"
+#include "platform/base/Clock.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/LException.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/Bundle.h"
+#include "platform/files/CoreFoundation.h"
+#include "platform/files/Scrap.h"
+
+namespace {
+
+// A movie of `frames` 2x2 raw frames of 10 units at time scale 100; frame k
+// has the red value k, so the frame order tells which frames are where.
+Movie NumberedMovie(int inFrames, int inFirst = 0) {
+  Movie m = NewMovie(newMovieActive);
+  SetMovieTimeScale(m, 100);
+  Track t = NewMovieTrack(m, Long2Fix(2), Long2Fix(2), 0);
+  Media md = NewTrackMedia(t, VideoMediaType, 100, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
+  (**desc).idSize = sizeof(ImageDescription);
+  (**desc).cType = 'raw ';
+  (**desc).width = (**desc).height = 2;
+  (**desc).depth = 32;
+  Handle data = NewHandleClear(16);
+  for (int k = 0; k < inFrames; ++k) {
+    for (int p = 0; p < 4; ++p) (*data)[4 * p + 1] = static_cast<char>(inFirst + k);
+    AddMediaSample(md, data, 0, 16, 10, reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+  }
+  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  return m;
+}
+
+// The red value of every frame, in movie order.
+std::vector<int> FrameValues(Movie inMovie) {
+  std::vector<int> out;
+  Track t = GetMovieIndTrack(inMovie, 1);
+  if (!t) return out;
+  Media media = GetTrackMedia(t);
+  Handle h = NewHandle(0);
+  for (TimeValue time = 0; time < GetMovieDuration(inMovie); time += 10) {
+    const TimeValue mt = TrackTimeToMediaTime(time, t);
+    SInt32 size = 0;
+    if (mt >= 0 && GetMediaSample(media, h, 0, &size, mt, nullptr, nullptr, nullptr, nullptr, 1, nullptr, nullptr) == noErr)
+      out.push_back(static_cast<UInt8>((*h)[1]));
+  }
+  DisposeHandle(h);
+  return out;
+}
+
+std::string Description(const CMovieAction& inAction) {
+  Str255 redo, undo;
+  inAction.GetDescription(redo, undo);
+  return std::string(reinterpret_cast<const char*>(undo + 1), undo[0]);
+}
+
+struct Edits : ::testing::Test {
+  void SetUp() override {
+    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    UScrap::Reset();
+  }
+  void TearDown() override { UScrap::Reset(); }
+};
+
+struct Document : CMovieTaskDocument {
+  CMovie* movie = nullptr;
+  std::vector<MessageT> heard;
+  std::vector<void*> params;
+  CMovie* GetTaskMovie() override { return movie; }
+  void PostAction(CMovieAction* inAction) override { delete inAction; }
+  void ListenToMessage(MessageT inMessage, void* ioParam) override {
+    heard.push_back(inMessage);
+    params.push_back(ioParam);
+  }
+};
+
+struct EmptyTask : CMovieTask {
+  using CMovieTask::CMovieTask;
+  void* Run() override { return nullptr; }
+};
+
+}  // namespace
+
+// Cut: the selection leaves the movie and goes to the scrap; undo brings it
+// back and leaves the scrap; redo cuts again by edit state.
+TEST_F(Edits, CutUndoRedoAndTheScrap) {
+  CMovie movie(NumberedMovie(6), true);
+  movie.SetSelectionStart(20);
+  movie.SetSelectionStop(40);
+  auto cut = std::make_unique<CMovieAction_Cut>(&movie);
+  EXPECT_EQ(Description(*cut), "Cut");
+  EXPECT_FALSE(cut->IsPostable());
+  cut->Redo();
+  EXPECT_TRUE(cut->IsPostable());
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 4, 5}));
+  Movie scrap = NewMovieFromScrap(newMovieActive);
+  ASSERT_NE(scrap, nullptr);
+  EXPECT_EQ(FrameValues(scrap), (std::vector<int>{2, 3}));
+  DisposeMovie(scrap);
+  ASSERT_TRUE(cut->CanUndo());
+  EXPECT_FALSE(cut->CanRedo());
+  cut->Undo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  UScrap::Reset();
+  cut->Redo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 4, 5}));
+  EXPECT_EQ(NewMovieFromScrap(newMovieActive), nullptr);  // the redo did not touch the scrap
+  cut->Undo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()).size(), 6u);
+}
+
+// Paste inserts the scrap at the movie time of the action's making, not over
+// the selection; undo and redo switch. A scrap without a movie makes the
+// first redo fail: nothing changes and the action is not kept.
+TEST_F(Edits, PasteAtTheTimeAndFailsVisiblyWithoutAScrap) {
+  CMovie movie(NumberedMovie(4), true);
+  {
+    Movie source = NumberedMovie(2, 100);
+    ASSERT_EQ(PutMovieOnScrap(source, 0), noErr);
+    DisposeMovie(source);
+  }
+  movie.GotoTime(10);
+  movie.SetSelectionStart(20);
+  movie.SetSelectionStop(40);
+  CMovieAction_Paste paste(&movie);
+  EXPECT_EQ(Description(paste), "Paste");
+  paste.Redo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 100, 101, 1, 2, 3}));
+  SInt32 s = 0, e = 0;
+  paste.GetSelection(s, e);
+  EXPECT_EQ(s, 10);
+  EXPECT_EQ(e, 30);
+  paste.Undo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 2, 3}));
+  paste.Redo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()).size(), 6u);
+
+  UScrap::Reset();
+  CMovie other(NumberedMovie(3), true);
+  CMovieAction_Paste empty(&other);
+  EXPECT_THROW(empty.Redo(), LException);
+  EXPECT_FALSE(empty.IsPostable());
+  EXPECT_FALSE(empty.IsDone());
+  EXPECT_FALSE(empty.CanUndo());
+  EXPECT_EQ(FrameValues(other.GetMovie()).size(), 3u);
+}
+
+// Clear cuts without the scrap; an action without a before-state cannot be undone.
+TEST_F(Edits, ClearKeepsTheScrapAndNilStatesCannotUndo) {
+  CMovie movie(NumberedMovie(5), true);
+  movie.SetSelectionStart(0);
+  movie.SetSelectionStop(20);
+  CMovieAction_Clear clear(&movie);
+  EXPECT_EQ(Description(clear), "Clear");
+  clear.Redo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{2, 3, 4}));
+  EXPECT_EQ(NewMovieFromScrap(newMovieActive), nullptr);
+  clear.Undo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()).size(), 5u);
+  clear.Redo();
+  EXPECT_EQ(FrameValues(movie.GetMovie()).size(), 3u);
+
+  CMovieAction adopted(&movie, nullptr, STRx_MovieEdits, kMovieEditMotionData);
+  EXPECT_EQ(Description(adopted), "Motion Analysis");
+  adopted.Redo();
+  EXPECT_TRUE(adopted.IsDone());
+  EXPECT_FALSE(adopted.CanUndo());
+  EXPECT_THROW(CMovieAction(nullptr, STRx_MovieEdits, 1), LException);
+}
+
+// A task broadcasts its end message with itself to its document when it is
+// destroyed, and nothing when the message is 0; it needs a document with a
+// movie; it remembers its start and its cancel flag.
+TEST_F(Edits, TaskEndMessageCancelFlagAndStart) {
+  Document doc;
+  EXPECT_THROW(EmptyTask(nullptr), LException);
+  EXPECT_THROW(EmptyTask task(&doc), LException);
+  CMovie movie(NumberedMovie(2), true);
+  doc.movie = &movie;
+  {
+    StManualClock clock;
+    auto* task = new EmptyTask(&doc);
+    EXPECT_EQ(task->GetStartTick(), TickCount());
+    EXPECT_EQ(task->GetMovie(), &movie);
+    EXPECT_FALSE(task->HasUserCanceled());
+    task->UserCanceled();
+    EXPECT_TRUE(task->HasUserCanceled());
+    task->SetEndMessage(msg_MotionAnalysisEnded);
+    void* expected = static_cast<CMovieTask*>(task);
+    delete task;
+    ASSERT_EQ(doc.heard, std::vector<MessageT>{300});
+    EXPECT_EQ(doc.params[0], expected);
+  }
+  doc.heard.clear();
+  auto* quiet = new EmptyTask(&doc);
+  quiet->Resume();
+  for (int i = 0; i < 1000 && LThread::CountReadyThreads() > 0; ++i) LThread::Yield();
+  LThread::DeleteEndedThreads();
+  EXPECT_TRUE(doc.heard.empty());
+}
