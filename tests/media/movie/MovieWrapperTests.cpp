@@ -470,6 +470,8 @@ TEST(CMovie, FileFailuresAndProgressCarryTheirTexts) {
   EXPECT_EQ(gProgress.back().first, 2);
   EXPECT_EQ(gProgress.front().second, ListItem(5));  // "Flattening the movie"
   std::filesystem::remove_all(folder);
+}
+
 TEST(CMovie, MovieTaskFocusesTheAttachedView) {
   SWindowInfo info;
   LWindow window(info);
