@@ -128,6 +128,10 @@ class CExportClient {
   // Waits until Vantrel's port answers.
   bool Connect(double inSeconds = 10.0) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
+    if (mRemote) {
+      CFRelease(mRemote);
+      mRemote = nullptr;
+    }
     while (std::chrono::steady_clock::now() < deadline) {
       mRemote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("TremblorixExportMessagePort"));
       if (mRemote) return true;

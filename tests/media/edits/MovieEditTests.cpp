@@ -69,7 +69,10 @@ struct Edits : ::testing::Test {
     UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
     UScrap::Reset();
   }
-  void TearDown() override { UScrap::Reset(); }
+  void TearDown() override {
+    UScrap::Reset();
+    UBundle::SetMainBundlePath("");
+  }
 };
 
 struct Document : CMovieTaskDocument {
