@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "platform/base/Clock.h"
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
 #include "platform/framework/LStream.h"
@@ -17,6 +18,14 @@
 #include "platform/ui/UPaneHost.h"
 #include "platform/ui/UQtSupport.h"
 
+// The window the program last asked Qt to activate, until Qt says it is.
+// Activations Qt reports for other windows meanwhile are echoes of earlier
+// requests: following them would ask again and the two would never settle.
+// A request Qt has not answered within half a second is forgotten, so a
+// later click on another window is followed again.
+static LWindow* sActivationRequested = nullptr;
+static UInt32 sActivationRequestTicks = 0;
+
 // The top-level widget of a window: the menu bar over the content widget.
 class UWindowFrame : public QWidget {
  public:
@@ -25,9 +34,13 @@ class UWindowFrame : public QWidget {
 
  protected:
   bool event(QEvent* inEvent) override {
-    if (mWindow && inEvent->type() == QEvent::WindowActivate && mWindow->IsVisible() &&
-        UDesktop::FetchActiveWindow() != mWindow && !mWindow->IsFloating())
-      UDesktop::SelectDeskWindow(mWindow);
+    if (mWindow && inEvent->type() == QEvent::WindowActivate) {
+      if (sActivationRequested && TickCount() - sActivationRequestTicks > 30) sActivationRequested = nullptr;
+      bool echo = sActivationRequested && sActivationRequested != mWindow;
+      if (sActivationRequested == mWindow) sActivationRequested = nullptr;
+      if (!echo && mWindow->IsVisible() && UDesktop::FetchActiveWindow() != mWindow && !mWindow->IsFloating())
+        UDesktop::SelectDeskWindow(mWindow);
+    }
     return QWidget::event(inEvent);
   }
   void resizeEvent(QResizeEvent* inEvent) override {
@@ -78,6 +91,7 @@ void LWindow::InitWindow(const SWindowInfo& inInfo) {
 }
 
 LWindow::~LWindow() {
+  if (sActivationRequested == this) sActivationRequested = nullptr;
   UDesktop::RemoveWindow(this);
   // The panes go before the commander part (some of them are sub-commanders).
   DeleteAllSubPanes();
@@ -303,6 +317,7 @@ void LWindow::Show() {
 void LWindow::Hide() {
   if (!mVisible) return;
   mVisible = false;
+  if (sActivationRequested == this) sActivationRequested = nullptr;
   for (LPane* sub : mSubPanes) sub->SuperHide();
   HideSelf();
   if (mFrame) UQt::OnMain([this] { mFrame->hide(); });
@@ -317,7 +332,11 @@ void LWindow::Activate() {
   LView::Activate();
   if (mFrame)
     UQt::OnMain([this] {
-      if (mFrame->isVisible()) mFrame->activateWindow();
+      if (mFrame->isVisible()) {
+        sActivationRequested = this;
+        sActivationRequestTicks = TickCount();
+        mFrame->activateWindow();
+      }
       mWidget->setFocus();
     });
 }

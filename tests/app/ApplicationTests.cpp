@@ -1,0 +1,640 @@
+// The application object: its start-up order and fatal steps, the first
+// launch, the commands it answers, opening movies by type, and quitting
+// while movies are modified. Documents here are small stand-ins with real
+// windows, so the rules are checked on their own.
+#include <stdlib.h>
+
+#include <QAction>
+#include <QImage>
+#include <QWidget>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+#include "app/CPreferences.h"
+#include "app/CRecentFiles.h"
+#include "app/CSettingsResource.h"
+#include "app/TremblorixApp.h"
+#include "app/TremblorixAppDocuments.h"
+#include "app/TremblorixAppScript.h"
+#include "media/CMovie.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/base/PascalStrings.h"
+#include "platform/files/Bundle.h"
+#include "platform/files/Scrap.h"
+#include "platform/files/TempFolder.h"
+#include "platform/movies/Movies.h"
+#include "platform/ui/Alerts.h"
+#include "platform/ui/LControl.h"
+#include "platform/ui/LMenu.h"
+#include "platform/ui/LStaticText.h"
+#include "platform/ui/LWindow.h"
+#include "platform/files/Resources.h"
+#include "platform/ui/UDesktop.h"
+#include "platform/ui/UResponder.h"
+#include "platform/framework/UEventLoop.h"
+#include "support/ui/UiTestSupport.h"
+#include "toolkit/CWindowMenu.h"
+
+namespace {
+
+constexpr OSType kAllTypes = 0x3F3F3F3F;  // all readable files
+
+// An application whose start-up steps are recorded, one of which may fail;
+// the export client is not launched here and help pages are only noted.
+class TestApp : public TremblorixApp {
+ public:
+  std::vector<EStartStep> mSteps;
+  EStartStep mFailAt = static_cast<EStartStep>(0);
+  OSErr mFailWith = noErr;
+  std::vector<std::string> mPages;
+  Boolean mExited = false;
+  Boolean mExportAllowsQuit = true;
+
+  OSErr RunStartStep(EStartStep inStep) override {
+    mSteps.push_back(inStep);
+    if (inStep == mFailAt) return mFailWith;
+    if (inStep == startStep_ExportClient || inStep == startStep_HelpBook) return noErr;
+    return TremblorixApp::RunStartStep(inStep);
+  }
+  void GotoHelpPage(const std::string& inPage) override { mPages.push_back(inPage); }
+  void ExitToShell() override {
+    mExited = true;
+    TremblorixApp::ExitToShell();
+  }
+  Boolean AttemptQuit(SInt32 inOption) override { return mExportAllowsQuit && TremblorixApp::AttemptQuit(inOption); }
+};
+
+// A stand-in document: a shown document window, a modified flag and, when
+// asked to close while modified, the save-changes question. While quitting,
+// a closed document closes the next one, as the documents' quit sequence does.
+class FakeDocs;
+class FakeDoc : public CAppDocument, public LCommander {
+ public:
+  FakeDoc(FakeDocs* inOwner, const std::string& inTitle, Boolean inModified, const std::string& inPath = "")
+      : mOwner(inOwner), mModified(inModified), mPath(inPath) {
+    SWindowInfo info;
+    info.title = inTitle;
+    info.width = 240;
+    info.height = 120;
+    mWindow = new LWindow(info, this);
+    mWindow->Show();
+  }
+  ~FakeDoc() override { delete mWindow; }
+  Boolean IsModified() const override { return mModified; }
+  LWindow* GetWindow() const override { return mWindow; }
+  Boolean UsesFile(const FSSpec& inSpec) const override {
+    return !mPath.empty() && FSSpecPath(inSpec) == mPath;
+  }
+  void MakeCurrent() override {
+    ++mMadeCurrent;
+    mWindow->Select();
+  }
+  void AttemptClose(Boolean) override;
+  LCommander* GetCommander() override { return this; }
+
+  FakeDocs* mOwner;
+  Boolean mModified;
+  std::string mPath;
+  LWindow* mWindow = nullptr;
+  int mMadeCurrent = 0;
+  int mCloseAttempts = 0;
+};
+
+class FakeDocs {
+ public:
+  FakeDocs() {
+    mProvider.list = [this] {
+      std::vector<CAppDocument*> v;
+      for (auto& d : mDocs) v.push_back(d.get());
+      return v;
+    };
+    mProvider.open = [this](FSSpec* inSpec) -> CAppDocument* {
+      std::string path = FSSpecPath(*inSpec);
+      mOpened.push_back(path);
+      return Add("opened", false, path);
+    };
+    mProvider.make = [this](CMovie* inMovie) -> CAppDocument* {
+      mMadeFrom.reset(inMovie);
+      return Add("untitled", true);
+    };
+    UAppDocuments::SetProvider(&mProvider);
+  }
+  ~FakeDocs() {
+    mDocs.clear();
+    UAppDocuments::SetProvider(nullptr);
+  }
+  FakeDoc* Add(const std::string& inTitle, Boolean inModified, const std::string& inPath = "") {
+    mDocs.push_back(std::make_unique<FakeDoc>(this, inTitle, inModified, inPath));
+    return mDocs.back().get();
+  }
+  void Remove(FakeDoc* inDoc) {
+    for (auto it = mDocs.begin(); it != mDocs.end(); ++it)
+      if (it->get() == inDoc) {
+        mClosed.push_back(inDoc->mWindow->GetTitle());
+        mDocs.erase(it);
+        return;
+      }
+  }
+  std::vector<std::unique_ptr<FakeDoc>> mDocs;
+  std::vector<std::string> mClosed;
+  std::vector<std::string> mOpened;
+  std::unique_ptr<CMovie> mMadeFrom;
+  UAppDocuments::SProvider mProvider;
+};
+
+void FakeDoc::AttemptClose(Boolean) {
+  ++mCloseAttempts;
+  if (mModified && !UAppDocuments::GetDisregardChanges()) {
+    SQuestion q;
+    q.kind = question_SaveChanges;
+    q.message = "Save changes to " + mWindow->GetTitle() + "?";
+    SAnswer a = UResponder::AskAndWait(q);
+    if (a.cancelled || a.choice == 3) {
+      UAppDocuments::SetQuitting(false, false);
+      return;
+    }
+  }
+  FakeDocs* owner = mOwner;
+  owner->Remove(this);  // deletes this
+  if (UAppDocuments::IsQuitting()) {
+    std::vector<CAppDocument*> rest = UAppDocuments::GetDocuments();
+    if (!rest.empty()) rest.front()->AttemptClose(false);
+  }
+}
+
+class ApplicationTest : public UiFixture {
+ protected:
+  void SetUp() override {
+    UiFixture::SetUp();
+    mOldHome = ::getenv("HOME") ? ::getenv("HOME") : "";
+    ::setenv("HOME", mTmp.Path().c_str(), 1);
+    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    CPreferences::Reset();
+    CRecentFiles::Delete();
+    UScrap::Reset();
+    TremblorixApp::SetCurrentFileType(kAllTypes);
+  }
+  void TearDown() override {
+    CRecentFiles::Delete();
+    CPreferences::Reset();
+    UScrap::Reset();
+    UBundle::SetMainBundlePath("");
+    ::setenv("HOME", mOldHome.c_str(), 1);
+    UiFixture::TearDown();
+  }
+  static std::string AppText(SInt16 inIndex) {
+    Str255 text;
+    GetIndString(text, STRx_Application, inIndex);
+    return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
+  }
+  std::string MakeFile(const std::string& inName) {
+    std::ofstream(mTmp / inName) << "not really a movie";
+    return mTmp / inName;
+  }
+  FSSpec Spec(const std::string& inPath) {
+    FSSpec spec;
+    FSMakeFSSpecFromPath(inPath, &spec);
+    return spec;
+  }
+  TempFolder mTmp;
+  std::string mOldHome;
+};
+
+std::vector<EStartStep> AllSteps() {
+  std::vector<EStartStep> v;
+  for (int s = startStep_VectorUnit; s <= startStep_Count; ++s) v.push_back(static_cast<EStartStep>(s));
+  return v;
+}
+
+}  // namespace
+
+TEST_F(ApplicationTest, StartsUpInOrderAndOpensTheQuickStartPageOnTheFirstLaunchOnly) {
+  {
+    TestApp app;
+    app.Initialize();
+    EXPECT_EQ(app.mSteps, AllSteps());
+    EXPECT_FALSE(app.mExited);
+    EXPECT_TRUE(UAlertResponder::GetRecorded().empty());
+    EXPECT_EQ(app.mPages, (std::vector<std::string>{"Introduction/QuickStart.html"}));
+    // The menu bar: File, Edit, Movie, View, Window, Help; the help items
+    // follow the help book's item.
+    LMenuBar* bar = app.GetMenuBar();
+    ASSERT_NE(bar, nullptr);
+    std::vector<SInt16> ids;
+    for (LMenu* m : bar->GetMenus()) ids.push_back(m->GetMenuID());
+    EXPECT_EQ(ids, (std::vector<SInt16>{128, 129, 130, 132, 140, 131}));
+    LMenu* help = bar->FetchMenu(MENU_Help);
+    EXPECT_EQ(gHelpMenuItemIndex, 2);
+    ASSERT_EQ(help->CountItems(), 4);
+    EXPECT_EQ(help->GetItem(3).text, AppText(5));
+    LMenu* file = bar->FetchMenu(MENU_File);
+    EXPECT_EQ(file->GetItem(3).submenuID, MENU_RecentFiles);
+    EXPECT_TRUE(app.IsRepeating());
+  }
+  // The second launch finds its preferences: no help page.
+  TestApp again;
+  again.Initialize();
+  EXPECT_TRUE(again.mPages.empty());
+  EXPECT_FALSE(CPreferences::IsFirstLaunch());
+}
+
+TEST_F(ApplicationTest, AFatalStartUpStepEndsWithAStopAlertOfItsTextAndCode) {
+  struct Case {
+    EStartStep step;
+    OSErr err;
+    std::string text;
+  };
+  const Case cases[] = {{startStep_Movies, -1, AppText(1)},
+                        {startStep_FileUtils, -36, AppText(1)},
+                        {startStep_ExportClient, -600, AppText(2)},
+                        {startStep_HelpMenu, -108, AppText(1)},
+                        {startStep_Preferences, -43, AppText(1)}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.step);
+    UAlertResponder::Reset();
+    CPreferences::Reset();
+    TestApp app;
+    app.mFailAt = c.step;
+    app.mFailWith = c.err;
+    app.Run();  // returns at once: the program ends
+    EXPECT_TRUE(app.mExited);
+    EXPECT_EQ(app.GetExitCode(), 1);
+    EXPECT_EQ(app.mSteps.back(), c.step);
+    std::vector<AlertRecord> alerts = UAlertResponder::GetRecorded();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].kind, kAlertStopAlert);
+    EXPECT_EQ(alerts[0].message, c.text);
+    EXPECT_EQ(alerts[0].explanation, std::to_string(c.err));
+  }
+  // A missing help book is only noted: start-up goes on.
+  UAlertResponder::Reset();
+  TestApp app;
+  app.mFailAt = startStep_HelpBook;
+  app.mFailWith = -43;
+  app.Initialize();
+  EXPECT_FALSE(app.mExited);
+  EXPECT_EQ(app.mSteps, AllSteps());
+  EXPECT_TRUE(UAlertResponder::GetRecorded().empty());
+}
+
+TEST_F(ApplicationTest, LaunchWithoutFilesOpensNoWindowAndLaunchFilesOpen) {
+  FakeDocs docs;
+  std::string script = mTmp / "quit.txt";
+  std::ofstream(script) << "wait 0.05\nuntil windows=0 5\nquit\n";
+  {
+    TestApp app;
+    CAppScript runner(script);
+    app.Run();
+    EXPECT_EQ(app.GetExitCode(), 0);
+    EXPECT_EQ(runner.GetResult(), 0);
+    EXPECT_TRUE(UDesktop::GetWindowsOfClass(kDocumentWindowClass).empty());
+  }
+  std::string movie = MakeFile("launch.mov");
+  std::ofstream(script) << "until windows=1 5\nshot launched\n";
+  TestApp app;
+  app.SetLaunchFiles({Spec(movie)});
+  std::ofstream(script, std::ios::app) << "quit\n";
+  CAppScript runner(script);
+  ASSERT_TRUE(std::ofstream(mTmp / "out").good() || true);
+  app.Run();
+  EXPECT_EQ(runner.GetResult(), 0);
+  EXPECT_EQ(docs.mOpened, (std::vector<std::string>{movie}));
+  EXPECT_TRUE(docs.mDocs.empty());  // quitting closed it
+}
+
+TEST_F(ApplicationTest, NewIsEnabledOnlyWithAMovieOnTheClipboardAndMakesADocumentFromIt) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  Boolean enabled = true, usesMark = false;
+  UInt16 mark = 0;
+  Str255 name = {0};
+  app.FindCommandStatus(cmd_New, enabled, usesMark, mark, name);
+  EXPECT_FALSE(enabled);
+  EXPECT_EQ(app.MakeNewDocument(), nullptr);
+
+  // A movie of 3 frames on the clipboard.
+  Movie m = NewMovie(newMovieActive);
+  SetMovieTimeScale(m, 100);
+  Track t = NewMovieTrack(m, Long2Fix(4), Long2Fix(4), 0);
+  Media md = NewTrackMedia(t, VideoMediaType, 100, nullptr, 0);
+  Handle ref = NewHandleClear(sizeof(Handle));
+  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
+  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
+  (**desc).idSize = sizeof(ImageDescription);
+  (**desc).cType = 'raw ';
+  (**desc).width = (**desc).height = 4;
+  (**desc).depth = 32;
+  Handle data = NewHandleClear(64);
+  for (int k = 0; k < 3; ++k)
+    AddMediaSample(md, data, 0, 64, 10, reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
+  DisposeHandle(data);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  ASSERT_EQ(PutMovieOnScrap(m, 0), noErr);
+  DisposeMovie(m);
+
+  app.FindCommandStatus(cmd_New, enabled, usesMark, mark, name);
+  EXPECT_TRUE(enabled);
+  LCommander* made = app.MakeNewDocument();
+  ASSERT_NE(made, nullptr);
+  ASSERT_NE(docs.mMadeFrom, nullptr);
+  EXPECT_EQ(GetMovieDuration(docs.mMadeFrom->GetMovie()), 30);
+  EXPECT_EQ(GetMovieTrackCount(docs.mMadeFrom->GetMovie()), 1);
+  EXPECT_TRUE(UAlertResponder::GetRecorded().empty());
+
+  // Bytes that are no movie: the new-document alert, no document.
+  ScrapRef scrap = nullptr;
+  ClearCurrentScrap();
+  GetCurrentScrap(&scrap);
+  PutScrapFlavor(scrap, 'moov', kScrapFlavorMaskNone, 8, "garbage!");
+  EXPECT_EQ(app.MakeNewDocument(), nullptr);
+  ASSERT_EQ(UAlertResponder::GetRecorded().size(), 1u);
+  EXPECT_EQ(UAlertResponder::GetRecorded()[0].message, AppText(16));
+  EXPECT_EQ(docs.mDocs.size(), 1u);
+}
+
+TEST_F(ApplicationTest, OpensByStoredTypeOrNameRefusesOthersAndBringsAnOpenOneForward) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  // By the name's type.
+  std::string mov = MakeFile("clip.mov"), mp4 = MakeFile("clip.mp4"), avi = MakeFile("clip.avi");
+  for (const std::string& p : {mov, mp4, avi}) {
+    FSSpec spec = Spec(p);
+    app.OpenDocument(&spec);
+  }
+  EXPECT_EQ(docs.mOpened, (std::vector<std::string>{mov, mp4, avi}));
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 3);
+  // By the stored type though the name says nothing.
+  std::string odd = MakeFile("camera-take");
+  FSSpec oddSpec = Spec(odd);
+  FInfo info{};
+  FSpGetFInfo(&oddSpec, &info);
+  info.fdType = 'MooV';
+  ASSERT_EQ(FSpSetFInfo(&oddSpec, &info), noErr);
+  app.OpenDocument(&oddSpec);
+  EXPECT_EQ(docs.mOpened.back(), odd);
+  EXPECT_TRUE(UAlertResponder::GetRecorded().empty());
+
+  // Neither: the note alert, nothing opened.
+  std::string text = MakeFile("notes.txt");
+  FSSpec textSpec = Spec(text);
+  app.OpenDocument(&textSpec);
+  EXPECT_EQ(docs.mOpened.size(), 4u);
+  ASSERT_EQ(UAlertResponder::GetRecorded().size(), 1u);
+  EXPECT_EQ(UAlertResponder::GetRecorded()[0].kind, kAlertNoteAlert);
+  EXPECT_EQ(UAlertResponder::GetRecorded()[0].message, AppText(14));
+  EXPECT_EQ(UAlertResponder::GetRecorded()[0].explanation, "0");
+
+  // Already open: brought forward, not opened again nor added again.
+  FakeDoc* first = docs.mDocs.front().get();
+  ASSERT_NE(UDesktop::FetchTopRegular(), first->GetWindow());
+  FSSpec movSpec = Spec(mov);
+  app.OpenDocument(&movSpec);
+  EXPECT_EQ(first->mMadeCurrent, 1);
+  EXPECT_EQ(UDesktop::FetchTopRegular(), first->GetWindow());
+  EXPECT_EQ(docs.mOpened.size(), 4u);
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 4);
+
+  // A missing file: the stop alert with its code; a cancelled open is silent.
+  FSSpec gone = Spec(mTmp / "gone.mov");
+  app.OpenDocument(&gone);
+  ASSERT_EQ(UAlertResponder::GetRecorded().size(), 2u);
+  EXPECT_EQ(UAlertResponder::GetRecorded()[1].kind, kAlertStopAlert);
+  EXPECT_EQ(UAlertResponder::GetRecorded()[1].explanation, "-43");
+  docs.mProvider.open = [](FSSpec*) -> CAppDocument* { Throw_(userCanceledErr); };
+  std::string more = MakeFile("more.mov");
+  FSSpec moreSpec = Spec(more);
+  app.OpenDocument(&moreSpec);
+  EXPECT_EQ(UAlertResponder::GetRecorded().size(), 2u);
+
+  // The recent-files item of a file that is open carries the check mark.
+  Boolean enabled = false, usesMark = false;
+  UInt16 mark = 0;
+  Str255 name = {0};
+  CommandT item2 = -((static_cast<SInt32>(MENU_RecentFiles) << 16) | 4);  // the oldest entry: clip.mov
+  app.FindCommandStatus(item2, enabled, usesMark, mark, name);
+  EXPECT_TRUE(enabled);
+  EXPECT_TRUE(usesMark);
+  EXPECT_EQ(mark, 18);
+  app.FindCommandStatus(cmd_ClearRecent, enabled, usesMark, mark, name);
+  EXPECT_TRUE(enabled);
+  app.ObeyCommand(cmd_ClearRecent, nullptr);
+  app.FindCommandStatus(cmd_ClearRecent, enabled, usesMark, mark, name);
+  EXPECT_FALSE(enabled);
+}
+
+TEST_F(ApplicationTest, TheOpenDialogListsTheTypesAndRemembersThePopup) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  const auto& entries = TremblorixApp::GetOpenFileMenuData();
+  ASSERT_EQ(entries.size(), 8u);
+  EXPECT_EQ(entries[0].type, static_cast<OSType>(kAllTypes));
+  EXPECT_EQ(entries[1].name, "-");
+  EXPECT_EQ(entries[2].type, static_cast<OSType>('MooV'));
+  EXPECT_EQ(entries[7].type, static_cast<OSType>('SWFL'));
+
+  // The user picks "AVI Movies" (the fourth entry listed) and a file.
+  std::string avi = MakeFile("holiday.avi");
+  SAnswer pick = SAnswer::Path(avi);
+  pick.choice = 4;
+  UResponder::Script(question_OpenFile, pick);
+  app.ChooseDocument();
+  UiTest::PumpUntil([&] { return !docs.mOpened.empty(); });
+  EXPECT_EQ(docs.mOpened, (std::vector<std::string>{avi}));
+  EXPECT_EQ(TremblorixApp::GetCurrentFileType(), static_cast<OSType>('VfW '));
+  // The next dialog opens on that type; cancelling opens nothing.
+  UResponder::Script(question_OpenFile, SAnswer::Cancel());
+  app.ChooseDocument();
+  UiTest::Pump(30);
+  std::vector<SQuestion> log = UResponder::GetLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].defaultChoice, 4);
+  EXPECT_EQ(log[1].choices.size(), 7u);
+  EXPECT_EQ(docs.mOpened.size(), 1u);
+  EXPECT_TRUE(UAlertResponder::GetRecorded().empty());
+
+  // The filter: by stored type or name, all readable or one type.
+  std::string mov = MakeFile("a.mov"), txt = MakeFile("a.txt");
+  EXPECT_TRUE(TremblorixApp::FilterShowsFile(Spec(mov), kAllTypes));
+  EXPECT_FALSE(TremblorixApp::FilterShowsFile(Spec(txt), kAllTypes));
+  EXPECT_TRUE(TremblorixApp::FilterShowsFile(Spec(avi), 'VfW '));
+  EXPECT_FALSE(TremblorixApp::FilterShowsFile(Spec(mov), 'VfW '));
+}
+
+TEST_F(ApplicationTest, CommandStatusOfTheApplicationItems) {
+  TestApp app;
+  app.Initialize();
+  struct Row {
+    CommandT command;
+    Boolean enabled;
+  };
+  for (Row r : {Row{cmd_About, true}, Row{cmd_Open, true}, Row{cmd_PageSetup, false}, Row{cmd_Print, false},
+                Row{cmd_Quit, true}, Row{cmd_Undo, false}, Row{cmd_ExportTasksWindow, true}, Row{6150, true},
+                Row{20000, true}, Row{cmd_RecentFilesItem, true}}) {
+    Boolean enabled = !r.enabled, usesMark = false;
+    UInt16 mark = 0;
+    Str255 name = {0};
+    app.FindCommandStatus(r.command, enabled, usesMark, mark, name);
+    EXPECT_EQ(enabled, r.enabled) << r.command;
+    if (r.command == cmd_ExportTasksWindow) {
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(name + 1), name[0]), AppText(13));
+    }
+  }
+  for (CommandT c : {201, 6150, 20000}) EXPECT_TRUE(app.ObeyCommand(c, nullptr));
+  // The help items open their pages.
+  CommandT license = -((static_cast<SInt32>(MENU_Help) << 16) | gHelpMenuItemIndex);
+  CommandT quick = -((static_cast<SInt32>(MENU_Help) << 16) | (gHelpMenuItemIndex + 1));
+  CommandT mail = -((static_cast<SInt32>(MENU_Help) << 16) | (gHelpMenuItemIndex + 2));
+  app.mPages.clear();
+  EXPECT_TRUE(app.ObeyCommand(license, nullptr));
+  EXPECT_TRUE(app.ObeyCommand(quick, nullptr));
+  EXPECT_EQ(app.mPages, (std::vector<std::string>{"Introduction/LicenseAgreement.html", "Introduction/QuickStart.html"}));
+  EXPECT_TRUE(app.ObeyCommand(mail, nullptr));
+  EXPECT_EQ(TremblorixApp::GetLastURL(), AppText(10) + "1.0");
+}
+
+TEST_F(ApplicationTest, TheAboutBoxShowsTheVersionAndClosesOnOK) {
+  TestApp app;
+  app.Initialize();
+  // Photographs the box once it shows, then presses OK, from the loop the
+  // box runs.
+  struct Presser : LPeriodical {
+    LWindow* shown = nullptr;
+    std::string version;
+    void SpendTime(const EventRecord&) override {
+      LWindow* box = UDesktop::FetchTopModal();
+      if (!box || shown) return;
+      shown = box;
+      if (auto* v = dynamic_cast<LCaption*>(box->FindPaneByID(kAboutVersionPane))) version = v->GetText();
+      UiTest::Screenshot(box->GetFrameWidget(), "application_about_box");
+      if (auto* ok = dynamic_cast<LControl*>(box->FindPaneByID(900))) ok->SimulateHotSpotClick(0);
+    }
+  } presser;
+  presser.StartRepeating();
+  app.ShowAboutBox();
+  EXPECT_NE(presser.shown, nullptr);
+  EXPECT_EQ(presser.version, "v.1.0");
+  EXPECT_EQ(UDesktop::FetchTopModal(), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Quitting
+
+TEST_F(ApplicationTest, QuitWithNothingModifiedOrOneModifiedInFront) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  // No documents: the program may quit at once.
+  EXPECT_TRUE(app.AttemptQuit(kAESaveOptionAsk));
+
+  // Two unmodified: closed one after the other without a question; the
+  // repeating task then ends the program.
+  docs.Add("one", false);
+  docs.Add("two", false);
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_TRUE(docs.mDocs.empty());
+  EXPECT_EQ(docs.mClosed, (std::vector<std::string>{"two", "one"}));
+  app.SpendTime(EventRecord{});
+  EXPECT_EQ(app.GetState(), programState_Quitting);
+  EXPECT_TRUE(UResponder::GetLog().empty());
+}
+
+TEST_F(ApplicationTest, QuitWithOneModifiedAsksItsOwnQuestionAndCancelStops) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  docs.Add("plain", false);
+  docs.Add("changed", true);  // in front
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(3));  // cancel
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  ASSERT_EQ(UResponder::GetLog().size(), 1u);
+  EXPECT_EQ(UResponder::GetLog()[0].kind, question_SaveChanges);
+  EXPECT_EQ(docs.mDocs.size(), 2u);
+  EXPECT_FALSE(UAppDocuments::IsQuitting());
+  app.SpendTime(EventRecord{});
+  EXPECT_NE(app.GetState(), programState_Quitting);
+
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(2));  // don't save
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_TRUE(docs.mDocs.empty());
+  for (const SQuestion& q : UResponder::GetLog()) EXPECT_NE(q.kind, question_ReviewChanges);
+  app.SpendTime(EventRecord{});
+  EXPECT_EQ(app.GetState(), programState_Quitting);
+}
+
+TEST_F(ApplicationTest, QuitWithTwoModifiedReviewsDiscardsOrCancels) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  docs.Add("first", true);
+  docs.Add("second", true);
+  // Cancel: nothing changes.
+  UResponder::Script(question_ReviewChanges, SAnswer::Choice(3));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_EQ(docs.mDocs.size(), 2u);
+  EXPECT_FALSE(UAppDocuments::IsQuitting());
+  // Review: each asks its own question; the second one cancels the quit.
+  UResponder::Script(question_ReviewChanges, SAnswer::Choice(1));
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(2));
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(3));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_EQ(docs.mClosed, (std::vector<std::string>{"second"}));
+  EXPECT_FALSE(UAppDocuments::IsQuitting());
+  // Discard (with one more): every document closes through its own close,
+  // asking nothing.
+  docs.Add("third", true);
+  size_t asked = UResponder::GetLog().size();
+  UResponder::Script(question_ReviewChanges, SAnswer::Choice(2));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_TRUE(docs.mDocs.empty());
+  EXPECT_EQ(UResponder::GetLog().size(), asked + 1);
+  EXPECT_EQ(docs.mClosed, (std::vector<std::string>{"second", "third", "first"}));
+  app.SpendTime(EventRecord{});
+  EXPECT_EQ(app.GetState(), programState_Quitting);
+}
+
+TEST_F(ApplicationTest, QuitDeclinedForARunningExportClosesNothing) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  docs.Add("changed", true);
+  app.mExportAllowsQuit = false;
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_EQ(docs.mDocs.size(), 1u);
+  EXPECT_TRUE(UResponder::GetLog().empty());
+  EXPECT_FALSE(UAppDocuments::IsQuitting());
+}
+
+TEST_F(ApplicationTest, QuitAsksForModifiedMoviesWhenTheFrontWindowIsNoDocuments) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  FakeDoc* changed = docs.Add("changed", true);
+  // A window in front that belongs to no document (the export tasks).
+  SWindowInfo info;
+  info.title = "Export Tasks";
+  auto* tasks = new LWindow(info, &app);
+  tasks->Show();
+  tasks->Select();
+  ASSERT_EQ(UDesktop::FetchTopRegular(), tasks);
+  EXPECT_EQ(TremblorixApp::FindQuitDocument(), changed);
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(3));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  ASSERT_EQ(UResponder::GetLog().size(), 1u);
+  EXPECT_EQ(UResponder::GetLog()[0].kind, question_SaveChanges);
+  EXPECT_EQ(docs.mDocs.size(), 1u);
+  // A hidden document window asks too.
+  changed->GetWindow()->Hide();
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(3));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  EXPECT_EQ(UResponder::GetLog().size(), 2u);
+  EXPECT_EQ(docs.mDocs.size(), 1u);
+  delete tasks;
+}
