@@ -1,6 +1,7 @@
 // trx_stabilise: the main road on one movie, for developers.
 //
 //   trx_stabilise [movie] [--out DIR] [--frames N] [--size WxH]
+//   trx_stabilise --generate FILE [--frames N] [--size WxH]
 //
 // Opens the movie (without one, generates a short shaky clip of a textured
 // scene on a slow pan), measures its motion with the automatic tracker,
@@ -64,6 +65,7 @@ struct Options {
   int frames = 60;
   int width = 640;
   int height = 360;
+  std::string generate;  // only write the shaky clip into this file
 };
 
 // The private port folder of this run's Vantrel, removed on every way out.
@@ -671,6 +673,8 @@ Options ParseOptions(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--out" && i + 1 < argc) {
       o.out = argv[++i];
+    } else if (a == "--generate" && i + 1 < argc) {
+      o.generate = argv[++i];
     } else if (a == "--frames" && i + 1 < argc) {
       o.frames = std::max(3, std::atoi(argv[++i]));
     } else if (a == "--size" && i + 1 < argc) {
@@ -680,7 +684,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (!a.empty() && a[0] != '-' && o.input.empty()) {
       o.input = a;
     } else {
-      std::fprintf(stderr, "usage: trx_stabilise [movie] [--out DIR] [--frames N] [--size WxH]\n");
+      std::fprintf(stderr,
+                   "usage: trx_stabilise [movie] [--out DIR] [--frames N] [--size WxH]\n"
+                   "       trx_stabilise --generate FILE [--frames N] [--size WxH]\n");
       std::exit(2);
     }
   }
@@ -710,6 +716,14 @@ int Run(int argc, char** argv) {
   Options o = ParseOptions(argc, argv);
   Check(EnterMovies(), "starting the movie toolbox");
   InstallFFmpegMovieComponents();
+  if (!o.generate.empty()) {
+    if (fs::path(o.generate).has_parent_path()) fs::create_directories(fs::path(o.generate).parent_path());
+    Movie made = MakeShakyMovie(o);
+    DisposeMovie(SaveMovie(made, o.generate));
+    DisposeMovie(made);
+    std::printf("generated %d frames of %dx%d into %s\n", o.frames, o.width, o.height, o.generate.c_str());
+    return 0;
+  }
   fs::create_directories(o.out);
   const std::string bundle = BundlePath(argv[0]);
 
