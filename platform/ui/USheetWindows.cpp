@@ -181,7 +181,13 @@ void USheetWindows::ShowAlert(SInt32 inAlertID) {
   std::shared_ptr<Alert> alert = FindAlert(inAlertID);
   if (!alert || !alert->box) return;
   UQt::OnMain([&] {
-    if (!alert->box->isVisible()) alert->box->open();
+    if (alert->box->isVisible()) return;
+    // open() is window-modal by definition; without a window the alert is
+    // application-modal and shown as it is.
+    if (alert->windowModal)
+      alert->box->open();
+    else
+      alert->box->show();
   });
 }
 
