@@ -1,6 +1,7 @@
 #include "platform/ui/USheetWindows.h"
 
 #include <QAbstractButton>
+#include <QFrame>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -257,6 +258,17 @@ void USheetWindows::AttachDrawer(LWindow* inDrawerWindow, LWindow* inParent, SIn
   inDrawerWindow->Show();
   UQt::OnMain([&] {
     panel->resize(size.width, size.height);
+    // A line where the drawer meets the window's content.
+    auto* edge = panel->findChild<QFrame*>(QStringLiteral("trxDrawerEdge"), Qt::FindDirectChildrenOnly);
+    if (!edge) {
+      edge = new QFrame(panel);
+      edge->setObjectName(QStringLiteral("trxDrawerEdge"));
+      edge->setFrameShape(QFrame::VLine);
+      edge->setFrameShadow(QFrame::Sunken);
+    }
+    edge->setGeometry(inSide == kDrawerSideLeft ? size.width - 2 : 0, 0, 2, size.height);
+    edge->raise();
+    edge->show();
     inParent->GetWidget()->raise();  // the panel slides out from behind the content
     const QPoint out = DrawerPlace(inParent, panel, inSide, true);
     if (!inAnimate || !parentFrame->isVisible()) {
