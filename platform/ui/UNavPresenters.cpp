@@ -86,6 +86,19 @@ void UNavPresenters::PresentFile(const SQuestion& inQ, UResponder::Reply inReply
     // The custom area lies below the file list: only our own dialog has room for it.
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
     custom = inQ.customArea->GetWidget();
+    // The area lies in no window: its panes' widgets are made here, and it
+    // shows the dialog's own background.
+    std::vector<LPane*> panes(inQ.customArea->GetSubPanes().begin(), inQ.customArea->GetSubPanes().end());
+    while (!panes.empty()) {
+      LPane* pane = panes.back();
+      panes.pop_back();
+      pane->GetWidget();
+      if (auto* view = dynamic_cast<LView*>(pane))
+        panes.insert(panes.end(), view->GetSubPanes().begin(), view->GetSubPanes().end());
+    }
+    custom->setAttribute(Qt::WA_OpaquePaintEvent, false);
+    custom->setAttribute(Qt::WA_NoSystemBackground, false);
+    custom->setAutoFillBackground(true);
     SDimension16 size;
     inQ.customArea->GetFrameSize(size);
     custom->setParent(dialog);
