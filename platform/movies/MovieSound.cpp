@@ -234,13 +234,16 @@ class CTrackSoundReader {
   size_t mDecodedAt = 0;
 };
 
-// Sound threads still running, waited for (briefly) when the process ends.
+// Sound threads still running. When the process ends they are all told to
+// stop and waited for (briefly), so none outlives what it uses.
 std::atomic<int> sRunning{0};
+std::atomic<bool> sQuitting{false};
 std::mutex sRunningLock;
 std::condition_variable sRunningDone;
 
 struct AtExit {
   ~AtExit() {
+    sQuitting = true;
     std::unique_lock<std::mutex> g(sRunningLock);
     sRunningDone.wait_for(g, std::chrono::seconds(2), [] { return sRunning.load() == 0; });
   }
@@ -272,11 +275,14 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
     }
   }
 
-  // No write starts after this, and one in progress has ended.
+  // No write starts after this, and one in progress has ended, unless the
+  // device has hung in it: then the caller is not held up any longer than
+  // a tenth of a second and the thread leaves once the write returns.
   void Stop() {
+    mStop = true;
+    if (mWriteLock.try_lock_for(std::chrono::milliseconds(100))) mWriteLock.unlock();
     {
-      std::lock_guard<std::mutex> g(mLock);
-      mStop = true;
+      std::lock_guard<std::mutex> g(mWaitLock);
     }
     mWake.notify_all();
   }
@@ -294,6 +300,8 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
   }
 
  private:
+  bool Stopping() const { return mStop.load() || sQuitting.load(); }
+
   // Frames the movie's own clock has passed since the start.
   SInt64 ElapsedFrames() const {
     return std::max<SInt64>(0, (UClock::NowMicroseconds() - mStartMicros) * mRate / 1000000);
@@ -325,7 +333,7 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
       // What the movie's clock passed while the output opened is not played:
       // the sound joins the picture where it stands.
       SInt64 skip = std::min(ElapsedFrames(), endFrame);
-      while (skip > 0) {
+      while (skip > 0 && !Stopping()) {
         const size_t n = static_cast<size_t>(std::min<SInt64>(skip, static_cast<SInt64>(chunk)));
         produce(n);
         skip -= static_cast<SInt64>(n);
@@ -339,8 +347,8 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
       if (!paced) {
         const SInt64 due = std::min(ElapsedFrames(), endFrame);
         if (due <= frame) {
-          std::unique_lock<std::mutex> g(mLock);
-          if (mStop) {
+          std::unique_lock<std::mutex> g(mWaitLock);
+          if (Stopping()) {
             stopped = true;
             break;
           }
@@ -351,8 +359,8 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
       }
       produce(want);
       {
-        std::lock_guard<std::mutex> g(mLock);
-        if (mStop) {
+        std::lock_guard<std::timed_mutex> g(mWriteLock);
+        if (Stopping()) {
           stopped = true;
           break;
         }
@@ -384,9 +392,10 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
   SInt32 mRate = 44100;
   SInt16 mChannels = 2;
   SInt64 mStartMicros = 0;
-  std::mutex mLock;  // held around each write; guards mStop
+  std::atomic<bool> mStop{false};
+  std::timed_mutex mWriteLock;  // held around each write
+  std::mutex mWaitLock;         // of the waits for the movie's clock
   std::condition_variable mWake;
-  bool mStop = false;
   mutable std::mutex mClockLock;
   std::atomic<bool> mLeads{false};
   SInt64 mWritten = 0, mHeard = 0, mHeardAt = 0;
