@@ -6,6 +6,10 @@
 #include <vector>
 
 #include "media/CMovie.h"
+#include "media/CTweenTracks.h"
+#include "media/FrameData.h"
+#include "platform/framework/TArray.h"
+#include "toolkit/LTagWriter.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
 #include "platform/framework/LListener.h"
@@ -46,6 +50,30 @@ inline Movie SolidMovie(int inFrames, SInt16 inWidth, SInt16 inHeight, TimeValue
   DisposeHandle(data);
   DisposeHandle(reinterpret_cast<Handle>(desc));
   return m;
+}
+
+// A control track (the control-track code's own) with one record per frame
+// time in [inStart, inEnd) every inStep; at inLayer when given another layer
+// (0x3000: a motion-data track), with the settings item's 'opts' when asked.
+inline Track AddCorrectionTrack(Movie inMovie, Rect inBounds, SInt32 inStart, SInt32 inEnd, SInt32 inStep,
+                                SInt16 inLayer = kControlTrackLayer, UInt32 inOptions = 0) {
+  TArray<FrameData> frames;
+  for (SInt32 t = inStart; t < inEnd; t += inStep) {
+    FrameData f;
+    f.time = t;
+    f.duration = inStep;
+    frames.AddItem(f);
+  }
+  Track track = nullptr;
+  if (CTweenTracks::CreateTweenTrackFromFrames(inMovie, inBounds, frames, &track) != noErr || !track) return nullptr;
+  if (inLayer != kControlTrackLayer) SetTrackLayer(track, inLayer);
+  if (inOptions) {
+    LTagWriter writer;
+    writer.WriteUInt32('opts', inOptions);
+    writer.WriteNextTag('>>>>', 0, nullptr);
+    AddUserData(GetTrackUserData(track), writer.GetHandle(), 'Trbx');
+  }
+  return track;
 }
 
 inline SWindowInfo WindowInfo(const char* inTitle, SInt16 inWidth, SInt16 inHeight) {
