@@ -325,6 +325,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
  protected:
   void ExecuteProcedure(SInt32 inProcID, void* inData, SInt32 inSize) override;
   void Init();
+  // The settings of a document whose movie stores none.
+  void SetDefaultSettings();
   // Puts back what the constructors made when they fail.
   void CleanupAfterFailure();
   void SetPlayRateItem(SInt16 inItem);
@@ -381,4 +383,26 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
 
   Boolean mDestroying = false;
   Boolean mUsesUndoer = false;
+
+  // The panes as the layout built them (the typed pointers above are set
+  // from these), and the commander that stands for the time-code field
+  // while it has the keyboard.
+  LPane* mTimeSliderPane = nullptr;
+  LPane* mMovieViewPane = nullptr;
+  LPane* mCenterView = nullptr;
+  LCommander* mTimeFieldCommander = nullptr;
+
+ public:
+  // Whether the time-code field has the keyboard; giving it the keyboard.
+  Boolean IsTimeFieldTarget() const;
+  void TargetTimeField();
+  // Gives the keyboard to the time slider (the window when it cannot take it).
+  void TargetTimeSlider();
+  LPane* GetTimeSliderPane() const { return mTimeSliderPane; }
+  LPane* GetMovieViewPane() const { return mMovieViewPane; }
+
+  // Queues an export of the movie to the file (the export client sets it);
+  // 0 or an error code. Without one, exports fail with unimpErr.
+  typedef OSErr (*ExportProc)(CMovie* inMovie, const FSSpec& inSpec);
+  static ExportProc sExportProc;
 };
