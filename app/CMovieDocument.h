@@ -15,7 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "app/CMovieView.h"
 #include "app/CSingleDocument.h"
+#include "app/CTimeSlider.h"
 #include "media/CMovie.h"
 #include "media/CMovieTask.h"
 #include "media/MotionSettings.h"
@@ -101,10 +103,8 @@ constexpr MessageT msg_OptionsPopulate = 170;
 constexpr MessageT msg_OptionsChosen = 171;
 constexpr MessageT msg_PlayRatePopup = 302;
 constexpr MessageT msg_ROIButton = 304;
-constexpr MessageT msg_ROIChanged = 2001;
-constexpr MessageT msg_ScrubStart = 2010;
+// msg_ROIChanged (2001), msg_ScrubStart (2010) and msg_ScrubEnd (2012) come with the movie view.
 constexpr MessageT msg_ScrubContinue = 2011;
-constexpr MessageT msg_ScrubEnd = 2012;
 constexpr MessageT msg_ViewDoubleClick = 2020;
 constexpr MessageT msg_ExportTweenReply = 2108;
 constexpr MessageT msg_TimeSliderMoved = 7100;
@@ -128,11 +128,8 @@ constexpr SInt32 kNavModeExportTween = 3;
 constexpr SInt32 kSaveChoiceReference = 1;
 constexpr SInt32 kSaveChoiceSelfContained = 2;
 
-// View drawing options.
-constexpr UInt32 kDrawSafeBounds = 0x1;
-constexpr UInt32 kDrawTVSafe = 0x2;
-constexpr UInt32 kDrawTitleSafe = 0x4;
-constexpr UInt32 kDrawRegionOfInterest = 0x100;
+// View drawing options (kDrawSafeBounds, kDrawTVSafe, kDrawTitleSafe come with the movie view).
+constexpr UInt32 kDrawRegionOfInterest = kDrawROI;
 
 // Tracker modes of the analysis.
 constexpr SInt32 kTrackerAuto = 0x10000;
