@@ -103,6 +103,18 @@ std::string IndString(SInt16 inList, SInt16 inIndex) {
 // Puts the attachment that holds undo and redo back while a task runs.
 void InstallTaskGuard(CMovieDocument* inDocument);
 
+Handle CMovieDocument::GetIndicatorIcon(SInt16 inID) {
+  // The slider draws its indicator itself; the handle names which one.
+  static Handle sIcons[3] = {nullptr, nullptr, nullptr};
+  if (inID < kIndicatorNormal || inID > kIndicatorControl) return nullptr;
+  Handle& icon = sIcons[inID - kIndicatorNormal];
+  if (icon == nullptr) {
+    icon = NewHandle(sizeof(SInt16));
+    if (icon != nullptr) std::memcpy(*icon, &inID, sizeof inID);
+  }
+  return icon;
+}
+
 // ---------------------------------------------------------------------------
 // Construction and destruction
 
@@ -245,6 +257,20 @@ void CMovieDocument::Init() {
   };
   mTimeSliderPane = pane(kPaneTimeSlider);
   mMovieViewPane = pane(kPaneMovieView);
+  mTimeSlider = dynamic_cast<CTimeSlider*>(mTimeSliderPane);
+  mMovieView = dynamic_cast<CMovieView*>(mMovieViewPane);
+  ThrowIfNil_(mTimeSlider);
+  ThrowIfNil_(mMovieView);
+  Handle normal = GetIndicatorIcon(kIndicatorNormal);
+  ThrowIfNil_(normal);
+  mTimeSlider->SetSliderIcon(normal, false);
+  mTimeSlider->SetSuperCommander(mWindow);
+  mWindow->SetLatentSub(mTimeSlider);
+  mTimeSlider->mMotionData = &mMotionData;
+  mTimeSlider->AddListener(AsListener());
+  mMovieView->mMotionData = &mMotionData;
+  mMovieView->SetDrawingOptions(static_cast<SInt32>(mDrawingOptions), 0, false);
+  mMovieView->AddListener(AsListener());
   mCenterView = mWindow->FindPaneByID(kPaneCenterView);
   mTimeField = dynamic_cast<LEditField*>(pane(kPaneTimeField));
   ThrowIfNil_(mTimeField);
@@ -282,7 +308,7 @@ void CMovieDocument::AttachNewMovie(CMovie* inMovie) {
   ThrowIfNil_(inMovie);
   mMovie = inMovie;
   mMovie->AddListener(AsListener());
-  if (LView* view = dynamic_cast<LView*>(mMovieViewPane)) mMovie->SetView(view);
+  if (mMovieView != nullptr) mMovieView->UseMovie(mMovie);
   SetPlayRateItem(PlayRateItem(mMovie->GetPlayRate()));
   Rect display;
   mMovie->GetDisplayBounds(display);
@@ -293,6 +319,8 @@ void CMovieDocument::AttachNewMovie(CMovie* inMovie) {
       mPreviewButton->Enable();
   }
   mRegionOfInterest = display;
+  if (mTimeSlider != nullptr) mTimeSlider->AttachMovie(mMovie);
+  if (mMovieView != nullptr) mMovieView->SetROIRect(display);
   ReadSettingsFromMovie(mMovie);
   if (mRenderParams.interlaceMode == kInterlace_Undecided) {
     QInterlaceMode mode = kInterlace_Undecided;
@@ -311,6 +339,8 @@ CMovie* CMovieDocument::DetachMovie() {
   LCommander::PostAction(nullptr);
   movie->StopPlaying();
   movie->RemoveListener(AsListener());
+  if (mTimeSlider != nullptr) mTimeSlider->DettachMovie();
+  if (mMovieView != nullptr && mMovieView->GetMovie() == movie) mMovieView->UseMovie(nullptr);
   movie->SetView(nullptr);
   mMovie = nullptr;
   if (mPreviewButton != nullptr) mPreviewButton->Disable();
@@ -335,8 +365,8 @@ void CMovieDocument::SetModified(Boolean inModified) {
   CSingleDocument::SetModified(inModified);
   if (!inModified) {
     if (mMovie != nullptr) mMovie->ClearDirty();
-    if (LCommander* slider = dynamic_cast<LCommander*>(mTimeSliderPane))
-      slider->PostAction(nullptr);
+    if (mTimeSlider != nullptr)
+      mTimeSlider->PostAction(nullptr);
     else
       LCommander::PostAction(nullptr);
   }
@@ -522,14 +552,20 @@ OSErr CMovieDocument::ReadSettingsFromMovie(CMovie* inMovie) {
       case kTagAccuracy: mTrackingAccuracy = static_cast<SInt32>(BE32(data)); break;
       case kTagDrawOptions: {
         UInt32 options = BE32(data);
-        mDrawingOptions = options & ~kDrawRegionOfInterest;
-        UseSpatialSelection((options & kDrawRegionOfInterest) != 0);
+        if (mMovieView != nullptr) {
+          mMovieView->SetDrawingOptions(0, static_cast<SInt32>(mDrawingOptions), false);
+          mMovieView->SetDrawingOptions(static_cast<SInt32>(options), 0, false);
+        }
         mDrawingOptions = options;
+        UseSpatialSelection((options & kDrawRegionOfInterest) != 0);
         break;
       }
       case kTagInterlaceMode: mRenderParams.interlaceMode = static_cast<SInt32>(BE32(data)); break;
       case kTagInterlaceDelay: mInterlaceDelay = static_cast<SInt32>(BE32(data)); break;
-      case kTagRegion: mRegionOfInterest = BERect(data); break;
+      case kTagRegion:
+        mRegionOfInterest = BERect(data);
+        if (mMovieView != nullptr) mMovieView->SetROIRect(mRegionOfInterest);
+        break;
       default: break;
     }
   }
@@ -731,8 +767,8 @@ void CMovieDocument::TargetTimeField() {
 }
 
 void CMovieDocument::TargetTimeSlider() {
-  if (LCommander* slider = dynamic_cast<LCommander*>(mTimeSliderPane)) {
-    LCommander::SwitchTarget(slider);
+  if (mTimeSlider != nullptr) {
+    LCommander::SwitchTarget(mTimeSlider);
   } else if (mWindow != nullptr) {
     LCommander::SwitchTarget(mWindow);
   }

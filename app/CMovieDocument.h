@@ -398,6 +398,13 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   LPane* GetTimeSliderPane() const { return mTimeSliderPane; }
   LPane* GetMovieViewPane() const { return mMovieViewPane; }
 
+  // The time slider's indicators (3000 normal, 3001 a computed correction,
+  // 3002 a stored correction), made once.
+  static constexpr SInt16 kIndicatorNormal = 3000;
+  static constexpr SInt16 kIndicatorSample = 3001;
+  static constexpr SInt16 kIndicatorControl = 3002;
+  static Handle GetIndicatorIcon(SInt16 inID);
+
   // Queues an export of the movie to the file (the export client sets it);
   // 0 or an error code. Without one, exports fail with unimpErr.
   typedef OSErr (*ExportProc)(CMovie* inMovie, const FSSpec& inSpec);

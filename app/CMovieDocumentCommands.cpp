@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "app/CMovieDocument.h"
+#include "app/CMovieView.h"
+#include "app/CTimeSlider.h"
 #include "media/CMovieAction.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
@@ -398,6 +400,10 @@ void CMovieDocument::ListenToMessage(MessageT inMessage, void* ioParam) {
           case 6: mDrawingOptions ^= kDrawSafeBounds; break;
           default: break;
         }
+        if (mMovieView != nullptr) {
+          mMovieView->SetDrawingOptions(0, ~static_cast<SInt32>(kDrawRegionOfInterest), false);
+          mMovieView->SetDrawingOptions(static_cast<SInt32>(mDrawingOptions & ~kDrawRegionOfInterest), 0, false);
+        }
         if (mMovieViewPane != nullptr) mMovieViewPane->Refresh();
       }
       return;
@@ -479,8 +485,8 @@ void CMovieDocument::StepSlider(UInt16 inCharCode) {
   event.what = keyDown;
   event.message = inCharCode;
   event.when = TickCount();
-  if (LCommander* slider = dynamic_cast<LCommander*>(mTimeSliderPane)) {
-    slider->HandleKeyPress(event);
+  if (mTimeSlider != nullptr && mTimeSlider->GetMovie() != nullptr) {
+    mTimeSlider->HandleKeyPress(event);
     return;
   }
   // Without a time slider that takes keys: one video frame either way.

@@ -11,6 +11,7 @@
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/Movies.h"
+#include "app/CMovieView.h"
 #include "platform/ui/LView.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
@@ -227,10 +228,7 @@ void DocumentFixture::SetUp() {
   TRegistrar<LView>::Register();
   UControlRegistry::RegisterClasses();
   TRegistrar<CRegularWindow>::Register();
-  // The movie view, its centring view and the time slider: plain views
-  // until their own classes are registered.
-  for (ClassIDT id : {ClassIDT('MovV'), ClassIDT('TSld'), ClassIDT('CtVw')})
-    if (!URegistrar::IsRegistered(id)) URegistrar::RegisterClass(id, &TRegistrar<LView>::CreateFromStream);
+  RegisterMoviePaneClasses();
   CSingleDocument::sQuitting = false;
   CSingleDocument::sDisregardChanges = false;
   CSingleDocument::sAskClosing = true;

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QImage>
+#include <QWidget>
+
 #include "app/CMovieDocument.h"
 #include "app/MovieDocumentTestSupport.h"
 #include "platform/movies/Movies.h"
@@ -69,6 +72,13 @@ TEST_F(MovieDocumentTest, OpensAnMP4AndAQuickTimeMovieIntoATitledWindow) {
     EXPECT_EQ(doc->GetTrackingAccuracy(), 2);
     EXPECT_EQ(doc->GetDrawingOptions(), kDrawSafeBounds);
     EXPECT_NE(doc->GetInterlaceMode(), 0);
+    // The view and the slider show this movie.
+    EXPECT_EQ(doc->GetMovieView()->GetMovie(), doc->GetMovie());
+    EXPECT_EQ(doc->GetTimeSlider()->GetMovie(), doc->GetMovie());
+    if (std::string(name) == "clip one.mp4") {
+      Pump(50);
+      UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "movie-document-window");
+    }
     doc->Close();
   }
 }
