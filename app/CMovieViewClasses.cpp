@@ -1,0 +1,10 @@
+// The layout classes of the movie panes.
+#include "app/CMovieView.h"
+#include "app/CTimeSlider.h"
+#include "platform/ui/URegistrar.h"
+
+void RegisterMoviePaneClasses() {
+  TRegistrar<CMovieView>::Register();
+  TRegistrar<CCenterView>::Register();
+  TRegistrar<CTimeSlider>::Register();
+}
