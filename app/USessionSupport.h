@@ -21,12 +21,7 @@ constexpr SInt16 kIndicatorNormal = 3000;
 constexpr SInt16 kIndicatorSample = 3001;
 constexpr SInt16 kIndicatorControl = 3002;
 
-// Tracker modes of the analyse commands.
-constexpr SInt32 kTrackerAutomatic = 0x10000;
-constexpr SInt32 kTrackerBorder = 0x20000;
 
-// Drawing option: the region of interest limits the next analysis.
-constexpr UInt32 kDrawRegionOfInterest = 0x100;
 
 class USessionSupport {
  public:
