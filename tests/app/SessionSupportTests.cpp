@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "SessionTestMovies.h"
 #include "app/USessionSupport.h"
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
@@ -25,158 +26,14 @@
 #include "platform/files/Bundle.h"
 #include "toolkit/UAcsiiUtils.h"
 
+using namespace sessiontest;
+
 namespace {
 
-constexpr SInt16 kW = 96, kH = 72;
 constexpr SInt32 kFrames = 40;
-constexpr TimeValue kFrame = 20;  // 30 frames per second at 600
-
-// A smooth, non-repeating picture seen through a camera shifted by (dx, dy).
-double Scene(double x, double y) {
-  return 128 + 55 * std::sin(0.23 * x + 0.8 * std::sin(0.061 * y)) + 45 * std::cos(0.19 * y + 0.7 * std::sin(0.043 * x));
-}
-void DrawShifted(CBuffer* f, double dx, double dy) {
-  for (SInt32 y = 0; y < f->GetHeight(); ++y) {
-    UInt8* row = reinterpret_cast<UInt8*>(f->GetData()) + static_cast<size_t>(y) * f->GetRowBytes();
-    for (SInt32 x = 0; x < f->GetWidth(); ++x) {
-      const auto v = static_cast<UInt8>(std::lround(std::clamp(Scene(x - dx, y - dy), 0.0, 255.0)));
-      row[4 * x] = 255;
-      row[4 * x + 1] = row[4 * x + 2] = row[4 * x + 3] = v;
-    }
-  }
-}
-
-// The camera: a random shake of up to 3 pixels around a standing position.
-struct Shake {
-  std::vector<double> dx, dy;
-  Shake() {
-    UInt32 seed = 99;
-    auto rnd = [&seed] {
-      seed = seed * 1664525u + 1013904223u;
-      return (static_cast<double>(seed >> 8) / (1u << 24)) * 6.0 - 3.0;
-    };
-    for (SInt32 k = 0; k < kFrames; ++k) {
-      dx.push_back(k == 0 ? 0 : rnd());
-      dy.push_back(k == 0 ? 0 : rnd());
-    }
-  }
-};
-
-Movie MakeShakyMovie(const Shake& inShake) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 600);
-  Track t = NewMovieTrack(m, Long2Fix(kW), Long2Fix(kH), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = kW;
-  (**desc).height = kH;
-  (**desc).hRes = (**desc).vRes = Long2Fix(72);
-  (**desc).frameCount = 1;
-  (**desc).depth = 32;
-  (**desc).clutID = -1;
-  const size_t rowBytes = static_cast<size_t>(kW) * 4;
-  Handle data = NewHandle(static_cast<SInt32>(rowBytes * kH));
-  CBuffer frame(Rect{0, 0, kH, kW}, kBufferDepth8, kBufferModeARGB);
-  BeginMediaEdits(md);
-  for (SInt32 k = 0; k < kFrames; ++k) {
-    DrawShifted(&frame, inShake.dx[static_cast<size_t>(k)], inShake.dy[static_cast<size_t>(k)]);
-    for (SInt32 y = 0; y < kH; ++y)
-      std::memcpy(*data + y * rowBytes, frame.GetData() + static_cast<size_t>(y) * frame.GetRowBytes(), rowBytes);
-    AddMediaSample(md, data, 0, static_cast<UInt32>(rowBytes * kH), kFrame,
-                   reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  }
-  EndMediaEdits(md);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  return m;
-}
-
-// The motion-data track a tracker would store: the content's motion from
-// each frame to the next.
-Track StoreMotion(CMovie& ioMovie, const Shake& inShake) {
-  TArray<DiffMotionData> records;
-  for (SInt32 k = 0; k < kFrames; ++k) {
-    DiffMotionData d{};
-    d.version = kMotionDataVersion;
-    d.quality = 1;
-    d.scale = 1;
-    d.time = k * kFrame;
-    d.duration = kFrame;
-    d.centerX = kW / 2.0f;
-    d.centerY = kH / 2.0f;
-    if (k > 0) {
-      d.xShift = static_cast<Float32>(inShake.dx[static_cast<size_t>(k)] - inShake.dx[static_cast<size_t>(k) - 1]);
-      d.yShift = static_cast<Float32>(inShake.dy[static_cast<size_t>(k)] - inShake.dy[static_cast<size_t>(k) - 1]);
-    }
-    records.AddItem(d);
-  }
-  Track track = nullptr;
-  const Rect bounds = {0, 0, kH, kW};
-  EXPECT_EQ(CMotionTrackerTask::WriteMotionDataTrack(ioMovie.GetMovie(), bounds, records, 2, 0, 2, 0, &track), noErr);
-  return track;
-}
-
-// Where the picture in the buffer stands against the unshifted scene: the
-// shift with the least squared difference over the inner part, searched in
-// quarter pixels.
-void MeasureShift(CBuffer* inFrame, double& outX, double& outY) {
-  double best = 1e300;
-  for (double sy = -5; sy <= 5; sy += 0.25)
-    for (double sx = -5; sx <= 5; sx += 0.25) {
-      double sum = 0;
-      for (SInt32 y = 14; y < kH - 14; y += 3) {
-        const UInt8* row = reinterpret_cast<const UInt8*>(inFrame->GetData()) + static_cast<size_t>(y) * inFrame->GetRowBytes();
-        for (SInt32 x = 14; x < kW - 14; x += 3) {
-          const double e = row[4 * x + 2] - Scene(x - sx, y - sy);
-          sum += e * e;
-        }
-      }
-      if (sum < best) {
-        best = sum;
-        outX = sx;
-        outY = sy;
-      }
-    }
-}
-
-double Spread(const std::vector<double>& inValues) {
-  double mean = 0;
-  for (double v : inValues) mean += v;
-  mean /= static_cast<double>(inValues.size());
-  double var = 0;
-  for (double v : inValues) var += (v - mean) * (v - mean);
-  return std::sqrt(var / static_cast<double>(inValues.size()));
-}
-
-// The jitter left on a path: its spread around the straight line that fits
-// it best (a steadied camera may still drift slowly).
-double Jitter(const std::vector<double>& inValues) {
-  const double n = static_cast<double>(inValues.size());
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
-  for (size_t i = 0; i < inValues.size(); ++i) {
-    const double x = static_cast<double>(i);
-    sx += x;
-    sy += inValues[i];
-    sxx += x * x;
-    sxy += x * inValues[i];
-  }
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx), offset = (sy - slope * sx) / n;
-  double var = 0;
-  for (size_t i = 0; i < inValues.size(); ++i) {
-    const double e = inValues[i] - (offset + slope * static_cast<double>(i));
-    var += e * e;
-  }
-  return std::sqrt(var / n);
-}
 
 struct SessionFixture : ::testing::Test {
-  Shake shake;
+  Shake shake{kFrames};
   std::unique_ptr<CMovie> movie;
   CMotionData data;
   MotionSettings settings;
@@ -187,12 +44,7 @@ struct SessionFixture : ::testing::Test {
     settings.lowpassTime = 3.0f;  // longer than the clip: one standing position
     settings.zoomMode = kZoomNone;
   }
-  SInt32 CountControlTracks() {
-    SInt32 n = 0;
-    for (SInt32 i = 1; i <= GetMovieTrackCount(movie->GetMovie()); ++i)
-      if (GetTrackLayer(GetMovieIndTrack(movie->GetMovie(), i)) == kControlTrackLayer) ++n;
-    return n;
-  }
+  SInt32 CountControlTracks() { return CountTracksAtLayer(movie->GetMovie(), kControlTrackLayer); }
 };
 
 TEST_F(SessionFixture, RecomputedCorrectionsSteadyTheKnownShake) {
