@@ -34,6 +34,7 @@ class LAction;
 class LControl;
 class LCustomDialogSheet;
 class LEditField;
+class LException;
 class LMenu;
 class LPane;
 class LPopupButton;
@@ -409,4 +410,36 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   // 0 or an error code. Without one, exports fail with unimpErr.
   typedef OSErr (*ExportProc)(CMovie* inMovie, const FSSpec& inSpec);
   static ExportProc sExportProc;
+
+  // ---- analysis, session and sheets: what their own files add -------------
+ public:
+  // The time slider's indicator (3000 uncorrected, 3001 session, 3002
+  // control track) and the region-of-interest button's icon pair (220 off,
+  // 222 on) as last set.
+  SInt16 GetIndicatorIcon() const { return mIndicatorIcon; }
+  SInt16 GetROIIcons() const { return mROIIcons; }
+  // The frame parameters the preview was last given.
+  const RenderFrameParams& GetShownParams() const { return mShownParams; }
+  LWindow* GetDrawer() const { return mDrawer; }
+
+ protected:
+  void OpenDrawer();
+  void CloseDrawer();
+  // Writes the session's control track as one undoable edit; a failure
+  // keeps the old track and tells the user.
+  void ApplySession();
+  void ReportControlTrackFailure(const LException& inError);
+  void PickBorderColor();
+  // Carries the drawer's broadcasts to the drawer procedure.
+  struct SDrawerLink : public LListener {
+    CMovieDocument* document = nullptr;
+    LWindow* window = nullptr;
+    void ListenToMessage(MessageT inMessage, void* ioParam) override;
+  };
+  SDrawerLink mDrawerLink;
+  SInt16 mIndicatorIcon = 3000;
+  SInt16 mROIIcons = 220;
+  RenderFrameParams mShownParams;
+  CGrafPtr mSavedMoviePort = nullptr;
+  // ---- end of the analysis, session and sheets block ----------------------
 };

@@ -1,0 +1,306 @@
+// The movie document's analysis and edit session on generated movies: the
+// tracking task on a progressive movie, the interlace analysis first on an
+// interlaced one (then the tracking without a further command), an
+// undecided result asking for the format, the session's drawer changing the
+// corrections and the steadied preview, apply and cancel, and a session
+// track deleted behind the session's back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include <QImage>
+
+#include "SessionTestMovies.h"
+#include "app/CMovieDocument.h"
+#include "app/USessionSupport.h"
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CInterlaceTrackerTask.h"
+#include "motion/CMotionTrackerTask.h"
+#include "platform/files/Bundle.h"
+#include "platform/framework/LThread.h"
+#include "platform/ui/LControl.h"
+#include "platform/ui/LWindow.h"
+#include "platform/ui/UControlRegistry.h"
+#include "platform/ui/UResponder.h"
+#include "support/ui/UiTestSupport.h"
+#include "toolkit/ULocalization.h"
+
+using namespace sessiontest;
+
+namespace {
+
+constexpr SInt32 kFrames = 30;
+
+std::string Text5010(SInt16 inIndex) {
+  Str255 s;
+  ULocalization::GetString(s, STRx_MovieDocument, inIndex);
+  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
+}
+
+// Hands the end messages of the document's tasks to the document as its
+// message dispatch does (a second delivery finds the task gone and is ignored).
+struct TaskEnds : LListener {
+  CMovieDocument* doc = nullptr;
+  std::vector<MessageT> seen;
+  void ListenToMessage(MessageT inMessage, void* ioParam) override {
+    seen.push_back(inMessage);
+    auto* task = static_cast<CMovieTask*>(ioParam);
+    if (inMessage == msg_MotionAnalysisEnded) doc->MotionAnalysisEnded(task);
+    if (inMessage == msg_InterlaceAnalysisEnded) doc->InterlaceAnalysisEnded(task);
+  }
+};
+
+class MovieDocumentSessionTest : public UiFixture {
+ protected:
+  void SetUp() override {
+    UiFixture::SetUp();
+    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    RegisterLayoutClasses();
+  }
+  void TearDown() override {
+    if (doc) {
+      doc->EndEditSession(false);
+      doc->Close();
+    }
+    UiFixture::TearDown();
+  }
+  void Open(Movie inMovie) {
+    CMovie* movie = OpenAsFile(inMovie, ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_NE(movie, nullptr);
+    doc = new CMovieDocument(movie);
+    ends.doc = doc;
+  }
+  // Runs the running task to its end.
+  bool RunTask() {
+    CMovieTask* task = doc->GetRunningTask();
+    if (!task) return false;
+    task->AddListener(&ends);
+    const size_t before = ends.seen.size();
+    for (int turn = 0; turn < 2000000 && ends.seen.size() == before; ++turn) {
+      LThread::Yield();
+      LThread::DeleteEndedThreads();
+    }
+    return ends.seen.size() > before;
+  }
+  SInt32 ControlTracks() { return CountTracksAtLayer(doc->GetMovie()->GetMovie(), kControlTrackLayer); }
+  SInt32 MotionTracks() { return CountTracksAtLayer(doc->GetMovie()->GetMovie(), kMotionTrackLayer); }
+
+  CMovieDocument* doc = nullptr;
+  TaskEnds ends;
+};
+
+TEST_F(MovieDocumentSessionTest, ProgressiveMovieIsTrackedAndOneTaskRunsAtATime) {
+  Shake shake(kFrames, 7, 1.5);
+  Open(MakeShakyMovie(shake));
+  doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
+  EXPECT_FALSE(USessionSupport::NeedsInterlaceAnalysis(doc->GetInterlaceMode(), doc->GetInterlaceDelay()));
+  ASSERT_EQ(doc->TrackMotion(), noErr);
+  ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
+  // A second task is refused while the first runs, which goes on.
+  CMovieTask* running = doc->GetRunningTask();
+  EXPECT_EQ(doc->TrackInterlace(msg_InterlaceAnalysisEnded), paramErr);
+  EXPECT_EQ(doc->GetRunningTask(), running);
+  ASSERT_TRUE(RunTask());
+  EXPECT_EQ(ends.seen, std::vector<MessageT>{msg_MotionAnalysisEnded});
+  EXPECT_FALSE(doc->IsTaskRunning());
+  ASSERT_EQ(MotionTracks(), 1);
+  ASSERT_TRUE(CMotionData::HasValidMotionDataTrack(doc->GetMovie()));
+
+  // The stored motion follows the shake that made the movie (the tracker
+  // is coarse on a picture this small: the direction and size of each step).
+  CMotionData measured;
+  ASSERT_EQ(measured.ScanMovie(doc->GetMovie()), noErr);
+  ASSERT_EQ(measured.GetRecords().GetCount(), kFrames);
+  double error = 0, product = 0, norm1 = 0, norm2 = 0;
+  for (SInt32 k = 1; k < kFrames; ++k) {
+    const DiffMotionData& d = measured.GetRecords()[k + 1];
+    const double tx = shake.dx[static_cast<size_t>(k)] - shake.dx[static_cast<size_t>(k) - 1];
+    const double ty = shake.dy[static_cast<size_t>(k)] - shake.dy[static_cast<size_t>(k) - 1];
+    error += std::abs(d.xShift - tx) + std::abs(d.yShift - ty);
+    product += d.xShift * tx + d.yShift * ty;
+    norm1 += d.xShift * d.xShift + d.yShift * d.yShift;
+    norm2 += tx * tx + ty * ty;
+  }
+  EXPECT_LT(error / (2 * (kFrames - 1)), 0.6);
+  EXPECT_GT(product / std::sqrt(norm1 * norm2), 0.9);
+}
+
+TEST_F(MovieDocumentSessionTest, InterlacedMovieIsAnalysedForFieldsFirstThenTracked) {
+  Open(MakeInterlacedMovie(24));
+  ASSERT_TRUE(USessionSupport::NeedsInterlaceAnalysis(doc->GetInterlaceMode(), doc->GetInterlaceDelay()));
+  ASSERT_EQ(doc->TrackInterlace(msg_InterlaceAnalysisEnded), noErr);
+  ASSERT_NE(dynamic_cast<CInterlaceTrackerTask*>(doc->GetRunningTask()), nullptr);
+  ASSERT_TRUE(RunTask());
+  EXPECT_EQ(ends.seen, std::vector<MessageT>{msg_InterlaceAnalysisEnded});
+  EXPECT_EQ(doc->GetInterlaceMode(), kInterlace_OddFirst);
+  EXPECT_EQ(doc->GetInterlaceDelay(), kInterlaceDelay_NTSC);
+  EXPECT_TRUE(doc->IsModified());
+  // The tracking follows at once.
+  ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
+  ASSERT_TRUE(RunTask());
+  EXPECT_EQ(ends.seen.back(), msg_MotionAnalysisEnded);
+  EXPECT_EQ(MotionTracks(), 1);
+  EXPECT_FALSE(doc->IsTaskRunning());
+}
+
+TEST_F(MovieDocumentSessionTest, UndecidedInterlacingAsksForTheFormatWithACaution) {
+  Open(MakeStillMovie(20));
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  ASSERT_EQ(doc->TrackInterlace(msg_InterlaceAnalysisEnded), noErr);
+  ASSERT_TRUE(RunTask());
+  UiTest::Pump(50);
+  EXPECT_FALSE(doc->IsTaskRunning());
+  EXPECT_EQ(MotionTracks(), 0);
+  bool caution = false;
+  for (const SQuestion& q : UResponder::GetLog())
+    if (q.kind == question_Alert && q.message == Text5010(55)) caution = true;
+  EXPECT_TRUE(caution);
+}
+
+TEST_F(MovieDocumentSessionTest, SessionWithoutMotionDataOpensNothing) {
+  Open(MakeShakyMovie(Shake(10)));
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  doc->BeginEditSession(nullptr);
+  UiTest::Pump(30);
+  EXPECT_FALSE(doc->IsSessionOpen());
+  EXPECT_EQ(doc->GetDrawer(), nullptr);
+  ASSERT_FALSE(UResponder::GetLog().empty());
+  EXPECT_EQ(UResponder::GetLog().back().message, Text5010(22));
+}
+
+TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesTheTrack) {
+  Shake shake(kFrames);
+  Open(MakeShakyMovie(shake));
+  doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
+  StoreMotion(*doc->GetMovie(), shake);
+  doc->GetMotionSettings().lowpassTime = 0.2f;
+  doc->BeginEditSession(nullptr);
+  ASSERT_TRUE(doc->IsSessionOpen());
+  LWindow* drawer = doc->GetDrawer();
+  ASSERT_NE(drawer, nullptr);
+  EXPECT_TRUE(doc->IsPreviewOn());
+  ASSERT_NE(doc->GetBuffer(), nullptr);
+  EXPECT_TRUE(doc->GetMotionData().AreMatricesValid());
+
+  // The drawer shows the settings.
+  auto* smoothing = dynamic_cast<LControl*>(drawer->FindPaneByIDOrNil(101));
+  ASSERT_NE(smoothing, nullptr);
+  EXPECT_EQ(smoothing->GetValue(), USessionSupport::SliderForSmoothingTime(0.2f));
+
+  // Moving the smoothing slider recomputes the corrections.
+  smoothing->SetValue(USessionSupport::SliderForSmoothingTime(3.0f) + 1);
+  EXPECT_FLOAT_EQ(doc->GetMotionSettings().lowpassTime, 3.0f);
+  ASSERT_TRUE(doc->GetMotionData().AreMatricesValid());
+  // A position that maps to the same time changes nothing.
+  const TArray<FrameData> before = doc->GetMotionData().GetFrames();
+  smoothing->SetValue(smoothing->GetValue() + 1);
+  EXPECT_FLOAT_EQ(doc->GetMotionSettings().lowpassTime, 3.0f);
+
+  // At every frame the preview shows the session's correction, and the
+  // frames it makes stand still against the known shake.
+  CBuffer raw(Rect{0, 0, kH, kW}, kBufferDepth8, kBufferModeARGB);
+  CBuffer out(Rect{0, 0, kH, kW}, kBufferDepth8, kBufferModeARGB);
+  std::vector<double> rawX, outX, rawY, outY;
+  for (SInt32 k = 0; k + 1 < kFrames; ++k) {
+    TimeValue t = k * kFrame + 3;
+    doc->UpdateMovieFrame(&t);
+    EXPECT_EQ(doc->GetIndicatorIcon(), kIndicatorSample);
+    DrawShifted(&raw, shake.dx[static_cast<size_t>(k)], shake.dy[static_cast<size_t>(k)]);
+    RenderFrameParams p = doc->GetShownParams();
+    p.borderMode = kBorderUntransformed;
+    ASSERT_EQ(CMovieRendering::RenderFrame(&raw, &out, &p), noErr);
+    double x = 0, y = 0;
+    MeasureShift(&raw, x, y);
+    rawX.push_back(x);
+    rawY.push_back(y);
+    MeasureShift(&out, x, y);
+    outX.push_back(x);
+    outY.push_back(y);
+  }
+  EXPECT_GT(Jitter(rawX), 1.0);
+  EXPECT_LT(Jitter(outX), 0.3) << "raw " << Jitter(rawX);
+  EXPECT_LT(Jitter(outY), 0.3) << "raw " << Jitter(rawY);
+
+  // The border mode popup enables the colour only for a colour border.
+  auto* border = dynamic_cast<LControl*>(drawer->FindPaneByIDOrNil(55));
+  ASSERT_NE(border, nullptr);
+  border->SetValue(kBorderFilled);
+  EXPECT_EQ(doc->GetRenderParams().borderMode, kBorderFilled);
+  EXPECT_FALSE(drawer->FindPaneByIDOrNil(30)->IsEnabled());
+  border->SetValue(kBorderColor);
+  EXPECT_TRUE(drawer->FindPaneByIDOrNil(30)->IsEnabled());
+  auto* top = dynamic_cast<LControl*>(drawer->FindPaneByIDOrNil(400));
+  ASSERT_NE(top, nullptr);
+  top->SetValue(12);
+  EXPECT_EQ(doc->GetRenderParams().margins.top, 12);
+  EXPECT_TRUE(doc->IsModified());
+
+  drawer->Show();
+  UiTest::Pump(30);
+  const QImage shot = UiTest::Screenshot(drawer->GetFrameWidget(), "behaviour-stabilizer-drawer");
+  EXPECT_GT(shot.width(), 200);
+
+  // Apply: the control track with its settings and parameters.
+  doc->EndEditSession(true);
+  EXPECT_FALSE(doc->IsSessionOpen());
+  EXPECT_EQ(doc->GetDrawer(), nullptr);
+  ASSERT_EQ(ControlTracks(), 1);
+  MatrixRecord m1, m2;
+  float s1 = 0, s2 = 0;
+  Track track = nullptr;
+  ASSERT_TRUE(CMovieRendering::GetTweenSample(doc->GetMovie()->GetMovie(), 5 * kFrame, m1, m2, s1, s2, &track));
+  MotionSettings settings;
+  RenderFrameParams params;
+  ASSERT_EQ(CMovieRendering::ReadMoSettingsFromTrack(track, settings), noErr);
+  ASSERT_EQ(CMovieRendering::ReadRenderParamsFromTrack(track, params), noErr);
+  EXPECT_FLOAT_EQ(settings.lowpassTime, 3.0f);
+  EXPECT_EQ(params.margins.top, 12);
+
+  // Editing the stored track: its settings come back, it is disabled while
+  // the session runs; cancelling leaves the movie as it was.
+  doc->GetMotionSettings().lowpassTime = 1.0f;
+  doc->BeginEditSession(track);
+  ASSERT_TRUE(doc->IsSessionOpen());
+  EXPECT_EQ(doc->GetSessionTrack(), track);
+  EXPECT_FLOAT_EQ(doc->GetMotionSettings().lowpassTime, 3.0f);
+  EXPECT_FALSE(GetTrackEnabled(track));
+  dynamic_cast<LControl*>(doc->GetDrawer()->FindPaneByIDOrNil(101))->SetValue(200);
+  doc->EndEditSession(false);
+  EXPECT_TRUE(GetTrackEnabled(track));
+  EXPECT_EQ(ControlTracks(), 1);
+  ASSERT_EQ(CMovieRendering::ReadMoSettingsFromTrack(track, settings), noErr);
+  EXPECT_FLOAT_EQ(settings.lowpassTime, 3.0f);
+  // Outside the session the preview shows the stored track.
+  TimeValue t = 5 * kFrame;
+  doc->UpdateMovieFrame(&t);
+  EXPECT_EQ(doc->GetIndicatorIcon(), doc->IsPreviewOn() ? kIndicatorControl : kIndicatorNormal);
+}
+
+TEST_F(MovieDocumentSessionTest, SessionTrackDeletedMeanwhileIsNeitherEnabledNorDisposedAgain) {
+  Shake shake(kFrames);
+  Open(MakeShakyMovie(shake));
+  StoreMotion(*doc->GetMovie(), shake);
+  doc->BeginEditSession(nullptr);
+  doc->EndEditSession(true);
+  ASSERT_EQ(ControlTracks(), 1);
+  MatrixRecord m1, m2;
+  float s1 = 0, s2 = 0;
+  Track track = nullptr;
+  ASSERT_TRUE(CMovieRendering::GetTweenSample(doc->GetMovie()->GetMovie(), 5 * kFrame, m1, m2, s1, s2, &track));
+  doc->BeginEditSession(track);
+  ASSERT_EQ(doc->GetSessionTrack(), track);
+  // The tracks sheet deletes it.
+  DisposeMovieTrack(track);
+  ASSERT_EQ(ControlTracks(), 0);
+  doc->EndEditSession(true);
+  EXPECT_EQ(ControlTracks(), 1);
+  EXPECT_EQ(doc->GetSessionTrack(), nullptr);
+  doc->BeginEditSession(nullptr);
+  ASSERT_TRUE(doc->IsSessionOpen());
+  doc->EndEditSession(false);
+  EXPECT_EQ(ControlTracks(), 1);
+}
+
+}  // namespace
