@@ -43,6 +43,7 @@ struct SQuestion {
   Point where = {0, 0};              // pop-up menus: the global position
   OSType exporterType = 0;           // exporter options: the exporter
   LWindow* parent = nullptr;         // window-modal on this window when set
+  std::vector<UInt8> settings;       // exporter options: the settings shown first
 };
 
 struct SAnswer {

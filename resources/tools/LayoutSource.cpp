@@ -67,6 +67,7 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"ClkA", {{G::Attachment, G::Broadcast}}},
       {"ClTx", {{G::Pane, G::Title, G::ClickText}}},
       {"Help", {{G::Pane, G::Control, G::Icon, G::Help}}},
+      {"ExPn", {{G::Pane}}},
   };
   return sSchemas;
 }
