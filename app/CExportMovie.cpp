@@ -23,7 +23,10 @@
 #include "platform/files/Resources.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/Movies.h"
+#include "platform/ui/LButtons.h"
 #include "platform/ui/LWindow.h"
+#include "platform/ui/UControlRegistry.h"
+#include "platform/ui/URegistrar.h"
 #include "platform/ui/UResponder.h"
 #include "toolkit/UMessage.h"
 #include "vantrel/ExportProtocol.h"
@@ -101,13 +104,17 @@ bool SameFile(const std::string& inA, const std::string& inB) {
   return Normal(inA) == Normal(inB);
 }
 
-// The file an 'alis' data reference names ("" for other kinds).
+// The file a data reference names ("" for memory and other kinds). File
+// references come as an alias record, or, for the movie's own file, as its path.
 std::string DataRefPath(Handle inDataRef, OSType inType) {
-  if (inDataRef == nullptr || inType != rAliasType) return "";
+  if (inDataRef == nullptr || *inDataRef == nullptr || inType != rAliasType) return "";
   FSSpec target;
   Boolean changed = false;
-  if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(inDataRef), &target, &changed) != noErr) return "";
-  return FSSpecPath(target);
+  if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(inDataRef), &target, &changed) == noErr)
+    return FSSpecPath(target);
+  const std::string bytes(*inDataRef, static_cast<size_t>(GetHandleSize(inDataRef)));
+  if (!bytes.empty() && bytes[0] == '/' && bytes.find('\0') == std::string::npos) return bytes;
+  return "";
 }
 
 // The periodical that serves the main run loop.
@@ -170,6 +177,9 @@ OSErr CExportMovie::Init() {
     sExporterArray.push_back(item);
   }
 
+  // The classes of the window's and the sheet's layouts.
+  if (!URegistrar::IsRegistered(LWindow::class_ID)) TRegistrar<LWindow>::Register();
+  if (!URegistrar::IsRegistered(LPushButton::class_ID)) UControlRegistry::RegisterClasses();
   CExportTasksPane::Register();
   LMovieExportNavSheet::InstallExporterDialog();
   CSettingsResource::SetExportSection(ReadFromStream, WriteToStream);
@@ -221,9 +231,15 @@ void CExportMovie::Finish() {
 }
 
 CExportMovie::CExportMovie() {
+  try {
+    MakeWindow();
+  } catch (...) {
+    delete mWindow;
+    delete mWindowKeeper;
+    throw;
+  }
   mPump = new CPortPump;
   mPump->StartRepeating(kPumpInterval);
-  MakeWindow();
 }
 
 CExportMovie::~CExportMovie() {

@@ -257,7 +257,8 @@ void LMovieExportNavSheet::Answer(const SAnswer& inAnswer) {
     path = folder + NameWithExtension(slash == std::string::npos ? path : path.substr(slash + 1), extension);
   }
   FSSpec spec;
-  if (FSMakeFSSpecFromPath(path, &spec) != noErr) {
+  const OSErr err = FSMakeFSSpecFromPath(path, &spec);
+  if (err != noErr && err != fnfErr) {
     if (done) done(nullptr);
     return;
   }
