@@ -26,6 +26,7 @@
 #include "platform/files/TempFolder.h"
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
+#include "platform/ui/LControl.h"
 #include "platform/ui/LPopupButton.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UExporterOptionsDialog.h"
@@ -207,6 +208,8 @@ TEST_F(ExportClientTest, AStabilisedMovieExportedThroughTheSheetOpensWithItsFram
   sheet->InvokeNavStart("Clip.mov");
   EXPECT_EQ(sheet->GetSaveFileName(), "Clip.mov");
   ASSERT_NE(sheet->GetControls(), nullptr);
+  EXPECT_TRUE(sheet->GetSelectionOnly());
+  EXPECT_EQ(dynamic_cast<LControl*>(sheet->GetControls()->FindPaneByID(kExportItemSelectionOnly))->GetValue(), 1);
   // The single-field box is inactive for a progressive movie.
   EXPECT_FALSE(sheet->GetControls()->FindPaneByID(kExportItemSingleField)->IsEnabled());
 
