@@ -292,6 +292,7 @@ void TremblorixApp::SpendTime(const EventRecord&) {
   StDrawContextState saved;
   LThread::Yield(nullptr);
   if (UAppDocuments::IsQuitting() && UAppDocuments::GetDocuments().empty()) {
+    UAppDocuments::SetQuitting(false, false);
     mState = programState_Quitting;
     SetUpdateCommandStatus(false);
     UEventLoop::WakeUp();
@@ -330,10 +331,9 @@ Boolean TremblorixApp::AttemptQuit(SInt32) {
     UAppDocuments::SetQuitting(true, false);
     front->AttemptClose(false);
   } else if (reply == kReviewReply_Discard) {
-    // The document's own close stops a running analysis first and refuses
-    // while a sheet shows; with changes disregarded it asks nothing more.
-    UAppDocuments::SetQuitting(true, true);
-    front->AttemptClose(false);
+    // Every document closes without questions, but a running analysis is
+    // stopped first and a document showing a sheet is never closed under it.
+    UAppDocuments::DiscardAllForQuit();
   }
   return false;
 }

@@ -27,6 +27,14 @@ class CAppDocument {
   // Closes through the document's own questions (save changes, a running
   // task, a showing sheet); may refuse.
   virtual void AttemptClose(Boolean inRecordIt) = 0;
+  // Whether a task of the document runs (its analysis); asking it to stop.
+  virtual Boolean IsTaskRunning() const = 0;
+  virtual void StopTask() = 0;
+  // Whether the document asks the user something now (a sheet or question
+  // on its window).
+  virtual Boolean IsAsking() const = 0;
+  // Closes at once, changes dropped.
+  virtual void Close() = 0;
   // The commander that answers for it.
   virtual LCommander* GetCommander() = 0;
 };
@@ -42,9 +50,15 @@ class UAppDocuments {
   static CAppDocument* OpenMovieDocument(FSSpec* inSpec);
   static CAppDocument* NewMovieDocument(CMovie* inMovie);
 
-  // The quitting state of the documents.
+  // The quitting state of the documents: closing each through its own
+  // questions, or discarding every change.
   static Boolean IsQuitting();
   static void SetQuitting(Boolean inQuitting, Boolean inDisregardChanges);
+  // Quitting, changes dropped: from the event loop every document closes,
+  // its running task stopped first and its end awaited; one that asks the
+  // user something comes forward and the quit stops there.
+  static void DiscardAllForQuit();
+  static Boolean IsDiscarding();
 
   // Tests: documents of their own instead of the movie documents (nil: back
   // to the movie documents).

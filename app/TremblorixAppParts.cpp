@@ -1,45 +1,71 @@
 #include "app/TremblorixAppParts.h"
 
-#include "platform/ui/UResponder.h"
+#include "app/CExportMovie.h"
+#include "app/CExportTasksPane.h"
+#include "app/CMovieView.h"
+#include "platform/base/LException.h"
+#include "platform/base/PascalStrings.h"
+#include "platform/framework/LAttachable.h"
+#include "platform/ui/LWindow.h"
+#include "platform/ui/URegistrar.h"
+#include "toolkit/LClickAttachment.h"
+#include "toolkit/LClickText.h"
+#include "toolkit/LGotoButton.h"
+#include "toolkit/LHelpButton.h"
+#include "toolkit/LStepButton.h"
+#include "toolkit/UHelp.h"
+#include "toolkit/UNavigation.h"
 
 namespace AppParts {
 
-void RegisterMovieViewClasses() {}
+// The movie panes register together: 'MovV', 'CtVw', 'TSld', 'BrPn', 'ClPc'.
+void RegisterMovieViewClasses() { RegisterMoviePaneClasses(); }
 void RegisterBrowserClasses() {}
-void RegisterHelpButtonClasses() {}
+void RegisterHelpButtonClasses() { TRegistrar<LHelpButton>::Register(); }
 void RegisterColorPickerClasses() {}
-void RegisterAttachmentClasses() {}
+void RegisterAttachmentClasses() { TRegistrar<LClickAttachment>::Register(); }
 void RegisterTimeSliderClasses() {}
-void RegisterSmallControlClasses() {}
-void RegisterExportClasses() {}
+void RegisterSmallControlClasses() {
+  TRegistrar<LStepButton>::Register();
+  TRegistrar<LGotoButton>::Register();
+  TRegistrar<LClickText>::Register();
+}
+void RegisterExportClasses() { CExportTasksPane::Register(); }
 
-OSErr InitExportClient() { return noErr; }
-void FinishExportClient() {}
-Boolean ExportAllowsQuit() { return true; }
-Boolean ExportTasksWindowVisible() { return false; }
-void ToggleExportTasksWindow() {}
+OSErr InitExportClient() {
+  try {
+    return CExportMovie::Init();
+  } catch (const LException& e) {
+    OSErr err = ErrorCodeToOSErr(e.GetErrorCode());
+    return err != noErr ? err : -1;
+  }
+}
 
-OSErr InitHelp() { return noErr; }
-void FinishHelp() {}
-void GotoHelpPage(const std::string&) {}
-void AddHelpTracker(LAttachable*) {}
+void FinishExportClient() { CExportMovie::Finish(); }
+Boolean ExportAllowsQuit() { return CExportMovie::AllowQuit(); }
+
+Boolean ExportTasksWindowVisible() {
+  CExportMovie* exporter = CExportMovie::GetExporter();
+  return exporter && exporter->GetWindow() && exporter->GetWindow()->IsVisible();
+}
+
+void ToggleExportTasksWindow() { CExportMovie::ObeyCommand(6300); }
+
+OSErr InitHelp() { return UHelp::InitHelp(); }
+void FinishHelp() { UHelp::FinishHelp(); }
+
+void GotoHelpPage(const std::string& inPage) {
+  Str255 page;
+  StringToPStr(inPage, page);
+  UHelp::GotoHelpPage(page, nullptr);
+}
 
 SInt16 AskReviewDocuments(SInt32 inCount) {
-  SQuestion q;
-  q.kind = question_ReviewChanges;
-  q.message = "You have " + std::to_string(inCount) +
-              " movies with unsaved changes. Do you want to review these changes before quitting?";
-  q.explanation = "If you don't review your movies, all your changes will be lost.";
-  q.choices = {"Review Changes…", "Discard Changes", "Cancel"};
-  q.defaultChoice = 1;
-  q.cancelChoice = 3;
-  SAnswer a = UResponder::AskAndWait(q);
-  if (a.cancelled) return kReviewReply_Cancel;
-  switch (a.choice) {
-    case 1: return kReviewReply_Review;
-    case 2: return kReviewReply_Discard;
-    default: return kReviewReply_Cancel;
-  }
+  NavDialogCreationOptions options;
+  NavUserAction action = UNavigation::AskReviewDocuments(options, static_cast<UInt32>(inCount));
+  if (action == kNavUserActionReviewDocuments) return kReviewReply_Review;
+  if (action == kNavUserActionDiscardDocuments) return kReviewReply_Discard;
+  return kReviewReply_Cancel;
 }
 
 }  // namespace AppParts

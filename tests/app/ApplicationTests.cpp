@@ -93,7 +93,17 @@ class FakeDoc : public CAppDocument, public LCommander {
     mWindow->Select();
   }
   void AttemptClose(Boolean) override;
+  Boolean IsTaskRunning() const override { return mTaskPasses > 0; }
+  void StopTask() override {
+    ++mStopRequests;
+    --mTaskPasses;  // the task ends a few passes after it is asked to
+  }
+  Boolean IsAsking() const override { return mAsking; }
+  void Close() override;
   LCommander* GetCommander() override { return this; }
+  int mTaskPasses = 0;
+  int mStopRequests = 0;
+  Boolean mAsking = false;
 
   FakeDocs* mOwner;
   Boolean mModified;
@@ -144,6 +154,12 @@ class FakeDocs {
   std::unique_ptr<CMovie> mMadeFrom;
   UAppDocuments::SProvider mProvider;
 };
+
+void FakeDoc::Close() {
+  if (mTaskPasses > 0) ADD_FAILURE() << mWindow->GetTitle() << " closed while its task runs";
+  if (mAsking) ADD_FAILURE() << mWindow->GetTitle() << " closed under its sheet";
+  mOwner->Remove(this);
+}
 
 void FakeDoc::AttemptClose(Boolean) {
   ++mCloseAttempts;
@@ -593,6 +609,7 @@ TEST_F(ApplicationTest, QuitWithTwoModifiedReviewsDiscardsOrCancels) {
   size_t asked = UResponder::GetLog().size();
   UResponder::Script(question_ReviewChanges, SAnswer::Choice(2));
   EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  UiTest::PumpUntil([&] { return docs.mDocs.empty(); }, 1000);
   EXPECT_TRUE(docs.mDocs.empty());
   EXPECT_EQ(UResponder::GetLog().size(), asked + 1);
   EXPECT_EQ(docs.mClosed, (std::vector<std::string>{"second", "third", "first"}));
@@ -637,4 +654,39 @@ TEST_F(ApplicationTest, QuitAsksForModifiedMoviesWhenTheFrontWindowIsNoDocuments
   EXPECT_EQ(UResponder::GetLog().size(), 2u);
   EXPECT_EQ(docs.mDocs.size(), 1u);
   delete tasks;
+}
+
+TEST_F(ApplicationTest, DiscardStopsARunningAnalysisFirstAndNeverClosesUnderASheet) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  FakeDoc* analysing = docs.Add("analysing", true);
+  analysing->mTaskPasses = 3;
+  docs.Add("front", true);
+  UResponder::Script(question_ReviewChanges, SAnswer::Choice(2));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  UiTest::PumpUntil([&] { return docs.mDocs.empty(); }, 1000);
+  EXPECT_TRUE(docs.mDocs.empty());
+  EXPECT_EQ(analysing->mStopRequests, 3);  // asked until its task had ended
+  app.SpendTime(EventRecord{});
+  EXPECT_EQ(app.GetState(), programState_Quitting);
+}
+
+TEST_F(ApplicationTest, DiscardStopsAtADocumentShowingASheet) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  FakeDoc* asking = docs.Add("asking", true);
+  asking->mAsking = true;
+  docs.Add("front", true);
+  UResponder::Script(question_ReviewChanges, SAnswer::Choice(2));
+  EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
+  UiTest::Pump(100);
+  // The front one closed; the asking one stays, in front, and the program goes on.
+  ASSERT_EQ(docs.mDocs.size(), 1u);
+  EXPECT_EQ(docs.mDocs.front().get(), asking);
+  EXPECT_EQ(asking->mMadeCurrent, 1);
+  EXPECT_FALSE(UAppDocuments::IsQuitting());
+  app.SpendTime(EventRecord{});
+  EXPECT_NE(app.GetState(), programState_Quitting);
 }
