@@ -34,6 +34,7 @@ void RegisterExportClasses() { CExportTasksPane::Register(); }
 
 OSErr InitExportClient() {
   try {
+    ConnectDocumentExports(true);
     return CExportMovie::Init();
   } catch (const LException& e) {
     OSErr err = ErrorCodeToOSErr(e.GetErrorCode());
@@ -41,7 +42,10 @@ OSErr InitExportClient() {
   }
 }
 
-void FinishExportClient() { CExportMovie::Finish(); }
+void FinishExportClient() {
+  CExportMovie::Finish();
+  ConnectDocumentExports(false);
+}
 Boolean ExportAllowsQuit() { return CExportMovie::AllowQuit(); }
 
 Boolean ExportTasksWindowVisible() {

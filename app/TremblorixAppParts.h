@@ -29,6 +29,8 @@ void RegisterExportClasses();
 // The export client: launching Vantrel (noErr or the failure), stopping it.
 OSErr InitExportClient();
 void FinishExportClient();
+// The movie documents queue their exports with the export client (false: no more).
+void ConnectDocumentExports(Boolean inConnect);
 // False when an export runs and the user does not want to quit.
 Boolean ExportAllowsQuit();
 Boolean ExportTasksWindowVisible();

@@ -17,8 +17,16 @@
 
 namespace {
 
-CAppScript::ConditionProc sConditionProc = nullptr;
-CAppScript::SettingProc sSettingProc = nullptr;
+}  // namespace
+
+// The movie documents' conditions and settings (TremblorixAppScriptMovie.cpp).
+bool AppScriptMovieCondition(const std::string& inName);
+bool AppScriptMovieSetting(const std::string& inName, const std::string& inValue);
+
+namespace {
+
+CAppScript::ConditionProc sConditionProc = AppScriptMovieCondition;
+CAppScript::SettingProc sSettingProc = AppScriptMovieSetting;
 
 double Now() { return GetCurrentEventTime(); }
 
@@ -72,9 +80,10 @@ CAppScript::CAppScript(const std::string& inPath) {
     mLines.push_back(line.substr(start));
   }
   // Questions nothing scripted are answered as cancelled and reported.
-  UResponder::SetUnexpectedHandler([](const SQuestion& inQ) {
-    std::fprintf(stderr, "Tremblorix script: unanswered question: %s %s\n", inQ.message.c_str(),
-                 inQ.explanation.c_str());
+  UResponder::SetUnexpectedHandler([this](const SQuestion& inQ) {
+    std::fprintf(stderr, "Tremblorix script: unanswered question (kind %d): %s %s\n", static_cast<int>(inQ.kind),
+                 inQ.title.c_str(), inQ.message.c_str());
+    mUnanswered = true;
   });
   StartRepeating(0.02);
 }
@@ -82,7 +91,10 @@ CAppScript::CAppScript(const std::string& inPath) {
 CAppScript::~CAppScript() { StopRepeating(); }
 
 void CAppScript::Fail(const std::string& inWhy) {
-  std::fprintf(stderr, "Tremblorix script: line %zu \"%s\": %s\n", mNext, mLines[mNext - 1].c_str(), inWhy.c_str());
+  if (mNext >= 1 && mNext <= mLines.size())
+    std::fprintf(stderr, "Tremblorix script: line %zu \"%s\": %s\n", mNext, mLines[mNext - 1].c_str(), inWhy.c_str());
+  else
+    std::fprintf(stderr, "Tremblorix script: %s\n", inWhy.c_str());
   mResult = 2;
   mNext = mLines.size();
   mWaitFor.clear();
@@ -92,6 +104,22 @@ void CAppScript::Fail(const std::string& inWhy) {
 void CAppScript::SpendTime(const EventRecord&) {
   TremblorixApp* app = TremblorixApp::sApplication;
   if (!app || app->GetState() != programState_ProcessingEvents) return;
+  if (mUnanswered) {
+    mUnanswered = false;
+    if (mNext == 0) mNext = 1;
+    Fail("a question nothing answered");
+    return;
+  }
+  if (mNext >= mLines.size() && mWaitFor.empty() && !mSleeping) {
+    // Every line ran: the program has this long to end.
+    if (mFinishedAt == 0) mFinishedAt = Now();
+    if (Now() - mFinishedAt > 60) {
+      std::fprintf(stderr, "Tremblorix script: the program did not quit\n");
+      mResult = 2;
+      app->DoQuit();
+    }
+    return;
+  }
   if (mSleeping) {
     if (Now() < mWaitUntil) return;
     mSleeping = false;
@@ -112,10 +140,7 @@ void CAppScript::SpendTime(const EventRecord&) {
     if (!met) return;
     mWaitFor.clear();
   }
-  if (mNext >= mLines.size()) {
-    StopRepeating();
-    return;
-  }
+  if (mNext >= mLines.size()) return;
   std::printf("script: %s\n", mLines[mNext].c_str());
   std::fflush(stdout);
   ++mNext;
@@ -144,11 +169,28 @@ bool CAppScript::RunLine(const std::string& inLine) {
     return true;
   }
   if (verb == "shot") {
-    LWindow* front = UDesktop::FetchTopModal();
-    if (!front) front = UDesktop::FetchTopRegular();
-    if (!front || !UWindowImages::SaveWindowImage(front, mOutDir + "/" + rest + ".png")) {
+    // The front document window, and what shows beside or over it (its
+    // drawer, a sheet, a dialog) as NAME-2, NAME-3...
+    std::vector<LWindow*> shown;
+    for (LWindow* w : UDesktop::GetWindowsOfClass(kDocumentWindowClass))
+      if (w->IsVisible()) shown.push_back(w);
+    for (LWindow* w : UDesktop::GetWindows())
+      if (w->IsVisible() && w->GetWindowClass() != kDocumentWindowClass &&
+          std::find(shown.begin(), shown.end(), w) == shown.end())
+        shown.push_back(w);
+    if (shown.empty()) {
       Fail("no window to photograph");
       return false;
+    }
+    for (size_t i = 0; i < shown.size(); ++i) {
+      std::ostringstream name;
+      name << mOutDir << '/' << rest;
+      if (i > 0) name << '-' << (i + 1);
+      name << ".png";
+      if (!UWindowImages::SaveWindowImage(shown[i], name.str())) {
+        Fail("the window could not be photographed");
+        return false;
+      }
     }
     return true;
   }

@@ -48,6 +48,8 @@ class CAppScript : public LPeriodical {
   std::string mOutDir = ".";
   std::string mWaitFor;
   bool mSleeping = false;
+  bool mUnanswered = false;
+  double mFinishedAt = 0;
   double mWaitUntil = 0;
   int mResult = 0;
 };
