@@ -1,0 +1,110 @@
+// The real program end to end, headless, with a real Vantrel: a generated
+// shaky movie given at launch is analysed, its session opened, a smoothing
+// time set, applied, saved, exported and the program quits, all through its
+// menus' commands from a script. The exported movie has the input's frames,
+// the saved one reopens with its motion-data and control tracks, and each
+// step left a photo.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "media/CTweenTracks.h"
+#include "motion/CMotionData.h"
+#include "platform/files/Files.h"
+#include "platform/files/TempFolder.h"
+#include "platform/movies/MovieFFCodecs.h"
+#include "platform/movies/Movies.h"
+#include "support/ui/UiTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int RunProgram(const std::vector<std::string>& inArgs) {
+  std::vector<char*> argv;
+  for (const std::string& a : inArgs) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+Movie OpenMovie(const std::string& inPath) {
+  FSSpec spec;
+  if (FSMakeFSSpecFromPath(inPath, &spec) != noErr) return nullptr;
+  SInt16 ref = 0;
+  if (OpenMovieFile(&spec, &ref, 1) != noErr) return nullptr;
+  Movie movie = nullptr;
+  SInt16 id = 0;
+  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
+  CloseMovieFile(ref);
+  return movie;
+}
+
+// The video frames of a movie, counted through its visual sample times.
+int CountFrames(Movie inMovie) {
+  OSType eyes = 'eyes';
+  int count = 0;
+  TimeValue t = 0;
+  GetMovieNextInterestingTime(inMovie, nextTimeMediaSample | nextTimeEdgeOK, 1, &eyes, t, fixed1, &t, nullptr);
+  while (t >= 0) {
+    ++count;
+    GetMovieNextInterestingTime(inMovie, nextTimeMediaSample, 1, &eyes, t, fixed1, &t, nullptr);
+  }
+  return count;
+}
+
+class ApplicationEndToEndTest : public UiFixture {};
+
+}  // namespace
+
+TEST_F(ApplicationEndToEndTest, AShakyMovieIsAnalysedSteadiedSavedAndExportedThroughThePrograms) {
+  TempFolder tmp;
+  const std::string input = tmp / "shaky.mov";
+  ASSERT_EQ(RunProgram({TRX_STABILISE_PROGRAM, "--generate", input, "--frames", "24", "--size", "320x192"}), 0);
+  const std::string shots = std::string(TRX_SCREENSHOT_DIR) + "/application_end_to_end";
+  fs::create_directories(shots);
+  const std::string saved = tmp / "shaky-saved.mov";
+  const std::string steady = tmp / "shaky-steady.mp4";
+  const std::string script = tmp / "job.script";
+  std::ofstream(script) << "out " << shots << "\n"
+                        << "until windows=1 60\nshot 1-opened\n"
+                        << "command 6001\nuntil analysed 300\nshot 2-analysed\n"
+                        << "command 6003\nuntil session 60\nshot 3-session\n"
+                        << "set smoothing 2.0\nwait 0.3\nshot 4-smoothing\n"
+                        << "command 6004\nuntil nosession 120\nshot 5-applied\n"
+                        << "answer save 1 " << saved << "\ncommand 6\nuntil saved 300\nshot 6-saved\n"
+                        << "answer save 1 " << steady << "\ncommand 6100\nuntil exported 600\nshot 7-exported\n"
+                        << "quit\n";
+  // The program in its own session: its own preferences, runtime folder and ports.
+  const std::string oldHome = ::getenv("HOME") ? ::getenv("HOME") : "";
+  ::setenv("HOME", tmp.Path().c_str(), 1);
+  EXPECT_EQ(RunProgram({TRX_PROGRAM, "--script", script, input}), 0);
+  ::setenv("HOME", oldHome.c_str(), 1);
+
+  for (const char* step : {"1-opened", "2-analysed", "3-session", "4-smoothing", "5-applied", "6-saved", "7-exported"})
+    EXPECT_TRUE(fs::exists(shots + "/" + step + ".png")) << step;
+
+  InstallFFmpegMovieComponents();
+  Movie in = OpenMovie(input);
+  ASSERT_NE(in, nullptr);
+  Movie out = OpenMovie(steady);
+  ASSERT_NE(out, nullptr) << "no exported movie";
+  EXPECT_EQ(CountFrames(out), CountFrames(in));
+  Movie reopened = OpenMovie(saved);
+  ASSERT_NE(reopened, nullptr) << "no saved movie";
+  EXPECT_TRUE(CMotionData::HasValidMotionDataTrack(reopened));
+  EXPECT_GT(CTweenTracks::HasControlTracks(reopened), 0);
+  EXPECT_EQ(CountFrames(reopened), CountFrames(in));
+  DisposeMovie(reopened);
+  DisposeMovie(out);
+  DisposeMovie(in);
+}
