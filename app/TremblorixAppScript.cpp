@@ -49,9 +49,15 @@ bool BuiltInCondition(const std::string& inName, bool& outMet) {
   if (inName.rfind("windows=", 0) == 0) {
     size_t want = std::stoul(inName.substr(8));
     size_t have = 0;
-    for (LWindow* w : UDesktop::GetWindowsOfClass(kDocumentWindowClass))
-      if (w->IsVisible()) ++have;
+    for (CAppDocument* d : UAppDocuments::GetDocuments())
+      if (d->GetWindow() && d->GetWindow()->IsVisible()) ++have;
     outMet = have == want;
+    return true;
+  }
+  if (inName == "shown") {
+    // The front movie window shows its picture.
+    std::vector<CAppDocument*> docs = UAppDocuments::GetDocuments();
+    outMet = !docs.empty() && UWindowImages::ShowsPicture(docs.front()->GetWindow());
     return true;
   }
   return false;
@@ -245,6 +251,11 @@ bool CAppScript::RunLine(const std::string& inLine) {
   if (verb == "wait") {
     mSleeping = true;
     mWaitUntil = Now() + std::stod(rest);
+    return true;
+  }
+  if (verb == "mark") {
+    std::printf("mark %s\n", rest.c_str());
+    std::fflush(stdout);
     return true;
   }
   if (verb == "quit") {

@@ -9,9 +9,11 @@
 //                               (alert, open, save, folder, changes, discard,
 //                               review, exporter); CHOICE 0 cancels
 //   set NAME VALUE              a document setting (see CAppScript::Setting)
-//   until CONDITION [SECONDS]   waits (default 120 s): windows=N, idle,
+//   until CONDITION [SECONDS]   waits (default 120 s): windows=N (movie windows), shown (the
+//                               front movie shows its picture), idle,
 //                               analysed, session, nosession, saved, exported
 //   wait SECONDS                lets the program run
+//   mark NAME                   prints "mark NAME" (timing from outside)
 //   quit                        the Quit command
 // A line that fails stops the script with a message on standard error and
 // the program quits with result 2.

@@ -62,9 +62,10 @@ cat > "$script" <<EOF
 # The main job, step by step as a user would through the menus.
 out $shots
 until windows=1 60
+wait 0.5
 shot 1-opened
 command 6001
-until analysed 600
+until analysed 900
 shot 2-analysed
 command 6003
 until session 60
@@ -80,11 +81,9 @@ command 6
 until saved 300
 shot 6-saved
 answer save 1 $steady
-answer exporter 1
 command 6100
-wait 1
-shot 7-export-sheet
-set export-sheet ok
+wait 0.5
+shot 7-exporting
 until exported 900
 shot 8-exported
 quit

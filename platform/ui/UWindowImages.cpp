@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/files/Files.h"
@@ -77,6 +78,23 @@ Boolean UWindowImages::SaveWindowImage(LWindow* inWindow, const std::string& inP
   QImage image = frame->grab().toImage();
   if (image.isNull()) return false;
   return image.save(QString::fromStdString(inPath), "PNG");
+}
+
+Boolean UWindowImages::ShowsPicture(LWindow* inWindow) {
+  if (!inWindow || !inWindow->IsVisible()) return false;
+  QWidget* content = inWindow->GetWidget();
+  if (!content) return false;
+  QImage image = content->grab().toImage();
+  if (image.isNull() || image.width() < 8 || image.height() < 8) return false;
+  std::vector<QRgb> seen;
+  const int rows = image.height() * 6 / 10;
+  for (int j = 0; j < 32; ++j)
+    for (int i = 0; i < 32; ++i) {
+      QRgb c = image.pixel(i * (image.width() - 1) / 31, j * (rows - 1) / 31);
+      if (std::find(seen.begin(), seen.end(), c) == seen.end()) seen.push_back(c);
+      if (seen.size() > 8) return true;
+    }
+  return false;
 }
 
 void UWindowImages::AcceptFileDrops() {

@@ -15,6 +15,10 @@ class UWindowImages {
   // Saves the window as it shows (menu bar and content) as a PNG file;
   // false when it cannot.
   static Boolean SaveWindowImage(LWindow* inWindow, const std::string& inPath);
+  // Whether the upper part of the window's content shows a picture (more
+  // than a handful of colours on a sampling grid), as after a movie's first
+  // frame is drawn.
+  static Boolean ShowsPicture(LWindow* inWindow);
   // From now on every window takes file drops and hands the files to the
   // application's HandleOpenDocuments.
   static void AcceptFileDrops();

@@ -76,7 +76,7 @@ TEST_F(ApplicationEndToEndTest, AShakyMovieIsAnalysedSteadiedSavedAndExportedThr
   const std::string steady = tmp / "shaky-steady.mp4";
   const std::string script = tmp / "job.script";
   std::ofstream(script) << "out " << shots << "\n"
-                        << "until windows=1 60\nshot 1-opened\n"
+                        << "until windows=1 60\nwait 0.3\nshot 1-opened\n"
                         << "command 6001\nuntil analysed 300\nshot 2-analysed\n"
                         << "command 6003\nuntil session 60\nshot 3-session\n"
                         << "set smoothing 2.0\nwait 0.3\nshot 4-smoothing\n"
