@@ -25,6 +25,7 @@
 #include "toolkit/LCustomDialogSheet.h"
 #include "toolkit/LDocumentAlertSheet.h"
 #include "toolkit/LProgressSheet.h"
+#include "toolkit/UProgress.h"
 
 namespace {
 
@@ -560,4 +561,29 @@ TEST_F(SheetTest, ResponderQuestionsOnAVisibleWindowBecomeAlertSheets) {
   UiTest::Pump(10);
   EXPECT_EQ(*answered, 4);
   EXPECT_TRUE(answer->cancelled);
+}
+
+TEST_F(SheetTest, UProgressReportsThroughAProgressSheet) {
+  StManualClock clock;
+  CRegularWindow* w = NewWindow();
+  const SInt32 context = LProgressSheet::NewProgressContext(w, nullptr);
+  {
+    UProgress progress(LStr255("Writing the movie"), LProgressSheet::UniversalProgressProcedure, context);
+    // Quick operations show nothing.
+    EXPECT_TRUE(progress.Progress(10));
+    EXPECT_EQ(w->CountSheets(), 0);
+    UClock::AdvanceTicks(7);
+    EXPECT_TRUE(progress.Progress(64));
+    LProgressSheet* sheet = LProgressSheet::GetContextSheet(context);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(dynamic_cast<LStaticText*>(sheet->FindPaneByID(kProgressSheetText))->GetText(), "Writing the movie");
+    EXPECT_EQ(dynamic_cast<LProgressBar*>(sheet->FindPaneByID(kProgressSheetBar))->GetValue(), 64);
+    Click(sheet, 3);
+    UClock::AdvanceTicks(7);
+    EXPECT_FALSE(progress.Progress(128));  // the user cancelled
+    EXPECT_EQ(w->CountSheets(), 1);
+  }
+  // The end of the operation closes the sheet.
+  EXPECT_EQ(w->CountSheets(), 0);
+  LProgressSheet::DisposeProgressContext(context);
 }
