@@ -59,12 +59,12 @@ OSStatus LDocumentAlertSheet::ProcessAlertCommand(OSType inCommand) {
     mAlertID = 0;
   }
   // The listener may delete the sheet (or its window) while it hears the reply.
-  bool deleted = false;
-  mDeletedFlag = &deleted;
-  OSType command = inCommand;
-  if (mReplyMessage != msg_Nothing) BroadcastMessage(mReplyMessage, &command);
-  if (deleted) return noErr;
-  mDeletedFlag = nullptr;
+  {
+    StSheetHandler handler(mHandlerDepth, mDeletedFlag);
+    OSType command = inCommand;
+    if (mReplyMessage != msg_Nothing) BroadcastMessage(mReplyMessage, &command);
+    if (handler.Deleted()) return noErr;
+  }
   Release();
   return noErr;
 }

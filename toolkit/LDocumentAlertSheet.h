@@ -43,6 +43,7 @@ class LDocumentAlertSheet : public LDocumentSheet {
   MessageT mReplyMessage;
   Boolean mOpen = true;
   bool* mDeletedFlag = nullptr;
+  SInt32 mHandlerDepth = 0;
   struct {
     AlertType type = kAlertNoteAlert;
     std::string message, explanation, defaultText, cancelText, otherText;

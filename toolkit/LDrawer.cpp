@@ -88,11 +88,11 @@ SInt32 LDrawer::CallProc(SInt32 inMessage, void* ioParam) {
 }
 
 void LDrawer::Release() {
+  if (mReleasing) return;  // its deletion is on its way
   if (mHandlerDepth == 0) {
     delete this;
     return;
   }
-  if (mReleasing) return;
   // Inside one of its own handlers: out of sight now, deleted later.
   mReleasing = true;
   StopRepeating();

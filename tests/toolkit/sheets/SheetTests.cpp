@@ -229,6 +229,8 @@ TEST_F(SheetTest, ASheetClosedFromInsideItsOwnHandlersIsDeletedAfterThem) {
       UiTest::PumpUntil([&] { return log.Count(msg_SheetIdle) > 0; }, 2500);
     }
     EXPECT_EQ(w->CountSheets(), 0) << trigger;
+    EXPECT_TRUE(sheet->IsReleasing()) << trigger;
+    sheet->Release();  // the owner too, before the deletion came: still one
     UiTest::PumpUntil([&] { return log.Count(msg_SheetDetached) > 0; }, 500);
     EXPECT_EQ(log.Count(msg_SheetDetached), 1) << trigger;
   }
