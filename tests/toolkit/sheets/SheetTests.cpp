@@ -589,3 +589,18 @@ TEST_F(SheetTest, UProgressReportsThroughAProgressSheet) {
   EXPECT_EQ(w->CountSheets(), 0);
   LProgressSheet::DisposeProgressContext(context);
 }
+
+TEST_F(SheetTest, ScriptedAnswersStillAnswerWithThePresentersInstalled) {
+  LAlertSheet::InstallPresenters();
+  CRegularWindow* w = NewWindow();
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(1));
+  SQuestion q;
+  q.kind = question_SaveChanges;
+  q.choices = {"Save", "Don't Save", "Cancel"};
+  q.parent = w;
+  SInt32 choice = 0;
+  UResponder::Ask(q, [&](const SAnswer& inAnswer) { choice = inAnswer.choice; });
+  EXPECT_EQ(w->CountSheets(), 0);
+  UiTest::PumpUntil([&] { return choice != 0; }, 500);
+  EXPECT_EQ(choice, 1);
+}
