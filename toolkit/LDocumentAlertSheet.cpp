@@ -88,7 +88,8 @@ SButtonMap MapButtons(const SQuestion& inQ) {
   SButtonMap map;
   const SInt32 count = static_cast<SInt32>(inQ.choices.size());
   auto text = [&](SInt32 inChoice) { return inChoice >= 1 && inChoice <= count ? inQ.choices[inChoice - 1] : std::string(); };
-  map.defaultChoice = inQ.defaultChoice >= 1 && inQ.defaultChoice <= count ? inQ.defaultChoice : (count > 0 ? 1 : 0);
+  // Without choices the one button is OK, choice 1.
+  map.defaultChoice = inQ.defaultChoice >= 1 && inQ.defaultChoice <= count ? inQ.defaultChoice : 1;
   map.cancelChoice = inQ.cancelChoice >= 1 && inQ.cancelChoice <= count && inQ.cancelChoice != map.defaultChoice ? inQ.cancelChoice : 0;
   for (SInt32 c = 1; c <= count; ++c)
     if (c != map.defaultChoice && c != map.cancelChoice) {
