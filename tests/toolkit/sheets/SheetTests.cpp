@@ -348,9 +348,9 @@ namespace {
 // A cooperative thread reporting progress to a sheet, as a worker task does.
 class ProgressThread : public LThread {
  public:
-  explicit ProgressThread(SInt32 inContext) : mContext(inContext) {}
-  SInt16 mCancelAnswer = 0;
-  bool mDone = false;
+  // The answer lands in the test's storage: the thread is deleted once it ended.
+  ProgressThread(SInt32 inContext, SInt16* outCancelAnswer, bool* outDone)
+      : mContext(inContext), mCancelAnswer(*outCancelAnswer), mDone(*outDone) {}
 
  protected:
   void* Run() override {
@@ -366,6 +366,8 @@ class ProgressThread : public LThread {
 
  private:
   SInt32 mContext;
+  SInt16& mCancelAnswer;
+  bool& mDone;
 };
 
 }  // namespace
@@ -373,10 +375,9 @@ class ProgressThread : public LThread {
 TEST_F(SheetTest, ACooperativeThreadDrivesAProgressSheet) {
   CRegularWindow* w = NewWindow();
   const SInt32 context = LProgressSheet::NewProgressContext(w, nullptr);
-  auto* thread = new ProgressThread(context);
-  bool* done = &thread->mDone;
-  (void)done;
   SInt16 answer = 0;
+  bool done = false;
+  auto* thread = new ProgressThread(context, &answer, &done);
   bool sawSheet = false, clicked = false;
   thread->Resume();
   UiTest::PumpUntil(
@@ -389,10 +390,9 @@ TEST_F(SheetTest, ACooperativeThreadDrivesAProgressSheet) {
             clicked = true;
           }
         }
-        return thread->GetState() == LThread::threadState_Ended || (clicked && w->CountSheets() == 0);
+        return done;
       },
       3000);
-  answer = thread->mCancelAnswer;
   UiTest::PumpUntil([&] { return w->CountSheets() == 0; }, 1000);
   EXPECT_TRUE(sawSheet);
   EXPECT_TRUE(clicked);
