@@ -167,3 +167,13 @@ void LAlertSheet::InstallPresenters() {
       Present(inQuestion, std::move(inReply));
     });
 }
+
+namespace {
+// The program asks its questions as sheets from the start: the presenters
+// only act once the responder is interactive (tests answer from scripts and
+// reset the presenters they set).
+const bool sPresentersInstalled = [] {
+  LAlertSheet::InstallPresenters();
+  return true;
+}();
+}  // namespace
