@@ -88,7 +88,7 @@ void LMouseHelpTracker::SpendTime(const EventRecord& inMacEvent) {
   if (mFadeAlpha > 0.0f && now - mLastFadeTick > 5) {
     mLastFadeTick = now;
     mFadeAlpha -= 0.1f;
-    if (mFadeAlpha <= 0.0f) {
+    if (mFadeAlpha <= 0.001f) {
       mFadeAlpha = 0.0f;
       SetTagShown(false);
     } else {

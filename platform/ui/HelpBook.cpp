@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "platform/files/Bundle.h"
+#include "platform/ui/LWindow.h"
 #include "platform/ui/UQtSupport.h"
 
 namespace {
@@ -21,10 +22,12 @@ struct Book {
   std::string folder;
 };
 
+class UHelpWindow;
+
 struct State {
   std::map<std::string, Book> books;
-  QPointer<QWidget> window;
-  QTextBrowser* browser = nullptr;
+  UHelpWindow* window = nullptr;
+  QPointer<QTextBrowser> browser;
   std::string shownPage;
   std::string shownAnchor;
 };
@@ -33,6 +36,19 @@ State& S() {
   static auto* sState = new State;
   return *sState;
 }
+
+// The help window is one of the program's windows, so that it takes its part
+// in the desktop's activation like every other.
+class UHelpWindow : public LWindow {
+ public:
+  explicit UHelpWindow(const SWindowInfo& inInfo) : LWindow(inInfo, LCommander::GetTopCommander()) {}
+  ~UHelpWindow() override {
+    if (S().window == this) {
+      S().window = nullptr;
+      S().browser = nullptr;
+    }
+  }
+};
 
 std::string Text(CFStringRef inText) {
   if (!inText) return std::string();
@@ -70,9 +86,16 @@ bool IsFile(const std::string& inPath) {
 QTextBrowser* Browser(const std::string& inTitle, const std::string& inHome) {
   State& s = S();
   if (!s.window) {
-    auto* window = new QWidget(nullptr, Qt::Window);
-    window->setAttribute(Qt::WA_DeleteOnClose, false);
-    window->resize(640, 560);
+    SWindowInfo info;
+    info.title = inTitle;
+    info.left = 80;
+    info.top = 60;
+    info.width = 640;
+    info.height = 560;
+    info.minWidth = 320;
+    info.minHeight = 240;
+    s.window = new UHelpWindow(info);
+    QWidget* window = s.window->GetWidget();
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -98,10 +121,9 @@ QTextBrowser* Browser(const std::string& inTitle, const std::string& inHome) {
     });
     layout->addWidget(bar);
     layout->addWidget(browser);
-    s.window = window;
     s.browser = browser;
   }
-  s.window->setWindowTitle(QString::fromUtf8(inTitle.c_str()));
+  s.window->SetTitle(inTitle);
   if (!inHome.empty()) {
     // The book's title page is where Contents leads.
     QUrl home = QUrl::fromLocalFile(QString::fromUtf8(inHome.c_str()));
@@ -151,15 +173,14 @@ OSStatus AHGotoPage(CFStringRef inBookName, CFStringRef inPath, CFStringRef inAn
     browser->setSource(url);
     S().shownPage = path;
     S().shownAnchor = anchor;
-    S().window->show();
-    S().window->raise();
+    S().window->Show();
   });
   return noErr;
 }
 
 std::string UHelpViewer::GetShownPage() { return S().shownPage; }
 std::string UHelpViewer::GetShownAnchor() { return S().shownAnchor; }
-QWidget* UHelpViewer::GetWindow() { return S().window.data(); }
+QWidget* UHelpViewer::GetWindow() { return S().window ? S().window->GetFrameWidget() : nullptr; }
 
 std::string UHelpViewer::GetBookFolder(const std::string& inBookName) {
   auto it = S().books.find(inBookName);
@@ -168,7 +189,8 @@ std::string UHelpViewer::GetBookFolder(const std::string& inBookName) {
 
 void UHelpViewer::Reset() {
   State& s = S();
-  if (s.window) delete s.window.data();
+  delete s.window;  // its destructor forgets it
+  s.window = nullptr;
   s.browser = nullptr;
   s.books.clear();
   s.shownPage.clear();

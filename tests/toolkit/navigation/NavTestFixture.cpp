@@ -7,6 +7,11 @@
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LClickAttachment.h"
+#include "toolkit/LClickText.h"
+#include "toolkit/LGotoButton.h"
+#include "toolkit/LHelpButton.h"
+#include "toolkit/LStepButton.h"
 
 void NavTestFixture::SetUp() {
   UiFixture::SetUp();
@@ -17,6 +22,11 @@ void NavTestFixture::SetUp() {
   TRegistrar<LCaption>::Register();
   TRegistrar<LRadioGroup>::Register();
   UControlRegistry::RegisterClasses();
+  TRegistrar<LHelpButton>::Register();
+  TRegistrar<LStepButton>::Register();
+  TRegistrar<LGotoButton>::Register();
+  TRegistrar<LClickText>::Register();
+  TRegistrar<LClickAttachment>::Register();
   UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
   FSRef ref;
   ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(TRX_TEST_LAYOUTS), &ref, nullptr), noErr);
