@@ -293,7 +293,8 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
     const SInt64 since = UClock::NowMicroseconds() - mHeardAt;
     SInt64 frames = mHeard + static_cast<SInt64>(static_cast<double>(std::max<SInt64>(0, since)) * mRate / 1e6);
     frames = std::clamp<SInt64>(frames, 0, mWritten);
-    outTime = mStart + ScaleTime(frames, mRate, mScale);
+    // All of it heard is the movie's end, whatever the rounding to frames.
+    outTime = frames >= ScaleTime(mEnd - mStart, mScale, mRate) ? mEnd : mStart + ScaleTime(frames, mRate, mScale);
     return true;
   }
 
@@ -376,6 +377,12 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
     }
     if (stopped) {
       out->Flush();
+      return;
+    }
+    if (frame < endFrame) {
+      // The device failed: the movie goes on by its own clock from where
+      // the sound had got to.
+      mLeads = false;
       return;
     }
     out->Drain();
