@@ -279,12 +279,10 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
   // device has hung in it: then the caller is not held up any longer than
   // a tenth of a second and the thread leaves once the write returns.
   void Stop() {
+    std::unique_lock<std::mutex> g(mLock);
     mStop = true;
-    if (mWriteLock.try_lock_for(std::chrono::milliseconds(100))) mWriteLock.unlock();
-    {
-      std::lock_guard<std::mutex> g(mWaitLock);
-    }
     mWake.notify_all();
+    mIdle.wait_for(g, std::chrono::milliseconds(100), [&] { return !mWriting; });
   }
 
   void SetVolume(SInt16 inVolume) { mVolume = inVolume; }
@@ -295,7 +293,8 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
     const SInt64 since = UClock::NowMicroseconds() - mHeardAt;
     SInt64 frames = mHeard + static_cast<SInt64>(static_cast<double>(std::max<SInt64>(0, since)) * mRate / 1e6);
     frames = std::clamp<SInt64>(frames, 0, mWritten);
-    outTime = mStart + ScaleTime(frames, mRate, mScale);
+    // All of it heard is the movie's end, whatever the rounding to frames.
+    outTime = frames >= ScaleTime(mEnd - mStart, mScale, mRate) ? mEnd : mStart + ScaleTime(frames, mRate, mScale);
     return true;
   }
 
@@ -347,7 +346,7 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
       if (!paced) {
         const SInt64 due = std::min(ElapsedFrames(), endFrame);
         if (due <= frame) {
-          std::unique_lock<std::mutex> g(mWaitLock);
+          std::unique_lock<std::mutex> g(mLock);
           if (Stopping()) {
             stopped = true;
             break;
@@ -359,18 +358,31 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
       }
       produce(want);
       {
-        std::lock_guard<std::timed_mutex> g(mWriteLock);
+        std::lock_guard<std::mutex> g(mLock);
         if (Stopping()) {
           stopped = true;
           break;
         }
-        if (!out->Write(samples.data(), want)) break;
+        mWriting = true;
       }
+      const bool written = out->Write(samples.data(), want);
+      {
+        std::lock_guard<std::mutex> g(mLock);
+        mWriting = false;
+      }
+      mIdle.notify_all();
+      if (!written) break;
       frame += static_cast<SInt64>(want);
       if (paced) Publish(frame, frame - out->GetLatencyMicros() * mRate / 1000000);
     }
     if (stopped) {
       out->Flush();
+      return;
+    }
+    if (frame < endFrame) {
+      // The device failed: the movie goes on by its own clock from where
+      // the sound had got to.
+      mLeads = false;
       return;
     }
     out->Drain();
@@ -392,10 +404,11 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
   SInt32 mRate = 44100;
   SInt16 mChannels = 2;
   SInt64 mStartMicros = 0;
+  std::mutex mLock;  // guards mWriting; mStop is set under it
   std::atomic<bool> mStop{false};
-  std::timed_mutex mWriteLock;  // held around each write
-  std::mutex mWaitLock;         // of the waits for the movie's clock
-  std::condition_variable mWake;
+  bool mWriting = false;
+  std::condition_variable mWake;  // the thread's waits for the movie's clock
+  std::condition_variable mIdle;  // a write has ended
   mutable std::mutex mClockLock;
   std::atomic<bool> mLeads{false};
   SInt64 mWritten = 0, mHeard = 0, mHeardAt = 0;

@@ -35,16 +35,16 @@ constexpr int kSeconds = 3;
 
 // A 64x48 movie of kSeconds at 30 frames per second with a stereo tone,
 // sound coded as `inCodec` in the exporter's container.
-void WriteToneMovie(const std::string& inPath, OSType inExporter, OSType inCodec) {
+void WriteToneMovie(const std::string& inPath, OSType inExporter, OSType inCodec, int inRate = kRate) {
   FFExportSettings settings;
   settings.soundCodec = inCodec;
   CFFMuxer muxer(inPath, inExporter, settings);
   const SInt32 video = muxer.AddVideoTrack(64, 48, 600, 20);
-  const SInt32 sound = muxer.AddSoundTrack(kRate, 2);
+  const SInt32 sound = muxer.AddSoundTrack(inRate, 2);
   muxer.Begin();
-  const std::vector<SInt16> tone = MakeSine(kRate * kSeconds, kRate, 2);
+  const std::vector<SInt16> tone = MakeSine(inRate * kSeconds, inRate, 2);
   const int frames = 30 * kSeconds;
-  const size_t perFrame = static_cast<size_t>(kRate / 30);
+  const size_t perFrame = static_cast<size_t>(inRate / 30);
   for (int i = 0; i < frames; ++i) {
     fftest::Picture p = MakeFrame(64, 48, i);
     muxer.WriteVideoFrame(video, p.Buffer(), static_cast<TimeValue64>(i) * 20, 20);
@@ -247,8 +247,9 @@ TEST_F(MovieSound, PulseAudioOpensOrFallsBackSilently) {
   SetSoundOutputFactory(nullptr);
   const char* oldServer = std::getenv("PULSE_SERVER");
   const std::string savedServer = oldServer ? oldServer : "";
+  // At 44.1 kHz most movie times fall between two sound frames.
   TempFile file("pulse.mov");
-  WriteToneMovie(file.path, 'MooV', 'sowt');
+  WriteToneMovie(file.path, 'MooV', 'sowt', 44100);
   Movie movie = OpenMovie(file.path);
   ASSERT_NE(movie, nullptr);
 
@@ -296,9 +297,9 @@ TEST_F(MovieSound, PulseAudioOpensOrFallsBackSilently) {
     auto out = NewPulseSoundOutput();
     ASSERT_NE(out, nullptr);
     EXPECT_TRUE(out->IsPaced());
-    ASSERT_TRUE(out->Open(kRate, 2));
-    const std::vector<SInt16> tone = MakeSine(kRate / 10, kRate, 2);
-    EXPECT_TRUE(out->Write(tone.data(), kRate / 10));
+    ASSERT_TRUE(out->Open(44100, 2));
+    const std::vector<SInt16> tone = MakeSine(4410, 44100, 2);
+    EXPECT_TRUE(out->Write(tone.data(), 4410));
     EXPECT_GE(out->GetLatencyMicros(), 0);
     out->Flush();
     out.reset();
@@ -315,6 +316,17 @@ TEST_F(MovieSound, PulseAudioOpensOrFallsBackSilently) {
     EXPECT_GT(t, 0);
     EXPECT_LE(t, static_cast<TimeValue>(real * GetMovieTimeScale(movie)) + 1);
     EXPECT_EQ(GetMoviesError(), noErr);
+
+    // Played to its end (from a time that is no whole number of sound
+    // frames), the movie stops there once the last sound has been heard.
+    const TimeValue duration = GetMovieDuration(movie);
+    ASSERT_NE(static_cast<SInt64>(GetMovieTimeScale(movie) / 5 + 7) * 44100 % GetMovieTimeScale(movie), 0);
+    SetMovieTimeValue(movie, duration - GetMovieTimeScale(movie) / 5 - 7);
+    StartMovie(movie);
+    for (int i = 0; i < 300 && GetMovieRate(movie) != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(GetMovieRate(movie), 0);
+    EXPECT_EQ(GetMovieTime(movie, nullptr), duration);
   }
   DisposeMovie(movie);
   kill(daemon, SIGTERM);
