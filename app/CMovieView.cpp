@@ -142,7 +142,8 @@ void CMovieView::UseMovie(CMovie* inMovie) {
   mBuffer = nullptr;
   if (inMovie) {
     mMovie = inMovie;
-    if (Movie movie = inMovie->GetMovie()) SetMovieGWorld(movie, GetMacPort(), nullptr);
+    // Only a view inside a window has a port; MovieHasChanged attaches it later.
+    if (Movie movie = inMovie->GetMovie(); movie && GetMacPort()) SetMovieGWorld(movie, GetMacPort(), nullptr);
     inMovie->AddListener(this);
     Rect bounds;
     inMovie->GetDisplayBounds(bounds);
@@ -163,7 +164,7 @@ void CMovieView::UseOffscreenBuffer(CBuffer* inBuffer) {
 
 void CMovieView::MovieHasChanged(Boolean inRefresh) {
   if (!mMovie) return;
-  if (Movie movie = mMovie->GetMovie()) SetMovieGWorld(movie, GetMacPort(), nullptr);
+  if (Movie movie = mMovie->GetMovie(); movie && GetMacPort()) SetMovieGWorld(movie, GetMacPort(), nullptr);
   Rect bounds;
   mMovie->GetDisplayBounds(bounds);
   OffsetRect(&bounds, static_cast<SInt16>(-bounds.left), static_cast<SInt16>(-bounds.top));
@@ -937,7 +938,13 @@ void CMovieView::DoNavigationMenu(const SMouseDownEvent& inMouseDown) {
   question.kind = question_PopupMenu;
   for (SInt16 i = 1; i <= menu->CountItems(); ++i) question.choices.push_back(menu->GetItem(i).text);
   question.defaultChoice = 1;
+  // At the click in global coordinates, 4 pixels lower.
   question.where = inMouseDown.wherePort;
+  if (LWindow* window = GetWindow()) {
+    const Rect global = window->GetGlobalBounds();
+    question.where.h = static_cast<SInt16>(question.where.h + global.left);
+    question.where.v = static_cast<SInt16>(question.where.v + global.top);
+  }
   question.where.v = static_cast<SInt16>(question.where.v + 4);
   question.parent = GetWindow();
   delete menu;
