@@ -11,6 +11,9 @@
 #include "app/CColorPickerPane.h"
 #include "app/CMovieView.h"
 #include "app/CTrackBrowser.h"
+#include "toolkit/CRegularWindow.h"
+#include "toolkit/LCustomDialogSheet.h"
+#include "toolkit/LSheetLayout.h"
 #include "motion/CMotionData.h"
 #include "platform/files/Bundle.h"
 #include "platform/ui/UControlRegistry.h"
@@ -67,7 +70,7 @@ class TrackBrowserTest : public UiFixture {
     UBundle::SetMainBundlePath("");
   }
   SInt32 Proc(SInt32 inMessage, void* inParam = nullptr) {
-    return CTrackBrowser::TrackBrowserProc(mWindow, inMessage, inParam, &mDoc);
+    return CTrackBrowser::HandleSheetMessage(mWindow, inMessage, inParam, &mDoc);
   }
   ListItemID RowOf(Track inTrack) {
     for (auto& [id, item] : *mPane->GetItemTable())
@@ -108,14 +111,14 @@ TEST_F(TrackBrowserTest, ListsEveryTrackWithItsKindAndTimes) {
 TEST_F(TrackBrowserTest, UntickAndOKIsOneUndoableEditCancelChangesNothing) {
   // Cancel first: nothing changes.
   mPane->SetCheck(RowOf(VideoTrack()), 'cbox', 0);
-  EXPECT_EQ(Proc(msg_SheetCancel), kSheetClose);
+  EXPECT_EQ(Proc(msg_SheetEscapeKey), kSheetClose);
   EXPECT_TRUE(GetTrackEnabled(VideoTrack()));
   EXPECT_FALSE(mDoc.CanUndo());
   EXPECT_EQ(mPane->GetItemTable(), nullptr);
   // Untick and OK.
   Proc(msg_SheetBuilt);
   mPane->SetCheck(RowOf(VideoTrack()), 'cbox', 0);
-  EXPECT_EQ(Proc(msg_SheetOK), kSheetClose);
+  EXPECT_EQ(Proc(msg_SheetReturnKey), kSheetClose);
   EXPECT_FALSE(GetTrackEnabled(VideoTrack()));
   EXPECT_TRUE(mMovie->IsDirty());
   ASSERT_TRUE(mDoc.CanUndo());
@@ -138,9 +141,9 @@ TEST_F(TrackBrowserTest, DeleteAndOKDisposesUndoRestoresReloadBringsRowsBack) {
   EventRecord key;
   key.what = keyDown;
   key.message = 8;
-  EXPECT_EQ(Proc(msg_SheetKey, &key), 0);
+  EXPECT_EQ(Proc(msg_SheetOtherKey, &key), 0);
   EXPECT_EQ(mPane->GetItems().size(), 2u);
-  Proc(msg_SheetOK);
+  Proc(msg_SheetReturnKey);
   EXPECT_EQ(TrackCount(), 2);
   ASSERT_TRUE(mDoc.CanUndo());
   mDoc.ProcessCommand(cmd_Undo);
@@ -148,14 +151,14 @@ TEST_F(TrackBrowserTest, DeleteAndOKDisposesUndoRestoresReloadBringsRowsBack) {
 }
 
 TEST_F(TrackBrowserTest, OKWithoutChangeLeavesNoUndoStepAndTheDirtyStateAsItWas) {
-  EXPECT_EQ(Proc(msg_SheetOK), kSheetClose);
+  EXPECT_EQ(Proc(msg_SheetReturnKey), kSheetClose);
   EXPECT_FALSE(mDoc.CanUndo());
   EXPECT_FALSE(mMovie->IsDirty());
   // A dirty movie stays dirty.
   mMovie->HasChanged();
   EXPECT_TRUE(mMovie->IsDirty());
   Proc(msg_SheetBuilt);
-  Proc(msg_SheetOK);
+  Proc(msg_SheetReturnKey);
   EXPECT_FALSE(mDoc.CanUndo());
   EXPECT_TRUE(mMovie->IsDirty());
 }
@@ -167,7 +170,7 @@ TEST_F(TrackBrowserTest, TheEditSessionsTrackCannotBeDeleted) {
   ASSERT_EQ(mPane->GetItems().size(), 2u);
   EXPECT_NE(RowOf(mControl), 0u);
   EXPECT_NE(std::find(mPane->GetItems().begin(), mPane->GetItems().end(), RowOf(mControl)), mPane->GetItems().end());
-  Proc(msg_SheetOK);
+  Proc(msg_SheetReturnKey);
   EXPECT_EQ(TrackCount(), 2);
   EXPECT_EQ(GetTrackLayer(GetMovieIndTrack(mMovie->GetMovie(), 2)), kControlTrackLayer);
 }
@@ -202,26 +205,46 @@ TEST_F(TrackBrowserTest, DraggedRowsCarryTheirIdsAndMoveToTheEnd) {
   EXPECT_EQ((*mPane->GetItemTable())[after[0]].enabled, 0);
 }
 
-TEST_F(TrackBrowserTest, TheSheetLayoutBuildsWithTheListAsPaneTen) {
-  TRegistrar<LWindow>::Register();
-  UControlRegistry::RegisterClasses();
+TEST_F(TrackBrowserTest, TheTracksSheetOnADocumentWindowAppliesOnOK) {
+  LSheetLayout::RegisterClasses();
   RegisterMoviePaneClasses();
-  LWindow* sheet = UReanimator::CreateWindow(505, nullptr);
-  ASSERT_NE(sheet, nullptr);
-  auto* list = dynamic_cast<CBrowserPane*>(sheet->FindPaneByIDOrNil(kTrackBrowserPaneID));
-  ASSERT_NE(list, nullptr);
-  // One window on the desktop at a time (without a document window to hang on, the sheet is a window of its own).
   mWindow->Hide();
-  sheet->Show();
-  EXPECT_EQ(CTrackBrowser::TrackBrowserProc(sheet, msg_SheetBuilt, nullptr, &mDoc), 0);
+  SWindowInfo info = WindowInfo("Document", 640, 420);
+  auto* document = new CRegularWindow(info, nullptr);
+  document->Show();
+  document->Select();
+  auto* sheet = new LCustomDialogSheet(nullptr, PPob_TracksSheet, CTrackBrowser::TrackBrowserProc, &mDoc);
+  auto* list = dynamic_cast<CBrowserPane*>(sheet->FindPaneByID(kTrackBrowserPaneID));
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->GetItems().size(), 3u);
+  document->AddSheet(sheet, true);
+  UiTest::Pump(30);
+  EXPECT_EQ(list->GetSuperCommander(), sheet);
+  // The delete key in the list reaches the sheet's procedure.
+  list->SetSelectedItems({list->GetItems()[2]});
+  LCommander::SwitchTarget(list);
+  EventRecord del;
+  del.what = keyDown;
+  del.message = 8;
+  list->ProcessKeyPress(del);
+  EXPECT_EQ(list->GetItems().size(), 2u);
+  CTrackBrowser::TrackBrowserProc(sheet, msg_TracksReload, nullptr, &mDoc);
   EXPECT_EQ(list->GetItems().size(), 3u);
   list->SetSelectedItems({list->GetItems()[1]});
-  UiTest::Pump(50);
-  UiTest::Screenshot(sheet->GetFrameWidget(), "tracks_sheet");
-  CTrackBrowser::TrackBrowserProc(sheet, msg_SheetCancel, nullptr, &mDoc);
+  list->SetCheck(list->GetItems()[0], 'cbox', 0);
+  UiTest::Pump(30);
+  UiTest::Screenshot(sheet->GetSheetWindow()->GetFrameWidget(), "tracks_sheet");
+  UiTest::Screenshot(document->GetFrameWidget(), "tracks_sheet_on_document");
+  auto* ok = dynamic_cast<LControl*>(sheet->FindPaneByID(msg_SheetReturnKey));
+  ASSERT_NE(ok, nullptr);
+  ok->SimulateHotSpotClick(1);
+  EXPECT_EQ(document->CountSheets(), 0);
+  EXPECT_FALSE(GetTrackEnabled(VideoTrack()));
+  EXPECT_TRUE(mDoc.CanUndo());
+  UiTest::Pump(30);
   // A sheet without the list is refused.
   auto* empty = new LWindow(WindowInfo("Empty", 100, 100));
-  EXPECT_THROW(CTrackBrowser::TrackBrowserProc(empty, msg_SheetBuilt, nullptr, &mDoc), LException);
+  EXPECT_THROW(CTrackBrowser::HandleSheetMessage(empty, msg_SheetBuilt, nullptr, &mDoc), LException);
 }
 
 // ---------------------------------------------------------------------------
