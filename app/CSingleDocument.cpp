@@ -467,7 +467,7 @@ void CSingleDocument::FindCommandStatus(CommandT inCommand, Boolean& outEnabled,
     case cmd_Close:
     case cmd_SaveAs: outEnabled = true; break;
     case cmd_Save: outEnabled = IsModified() || !IsSpecified(); break;
-    case cmd_Revert: outEnabled = IsModified() && IsSpecified(); break;
+    case cmd_Revert: outEnabled = IsModified() && mHasFile; break;
     default: LCommander::FindCommandStatus(inCommand, outEnabled, outUsesMark, outMark, outName); break;
   }
 }
