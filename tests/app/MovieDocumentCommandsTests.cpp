@@ -10,6 +10,7 @@
 #include "app/MovieDocumentTestSupport.h"
 #include "media/CMovieTask.h"
 #include "media/UMovies.h"
+#include "motion/CInterlaceTrackerTask.h"
 #include "motion/CMotionTrackerTask.h"
 #include "platform/files/Scrap.h"
 #include "platform/framework/LThread.h"
@@ -197,6 +198,19 @@ TEST_F(MovieDocumentCommandsTest, ADocumentDestroyedWhileItsTaskRunsHearsNoEndMe
   Pump(50);
   EXPECT_EQ(other.heard, 0);
   EXPECT_EQ(CSingleDocument::GetDocTester().CountDocuments(), 0);
+}
+
+TEST_F(MovieDocumentCommandsTest, ATaskGetsItsProgressSheetOnTheVisibleWindow) {
+  auto* task = new CInterlaceTrackerTask(mDoc, true);
+  ASSERT_NE(task->GetProgressView(), nullptr);
+  EXPECT_NE(mDoc->GetWindow()->GetCurrentSheet(), nullptr);
+  task->DeleteThread();
+  Pump(30);
+  EXPECT_EQ(mDoc->GetWindow()->GetCurrentSheet(), nullptr);
+  mDoc->GetWindow()->Hide();
+  task = new CInterlaceTrackerTask(mDoc, true);
+  EXPECT_EQ(task->GetProgressView(), nullptr);
+  task->DeleteThread();
 }
 
 TEST_F(MovieDocumentCommandsTest, PlayKeysAndTheRatePopup) {
