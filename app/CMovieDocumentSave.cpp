@@ -2,6 +2,7 @@
 // movie, reverting, and the file questions (save as, export, export tween).
 // The entry points only post their procedures; the work runs from the event
 // loop once the question that asked for it has gone.
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -35,6 +36,23 @@ std::string IndString(SInt16 inList, SInt16 inIndex) {
   Str255 text;
   GetIndString(text, inList, inIndex);
   return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
+}
+
+// A data reference's bytes as a path: a plain path or a file URL.
+std::string DataRefPath(const std::string& inRef) {
+  static const std::string kScheme = "file://";
+  if (inRef.compare(0, kScheme.size(), kScheme) != 0) return inRef;
+  std::string out;
+  for (size_t i = kScheme.size(); i < inRef.size(); ++i) {
+    if (inRef[i] == '%' && i + 2 < inRef.size() + 0 && std::isxdigit(static_cast<unsigned char>(inRef[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(inRef[i + 2]))) {
+      out.push_back(static_cast<char>(std::stoi(inRef.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(inRef[i]);
+    }
+  }
+  return out;
 }
 
 std::string Canonical(const std::string& inPath) {
@@ -250,7 +268,7 @@ bool CMovieDocument::TargetIsOwnSource(const FSSpec& inTarget, bool inSelfContai
       OSType type = 0;
       if (GetMediaDataRef(media, i, &ref, &type, nullptr) != noErr || ref == nullptr) continue;
       if (type != 'hndl' && GetHandleSize(ref) > 0)
-        sources.insert(Canonical(std::string(*ref, static_cast<size_t>(GetHandleSize(ref)))));
+        sources.insert(Canonical(DataRefPath(std::string(*ref, static_cast<size_t>(GetHandleSize(ref))))));
       DisposeHandle(ref);
     }
   }
