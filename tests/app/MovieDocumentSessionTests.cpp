@@ -69,7 +69,7 @@ class MovieDocumentSessionTest : public UiFixture {
   void Open(Movie inMovie) {
     CMovie* movie = OpenAsFile(inMovie, ::testing::UnitTest::GetInstance()->current_test_info()->name());
     ASSERT_NE(movie, nullptr);
-    doc = new CMovieDocument(movie);
+    doc = NewWindowedDocument(movie);
     ends.doc = doc;
   }
   // Runs the running task to its end.
