@@ -15,7 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "app/CMovieView.h"
 #include "app/CSingleDocument.h"
+#include "app/CTimeSlider.h"
 #include "media/CMovie.h"
 #include "media/CMovieTask.h"
 #include "media/MotionSettings.h"
@@ -103,10 +105,8 @@ constexpr MessageT msg_OptionsPopulate = 170;
 constexpr MessageT msg_OptionsChosen = 171;
 constexpr MessageT msg_PlayRatePopup = 302;
 constexpr MessageT msg_ROIButton = 304;
-constexpr MessageT msg_ROIChanged = 2001;
-constexpr MessageT msg_ScrubStart = 2010;
+// msg_ROIChanged (2001), msg_ScrubStart (2010) and msg_ScrubEnd (2012) come with the movie view.
 constexpr MessageT msg_ScrubContinue = 2011;
-constexpr MessageT msg_ScrubEnd = 2012;
 constexpr MessageT msg_ViewDoubleClick = 2020;
 constexpr MessageT msg_ExportTweenReply = 2108;
 constexpr MessageT msg_TimeSliderMoved = 7100;
@@ -130,11 +130,8 @@ constexpr SInt32 kNavModeExportTween = 3;
 constexpr SInt32 kSaveChoiceReference = 1;
 constexpr SInt32 kSaveChoiceSelfContained = 2;
 
-// View drawing options.
-constexpr UInt32 kDrawSafeBounds = 0x1;
-constexpr UInt32 kDrawTVSafe = 0x2;
-constexpr UInt32 kDrawTitleSafe = 0x4;
-constexpr UInt32 kDrawRegionOfInterest = 0x100;
+// View drawing options (kDrawSafeBounds, kDrawTVSafe, kDrawTitleSafe come with the movie view).
+constexpr UInt32 kDrawRegionOfInterest = kDrawROI;
 
 // Tracker modes of the analysis.
 constexpr SInt32 kTrackerAuto = 0x10000;
@@ -327,6 +324,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
  protected:
   void ExecuteProcedure(SInt32 inProcID, void* inData, SInt32 inSize) override;
   void Init();
+  // The settings of a document whose movie stores none.
+  void SetDefaultSettings();
   // Puts back what the constructors made when they fail.
   void CleanupAfterFailure();
   void SetPlayRateItem(SInt16 inItem);
@@ -384,12 +383,41 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   Boolean mDestroying = false;
   Boolean mUsesUndoer = false;
 
+  // The panes as the layout built them (the typed pointers above are set
+  // from these), and the commander that stands for the time-code field
+  // while it has the keyboard.
+  LPane* mTimeSliderPane = nullptr;
+  LPane* mMovieViewPane = nullptr;
+  LPane* mCenterView = nullptr;
+  LCommander* mTimeFieldCommander = nullptr;
+
+ public:
+  // Whether the time-code field has the keyboard; giving it the keyboard.
+  Boolean IsTimeFieldTarget() const;
+  void TargetTimeField();
+  // Gives the keyboard to the time slider (the window when it cannot take it).
+  void TargetTimeSlider();
+  LPane* GetTimeSliderPane() const { return mTimeSliderPane; }
+  LPane* GetMovieViewPane() const { return mMovieViewPane; }
+
+  // The time slider's indicators (3000 normal, 3001 a computed correction,
+  // 3002 a stored correction), made once.
+  static constexpr SInt16 kIndicatorNormal = 3000;
+  static constexpr SInt16 kIndicatorSample = 3001;
+  static constexpr SInt16 kIndicatorControl = 3002;
+  static Handle GetIndicatorIcon(SInt16 inID);
+
+  // Queues an export of the movie to the file (the export client sets it);
+  // 0 or an error code. Without one, exports fail with unimpErr.
+  typedef OSErr (*ExportProc)(CMovie* inMovie, const FSSpec& inSpec);
+  static ExportProc sExportProc;
+
   // ---- analysis, session and sheets: what their own files add -------------
  public:
   // The time slider's indicator (3000 uncorrected, 3001 session, 3002
   // control track) and the region-of-interest button's icon pair (220 off,
   // 222 on) as last set.
-  SInt16 GetIndicatorIcon() const { return mIndicatorIcon; }
+  SInt16 GetShownIndicator() const { return mIndicatorIcon; }
   SInt16 GetROIIcons() const { return mROIIcons; }
   // The frame parameters the preview was last given.
   const RenderFrameParams& GetShownParams() const { return mShownParams; }

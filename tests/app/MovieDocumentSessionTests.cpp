@@ -206,7 +206,7 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   for (SInt32 k = 0; k + 1 < kFrames; ++k) {
     TimeValue t = k * kFrame + 3;
     doc->UpdateMovieFrame(&t);
-    EXPECT_EQ(doc->GetIndicatorIcon(), kIndicatorSample);
+    EXPECT_EQ(doc->GetShownIndicator(), kIndicatorSample);
     DrawShifted(&raw, shake.dx[static_cast<size_t>(k)], shake.dy[static_cast<size_t>(k)]);
     RenderFrameParams p = doc->GetShownParams();
     p.borderMode = kBorderUntransformed;
@@ -275,7 +275,7 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   // Outside the session the preview shows the stored track.
   TimeValue t = 5 * kFrame;
   doc->UpdateMovieFrame(&t);
-  EXPECT_EQ(doc->GetIndicatorIcon(), doc->IsPreviewOn() ? kIndicatorControl : kIndicatorNormal);
+  EXPECT_EQ(doc->GetShownIndicator(), doc->IsPreviewOn() ? kIndicatorControl : kIndicatorNormal);
 }
 
 TEST_F(MovieDocumentSessionTest, SessionTrackDeletedMeanwhileIsNeitherEnabledNorDisposedAgain) {
