@@ -7,6 +7,7 @@
 
 #include <QImage>
 
+#include "MovieDocumentTestSupport.h"
 #include "SessionTestMovies.h"
 #include "app/CMovieDocument.h"
 #include "app/USessionSupport.h"
@@ -51,19 +52,19 @@ void Type(LCustomDialogSheet* inSheet, PaneIDT inField, const std::string& inTex
   inSheet->ListenToMessage(inField, nullptr);
 }
 
-class MovieDocumentSheetsTest : public UiFixture {
+class MovieDocumentSheetsTest : public DocumentFixture {
  protected:
   void SetUp() override {
-    UiFixture::SetUp();
-    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    DocumentFixture::SetUp();
     RegisterLayoutClasses();
   }
   void TearDown() override {
     if (doc) {
       doc->EndEditSession(false);
       doc->Close();
+      doc = nullptr;
     }
-    UiFixture::TearDown();
+    DocumentFixture::TearDown();
   }
   void Open(CMovie* inMovie) { doc = NewWindowedDocument(inMovie); }
   LCustomDialogSheet* CurrentSheet() {
@@ -141,11 +142,10 @@ TEST_F(MovieDocumentSheetsTest, FormatSheetDetectsTheFieldOrderAndOnlyBeepsWhile
   EXPECT_EQ(PaneText(sheet->FindPaneByID(25)), "Stop");
   EXPECT_EQ(PaneText(sheet->FindPaneByID(21)), "Scanning Movie...");
   EXPECT_FALSE(sheet->FindPaneByID(1)->IsEnabled());
-  UiTest::Pump(20);
-  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-format-sheet-detecting");
   // OK and Cancel only beep while the detection runs.
   EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetReturnKey, nullptr, doc), 0);
   EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetEscapeKey, nullptr, doc), 0);
+  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-format-sheet-detecting");
 
   for (int turn = 0; turn < 2000000 && doc->IsTaskRunning(); ++turn) {
     LThread::Yield();
