@@ -67,11 +67,11 @@ void LCustomDialogSheet::Hide() {
 }
 
 void LCustomDialogSheet::Release() {
+  if (mReleasing) return;  // its deletion is on its way
   if (mHandlerDepth == 0) {
     LSheet::Release();
     return;
   }
-  if (mReleasing) return;
   // Inside one of its own handlers: off the window now, deleted later.
   mReleasing = true;
   StopRepeating();

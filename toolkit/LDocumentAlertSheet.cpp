@@ -59,12 +59,12 @@ OSStatus LDocumentAlertSheet::ProcessAlertCommand(OSType inCommand) {
     mAlertID = 0;
   }
   // The listener may delete the sheet (or its window) while it hears the reply.
-  bool deleted = false;
-  mDeletedFlag = &deleted;
-  OSType command = inCommand;
-  if (mReplyMessage != msg_Nothing) BroadcastMessage(mReplyMessage, &command);
-  if (deleted) return noErr;
-  mDeletedFlag = nullptr;
+  {
+    StSheetHandler handler(mHandlerDepth, mDeletedFlag);
+    OSType command = inCommand;
+    if (mReplyMessage != msg_Nothing) BroadcastMessage(mReplyMessage, &command);
+    if (handler.Deleted()) return noErr;
+  }
   Release();
   return noErr;
 }
@@ -88,7 +88,8 @@ SButtonMap MapButtons(const SQuestion& inQ) {
   SButtonMap map;
   const SInt32 count = static_cast<SInt32>(inQ.choices.size());
   auto text = [&](SInt32 inChoice) { return inChoice >= 1 && inChoice <= count ? inQ.choices[inChoice - 1] : std::string(); };
-  map.defaultChoice = inQ.defaultChoice >= 1 && inQ.defaultChoice <= count ? inQ.defaultChoice : (count > 0 ? 1 : 0);
+  // Without choices the one button is OK, choice 1.
+  map.defaultChoice = inQ.defaultChoice >= 1 && inQ.defaultChoice <= count ? inQ.defaultChoice : 1;
   map.cancelChoice = inQ.cancelChoice >= 1 && inQ.cancelChoice <= count && inQ.cancelChoice != map.defaultChoice ? inQ.cancelChoice : 0;
   for (SInt32 c = 1; c <= count; ++c)
     if (c != map.defaultChoice && c != map.cancelChoice) {
@@ -166,3 +167,13 @@ void LAlertSheet::InstallPresenters() {
       Present(inQuestion, std::move(inReply));
     });
 }
+
+namespace {
+// The program asks its questions as sheets from the start: the presenters
+// only act once the responder is interactive (tests answer from scripts and
+// reset the presenters they set).
+const bool sPresentersInstalled = [] {
+  LAlertSheet::InstallPresenters();
+  return true;
+}();
+}  // namespace

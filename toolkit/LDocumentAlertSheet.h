@@ -43,6 +43,7 @@ class LDocumentAlertSheet : public LDocumentSheet {
   MessageT mReplyMessage;
   Boolean mOpen = true;
   bool* mDeletedFlag = nullptr;
+  SInt32 mHandlerDepth = 0;
   struct {
     AlertType type = kAlertNoteAlert;
     std::string message, explanation, defaultText, cancelText, otherText;
@@ -55,7 +56,8 @@ class LDocumentAlertSheet : public LDocumentSheet {
 // visible document window it is an application-modal alert.
 class LAlertSheet {
  public:
-  // Installs the presenters of those questions (the program does, once).
+  // Installs the presenters of those questions (done once when the program
+  // starts; again after a UResponder::Reset).
   static void InstallPresenters();
   // Presents one question (what the presenters do).
   static void Present(const SQuestion& inQuestion, std::function<void(const SAnswer&)> inReply);

@@ -88,11 +88,11 @@ SInt32 LDrawer::CallProc(SInt32 inMessage, void* ioParam) {
 }
 
 void LDrawer::Release() {
+  if (mReleasing) return;  // its deletion is on its way
   if (mHandlerDepth == 0) {
     delete this;
     return;
   }
-  if (mReleasing) return;
   // Inside one of its own handlers: out of sight now, deleted later.
   mReleasing = true;
   StopRepeating();
@@ -113,9 +113,15 @@ void LDrawer::ListenToMessage(MessageT inMessage, void* ioParam) {
   if (mReleasing) return;
   StSheetHandler handler(mHandlerDepth, mDeletedFlag);
   mLastMessage = inMessage;
-  // The parent's window events need nothing here: the panel lives inside
-  // the parent's frame and follows its moves and resizes.
-  if (inMessage == 202 || inMessage == msg_WindowEvent) return;
+  if (inMessage == 202) return;
+  if (inMessage == msg_WindowEvent) {
+    // The panel lives inside the parent's frame and moves with it; when the
+    // content changes size it goes back beside it.
+    auto* event = static_cast<SWindowEvent*>(ioParam);
+    if (mOpen && event && event->eventKind == kEventWindowBoundsChanged)
+      USheetWindows::FollowParent(mDrawerWindow, mParentWindow, mSide);
+    return;
+  }
   if (CallProc(inMessage, ioParam) != 0 && !handler.Deleted()) Release();
 }
 

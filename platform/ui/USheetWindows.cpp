@@ -328,6 +328,14 @@ void USheetWindows::DetachDrawer(LWindow* inDrawerWindow, LWindow* inParent, Boo
   });
 }
 
+void USheetWindows::FollowParent(LWindow* inDrawerWindow, LWindow* inParent, SInt16 inSide) {
+  if (!inDrawerWindow || !inParent || IsDrawerMoving(inDrawerWindow)) return;
+  QWidget* panel = inDrawerWindow->GetFrameWidget();
+  UQt::OnMain([&] {
+    if (panel->parentWidget() == inParent->GetFrameWidget()) panel->move(DrawerPlace(inParent, panel, inSide, true));
+  });
+}
+
 Boolean USheetWindows::IsDrawerMoving(LWindow* inDrawerWindow) {
   return Drawers().find(inDrawerWindow) != Drawers().end();
 }

@@ -66,6 +66,9 @@ class USheetWindows {
   // again once it is in (inAnimate false: at once). inParent nil: the parent
   // is going away; only the panel is let go.
   static void DetachDrawer(LWindow* inDrawerWindow, LWindow* inParent, Boolean inAnimate);
+  // Puts an open drawer's panel back beside the parent's content after the
+  // content changed size (nothing while it slides).
+  static void FollowParent(LWindow* inDrawerWindow, LWindow* inParent, SInt16 inSide);
   // Whether a drawer's slide is still under way.
   static Boolean IsDrawerMoving(LWindow* inDrawerWindow);
 };

@@ -77,6 +77,15 @@ TEST_F(DrawerTest, ADrawerSlidesOutOfTheSideWithRoomAndTheWindowGrowsByIt) {
   QImage shot = UiTest::Screenshot(frame, "drawer-open");
   EXPECT_EQ(shot.width(), closedWidth + kDrawerWidth);
 
+  // The window grows: the drawer stays beside its content.
+  w->ResizeWindowTo(420, 220);
+  UiTest::Pump(5);
+  EXPECT_EQ(panel->x(), w->GetWidget()->geometry().right() + 1);
+  EXPECT_EQ(frame->width(), closedWidth + 60 + kDrawerWidth);
+  w->ResizeWindowTo(360, 220);
+  UiTest::Pump(5);
+  EXPECT_EQ(panel->x(), w->GetWidget()->geometry().right() + 1);
+
   // Opening again changes nothing and asks nothing.
   drawer->Open();
   EXPECT_EQ(log.Count(msg_DrawerOpening), 1);

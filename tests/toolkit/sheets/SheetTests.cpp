@@ -25,6 +25,7 @@
 #include "toolkit/LCustomDialogSheet.h"
 #include "toolkit/LDocumentAlertSheet.h"
 #include "toolkit/LProgressSheet.h"
+#include "toolkit/UProgress.h"
 
 namespace {
 
@@ -228,6 +229,8 @@ TEST_F(SheetTest, ASheetClosedFromInsideItsOwnHandlersIsDeletedAfterThem) {
       UiTest::PumpUntil([&] { return log.Count(msg_SheetIdle) > 0; }, 2500);
     }
     EXPECT_EQ(w->CountSheets(), 0) << trigger;
+    EXPECT_TRUE(sheet->IsReleasing()) << trigger;
+    sheet->Release();  // the owner too, before the deletion came: still one
     UiTest::PumpUntil([&] { return log.Count(msg_SheetDetached) > 0; }, 500);
     EXPECT_EQ(log.Count(msg_SheetDetached), 1) << trigger;
   }
@@ -345,9 +348,9 @@ namespace {
 // A cooperative thread reporting progress to a sheet, as a worker task does.
 class ProgressThread : public LThread {
  public:
-  explicit ProgressThread(SInt32 inContext) : mContext(inContext) {}
-  SInt16 mCancelAnswer = 0;
-  bool mDone = false;
+  // The answer lands in the test's storage: the thread is deleted once it ended.
+  ProgressThread(SInt32 inContext, SInt16* outCancelAnswer, bool* outDone)
+      : mContext(inContext), mCancelAnswer(*outCancelAnswer), mDone(*outDone) {}
 
  protected:
   void* Run() override {
@@ -363,6 +366,8 @@ class ProgressThread : public LThread {
 
  private:
   SInt32 mContext;
+  SInt16& mCancelAnswer;
+  bool& mDone;
 };
 
 }  // namespace
@@ -370,10 +375,9 @@ class ProgressThread : public LThread {
 TEST_F(SheetTest, ACooperativeThreadDrivesAProgressSheet) {
   CRegularWindow* w = NewWindow();
   const SInt32 context = LProgressSheet::NewProgressContext(w, nullptr);
-  auto* thread = new ProgressThread(context);
-  bool* done = &thread->mDone;
-  (void)done;
   SInt16 answer = 0;
+  bool done = false;
+  auto* thread = new ProgressThread(context, &answer, &done);
   bool sawSheet = false, clicked = false;
   thread->Resume();
   UiTest::PumpUntil(
@@ -386,10 +390,9 @@ TEST_F(SheetTest, ACooperativeThreadDrivesAProgressSheet) {
             clicked = true;
           }
         }
-        return thread->GetState() == LThread::threadState_Ended || (clicked && w->CountSheets() == 0);
+        return done;
       },
       3000);
-  answer = thread->mCancelAnswer;
   UiTest::PumpUntil([&] { return w->CountSheets() == 0; }, 1000);
   EXPECT_TRUE(sawSheet);
   EXPECT_TRUE(clicked);
@@ -560,4 +563,44 @@ TEST_F(SheetTest, ResponderQuestionsOnAVisibleWindowBecomeAlertSheets) {
   UiTest::Pump(10);
   EXPECT_EQ(*answered, 4);
   EXPECT_TRUE(answer->cancelled);
+}
+
+TEST_F(SheetTest, UProgressReportsThroughAProgressSheet) {
+  StManualClock clock;
+  CRegularWindow* w = NewWindow();
+  const SInt32 context = LProgressSheet::NewProgressContext(w, nullptr);
+  {
+    UProgress progress(LStr255("Writing the movie"), LProgressSheet::UniversalProgressProcedure, context);
+    // Quick operations show nothing.
+    EXPECT_TRUE(progress.Progress(10));
+    EXPECT_EQ(w->CountSheets(), 0);
+    UClock::AdvanceTicks(7);
+    EXPECT_TRUE(progress.Progress(64));
+    LProgressSheet* sheet = LProgressSheet::GetContextSheet(context);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(dynamic_cast<LStaticText*>(sheet->FindPaneByID(kProgressSheetText))->GetText(), "Writing the movie");
+    EXPECT_EQ(dynamic_cast<LProgressBar*>(sheet->FindPaneByID(kProgressSheetBar))->GetValue(), 64);
+    Click(sheet, 3);
+    UClock::AdvanceTicks(7);
+    EXPECT_FALSE(progress.Progress(128));  // the user cancelled
+    EXPECT_EQ(w->CountSheets(), 1);
+  }
+  // The end of the operation closes the sheet.
+  EXPECT_EQ(w->CountSheets(), 0);
+  LProgressSheet::DisposeProgressContext(context);
+}
+
+TEST_F(SheetTest, ScriptedAnswersStillAnswerWithThePresentersInstalled) {
+  LAlertSheet::InstallPresenters();
+  CRegularWindow* w = NewWindow();
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(1));
+  SQuestion q;
+  q.kind = question_SaveChanges;
+  q.choices = {"Save", "Don't Save", "Cancel"};
+  q.parent = w;
+  SInt32 choice = 0;
+  UResponder::Ask(q, [&](const SAnswer& inAnswer) { choice = inAnswer.choice; });
+  EXPECT_EQ(w->CountSheets(), 0);
+  UiTest::PumpUntil([&] { return choice != 0; }, 500);
+  EXPECT_EQ(choice, 1);
 }
