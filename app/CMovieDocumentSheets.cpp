@@ -300,8 +300,13 @@ SInt32 CMovieDocument::MovieFormatProc(LCustomDialogSheet* inSheet, SInt32 inMes
       busy->Hide();
       return 0;
     case msg_SheetDetached:
-      // A detection still running ends unheard: it is asked to stop.
-      if (detecting()) doc->mFormatDetection->UserCanceled();
+      // A detection still running would end unheard: it is asked to stop,
+      // and its end reaches the document as the end of any task, which
+      // clears the running task.
+      if (detecting()) {
+        doc->mFormatDetection->UserCanceled();
+        doc->mFormatDetection->SetEndMessage(msg_MotionAnalysisEnded);
+      }
       doc->mFormatDetection = nullptr;
       return 0;
     case pane_InterlaceMode:

@@ -266,6 +266,12 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   ASSERT_EQ(CMovieRendering::ReadRenderParamsFromTrack(track, params), noErr);
   EXPECT_FLOAT_EQ(settings.lowpassTime, 3.0f);
   EXPECT_EQ(params.margins.top, 12);
+  // One undo step takes it away, redo brings it back.
+  doc->ProcessCommand(cmd_Undo, nullptr);
+  EXPECT_EQ(ControlTracks(), 0);
+  doc->ProcessCommand(cmd_Redo, nullptr);
+  ASSERT_EQ(ControlTracks(), 1);
+  ASSERT_TRUE(CMovieRendering::GetTweenSample(doc->GetMovie()->GetMovie(), 5 * kFrame, m1, m2, s1, s2, &track));
 
   // Editing the stored track: its settings come back, it is disabled while
   // the session runs; cancelling leaves the movie as it was.

@@ -195,6 +195,23 @@ TEST_F(MovieDocumentSheetsTest, UndecidedDetectionWarnsWithACaution) {
   sheet->Release();
 }
 
+TEST_F(MovieDocumentSheetsTest, ClosingTheFormatSheetDuringDetectionFreesTheDocument) {
+  Open(OpenAsFile(MakeInterlacedMovie(24), "formatclosed"));
+  doc->ShowFormatSheet();
+  LCustomDialogSheet* sheet = CurrentSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->ListenToMessage(25, nullptr);
+  ASSERT_TRUE(doc->IsTaskRunning());
+  sheet->Release();
+  for (int turn = 0; turn < 2000000 && doc->IsTaskRunning(); ++turn) {
+    LThread::Yield();
+    LThread::DeleteEndedThreads();
+  }
+  EXPECT_FALSE(doc->IsTaskRunning());
+  // The format stays as it was: the detection was stopped.
+  EXPECT_EQ(doc->GetInterlaceMode(), kInterlace_Undecided);
+}
+
 TEST_F(MovieDocumentSheetsTest, PopupsAndInfoLineFollowTheTimeAndSelection) {
   Open(OpenAsFile(MakeShakyMovie(Shake(10)), "popups"));
   CMovie* movie = doc->GetMovie();
