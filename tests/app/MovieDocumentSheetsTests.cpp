@@ -81,7 +81,7 @@ TEST_F(MovieDocumentSheetsTest, InformationSheetShowsTheStatisticsReport) {
   const std::string text = PaneText(sheet->FindPaneByID(4));
   EXPECT_NE(text.find("12"), std::string::npos) << text;
   UiTest::Pump(30);
-  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-information-sheet");
+  UiTest::Screenshot(sheet->GetSheetWindow()->GetFrameWidget(), "behaviour-information-sheet");
   // Return closes it; the report was freed once (the sanitizer build checks).
   EXPECT_EQ(sheet->GetProc()(sheet, msg_SheetReturnKey, nullptr, sheet->GetRefCon()), -128);
   sheet->Release();
@@ -145,7 +145,7 @@ TEST_F(MovieDocumentSheetsTest, FormatSheetDetectsTheFieldOrderAndOnlyBeepsWhile
   // OK and Cancel only beep while the detection runs.
   EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetReturnKey, nullptr, doc), 0);
   EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetEscapeKey, nullptr, doc), 0);
-  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-format-sheet-detecting");
+  UiTest::Screenshot(sheet->GetSheetWindow()->GetFrameWidget(), "behaviour-format-sheet-detecting");
 
   for (int turn = 0; turn < 2000000 && doc->IsTaskRunning(); ++turn) {
     LThread::Yield();
