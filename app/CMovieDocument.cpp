@@ -9,6 +9,7 @@
 #include "media/CBuffer.h"
 #include "media/CMovieAction.h"
 #include "media/UMovies.h"
+#include "motion/CTaskProgressView.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Resources.h"
@@ -698,7 +699,11 @@ void CMovieDocument::PostAction(CMovieAction* inAction) {
 
 void CMovieDocument::PostAction(LAction* inAction) { LCommander::PostAction(inAction); }
 
-CTaskProgressView* CMovieDocument::NewProgressSheet(CMovieTask*) { return nullptr; }
+CTaskProgressView* CMovieDocument::NewProgressSheet(CMovieTask* inTask) {
+  // Only on a window the user sees; a hidden document's task runs without one.
+  if (mWindow == nullptr || !mWindow->IsVisible() || mDestroying) return nullptr;
+  return CTaskProgressSheet::ForTask(mWindow, AsListener(), inTask);
+}
 
 SInt16 CMovieDocument::PlayRateItem(SInt32 inPercent) {
   for (SInt16 i = 0; i < kPlayRateCount; ++i)

@@ -31,18 +31,17 @@ std::string IndString(SInt16 inList, SInt16 inIndex) {
   return ToString(text);
 }
 
-// The close of the next document of a quit, run from the event loop once
-// the destructor that asked for it has returned.
+// The close of the next document of a quit, run once from the event loop
+// after the destructor that asked for it has returned.
 class CQuitCloser : public LTimerTask {
  public:
-  void DoTask() override { CloseNext(); }
+  CQuitCloser() : LTimerTask(0.0) {}
+  void DoTask() override {
+    delete this;
+    CloseNext();
+  }
   static void CloseNext();
 };
-
-CQuitCloser& QuitCloser() {
-  static CQuitCloser sCloser;
-  return sCloser;
-}
 
 }  // namespace
 
@@ -118,7 +117,7 @@ CSingleDocument::~CSingleDocument() {
   }
   // The next document of a quit closes later, from the event loop: closing
   // it here would nest one destructor inside the next.
-  if (sQuitting) QuitCloser().SetNextFireTime(0.0);
+  if (sQuitting) new CQuitCloser;
 }
 
 void CSingleDocument::CloseNextForQuit() { CQuitCloser::CloseNext(); }
@@ -468,7 +467,7 @@ void CSingleDocument::FindCommandStatus(CommandT inCommand, Boolean& outEnabled,
     case cmd_Close:
     case cmd_SaveAs: outEnabled = true; break;
     case cmd_Save: outEnabled = IsModified() || !IsSpecified(); break;
-    case cmd_Revert: outEnabled = IsModified() && IsSpecified(); break;
+    case cmd_Revert: outEnabled = IsModified() && mHasFile; break;
     default: LCommander::FindCommandStatus(inCommand, outEnabled, outUsesMark, outMark, outName); break;
   }
 }
