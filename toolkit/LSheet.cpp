@@ -14,7 +14,7 @@ bool IsBelow(LCommander* inTop, LCommander* inCommander) {
     if (IsBelow(sub, inCommander)) return true;
   return false;
 }
-// One deferred piece of work: a timer due at once that deletes itself.
+// One deferred job: a timer due at once that deletes itself.
 class DeferredWork : public LTimerTask {
  public:
   explicit DeferredWork(std::function<void()> inWork) : LTimerTask(0.0), mWork(std::move(inWork)) {}

@@ -77,6 +77,31 @@ void StopSlide(const LWindow* inDrawer) {
   Drawers().erase(it);
 }
 
+// Keeps a sheet at the top of its parent's content, centred, while the user
+// moves or resizes the parent (the window manager moves child windows of
+// their own accord on some desktops only).
+class SheetFollower : public QObject {
+ public:
+  SheetFollower(QWidget* inSheet, QWidget* inContent) : QObject(inSheet), mSheet(inSheet), mContent(inContent) {}
+  void Place() {
+    if (!mContent) return;
+    const QPoint top = mContent->mapToGlobal(QPoint(0, 0));
+    mSheet->move(top.x() + (mContent->width() - mSheet->width()) / 2, top.y());
+  }
+
+ protected:
+  bool eventFilter(QObject* inWatched, QEvent* inEvent) override {
+    if (inEvent->type() == QEvent::Move || inEvent->type() == QEvent::Resize) Place();
+    return QObject::eventFilter(inWatched, inEvent);
+  }
+
+ private:
+  QWidget* mSheet;
+  QPointer<QWidget> mContent;
+};
+
+constexpr const char* kFollowerName = "trxSheetFollower";
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -100,6 +125,11 @@ void USheetWindows::ShowSheetWindow(LWindow* inSheetWindow, LWindow* inParent) {
   inSheetWindow->MoveWindowTo(left, bounds.top);
   inSheetWindow->Show();
   UQt::OnMain([&] {
+    if (!frame->findChild<SheetFollower*>(QString::fromLatin1(kFollowerName), Qt::FindDirectChildrenOnly)) {
+      auto* follower = new SheetFollower(frame, inParent->GetWidget());
+      follower->setObjectName(QString::fromLatin1(kFollowerName));
+      parentFrame->installEventFilter(follower);
+    }
     frame->raise();
     frame->activateWindow();
     inSheetWindow->GetWidget()->setFocus();
@@ -111,6 +141,7 @@ void USheetWindows::HideSheetWindow(LWindow* inSheetWindow) {
   inSheetWindow->Hide();
   QWidget* frame = inSheetWindow->GetFrameWidget();
   UQt::OnMain([&] {
+    delete frame->findChild<SheetFollower*>(QString::fromLatin1(kFollowerName), Qt::FindDirectChildrenOnly);
     // Let go of the parent: its widgets may go before this window does.
     if (frame->parentWidget()) frame->setParent(nullptr, Qt::Window);
   });

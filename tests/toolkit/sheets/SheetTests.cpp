@@ -95,6 +95,10 @@ TEST_F(SheetTest, ACustomSheetFromItsLayoutHangsOnItsWindowAndHearsItsControls) 
   EXPECT_EQ(placed.top, content.top);
   EXPECT_EQ(placed.left, content.left + (400 - 320) / 2);
   EXPECT_TRUE(ShowsSomething(UiTest::Screenshot(frame, "custom-sheet")));
+  // The user moves the window: the sheet goes along.
+  w->GetFrameWidget()->move(140, 90);
+  UiTest::Pump(5);
+  EXPECT_EQ(frame->pos(), w->GetWidget()->mapToGlobal(QPoint((400 - 320) / 2, 0)));
 
   // Control broadcasts reach the procedure, except 202.
   Click(sheet, 10);
