@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
@@ -114,6 +115,8 @@ CMovieView::~CMovieView() {
   DetachMovie();
   if (mBuffer) mBuffer->Release();
   mBuffer = nullptr;
+  if (mRendered) mRendered->Release();
+  mRendered = nullptr;
 }
 
 QWidget* CMovieView::MakeWidget(QWidget* inParent) { return UMouseTracking::MakeHostWidget(this, this, inParent); }
@@ -139,7 +142,8 @@ void CMovieView::UseMovie(CMovie* inMovie) {
   mBuffer = nullptr;
   if (inMovie) {
     mMovie = inMovie;
-    if (Movie movie = inMovie->GetMovie()) SetMovieGWorld(movie, GetMacPort(), nullptr);
+    // Only a view inside a window has a port; MovieHasChanged attaches it later.
+    if (Movie movie = inMovie->GetMovie(); movie && GetMacPort()) SetMovieGWorld(movie, GetMacPort(), nullptr);
     inMovie->AddListener(this);
     Rect bounds;
     inMovie->GetDisplayBounds(bounds);
@@ -160,7 +164,7 @@ void CMovieView::UseOffscreenBuffer(CBuffer* inBuffer) {
 
 void CMovieView::MovieHasChanged(Boolean inRefresh) {
   if (!mMovie) return;
-  if (Movie movie = mMovie->GetMovie()) SetMovieGWorld(movie, GetMacPort(), nullptr);
+  if (Movie movie = mMovie->GetMovie(); movie && GetMacPort()) SetMovieGWorld(movie, GetMacPort(), nullptr);
   Rect bounds;
   mMovie->GetDisplayBounds(bounds);
   OffsetRect(&bounds, static_cast<SInt16>(-bounds.left), static_cast<SInt16>(-bounds.top));
@@ -320,7 +324,16 @@ void CMovieView::DrawSelf() {
   if (!mBuffer) return;
   CBuffer* rendered = nullptr;
   try {
-    rendered = new CBuffer(mBuffer->GetBounds(), kBufferDepth8, kBufferModeARGB);
+    // The frame the renderer fills; kept while the still keeps its bounds,
+    // so that playback does not allocate a picture per frame.
+    const Rect stillBounds = mBuffer->GetBounds();
+    if (mRendered && !EqualRect(&mRendered->GetBounds(), &stillBounds)) {
+      mRendered->Release();
+      mRendered = nullptr;
+    }
+    if (!mRendered) mRendered = new CBuffer(stillBounds, kBufferDepth8, kBufferModeARGB);
+    rendered = mRendered;
+    rendered->Retain();
     ThrowIfOSErr_(CMovieRendering::RenderFrame(mBuffer, rendered, &mFrameParams));
     ++mRenderCount;
     MatrixRecord matrix;
@@ -371,12 +384,83 @@ void CMovieView::DrawBufferWithMatrix(CBuffer* inBuffer, MatrixRecord* inMatrix,
     const SInt32 srcRowBytes = inBuffer->GetRowBytes();
     const double a = inverse.m[0][0], b = inverse.m[0][1], c = inverse.m[1][0], d = inverse.m[1][1];
     const double e = inverse.m[2][0], f = inverse.m[2][1];
-    const bool affine = inverse.m[0][2] == 0 && inverse.m[1][2] == 0;
     const bool smooth = mFrameParams.quality >= kQualityHigh;
     const SInt32 width = clip.right - clip.left;
+    const SInt32 srcWidth = src.right - src.left, srcHeight = src.bottom - src.top;
     MPBandOptions options;
     options.minRunItems = 8;
-    OSStatus err = MPRunBands(static_cast<size_t>(clip.bottom - clip.top), options,
+    OSStatus err = noErr;
+    if (b == 0 && c == 0 && inverse.m[0][2] == 0 && inverse.m[1][2] == 0) {
+      // Scale and offset only (the picture fitted to the pane): the source
+      // columns and their weights are the same on every row.
+      struct Tap {
+        SInt32 x0, x1;  // byte offsets of the two source pixels
+        UInt32 w1;      // weight of the second, 0..256
+        bool inside;
+      };
+      std::vector<Tap> taps(static_cast<size_t>(width));
+      for (SInt32 i = 0; i < width; ++i) {
+        const double sx = (clip.left + i + 0.5) * a + e - 0.5 - src.left;
+        Tap& t = taps[static_cast<size_t>(i)];
+        if (smooth) {
+          const SInt32 x0 = static_cast<SInt32>(std::floor(sx));
+          t.inside = x0 >= -1 && x0 < srcWidth;
+          t.w1 = static_cast<UInt32>((sx - x0) * 256 + 0.5);
+          t.x0 = std::clamp<SInt32>(x0, 0, srcWidth - 1) * 4;
+          t.x1 = std::clamp<SInt32>(x0 + 1, 0, srcWidth - 1) * 4;
+        } else {
+          const SInt32 x = static_cast<SInt32>(std::floor(sx + 0.5));
+          t.inside = x >= 0 && x < srcWidth;
+          t.x0 = t.x1 = std::clamp<SInt32>(x, 0, srcWidth - 1) * 4;
+          t.w1 = 0;
+        }
+      }
+      err = MPRunBands(static_cast<size_t>(clip.bottom - clip.top), options,
+                       [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
+        for (size_t row = inBegin; row < inEnd; ++row) {
+          const SInt32 y = clip.top + static_cast<SInt32>(row);
+          UInt8* out = port.base + (y - port.bounds.top) * port.rowBytes + (clip.left - port.bounds.left) * 4;
+          const double sy = (y + 0.5) * d + f - 0.5 - src.top;
+          SInt32 y0, y1;
+          UInt32 wy;
+          bool rowInside;
+          if (smooth) {
+            const SInt32 fy = static_cast<SInt32>(std::floor(sy));
+            rowInside = fy >= -1 && fy < srcHeight;
+            wy = static_cast<UInt32>((sy - fy) * 256 + 0.5);
+            y0 = std::clamp<SInt32>(fy, 0, srcHeight - 1);
+            y1 = std::clamp<SInt32>(fy + 1, 0, srcHeight - 1);
+          } else {
+            const SInt32 ny = static_cast<SInt32>(std::floor(sy + 0.5));
+            rowInside = ny >= 0 && ny < srcHeight;
+            y0 = y1 = std::clamp<SInt32>(ny, 0, srcHeight - 1);
+            wy = 0;
+          }
+          if (!rowInside) continue;
+          const UInt8* r0 = srcBase + y0 * srcRowBytes;
+          const UInt8* r1 = srcBase + y1 * srcRowBytes;
+          for (SInt32 i = 0; i < width; ++i, out += 4) {
+            const Tap& t = taps[static_cast<size_t>(i)];
+            if (!t.inside) continue;
+            const UInt8* p00 = r0 + t.x0;
+            const UInt8* p01 = r0 + t.x1;
+            const UInt8* p10 = r1 + t.x0;
+            const UInt8* p11 = r1 + t.x1;
+            const UInt32 w1 = t.w1, w0 = 256 - w1;
+            for (int k = 0; k < 4; ++k) {
+              const UInt32 top = p00[k] * w0 + p01[k] * w1;
+              const UInt32 bottom = p10[k] * w0 + p11[k] * w1;
+              out[k] = static_cast<UInt8>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+            }
+          }
+        }
+        return noErr;
+      });
+      ThrowIfOSErr_(static_cast<OSErr>(err));
+      return;
+    }
+    const bool affine = inverse.m[0][2] == 0 && inverse.m[1][2] == 0;
+    err = MPRunBands(static_cast<size_t>(clip.bottom - clip.top), options,
                               [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
       for (size_t row = inBegin; row < inEnd; ++row) {
         const SInt32 y = clip.top + static_cast<SInt32>(row);
@@ -854,7 +938,13 @@ void CMovieView::DoNavigationMenu(const SMouseDownEvent& inMouseDown) {
   question.kind = question_PopupMenu;
   for (SInt16 i = 1; i <= menu->CountItems(); ++i) question.choices.push_back(menu->GetItem(i).text);
   question.defaultChoice = 1;
+  // At the click in global coordinates, 4 pixels lower.
   question.where = inMouseDown.wherePort;
+  if (LWindow* window = GetWindow()) {
+    const Rect global = window->GetGlobalBounds();
+    question.where.h = static_cast<SInt16>(question.where.h + global.left);
+    question.where.v = static_cast<SInt16>(question.where.v + global.top);
+  }
   question.where.v = static_cast<SInt16>(question.where.v + 4);
   question.parent = GetWindow();
   delete menu;

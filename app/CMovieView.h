@@ -166,6 +166,7 @@ class CMovieView : public LView, public LListener, public LBroadcaster, public L
 
   CMovie* mMovie = nullptr;
   CBuffer* mBuffer = nullptr;
+  CBuffer* mRendered = nullptr;  // the renderer's output, reused while the bounds stay
   Rect mOrigRect = {0, 0, 0, 0};
   Rect mROI = {50, 50, 200, 200};
   float mZoom = 1.0f;

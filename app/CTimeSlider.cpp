@@ -443,7 +443,13 @@ void CTimeSlider::DoNavigationMenu(const SMouseDownEvent& inMouseDown) {
   SQuestion question;
   question.kind = question_PopupMenu;
   for (SInt16 i = 1; i <= menu->CountItems(); ++i) question.choices.push_back(menu->GetItem(i).text);
+  // At the click in global coordinates, 4 pixels lower.
   question.where = inMouseDown.wherePort;
+  if (LWindow* window = GetWindow()) {
+    const Rect global = window->GetGlobalBounds();
+    question.where.h = static_cast<SInt16>(question.where.h + global.left);
+    question.where.v = static_cast<SInt16>(question.where.v + global.top);
+  }
   question.where.v = static_cast<SInt16>(question.where.v + 4);
   question.parent = GetWindow();
   delete menu;

@@ -110,7 +110,6 @@ class CTimeSlider : public LView, public LBroadcaster, public LCommander, public
   SInt32 mMinValue = 0;
   SInt32 mMaxValue = 10;
   float mZoomFactor = 1.0f;
-  SInt32 mDeltaTime = 1;
   Boolean mLiveTracking = true;
   Boolean mDragging = false;
   Handle mIcon = nullptr;

@@ -14,6 +14,8 @@
 #include "platform/framework/LStr255.h"
 #include "platform/graphics/QTImageDescription.h"
 #include "platform/ui/LView.h"
+#include "platform/ui/LWindow.h"
+#include "toolkit/LCustomDialogSheet.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/ULocalization.h"
 
@@ -290,7 +292,25 @@ OSStatus CTrackBrowser::ApplyChanges(CBrowserPane* inPane, CTrackBrowserClient* 
   return status;
 }
 
-SInt32 CTrackBrowser::TrackBrowserProc(LView* inSheet, SInt32 inMessage, void* ioParam, CTrackBrowserClient* inClient) {
+SInt32 CTrackBrowser::TrackBrowserProc(LCustomDialogSheet* inSheet, SInt32 inMessage, void* ioParam, void* inRefCon) {
+  ThrowIfNil_(inSheet);
+  if (inMessage == msg_SheetDetached || inMessage == msg_SheetIdle) {
+    // Closed some other way (the document went): the items go without changes.
+    if (inMessage == msg_SheetDetached)
+      if (auto* pane = dynamic_cast<CBrowserPane*>(inSheet->FindPaneByID(kTrackBrowserPaneID)))
+        if (pane->GetItemTable()) FinishBrowser(pane, nullptr, false);
+    return 0;
+  }
+  if (inMessage == msg_SheetBuilt)
+    if (auto* pane = dynamic_cast<CBrowserPane*>(inSheet->FindPaneByID(kTrackBrowserPaneID))) {
+      // The list is the sheet's keyboard target: its keys reach the sheet.
+      pane->SetSuperCommander(inSheet);
+      inSheet->SetLatentSub(pane);
+    }
+  return HandleSheetMessage(inSheet->GetSheetWindow(), inMessage, ioParam, static_cast<CTrackBrowserClient*>(inRefCon));
+}
+
+SInt32 CTrackBrowser::HandleSheetMessage(LView* inSheet, SInt32 inMessage, void* ioParam, CTrackBrowserClient* inClient) {
   ThrowIfNil_(inSheet);
   ThrowIfNil_(inClient);
   auto* pane = dynamic_cast<CBrowserPane*>(inSheet->FindPaneByIDOrNil(kTrackBrowserPaneID));
@@ -305,16 +325,16 @@ SInt32 CTrackBrowser::TrackBrowserProc(LView* inSheet, SInt32 inMessage, void* i
       return LoadTrackData(pane, movie);
     }
     case msg_TracksReload: return LoadTrackData(pane, movie);
-    case msg_SheetKey: {
+    case msg_SheetOtherKey: {
       const auto* event = static_cast<const EventRecord*>(ioParam);
       if (!event || (event->message & charCodeMask) != 8) return 0;
       return DeleteSelectedRows(pane, inClient->GetBrowserSessionTrack());
     }
     case msg_TracksDelete: return DeleteSelectedRows(pane, inClient->GetBrowserSessionTrack());
-    case msg_SheetOK:
+    case msg_SheetReturnKey:
       ApplyChanges(pane, inClient);
       return kSheetClose;
-    case msg_SheetCancel:
+    case msg_SheetEscapeKey:
       FinishBrowser(pane, movie, false);
       return kSheetClose;
     default: return 0;

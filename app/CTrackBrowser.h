@@ -13,19 +13,18 @@
 #include "app/CBrowserPane.h"
 
 class CMovie;
+class LCustomDialogSheet;
 class LView;
 
 constexpr PaneIDT kTrackBrowserPaneID = 10;
 constexpr SInt16 STRx_TrackBrowser = 5018;
 
-// Messages of the sheet's procedure.
-constexpr SInt32 msg_SheetBuilt = -10;
+// Messages of the sheet's procedure besides the sheet's own (built -10,
+// Return 900, Escape or Cancel 901, other keys 814 with the EventRecord*).
 constexpr SInt32 msg_TracksReload = 11;
 constexpr SInt32 msg_TracksDelete = 4;
-constexpr SInt32 msg_SheetKey = 814;  // EventRecord*
-constexpr SInt32 msg_SheetOK = 900;
-constexpr SInt32 msg_SheetCancel = 901;
 constexpr SInt32 kSheetClose = -128;
+constexpr ResIDT PPob_TracksSheet = 505;
 
 class CTrackBrowserClient {
  public:
@@ -39,10 +38,14 @@ class CTrackBrowserClient {
 
 class CTrackBrowser {
  public:
-  // The sheet's procedure: inSheet holds the list (pane 10). Answers 0, the
-  // status of the operation, or kSheetClose for OK and Cancel. A missing list,
-  // client or movie throws 'nilP'.
-  static SInt32 TrackBrowserProc(LView* inSheet, SInt32 inMessage, void* ioParam, CTrackBrowserClient* inClient);
+  // The procedure of the tracks sheet (layout 505) made with the client as
+  // its reference value:
+  //   new LCustomDialogSheet(listener, PPob_TracksSheet, CTrackBrowser::TrackBrowserProc, client)
+  static SInt32 TrackBrowserProc(LCustomDialogSheet* inSheet, SInt32 inMessage, void* ioParam, void* inRefCon);
+  // The same for the sheet's contents: inSheet holds the list (pane 10).
+  // Answers 0, the status of the operation, or kSheetClose for OK and
+  // Cancel. A missing list, client or movie throws 'nilP'.
+  static SInt32 HandleSheetMessage(LView* inSheet, SInt32 inMessage, void* ioParam, CTrackBrowserClient* inClient);
 
   static OSStatus InitBrowser(CBrowserPane* inPane, CMovie* inMovie);
   // Rebuilds the list from the movie, dropping changes not applied.

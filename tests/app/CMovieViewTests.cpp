@@ -381,6 +381,23 @@ TEST_F(MovieViewTest, TheBufferModeDrawsWhatTheRendererRendered) {
   EXPECT_EQ(movie.GetView(), nullptr);
 }
 
+TEST_F(MovieViewTest, TheMovieDrawsIntoThePaneAndTheOverlaysFollowEachFrame) {
+  CMovieView* view = MakeView(128, 96);
+  CMovie movie(SolidMovie(3, 64, 48), true);
+  view->UseMovie(&movie);
+  EXPECT_FLOAT_EQ(view->GetZoom(), 2.0f);
+  view->SetDrawingOptions(kDrawROI, 0, false);
+  view->SetROIRect(R(4, 4, 40, 40));
+  Draw(view);
+  movie.GotoTime(60);  // frame 1: grey 50
+  movie.MovieTask();
+  EXPECT_EQ(PortPixel(mWindow, 10 + 100, 10 + 80), (RGB8{50, 50, 50}));
+  // The frame-drawn message brought the ROI back over the new frame.
+  EXPECT_EQ(PortPixel(mWindow, 10 + 8, 10 + 40), (RGB8{0, 0, 255}));
+  UiTest::Screenshot(mWindow->GetFrameWidget(), "movieview_movie_roi");
+  view->UseMovie(nullptr);
+}
+
 TEST_F(MovieViewTest, TheInfoTextIsBoundedAtACharacterBoundary) {
   CMovieView* view = MakeView(100, 100);
   std::string longText;
