@@ -33,6 +33,7 @@ class CTimeSlider;
 class LAction;
 class LControl;
 class LCustomDialogSheet;
+class LDrawer;
 class LEditField;
 class LException;
 class LMenu;
@@ -416,11 +417,14 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   // The time slider's indicator (3000 uncorrected, 3001 session, 3002
   // control track) and the region-of-interest button's icon pair (220 off,
   // 222 on) as last set.
-  SInt16 GetIndicatorIcon() const { return mIndicatorIcon; }
+  SInt16 GetShownIndicator() const { return mIndicatorIcon; }
   SInt16 GetROIIcons() const { return mROIIcons; }
   // The frame parameters the preview was last given.
   const RenderFrameParams& GetShownParams() const { return mShownParams; }
   LWindow* GetDrawer() const { return mDrawer; }
+  Boolean IsDrawerOpen() const;
+  // The movie view's info line as last composed.
+  const std::string& GetInfoLine() const { return mInfoLine; }
 
  protected:
   void OpenDrawer();
@@ -430,16 +434,15 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   void ApplySession();
   void ReportControlTrackFailure(const LException& inError);
   void PickBorderColor();
-  // Carries the drawer's broadcasts to the drawer procedure.
-  struct SDrawerLink : public LListener {
-    CMovieDocument* document = nullptr;
-    LWindow* window = nullptr;
-    void ListenToMessage(MessageT inMessage, void* ioParam) override;
-  };
-  SDrawerLink mDrawerLink;
+  // The drawer with the stabiliser parameters (made at the first session,
+  // gone with the window); mDrawer is its window.
+  LDrawer* mStabilizerDrawer = nullptr;
   SInt16 mIndicatorIcon = 3000;
   SInt16 mROIIcons = 220;
   RenderFrameParams mShownParams;
   CGrafPtr mSavedMoviePort = nullptr;
+  // The format sheet's detection while it runs.
+  CMovieTask* mFormatDetection = nullptr;
+  std::string mInfoLine;
   // ---- end of the analysis, session and sheets block ----------------------
 };

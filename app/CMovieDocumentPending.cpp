@@ -6,15 +6,5 @@
 #include "media/CMovieTask.h"
 #include "platform/framework/LCommander.h"
 
-void CMovieDocument::ShowInfo() {}
 void CMovieDocument::ShowTracksSheet() {}
-void CMovieDocument::ShowSizeSheet() {}
-void CMovieDocument::ShowFormatSheet() {}
-void CMovieDocument::UpdateOptionsButton(LMenu*) {}
-void CMovieDocument::UpdateBookMarkButton(LMenu*) {}
-void CMovieDocument::UpdateMovieInfo() {}
-Boolean CMovieDocument::AllFeaturesSupportedByTween() { return true; }
-SInt32 CMovieDocument::MovieInfoProc(LCustomDialogSheet*, SInt32, void*, void*) { return 0; }
-SInt32 CMovieDocument::MovieSizeProc(LCustomDialogSheet*, SInt32, void*, void*) { return 0; }
-SInt32 CMovieDocument::MovieFormatProc(LCustomDialogSheet*, SInt32, void*, void*) { return 0; }
 

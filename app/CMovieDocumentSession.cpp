@@ -29,6 +29,7 @@
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UReanimator.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LDrawer.h"
 #include "toolkit/ULocalization.h"
 #include "toolkit/UMessage.h"
 #include "platform/ui/UResponder.h"
@@ -258,7 +259,11 @@ void CMovieDocument::BeginEditSession(Track inTrack) {
   }
   mSessionOpen = true;
   mMotionData.InvalidateMatrices();
-  OpenDrawer();
+  try {
+    OpenDrawer();
+  } catch (const LException&) {
+    // Without its drawer the session still previews; Return or Escape ends it.
+  }
   try {
     SetPreviewMode(true);
   } catch (const LException&) {
@@ -509,47 +514,25 @@ OSErr CMovieDocument::MovieProgress(Movie, SInt16 inMessage, SInt16 inOperation,
 // ---------------------------------------------------------------------------
 // The drawer with the stabiliser parameters
 
-void CMovieDocument::SDrawerLink::ListenToMessage(MessageT inMessage, void* ioParam) {
-  if (!document || !window) return;
-  if (inMessage == msg_WindowEvent) return;
-  CMovieDocument::StabilizerParametersProc(window, static_cast<SInt32>(inMessage), ioParam, document);
-}
-
 void CMovieDocument::OpenDrawer() {
-  if (mDrawer) return;
-  LWindow* window = UReanimator::CreateWindow(PPob_StabilizerDrawer, this);
-  ThrowIfNil_(window);
-  mDrawer = window;
-  mDrawerLink.document = this;
-  mDrawerLink.window = window;
-  UReanimator::LinkListenerToBroadcasters(&mDrawerLink, window, PPob_StabilizerDrawer);
-  try {
-    if (StabilizerParametersProc(window, -10, nullptr, this) != 0) Throw_(paramErr);
-  } catch (...) {
-    CloseDrawer();
-    throw;
+  // The drawer hangs on the document window; without one there is none.
+  if (!mWindow) return;
+  if (!mStabilizerDrawer) {
+    mStabilizerDrawer = new LDrawer(mWindow, PPob_StabilizerDrawer, StabilizerParametersProc, this);
+    mDrawer = mStabilizerDrawer->GetWindow();
   }
-  if (mWindow && mWindow->IsVisible()) {
-    const Rect frame = mWindow->GetGlobalBounds();
-    window->MoveWindowTo(frame.right + 6, frame.top);
-    window->Show();
-  }
+  mStabilizerDrawer->Open();
 }
 
 void CMovieDocument::CloseDrawer() {
-  if (!mDrawer) return;
-  LWindow* window = mDrawer;
-  mDrawer = nullptr;
-  mDrawerLink.window = nullptr;
-  StabilizerParametersProc(window, -11, nullptr, this);
-  delete window;
+  if (mStabilizerDrawer) mStabilizerDrawer->Close();
 }
 
 void CMovieDocument::PickBorderColor() {
   SQuestion q;
   q.kind = question_Color;
   q.color = mRenderParams.borderColor;
-  q.parent = mDrawer;
+  q.parent = mWindow;
   std::shared_ptr<Boolean> alive = mAlive;
   UResponder::Ask(q, [this, alive](const SAnswer& inAnswer) {
     if (!*alive || inAnswer.cancelled || !mSessionOpen) return;
@@ -597,7 +580,12 @@ SInt32 CMovieDocument::StabilizerParametersProc(LWindow* inDrawer, SInt32 inMess
     EnablePane(inDrawer->FindPaneByIDOrNil(pane_BorderColorLabel), inMode == kBorderColor);
   };
   switch (inMessage) {
-    case -10: {
+    case msg_DrawerReleased:
+      // The drawer goes (with its window): forget it.
+      doc->mStabilizerDrawer = nullptr;
+      doc->mDrawer = nullptr;
+      return 0;
+    case msg_DrawerOpening: {
       sIsOpening = true;
       try {
         SetControl(inDrawer, pane_Smoothing, USessionSupport::SliderForSmoothingTime(s.lowpassTime));
@@ -697,3 +685,5 @@ SInt32 CMovieDocument::StabilizerParametersProc(LWindow* inDrawer, SInt32 inMess
       return 0;
   }
 }
+
+Boolean CMovieDocument::IsDrawerOpen() const { return mStabilizerDrawer && mStabilizerDrawer->IsOpen(); }

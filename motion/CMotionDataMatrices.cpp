@@ -196,7 +196,11 @@ OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* ioRecords, SInt32
   struct State {
     double v[4];
   };
-  std::vector<State> F(static_cast<size_t>(inCount)), B(static_cast<size_t>(inCount));
+  // One state per record of this scene only: a movie of many scenes must
+  // not pay for the whole movie at every scene.
+  const size_t n = static_cast<size_t>(inEnd - inFirst);
+  std::vector<State> F(n), B(n);
+  auto at = [inFirst](SInt32 i) { return static_cast<size_t>(i - inFirst); };
   State s{{0, 0, 0, 0}};
   // The leaky integrator is stable only while its step is at most one time
   // constant: a step beyond it (a smoothing time below the frame interval)
@@ -209,16 +213,16 @@ OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* ioRecords, SInt32
     for (int c = 0; c < 4; ++c) s.v[c] = s.v[c] + ioRecords[i].values[c] - s.v[c] * k;
   };
   for (int iteration = 0; iteration < 2; ++iteration) {
-    F[static_cast<size_t>(inFirst)] = s;
+    F[at(inFirst)] = s;
     for (SInt32 i = inFirst + 1; i < inEnd; ++i) {
       step(i, gain(i, i - 1));
-      F[static_cast<size_t>(i)] = s;
+      F[at(i)] = s;
     }
-    B[static_cast<size_t>(inEnd - 1)] = s;
-    B[static_cast<size_t>(inEnd - 2)] = s;
+    B[at(inEnd - 1)] = s;
+    B[at(inEnd - 2)] = s;
     for (SInt32 i = inEnd - 2; i >= inFirst + 1; --i) {
       step(i, gain(i + 1, i));
-      B[static_cast<size_t>(i - 1)] = s;
+      B[at(i - 1)] = s;
     }
   }
   const bool on[4] = {inSettings->doHorizontal != 0, inSettings->doVertical != 0, inSettings->doRotation != 0,
@@ -226,8 +230,7 @@ OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* ioRecords, SInt32
   for (SInt32 i = inFirst; i < inEnd; ++i)
     for (int c = 0; c < 4; ++c)
       if (on[c])
-        ioRecords[i].values[c] =
-            static_cast<Float32>((F[static_cast<size_t>(i)].v[c] - B[static_cast<size_t>(i)].v[c]) * 0.5);
+        ioRecords[i].values[c] = static_cast<Float32>((F[at(i)].v[c] - B[at(i)].v[c]) * 0.5);
   return noErr;
 }
 

@@ -11,6 +11,7 @@
 
 #include <QImage>
 
+#include "MovieDocumentTestSupport.h"
 #include "SessionTestMovies.h"
 #include "app/CMovieDocument.h"
 #include "app/USessionSupport.h"
@@ -25,6 +26,7 @@
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/UResponder.h"
 #include "support/ui/UiTestSupport.h"
+#include "toolkit/CRegularWindow.h"
 #include "toolkit/ULocalization.h"
 
 using namespace sessiontest;
@@ -52,24 +54,24 @@ struct TaskEnds : LListener {
   }
 };
 
-class MovieDocumentSessionTest : public UiFixture {
+class MovieDocumentSessionTest : public DocumentFixture {
  protected:
   void SetUp() override {
-    UiFixture::SetUp();
-    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    DocumentFixture::SetUp();
     RegisterLayoutClasses();
   }
   void TearDown() override {
     if (doc) {
       doc->EndEditSession(false);
       doc->Close();
+      doc = nullptr;
     }
-    UiFixture::TearDown();
+    DocumentFixture::TearDown();
   }
   void Open(Movie inMovie) {
     CMovie* movie = OpenAsFile(inMovie, ::testing::UnitTest::GetInstance()->current_test_info()->name());
     ASSERT_NE(movie, nullptr);
-    doc = new CMovieDocument(movie);
+    doc = NewWindowedDocument(movie);
     ends.doc = doc;
   }
   // Runs the running task to its end.
@@ -96,8 +98,10 @@ TEST_F(MovieDocumentSessionTest, ProgressiveMovieIsTrackedAndOneTaskRunsAtATime)
   Open(MakeShakyMovie(shake));
   doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
   EXPECT_FALSE(USessionSupport::NeedsInterlaceAnalysis(doc->GetInterlaceMode(), doc->GetInterlaceDelay()));
+  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-window-before-analysis");
   ASSERT_EQ(doc->TrackMotion(), noErr);
   ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
+  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-window-during-analysis");
   // A second task is refused while the first runs, which goes on.
   CMovieTask* running = doc->GetRunningTask();
   EXPECT_EQ(doc->TrackInterlace(msg_InterlaceAnalysisEnded), paramErr);
@@ -206,7 +210,7 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   for (SInt32 k = 0; k + 1 < kFrames; ++k) {
     TimeValue t = k * kFrame + 3;
     doc->UpdateMovieFrame(&t);
-    EXPECT_EQ(doc->GetIndicatorIcon(), kIndicatorSample);
+    EXPECT_EQ(doc->GetShownIndicator(), kIndicatorSample);
     DrawShifted(&raw, shake.dx[static_cast<size_t>(k)], shake.dy[static_cast<size_t>(k)]);
     RenderFrameParams p = doc->GetShownParams();
     p.borderMode = kBorderUntransformed;
@@ -237,15 +241,20 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   EXPECT_EQ(doc->GetRenderParams().margins.top, 12);
   EXPECT_TRUE(doc->IsModified());
 
-  drawer->Show();
-  UiTest::Pump(30);
-  const QImage shot = UiTest::Screenshot(drawer->GetFrameWidget(), "behaviour-stabilizer-drawer");
+  TimeValue shown = 7 * kFrame;
+  doc->GetMovie()->GotoTime(shown);
+  doc->UpdateMovieFrame(&shown);
+  UiTest::Pump(60);
+  const QImage shot = UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-window-session-drawer");
   EXPECT_GT(shot.width(), 200);
+  UiTest::Screenshot(drawer->GetFrameWidget(), "behaviour-stabilizer-drawer");
 
   // Apply: the control track with its settings and parameters.
   doc->EndEditSession(true);
+  UiTest::Pump(60);
+  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "behaviour-window-after-apply");
   EXPECT_FALSE(doc->IsSessionOpen());
-  EXPECT_EQ(doc->GetDrawer(), nullptr);
+  EXPECT_FALSE(doc->IsDrawerOpen());
   ASSERT_EQ(ControlTracks(), 1);
   MatrixRecord m1, m2;
   float s1 = 0, s2 = 0;
@@ -257,6 +266,12 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   ASSERT_EQ(CMovieRendering::ReadRenderParamsFromTrack(track, params), noErr);
   EXPECT_FLOAT_EQ(settings.lowpassTime, 3.0f);
   EXPECT_EQ(params.margins.top, 12);
+  // One undo step takes it away, redo brings it back.
+  doc->ProcessCommand(cmd_Undo, nullptr);
+  EXPECT_EQ(ControlTracks(), 0);
+  doc->ProcessCommand(cmd_Redo, nullptr);
+  ASSERT_EQ(ControlTracks(), 1);
+  ASSERT_TRUE(CMovieRendering::GetTweenSample(doc->GetMovie()->GetMovie(), 5 * kFrame, m1, m2, s1, s2, &track));
 
   // Editing the stored track: its settings come back, it is disabled while
   // the session runs; cancelling leaves the movie as it was.
@@ -275,7 +290,7 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   // Outside the session the preview shows the stored track.
   TimeValue t = 5 * kFrame;
   doc->UpdateMovieFrame(&t);
-  EXPECT_EQ(doc->GetIndicatorIcon(), doc->IsPreviewOn() ? kIndicatorControl : kIndicatorNormal);
+  EXPECT_EQ(doc->GetShownIndicator(), doc->IsPreviewOn() ? kIndicatorControl : kIndicatorNormal);
 }
 
 TEST_F(MovieDocumentSessionTest, SessionTrackDeletedMeanwhileIsNeitherEnabledNorDisposedAgain) {

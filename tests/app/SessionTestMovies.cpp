@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "app/CMovieDocument.h"
 #include "motion/CMotionData.h"
 #include "motion/CMotionTrackerTask.h"
 #include "platform/base/FixMath.h"
@@ -19,6 +20,7 @@
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
+#include "toolkit/CRegularWindow.h"
 
 namespace sessiontest {
 
@@ -198,6 +200,25 @@ void RegisterLayoutClasses() {
   if (!URegistrar::IsRegistered(LTextEditView::class_ID)) TRegistrar<LTextEditView>::Register();
   if (!URegistrar::IsRegistered(LEditField::class_ID)) TRegistrar<LEditField>::Register();
 }
+
+namespace {
+struct WindowedDocument : CMovieDocument {
+  explicit WindowedDocument(CMovie* inMovie) : CMovieDocument(inMovie) {
+    if (!mWindow) {
+      SWindowInfo info;
+      info.title = "Shaky";
+      info.left = 40;
+      info.top = 40;
+      info.width = 360;
+      info.height = 300;
+      mWindow = new CRegularWindow(info, this);
+    }
+    mWindow->Show();
+  }
+};
+}  // namespace
+
+CMovieDocument* NewWindowedDocument(CMovie* inMovie) { return new WindowedDocument(inMovie); }
 
 SInt32 CountTracksAtLayer(Movie inMovie, SInt16 inLayer) {
   SInt32 n = 0;

@@ -10,6 +10,8 @@
 
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
+
+class CMovieDocument;
 #include "platform/movies/Movies.h"
 
 namespace sessiontest {
@@ -54,6 +56,10 @@ double Spread(const std::vector<double>& inValues);
 // Registers the layout classes the document's layouts use, as the
 // application does at start-up.
 void RegisterLayoutClasses();
+
+// A movie document that has a visible window of its own to hang its
+// sheets and drawer on (the window it builds, or a plain one).
+CMovieDocument* NewWindowedDocument(CMovie* inMovie);
 
 // The number of the movie's tracks at a layer.
 SInt32 CountTracksAtLayer(Movie inMovie, SInt16 inLayer);

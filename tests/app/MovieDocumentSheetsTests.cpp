@@ -1,0 +1,257 @@
+// The movie document's sheets driven as a user would: the information
+// report, the size sheet (a flat movie, typed sizes, the aspect ratio, OK
+// without a change), the format sheet with its detection, the toolbar
+// popups and the info line, and whether a control track needs features
+// the export-tween writer lacks.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include "MovieDocumentTestSupport.h"
+#include "SessionTestMovies.h"
+#include "app/CMovieDocument.h"
+#include "app/USessionSupport.h"
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CInterlaceTrackerTask.h"
+#include "platform/files/Bundle.h"
+#include "platform/framework/LThread.h"
+#include "platform/ui/LControl.h"
+#include "platform/ui/LMenu.h"
+#include "platform/ui/LStaticText.h"
+#include "platform/ui/LTextControl.h"
+#include "platform/ui/LTextEditView.h"
+#include "platform/ui/LWindow.h"
+#include "platform/ui/UResponder.h"
+#include "support/ui/UiTestSupport.h"
+#include "toolkit/CRegularWindow.h"
+#include "toolkit/LCustomDialogSheet.h"
+#include "toolkit/ULocalization.h"
+
+using namespace sessiontest;
+
+namespace {
+
+std::string Text5010(SInt16 inIndex) {
+  Str255 s;
+  ULocalization::GetString(s, STRx_MovieDocument, inIndex);
+  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
+}
+
+std::string PaneText(LPane* inPane) {
+  if (auto* t = dynamic_cast<LTextControl*>(inPane)) return t->GetText();
+  if (auto* s = dynamic_cast<LStaticText*>(inPane)) return s->GetText();
+  if (auto* v = dynamic_cast<LTextEditView*>(inPane)) return v->GetText();
+  return "?";
+}
+
+void Type(LCustomDialogSheet* inSheet, PaneIDT inField, const std::string& inText) {
+  auto* field = dynamic_cast<LTextControl*>(inSheet->FindPaneByID(inField));
+  ASSERT_NE(field, nullptr);
+  field->SetText(inText);
+  inSheet->ListenToMessage(inField, nullptr);
+}
+
+class MovieDocumentSheetsTest : public DocumentFixture {
+ protected:
+  void SetUp() override {
+    DocumentFixture::SetUp();
+    RegisterLayoutClasses();
+  }
+  void TearDown() override {
+    if (doc) {
+      doc->EndEditSession(false);
+      doc->Close();
+      doc = nullptr;
+    }
+    DocumentFixture::TearDown();
+  }
+  void Open(CMovie* inMovie) { doc = NewWindowedDocument(inMovie); }
+  LCustomDialogSheet* CurrentSheet() {
+    return dynamic_cast<LCustomDialogSheet*>(doc->GetWindow()->GetCurrentSheet());
+  }
+  CMovieDocument* doc = nullptr;
+};
+
+TEST_F(MovieDocumentSheetsTest, InformationSheetShowsTheStatisticsReport) {
+  Open(OpenAsFile(MakeShakyMovie(Shake(12)), "info"));
+  doc->ShowInfo();
+  LCustomDialogSheet* sheet = CurrentSheet();
+  ASSERT_NE(sheet, nullptr);
+  const std::string text = PaneText(sheet->FindPaneByID(4));
+  EXPECT_NE(text.find("12"), std::string::npos) << text;
+  UiTest::Pump(30);
+  UiTest::Screenshot(sheet->GetSheetWindow()->GetFrameWidget(), "behaviour-information-sheet");
+  // Return closes it; the report was freed once (the sanitizer build checks).
+  EXPECT_EQ(sheet->GetProc()(sheet, msg_SheetReturnKey, nullptr, sheet->GetRefCon()), -128);
+  sheet->Release();
+  UiTest::Pump(20);
+  EXPECT_EQ(doc->GetWindow()->GetCurrentSheet(), nullptr);
+}
+
+TEST_F(MovieDocumentSheetsTest, SizeSheetOnAFlatMovieNeverDividesByZeroAndBoundsTypedSizes) {
+  Open(new CMovie);  // an empty movie: no picture, zero height
+  LCustomDialogSheet sheet(nullptr, PPob_MovieSizeSheet, CMovieDocument::MovieSizeProc, doc);
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(5)), "0");
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(6)), "0");
+  Type(&sheet, 5, "640");
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(6)), "640");
+  Type(&sheet, 6, "0");
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(5)), "1");
+  Type(&sheet, 5, "99999999999");
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(6)), std::to_string(USessionSupport::kMaxMovieSide));
+}
+
+TEST_F(MovieDocumentSheetsTest, SizeSheetKeepsTheAspectRatioAndResizesOnlyOnAChange) {
+  Open(OpenAsFile(MakeShakyMovie(Shake(4)), "size"));
+  LCustomDialogSheet sheet(nullptr, PPob_MovieSizeSheet, CMovieDocument::MovieSizeProc, doc);
+  const std::string w = PaneText(sheet.FindPaneByID(5)), h = PaneText(sheet.FindPaneByID(6));
+  EXPECT_EQ(w, std::to_string(kW));
+  EXPECT_EQ(h, std::to_string(kH));
+  // OK without a change closes without resizing.
+  const SInt32 queued = doc->CountQueued();
+  EXPECT_EQ(CMovieDocument::MovieSizeProc(&sheet, msg_SheetReturnKey, nullptr, doc), -128);
+  EXPECT_EQ(doc->CountQueued(), queued);
+  Type(&sheet, 5, std::to_string(2 * kW));
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(6)), std::to_string(2 * kH));
+  Type(&sheet, 6, std::to_string(kH / 2));
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(5)), std::to_string(kW / 2));
+  // The movie's own size comes back with its button.
+  CMovieDocument::MovieSizeProc(&sheet, 10, nullptr, doc);
+  EXPECT_EQ(PaneText(sheet.FindPaneByID(5)), std::to_string(kW));
+  Type(&sheet, 5, std::to_string(3 * kW));
+  EXPECT_EQ(CMovieDocument::MovieSizeProc(&sheet, msg_SheetReturnKey, nullptr, doc), -128);
+  EXPECT_EQ(doc->CountQueued(), queued + 1);
+}
+
+TEST_F(MovieDocumentSheetsTest, FormatSheetDetectsTheFieldOrderAndOnlyBeepsWhileDetecting) {
+  Open(OpenAsFile(MakeInterlacedMovie(24), "format"));
+  doc->ShowFormatSheet();
+  LCustomDialogSheet* sheet = CurrentSheet();
+  ASSERT_NE(sheet, nullptr);
+  auto* mode = dynamic_cast<LControl*>(sheet->FindPaneByID(10));
+  auto* standard = dynamic_cast<LControl*>(sheet->FindPaneByID(11));
+  ASSERT_NE(mode, nullptr);
+  ASSERT_NE(standard, nullptr);
+  EXPECT_EQ(mode->GetValue(), kInterlace_Undecided);
+  EXPECT_EQ(standard->GetValue(), 1);
+  EXPECT_FALSE(sheet->FindPaneByID(20)->IsVisible());
+
+  sheet->ListenToMessage(25, nullptr);
+  ASSERT_TRUE(doc->IsTaskRunning());
+  EXPECT_EQ(PaneText(sheet->FindPaneByID(25)), "Stop");
+  EXPECT_EQ(PaneText(sheet->FindPaneByID(21)), "Scanning Movie...");
+  EXPECT_FALSE(sheet->FindPaneByID(1)->IsEnabled());
+  // OK and Cancel only beep while the detection runs.
+  EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetReturnKey, nullptr, doc), 0);
+  EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetEscapeKey, nullptr, doc), 0);
+  UiTest::Screenshot(sheet->GetSheetWindow()->GetFrameWidget(), "behaviour-format-sheet-detecting");
+
+  for (int turn = 0; turn < 2000000 && doc->IsTaskRunning(); ++turn) {
+    LThread::Yield();
+    LThread::DeleteEndedThreads();
+  }
+  ASSERT_FALSE(doc->IsTaskRunning());
+  EXPECT_EQ(mode->GetValue(), kInterlace_OddFirst);
+  EXPECT_EQ(standard->GetValue(), kInterlaceDelay_NTSC + 1);
+  EXPECT_EQ(PaneText(sheet->FindPaneByID(25)), "Auto Detect");
+  EXPECT_EQ(PaneText(sheet->FindPaneByID(21)), "");
+  EXPECT_TRUE(sheet->FindPaneByID(1)->IsEnabled());
+  EXPECT_TRUE(standard->IsEnabled());
+
+  // OK takes the format.
+  EXPECT_EQ(CMovieDocument::MovieFormatProc(sheet, msg_SheetReturnKey, nullptr, doc), -128);
+  EXPECT_EQ(doc->GetInterlaceMode(), kInterlace_OddFirst);
+  EXPECT_EQ(doc->GetInterlaceDelay(), kInterlaceDelay_NTSC);
+  EXPECT_TRUE(doc->IsModified());
+  sheet->Release();
+  UiTest::Pump(20);
+
+  // Progressive disables the standard.
+  doc->ShowFormatSheet();
+  sheet = CurrentSheet();
+  ASSERT_NE(sheet, nullptr);
+  mode = dynamic_cast<LControl*>(sheet->FindPaneByID(10));
+  mode->SetValue(kInterlace_Progressive);
+  EXPECT_FALSE(sheet->FindPaneByID(11)->IsEnabled());
+  sheet->Release();
+}
+
+TEST_F(MovieDocumentSheetsTest, UndecidedDetectionWarnsWithACaution) {
+  Open(OpenAsFile(MakeStillMovie(20), "undecided"));
+  doc->ShowFormatSheet();
+  LCustomDialogSheet* sheet = CurrentSheet();
+  ASSERT_NE(sheet, nullptr);
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  sheet->ListenToMessage(25, nullptr);
+  for (int turn = 0; turn < 2000000 && doc->IsTaskRunning(); ++turn) {
+    LThread::Yield();
+    LThread::DeleteEndedThreads();
+  }
+  UiTest::Pump(30);
+  ASSERT_FALSE(UResponder::GetLog().empty());
+  EXPECT_EQ(UResponder::GetLog().back().message, Text5010(55));
+  EXPECT_EQ(dynamic_cast<LControl*>(sheet->FindPaneByID(10))->GetValue(), kInterlace_Undecided);
+  sheet->Release();
+}
+
+TEST_F(MovieDocumentSheetsTest, ClosingTheFormatSheetDuringDetectionFreesTheDocument) {
+  Open(OpenAsFile(MakeInterlacedMovie(24), "formatclosed"));
+  doc->ShowFormatSheet();
+  LCustomDialogSheet* sheet = CurrentSheet();
+  ASSERT_NE(sheet, nullptr);
+  sheet->ListenToMessage(25, nullptr);
+  ASSERT_TRUE(doc->IsTaskRunning());
+  sheet->Release();
+  for (int turn = 0; turn < 2000000 && doc->IsTaskRunning(); ++turn) {
+    LThread::Yield();
+    LThread::DeleteEndedThreads();
+  }
+  EXPECT_FALSE(doc->IsTaskRunning());
+  // The format stays as it was: the detection was stopped.
+  EXPECT_EQ(doc->GetInterlaceMode(), kInterlace_Undecided);
+}
+
+TEST_F(MovieDocumentSheetsTest, PopupsAndInfoLineFollowTheTimeAndSelection) {
+  Open(OpenAsFile(MakeShakyMovie(Shake(10)), "popups"));
+  CMovie* movie = doc->GetMovie();
+  LMenu bookmarks(9901, "Bookmarks");
+  doc->UpdateBookMarkButton(&bookmarks);
+  ASSERT_EQ(bookmarks.CountItems(), 5);
+  EXPECT_EQ(bookmarks.GetItem(1).mark, 18);
+  EXPECT_FALSE(bookmarks.GetItem(4).enabled);
+  EXPECT_EQ(bookmarks.GetItem(4).text, Text5010(19));
+  movie->SetSelectionStart(2 * kFrame);
+  movie->SetSelectionStop(6 * kFrame);
+  movie->GotoTime(2 * kFrame);
+  doc->UpdateBookMarkButton(&bookmarks);
+  EXPECT_TRUE(bookmarks.GetItem(4).enabled);
+  EXPECT_EQ(bookmarks.GetItem(4).text.rfind(Text5010(19) + ":    ", 0), 0u);
+  EXPECT_EQ(bookmarks.GetItem(4).mark, 18);
+  EXPECT_EQ(bookmarks.GetItem(1).mark, 0);
+  doc->UpdateMovieInfo();
+  EXPECT_EQ(doc->GetInfoLine(), Text5010(19) + "\r");
+  movie->GotoTime(6 * kFrame - 5);
+  doc->UpdateMovieInfo();
+  EXPECT_EQ(doc->GetInfoLine(), Text5010(20) + "\r");
+
+  LMenu options(9902, "Options");
+  doc->UpdateOptionsButton(&options);
+  ASSERT_EQ(options.CountItems(), 6);
+  EXPECT_EQ(options.GetItem(1).text, Text5010(12));
+  EXPECT_FALSE(options.GetItem(6).enabled);
+}
+
+TEST_F(MovieDocumentSheetsTest, TweenExportNeedsNoBorderRectangleOrFilledMargins) {
+  Shake shake(12);
+  Open(OpenAsFile(MakeShakyMovie(shake), "tween"));
+  StoreMotion(*doc->GetMovie(), shake);
+  EXPECT_TRUE(doc->AllFeaturesSupportedByTween());
+  doc->GetRenderParams().borderMode = kBorderFilled;
+  doc->BeginEditSession(nullptr);
+  doc->EndEditSession(true);
+  ASSERT_EQ(CountTracksAtLayer(doc->GetMovie()->GetMovie(), kControlTrackLayer), 1);
+  EXPECT_FALSE(doc->AllFeaturesSupportedByTween());
+}
+
+}  // namespace
