@@ -230,7 +230,14 @@ void LMovieExportNavSheet::InvokeNavTerminate() {
 void LMovieExportNavSheet::Start(const std::string& inName, Completion inDone) {
   mDone = std::move(inDone);
   InvokeNavStart(inName);
-  if (mControls) mControls->Show();
+  if (mControls) {
+    // Below the top of the document's window, where a sheet would hang.
+    if (mParent) {
+      const Rect bounds = mParent->GetGlobalBounds();
+      mControls->MoveWindowTo(static_cast<SInt16>(bounds.left + 24), static_cast<SInt16>(bounds.top + 24));
+    }
+    mControls->Show();
+  }
   SQuestion q;
   q.kind = question_SaveFile;
   q.title = "Export";

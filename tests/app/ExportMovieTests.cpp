@@ -355,9 +355,19 @@ TEST_F(ExportClientTest, QueuedExportsRunLastAddedFirstAndRemoveCancelsOrDrops) 
 
   // A waiting export goes at once, with its empty destination.
   ASSERT_TRUE(fs::exists(mTmp / "B.mov"));
-  list->SelectRow(0, 0);  // B, the first row now
+  Rect frame;
+  ASSERT_TRUE(list->CalcLocalFrameRect(frame));
+  const Point firstRow{static_cast<SInt16>(frame.top + CExportTasksPane::kHeaderHeight + 5),
+                       static_cast<SInt16>(frame.left + 20)};
+  EXPECT_EQ(list->RowAt(firstRow), 0);
+  EXPECT_EQ(list->RowAt(Point{static_cast<SInt16>(firstRow.v + 2 * CExportTasksPane::kRowHeight), firstRow.h}), -1);
+  list->SelectRow(list->RowAt(firstRow), 0);  // B, the first row now
   EXPECT_TRUE(list->IsSelected(Task(b)));
-  mClient->ListenToMessage(msg_RemoveExportTasks, nullptr);
+  // The remove button's click reaches the client.
+  auto* remove = dynamic_cast<LControl*>(mClient->GetRemoveButton());
+  ASSERT_NE(remove, nullptr);
+  remove->SimulateHotSpotClick(1);
+  UiTest::Pump(20);
   EXPECT_EQ(Task(b), nullptr);
   EXPECT_FALSE(fs::exists(mTmp / "B.mov"));
   EXPECT_FALSE(mClient->GetRemoveButton()->IsEnabled());
