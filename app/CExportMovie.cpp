@@ -43,8 +43,10 @@ EventHandlerRef CExportMovie::sAppEventHandler = nullptr;
 namespace {
 
 constexpr double kHeartbeatInterval = 2.0;
-// The pump turns the main run loop about once per tick.
-constexpr double kPumpInterval = 1.0 / 60.0;
+// The pump turns the main run loop about once per tick while an export runs
+// (its status records), ten times a second otherwise (launch and end events).
+constexpr double kPumpBusyInterval = 1.0 / 60.0;
+constexpr double kPumpIdleInterval = 0.1;
 
 // Alert texts of STR# 5003.
 enum : SInt16 {
@@ -120,7 +122,18 @@ std::string DataRefPath(Handle inDataRef, OSType inType) {
 // The periodical that serves the main run loop.
 class CPortPump : public LPeriodical {
  public:
-  void SpendTime(const EventRecord&) override { CExportMovie::ServeMainRunLoop(); }
+  void SpendTime(const EventRecord&) override {
+    CExportMovie::ServeMainRunLoop();
+    const double wanted = CExportMovie::GetCurrentTask() ? kPumpBusyInterval : kPumpIdleInterval;
+    if (wanted != mInterval) Start(wanted);
+  }
+  void Start(double inInterval) {
+    mInterval = inInterval;
+    StartRepeating(inInterval);
+  }
+
+ private:
+  double mInterval = 0;
 };
 
 }  // namespace
@@ -238,8 +251,9 @@ CExportMovie::CExportMovie() {
     delete mWindowKeeper;
     throw;
   }
-  mPump = new CPortPump;
-  mPump->StartRepeating(kPumpInterval);
+  auto* pump = new CPortPump;
+  pump->Start(kPumpBusyInterval);
+  mPump = pump;
 }
 
 CExportMovie::~CExportMovie() {
@@ -500,7 +514,10 @@ void CExportMovie::ScheduleNextExport() {
 
 void CExportMovie::SendCurrentRequest() {
   if (sCurrentTask == nullptr || sCurrentTask->mSent) return;
-  if (SendDataToRemotePort(sCurrentTask->GetRequest()) == noErr) sCurrentTask->mSent = true;
+  // Only a request that surely never arrived is sent again: one whose reply
+  // came late is queued in Vantrel already.
+  const OSErr err = SendDataToRemotePort(sCurrentTask->GetRequest());
+  sCurrentTask->mSent = err != paramErr && err != kCFMessagePortSendTimeout && err != kCFMessagePortIsInvalid;
 }
 
 void CExportMovie::StartHeartbeat() { StartRepeating(kHeartbeatInterval); }

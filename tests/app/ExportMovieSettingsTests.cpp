@@ -168,3 +168,26 @@ TEST_F(ExportSettingsTest, ThePreferencesSectionRoundTrips) {
   LMovieExportNavSheet::sSingleField = false;
   LMovieExportNavSheet::sCurrentExporter = 'MooV';
 }
+
+TEST_F(ExportSettingsTest, TheSheetNegotiatesItsCustomAreaAndRemembersItsLastTry) {
+  LMovieExportNavSheet sheet(nullptr, 3, nullptr);
+  EXPECT_TRUE(sheet.IsSingleFieldActive());
+  Rect area{10, 20, 0, 0};  // nothing proposed: exactly the least size
+  sheet.InvokeNavCustomize(area);
+  EXPECT_EQ(area.right, 20 + LMovieExportNavSheet::kCustomWidth);
+  EXPECT_EQ(area.bottom, 10 + LMovieExportNavSheet::kCustomHeight);
+  Rect smaller{10, 20, 50, 100};  // too small: grown to the least size
+  sheet.InvokeNavCustomize(smaller);
+  EXPECT_EQ(smaller.right, 20 + LMovieExportNavSheet::kCustomWidth);
+  EXPECT_EQ(smaller.bottom, 10 + LMovieExportNavSheet::kCustomHeight);
+  Rect larger{10, 20, 300, 400};  // room enough: taken as it is
+  sheet.InvokeNavCustomize(larger);
+  EXPECT_EQ(larger.right, 400);
+  EXPECT_EQ(larger.bottom, 300);
+  // Another sheet starts its own negotiation.
+  LMovieExportNavSheet other(nullptr, kInterlace_Progressive, nullptr);
+  EXPECT_FALSE(other.IsSingleFieldActive());
+  Rect again{0, 0, 0, 0};
+  other.InvokeNavCustomize(again);
+  EXPECT_EQ(again.right, LMovieExportNavSheet::kCustomWidth);
+}
