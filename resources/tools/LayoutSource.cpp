@@ -67,6 +67,11 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"ClkA", {{G::Attachment, G::Broadcast}}},
       {"ClTx", {{G::Pane, G::Title, G::ClickText}}},
       {"Help", {{G::Pane, G::Control, G::Icon, G::Help}}},
+      {"MovV", {{G::Pane, G::View}, true}},
+      {"CtVw", {{G::Pane, G::View}, true}},
+      {"TSld", {{G::Pane, G::View}, true}},
+      {"BrPn", {{G::Pane}}},
+      {"ClPc", {{G::Pane, G::Control, G::Title, G::Bevel}}},
       {"ExPn", {{G::Pane}}},
   };
   return sSchemas;
