@@ -62,6 +62,7 @@ enum : SInt16 {
   str_FailedMessage = 10,
   str_Exporting = 11,
   str_ExportingSound = 12,
+  str_OwnFileRefused = 13,
 };
 
 std::string IndString(SInt16 inList, SInt16 inIndex) {
@@ -196,6 +197,7 @@ OSErr CExportMovie::Init() {
   CExportTasksPane::Register();
   LMovieExportNavSheet::InstallExporterDialog();
   CSettingsResource::SetExportSection(ReadFromStream, WriteToStream);
+  InstallDocumentExport(true);
 
   OSErr err = LaunchVantrel();
   if (err != noErr) {
@@ -240,6 +242,7 @@ void CExportMovie::Finish() {
     sAppEventHandler = nullptr;
   }
   CSettingsResource::SetExportSection(nullptr, nullptr);
+  InstallDocumentExport(false);
   sPSN = ProcessSerialNumber{0, 0};
 }
 
@@ -655,6 +658,14 @@ void CExportMovie::ShowErrorAlert(SInt16 inError) {
   q.kind = question_Alert;
   q.message = IndString(STRx_ExportTasks, str_FailedMessage);
   q.explanation = std::string(text.ConstTextPtr(), text.Length()) + "\r[" + std::to_string(inError) + "]";
+  UResponder::Ask(q, [](const SAnswer&) {});
+}
+
+void CExportMovie::ShowRefusalAlert() {
+  SQuestion q;
+  q.kind = question_Alert;
+  q.message = IndString(STRx_ExportTasks, str_FailedMessage);
+  q.explanation = IndString(STRx_ExportTasks, str_OwnFileRefused);
   UResponder::Ask(q, [](const SAnswer&) {});
 }
 

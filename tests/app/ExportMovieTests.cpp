@@ -12,6 +12,7 @@
 
 #include "app/CExportMovie.h"
 #include "app/CExportTasksPane.h"
+#include "app/CMovieDocument.h"
 #include "app/CRecentFiles.h"
 #include "app/LMovieExportNavSheet.h"
 #include "media/CMovie.h"
@@ -446,15 +447,27 @@ TEST_F(ExportClientTest, TheMoviesOwnFileIsRefusedAndQuittingWhileExportingAsks)
   }
   EXPECT_EQ(fs::file_size(mTmp / "Clip.mov"), before);
   EXPECT_TRUE(mClient->GetTasks().empty());
+  // Through the document, which deletes what a failed export leaves: the
+  // refusal is told by the client and reported as nothing to undo.
+  ASSERT_NE(CMovieDocument::sExportProc, nullptr);
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  EXPECT_EQ(CMovieDocument::sExportProc(movie.get(), own), noErr);
+  EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_EQ(fs::file_size(mTmp / "Clip.mov"), before);
+  EXPECT_TRUE(mClient->GetTasks().empty());
+  UiTest::Pump(50);
 
   EXPECT_TRUE(CExportMovie::AllowQuit());  // nothing runs: no question
-  EXPECT_EQ(CountAlerts(), 0);
-  Export(*movie, mTmp / "Out.mov");
+  EXPECT_EQ(CountAlerts(), 1);
+  FSSpec out;
+  FSMakeFSSpecFromPath(mTmp / "Out.mov", &out);
+  EXPECT_EQ(CMovieDocument::sExportProc(movie.get(), out), noErr);
+  EXPECT_EQ(mClient->GetTasks().size(), 1u);
   UResponder::Script(question_Alert, SAnswer::Choice(1));
   EXPECT_FALSE(CExportMovie::AllowQuit());
   UResponder::Script(question_Alert, SAnswer::Choice(2));
   EXPECT_TRUE(CExportMovie::AllowQuit());
-  EXPECT_EQ(CountAlerts(), 2);
+  EXPECT_EQ(CountAlerts(), 3);
 }
 
 TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
@@ -496,10 +509,10 @@ TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
   EXPECT_FALSE(mClient->GetWindow()->IsVisible());
   Boolean enabled = false, usesMark = false;
   UInt16 mark = 1;
-  EXPECT_TRUE(CExportMovie::FindCommandStatus(cmd_ExportTasksWindow, enabled, usesMark, mark));
+  EXPECT_TRUE(CExportMovie::FindCommandStatus(kCmdExportTasksWindow, enabled, usesMark, mark));
   EXPECT_TRUE(enabled);
   EXPECT_EQ(mark, 0);
-  EXPECT_TRUE(CExportMovie::ObeyCommand(cmd_ExportTasksWindow));
+  EXPECT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
   EXPECT_TRUE(mClient->GetWindow()->IsVisible());
   EXPECT_EQ(mClient->GetTasks().size(), 2u);
 }
