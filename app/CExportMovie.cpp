@@ -24,6 +24,7 @@
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/Movies.h"
 #include "platform/ui/LButtons.h"
+#include "platform/ui/LView.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
@@ -193,6 +194,8 @@ OSErr CExportMovie::Init() {
 
   // The classes of the window's and the sheet's layouts.
   if (!URegistrar::IsRegistered(LWindow::class_ID)) TRegistrar<LWindow>::Register();
+  if (!URegistrar::IsRegistered(LView::class_ID)) TRegistrar<LView>::Register();
+  if (!URegistrar::IsRegistered(LPane::class_ID)) TRegistrar<LPane>::Register();
   if (!URegistrar::IsRegistered(LPushButton::class_ID)) UControlRegistry::RegisterClasses();
   CExportTasksPane::Register();
   LMovieExportNavSheet::InstallExporterDialog();
