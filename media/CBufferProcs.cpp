@@ -255,36 +255,36 @@ bool Aligned16(const CBuffer* b, const UInt8* p, SInt32 rowBytes) {
 
 }  // namespace
 
-SInt32 PrepareBand(CBufferTask* t, BandPointers& b, bool& outRun) {
+SInt32 PrepareBand(CBufferTask* inTask, BandPointers& outBand, bool& outRun) {
   outRun = false;
-  if (t->mRows <= 0) return noErr;
-  if (!t->mSource || !t->mDest) return kNilPointer;
-  const Rect& s = t->mSourceBox;
-  const Rect& d = t->mDestBox;
-  const SInt32 sTop = s.top + t->mFirstRow, dTop = d.top + t->mFirstRow;
+  if (inTask->mRows <= 0) return noErr;
+  if (!inTask->mSource || !inTask->mDest) return kNilPointer;
+  const Rect& s = inTask->mSourceBox;
+  const Rect& d = inTask->mDestBox;
+  const SInt32 sTop = s.top + inTask->mFirstRow, dTop = d.top + inTask->mFirstRow;
   const SInt32 width = d.right - d.left;
-  if (t->mFirstRow < 0 || s.right - s.left != width || s.bottom - sTop != d.bottom - dTop) return paramErr;
-  const SInt32 rows = std::min(t->mRows, d.bottom - dTop);
+  if (inTask->mFirstRow < 0 || s.right - s.left != width || s.bottom - sTop != d.bottom - dTop) return paramErr;
+  const SInt32 rows = std::min(inTask->mRows, d.bottom - dTop);
   if (rows <= 0 || width < 0) return rows < 0 ? paramErr : noErr;
   // Never touch memory outside a buffer, whatever boxes the caller made.
-  if (!Inside(sTop, s.left, rows, width, t->mSource->GetBounds()) ||
-      !Inside(dTop, d.left, rows, width, t->mDest->GetBounds()) ||
-      (t->mMask && !Inside(dTop, d.left, rows, width, t->mMask->GetBounds())))
+  if (!Inside(sTop, s.left, rows, width, inTask->mSource->GetBounds()) ||
+      !Inside(dTop, d.left, rows, width, inTask->mDest->GetBounds()) ||
+      (inTask->mMask && !Inside(dTop, d.left, rows, width, inTask->mMask->GetBounds())))
     return paramErr;
   Point sp{static_cast<SInt16>(sTop), s.left}, dp{static_cast<SInt16>(dTop), d.left};
-  b.src = reinterpret_cast<UInt8*>(t->mSource->GetDataPtr(&sp));
-  b.dst = reinterpret_cast<UInt8*>(t->mDest->GetDataPtr(&dp));
-  if (!b.src || !b.dst) return kNilPointer;
-  b.srcRowBytes = t->mSource->GetRowBytes();
-  b.dstRowBytes = t->mDest->GetRowBytes();
-  if (t->mMask) {
-    b.mask = reinterpret_cast<const UInt8*>(t->mMask->GetDataPtr(&dp));
-    if (!b.mask) return kNilPointer;
-    b.maskRowBytes = t->mMask->GetRowBytes();
+  outBand.src = reinterpret_cast<UInt8*>(inTask->mSource->GetDataPtr(&sp));
+  outBand.dst = reinterpret_cast<UInt8*>(inTask->mDest->GetDataPtr(&dp));
+  if (!outBand.src || !outBand.dst) return kNilPointer;
+  outBand.srcRowBytes = inTask->mSource->GetRowBytes();
+  outBand.dstRowBytes = inTask->mDest->GetRowBytes();
+  if (inTask->mMask) {
+    outBand.mask = reinterpret_cast<const UInt8*>(inTask->mMask->GetDataPtr(&dp));
+    if (!outBand.mask) return kNilPointer;
+    outBand.maskRowBytes = inTask->mMask->GetRowBytes();
   }
-  if (!Aligned16(t->mSource, b.src, b.srcRowBytes) || !Aligned16(t->mDest, b.dst, b.dstRowBytes)) return paramErr;
-  b.width = width;
-  b.rows = rows;
+  if (!Aligned16(inTask->mSource, outBand.src, outBand.srcRowBytes) || !Aligned16(inTask->mDest, outBand.dst, outBand.dstRowBytes)) return paramErr;
+  outBand.width = width;
+  outBand.rows = rows;
   outRun = true;
   return noErr;
 }

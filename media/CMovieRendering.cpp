@@ -60,21 +60,21 @@ CGAffineTransform ToCG(const MatrixRecord& m) {
 
 }  // namespace
 
-CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* b, SInt16 fieldMode) {
-  if (!b || !b->GetData()) return nullptr;
-  if (b->GetDepth() != kBufferDepth8) return nullptr;
+CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* inBuffer, SInt16 fieldMode) {
+  if (!inBuffer || !inBuffer->GetData()) return nullptr;
+  if (inBuffer->GetDepth() != kBufferDepth8) return nullptr;
   CGColorSpaceRef space;
   CGImageAlphaInfo alpha;
-  if (b->GetMode() == kBufferModeGray) {
+  if (inBuffer->GetMode() == kBufferModeGray) {
     space = CGColorSpaceCreateDeviceGray();
     alpha = kCGImageAlphaNone;
-  } else if (b->GetMode() == kBufferModeARGB) {
+  } else if (inBuffer->GetMode() == kBufferModeARGB) {
     space = CGColorSpaceCreateDeviceRGB();
     alpha = kCGImageAlphaNoneSkipFirst;
   } else {
     return nullptr;
   }
-  SInt32 start = 0, rows = b->GetHeight(), rowBytes = b->GetRowBytes();
+  SInt32 start = 0, rows = inBuffer->GetHeight(), rowBytes = inBuffer->GetRowBytes();
   switch (fieldMode) {
     case kRenderFrame:
     case kRenderFirstFieldStretch:
@@ -82,7 +82,7 @@ CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* b, SInt16 fieldMo
       break;
     case kRenderFirstField:
     case kRenderSecondField: {
-      FieldRows f = RowsOfField(b, fieldMode == kRenderSecondField);
+      FieldRows f = RowsOfField(inBuffer, fieldMode == kRenderSecondField);
       start = f.start;
       rows = f.count;
       rowBytes *= 2;
@@ -93,29 +93,29 @@ CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* b, SInt16 fieldMo
       return nullptr;
   }
   CGContextRef c = nullptr;
-  if (rows > 0 && b->GetWidth() > 0)
-    c = CGBitmapContextCreate(RowOf(b, start), static_cast<size_t>(b->GetWidth()), static_cast<size_t>(rows), 8,
+  if (rows > 0 && inBuffer->GetWidth() > 0)
+    c = CGBitmapContextCreate(RowOf(inBuffer, start), static_cast<size_t>(inBuffer->GetWidth()), static_cast<size_t>(rows), 8,
                               static_cast<size_t>(rowBytes), space, alpha);
   CGColorSpaceRelease(space);
   return c;
 }
 
-CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* b, SInt16 fieldMode, bool interpolate,
-                                                  CGImageAlphaInfo alphaInfo) {
-  if (!b || !b->GetData() || b->GetDepth() != kBufferDepth8) return nullptr;
+CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* inBuffer, SInt16 fieldMode, bool interpolate,
+                                                  CGImageAlphaInfo inAlpha) {
+  if (!inBuffer || !inBuffer->GetData() || inBuffer->GetDepth() != kBufferDepth8) return nullptr;
   CGColorSpaceRef space;
   size_t bitsPerPixel;
-  if (b->GetMode() == kBufferModeGray) {
+  if (inBuffer->GetMode() == kBufferModeGray) {
     space = CGColorSpaceCreateDeviceGray();
-    alphaInfo = kCGImageAlphaNone;
+    inAlpha = kCGImageAlphaNone;
     bitsPerPixel = 8;
-  } else if (b->GetMode() == kBufferModeARGB) {
+  } else if (inBuffer->GetMode() == kBufferModeARGB) {
     space = CGColorSpaceCreateDeviceRGB();
     bitsPerPixel = 32;
   } else {
     return nullptr;
   }
-  SInt32 start = 0, rows = b->GetHeight(), rowBytes = b->GetRowBytes();
+  SInt32 start = 0, rows = inBuffer->GetHeight(), rowBytes = inBuffer->GetRowBytes();
   switch (fieldMode) {
     case kRenderFrame:
       break;
@@ -124,7 +124,7 @@ CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* b, SInt16 fieldMode, 
     case kRenderSecondField:
     case kRenderSecondFieldStretch: {
       bool second = fieldMode == kRenderSecondField || fieldMode == kRenderSecondFieldStretch;
-      FieldRows f = RowsOfField(b, second);
+      FieldRows f = RowsOfField(inBuffer, second);
       start = f.start;
       rows = f.count;
       rowBytes *= 2;
@@ -135,13 +135,13 @@ CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* b, SInt16 fieldMode, 
       return nullptr;
   }
   CGImageRef image = nullptr;
-  if (rows > 0 && b->GetWidth() > 0) {
+  if (rows > 0 && inBuffer->GetWidth() > 0) {
     // The provider covers exactly the bytes the rows use, never past the buffer.
     size_t size = static_cast<size_t>(rows - 1) * static_cast<size_t>(rowBytes) +
-                  static_cast<size_t>(b->GetWidth()) * (bitsPerPixel / 8);
-    CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, RowOf(b, start), size, nullptr);
-    image = CGImageCreate(static_cast<size_t>(b->GetWidth()), static_cast<size_t>(rows), 8, bitsPerPixel,
-                          static_cast<size_t>(rowBytes), space, alphaInfo, provider, nullptr, interpolate,
+                  static_cast<size_t>(inBuffer->GetWidth()) * (bitsPerPixel / 8);
+    CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, RowOf(inBuffer, start), size, nullptr);
+    image = CGImageCreate(static_cast<size_t>(inBuffer->GetWidth()), static_cast<size_t>(rows), 8, bitsPerPixel,
+                          static_cast<size_t>(rowBytes), space, inAlpha, provider, nullptr, interpolate,
                           kCGRenderingIntentDefault);
     CGDataProviderRelease(provider);
   }
@@ -149,10 +149,10 @@ CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* b, SInt16 fieldMode, 
   return image;
 }
 
-OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, MatrixRecord* matrix, SInt16 fieldMode,
+OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* inSource, CBuffer* inDest, MatrixRecord* matrix, SInt16 fieldMode,
                                               SInt32 quality, CGImageAlphaInfo alpha) {
-  if (!src || !dst || !matrix) return kNil;
-  const double W = dst->GetWidth(), H = dst->GetHeight();
+  if (!inSource || !inDest || !matrix) return kNil;
+  const double W = inDest->GetWidth(), H = inDest->GetHeight();
   double d, ty, h;
   switch (fieldMode) {
     case kRenderFrame:
@@ -166,7 +166,7 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, Matrix
     case kRenderSecondField:
       d = -0.5;
       ty = H * 0.5;
-      h = static_cast<double>(dst->GetHeight() / 2);
+      h = static_cast<double>(inDest->GetHeight() / 2);
       break;
     default:
       return paramErr;
@@ -182,8 +182,8 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, Matrix
   } else {
     return paramErr;
   }
-  if (src->GetDepth() != kBufferDepth8 || dst->GetDepth() != kBufferDepth8) return paramErr;
-  CGContextRef context = CreateContextFromBuffer(dst, fieldMode);
+  if (inSource->GetDepth() != kBufferDepth8 || inDest->GetDepth() != kBufferDepth8) return paramErr;
+  CGContextRef context = CreateContextFromBuffer(inDest, fieldMode);
   if (!context) return kNil;
   CGAffineTransform F = CGAffineTransformMake(1, 0, 0, d, 0, ty);
   CGContextConcatCTM(context, F);
@@ -191,7 +191,7 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, Matrix
   CGContextConcatCTM(context, CGAffineTransformInvert(F));
   CGContextSetInterpolationQuality(context, q);
   CGContextSetShouldAntialias(context, true);
-  CGImageRef image = CreateImageFromBuffer(src, fieldMode, interpolate, alpha);
+  CGImageRef image = CreateImageFromBuffer(inSource, fieldMode, interpolate, alpha);
   if (!image) {
     CGContextRelease(context);
     return kNil;
@@ -203,37 +203,37 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* src, CBuffer* dst, Matrix
   return noErr;
 }
 
-OSErr CMovieRendering::TransformBuffer(CBuffer* src, CBuffer* dst, RenderFrameParams* p, CGImageAlphaInfo alpha) {
-  if (!src || !dst || !p) return kNil;
-  MatrixRecord first = p->firstMatrix, second = p->secondMatrix;
-  if (p->interlaceMode == kInterlaceEvenFieldFirst) {
+OSErr CMovieRendering::TransformBuffer(CBuffer* inSource, CBuffer* inDest, RenderFrameParams* inParams, CGImageAlphaInfo alpha) {
+  if (!inSource || !inDest || !inParams) return kNil;
+  MatrixRecord first = inParams->firstMatrix, second = inParams->secondMatrix;
+  if (inParams->interlaceMode == kInterlaceEvenFieldFirst) {
     std::swap(first, second);
-  } else if (p->interlaceMode != kInterlaceOddFieldFirst) {
+  } else if (inParams->interlaceMode != kInterlaceOddFieldFirst) {
     second = first;  // progressive and anything unknown: one matrix for both
   }
-  switch (p->fieldMode) {
+  switch (inParams->fieldMode) {
     case kRenderFrame:
     case kRenderFirstField:
     case kRenderFirstFieldStretch:
-      return TransformBuffer_Quartz(src, dst, &first, static_cast<SInt16>(p->fieldMode), p->quality, alpha);
+      return TransformBuffer_Quartz(inSource, inDest, &first, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha);
     case kRenderSecondField:
     case kRenderSecondFieldStretch:
-      return TransformBuffer_Quartz(src, dst, &second, static_cast<SInt16>(p->fieldMode), p->quality, alpha);
+      return TransformBuffer_Quartz(inSource, inDest, &second, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha);
     case kRenderBothFields:
-      TransformBuffer_Quartz(src, dst, &first, kRenderFirstField, p->quality, alpha);
-      return TransformBuffer_Quartz(src, dst, &second, kRenderSecondField, p->quality, alpha);
+      TransformBuffer_Quartz(inSource, inDest, &first, kRenderFirstField, inParams->quality, alpha);
+      return TransformBuffer_Quartz(inSource, inDest, &second, kRenderSecondField, inParams->quality, alpha);
     default:
       return paramErr;
   }
 }
 
-OSErr CMovieRendering::PrepareAlphaMargin(CBuffer* b, Rect& margins) {
-  if (!b || !b->GetData()) return kNil;
-  if (!IsARGB8(b)) return paramErr;
-  const SInt32 W = b->GetWidth(), H = b->GetHeight();
+OSErr CMovieRendering::PrepareAlphaMargin(CBuffer* inBuffer, Rect& margins) {
+  if (!inBuffer || !inBuffer->GetData()) return kNil;
+  if (!IsARGB8(inBuffer)) return paramErr;
+  const SInt32 W = inBuffer->GetWidth(), H = inBuffer->GetHeight();
   Rect m = ClampMargins(margins, W, H);
   for (SInt32 y = 0; y < H; ++y) {
-    UInt8* row = RowOf(b, y);
+    UInt8* row = RowOf(inBuffer, y);
     if (y < m.top || y >= H - m.bottom) {
       for (SInt32 x = 0; x < W; ++x) row[4 * x] = 0;
       continue;
@@ -244,13 +244,13 @@ OSErr CMovieRendering::PrepareAlphaMargin(CBuffer* b, Rect& margins) {
   return noErr;
 }
 
-OSErr CMovieRendering::InterpolateMargins(CBuffer* b) {
-  if (!b || !b->GetData()) return kNil;
-  if (!IsARGB8(b)) return paramErr;
-  const SInt32 W = b->GetWidth(), H = b->GetHeight();
+OSErr CMovieRendering::InterpolateMargins(CBuffer* inBuffer) {
+  if (!inBuffer || !inBuffer->GetData()) return kNil;
+  if (!IsARGB8(inBuffer)) return paramErr;
+  const SInt32 W = inBuffer->GetWidth(), H = inBuffer->GetHeight();
   if (W <= 0 || H <= 0) return noErr;
   static const SInt32 kStep[8][2] = {{0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}, {-1, 1}};
-  auto px = [&](SInt32 x, SInt32 y) { return RowOf(b, y) + 4 * x; };
+  auto px = [&](SInt32 x, SInt32 y) { return RowOf(inBuffer, y) + 4 * x; };
   auto inside = [&](SInt32 x, SInt32 y) { return x >= 0 && y >= 0 && x < W && y < H; };
   SInt32 x = -1, y = -1;
   for (SInt32 row = 0; row < H && x < 0; ++row)
@@ -323,8 +323,8 @@ OSErr CMovieRendering::InterpolateMargins(CBuffer* b) {
   return noErr;
 }
 
-OSErr CMovieRendering::RenderFrame(CBuffer* src, CBuffer* dst, RenderFrameParams* p) {
-  if (!src || !dst || !p) return kNil;
+OSErr CMovieRendering::RenderFrame(CBuffer* inSource, CBuffer* inDest, RenderFrameParams* inParams) {
+  if (!inSource || !inDest || !inParams) return kNil;
   CGrafPtr savedPort = nullptr;
   GDHandle savedDevice = nullptr;
   GetGWorld(&savedPort, &savedDevice);
@@ -334,37 +334,37 @@ OSErr CMovieRendering::RenderFrame(CBuffer* src, CBuffer* dst, RenderFrameParams
   try {
     // The border colour fills every byte of the destination, so only the other
     // modes need the destination cleared first.
-    if (p->borderMode != kBorderColor) dst->Clear();
-    Rect margins = p->margins;
-    switch (p->borderMode) {
+    if (inParams->borderMode != kBorderColor) inDest->Clear();
+    Rect margins = inParams->margins;
+    switch (inParams->borderMode) {
       case kBorderTransparent:
-        PrepareAlphaMargin(src, margins);
-        err = TransformBuffer(src, dst, p, kCGImageAlphaPremultipliedFirst);
+        PrepareAlphaMargin(inSource, margins);
+        err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaPremultipliedFirst);
         break;
       case kBorderColor:
-        err = dst->Erase(&p->borderColor, nullptr, nullptr, nullptr, nullptr);
-        if (err != noErr) dst->Clear();
+        err = inDest->Erase(&inParams->borderColor, nullptr, nullptr, nullptr, nullptr);
+        if (err != noErr) inDest->Clear();
         if (err == noErr) {
-          PrepareAlphaMargin(src, margins);
-          err = TransformBuffer(src, dst, p, kCGImageAlphaFirst);
+          PrepareAlphaMargin(inSource, margins);
+          err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaFirst);
         }
         break;
       case kBorderUntransformed: {
-        RenderFrameParams plain = *p;
+        RenderFrameParams plain = *inParams;
         SetIdentityMatrix(&plain.firstMatrix);
         SetIdentityMatrix(&plain.secondMatrix);
-        TransformBuffer(src, dst, &plain, kCGImageAlphaNoneSkipFirst);
-        PrepareAlphaMargin(src, margins);
-        err = TransformBuffer(src, dst, p, kCGImageAlphaFirst);
+        TransformBuffer(inSource, inDest, &plain, kCGImageAlphaNoneSkipFirst);
+        PrepareAlphaMargin(inSource, margins);
+        err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaFirst);
         break;
       }
       case kBorderFilled:
-        PrepareAlphaMargin(src, margins);
-        err = TransformBuffer(src, dst, p, kCGImageAlphaPremultipliedFirst);
+        PrepareAlphaMargin(inSource, margins);
+        err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaPremultipliedFirst);
         if (err != noErr) break;
-        if (p->fieldMode == kRenderBothFields) {
+        if (inParams->fieldMode == kRenderBothFields) {
           for (bool second : {false, true}) {
-            CBuffer* view = second ? CBuffer::CreateFromBuffer_Even(dst) : CBuffer::CreateFromBuffer_Odd(dst);
+            CBuffer* view = second ? CBuffer::CreateFromBuffer_Even(inDest) : CBuffer::CreateFromBuffer_Odd(inDest);
             if (!view) {
               err = kNil;
               break;
@@ -373,9 +373,9 @@ OSErr CMovieRendering::RenderFrame(CBuffer* src, CBuffer* dst, RenderFrameParams
             view->Release();
             if (err != noErr) break;
           }
-        } else if (p->fieldMode == kRenderFrame || p->fieldMode == kRenderFirstFieldStretch ||
-                   p->fieldMode == kRenderSecondFieldStretch) {
-          err = InterpolateMargins(dst);
+        } else if (inParams->fieldMode == kRenderFrame || inParams->fieldMode == kRenderFirstFieldStretch ||
+                   inParams->fieldMode == kRenderSecondFieldStretch) {
+          err = InterpolateMargins(inDest);
         } else {
           err = paramErr;
         }
@@ -435,39 +435,39 @@ bool CMovieRendering::GetInterlaceInfo(Media inMedia, SInt32* outFields, SInt32*
   return ok;
 }
 
-OSErr CMovieRendering::PaintMarginWithColor(CBuffer* b, const RGBColor& color) {
-  if (!b || !b->GetData()) return kNil;
-  if (!IsARGB8(b)) return paramErr;
+OSErr CMovieRendering::PaintMarginWithColor(CBuffer* inBuffer, const RGBColor& color) {
+  if (!inBuffer || !inBuffer->GetData()) return kNil;
+  if (!IsARGB8(inBuffer)) return paramErr;
   const UInt8 px[4] = {255, static_cast<UInt8>(color.red >> 8), static_cast<UInt8>(color.green >> 8),
                        static_cast<UInt8>(color.blue >> 8)};
-  for (SInt32 y = 0; y < b->GetHeight(); ++y) {
-    UInt8* row = RowOf(b, y);
-    for (SInt32 x = 0; x < b->GetWidth(); ++x)
+  for (SInt32 y = 0; y < inBuffer->GetHeight(); ++y) {
+    UInt8* row = RowOf(inBuffer, y);
+    for (SInt32 x = 0; x < inBuffer->GetWidth(); ++x)
       if (row[4 * x] != 255) std::memcpy(row + 4 * x, px, 4);
   }
   return noErr;
 }
 
-OSErr CMovieRendering::CopyMargin(CBuffer* src, CBuffer* dst) {
-  if (!src || !dst || !src->GetData() || !dst->GetData()) return kNil;
-  if (!IsARGB8(src) || !IsARGB8(dst)) return paramErr;
-  const SInt32 W = std::min(src->GetWidth(), dst->GetWidth()), H = std::min(src->GetHeight(), dst->GetHeight());
+OSErr CMovieRendering::CopyMargin(CBuffer* inSource, CBuffer* inDest) {
+  if (!inSource || !inDest || !inSource->GetData() || !inDest->GetData()) return kNil;
+  if (!IsARGB8(inSource) || !IsARGB8(inDest)) return paramErr;
+  const SInt32 W = std::min(inSource->GetWidth(), inDest->GetWidth()), H = std::min(inSource->GetHeight(), inDest->GetHeight());
   for (SInt32 y = 0; y < H; ++y) {
-    const UInt8* s = RowOf(src, y);
-    UInt8* d = RowOf(dst, y);
+    const UInt8* s = RowOf(inSource, y);
+    UInt8* d = RowOf(inDest, y);
     for (SInt32 x = 0; x < W; ++x)
       if (d[4 * x] != 255) std::memcpy(d + 4 * x, s + 4 * x, 4);
   }
   return noErr;
 }
 
-OSErr CMovieRendering::EraseMargins(CBuffer* b, Rect& margins) {
-  if (!b || !b->GetData()) return kNil;
-  if (!IsARGB8(b)) return paramErr;
-  const SInt32 W = b->GetWidth(), H = b->GetHeight();
+OSErr CMovieRendering::EraseMargins(CBuffer* inBuffer, Rect& margins) {
+  if (!inBuffer || !inBuffer->GetData()) return kNil;
+  if (!IsARGB8(inBuffer)) return paramErr;
+  const SInt32 W = inBuffer->GetWidth(), H = inBuffer->GetHeight();
   Rect m = ClampMargins(margins, W, H);
   for (SInt32 y = 0; y < H; ++y) {
-    UInt8* row = RowOf(b, y);
+    UInt8* row = RowOf(inBuffer, y);
     for (SInt32 x = 0; x < W; ++x) {
       // Opaque, then faded towards the edge within each band.
       double f = 1.0;
@@ -481,40 +481,40 @@ OSErr CMovieRendering::EraseMargins(CBuffer* b, Rect& margins) {
   return noErr;
 }
 
-OSErr CMovieRendering::SetAlphaValue(CBuffer* b, UInt8 alpha, const Rect* r) {
-  if (!b || !b->GetData()) return kNil;
-  if (!IsARGB8(b)) return paramErr;
-  const Rect& bounds = b->GetBounds();
+OSErr CMovieRendering::SetAlphaValue(CBuffer* inBuffer, UInt8 alpha, const Rect* inRect) {
+  if (!inBuffer || !inBuffer->GetData()) return kNil;
+  if (!IsARGB8(inBuffer)) return paramErr;
+  const Rect& bounds = inBuffer->GetBounds();
   Rect area = bounds;
-  if (r) {
-    area.top = std::max(bounds.top, r->top);
-    area.left = std::max(bounds.left, r->left);
-    area.bottom = std::min(bounds.bottom, r->bottom);
-    area.right = std::min(bounds.right, r->right);
+  if (inRect) {
+    area.top = std::max(bounds.top, inRect->top);
+    area.left = std::max(bounds.left, inRect->left);
+    area.bottom = std::min(bounds.bottom, inRect->bottom);
+    area.right = std::min(bounds.right, inRect->right);
   }
   for (SInt32 y = area.top; y < area.bottom; ++y) {
-    UInt8* row = RowOf(b, y - bounds.top);
+    UInt8* row = RowOf(inBuffer, y - bounds.top);
     for (SInt32 x = area.left; x < area.right; ++x) row[4 * (x - bounds.left)] = alpha;
   }
   return noErr;
 }
 
-OSErr CMovieRendering::CopyAlphaToChannels(CBuffer* src, CBuffer* dst, const Rect* r) {
-  if (!src || !dst || !src->GetData() || !dst->GetData()) return kNil;
-  if (!IsARGB8(src) || !IsARGB8(dst)) return paramErr;
-  const Rect& sb = src->GetBounds();
-  const Rect& db = dst->GetBounds();
+OSErr CMovieRendering::CopyAlphaToChannels(CBuffer* inSource, CBuffer* inDest, const Rect* inRect) {
+  if (!inSource || !inDest || !inSource->GetData() || !inDest->GetData()) return kNil;
+  if (!IsARGB8(inSource) || !IsARGB8(inDest)) return paramErr;
+  const Rect& sb = inSource->GetBounds();
+  const Rect& db = inDest->GetBounds();
   Rect area{std::max(sb.top, db.top), std::max(sb.left, db.left), std::min(sb.bottom, db.bottom),
             std::min(sb.right, db.right)};
-  if (r) {
-    area.top = std::max(area.top, r->top);
-    area.left = std::max(area.left, r->left);
-    area.bottom = std::min(area.bottom, r->bottom);
-    area.right = std::min(area.right, r->right);
+  if (inRect) {
+    area.top = std::max(area.top, inRect->top);
+    area.left = std::max(area.left, inRect->left);
+    area.bottom = std::min(area.bottom, inRect->bottom);
+    area.right = std::min(area.right, inRect->right);
   }
   for (SInt32 y = area.top; y < area.bottom; ++y) {
-    const UInt8* s = RowOf(src, y - sb.top);
-    UInt8* d = RowOf(dst, y - db.top);
+    const UInt8* s = RowOf(inSource, y - sb.top);
+    UInt8* d = RowOf(inDest, y - db.top);
     for (SInt32 x = area.left; x < area.right; ++x) {
       UInt8 a = s[4 * (x - sb.left)];
       UInt8* p = d + 4 * (x - db.left);
@@ -524,11 +524,11 @@ OSErr CMovieRendering::CopyAlphaToChannels(CBuffer* src, CBuffer* dst, const Rec
   return noErr;
 }
 
-OSErr CMovieRendering::ShowCorrelation(CBuffer* b, float first, float second) {
-  if (!b) return kNil;
-  CGContextRef c = CreateContextFromBuffer(b, kRenderFrame);
+OSErr CMovieRendering::ShowCorrelation(CBuffer* inBuffer, float first, float second) {
+  if (!inBuffer) return kNil;
+  CGContextRef c = CreateContextFromBuffer(inBuffer, kRenderFrame);
   if (!c) return kNil;
-  const double W = b->GetWidth(), H = b->GetHeight();
+  const double W = inBuffer->GetWidth(), H = inBuffer->GetHeight();
   const double cx = W * 0.5, top = H - 12;
   CGContextSetRGBFillColor(c, 1, 0, 0, 0.5);
   CGContextFillRect(c, CGRectMake(cx, top, first * 200.0, 4));

@@ -102,24 +102,24 @@ bool CMovieRendering::GetTweenSample(Movie inMovie, SInt32 inTime, MatrixRecord&
   return false;
 }
 
-OSErr CMovieRendering::WriteRenderParamsToTrack(Track inTrack, RenderFrameParams& p) {
+OSErr CMovieRendering::WriteRenderParamsToTrack(Track inTrack, RenderFrameParams& inParams) {
   try {
     LTagWriter w;
-    ThrowIfOSErr_(w.WriteSInt32('IntM', p.interlaceMode));
-    ThrowIfOSErr_(w.WriteSInt32('FlMd', p.fieldMode));
-    ThrowIfOSErr_(w.WriteSInt32('Qlty', p.quality));
-    ThrowIfOSErr_(w.WriteSInt32('BcMd', p.borderMode));
-    WriteMatrixTag(w, 'Mtrx', p.firstMatrix);
+    ThrowIfOSErr_(w.WriteSInt32('IntM', inParams.interlaceMode));
+    ThrowIfOSErr_(w.WriteSInt32('FlMd', inParams.fieldMode));
+    ThrowIfOSErr_(w.WriteSInt32('Qlty', inParams.quality));
+    ThrowIfOSErr_(w.WriteSInt32('BcMd', inParams.borderMode));
+    WriteMatrixTag(w, 'Mtrx', inParams.firstMatrix);
     UInt8 margins[8];
-    WriteBE16(margins, static_cast<UInt16>(p.margins.top));
-    WriteBE16(margins + 2, static_cast<UInt16>(p.margins.left));
-    WriteBE16(margins + 4, static_cast<UInt16>(p.margins.bottom));
-    WriteBE16(margins + 6, static_cast<UInt16>(p.margins.right));
+    WriteBE16(margins, static_cast<UInt16>(inParams.margins.top));
+    WriteBE16(margins + 2, static_cast<UInt16>(inParams.margins.left));
+    WriteBE16(margins + 4, static_cast<UInt16>(inParams.margins.bottom));
+    WriteBE16(margins + 6, static_cast<UInt16>(inParams.margins.right));
     ThrowIfOSErr_(w.WriteNextTag('CtMB', sizeof margins, margins));
     UInt8 color[6];
-    WriteBE16(color, p.borderColor.red);
-    WriteBE16(color + 2, p.borderColor.green);
-    WriteBE16(color + 4, p.borderColor.blue);
+    WriteBE16(color, inParams.borderColor.red);
+    WriteBE16(color + 2, inParams.borderColor.green);
+    WriteBE16(color + 4, inParams.borderColor.blue);
     ThrowIfOSErr_(w.WriteNextTag('BcCl', sizeof color, color));
     ThrowIfOSErr_(w.WriteNextTag(kTagEndOfSection, 0, nullptr));
     return ReplaceUserData(inTrack, 'RdPr', w);
@@ -128,44 +128,44 @@ OSErr CMovieRendering::WriteRenderParamsToTrack(Track inTrack, RenderFrameParams
   }
 }
 
-OSErr CMovieRendering::ReadRenderParamsFromTrack(Track inTrack, RenderFrameParams& p) {
+OSErr CMovieRendering::ReadRenderParamsFromTrack(Track inTrack, RenderFrameParams& ioParams) {
   return ReadTaggedItem(inTrack, 'RdPr', [&](LTagReader& r, UInt32 tag, UInt32 length) {
     UInt8 buf[36];
     switch (tag) {
       case 'IntM':
-        if (length == 4) r.ReadSInt32(p.interlaceMode);
+        if (length == 4) r.ReadSInt32(ioParams.interlaceMode);
         break;
       case 'FlMd':
-        if (length == 4) r.ReadSInt32(p.fieldMode);
+        if (length == 4) r.ReadSInt32(ioParams.fieldMode);
         break;
       case 'Qlty':
         // Stored quality is always read as high.
-        p.quality = kQualityHigh;
+        ioParams.quality = kQualityHigh;
         break;
       case 'BcMd':
-        if (length == 4) r.ReadSInt32(p.borderMode);
+        if (length == 4) r.ReadSInt32(ioParams.borderMode);
         break;
       case 'Mtrx':
         // A stored matrix that cannot be a correction leaves the one given.
         if (ReadExact(r, length, buf, 36)) {
           MatrixRecord m;
           for (int i = 0; i < 9; ++i) m.matrix[i / 3][i % 3] = static_cast<Fixed>(ReadBE32(buf + 4 * i));
-          if (IsPlausibleCorrection(m)) p.firstMatrix = m;
+          if (IsPlausibleCorrection(m)) ioParams.firstMatrix = m;
         }
         break;
       case 'CtMB':
         if (ReadExact(r, length, buf, 8)) {
-          p.margins.top = static_cast<SInt16>(ReadBE16(buf));
-          p.margins.left = static_cast<SInt16>(ReadBE16(buf + 2));
-          p.margins.bottom = static_cast<SInt16>(ReadBE16(buf + 4));
-          p.margins.right = static_cast<SInt16>(ReadBE16(buf + 6));
+          ioParams.margins.top = static_cast<SInt16>(ReadBE16(buf));
+          ioParams.margins.left = static_cast<SInt16>(ReadBE16(buf + 2));
+          ioParams.margins.bottom = static_cast<SInt16>(ReadBE16(buf + 4));
+          ioParams.margins.right = static_cast<SInt16>(ReadBE16(buf + 6));
         }
         break;
       case 'BcCl':
         if (ReadExact(r, length, buf, 6)) {
-          p.borderColor.red = ReadBE16(buf);
-          p.borderColor.green = ReadBE16(buf + 2);
-          p.borderColor.blue = ReadBE16(buf + 4);
+          ioParams.borderColor.red = ReadBE16(buf);
+          ioParams.borderColor.green = ReadBE16(buf + 2);
+          ioParams.borderColor.blue = ReadBE16(buf + 4);
         }
         break;
       default:

@@ -29,46 +29,46 @@ void GetMatrix(const UInt8* p, MatrixRecord& m) {
 
 }  // namespace
 
-void TweenSampleToBytes(const TweenSample& s, UInt8 out[kTweenSampleSize]) {
+void TweenSampleToBytes(const TweenSample& inSample, UInt8 out[kTweenSampleSize]) {
   std::memset(out, 0, kTweenSampleSize);
   out[0] = kTweenSampleVersion;
-  PutMatrix(out + 2, s.second);
-  WriteBEFloat(out + 40, s.secondMeasure);
-  PutMatrix(out + 44, s.first);
-  WriteBEFloat(out + 80, s.firstMeasure);
+  PutMatrix(out + 2, inSample.second);
+  WriteBEFloat(out + 40, inSample.secondMeasure);
+  PutMatrix(out + 44, inSample.first);
+  WriteBEFloat(out + 80, inSample.firstMeasure);
 }
 
-bool TweenSampleFromBytes(const UInt8* in, size_t size, TweenSample& s) {
+bool TweenSampleFromBytes(const UInt8* in, size_t size, TweenSample& outSample) {
   if (!in || size < 1) return false;
   UInt8 version = in[0];
   if (version >= 3) {
     if (size < kTweenSampleSize) return false;
-    GetMatrix(in + 44, s.first);
-    GetMatrix(in + 2, s.second);
-    s.firstMeasure = ReadBEFloat(in + 80);
-    s.secondMeasure = ReadBEFloat(in + 40);
+    GetMatrix(in + 44, outSample.first);
+    GetMatrix(in + 2, outSample.second);
+    outSample.firstMeasure = ReadBEFloat(in + 80);
+    outSample.secondMeasure = ReadBEFloat(in + 40);
   } else if (version == 2) {
     if (size < 44) return false;
-    GetMatrix(in + 2, s.first);
-    s.second = s.first;
-    s.firstMeasure = s.secondMeasure = ReadBEFloat(in + 40);
+    GetMatrix(in + 2, outSample.first);
+    outSample.second = outSample.first;
+    outSample.firstMeasure = outSample.secondMeasure = ReadBEFloat(in + 40);
   } else {
     if (size < 38) return false;
-    GetMatrix(in + 2, s.first);
-    s.second = s.first;
-    s.firstMeasure = s.secondMeasure = 1.0f;
+    GetMatrix(in + 2, outSample.first);
+    outSample.second = outSample.first;
+    outSample.firstMeasure = outSample.secondMeasure = 1.0f;
   }
-  if (!IsPlausibleCorrection(s.first) || !IsPlausibleCorrection(s.second)) return false;
+  if (!IsPlausibleCorrection(outSample.first) || !IsPlausibleCorrection(outSample.second)) return false;
   // A measure that is no number counts as none.
-  if (!std::isfinite(s.firstMeasure)) s.firstMeasure = 0;
-  if (!std::isfinite(s.secondMeasure)) s.secondMeasure = 0;
-  s.version = version;
+  if (!std::isfinite(outSample.firstMeasure)) outSample.firstMeasure = 0;
+  if (!std::isfinite(outSample.secondMeasure)) outSample.secondMeasure = 0;
+  outSample.version = version;
   return true;
 }
 
-bool IsPlausibleCorrection(const MatrixRecord& m) {
-  const double a = Fix2X(m.matrix[0][0]), b = Fix2X(m.matrix[0][1]);
-  const double c = Fix2X(m.matrix[1][0]), d = Fix2X(m.matrix[1][1]);
+bool IsPlausibleCorrection(const MatrixRecord& inMatrix) {
+  const double a = Fix2X(inMatrix.matrix[0][0]), b = Fix2X(inMatrix.matrix[0][1]);
+  const double c = Fix2X(inMatrix.matrix[1][0]), d = Fix2X(inMatrix.matrix[1][1]);
   constexpr double kMaxScale = 100.0;
   if (std::fabs(a) > kMaxScale || std::fabs(b) > kMaxScale || std::fabs(c) > kMaxScale || std::fabs(d) > kMaxScale)
     return false;

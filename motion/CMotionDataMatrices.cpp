@@ -21,11 +21,11 @@ void ThrowIfErr(OSErr inErr) {
 
 }  // namespace
 
-double CMotionData::Seconds(const FFData& r) const {
+double CMotionData::Seconds(const FFData& inRecord) const {
   if (mTimeScale <= 0) return -1.0;
-  double s = static_cast<double>(r.time) / mTimeScale;
-  if (r.kind == kFieldInfoFrame || r.kind == kFieldInfoFirstField) return s;
-  if (r.kind == kFieldInfoSecondField) return s + mFieldOffset;
+  double s = static_cast<double>(inRecord.time) / mTimeScale;
+  if (inRecord.kind == kFieldInfoFrame || inRecord.kind == kFieldInfoFirstField) return s;
+  if (inRecord.kind == kFieldInfoSecondField) return s + mFieldOffset;
   return -1.0;
 }
 
@@ -185,12 +185,12 @@ OSErr CMotionData::SplitIntoScenes(TArray<FFData>& ioRecords, TArray<TrackInfo>&
   return noErr;
 }
 
-OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* r, SInt32 inCount, SInt32 a, SInt32 b) {
+OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* ioRecords, SInt32 inCount, SInt32 inFirst, SInt32 inEnd) {
   if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
-  if (inCount <= 0 || !r || a < 0 || b > inCount || b - a < 2) return noErr;
+  if (inCount <= 0 || !ioRecords || inFirst < 0 || inEnd > inCount || inEnd - inFirst < 2) return noErr;
   const double T = inSettings->lowpassTime;
   if (!(T > 0.0) || !std::isfinite(T)) {
-    for (SInt32 i = a; i < b; ++i) std::fill(r[i].values, r[i].values + 4, 0.0f);
+    for (SInt32 i = inFirst; i < inEnd; ++i) std::fill(ioRecords[i].values, ioRecords[i].values + 4, 0.0f);
     return noErr;
   }
   struct State {
@@ -202,58 +202,58 @@ OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* r, SInt32 inCount
   // constant: a step beyond it (a smoothing time below the frame interval)
   // would make the state grow without bound, so the step is capped there.
   auto gain = [&](SInt32 later, SInt32 earlier) {
-    double k = (Seconds(r[later]) - Seconds(r[earlier])) / T;
+    double k = (Seconds(ioRecords[later]) - Seconds(ioRecords[earlier])) / T;
     return std::isfinite(k) ? std::clamp(k, 0.0, 1.0) : 1.0;
   };
   auto step = [&](SInt32 i, double k) {
-    for (int c = 0; c < 4; ++c) s.v[c] = s.v[c] + r[i].values[c] - s.v[c] * k;
+    for (int c = 0; c < 4; ++c) s.v[c] = s.v[c] + ioRecords[i].values[c] - s.v[c] * k;
   };
   for (int iteration = 0; iteration < 2; ++iteration) {
-    F[static_cast<size_t>(a)] = s;
-    for (SInt32 i = a + 1; i < b; ++i) {
+    F[static_cast<size_t>(inFirst)] = s;
+    for (SInt32 i = inFirst + 1; i < inEnd; ++i) {
       step(i, gain(i, i - 1));
       F[static_cast<size_t>(i)] = s;
     }
-    B[static_cast<size_t>(b - 1)] = s;
-    B[static_cast<size_t>(b - 2)] = s;
-    for (SInt32 i = b - 2; i >= a + 1; --i) {
+    B[static_cast<size_t>(inEnd - 1)] = s;
+    B[static_cast<size_t>(inEnd - 2)] = s;
+    for (SInt32 i = inEnd - 2; i >= inFirst + 1; --i) {
       step(i, gain(i + 1, i));
       B[static_cast<size_t>(i - 1)] = s;
     }
   }
   const bool on[4] = {inSettings->doHorizontal != 0, inSettings->doVertical != 0, inSettings->doRotation != 0,
                       inSettings->doZoom != 0};
-  for (SInt32 i = a; i < b; ++i)
+  for (SInt32 i = inFirst; i < inEnd; ++i)
     for (int c = 0; c < 4; ++c)
       if (on[c])
-        r[i].values[c] =
+        ioRecords[i].values[c] =
             static_cast<Float32>((F[static_cast<size_t>(i)].v[c] - B[static_cast<size_t>(i)].v[c]) * 0.5);
   return noErr;
 }
 
-OSErr CMotionData::MakeTransformMatrix(MotionSettings* inSettings, FFData* r, SInt32 inCount) {
+OSErr CMotionData::MakeTransformMatrix(MotionSettings* inSettings, FFData* ioRecords, SInt32 inCount) {
   if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
   for (SInt32 i = 0; i < inCount; ++i) {
-    MatrixRecord& m = r[i].matrix;
+    MatrixRecord& m = ioRecords[i].matrix;
     SetIdentityMatrix(&m);
-    double cx = r[i].centerX, cy = r[i].centerY;
-    if (r[i].centerX == kNoCenter || r[i].centerY == kNoCenter) {
+    double cx = ioRecords[i].centerX, cy = ioRecords[i].centerY;
+    if (ioRecords[i].centerX == kNoCenter || ioRecords[i].centerY == kNoCenter) {
       cx = (mBounds.left + mBounds.right) * 0.5;
       cy = (mBounds.top + mBounds.bottom) * 0.5;
     }
     if (inSettings->doRotation)
-      RotateMatrix(&m, X2Fix(-(r[i].values[2] * 180.0 * 0.31831927423205475)), X2Fix(cx), X2Fix(cy));
+      RotateMatrix(&m, X2Fix(-(ioRecords[i].values[2] * 180.0 * 0.31831927423205475)), X2Fix(cx), X2Fix(cy));
     if (inSettings->doZoom) {
-      Fixed s = X2Fix(std::pow(10.0, -static_cast<double>(r[i].values[3])));
+      Fixed s = X2Fix(std::pow(10.0, -static_cast<double>(ioRecords[i].values[3])));
       ScaleMatrix(&m, s, s, X2Fix(cx), X2Fix(cy));
     }
-    if (inSettings->doHorizontal) TranslateMatrix(&m, X2Fix(-r[i].values[0]), 0);
-    if (inSettings->doVertical) TranslateMatrix(&m, 0, X2Fix(-r[i].values[1]));
+    if (inSettings->doHorizontal) TranslateMatrix(&m, X2Fix(-ioRecords[i].values[0]), 0);
+    if (inSettings->doVertical) TranslateMatrix(&m, 0, X2Fix(-ioRecords[i].values[1]));
   }
   return noErr;
 }
 
-OSErr CMotionData::CalcSafeBounds(MotionSettings* inSettings, FFData* r, SInt32 inCount) {
+OSErr CMotionData::CalcSafeBounds(MotionSettings* inSettings, FFData* ioRecords, SInt32 inCount) {
   if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
   const SInt32 W = mBounds.right - mBounds.left, H = mBounds.bottom - mBounds.top;
   if (W <= 0 || H <= 0) {
@@ -270,7 +270,7 @@ OSErr CMotionData::CalcSafeBounds(MotionSettings* inSettings, FFData* r, SInt32 
   };
   for (SInt32 i = 0; i < inCount; ++i) {
     FixedPoint c[4];
-    MapCorners(r[i].matrix, mBounds, c);
+    MapCorners(ioRecords[i].matrix, mBounds, c);
     SInt32 l, t, rr, b;
     InnerEdges(c, l, t, rr, b);
     count(left, l - mBounds.left, W);
@@ -307,7 +307,7 @@ OSErr CMotionData::CalcSafeBounds(MotionSettings* inSettings, FFData* r, SInt32 
   return noErr;
 }
 
-OSErr CMotionData::RescaleToCoverBounds(MotionSettings* inSettings, FFData* r, SInt32 inCount) {
+OSErr CMotionData::RescaleToCoverBounds(MotionSettings* inSettings, FFData* ioRecords, SInt32 inCount) {
   if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
   double f;
   switch (inSettings->zoomMode) {
@@ -334,28 +334,28 @@ OSErr CMotionData::RescaleToCoverBounds(MotionSettings* inSettings, FFData* r, S
     double dy = ((R.top + R.bottom) - (S.top + S.bottom)) * 0.5;
     TranslateMatrix(&correction, X2Fix(dx), X2Fix(dy));
   }
-  for (SInt32 i = 0; i < inCount; ++i) ConcatMatrix(&correction, &r[i].matrix);
+  for (SInt32 i = 0; i < inCount; ++i) ConcatMatrix(&correction, &ioRecords[i].matrix);
   return noErr;
 }
 
-OSErr CMotionData::FadeInOut(MotionSettings* inSettings, FFData* r, SInt32 inCount, SInt32 a, SInt32 b) {
+OSErr CMotionData::FadeInOut(MotionSettings* inSettings, FFData* ioRecords, SInt32 inCount, SInt32 inFirst, SInt32 inEnd) {
   if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
-  if (b - a < 2 || a < 0 || b > inCount) return noErr;
+  if (inEnd - inFirst < 2 || inFirst < 0 || inEnd > inCount) return noErr;
   auto units = [&](Float32 seconds) -> SInt64 {
     double v = static_cast<double>(seconds) * mTimeScale;
     return std::isfinite(v) ? static_cast<SInt64>(std::clamp(v, 0.0, 2147483647.0)) : 0;
   };
-  const SInt64 tS = r[a].time;
+  const SInt64 tS = ioRecords[inFirst].time;
   const SInt64 fadeInEnd = tS == 0 ? 0 : tS + units(inSettings->fadeInDuration);
-  const SInt64 tE = static_cast<SInt64>(r[inCount - 1].time) + r[inCount - 1].duration;
+  const SInt64 tE = static_cast<SInt64>(ioRecords[inCount - 1].time) + ioRecords[inCount - 1].duration;
   const SInt64 fadeOutStart = tE == mDuration ? tE : tE - units(inSettings->fadeOutDuration);
-  for (SInt32 i = a; i < b; ++i) {
-    const SInt64 t = r[i].time;
+  for (SInt32 i = inFirst; i < inEnd; ++i) {
+    const SInt64 t = ioRecords[i].time;
     double f = 1.0;
     if (tS <= t && t < fadeInEnd) f = static_cast<double>(t - tS) / static_cast<double>(fadeInEnd - tS);
     if (fadeOutStart < t && t <= tE) f *= static_cast<double>(tE - t) / static_cast<double>(tE - fadeOutStart);
     if (f == 1.0) continue;
-    auto& m = r[i].matrix.matrix;
+    auto& m = ioRecords[i].matrix.matrix;
     m[0][0] = X2Fix((Fix2X(m[0][0]) - 1.0) * f + 1.0);
     m[1][1] = X2Fix((Fix2X(m[1][1]) - 1.0) * f + 1.0);
     m[0][1] = X2Fix(Fix2X(m[0][1]) * f);

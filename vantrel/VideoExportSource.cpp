@@ -158,9 +158,9 @@ OSErr myVideoExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, vo
   return noErr;
 }
 
-OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
+OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* ioParams) {
   auto* v = static_cast<VideoExportData*>(inRecord);
-  if (v == nullptr || p == nullptr) return paramErr;
+  if (v == nullptr || ioParams == nullptr) return paramErr;
   YieldNow(*v);
   if (v->output == nullptr) {
     try {
@@ -177,7 +177,7 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
 
   const TimeScale S = GetMovieTimeScale(v->movie);
   const TimeValue duration = GetMovieDuration(v->movie);
-  const TimeValue r = p->requestedTime;
+  const TimeValue r = ioParams->requestedTime;
   const TimeValue tolerance = S / 60;
   TimeValue t = r;
   if (std::abs(v->nextTime - r) <= tolerance) {
@@ -192,28 +192,28 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
   TimeValue found = -1;
   GetMovieNextInterestingTime(v->movie, nextTimeStep, 1, &kVisual, t, fixed1, &found, nullptr);
   if (found < 0 || found > duration) {
-    p->durationPerSample = duration - t;
+    ioParams->durationPerSample = duration - t;
     v->nextTime = duration + 1;
   } else {
     v->nextTime = found;
-    p->durationPerSample = found - t;
-    if (p->durationPerSample == 21 && S == 600) p->durationPerSample = 20;
+    ioParams->durationPerSample = found - t;
+    if (ioParams->durationPerSample == 21 && S == 600) ioParams->durationPerSample = 20;
   }
-  p->actualSampleCount = 1;
+  ioParams->actualSampleCount = 1;
 
   SetMovieTimeValue(v->movie, t);
   const TimeValue m = GetMovieTime(v->movie, nullptr);
   if (m >= duration) return eofErr;
-  p->descType = VideoMediaType;
-  p->actualTime = r;
+  ioParams->descType = VideoMediaType;
+  ioParams->actualTime = r;
 
   MatrixRecord first, second;
   float firstMeasure = 0, secondMeasure = 0;
   Track control = nullptr;
   if (CMovieRendering::GetTweenSample(v->movie, m, first, second, firstMeasure, secondMeasure, &control)) {
     v->rendered = true;
-    p->sampleFlags = 0;
-    p->descSeed = kDescriptionSeedRendered;
+    ioParams->sampleFlags = 0;
+    ioParams->descSeed = kDescriptionSeedRendered;
     DrawCurrentFrame(*v);
     // Without an 'RdPr' item the frame is drawn from a zeroed record
     // (transparent border), not from the record's own defaults.
@@ -236,9 +236,9 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
     }
     params.quality = kQualityHigh;
     OSErr err = CMovieRendering::RenderFrame(v->source, v->output, &params);
-    p->dataPtr = v->outputData;
-    p->dataSize = v->outputSize;
-    p->desc = reinterpret_cast<SampleDescriptionHandle>(v->outputDesc);
+    ioParams->dataPtr = v->outputData;
+    ioParams->dataSize = v->outputSize;
+    ioParams->desc = reinterpret_cast<SampleDescriptionHandle>(v->outputDesc);
     return err;
   }
 
@@ -251,68 +251,68 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
     // No single stored sample stands for this frame (several visible
     // tracks, or none at an empty edit): draw what the movie shows.
     DrawComposedFrame(*v);
-    return AnswerDrawnFrame(*v, p);
+    return AnswerDrawnFrame(*v, ioParams);
   }
   if (r == 0) v->rendered = true;
   if ((flags & mediaSampleNotSync) == 0 || !v->rendered) {
     v->rendered = false;
-    p->sampleFlags = flags;
-    p->descSeed = index;
-    p->dataPtr = *v->sample;
-    p->dataSize = GetHandleSize(v->sample);
-    p->desc = v->sampleDesc;
+    ioParams->sampleFlags = flags;
+    ioParams->descSeed = index;
+    ioParams->dataPtr = *v->sample;
+    ioParams->dataSize = GetHandleSize(v->sample);
+    ioParams->desc = v->sampleDesc;
     return noErr;
   }
   DrawCurrentFrame(*v);
-  return AnswerDrawnFrame(*v, p);
+  return AnswerDrawnFrame(*v, ioParams);
 }
 
-void SetUpVideoExportSource(VideoExportData& v, MovieExportComponent inExporter, Movie inMovie, Track inTrack,
+void SetUpVideoExportSource(VideoExportData& ioData, MovieExportComponent inExporter, Movie inMovie, Track inTrack,
                             bool inSingleField) {
   Rect natural;
   GetMovieNaturalBoundsRect(inMovie, &natural);
   OffsetRect(&natural, static_cast<SInt16>(-natural.left), static_cast<SInt16>(-natural.top));
   if (natural.right <= 0 || natural.bottom <= 0) Throw_(invalidRect);
   SetMovieBox(inMovie, &natural);
-  v.source = new CBuffer(natural, kBufferDepth8, kBufferModeARGB);
-  v.world = v.source->CreateGWorld(nullptr, nullptr);
-  ThrowIfNil_(v.world);
-  SetMovieGWorld(inMovie, v.world, nullptr);
+  ioData.source = new CBuffer(natural, kBufferDepth8, kBufferModeARGB);
+  ioData.world = ioData.source->CreateGWorld(nullptr, nullptr);
+  ThrowIfNil_(ioData.world);
+  SetMovieGWorld(inMovie, ioData.world, nullptr);
   ThrowIfOSErr_(GetMoviesError());
-  v.exporter = inExporter;
-  v.movie = inMovie;
-  v.track = inTrack;
-  v.media = GetTrackMedia(inTrack);
-  ThrowIfNil_(v.media);
-  v.naturalWidth = v.width = natural.right - natural.left;
-  v.naturalHeight = v.height = natural.bottom - natural.top;
-  v.sourceData = v.source->GetDataPtr(static_cast<const Point*>(nullptr));
-  v.sourceSize = v.source->GetHeight() * v.source->GetRowBytes();
-  v.sourceDesc = v.source->GetImageDescription();
-  ThrowIfNil_(v.sourceDesc);
-  v.sample = NewHandle(0);
-  v.sampleDesc = reinterpret_cast<SampleDescriptionHandle>(NewHandle(0));
-  ThrowIfNil_(v.sample);
-  ThrowIfNil_(v.sampleDesc);
-  v.rendered = false;
-  v.hScale = v.vScale = 1.0f;
-  v.singleField = inSingleField;
-  v.nextTime = 0;
-  v.lastYield = TickCount();
-  v.fieldOrder = FieldOrderOf(inMovie, v.media, inSingleField);
+  ioData.exporter = inExporter;
+  ioData.movie = inMovie;
+  ioData.track = inTrack;
+  ioData.media = GetTrackMedia(inTrack);
+  ThrowIfNil_(ioData.media);
+  ioData.naturalWidth = ioData.width = natural.right - natural.left;
+  ioData.naturalHeight = ioData.height = natural.bottom - natural.top;
+  ioData.sourceData = ioData.source->GetDataPtr(static_cast<const Point*>(nullptr));
+  ioData.sourceSize = ioData.source->GetHeight() * ioData.source->GetRowBytes();
+  ioData.sourceDesc = ioData.source->GetImageDescription();
+  ThrowIfNil_(ioData.sourceDesc);
+  ioData.sample = NewHandle(0);
+  ioData.sampleDesc = reinterpret_cast<SampleDescriptionHandle>(NewHandle(0));
+  ThrowIfNil_(ioData.sample);
+  ThrowIfNil_(ioData.sampleDesc);
+  ioData.rendered = false;
+  ioData.hScale = ioData.vScale = 1.0f;
+  ioData.singleField = inSingleField;
+  ioData.nextTime = 0;
+  ioData.lastYield = TickCount();
+  ioData.fieldOrder = FieldOrderOf(inMovie, ioData.media, inSingleField);
   SInt32 trackID = 0;
   ThrowIfOSErr_(MovieExportAddDataSource(inExporter, VideoMediaType, GetMovieTimeScale(inMovie), &trackID,
-                                         myVideoExportGetPropertyProc, myVideoExportGetDataProc, &v));
+                                         myVideoExportGetPropertyProc, myVideoExportGetDataProc, &ioData));
 }
 
-void DisposeVideoExportSource(VideoExportData& v) {
-  if (v.movie && v.world) SetMovieGWorld(v.movie, nullptr, nullptr);
-  if (v.world) DisposeGWorld(v.world);
-  if (v.source) v.source->Release();
-  if (v.output) v.output->Release();
-  DisposeHandle(reinterpret_cast<Handle>(v.sourceDesc));
-  DisposeHandle(reinterpret_cast<Handle>(v.outputDesc));
-  DisposeHandle(v.sample);
-  DisposeHandle(reinterpret_cast<Handle>(v.sampleDesc));
-  v = VideoExportData();
+void DisposeVideoExportSource(VideoExportData& ioData) {
+  if (ioData.movie && ioData.world) SetMovieGWorld(ioData.movie, nullptr, nullptr);
+  if (ioData.world) DisposeGWorld(ioData.world);
+  if (ioData.source) ioData.source->Release();
+  if (ioData.output) ioData.output->Release();
+  DisposeHandle(reinterpret_cast<Handle>(ioData.sourceDesc));
+  DisposeHandle(reinterpret_cast<Handle>(ioData.outputDesc));
+  DisposeHandle(ioData.sample);
+  DisposeHandle(reinterpret_cast<Handle>(ioData.sampleDesc));
+  ioData = VideoExportData();
 }

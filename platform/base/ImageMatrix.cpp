@@ -39,10 +39,10 @@ DMatrix DMatrixMultiply(const DMatrix& a, const DMatrix& b) {
   return r;
 }
 
-void DMatrixTransform(const DMatrix& d, double& x, double& y) {
-  double nx = x * d.m[0][0] + y * d.m[1][0] + d.m[2][0];
-  double ny = x * d.m[0][1] + y * d.m[1][1] + d.m[2][1];
-  double w = x * d.m[0][2] + y * d.m[1][2] + d.m[2][2];
+void DMatrixTransform(const DMatrix& inMatrix, double& x, double& y) {
+  double nx = x * inMatrix.m[0][0] + y * inMatrix.m[1][0] + inMatrix.m[2][0];
+  double ny = x * inMatrix.m[0][1] + y * inMatrix.m[1][1] + inMatrix.m[2][1];
+  double w = x * inMatrix.m[0][2] + y * inMatrix.m[1][2] + inMatrix.m[2][2];
   if (w != 1.0 && w != 0.0) {
     nx /= w;
     ny /= w;
@@ -93,8 +93,8 @@ void SetIdentityMatrix(MatrixRecord* m) {
   m->matrix[2][2] = fract1;
 }
 
-void CopyMatrix(const MatrixRecord* s, MatrixRecord* d) {
-  if (s && d) *d = *s;
+void CopyMatrix(const MatrixRecord* inSource, MatrixRecord* outDest) {
+  if (inSource && outDest) *outDest = *inSource;
 }
 
 Boolean EqualMatrix(const MatrixRecord* a, const MatrixRecord* b) {
@@ -112,20 +112,20 @@ SInt16 GetMatrixType(const MatrixRecord* m) {
   return translate ? translateMatrixType : identityMatrixType;
 }
 
-void TranslateMatrix(MatrixRecord* m, Fixed dh, Fixed dv) { PostConcat(m, Translation(Fix2X(dh), Fix2X(dv))); }
+void TranslateMatrix(MatrixRecord* m, Fixed deltaH, Fixed deltaV) { PostConcat(m, Translation(Fix2X(deltaH), Fix2X(deltaV))); }
 
-void ScaleMatrix(MatrixRecord* m, Fixed sx, Fixed sy, Fixed ax, Fixed ay) {
-  double cx = Fix2X(ax), cy = Fix2X(ay);
+void ScaleMatrix(MatrixRecord* m, Fixed scaleX, Fixed scaleY, Fixed aboutX, Fixed aboutY) {
+  double cx = Fix2X(aboutX), cy = Fix2X(aboutY);
   DMatrix s = DMatrixIdentity();
-  s.m[0][0] = Fix2X(sx);
-  s.m[1][1] = Fix2X(sy);
+  s.m[0][0] = Fix2X(scaleX);
+  s.m[1][1] = Fix2X(scaleY);
   PostConcat(m, DMatrixMultiply(DMatrixMultiply(Translation(-cx, -cy), s), Translation(cx, cy)));
 }
 
-void RotateMatrix(MatrixRecord* m, Fixed degrees, Fixed ax, Fixed ay) {
+void RotateMatrix(MatrixRecord* m, Fixed degrees, Fixed aboutX, Fixed aboutY) {
   double rad = Fix2X(degrees) * M_PI / 180.0;
   double c = std::cos(rad), s = std::sin(rad);
-  double cx = Fix2X(ax), cy = Fix2X(ay);
+  double cx = Fix2X(aboutX), cy = Fix2X(aboutY);
   DMatrix r = DMatrixIdentity();
   r.m[0][0] = c;
   r.m[0][1] = s;
@@ -134,8 +134,8 @@ void RotateMatrix(MatrixRecord* m, Fixed degrees, Fixed ax, Fixed ay) {
   PostConcat(m, DMatrixMultiply(DMatrixMultiply(Translation(-cx, -cy), r), Translation(cx, cy)));
 }
 
-void SkewMatrix(MatrixRecord* m, Fixed skewX, Fixed skewY, Fixed ax, Fixed ay) {
-  double cx = Fix2X(ax), cy = Fix2X(ay);
+void SkewMatrix(MatrixRecord* m, Fixed skewX, Fixed skewY, Fixed aboutX, Fixed aboutY) {
+  double cx = Fix2X(aboutX), cy = Fix2X(aboutY);
   DMatrix k = DMatrixIdentity();
   k.m[1][0] = Fix2X(skewX);
   k.m[0][1] = Fix2X(skewY);
@@ -161,26 +161,26 @@ Boolean InverseMatrix(const MatrixRecord* m, MatrixRecord* out) {
   return true;
 }
 
-OSErr TransformPoints(const MatrixRecord* m, Point* pts, SInt32 count) {
-  if (!m || (!pts && count > 0) || count < 0) return paramErr;
+OSErr TransformPoints(const MatrixRecord* m, Point* ioPoints, SInt32 count) {
+  if (!m || (!ioPoints && count > 0) || count < 0) return paramErr;
   DMatrix d = MatrixToDouble(*m);
   for (SInt32 i = 0; i < count; ++i) {
-    double x = pts[i].h, y = pts[i].v;
+    double x = ioPoints[i].h, y = ioPoints[i].v;
     DMatrixTransform(d, x, y);
-    pts[i].h = SaturateToSInt16(x);
-    pts[i].v = SaturateToSInt16(y);
+    ioPoints[i].h = SaturateToSInt16(x);
+    ioPoints[i].v = SaturateToSInt16(y);
   }
   return noErr;
 }
 
-OSErr TransformFixedPoints(const MatrixRecord* m, FixedPoint* pts, SInt32 count) {
-  if (!m || (!pts && count > 0) || count < 0) return paramErr;
+OSErr TransformFixedPoints(const MatrixRecord* m, FixedPoint* ioPoints, SInt32 count) {
+  if (!m || (!ioPoints && count > 0) || count < 0) return paramErr;
   DMatrix d = MatrixToDouble(*m);
   for (SInt32 i = 0; i < count; ++i) {
-    double x = Fix2X(pts[i].x), y = Fix2X(pts[i].y);
+    double x = Fix2X(ioPoints[i].x), y = Fix2X(ioPoints[i].y);
     DMatrixTransform(d, x, y);
-    pts[i].x = X2Fix(x);
-    pts[i].y = X2Fix(y);
+    ioPoints[i].x = X2Fix(x);
+    ioPoints[i].y = X2Fix(y);
   }
   return noErr;
 }
@@ -204,25 +204,25 @@ static Boolean BoundCorners(const MatrixRecord* m, double l, double t, double r,
   return type <= scaleTranslateMatrixType;
 }
 
-Boolean TransformRect(const MatrixRecord* m, Rect* r, FixedPoint* outPoints) {
-  if (!m || !r) return false;
+Boolean TransformRect(const MatrixRecord* m, Rect* ioRect, FixedPoint* outPoints) {
+  if (!m || !ioRect) return false;
   double box[4];
-  Boolean rect = BoundCorners(m, r->left, r->top, r->right, r->bottom, box, outPoints);
-  r->left = SaturateToSInt16(box[0]);
-  r->top = SaturateToSInt16(box[1]);
-  r->right = SaturateToSInt16(box[2]);
-  r->bottom = SaturateToSInt16(box[3]);
+  Boolean rect = BoundCorners(m, ioRect->left, ioRect->top, ioRect->right, ioRect->bottom, box, outPoints);
+  ioRect->left = SaturateToSInt16(box[0]);
+  ioRect->top = SaturateToSInt16(box[1]);
+  ioRect->right = SaturateToSInt16(box[2]);
+  ioRect->bottom = SaturateToSInt16(box[3]);
   return rect;
 }
 
-Boolean TransformFixedRect(const MatrixRecord* m, FixedRect* r, FixedPoint* outPoints) {
-  if (!m || !r) return false;
+Boolean TransformFixedRect(const MatrixRecord* m, FixedRect* ioRect, FixedPoint* outPoints) {
+  if (!m || !ioRect) return false;
   double box[4];
-  Boolean rect = BoundCorners(m, Fix2X(r->left), Fix2X(r->top), Fix2X(r->right), Fix2X(r->bottom), box, outPoints);
-  r->left = X2Fix(box[0]);
-  r->top = X2Fix(box[1]);
-  r->right = X2Fix(box[2]);
-  r->bottom = X2Fix(box[3]);
+  Boolean rect = BoundCorners(m, Fix2X(ioRect->left), Fix2X(ioRect->top), Fix2X(ioRect->right), Fix2X(ioRect->bottom), box, outPoints);
+  ioRect->left = X2Fix(box[0]);
+  ioRect->top = X2Fix(box[1]);
+  ioRect->right = X2Fix(box[2]);
+  ioRect->bottom = X2Fix(box[3]);
   return rect;
 }
 

@@ -252,12 +252,12 @@ bool IsSupportedFormat(OSType f) { return BytesPerPixel(f) != 0; }
 
 void EncodePixel(const PixMap& pm, const Color16& c, UInt8* out) { EncodeRow(pm, &c, 1, out); }
 
-void DecodeRow(const PixMap& pm, const UInt8* s, SInt32 n, Color16* out) {
+void DecodeRow(const PixMap& pm, const UInt8* s, SInt32 count, Color16* out) {
   switch (pm.pixelFormat) {
     case k8IndexedPixelFormat:
     case k8IndexedGrayPixelFormat: {
       const ColorTable* ct = pm.pmTable ? *pm.pmTable : nullptr;
-      for (SInt32 i = 0; i < n; ++i) {
+      for (SInt32 i = 0; i < count; ++i) {
         UInt8 v = s[i];
         if (ct && v <= ct->ctSize) {
           const RGBColor& e = ct->ctTable[v].rgb;
@@ -270,95 +270,95 @@ void DecodeRow(const PixMap& pm, const UInt8* s, SInt32 n, Color16* out) {
       break;
     }
     case k24RGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 3)
+      for (SInt32 i = 0; i < count; ++i, s += 3)
         out[i] = Color16{0xFFFF, static_cast<UInt16>(s[0] * 257), static_cast<UInt16>(s[1] * 257),
                          static_cast<UInt16>(s[2] * 257)};
       break;
     case k32ARGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 4)
+      for (SInt32 i = 0; i < count; ++i, s += 4)
         out[i] = Color16{static_cast<UInt16>(s[0] * 257), static_cast<UInt16>(s[1] * 257),
                          static_cast<UInt16>(s[2] * 257), static_cast<UInt16>(s[3] * 257)};
       break;
     case k16GrayPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 2) {
+      for (SInt32 i = 0; i < count; ++i, s += 2) {
         UInt16 g = ReadBE16(s);
         out[i] = Color16{0xFFFF, g, g, g};
       }
       break;
     case k48RGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 6) out[i] = Color16{0xFFFF, ReadBE16(s), ReadBE16(s + 2), ReadBE16(s + 4)};
+      for (SInt32 i = 0; i < count; ++i, s += 6) out[i] = Color16{0xFFFF, ReadBE16(s), ReadBE16(s + 2), ReadBE16(s + 4)};
       break;
     case k64ARGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 8)
+      for (SInt32 i = 0; i < count; ++i, s += 8)
         out[i] = Color16{ReadBE16(s), ReadBE16(s + 2), ReadBE16(s + 4), ReadBE16(s + 6)};
       break;
     case k16GrayHostPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 2) {
+      for (SInt32 i = 0; i < count; ++i, s += 2) {
         UInt16 g;
         std::memcpy(&g, s, 2);
         out[i] = Color16{0xFFFF, g, g, g};
       }
       break;
     case k64ARGBHostPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, s += 8) std::memcpy(&out[i], s, 8);
+      for (SInt32 i = 0; i < count; ++i, s += 8) std::memcpy(&out[i], s, 8);
       break;
-    default: std::memset(static_cast<void*>(out), 0, sizeof(Color16) * static_cast<size_t>(n)); break;
+    default: std::memset(static_cast<void*>(out), 0, sizeof(Color16) * static_cast<size_t>(count)); break;
   }
 }
 
-void EncodeRow(const PixMap& pm, const Color16* c, SInt32 n, UInt8* d) {
+void EncodeRow(const PixMap& pm, const Color16* c, SInt32 count, UInt8* out) {
   switch (pm.pixelFormat) {
     case k8IndexedPixelFormat:
     case k8IndexedGrayPixelFormat: {
       const ColorTable* ct = pm.pmTable ? *pm.pmTable : nullptr;
       if (!ct || IsAscendingGrayRamp(*ct)) {
-        for (SInt32 i = 0; i < n; ++i) d[i] = static_cast<UInt8>((Gray16(c[i].r, c[i].g, c[i].b) + 128) / 257);
+        for (SInt32 i = 0; i < count; ++i) out[i] = static_cast<UInt8>((Gray16(c[i].r, c[i].g, c[i].b) + 128) / 257);
       } else {
-        for (SInt32 i = 0; i < n; ++i) d[i] = NearestIndex(*ct, c[i]);
+        for (SInt32 i = 0; i < count; ++i) out[i] = NearestIndex(*ct, c[i]);
       }
       break;
     }
     case k24RGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 3) {
-        d[0] = static_cast<UInt8>(c[i].r >> 8);
-        d[1] = static_cast<UInt8>(c[i].g >> 8);
-        d[2] = static_cast<UInt8>(c[i].b >> 8);
+      for (SInt32 i = 0; i < count; ++i, out += 3) {
+        out[0] = static_cast<UInt8>(c[i].r >> 8);
+        out[1] = static_cast<UInt8>(c[i].g >> 8);
+        out[2] = static_cast<UInt8>(c[i].b >> 8);
       }
       break;
     case k32ARGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 4) {
-        d[0] = static_cast<UInt8>(c[i].a >> 8);
-        d[1] = static_cast<UInt8>(c[i].r >> 8);
-        d[2] = static_cast<UInt8>(c[i].g >> 8);
-        d[3] = static_cast<UInt8>(c[i].b >> 8);
+      for (SInt32 i = 0; i < count; ++i, out += 4) {
+        out[0] = static_cast<UInt8>(c[i].a >> 8);
+        out[1] = static_cast<UInt8>(c[i].r >> 8);
+        out[2] = static_cast<UInt8>(c[i].g >> 8);
+        out[3] = static_cast<UInt8>(c[i].b >> 8);
       }
       break;
     case k16GrayPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 2) WriteBE16(d, Gray16(c[i].r, c[i].g, c[i].b));
+      for (SInt32 i = 0; i < count; ++i, out += 2) WriteBE16(out, Gray16(c[i].r, c[i].g, c[i].b));
       break;
     case k48RGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 6) {
-        WriteBE16(d, c[i].r);
-        WriteBE16(d + 2, c[i].g);
-        WriteBE16(d + 4, c[i].b);
+      for (SInt32 i = 0; i < count; ++i, out += 6) {
+        WriteBE16(out, c[i].r);
+        WriteBE16(out + 2, c[i].g);
+        WriteBE16(out + 4, c[i].b);
       }
       break;
     case k64ARGBPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 8) {
-        WriteBE16(d, c[i].a);
-        WriteBE16(d + 2, c[i].r);
-        WriteBE16(d + 4, c[i].g);
-        WriteBE16(d + 6, c[i].b);
+      for (SInt32 i = 0; i < count; ++i, out += 8) {
+        WriteBE16(out, c[i].a);
+        WriteBE16(out + 2, c[i].r);
+        WriteBE16(out + 4, c[i].g);
+        WriteBE16(out + 6, c[i].b);
       }
       break;
     case k16GrayHostPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 2) {
+      for (SInt32 i = 0; i < count; ++i, out += 2) {
         UInt16 g = Gray16(c[i].r, c[i].g, c[i].b);
-        std::memcpy(d, &g, 2);
+        std::memcpy(out, &g, 2);
       }
       break;
     case k64ARGBHostPixelFormat:
-      for (SInt32 i = 0; i < n; ++i, d += 8) std::memcpy(d, &c[i], 8);
+      for (SInt32 i = 0; i < count; ++i, out += 8) std::memcpy(out, &c[i], 8);
       break;
     default: break;
   }
@@ -530,8 +530,8 @@ Ptr GetPixBaseAddr(PixMapHandle pm) { return pm && *pm ? (**pm).baseAddr : nullp
 SInt32 GetPixRowBytes(PixMapHandle pm) { return pm && *pm ? (**pm).pmRowBytes : 0; }
 SInt32 QTGetPixMapHandleRowBytes(PixMapHandle pm) { return GetPixRowBytes(pm); }
 SInt32 QTGetPixMapPtrRowBytes(PixMapPtr pm) { return pm ? pm->pmRowBytes : 0; }
-SInt32 QTGetPixelSize(OSType f) {
-  switch (f) {
+SInt32 QTGetPixelSize(OSType pixelFormat) {
+  switch (pixelFormat) {
     case k1MonochromePixelFormat: return 1;
     case k8IndexedPixelFormat:
     case k8IndexedGrayPixelFormat: return 8;

@@ -15,12 +15,12 @@ constexpr bool kHostLittle = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
 }  // namespace
 
-CFFSoundConverter::Pcm CFFSoundConverter::PcmOf(const FFSoundFormat& f) {
-  switch (f.format) {
-    case 'raw ': return f.sampleSize == 8 ? Pcm::kU8 : Pcm::kNone;
+CFFSoundConverter::Pcm CFFSoundConverter::PcmOf(const FFSoundFormat& inFormat) {
+  switch (inFormat.format) {
+    case 'raw ': return inFormat.sampleSize == 8 ? Pcm::kU8 : Pcm::kNone;
     case 'twos': case 'sowt': {
-      const bool little = f.format == 'sowt';
-      switch (f.sampleSize) {
+      const bool little = inFormat.format == 'sowt';
+      switch (inFormat.sampleSize) {
         case 8: return Pcm::kS8;
         case 16: return little ? Pcm::kS16LE : Pcm::kS16BE;
         case 24: return little ? Pcm::kS24LE : Pcm::kS24BE;
@@ -28,16 +28,16 @@ CFFSoundConverter::Pcm CFFSoundConverter::PcmOf(const FFSoundFormat& f) {
         default: return Pcm::kNone;
       }
     }
-    case 'in24': return f.littleEndian ? Pcm::kS24LE : Pcm::kS24BE;
-    case 'in32': return f.littleEndian ? Pcm::kS32LE : Pcm::kS32BE;
-    case 'fl32': return f.littleEndian ? Pcm::kF32LE : Pcm::kF32BE;
-    case 'fl64': return f.littleEndian ? Pcm::kF64LE : Pcm::kF64BE;
+    case 'in24': return inFormat.littleEndian ? Pcm::kS24LE : Pcm::kS24BE;
+    case 'in32': return inFormat.littleEndian ? Pcm::kS32LE : Pcm::kS32BE;
+    case 'fl32': return inFormat.littleEndian ? Pcm::kF32LE : Pcm::kF32BE;
+    case 'fl64': return inFormat.littleEndian ? Pcm::kF64LE : Pcm::kF64BE;
     default: return Pcm::kNone;
   }
 }
 
-UInt32 CFFSoundConverter::PcmBytes(Pcm k) {
-  switch (k) {
+UInt32 CFFSoundConverter::PcmBytes(Pcm inKind) {
+  switch (inKind) {
     case Pcm::kU8: case Pcm::kS8: return 1;
     case Pcm::kS16BE: case Pcm::kS16LE: return 2;
     case Pcm::kS24BE: case Pcm::kS24LE: return 3;
@@ -48,8 +48,8 @@ UInt32 CFFSoundConverter::PcmBytes(Pcm k) {
 }
 
 // The packed host-order format a kind of stored sample is unpacked to.
-AVSampleFormat CFFSoundConverter::NativeFormat(Pcm k) {
-  switch (k) {
+AVSampleFormat CFFSoundConverter::NativeFormat(Pcm inKind) {
+  switch (inKind) {
     case Pcm::kU8: case Pcm::kS8: return AV_SAMPLE_FMT_U8;
     case Pcm::kS16BE: case Pcm::kS16LE: return AV_SAMPLE_FMT_S16;
     case Pcm::kS24BE: case Pcm::kS24LE: case Pcm::kS32BE: case Pcm::kS32LE: return AV_SAMPLE_FMT_S32;

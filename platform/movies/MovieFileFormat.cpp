@@ -974,35 +974,35 @@ WritePlan PlanMovieWrite(const MovieObj& src, WriteMode mode, CDataSink* sink, c
   return plan;
 }
 
-std::vector<UInt8> SerializeMovie(const MovieObj& m) {
+std::vector<UInt8> SerializeMovie(const MovieObj& planned) {
   CAtomWriter w;
   size_t moov = w.Begin('moov');
-  SInt64 dur = MovieDuration(m);
+  SInt64 dur = MovieDuration(planned);
   bool v1 = !Fits32(dur);
   size_t a = w.Begin('mvhd');
   w.FullHeader(v1 ? 1 : 0, 0);
   if (v1) {
-    w.U64(m.creationTime), w.U64(m.modificationTime), w.U32(static_cast<UInt32>(m.scale)), w.U64(static_cast<UInt64>(dur));
+    w.U64(planned.creationTime), w.U64(planned.modificationTime), w.U32(static_cast<UInt32>(planned.scale)), w.U64(static_cast<UInt64>(dur));
   } else {
-    w.U32(m.creationTime), w.U32(m.modificationTime), w.U32(static_cast<UInt32>(m.scale)), w.U32(static_cast<UInt32>(dur));
+    w.U32(planned.creationTime), w.U32(planned.modificationTime), w.U32(static_cast<UInt32>(planned.scale)), w.U32(static_cast<UInt32>(dur));
   }
-  w.U32(static_cast<UInt32>(m.preferredRate));
-  w.U16(static_cast<UInt16>(m.preferredVolume));
+  w.U32(static_cast<UInt32>(planned.preferredRate));
+  w.U16(static_cast<UInt16>(planned.preferredVolume));
   w.Zeros(10);
-  w.Matrix(m.matrix);
-  w.U32(static_cast<UInt32>(m.previewTime));
-  w.U32(static_cast<UInt32>(m.previewDuration));
-  w.U32(static_cast<UInt32>(m.posterTime));
-  w.U32(static_cast<UInt32>(m.selStart));
-  w.U32(static_cast<UInt32>(m.selDuration));
-  w.U32(static_cast<UInt32>(m.time));
-  SInt32 next = m.nextTrackID;
-  for (auto& t : m.tracks) next = std::max(next, t->trackID + 1);
+  w.Matrix(planned.matrix);
+  w.U32(static_cast<UInt32>(planned.previewTime));
+  w.U32(static_cast<UInt32>(planned.previewDuration));
+  w.U32(static_cast<UInt32>(planned.posterTime));
+  w.U32(static_cast<UInt32>(planned.selStart));
+  w.U32(static_cast<UInt32>(planned.selDuration));
+  w.U32(static_cast<UInt32>(planned.time));
+  SInt32 next = planned.nextTrackID;
+  for (auto& t : planned.tracks) next = std::max(next, t->trackID + 1);
   w.U32(static_cast<UInt32>(next));
   w.End(a);
-  for (auto& t : m.tracks) WriteTrack(w, m, *t);
-  WriteUserData(w, *m.userData);
-  WriteRaw(w, m.unknownMoov);
+  for (auto& t : planned.tracks) WriteTrack(w, planned, *t);
+  WriteUserData(w, *planned.userData);
+  WriteRaw(w, planned.unknownMoov);
   w.End(moov);
   return std::move(w.Data());
 }

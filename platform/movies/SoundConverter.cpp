@@ -91,69 +91,69 @@ OSErr SoundConverterClose(SoundConverter inConverter) {
   return noErr;
 }
 
-OSErr SoundConverterSetInfo(SoundConverter sc, OSType inSelector, void* inInfo) {
-  if (sc == nullptr || inInfo == nullptr) return paramErr;
+OSErr SoundConverterSetInfo(SoundConverter inConverter, OSType inSelector, void* inInfo) {
+  if (inConverter == nullptr || inInfo == nullptr) return paramErr;
   switch (inSelector) {
     case siClientAcceptsVBR:
       return noErr;
     case siCompressionOutputSampleRate:
-      return *static_cast<UnsignedFixed*>(inInfo) == static_cast<UnsignedFixed>(sc->output.sampleRate * 65536.0)
+      return *static_cast<UnsignedFixed*>(inInfo) == static_cast<UnsignedFixed>(inConverter->output.sampleRate * 65536.0)
                  ? noErr
                  : paramErr;
     case siCompressionChannels:
-      return *static_cast<SInt16*>(inInfo) == sc->output.channels ? noErr : paramErr;
+      return *static_cast<SInt16*>(inInfo) == inConverter->output.channels ? noErr : paramErr;
     case siDecompressionParams: {
       Handle h = static_cast<Handle>(inInfo);
-      if (sc->begun) return paramErr;
-      return Guarded([&] { sc->converter->SetDecompressionParams(*h, static_cast<size_t>(GetHandleSize(h))); });
+      if (inConverter->begun) return paramErr;
+      return Guarded([&] { inConverter->converter->SetDecompressionParams(*h, static_cast<size_t>(GetHandleSize(h))); });
     }
     default:
       return paramErr;
   }
 }
 
-OSErr SoundConverterGetInfo(SoundConverter sc, OSType inSelector, void* outInfo) {
-  if (sc == nullptr || outInfo == nullptr) return paramErr;
+OSErr SoundConverterGetInfo(SoundConverter inConverter, OSType inSelector, void* outInfo) {
+  if (inConverter == nullptr || outInfo == nullptr) return paramErr;
   if (inSelector != siCompressionMaxPacketSize) return paramErr;
   // Uncompressed output has no packets of its own: the largest is one frame.
-  *static_cast<UInt32*>(outInfo) = sc->converter->GetOutputFrameBytes();
+  *static_cast<UInt32*>(outInfo) = inConverter->converter->GetOutputFrameBytes();
   return noErr;
 }
 
-OSErr SoundConverterGetBufferSizes(SoundConverter sc, UInt32 inInputBytesTarget, UInt32* outInputFrames,
+OSErr SoundConverterGetBufferSizes(SoundConverter inConverter, UInt32 inInputBytesTarget, UInt32* outInputFrames,
                                    UInt32* outInputBytes, UInt32* outOutputBytes) {
-  if (sc == nullptr) return paramErr;
+  if (inConverter == nullptr) return paramErr;
   UInt32 frames = 0, inBytes = 0, outBytes = 0;
-  sc->converter->GetBufferSizes(inInputBytesTarget, &frames, &inBytes, &outBytes);
+  inConverter->converter->GetBufferSizes(inInputBytesTarget, &frames, &inBytes, &outBytes);
   if (outInputFrames) *outInputFrames = frames;
   if (outInputBytes) *outInputBytes = inBytes;
   if (outOutputBytes) *outOutputBytes = outBytes;
   return noErr;
 }
 
-OSErr SoundConverterBeginConversion(SoundConverter sc) {
-  if (sc == nullptr) return paramErr;
+OSErr SoundConverterBeginConversion(SoundConverter inConverter) {
+  if (inConverter == nullptr) return paramErr;
   return Guarded([&] {
-    sc->converter->BeginConversion();
-    sc->begun = true;
+    inConverter->converter->BeginConversion();
+    inConverter->begun = true;
   });
 }
 
-OSErr SoundConverterFillBuffer(SoundConverter sc, SoundConverterFillBufferDataUPP inFillProc, void* inRefCon,
+OSErr SoundConverterFillBuffer(SoundConverter inConverter, SoundConverterFillBufferDataUPP inFillProc, void* inRefCon,
                                void* outBuffer, UInt32 inBufferBytes, UInt32* outBytesWritten,
                                UInt32* outFramesWritten, UInt32* outFlags) {
   if (outBytesWritten) *outBytesWritten = 0;
   if (outFramesWritten) *outFramesWritten = 0;
   if (outFlags) *outFlags = 0;
-  if (sc == nullptr || inFillProc == nullptr || outBuffer == nullptr) return paramErr;
-  if (!sc->begun) return paramErr;
-  sc->fill = inFillProc;
-  sc->fillRefCon = inRefCon;
-  sc->lastBufferBytes = inBufferBytes;
+  if (inConverter == nullptr || inFillProc == nullptr || outBuffer == nullptr) return paramErr;
+  if (!inConverter->begun) return paramErr;
+  inConverter->fill = inFillProc;
+  inConverter->fillRefCon = inRefCon;
+  inConverter->lastBufferBytes = inBufferBytes;
   UInt32 bytes = 0, frames = 0, flags = 0;
-  OSErr err = Guarded([&] { sc->converter->FillBuffer(FillAdapter, sc, outBuffer, inBufferBytes, &bytes, &frames, &flags); });
-  sc->fill = nullptr;
-  sc->fillRefCon = nullptr;
+  OSErr err = Guarded([&] { inConverter->converter->FillBuffer(FillAdapter, inConverter, outBuffer, inBufferBytes, &bytes, &frames, &flags); });
+  inConverter->fill = nullptr;
+  inConverter->fillRefCon = nullptr;
   if (err != noErr) return err;
   if (outBytesWritten) *outBytesWritten = bytes;
   if (outFramesWritten) *outFramesWritten = frames;
@@ -161,16 +161,16 @@ OSErr SoundConverterFillBuffer(SoundConverter sc, SoundConverterFillBufferDataUP
   return noErr;
 }
 
-OSErr SoundConverterEndConversion(SoundConverter sc, void* outBuffer, UInt32* outFrames, UInt32* outBytes) {
+OSErr SoundConverterEndConversion(SoundConverter inConverter, void* outBuffer, UInt32* outFrames, UInt32* outBytes) {
   if (outFrames) *outFrames = 0;
   if (outBytes) *outBytes = 0;
-  if (sc == nullptr) return paramErr;
-  if (!sc->begun) return noErr;
+  if (inConverter == nullptr) return paramErr;
+  if (!inConverter->begun) return noErr;
   UInt32 bytes = 0, frames = 0;
   OSErr err = noErr;
-  if (outBuffer != nullptr && sc->lastBufferBytes > 0)
-    err = Guarded([&] { sc->converter->EndConversion(outBuffer, sc->lastBufferBytes, &bytes, &frames); });
-  sc->begun = false;
+  if (outBuffer != nullptr && inConverter->lastBufferBytes > 0)
+    err = Guarded([&] { inConverter->converter->EndConversion(outBuffer, inConverter->lastBufferBytes, &bytes, &frames); });
+  inConverter->begun = false;
   if (outFrames) *outFrames = frames;
   if (outBytes) *outBytes = bytes;
   return err;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "media/buffer/BufferTestSupport.h"
+#include "tests/support/BufferSupport.h"
 #include "platform/base/Endian.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"

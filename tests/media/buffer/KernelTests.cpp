@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "media/buffer/BufferTestSupport.h"
+#include "tests/support/BufferSupport.h"
 #include "media/CBufferProcs.h"
 #include "platform/base/LException.h"
 #include "platform/tasks/Multiprocessing.h"
@@ -63,11 +63,6 @@ OSErr CopyWithBands(CBuffer& s, CBuffer& d, CBuffer* mask, const Rect* rect, SIn
   options.mBandCount = bands;
   return CBuffer::Convert(&s, &d, mask, rect, rect, CBufferProcs::Copy_proc, nullptr, nullptr, nullptr, &options);
 }
-
-struct Format {
-  SInt16 depth, mode;
-};
-const Format kFormats[] = {{1, 1}, {1, 2}, {2, 1}, {2, 2}};
 
 }  // namespace
 

@@ -4,9 +4,9 @@
 #include <limits>
 #include <vector>
 
-#include "media/bufferops/BufferOpsSupport.h"
+#include "tests/support/BufferSupport.h"
 
-using namespace opstest;
+using namespace buffertest;
 
 namespace {
 

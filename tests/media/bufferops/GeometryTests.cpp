@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "media/CBufferProcs.h"
-#include "media/bufferops/BufferOpsSupport.h"
+#include "tests/support/BufferSupport.h"
 
-using namespace opstest;
+using namespace buffertest;
 
 namespace {
 

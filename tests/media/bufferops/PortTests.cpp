@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "media/bufferops/BufferOpsSupport.h"
+#include "tests/support/BufferSupport.h"
 #include "platform/base/LException.h"
 #include "platform/graphics/QuickDraw.h"
 
-using namespace opstest;
+using namespace buffertest;
 
 namespace {
 

@@ -565,6 +565,7 @@ TEST_F(MovieFF, MPEG2InTransportStreamDVProResHEVCAndMatroskaStepThroughEveryFra
   };
   const Case cases[] = {
       {"mpeg2.ts", "mpegts", "mpeg2video", AV_PIX_FMT_YUV420P, 352, 288},
+      {"mpeg2.mpg", "mpeg", "mpeg2video", AV_PIX_FMT_YUV420P, 352, 288},
       {"pal.dv", "dv", "dvvideo", AV_PIX_FMT_YUV420P, 720, 576},
       {"prores.mov", "mov", "prores_ks", AV_PIX_FMT_YUV422P10LE, 322, 240},
       {"hevc.mp4", "mp4", "libx265", AV_PIX_FMT_YUV420P, 320, 240},

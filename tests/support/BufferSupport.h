@@ -1,5 +1,5 @@
-// Helpers of the pixel operation tests: filling, reading and writing buffer
-// components, and running an operation at a chosen number of bands.
+// Helpers of the image buffer and pixel operation tests: filling, reading and
+// writing buffer components, and running an operation at a chosen number of bands.
 #pragma once
 
 #include <cstring>
@@ -11,7 +11,7 @@
 #include "media/CTaskObject.h"
 #include "platform/tasks/Multiprocessing.h"
 
-namespace opstest {
+namespace buffertest {
 
 inline Rect R(SInt16 top, SInt16 left, SInt16 bottom, SInt16 right) { return Rect{top, left, bottom, right}; }
 
@@ -76,4 +76,4 @@ struct Format {
 };
 constexpr Format kFormats[] = {{1, 1}, {1, 2}, {2, 1}, {2, 2}};
 
-}  // namespace opstest
+}  // namespace buffertest
