@@ -24,6 +24,7 @@
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/Movies.h"
 #include "platform/ui/LButtons.h"
+#include "platform/ui/LView.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
@@ -43,8 +44,10 @@ EventHandlerRef CExportMovie::sAppEventHandler = nullptr;
 namespace {
 
 constexpr double kHeartbeatInterval = 2.0;
-// The pump turns the main run loop about once per tick.
-constexpr double kPumpInterval = 1.0 / 60.0;
+// The pump turns the main run loop about once per tick while an export runs
+// (its status records), ten times a second otherwise (launch and end events).
+constexpr double kPumpBusyInterval = 1.0 / 60.0;
+constexpr double kPumpIdleInterval = 0.1;
 
 // Alert texts of STR# 5003.
 enum : SInt16 {
@@ -60,6 +63,7 @@ enum : SInt16 {
   str_FailedMessage = 10,
   str_Exporting = 11,
   str_ExportingSound = 12,
+  str_OwnFileRefused = 13,
 };
 
 std::string IndString(SInt16 inList, SInt16 inIndex) {
@@ -120,7 +124,18 @@ std::string DataRefPath(Handle inDataRef, OSType inType) {
 // The periodical that serves the main run loop.
 class CPortPump : public LPeriodical {
  public:
-  void SpendTime(const EventRecord&) override { CExportMovie::ServeMainRunLoop(); }
+  void SpendTime(const EventRecord&) override {
+    CExportMovie::ServeMainRunLoop();
+    const double wanted = CExportMovie::GetCurrentTask() ? kPumpBusyInterval : kPumpIdleInterval;
+    if (wanted != mInterval) Start(wanted);
+  }
+  void Start(double inInterval) {
+    mInterval = inInterval;
+    StartRepeating(inInterval);
+  }
+
+ private:
+  double mInterval = 0;
 };
 
 }  // namespace
@@ -179,10 +194,13 @@ OSErr CExportMovie::Init() {
 
   // The classes of the window's and the sheet's layouts.
   if (!URegistrar::IsRegistered(LWindow::class_ID)) TRegistrar<LWindow>::Register();
+  if (!URegistrar::IsRegistered(LView::class_ID)) TRegistrar<LView>::Register();
+  if (!URegistrar::IsRegistered(LPane::class_ID)) TRegistrar<LPane>::Register();
   if (!URegistrar::IsRegistered(LPushButton::class_ID)) UControlRegistry::RegisterClasses();
   CExportTasksPane::Register();
   LMovieExportNavSheet::InstallExporterDialog();
   CSettingsResource::SetExportSection(ReadFromStream, WriteToStream);
+  InstallDocumentExport(true);
 
   OSErr err = LaunchVantrel();
   if (err != noErr) {
@@ -227,6 +245,7 @@ void CExportMovie::Finish() {
     sAppEventHandler = nullptr;
   }
   CSettingsResource::SetExportSection(nullptr, nullptr);
+  InstallDocumentExport(false);
   sPSN = ProcessSerialNumber{0, 0};
 }
 
@@ -238,8 +257,9 @@ CExportMovie::CExportMovie() {
     delete mWindowKeeper;
     throw;
   }
-  mPump = new CPortPump;
-  mPump->StartRepeating(kPumpInterval);
+  auto* pump = new CPortPump;
+  pump->Start(kPumpBusyInterval);
+  mPump = pump;
 }
 
 CExportMovie::~CExportMovie() {
@@ -500,7 +520,10 @@ void CExportMovie::ScheduleNextExport() {
 
 void CExportMovie::SendCurrentRequest() {
   if (sCurrentTask == nullptr || sCurrentTask->mSent) return;
-  if (SendDataToRemotePort(sCurrentTask->GetRequest()) == noErr) sCurrentTask->mSent = true;
+  // Only a request that surely never arrived is sent again: one whose reply
+  // came late is queued in Vantrel already.
+  const OSErr err = SendDataToRemotePort(sCurrentTask->GetRequest());
+  sCurrentTask->mSent = err != paramErr && err != kCFMessagePortSendTimeout && err != kCFMessagePortIsInvalid;
 }
 
 void CExportMovie::StartHeartbeat() { StartRepeating(kHeartbeatInterval); }
@@ -638,6 +661,14 @@ void CExportMovie::ShowErrorAlert(SInt16 inError) {
   q.kind = question_Alert;
   q.message = IndString(STRx_ExportTasks, str_FailedMessage);
   q.explanation = std::string(text.ConstTextPtr(), text.Length()) + "\r[" + std::to_string(inError) + "]";
+  UResponder::Ask(q, [](const SAnswer&) {});
+}
+
+void CExportMovie::ShowRefusalAlert() {
+  SQuestion q;
+  q.kind = question_Alert;
+  q.message = IndString(STRx_ExportTasks, str_FailedMessage);
+  q.explanation = IndString(STRx_ExportTasks, str_OwnFileRefused);
   UResponder::Ask(q, [](const SAnswer&) {});
 }
 

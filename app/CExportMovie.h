@@ -39,7 +39,7 @@ class LTagWriter;
 class LWindow;
 struct SAnswer;
 
-constexpr CommandT cmd_ExportTasksWindow = 6300;
+constexpr CommandT kCmdExportTasksWindow = 6300;
 constexpr ResIDT PPob_ExportTasks = 1100;
 constexpr SInt16 STRx_ExportTasks = 5003;
 constexpr SInt16 STRx_ExportList = 5004;
@@ -139,6 +139,15 @@ class CExportMovie : public LListener, public LPeriodical {
   static SInt16 GetIndexForExporter(OSType inSubtype);
   static UInt32 GetFlagsForExporter(OSType inSubtype);
   static OSType GetExporterForIndex(SInt16 inIndex);
+
+  // The movie document's export: queues the export and answers 0, or the
+  // failure. A destination the movie reads is refused with an alert of its
+  // own and answers 0, so that the caller deletes nothing.
+  static OSErr ExportForDocument(CMovie* inMovie, const FSSpec& inDestination);
+  // Hooks ExportForDocument up to the movie documents (or unhooks it).
+  static void InstallDocumentExport(Boolean inInstall);
+  static void ShowRefusalAlert();
+  static Boolean IsWindowVisible();
 
   // Whether inFile is a file the movie reads (its own file or a media file).
   static Boolean IsSourceOfMovie(Movie inMovie, const FSSpec& inFile);

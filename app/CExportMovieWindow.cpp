@@ -46,8 +46,12 @@ void CExportMovie::ShowWindow() {
   mWindow->Show();
 }
 
+Boolean CExportMovie::IsWindowVisible() {
+  return sExporter != nullptr && sExporter->mWindow != nullptr && sExporter->mWindow->IsVisible();
+}
+
 Boolean CExportMovie::ObeyCommand(CommandT inCommand) {
-  if (inCommand != cmd_ExportTasksWindow || sExporter == nullptr || sExporter->mWindow == nullptr) return false;
+  if (inCommand != kCmdExportTasksWindow || sExporter == nullptr || sExporter->mWindow == nullptr) return false;
   if (sExporter->mWindow->IsVisible())
     sExporter->mWindow->Hide();
   else
@@ -57,7 +61,7 @@ Boolean CExportMovie::ObeyCommand(CommandT inCommand) {
 
 Boolean CExportMovie::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean& outUsesMark,
                                         UInt16& outMark) {
-  if (inCommand != cmd_ExportTasksWindow) return false;
+  if (inCommand != kCmdExportTasksWindow) return false;
   outEnabled = sExporter != nullptr && sExporter->mWindow != nullptr;
   outUsesMark = true;
   outMark = outEnabled && sExporter->mWindow->IsVisible() ? 0x12 : 0;  // check mark

@@ -8,10 +8,11 @@
 #include "platform/ui/Alerts.h"
 #include "platform/ui/LControl.h"
 #include "platform/ui/LPopupButton.h"
+#include "platform/ui/LView.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UExporterOptionsDialog.h"
-#include "platform/ui/UReanimator.h"
 #include "platform/ui/UResponder.h"
+#include "toolkit/UNavigation.h"
 
 OSType LMovieExportNavSheet::sCurrentExporter = 'MooV';
 Boolean LMovieExportNavSheet::sSelectionOnly = true;
@@ -59,7 +60,6 @@ LMovieExportNavSheet::~LMovieExportNavSheet() {
   sSelectionOnly = mSelectionOnly;
   sSingleField = mSingleField;
   if (mExporter) CloseComponent(mExporter);
-  InvokeNavTerminate();
 }
 
 void LMovieExportNavSheet::OpenExporter() {
@@ -78,8 +78,11 @@ void LMovieExportNavSheet::OpenExporter() {
 
 std::string LMovieExportNavSheet::NameWithExtension(const std::string& inName, OSType inExtension) {
   std::string name = inName;
+  // The extension of the file's name only, never a dot of a folder's.
+  const size_t slash = name.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  if (dot != std::string::npos && dot > start) name.erase(dot);
   if (inExtension != 0) {
     std::string ext;
     for (int shift = 24; shift >= 0; shift -= 8) {
@@ -91,38 +94,85 @@ std::string LMovieExportNavSheet::NameWithExtension(const std::string& inName, O
   return name;
 }
 
-void LMovieExportNavSheet::InvokeNavStart(const std::string& inName) {
+std::string LMovieExportNavSheet::WithExtension(const std::string& inName) const {
+  if (mExporter == nullptr) return inName;
   OSType extension = 0;
-  if (mExporter) MovieExportGetFileNameExtension(mExporter, &extension);
-  mSaveName = mExporter ? NameWithExtension(inName, extension) : inName;
-  if (mControls == nullptr) {
-    try {
-      mControls = UReanimator::CreateWindow(PPob_ExportControls, nullptr);
-    } catch (...) {
-      mControls = nullptr;
-    }
-    if (mControls == nullptr) return;
-    UReanimator::LinkListenerToBroadcasters(this, mControls, PPob_ExportControls);
+  MovieExportGetFileNameExtension(mExporter, &extension);
+  return NameWithExtension(inName, extension);
+}
+
+std::string LMovieExportNavSheet::GetSaveFileName() const {
+  if (mNavDialog) {
+    NavReplyRecord reply;
+    if (NavCustomControl(mNavDialog, kNavCtlGetEditFileName, &reply) == noErr) return reply.saveFileName;
   }
-  SyncControls();
+  return mSaveName;
+}
+
+void LMovieExportNavSheet::SetSaveFileName(const std::string& inName) {
+  mSaveName = inName;
+  if (mNavDialog) NavCustomControl(mNavDialog, kNavCtlSetEditFileName, &mSaveName);
+}
+
+LView* LMovieExportNavSheet::GetControls() const {
+  return mNavDialog ? NavDialogGetCustomArea(mNavDialog) : nullptr;
+}
+
+LPane* LMovieExportNavSheet::GetItem(SInt16 inItem) const {
+  if (mNavDialog == nullptr || mFirstItem == 0) return nullptr;
+  return NavDialogGetCustomItem(mNavDialog, static_cast<SInt16>(mFirstItem + inItem - 1));
 }
 
 Boolean LMovieExportNavSheet::IsSingleFieldActive() const {
   return mInterlaceMode == kInterlaceUpperFirst || mInterlaceMode == kInterlaceLowerFirst;
 }
 
+OSStatus LMovieExportNavSheet::Start(const std::string& inName, Completion inDone) {
+  mDone = std::move(inDone);
+  mChosen = false;
+  mSaveName = inName;
+  NavDialogCreationOptions options;
+  NavGetDefaultDialogCreationOptions(&options);
+  options.windowTitle = "Export";
+  options.actionButtonLabel = "Export";
+  options.saveFileName = inName;
+  options.optionFlags |= kNavPreserveSaveFileExtension;
+  options.parentWindow = mParent;
+  options.modality = mParent ? kWindowModalityWindowModal : kWindowModalityAppModal;
+  return UNavigation::AskDesignateFile(*this, mSubtype, kExportFileCreator, options);
+}
+
+void LMovieExportNavSheet::InvokeNavStart(NavCBRec* inParams) {
+  CNavEventResponder::InvokeNavStart(inParams);
+  NavDialogRef dialog = inParams ? inParams->context : mNavDialog;
+  if (dialog == nullptr) return;
+  // The proposed name with the exporter's extension.
+  NavReplyRecord reply;
+  std::string name = mSaveName;
+  if (NavCustomControl(dialog, kNavCtlGetEditFileName, &reply) == noErr && !reply.saveFileName.empty())
+    name = reply.saveFileName;
+  mSaveName = WithExtension(name);
+  NavCustomControl(dialog, kNavCtlSetEditFileName, &mSaveName);
+  // The export controls.
+  ResIDT layout = PPob_ExportControls;
+  if (NavCustomControl(dialog, kNavCtlAddControlList, &layout) != noErr) return;
+  if (NavCustomControl(dialog, kNavCtlGetFirstControlID, &mFirstItem) != noErr) {
+    mFirstItem = 0;
+    return;
+  }
+  SyncControls();
+}
+
 void LMovieExportNavSheet::SyncControls() {
-  if (mControls == nullptr) return;
   mSyncing = true;
-  if (auto* popup = dynamic_cast<LPopupButton*>(mControls->FindPaneByIDOrNil(kExportItemExporter))) {
+  if (auto* popup = dynamic_cast<LPopupButton*>(GetItem(kExportItemExporter))) {
     popup->SetItems(CExportMovie::GetExporterNames());
     popup->SetMaxValue(popup->CountItems());
     const SInt16 index = CExportMovie::GetIndexForExporter(mSubtype);
     if (index > 0) popup->SetValue(index);
   }
-  if (auto* box = dynamic_cast<LControl*>(mControls->FindPaneByIDOrNil(kExportItemSelectionOnly)))
-    box->SetValue(mSelectionOnly ? 1 : 0);
-  if (auto* box = dynamic_cast<LControl*>(mControls->FindPaneByIDOrNil(kExportItemSingleField))) {
+  if (auto* box = dynamic_cast<LControl*>(GetItem(kExportItemSelectionOnly))) box->SetValue(mSelectionOnly ? 1 : 0);
+  if (auto* box = dynamic_cast<LControl*>(GetItem(kExportItemSingleField))) {
     box->SetValue(mSingleField ? 1 : 0);
     if (IsSingleFieldActive())
       box->Enable();
@@ -132,7 +182,13 @@ void LMovieExportNavSheet::SyncControls() {
   mSyncing = false;
 }
 
-void LMovieExportNavSheet::InvokeNavEvent(SInt16 inItem) {
+void LMovieExportNavSheet::InvokeNavEvent(NavCBRec* inParams) {
+  CNavEventResponder::InvokeNavEvent(inParams);
+  if (inParams == nullptr || mSyncing || mFirstItem == 0 || inParams->eventData.itemHit < mFirstItem) return;
+  DoItem(static_cast<SInt16>(inParams->eventData.itemHit - mFirstItem + 1));
+}
+
+void LMovieExportNavSheet::DoItem(SInt16 inItem) {
   switch (inItem) {
     case kExportItemOptions: {
       if (mExporter == nullptr) {
@@ -152,63 +208,40 @@ void LMovieExportNavSheet::InvokeNavEvent(SInt16 inItem) {
       break;
     }
     case kExportItemExporter: {
-      auto* popup = mControls ? dynamic_cast<LPopupButton*>(mControls->FindPaneByIDOrNil(kExportItemExporter)) : nullptr;
+      auto* popup = dynamic_cast<LPopupButton*>(GetItem(kExportItemExporter));
       if (popup == nullptr) break;
       const OSType chosen = CExportMovie::GetExporterForIndex(static_cast<SInt16>(popup->GetValue()));
       if (chosen == 0 || chosen == mSubtype) break;
       mSubtype = chosen;
       OpenExporter();
-      if (mExporter) {
-        OSType extension = 0;
-        MovieExportGetFileNameExtension(mExporter, &extension);
-        mSaveName = NameWithExtension(mSaveName, extension);
-      }
+      if (mExporter) SetSaveFileName(WithExtension(GetSaveFileName()));
       break;
     }
     case kExportItemSelectionOnly:
-      mSelectionOnly = !mSelectionOnly;
-      SyncControls();
+    case kExportItemSingleField: {
+      if (inItem == kExportItemSingleField && !IsSingleFieldActive()) break;
+      // A check box of the area has changed its value already; without one the click toggles.
+      auto* box = dynamic_cast<LControl*>(GetItem(inItem));
+      Boolean& option = inItem == kExportItemSelectionOnly ? mSelectionOnly : mSingleField;
+      option = box ? box->GetValue() != 0 : !option;
       break;
+    }
     case kExportItemDefaults:
       // A fresh instance starts with the exporter's defaults, for this and every later export.
       CExportMovie::UpdateExporterSettings(mSubtype, nullptr);
       OpenExporter();
       break;
-    case kExportItemSingleField:
-      if (!IsSingleFieldActive()) break;
-      mSingleField = !mSingleField;
-      SyncControls();
-      break;
     default:
       break;
   }
 }
 
-void LMovieExportNavSheet::ListenToMessage(MessageT inMessage, void* ioParam) {
-  if (mSyncing) return;
-  switch (inMessage) {
-    case kExportItemSelectionOnly:
-    case kExportItemSingleField: {
-      // The check box has changed its value already.
-      auto* box = dynamic_cast<LControl*>(mControls->FindPaneByIDOrNil(static_cast<PaneIDT>(inMessage)));
-      const Boolean on = box ? box->GetValue() != 0 : (ioParam && *static_cast<SInt32*>(ioParam) != 0);
-      if (inMessage == kExportItemSelectionOnly)
-        mSelectionOnly = on;
-      else if (IsSingleFieldActive())
-        mSingleField = on;
-      break;
-    }
-    case kExportItemOptions:
-    case kExportItemExporter:
-    case kExportItemDefaults:
-      InvokeNavEvent(static_cast<SInt16>(inMessage));
-      break;
-    default:
-      break;
-  }
+void LMovieExportNavSheet::InvokeNavCustomize(NavCBRec* inParams) {
+  CNavEventResponder::InvokeNavCustomize(inParams);
+  if (inParams) NegotiateCustomArea(inParams->customRect);
 }
 
-void LMovieExportNavSheet::InvokeNavCustomize(Rect& ioArea) {
+void LMovieExportNavSheet::NegotiateCustomArea(Rect& ioArea) {
   if (ioArea.right == 0 && ioArea.bottom == 0) {
     ioArea.right = static_cast<SInt16>(ioArea.left + kCustomWidth);
     ioArea.bottom = static_cast<SInt16>(ioArea.top + kCustomHeight);
@@ -222,45 +255,28 @@ void LMovieExportNavSheet::InvokeNavCustomize(Rect& ioArea) {
   mLastTry = ioArea;
 }
 
-void LMovieExportNavSheet::InvokeNavTerminate() {
-  delete mControls;
-  mControls = nullptr;
+void LMovieExportNavSheet::InvokeNavUserAction(NavCBRec* inParams) {
+  CNavEventResponder::InvokeNavUserAction(inParams);
+  if (inParams == nullptr || inParams->userAction != kNavUserActionSaveAs) return;
+  NavReplyRecord reply;
+  if (NavDialogGetReply(inParams->context, &reply) != noErr || !reply.validRecord || reply.paths.empty()) return;
+  // The name keeps the exporter's extension, whatever exporter was chosen last.
+  std::string path = reply.paths.front();
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  path = folder + WithExtension(slash == std::string::npos ? path : path.substr(slash + 1));
+  const OSErr err = FSMakeFSSpecFromPath(path, &mChosenFile);
+  mChosen = err == noErr || err == fnfErr;
+  NavDisposeReply(&reply);
 }
 
-void LMovieExportNavSheet::Start(const std::string& inName, Completion inDone) {
-  mDone = std::move(inDone);
-  InvokeNavStart(inName);
-  if (mControls) mControls->Show();
-  SQuestion q;
-  q.kind = question_SaveFile;
-  q.title = "Export";
-  q.defaultName = mSaveName;
-  q.parent = mParent;
-  UResponder::Ask(q, [this](const SAnswer& inAnswer) { Answer(inAnswer); });
-}
-
-void LMovieExportNavSheet::Answer(const SAnswer& inAnswer) {
-  InvokeNavTerminate();
+void LMovieExportNavSheet::InvokeNavTerminate(NavCBRec* inParams) {
+  CNavEventResponder::InvokeNavTerminate(inParams);
+  mFirstItem = 0;
   Completion done = std::move(mDone);
   mDone = nullptr;
-  if (inAnswer.cancelled || inAnswer.paths.empty()) {
-    if (done) done(nullptr);
-    return;
-  }
-  // The name keeps the exporter's extension, whatever exporter was chosen last.
-  std::string path = inAnswer.paths.front();
-  if (mExporter) {
-    OSType extension = 0;
-    MovieExportGetFileNameExtension(mExporter, &extension);
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    path = folder + NameWithExtension(slash == std::string::npos ? path : path.substr(slash + 1), extension);
-  }
-  FSSpec spec;
-  const OSErr err = FSMakeFSSpecFromPath(path, &spec);
-  if (err != noErr && err != fnfErr) {
-    if (done) done(nullptr);
-    return;
-  }
-  if (done) done(&spec);
+  const Boolean chosen = mChosen;
+  const FSSpec file = mChosenFile;
+  // Last: the owner may delete the sheet in here.
+  if (done) done(chosen ? &file : nullptr);
 }

@@ -89,11 +89,11 @@ TEST_F(ExportSettingsTest, SettingsAreKeptPerExporterAndDefaultsForgetThem) {
   LMovieExportNavSheet::sCurrentExporter = 'mpg4';
   {
     LMovieExportNavSheet sheet(nullptr, kInterlace_Progressive, nullptr);
-    sheet.InvokeNavEvent(kExportItemDefaults);
+    sheet.DoItem(kExportItemDefaults);
     EXPECT_NE(sheet.GetExporter(), nullptr);
     // Without a movie the Options still run the exporter's dialog (scripted: cancelled).
     UResponder::Script(question_ExporterOptions, SAnswer::Cancel());
-    sheet.InvokeNavEvent(kExportItemOptions);
+    sheet.DoItem(kExportItemOptions);
   }
   EXPECT_EQ(StoredSettings('mpg4'), "<none>");
   EXPECT_EQ(StoredSettings('MooV'), "mov settings");
@@ -167,4 +167,27 @@ TEST_F(ExportSettingsTest, ThePreferencesSectionRoundTrips) {
   LMovieExportNavSheet::sSelectionOnly = true;
   LMovieExportNavSheet::sSingleField = false;
   LMovieExportNavSheet::sCurrentExporter = 'MooV';
+}
+
+TEST_F(ExportSettingsTest, TheSheetNegotiatesItsCustomAreaAndRemembersItsLastTry) {
+  LMovieExportNavSheet sheet(nullptr, 3, nullptr);
+  EXPECT_TRUE(sheet.IsSingleFieldActive());
+  Rect area{10, 20, 0, 0};  // nothing proposed: exactly the least size
+  sheet.NegotiateCustomArea(area);
+  EXPECT_EQ(area.right, 20 + LMovieExportNavSheet::kCustomWidth);
+  EXPECT_EQ(area.bottom, 10 + LMovieExportNavSheet::kCustomHeight);
+  Rect smaller{10, 20, 50, 100};  // too small: grown to the least size
+  sheet.NegotiateCustomArea(smaller);
+  EXPECT_EQ(smaller.right, 20 + LMovieExportNavSheet::kCustomWidth);
+  EXPECT_EQ(smaller.bottom, 10 + LMovieExportNavSheet::kCustomHeight);
+  Rect larger{10, 20, 300, 400};  // room enough: taken as it is
+  sheet.NegotiateCustomArea(larger);
+  EXPECT_EQ(larger.right, 400);
+  EXPECT_EQ(larger.bottom, 300);
+  // Another sheet starts its own negotiation.
+  LMovieExportNavSheet other(nullptr, kInterlace_Progressive, nullptr);
+  EXPECT_FALSE(other.IsSingleFieldActive());
+  Rect again{0, 0, 0, 0};
+  other.NegotiateCustomArea(again);
+  EXPECT_EQ(again.right, LMovieExportNavSheet::kCustomWidth);
 }

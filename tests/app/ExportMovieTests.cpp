@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QWidget>
 #include <filesystem>
 #include <memory>
@@ -30,6 +32,7 @@
 #include "platform/ui/LPopupButton.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UExporterOptionsDialog.h"
+#include "platform/ui/UNavPresenters.h"
 #include "platform/ui/UResponder.h"
 #include "platform/ui/UControlRegistry.h"
 #include "support/ui/UiTestSupport.h"
@@ -204,34 +207,56 @@ TEST_F(ExportClientTest, AStabilisedMovieExportedThroughTheSheetOpensWithItsFram
   auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 60, 320, 180);
   ASSERT_NE(movie, nullptr);
 
-  auto* sheet = new LMovieExportNavSheet(movie.get(), kInterlace_Progressive, nullptr);
-  sheet->InvokeNavStart("Clip.mov");
+  // The real put-file dialog, a sheet of the document's window, with the export controls.
+  SWindowInfo info;
+  info.title = "Clip";
+  info.width = 640;
+  info.height = 480;
+  auto* document = new LWindow(info);
+  document->Show();
+  UResponder::SetInteractive(true);
+  UResponder::SetPresenter(question_ExporterOptions, [](const SQuestion& inQuestion, UResponder::Reply inReply) {
+    // The user picks a smaller frame in the exporter's Options dialog.
+    SAnswer a;
+    a.settings = inQuestion.settings;
+    UExporterOptionsDialog::SetValue(a.settings, 'wdth', 160);
+    UExporterOptionsDialog::SetValue(a.settings, 'hegt', 90);
+    inReply(a);
+  });
+  auto* sheet = new LMovieExportNavSheet(movie.get(), kInterlace_Progressive, document);
+  bool answered = false, gotFile = false;
+  FSSpec chosen{};
+  ASSERT_EQ(sheet->Start(mTmp / "Clip.mov",
+                         [&](const FSSpec* inFile) {
+                           answered = true;
+                           if (inFile) {
+                             chosen = *inFile;
+                             gotFile = true;
+                           }
+                         }),
+            noErr);
+  auto* dialog = qobject_cast<QFileDialog*>(UNavPresenters::GetDialog(UResponder::GetLog().back().dialogID));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
   EXPECT_EQ(sheet->GetSaveFileName(), "Clip.mov");
   ASSERT_NE(sheet->GetControls(), nullptr);
+  EXPECT_TRUE(dialog->isAncestorOf(sheet->GetControls()->PeekWidget()));
   EXPECT_TRUE(sheet->GetSelectionOnly());
-  EXPECT_EQ(dynamic_cast<LControl*>(sheet->GetControls()->FindPaneByID(kExportItemSelectionOnly))->GetValue(), 1);
+  EXPECT_EQ(dynamic_cast<LControl*>(sheet->GetItem(kExportItemSelectionOnly))->GetValue(), 1);
   // The single-field box is inactive for a progressive movie.
-  EXPECT_FALSE(sheet->GetControls()->FindPaneByID(kExportItemSingleField)->IsEnabled());
+  EXPECT_FALSE(sheet->GetItem(kExportItemSingleField)->IsEnabled());
 
   // MPEG-4 from the pop-up: the name follows the exporter's extension.
-  auto* popup = dynamic_cast<LPopupButton*>(sheet->GetControls()->FindPaneByID(kExportItemExporter));
+  auto* popup = dynamic_cast<LPopupButton*>(sheet->GetItem(kExportItemExporter));
   ASSERT_NE(popup, nullptr);
   EXPECT_EQ(popup->CountItems(), static_cast<SInt32>(CExportMovie::GetExporterArray().size()));
   popup->SetValue(CExportMovie::GetIndexForExporter('mpg4'));
-  sheet->InvokeNavEvent(kExportItemExporter);
+  sheet->DoItem(kExportItemExporter);
   EXPECT_EQ(sheet->GetCurrentSubtype(), static_cast<OSType>('mpg4'));
   EXPECT_EQ(sheet->GetSaveFileName(), "Clip.mp4");
 
   // Options: the dialog's answer (a smaller frame) is stored for MPEG-4 and honoured by the export.
-  QTAtomContainer current = nullptr;
-  ASSERT_EQ(MovieExportGetSettingsAsAtomContainer(sheet->GetExporter(), &current), noErr);
-  SAnswer options;
-  options.settings = HandleBytes(current);
-  QTDisposeAtomContainer(current);
-  UExporterOptionsDialog::SetValue(options.settings, 'wdth', 160);
-  UExporterOptionsDialog::SetValue(options.settings, 'hegt', 90);
-  UResponder::Script(question_ExporterOptions, options);
-  sheet->InvokeNavEvent(kExportItemOptions);
+  sheet->DoItem(kExportItemOptions);
   Handle stored = nullptr;
   ASSERT_EQ(CExportMovie::GetExporterSettings('mpg4', &stored), noErr);
   UInt32 width = 0;
@@ -240,23 +265,17 @@ TEST_F(ExportClientTest, AStabilisedMovieExportedThroughTheSheetOpensWithItsFram
   DisposeHandle(stored);
   EXPECT_NE(CExportMovie::GetExporterSettings('MooV', &stored), noErr);
 
-  sheet->GetControls()->Show();
+  dialog->resize(640, 520);
   UiTest::Pump(50);
-  UiTest::Screenshot(sheet->GetControls()->GetFrameWidget(), "export_sheet");
-  // The user keeps the proposed name; it takes the exporter's extension.
-  bool answered = false, gotFile = false;
-  FSSpec chosen{};
-  UResponder::Script(question_SaveFile, SAnswer::Path(mTmp / "Clip.mov"));
-  sheet->Start("Clip.mov", [&](const FSSpec* inFile) {
-    answered = true;
-    if (inFile) {
-      chosen = *inFile;
-      gotFile = true;
-    }
-  });
-  EXPECT_EQ(sheet->GetSaveFileName(), "Clip.mp4");
-  EXPECT_EQ(UResponder::GetLog().back().defaultName, "Clip.mp4");
+  UiTest::Screenshot(dialog, "export_sheet");
+  // The user keeps the proposed name and saves.
+  auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(edit->text(), "Clip.mp4");
+  Q_EMIT dialog->filesSelected(QStringList{QString::fromStdString(mTmp / "Clip.mp4")});
+  static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
   ASSERT_TRUE(UiTest::PumpUntil([&] { return answered; }));
+  UResponder::SetInteractive(false);
   delete sheet;
   EXPECT_EQ(LMovieExportNavSheet::sCurrentExporter, static_cast<OSType>('mpg4'));
   ASSERT_TRUE(gotFile);
@@ -355,9 +374,19 @@ TEST_F(ExportClientTest, QueuedExportsRunLastAddedFirstAndRemoveCancelsOrDrops) 
 
   // A waiting export goes at once, with its empty destination.
   ASSERT_TRUE(fs::exists(mTmp / "B.mov"));
-  list->SelectRow(0, 0);  // B, the first row now
+  Rect frame;
+  ASSERT_TRUE(list->CalcLocalFrameRect(frame));
+  const Point firstRow{static_cast<SInt16>(frame.top + CExportTasksPane::kHeaderHeight + 5),
+                       static_cast<SInt16>(frame.left + 20)};
+  EXPECT_EQ(list->RowAt(firstRow), 0);
+  EXPECT_EQ(list->RowAt(Point{static_cast<SInt16>(firstRow.v + 2 * CExportTasksPane::kRowHeight), firstRow.h}), -1);
+  list->SelectRow(list->RowAt(firstRow), 0);  // B, the first row now
   EXPECT_TRUE(list->IsSelected(Task(b)));
-  mClient->ListenToMessage(msg_RemoveExportTasks, nullptr);
+  // The remove button's click reaches the client.
+  auto* remove = dynamic_cast<LControl*>(mClient->GetRemoveButton());
+  ASSERT_NE(remove, nullptr);
+  remove->SimulateHotSpotClick(1);
+  UiTest::Pump(20);
   EXPECT_EQ(Task(b), nullptr);
   EXPECT_FALSE(fs::exists(mTmp / "B.mov"));
   EXPECT_FALSE(mClient->GetRemoveButton()->IsEnabled());
@@ -436,15 +465,26 @@ TEST_F(ExportClientTest, TheMoviesOwnFileIsRefusedAndQuittingWhileExportingAsks)
   }
   EXPECT_EQ(fs::file_size(mTmp / "Clip.mov"), before);
   EXPECT_TRUE(mClient->GetTasks().empty());
+  // Through the document, which deletes what a failed export leaves: the
+  // refusal is told by the client and reported as nothing to undo.
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  EXPECT_EQ(CExportMovie::ExportForDocument(movie.get(), own), noErr);
+  EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_EQ(fs::file_size(mTmp / "Clip.mov"), before);
+  EXPECT_TRUE(mClient->GetTasks().empty());
+  UiTest::Pump(50);
 
   EXPECT_TRUE(CExportMovie::AllowQuit());  // nothing runs: no question
-  EXPECT_EQ(CountAlerts(), 0);
-  Export(*movie, mTmp / "Out.mov");
+  EXPECT_EQ(CountAlerts(), 1);
+  FSSpec out;
+  FSMakeFSSpecFromPath(mTmp / "Out.mov", &out);
+  EXPECT_EQ(CExportMovie::ExportForDocument(movie.get(), out), noErr);
+  EXPECT_EQ(mClient->GetTasks().size(), 1u);
   UResponder::Script(question_Alert, SAnswer::Choice(1));
   EXPECT_FALSE(CExportMovie::AllowQuit());
   UResponder::Script(question_Alert, SAnswer::Choice(2));
   EXPECT_TRUE(CExportMovie::AllowQuit());
-  EXPECT_EQ(CountAlerts(), 2);
+  EXPECT_EQ(CountAlerts(), 3);
 }
 
 TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
@@ -486,10 +526,10 @@ TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
   EXPECT_FALSE(mClient->GetWindow()->IsVisible());
   Boolean enabled = false, usesMark = false;
   UInt16 mark = 1;
-  EXPECT_TRUE(CExportMovie::FindCommandStatus(cmd_ExportTasksWindow, enabled, usesMark, mark));
+  EXPECT_TRUE(CExportMovie::FindCommandStatus(kCmdExportTasksWindow, enabled, usesMark, mark));
   EXPECT_TRUE(enabled);
   EXPECT_EQ(mark, 0);
-  EXPECT_TRUE(CExportMovie::ObeyCommand(cmd_ExportTasksWindow));
+  EXPECT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
   EXPECT_TRUE(mClient->GetWindow()->IsVisible());
   EXPECT_EQ(mClient->GetTasks().size(), 2u);
 }
@@ -521,4 +561,5 @@ TEST_F(ExportClientTest, TheListShowsActivityAndProgressOfEachState) {
   EXPECT_EQ(CExportTasksPane::GetSetItemDataProc(&task, 'xxxx', text), -4979);
   EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("Clip.mov", 'mp4 '), "Clip.mp4");
   EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("Clip.mov", 0), "Clip");
+  EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("/tmp/a.b/Clip", 'mp4 '), "/tmp/a.b/Clip.mp4");
 }
