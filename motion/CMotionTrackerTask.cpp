@@ -10,12 +10,16 @@
 #include "media/CMovieTrack.h"
 #include "media/UMovies.h"
 #include "motion/CMotionData.h"
+#include "motion/CTaskProgressView.h"
 #include "platform/base/Clock.h"
 #include "platform/base/Endian.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/base/PascalStrings.h"
 #include "platform/framework/LStr255.h"
 #include "platform/ui/Alerts.h"
+#include "toolkit/CRegularWindow.h"
+#include "toolkit/LDocumentAlertSheet.h"
 #include "toolkit/LTagWriter.h"
 #include "toolkit/StDrawContextState.h"
 #include "toolkit/UMessage.h"
@@ -104,6 +108,12 @@ CMotionTrackerTask::~CMotionTrackerTask() {
     // Nothing was stored: the movie returns to its state at the start.
     if (mMovie && mMovie->GetMovie()) UseMovieEditState(mMovie->GetMovie(), mEditState);
     DisposeMovieEditState(mEditState);
+  }
+  if (LDocumentAlertSheet* question = mCancelQuestion) {
+    // The analysis ended under its cancel question: the question goes too.
+    mCancelQuestion = nullptr;
+    question->RemoveListener(this);
+    question->Release();
   }
   if (mProgress) mProgress->Remove();
   delete mProgress;
@@ -371,6 +381,20 @@ void CMotionTrackerTask::UserCanceled() {
   text(3, explanation);
   text(4, continueText);
   text(5, stopText);
+  if (mCancelQuestion) return;  // asked already
+  auto* sheet = dynamic_cast<CTaskProgressSheet*>(mProgress);
+  if (CRegularWindow* window = sheet ? sheet->GetWindow() : nullptr) {
+    // On the document window; the task's thread waits for the answer.
+    mCancelQuestion = new LDocumentAlertSheet(this, kAlertCautionAlert, PStrToString(message),
+                                              PStrToString(explanation), PStrToString(continueText),
+                                              PStrToString(stopText), std::string(), msg_CancelAnalysisReply);
+    window->AddSheet(mCancelQuestion, true);
+    if (GetState() != threadState_Ended && !IsCurrent()) {
+      Suspend();
+      mHeldForQuestion = true;
+    }
+    return;
+  }
   AlertStdAlertParamRec params;
   GetStandardAlertDefaultParams(&params, 1);
   params.defaultText = continueText;
@@ -385,11 +409,28 @@ void CMotionTrackerTask::UserCanceled() {
   ListenToMessage(msg_CancelAnalysisReply, &reply);
 }
 
+void CMotionTrackerTask::ResumeAfterQuestion() {
+  if (!mHeldForQuestion) return;
+  mHeldForQuestion = false;
+  Resume();
+}
+
 void CMotionTrackerTask::ListenToMessage(MessageT inMessage, void* ioParam) {
+  if (inMessage == msg_SheetReleased) {
+    // The question went unanswered (its window closed): the analysis goes on.
+    if (ioParam && static_cast<LSheet*>(ioParam) == mCancelQuestion) {
+      mCancelQuestion = nullptr;
+      ResumeAfterQuestion();
+    }
+    return;
+  }
   if (inMessage != msg_CancelAnalysisReply || ioParam == nullptr) return;
   const OSType reply = *static_cast<OSType*>(ioParam);
+  if (reply != kReplyStop && reply != kReplyContinue) return;
+  mCancelQuestion = nullptr;
   if (reply == kReplyStop) {
     CMovieTask::UserCanceled();
     if (mProgress) mProgress->Remove();
   }
+  ResumeAfterQuestion();
 }

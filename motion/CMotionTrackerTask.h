@@ -17,6 +17,7 @@
 #include "platform/movies/Movies.h"
 
 class CBuffer;
+class LDocumentAlertSheet;
 
 // The motion analysis texts.
 constexpr SInt16 STRx_MotionAnalysis = 5008;
@@ -34,7 +35,9 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
   // the movie to its state at construction; the base then sends 300.
   ~CMotionTrackerTask() override;
 
-  // Asks the user to confirm (an alert with Continue and Stop); Stop sets
+  // Asks the user to confirm (an alert with Continue and Stop): an alert
+  // sheet on the progress sheet's window, the task's thread held until the
+  // answer; without such a window an application-modal alert. Stop sets
   // the cancel flag and removes the progress sheet.
   void UserCanceled() override;
   void ListenToMessage(MessageT inMessage, void* ioParam) override;
@@ -76,6 +79,8 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
   void DrawFrame(SInt32 inTime);
   OSErr TrackFrame(SInt32 inDuration);
   void StoreRecords(TArray<DiffMotionData>& inRecords);
+  // The cancel question was answered (or went): the thread goes on.
+  void ResumeAfterQuestion();
 
   CMotionTracker* mTracker;
   CMovie* mCopy = nullptr;
@@ -91,4 +96,6 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
   UInt32 mLastYieldTick = 0;
   CTaskProgressView* mProgress = nullptr;
   Track mStoredTrack = nullptr;
+  LDocumentAlertSheet* mCancelQuestion = nullptr;  // the cancel question while it is up
+  bool mHeldForQuestion = false;                   // the thread waits for its answer
 };

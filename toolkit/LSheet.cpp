@@ -1,5 +1,7 @@
 #include "toolkit/LSheet.h"
 
+#include "platform/framework/LListener.h"
+#include "platform/framework/LTimerTask.h"
 #include "toolkit/CReUndoer.h"
 #include "toolkit/CRegularWindow.h"
 
@@ -12,7 +14,42 @@ bool IsBelow(LCommander* inTop, LCommander* inCommander) {
     if (IsBelow(sub, inCommander)) return true;
   return false;
 }
+// One deferred job: a timer due at once that deletes itself.
+class DeferredWork : public LTimerTask {
+ public:
+  explicit DeferredWork(std::function<void()> inWork) : LTimerTask(0.0), mWork(std::move(inWork)) {}
+  void DoTask() override {
+    std::function<void()> work = std::move(mWork);
+    delete this;
+    if (work) work();
+  }
+
+ private:
+  std::function<void()> mWork;
+};
 }  // namespace
+
+StSheetHandler::StSheetHandler(SInt32& ioDepth, bool*& ioDeletedFlag) : mDepth(ioDepth), mFlagSlot(ioDeletedFlag) {
+  ++mDepth;
+  mOuterFlag = mFlagSlot;
+  mFlagSlot = &mDeleted;
+}
+
+StSheetHandler::~StSheetHandler() {
+  if (mDeleted) {
+    // The object is gone: only the outer handlers are told.
+    if (mOuterFlag) *mOuterFlag = true;
+    return;
+  }
+  --mDepth;
+  mFlagSlot = mOuterFlag;
+}
+
+void UDeferredRelease::Post(std::function<void()> inWork) { new DeferredWork(std::move(inWork)); }
+
+LDocumentSheet::LDocumentSheet(LListener* inListener) : LSheet(nullptr) {
+  if (inListener) AddListener(inListener);
+}
 
 LSheet::LSheet(LCommander* inSuper) : LCommander(inSuper) { AddAttachment(new CReUndoer); }
 

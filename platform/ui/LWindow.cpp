@@ -174,7 +174,7 @@ void LWindow::LayoutFrame() {
     barHeight = mQtMenuBar->sizeHint().height();
     mQtMenuBar->setGeometry(0, 0, mFrame->width(), barHeight);
   }
-  int w = mFrame->width(), h = mFrame->height() - barHeight;
+  int w = mFrame->width() - mInsetLeft - mInsetRight, h = mFrame->height() - barHeight;
   static bool sLaying = false;
   if (sLaying) return;
   sLaying = true;
@@ -183,10 +183,10 @@ void LWindow::LayoutFrame() {
       // The user (or the window manager) resized the window.
       ResizeFrameTo(static_cast<SInt16>(w), static_cast<SInt16>(h), true);
     } else {
-      mFrame->resize(mWidth, mHeight + barHeight);
+      mFrame->resize(mWidth + mInsetLeft + mInsetRight, mHeight + barHeight);
     }
   }
-  mWidget->setGeometry(0, barHeight, mWidth, mHeight);
+  mWidget->setGeometry(mInsetLeft, barHeight, mWidth, mHeight);
   sLaying = false;
 }
 
@@ -208,8 +208,9 @@ void LWindow::FrameChanged() {
   if (mFrame) {
     UQt::OnMain([this] {
       int barHeight = mQtMenuBar ? mQtMenuBar->sizeHint().height() : 0;
-      if (mFrame->width() != mWidth || mFrame->height() != mHeight + barHeight) mFrame->resize(mWidth, mHeight + barHeight);
-      mWidget->setGeometry(0, barHeight, mWidth, mHeight);
+      const int frameWidth = mWidth + mInsetLeft + mInsetRight;
+      if (mFrame->width() != frameWidth || mFrame->height() != mHeight + barHeight) mFrame->resize(frameWidth, mHeight + barHeight);
+      mWidget->setGeometry(mInsetLeft, barHeight, mWidth, mHeight);
     });
   }
   Refresh();
@@ -370,7 +371,19 @@ void LWindow::GetMinMaxSize(Rect& outRect) const { outRect = mMinMax; }
 void LWindow::SetMinMaxSize(const Rect& inRect) { mMinMax = inRect; }
 
 Rect LWindow::GetGlobalBounds() const {
-  return Rect{mGlobalTop, mGlobalLeft, static_cast<SInt16>(mGlobalTop + mHeight), static_cast<SInt16>(mGlobalLeft + mWidth)};
+  const SInt16 left = static_cast<SInt16>(mGlobalLeft + mInsetLeft);
+  return Rect{mGlobalTop, left, static_cast<SInt16>(mGlobalTop + mHeight), static_cast<SInt16>(left + mWidth)};
+}
+
+void LWindow::SetFrameInsets(SInt16 inLeft, SInt16 inRight) {
+  mInsetLeft = inLeft;
+  mInsetRight = inRight;
+  if (!mFrame) return;
+  UQt::OnMain([this] {
+    const int barHeight = mQtMenuBar ? mQtMenuBar->sizeHint().height() : 0;
+    mFrame->resize(mWidth + mInsetLeft + mInsetRight, mHeight + barHeight);
+    LayoutFrame();
+  });
 }
 
 void LWindow::HandleClick(const EventRecord& inMacEvent, SInt16 inClickCount) {

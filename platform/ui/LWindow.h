@@ -114,6 +114,11 @@ class LWindow : public LView, public LCommander {
   void GetMinMaxSize(Rect& outRect) const;
   void SetMinMaxSize(const Rect& inRect);
   Rect GetGlobalBounds() const;
+  // Room in the top-level widget beside the content (a drawer's panel): the
+  // frame is that much wider, the content keeps its size and place.
+  void SetFrameInsets(SInt16 inLeft, SInt16 inRight);
+  SInt16 GetFrameInsetLeft() const { return mInsetLeft; }
+  SInt16 GetFrameInsetRight() const { return mInsetRight; }
 
   // Mouse-down in the content at a port point with the click count.
   void HandleClick(const EventRecord& inMacEvent, SInt16 inClickCount);
@@ -157,6 +162,8 @@ class LWindow : public LView, public LCommander {
   Boolean mWindowActive = false;
   SInt16 mGlobalLeft = 0;
   SInt16 mGlobalTop = 0;
+  SInt16 mInsetLeft = 0;
+  SInt16 mInsetRight = 0;
   Rect mMinMax = {0, 0, 32767, 32767};
   GrafPort* mPort = nullptr;
   QImage* mPortImage = nullptr;  // what the widgets paint: the port in Qt's byte order
