@@ -66,6 +66,8 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"tabg", {{G::Pane, G::View, G::Choice, G::Items}, true}},
       {"ClkA", {{G::Attachment, G::Broadcast}}},
       {"ClTx", {{G::Pane, G::Title, G::ClickText}}},
+      {"StBt", {{G::Pane, G::Control, G::Title}}},
+      {"GtBt", {{G::Pane, G::Control, G::Title}}},
       {"Help", {{G::Pane, G::Control, G::Icon, G::Help}}},
   };
   return sSchemas;
