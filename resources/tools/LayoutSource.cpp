@@ -69,6 +69,11 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"StBt", {{G::Pane, G::Control, G::Title}}},
       {"GtBt", {{G::Pane, G::Control, G::Title}}},
       {"Help", {{G::Pane, G::Control, G::Icon, G::Help}}},
+      {"MovV", {{G::Pane, G::View}, true}},
+      {"CtVw", {{G::Pane, G::View}, true}},
+      {"TSld", {{G::Pane, G::View}, true}},
+      {"BrPn", {{G::Pane}}},
+      {"ClPc", {{G::Pane, G::Control, G::Title, G::Bevel}}},
   };
   return sSchemas;
 }
