@@ -37,6 +37,7 @@
 #include "platform/ui/UModalDialogs.h"
 #include "platform/ui/UReanimator.h"
 #include "platform/ui/UResponder.h"
+#include "platform/ui/UWindowImages.h"
 #include "toolkit/CRegularWindow.h"
 #include "toolkit/CWindowMenu.h"
 #include "toolkit/StDrawContextState.h"
@@ -108,6 +109,8 @@ TremblorixApp::TremblorixApp() {
     RegisterClasses();
     StDialogHandler::SetLayoutReader(
         [](ResIDT inID, LCommander* inSuper) { return UReanimator::CreateWindow(inID, inSuper); });
+    // Movie files dropped on any window open as documents.
+    UWindowImages::AcceptFileDrops();
   } catch (const LException& e) {
     UMessage::StopAlert(AppString(1), ErrorCodeToOSErr(e.GetErrorCode()));
     ExitToShell();

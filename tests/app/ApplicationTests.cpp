@@ -5,6 +5,10 @@
 #include <stdlib.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QImage>
 #include <QWidget>
 
@@ -689,4 +693,24 @@ TEST_F(ApplicationTest, DiscardStopsAtADocumentShowingASheet) {
   EXPECT_FALSE(UAppDocuments::IsQuitting());
   app.SpendTime(EventRecord{});
   EXPECT_NE(app.GetState(), programState_Quitting);
+}
+
+TEST_F(ApplicationTest, MovieFilesDroppedOnAWindowOpen) {
+  FakeDocs docs;
+  TestApp app;
+  app.Initialize();
+  FakeDoc* target = docs.Add("target", false);
+  std::string a = MakeFile("dropped.mov"), b = MakeFile("other.avi");
+  QWidget* frame = target->GetWindow()->GetFrameWidget();
+  UiTest::Pump(20);
+  ASSERT_TRUE(frame->acceptDrops());
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(a)), QUrl::fromLocalFile(QString::fromStdString(b))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame, &drop);
+  UiTest::PumpUntil([&] { return docs.mOpened.size() == 2; }, 1000);
+  EXPECT_EQ(docs.mOpened, (std::vector<std::string>{a, b}));
 }
