@@ -100,6 +100,7 @@ class FakeDoc : public CAppDocument, public LCommander {
   Boolean IsTaskRunning() const override { return mTaskPasses > 0; }
   void StopTask() override {
     ++mStopRequests;
+    if (mStopCounter) ++*mStopCounter;
     --mTaskPasses;  // the task ends a few passes after it is asked to
   }
   Boolean IsAsking() const override { return mAsking; }
@@ -107,6 +108,7 @@ class FakeDoc : public CAppDocument, public LCommander {
   LCommander* GetCommander() override { return this; }
   int mTaskPasses = 0;
   int mStopRequests = 0;
+  int* mStopCounter = nullptr;  // outlives the document
   Boolean mAsking = false;
 
   FakeDocs* mOwner;
@@ -666,12 +668,14 @@ TEST_F(ApplicationTest, DiscardStopsARunningAnalysisFirstAndNeverClosesUnderAShe
   app.Initialize();
   FakeDoc* analysing = docs.Add("analysing", true);
   analysing->mTaskPasses = 3;
+  int stops = 0;
+  analysing->mStopCounter = &stops;
   docs.Add("front", true);
   UResponder::Script(question_ReviewChanges, SAnswer::Choice(2));
   EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
   UiTest::PumpUntil([&] { return docs.mDocs.empty(); }, 1000);
   EXPECT_TRUE(docs.mDocs.empty());
-  EXPECT_EQ(analysing->mStopRequests, 3);  // asked until its task had ended
+  EXPECT_EQ(stops, 3);  // asked until its task had ended
   app.SpendTime(EventRecord{});
   EXPECT_EQ(app.GetState(), programState_Quitting);
 }
