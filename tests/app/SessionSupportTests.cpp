@@ -44,6 +44,8 @@ struct SessionFixture : ::testing::Test {
     settings.lowpassTime = 3.0f;  // longer than the clip: one standing position
     settings.zoomMode = kZoomNone;
   }
+  // The bundle's texts go with the bundle.
+  void TearDown() override { UBundle::SetMainBundlePath(""); }
   SInt32 CountControlTracks() { return CountTracksAtLayer(movie->GetMovie(), kControlTrackLayer); }
 };
 
