@@ -46,6 +46,7 @@ struct SQuestion {
   LWindow* parent = nullptr;         // window-modal on this window when set
   LView* customArea = nullptr;       // file dialogs: panes shown below the file list
   UInt32 dialogID = 0;               // the navigation dialog asking (0: none)
+  std::vector<UInt8> settings;       // exporter options: the settings shown first
 };
 
 struct SAnswer {

@@ -74,6 +74,7 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"TSld", {{G::Pane, G::View}, true}},
       {"BrPn", {{G::Pane}}},
       {"ClPc", {{G::Pane, G::Control, G::Title, G::Bevel}}},
+      {"ExPn", {{G::Pane}}},
   };
   return sSchemas;
 }
