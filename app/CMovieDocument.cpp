@@ -137,11 +137,15 @@ CMovieDocument::CMovieDocument(FSSpec& inSpec) {
 }
 
 CMovieDocument::CMovieDocument(CMovie* inMovie) {
+  // The document owns the movie from here on, also when it fails to open.
+  CMovie* adopted = inMovie;
   try {
     Init();
-    if (inMovie == nullptr) inMovie = new CMovie;
-    ThrowIfNil_(inMovie);
-    AttachNewMovie(inMovie);
+    if (adopted == nullptr) adopted = new CMovie;
+    ThrowIfNil_(adopted);
+    CMovie* movie = adopted;
+    adopted = nullptr;
+    AttachNewMovie(movie);
     AdjustWindowToMovieSize(1.0f);
     SetDescriptor(LStr255(IndString(STRx_MovieDocument, 1).c_str()));
     mWindow->Show();
@@ -151,9 +155,11 @@ CMovieDocument::CMovieDocument(CMovie* inMovie) {
       StopAlert(text, ErrorCodeToOSErr(e.GetErrorCode()));
     } catch (...) {
     }
+    delete adopted;
     CleanupAfterFailure();
     throw;
   } catch (...) {
+    delete adopted;
     CleanupAfterFailure();
     throw;
   }

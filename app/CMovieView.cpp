@@ -129,7 +129,13 @@ void CMovieView::FinishCreateSelf() {
 
 // ---- What the view shows
 
+void CMovieView::ForgetDeletedMovie() {
+  // A movie deleted while attached has already let go of its listeners.
+  if (mMovie && !HasBroadcaster(mMovie)) mMovie = nullptr;
+}
+
 void CMovieView::DetachMovie() {
+  ForgetDeletedMovie();
   if (!mMovie) return;
   mMovie->RemoveListener(this);
   if (mMovie->GetView() == this) mMovie->SetView(nullptr);
@@ -163,6 +169,7 @@ void CMovieView::UseOffscreenBuffer(CBuffer* inBuffer) {
 }
 
 void CMovieView::MovieHasChanged(Boolean inRefresh) {
+  ForgetDeletedMovie();
   if (!mMovie) return;
   if (Movie movie = mMovie->GetMovie(); movie && GetMacPort()) SetMovieGWorld(movie, GetMacPort(), nullptr);
   Rect bounds;
@@ -235,6 +242,7 @@ void CMovieView::AdjustImagePosition(Boolean inRefresh) {
 }
 
 void CMovieView::FrameSizeChanged() {
+  ForgetDeletedMovie();
   if (!mMovie || !mMovie->GetMovie()) return;
   Rect box = GetImagePortRect();
   SetMovieBox(mMovie->GetMovie(), &box);
@@ -317,6 +325,7 @@ void CMovieView::DrawSelf() {
   const RGBColor black = {0, 0, 0};
   RGBForeColor(&black);
 
+  ForgetDeletedMovie();
   if (mMovie) {
     if (Movie movie = mMovie->GetMovie()) UpdateMovie(movie);
     return;

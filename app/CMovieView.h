@@ -149,6 +149,7 @@ class CMovieView : public LView, public LListener, public LBroadcaster, public L
   void DrawOverlaySafely();
   void SetCursorID(SInt16 inID);
   void DetachMovie();
+  void ForgetDeletedMovie();
 
  private:
   enum EDrag { drag_None, drag_Move, drag_Resize, drag_ScrubPending, drag_Scrub };

@@ -69,7 +69,13 @@ void CTimeSlider::InitSlider() {
 
 CTimeSlider::~CTimeSlider() {
   UMouseTracking::End(this);
+  ForgetDeletedMovie();
   if (mMovie) mMovie->RemoveListener(this);
+}
+
+void CTimeSlider::ForgetDeletedMovie() {
+  // A movie deleted while attached has already let go of its listeners.
+  if (mMovie && !HasBroadcaster(mMovie)) mMovie = nullptr;
 }
 
 QWidget* CTimeSlider::MakeWidget(QWidget* inParent) { return UMouseTracking::MakeHostWidget(this, this, inParent); }
@@ -89,6 +95,7 @@ SInt32 CTimeSlider::FrameTop() const {
 // ---- The movie
 
 void CTimeSlider::AttachMovie(CMovie* inMovie) {
+  ForgetDeletedMovie();
   if (mMovie && mMovie != inMovie) mMovie->RemoveListener(this);
   mMovie = inMovie;
   if (!mMovie) {
@@ -109,6 +116,7 @@ void CTimeSlider::AttachMovie(CMovie* inMovie) {
 }
 
 void CTimeSlider::DettachMovie() {
+  ForgetDeletedMovie();
   if (mMovie) mMovie->RemoveListener(this);
   mMovie = nullptr;
   Refresh();
@@ -331,6 +339,7 @@ void CTimeSlider::DrawIndicatorAt(SInt32 inPosition, bool inPressed) {
 }
 
 void CTimeSlider::DrawSelf() {
+  ForgetDeletedMovie();
   try {
     DrawIndicatorTrack();
   } catch (...) {
@@ -357,6 +366,7 @@ void CTimeSlider::MoveIndicator(SInt32 inFromValue, SInt32 inToValue, bool /*inG
 // ---- Mouse
 
 void CTimeSlider::ClickSelf(const SMouseDownEvent& inMouseDown) {
+  ForgetDeletedMovie();
   if (!IsTarget()) SwitchTarget(this);
   if (inMouseDown.macEvent.modifiers & controlKey) {
     DoNavigationMenu(inMouseDown);
@@ -493,6 +503,7 @@ void CTimeSlider::GoToMovieTime(SInt32 inTime) {
 
 void CTimeSlider::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean& outUsesMark, UInt16& outMark,
                                     Str255 outName) {
+  ForgetDeletedMovie();
   if (inCommand == cmd_SelectAll || inCommand == cmd_SelectNone) {
     outEnabled = false;
     outUsesMark = false;
@@ -506,6 +517,7 @@ void CTimeSlider::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boo
 }
 
 Boolean CTimeSlider::ObeyCommand(CommandT inCommand, void* ioParam) {
+  ForgetDeletedMovie();
   if (inCommand == cmd_SelectAll || inCommand == cmd_SelectNone) {
     if (!mMovie || !mMovie->GetMovie()) return true;
     mMovie->SetSelectionStart(0);
@@ -517,6 +529,7 @@ Boolean CTimeSlider::ObeyCommand(CommandT inCommand, void* ioParam) {
 
 Boolean CTimeSlider::HandleKeyPress(const EventRecord& inKeyEvent) {
   const Boolean framework = LCommander::HandleKeyPress(inKeyEvent);
+  ForgetDeletedMovie();
   if (!mMovie || !mMovie->GetMovie()) return framework;
   const UInt8 key = static_cast<UInt8>(inKeyEvent.message & charCodeMask);
   const UInt16 mods = inKeyEvent.modifiers;

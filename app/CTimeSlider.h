@@ -98,6 +98,7 @@ class CTimeSlider : public LView, public LBroadcaster, public LCommander, public
 
  private:
   void InitSlider();
+  void ForgetDeletedMovie();
   SInt32 Width() const { return mImageSize.width > 0 ? mImageSize.width : mWidth; }
   SInt32 FrameLeft() const;
   SInt32 FrameTop() const;

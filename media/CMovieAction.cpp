@@ -2,7 +2,6 @@
 
 #include "media/CMovie.h"
 #include "platform/base/LException.h"
-#include "toolkit/ULocalization.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ Movie MovieOf(CMovie* inMovie) {
 }  // namespace
 
 CMovieAction::CMovieAction(CMovie* inMovie, MovieEditState inBefore, SInt16 inStringList, SInt16 inIndex)
-    : mMovie(inMovie), mStringList(inStringList), mStringIndex(inIndex) {
+    : LAction(inStringList, inIndex, false), mMovie(inMovie) {
   Movie movie = MovieOf(inMovie);
   mBefore = inBefore;
   mMovieTime = inMovie->GetTimeValue();
@@ -43,20 +42,13 @@ CMovieAction::~CMovieAction() {
 
 void CMovieAction::Redo() {
   if (!CanRedo()) return;
-  RedoSelf();
-  mIsDone = true;
+  LAction::Redo();
   mPostable = true;
 }
 
 void CMovieAction::Undo() {
   if (!CanUndo()) return;
-  UndoSelf();
-  mIsDone = false;
-}
-
-void CMovieAction::GetDescription(Str255 outRedoText, Str255 outUndoText) const {
-  ULocalization::GetString(outRedoText, mStringList, mStringIndex);
-  ULocalization::GetString(outUndoText, mStringList, mStringIndex);
+  LAction::Undo();
 }
 
 void CMovieAction::RedoSelf() {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "platform/base/MacTypes.h"
+#include "platform/framework/LAction.h"
 #include "platform/movies/Movies.h"
 
 class CMovie;
@@ -24,7 +25,7 @@ constexpr SInt16 kMovieEditSession = 4;
 constexpr SInt16 kMovieEditSessionReplaced = 5;
 constexpr SInt16 kMovieEditMotionData = 6;
 
-class CMovieAction {
+class CMovieAction : public LAction {
  public:
   // Adopts an edit state the caller took before editing (nil: the action
   // cannot be undone).
@@ -32,22 +33,17 @@ class CMovieAction {
   // Takes the edit state before the edit now.
   CMovieAction(CMovie* inMovie, SInt16 inStringList, SInt16 inIndex);
   // Disposes of both edit states.
-  virtual ~CMovieAction();
-  CMovieAction(const CMovieAction&) = delete;
-  CMovieAction& operator=(const CMovieAction&) = delete;
+  ~CMovieAction() override;
 
-  // Called by the undoer when the action leaves its history.
-  virtual void Finalize() {}
-  virtual void Redo();
-  virtual void Undo();
+  void Redo() override;
+  void Undo() override;
   // True once the first redo has succeeded: only then does the undoer keep it.
-  virtual bool IsPostable() const { return mPostable; }
-  virtual bool CanRedo() const { return !mIsDone; }
-  virtual bool CanUndo() const { return mBefore != nullptr && mIsDone; }
-  // The text after "Undo " and "Redo " (both the same here).
-  virtual void GetDescription(Str255 outRedoText, Str255 outUndoText) const;
+  Boolean IsPostable() const override { return mPostable; }
+  Boolean CanRedo() const override { return LAction::CanRedo(); }
+  Boolean CanUndo() const override { return mBefore != nullptr && LAction::CanUndo(); }
+  // The menu texts are the framework's: "Undo " and "Redo " before the
+  // action's name from its string list.
 
-  bool IsDone() const { return mIsDone; }
   SInt32 GetMovieTime() const { return mMovieTime; }
   void GetSelection(SInt32& outStart, SInt32& outEnd) const {
     outStart = mSelectionStart;
@@ -55,8 +51,8 @@ class CMovieAction {
   }
 
  protected:
-  virtual void RedoSelf();
-  virtual void UndoSelf();
+  void RedoSelf() override;
+  void UndoSelf() override;
   // Tells the movie's listeners that its structure changed.
   void MovieEdited();
 
@@ -66,9 +62,6 @@ class CMovieAction {
   SInt32 mMovieTime = 0;
   SInt32 mSelectionStart = 0;
   SInt32 mSelectionEnd = 0;
-  SInt16 mStringList;
-  SInt16 mStringIndex;
-  bool mIsDone = false;
   bool mPostable = false;
 };
 

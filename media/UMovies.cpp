@@ -10,6 +10,7 @@
 #include <string>
 
 #include "media/CMovie.h"
+#include "toolkit/UFileUtils.h"
 #include "platform/base/MacMemory.h"
 #include "platform/ui/Alerts.h"
 #include "toolkit/UMessage.h"
@@ -338,6 +339,23 @@ bool UMovies::GetPixelFormatDescriptor(UInt32 inFormat, LStr255& outText) {
   }
   outText = name;
   return true;
+}
+
+Boolean UMovies::FileFilterProc(const FSSpec& inItem, Boolean inIsFolder) {
+  if (inIsFolder) return true;
+  try {
+    FSSpec item = inItem;
+    if (UFileUtils::IsImageFileAcceptable(item) == noErr) return true;
+    const OSType kShown[] = {'SWFL', 'FLC ', 'MooV', 'VfW ', 'dvc!', 'mpg4'};
+    FInfo info;
+    OSType finderType = FSpGetFInfo(&item, &info) == noErr ? info.fdType : 0;
+    OSType nameType = 0;
+    if (UFileUtils::GetFileTypeForName(item.name, &nameType) != noErr) nameType = 0;
+    for (OSType type : kShown)
+      if (type == finderType || type == nameType) return true;
+  } catch (...) {
+  }
+  return false;
 }
 
 bool UMovies::HasMovieVideoTracks(Movie inMovie) { return GetFirstTrack(inMovie, VideoMediaType) != nullptr; }

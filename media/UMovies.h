@@ -79,6 +79,11 @@ class UMovies {
   static bool StringToTimeValue(const LStr255& inText, double& outSeconds);
   static OSErr GetMovieFileSize(const FSSpec* inSpec, wide* outSize);
   static OSErr InsertSoundTracks(Movie inSource, Movie inDestination, SInt32 inStart, SInt32 inEnd);
+  // The open dialogs' filter: folders, acceptable still images and files
+  // whose Finder type or name-derived type is a movie type the program opens
+  // ('SWFL', 'FLC ', 'MooV', 'VfW ', 'dvc!', 'mpg4') are shown; other files
+  // are hidden. Failures hide nothing more than the file asked about.
+  static Boolean FileFilterProc(const FSSpec& inItem, Boolean inIsFolder);
 
   // File types of the graphics importers and exporters (none are added).
   // The statistics report of a movie (the caller owns it), nil when it

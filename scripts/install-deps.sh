@@ -12,6 +12,7 @@ PACKAGES=(
   zlib1g-dev libpng-dev
   clang clang-14 libclang-rt-14-dev
   qt6-base-dev
+  libpulse-dev pulseaudio
 )
 
 missing=()

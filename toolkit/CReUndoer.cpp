@@ -1,5 +1,9 @@
 #include "toolkit/CReUndoer.h"
 
+#include <new>
+
+#include "platform/base/LException.h"
+#include "toolkit/UMessage.h"
 #include "toolkit/ULocalization.h"
 
 CReUndoer::CReUndoer() = default;
@@ -54,4 +58,27 @@ void CReUndoer::FindRedoStatus(SCommandStatus* ioStatus) {
     ULocalization::GetString(redo, STRx_RedoEdit, str_CantRedoUndo);
   CopyText(redo, ioStatus->name);
   if (ioStatus->enabled) *ioStatus->enabled = enabled;
+}
+
+void CReUndoer::PostAction(LAction* inAction) {
+  OSErr err = noErr;
+  try {
+    LUndoer::PostAction(inAction);  // deletes an action whose first redo throws
+    return;
+  } catch (const LException& e) {
+    err = ErrorCodeToOSErr(e.GetErrorCode());
+  } catch (const std::bad_alloc&) {
+    err = memFullErr;
+  } catch (...) {
+    err = paramErr;
+  }
+  if (err == userCanceledErr) return;
+  try {
+    LStr255 text;
+    UMessage::GetOSErrString(err, text);
+    UMessage::StopAlert(text, err);
+  } catch (...) {
+    // An alert that cannot be shown leaves the failure unreported, never the
+    // command half-done.
+  }
 }

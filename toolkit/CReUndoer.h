@@ -21,4 +21,9 @@ class CReUndoer : public LUndoer {
   // Enabled with the action's redo text while it can be redone, else
   // disabled with "Can't Redo" (string list 150 item 1).
   virtual void FindRedoStatus(SCommandStatus* ioStatus);
+  // As the framework's, but a first redo that fails never escapes into the
+  // command that posted it: the failing action is deleted, the held one
+  // stays as it was, and the failure is shown in a stop alert (its error
+  // text and code; none for a cancel).
+  void PostAction(LAction* inAction) override;
 };

@@ -11,6 +11,7 @@
 
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
+#include "platform/ui/NavServices.h"
 #include "platform/ui/UDesktop.h"
 #include "toolkit/CFileTester.h"
 #include "toolkit/FileItem.h"
@@ -138,6 +139,33 @@ LWindow* UFileUtils::FindNamedWindow(ConstStringPtr inName, const LWindow* inExc
 
 OSErr UFileUtils::SetNewTempVolume(ConstStringPtr inName) {
   mVolume = inName ? LStr255(inName) : LStr255();
+  return noErr;
+}
+
+OSErr UFileUtils::SelectTempVolume(unsigned char* outName) {
+  if (!outName) return paramErr;
+  NavDialogCreationOptions options;
+  NavGetDefaultDialogCreationOptions(&options);
+  options.saveFileName.assign(1, '/');  // every volume's folders start at the root
+  NavDialogRef dialog = nullptr;
+  OSStatus err = NavCreateChooseVolumeDialog(&options, nullptr, nullptr, &dialog);
+  if (err == noErr) err = NavDialogRun(dialog);
+  NavReplyRecord reply;
+  NavUserAction action = kNavUserActionNone;
+  if (err == noErr) {
+    action = NavDialogGetUserAction(dialog);
+    NavDialogGetReply(dialog, &reply);
+  }
+  if (dialog) NavDialogDispose(dialog);
+  if (err != noErr) return static_cast<OSErr>(err);
+  if (action != kNavUserActionChoose || reply.selection.empty()) return userCanceledErr;
+  Str255 name;
+  SInt16 vRefNum = 0;
+  for (SInt16 index = 1; FSGetVolumeName(index, &vRefNum, name) == noErr; ++index)
+    if (index == 1 || vRefNum == reply.selection.front().vRefNum) {
+      PStrCopy(outName, name);
+      if (vRefNum == reply.selection.front().vRefNum) break;
+    }
   return noErr;
 }
 

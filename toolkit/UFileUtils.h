@@ -45,6 +45,9 @@ class UFileUtils {
   static LWindow* FindNamedWindow(ConstStringPtr inName, const LWindow* inExcept = nullptr);
 
   static OSErr SetNewTempVolume(ConstStringPtr inName);
+  // Asks for a volume with the volume chooser: its name (0), or -128 when
+  // cancelled. mVolume itself does not change.
+  static OSErr SelectTempVolume(unsigned char* outName);
   // The temporary-items folder (created when missing).
   static OSErr GetCurrentTempFolder(SInt16& outVRefNum, SInt32& outDirID);
   // The first free name of base name + 1, 2, 3… in the temporary folder,

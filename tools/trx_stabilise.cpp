@@ -8,12 +8,15 @@
 // track, saves the movie, and exports it through a real Vantrel launched from
 // the bundle with the default MPEG-4 exporter, printing its progress. Writes
 // the steadied movie and a before | after still (PNG) into the output folder.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -66,14 +69,121 @@ struct Options {
   int height = 360;
 };
 
-// The private port folder of this run's Vantrel, removed on every way out.
+// What an interrupted run must clean up, shared with the signal watcher:
+// the private port folder of this run's Vantrel (removed on every way out),
+// Vantrel itself while it runs, and the outputs being written.
+std::mutex gCleanupLock;
 std::string gPortFolder;
+pid_t gVantrelPid = -1;
+struct Unfinished {
+  std::string path;
+  bool removeItself;  // written in place (else beside it and renamed when whole)
+};
+std::vector<Unfinished> gUnfinished;
 
 void RemovePortFolder() {
+  std::lock_guard<std::mutex> g(gCleanupLock);
   if (gPortFolder.empty()) return;
   std::error_code ignored;
   fs::remove_all(gPortFolder, ignored);
   gPortFolder.clear();
+}
+
+void SetPortFolder(const std::string& inFolder) {
+  std::lock_guard<std::mutex> g(gCleanupLock);
+  gPortFolder = inFolder;
+}
+
+void SetVantrelPid(pid_t inPid) {
+  std::lock_guard<std::mutex> g(gCleanupLock);
+  gVantrelPid = inPid;
+}
+
+// An output from the moment it is begun until it is complete: an
+// interrupted run removes the hidden files written beside it and, for one
+// written in place, the output itself. An output that is renamed into place
+// when whole keeps an earlier file of its name.
+void BeginOutput(const std::string& inPath, bool inWrittenInPlace) {
+  std::lock_guard<std::mutex> g(gCleanupLock);
+  gUnfinished.push_back({inPath, inWrittenInPlace});
+}
+
+void EndOutput(const std::string& inPath) {
+  std::lock_guard<std::mutex> g(gCleanupLock);
+  gUnfinished.erase(std::remove_if(gUnfinished.begin(), gUnfinished.end(),
+                                   [&](const Unfinished& u) { return u.path == inPath; }),
+                    gUnfinished.end());
+}
+
+// SIGINT and SIGTERM: the handler only writes the signal's number into a
+// pipe; a watcher thread reads it, cleans up and ends the process with
+// 128 + the signal, as a shell reports a process the signal ended.
+int gSignalPipe[2] = {-1, -1};
+
+extern "C" void OnTerminatingSignal(int inSignal) {
+  const int saved = errno;
+  const unsigned char number = static_cast<unsigned char>(inSignal);
+  ssize_t ignored = ::write(gSignalPipe[1], &number, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+// Ends Vantrel when it still runs and removes the port folder and what the
+// unfinished outputs left.
+void RemoveUnfinished() {
+  std::lock_guard<std::mutex> g(gCleanupLock);
+  if (gVantrelPid > 0) {
+    // Vantrel's own half-written file goes with it (removed below).
+    ::kill(gVantrelPid, SIGKILL);
+    ::waitpid(gVantrelPid, nullptr, 0);
+    gVantrelPid = -1;
+  }
+  std::error_code ignored;
+  for (const Unfinished& u : gUnfinished) {
+    if (u.removeItself) fs::remove(u.path, ignored);
+    // The files written beside an output until it is complete.
+    const fs::path p(u.path);
+    const std::string name = p.filename().string();
+    std::string exportPartial(1, '.');
+    exportPartial.append(name).append(".partial-");
+    std::string stillPartial(name);
+    stillPartial.append(".partial");
+    for (const fs::directory_entry& e : fs::directory_iterator(p.parent_path().empty() ? "." : p.parent_path(),
+                                                                ignored)) {
+      const std::string found = e.path().filename().string();
+      if (found.rfind(exportPartial, 0) == 0 || found == stillPartial || found.rfind(".trx-movie-", 0) == 0)
+        fs::remove(e.path(), ignored);
+    }
+  }
+  gUnfinished.clear();
+  if (!gPortFolder.empty()) fs::remove_all(gPortFolder, ignored);
+  gPortFolder.clear();
+}
+
+[[noreturn]] void CleanUpAfterSignal(int inSignal) {
+  RemoveUnfinished();
+  std::fprintf(stderr, "\ntrx_stabilise: stopped by signal %d; unfinished outputs removed\n", inSignal);
+  std::fflush(stderr);
+  ::_exit(128 + inSignal);
+}
+
+void WatchTerminatingSignals() {
+  if (::pipe2(gSignalPipe, O_CLOEXEC) != 0) return;
+  std::thread([] {
+    unsigned char number = 0;
+    for (;;) {
+      const ssize_t n = ::read(gSignalPipe[0], &number, 1);
+      if (n == 1) CleanUpAfterSignal(number);
+      if (n < 0 && errno == EINTR) continue;
+      return;
+    }
+  }).detach();
+  struct sigaction action {};
+  action.sa_handler = OnTerminatingSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 // An error code as words: four-character codes as such ('nilP' also as the
@@ -109,13 +219,13 @@ std::string ErrorText(long inCode) {
 
 [[noreturn]] void Fail(const std::string& inWhat, long inCode) {
   std::fprintf(stderr, "trx_stabilise: %s: %s (%ld)\n", inWhat.c_str(), ErrorText(inCode).c_str(), inCode);
-  RemovePortFolder();
+  RemoveUnfinished();
   std::exit(1);
 }
 
 [[noreturn]] void FailPlain(const std::string& inWhat) {
   std::fprintf(stderr, "trx_stabilise: %s\n", inWhat.c_str());
-  RemovePortFolder();
+  RemoveUnfinished();
   std::exit(1);
 }
 
@@ -216,9 +326,11 @@ Movie OpenMovie(const std::string& inPath) {
 
 Movie SaveMovie(Movie inMovie, const std::string& inPath) {
   FSSpec spec = SpecOf(inPath);
+  BeginOutput(inPath, false);
   Movie saved = FlattenMovieData(inMovie, flattenAddMovieToDataFork, &spec, 'TVOD', smSystemScript,
                                  createMovieFileDeleteCurFile);
   if (saved == nullptr) Fail("saving " + inPath, GetMoviesError());
+  EndOutput(inPath);
   return saved;
 }
 
@@ -467,10 +579,13 @@ std::string BundlePath(const char* inArgv0) {
 
 void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const std::string& inBundle) {
   // A private port folder: this run's Vantrel meets nobody else's.
-  char pattern[] = "/tmp/trx-stabilise-XXXXXX";
-  const char* ports = mkdtemp(pattern);
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/trx-stabilise-XXXXXX";
+  std::vector<char> pattern(folder.begin(), folder.end());
+  pattern.push_back('\0');
+  const char* ports = mkdtemp(pattern.data());
   if (ports == nullptr) Fail("no port folder", errno);
-  gPortFolder = ports;
+  SetPortFolder(ports);
   setenv("TRX_IPC_DIR", ports, 1);
 
   StatusPort status;
@@ -481,6 +596,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   Check(LaunchAuxiliaryExecutable("Vantrel", 0x0F0F0F0E, &psn), "launching Vantrel from " + inBundle);
   pid_t pid = -1;
   GetProcessPID(&psn, &pid);
+  SetVantrelPid(pid);
   CFMessagePortRef remote = nullptr;
   for (int i = 0; i < 500 && remote == nullptr; ++i) {
     remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName));
@@ -490,6 +606,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
 
   // The request, as the application writes it.
   FSSpec dest = SpecOf(inDestination);
+  BeginOutput(inDestination, true);  // created empty before the export
   FSpDelete(&dest);
   Check(FSpCreate(&dest, 'DEZI', 'mpg4', smSystemScript), "creating " + inDestination);
   AliasHandle alias = nullptr;
@@ -542,6 +659,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
         int exitStatus = 0;
         if (pid > 0 && waitpid(pid, &exitStatus, WNOHANG) == pid) {
           pid = -1;
+          SetVantrelPid(-1);
           if (status.records.size() > shown) break;
           lock.unlock();
           status.Close();
@@ -573,6 +691,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   CFRelease(data);
   CFRelease(remote);
   if (pid > 0) waitpid(pid, nullptr, 0);
+  SetVantrelPid(-1);
   status.Close();
   const double toExit = std::chrono::duration<double>(std::chrono::steady_clock::now() - doneAt).count();
   std::printf("Vantrel took the request %.3f s after its launch (target < 0.2 s); Vantrel and the status port "
@@ -580,6 +699,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
               toRequest, toExit);
   RemovePortFolder();
   Check(error, "Vantrel's export failed");
+  EndOutput(inDestination);
 }
 
 // ---------------------------------------------------------------------------
@@ -662,7 +782,9 @@ void WriteBeforeAfter(Movie inMovie, const std::string& inPath) {
   DisposeGWorld(world);
   before->Release();
   after->Release();
+  BeginOutput(inPath, false);
   WritePNG(inPath, rgb, 2 * W, H);
+  EndOutput(inPath);
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -707,6 +829,7 @@ int main(int argc, char** argv) {
 }
 
 int Run(int argc, char** argv) {
+  WatchTerminatingSignals();
   Options o = ParseOptions(argc, argv);
   Check(EnterMovies(), "starting the movie toolbox");
   InstallFFmpegMovieComponents();

@@ -104,6 +104,7 @@ Movie NewMovie(SInt32 flags) {
 void DisposeMovie(Movie theMovie) {
   GuardedErr([&] {
     auto m = GetMovieShared(theMovie);
+    StopMovieSound(*m);
     for (auto& t : m->tracks) UnregisterTrackTree(*t);
     Unregister(m->userData->id);
     Unregister(m->id);
@@ -146,28 +147,42 @@ TimeValue GetMovieDuration(Movie theMovie) {
   return Guarded<TimeValue>(0, [&] { return Clamp32(MovieDuration(GetMovie(theMovie))); });
 }
 
-// The time of a playing movie follows the clock from where its rate was last set.
+// The time of a playing movie follows the clock from where its rate was last
+// set, or, while its sound plays on a device, what has been heard of it.
 static void AdvanceMovieClock(MovieObj& m) {
   if (m.rate == 0) return;
   SInt64 now = UClock::NowMicroseconds();
-  double elapsed = static_cast<double>(now - m.rateBaseMicros) / 1e6;
-  SInt64 t = m.rateBaseTime + static_cast<SInt64>(Fix2X(m.rate) * elapsed * m.scale);
+  SInt64 t = 0;
+  SInt64 heard = 0;
+  if (GetMovieSoundTime(m, heard)) {
+    // The picture never steps back while the sound catches up with it.
+    t = std::max(heard, m.time);
+    m.rateBaseTime = t;
+    m.rateBaseMicros = now;
+  } else {
+    double elapsed = static_cast<double>(now - m.rateBaseMicros) / 1e6;
+    t = m.rateBaseTime + static_cast<SInt64>(Fix2X(m.rate) * elapsed * m.scale);
+  }
   SInt64 d = MovieDuration(m);
   bool loop = (m.playHints & hintsLoop) != 0;
+  bool wrapped = false;
   if (t >= d || t < 0) {
     if (loop && d > 0) {
       t = ((t % d) + d) % d;
       m.rateBaseTime = t;
       m.rateBaseMicros = now;
+      wrapped = true;
     } else {
       t = std::clamp<SInt64>(t, 0, d);
       m.rate = 0;  // a movie stops at its ends
+      StopMovieSound(m);
     }
   }
   if (t != m.time) {
     m.time = t;
     m.needsDraw = true;
   }
+  if (wrapped) UpdateMovieSound(m, true);
 }
 
 namespace movies {
@@ -190,6 +205,8 @@ void SetMovieTimeValue(Movie theMovie, TimeValue newTime) {
     m.time = t;
     m.rateBaseTime = t;
     m.rateBaseMicros = UClock::NowMicroseconds();
+    // A playing sound starts again from the new time.
+    if (m.sound.session) UpdateMovieSound(m, true);
   });
 }
 
@@ -208,6 +225,7 @@ void SetMovieRate(Movie theMovie, Fixed rate) {
     m.rate = rate;
     m.rateBaseTime = m.time;
     m.rateBaseMicros = UClock::NowMicroseconds();
+    UpdateMovieSound(m, false);
   });
 }
 
@@ -225,7 +243,12 @@ SInt16 GetMovieVolume(Movie theMovie) {
   return Guarded<SInt16>(0, [&] { return GetMovie(theMovie).volume; });
 }
 void SetMovieVolume(Movie theMovie, SInt16 volume) {
-  GuardedErr([&] { GetMovie(theMovie).volume = volume; });
+  GuardedErr([&] {
+    MovieObj& m = GetMovie(theMovie);
+    AdvanceMovieClock(m);
+    m.volume = volume;
+    UpdateMovieSound(m, false);
+  });
 }
 
 void StartMovie(Movie theMovie) {

@@ -268,10 +268,33 @@ OSErr MovieExportSetSettingsFromAtomContainer(MovieExportComponent ci, QTAtomCon
   return noErr;
 }
 
+namespace {
+MovieExportUserDialogProcPtr gUserDialogProc = nullptr;
+}  // namespace
+
+void SetMovieExportUserDialogProc(MovieExportUserDialogProcPtr inProc) { gUserDialogProc = inProc; }
+
 OSErr MovieExportDoUserDialog(MovieExportComponent ci, Movie, Track, TimeValue, TimeValue, Boolean* outCanceled) {
   if (ci == nullptr) return paramErr;
   if (outCanceled) *outCanceled = false;
-  return noErr;
+  if (gUserDialogProc == nullptr) return noErr;
+  QTAtomContainer current = nullptr;
+  OSErr err = MovieExportGetSettingsAsAtomContainer(ci, &current);
+  if (err != noErr) return err;
+  std::vector<UInt8> before, after;
+  if (*current) before.assign(reinterpret_cast<UInt8*>(*current), reinterpret_cast<UInt8*>(*current) + GetHandleSize(current));
+  QTDisposeAtomContainer(current);
+  Boolean canceled = false;
+  err = gUserDialogProc(ci->info->subtype, before, after, &canceled);
+  if (err != noErr) return err;
+  if (outCanceled) *outCanceled = canceled;
+  if (canceled || after.empty()) return noErr;
+  Handle edited = NewHandle(static_cast<SInt32>(after.size()));
+  if (edited == nullptr) return memFullErr;
+  std::memcpy(*edited, after.data(), after.size());
+  err = MovieExportSetSettingsFromAtomContainer(ci, edited);
+  DisposeHandle(edited);
+  return err;
 }
 
 OSErr SCGetInfo(MovieExportComponent ci, OSType inType, void* outInfo) {

@@ -112,9 +112,16 @@ OSErr MovieExportGetSettingsAsAtomContainer(MovieExportComponent ci, QTAtomConta
 // paramErr for a malformed container or values out of range; the settings
 // stay as they were then.
 OSErr MovieExportSetSettingsFromAtomContainer(MovieExportComponent ci, QTAtomContainer inSettings);
-// Headless: the exporter keeps its settings and the user does not cancel.
+// The exporter's settings dialog: the dialog procedure (when the program set
+// one) shows the settings as an atom container's bytes and answers the edited
+// bytes, which the exporter takes (paramErr and its settings unchanged for
+// bytes it cannot use). Without a procedure (headless) the exporter keeps its
+// settings and the user does not cancel.
 OSErr MovieExportDoUserDialog(MovieExportComponent ci, Movie inMovie, Track inTrack, TimeValue inStart,
                               TimeValue inDuration, Boolean* outCanceled);
+typedef OSErr (*MovieExportUserDialogProcPtr)(OSType inSubtype, const std::vector<UInt8>& inSettings,
+                                              std::vector<UInt8>& outSettings, Boolean* outCanceled);
+void SetMovieExportUserDialogProc(MovieExportUserDialogProcPtr inProc);
 
 // Procedures that read a movie's own track: 'vide' draws the movie's frames,
 // 'soun' converts the track's sound to 16-bit samples. Requests come in

@@ -11,6 +11,7 @@
 
 #include "platform/base/LException.h"
 #include "platform/movies/MovieSampleTable.h"
+#include "platform/movies/MovieSound.h"
 #include "platform/movies/Movies.h"
 
 namespace movies {
@@ -158,6 +159,7 @@ struct MovieObj {
   Fixed rate = 0;
   SInt64 rateBaseTime = 0;
   SInt64 rateBaseMicros = 0;
+  MovieSoundSlot sound;  // while playing at rate 1 with a positive volume
   // Drawing.
   MovieDrawTarget target{};
   bool hasTarget = false;

@@ -8,6 +8,9 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <cmath>
 #include <cstring>
 
@@ -120,11 +123,23 @@ void OnMain(const std::function<void()>& inWork) {
 }
 
 namespace {
+// The rows of one conversion, handed out in runs from a shared counter. The
+// calling thread works through them too; pool tasks only help. A helper
+// that starts after the caller has closed the work (the pool was busy with
+// analysis and the caller did every row itself) leaves at once without
+// touching the rows: the caller waits only for helpers that took rows, never
+// for tasks still queued behind other work. The state outlives the call in
+// the hands of such late helpers.
 struct BandShared {
   std::function<void(SInt32, SInt32)> fn;
   SInt32 rows = 0;
   SInt32 runRows = 1;
   std::atomic<SInt32> next{0};
+  std::mutex lock;
+  std::condition_variable idle;
+  SInt32 active = 0;
+  bool closed = false;
+
   void Work() {
     for (;;) {
       SInt32 begin = next.fetch_add(runRows);
@@ -132,10 +147,28 @@ struct BandShared {
       fn(begin, std::min(rows, begin + runRows));
     }
   }
+  void Help() {
+    {
+      std::lock_guard<std::mutex> g(lock);
+      if (closed) return;
+      ++active;
+    }
+    Work();
+    std::lock_guard<std::mutex> g(lock);
+    if (--active == 0) idle.notify_all();
+  }
+  // Stops helpers from joining and waits for those at work.
+  void Close() {
+    std::unique_lock<std::mutex> g(lock);
+    closed = true;
+    idle.wait(g, [&] { return active == 0; });
+  }
 };
 
 OSStatus BandEntry(void* p) {
-  static_cast<BandShared*>(p)->Work();
+  auto* shared = static_cast<std::shared_ptr<BandShared>*>(p);
+  (*shared)->Help();
+  delete shared;
   return noErr;
 }
 
@@ -146,23 +179,17 @@ void ForEachBand(SInt32 inRows, const std::function<void(SInt32, SInt32)>& inFn)
     inFn(0, inRows);
     return;
   }
-  BandShared shared;
-  shared.fn = inFn;
-  shared.rows = inRows;
-  shared.runRows = std::max<SInt32>(8, (inRows + 4 * bands - 1) / (4 * bands));
-  MPQueueID queue = nullptr;
-  if (MPCreateQueue(&queue) != noErr) {
-    inFn(0, inRows);
-    return;
-  }
-  SInt32 started = 0;
+  auto shared = std::make_shared<BandShared>();
+  shared->fn = inFn;
+  shared->rows = inRows;
+  shared->runRows = std::max<SInt32>(8, (inRows + 4 * bands - 1) / (4 * bands));
   for (SInt32 i = 1; i < bands; ++i) {
+    auto* ref = new std::shared_ptr<BandShared>(shared);
     MPTaskID task = nullptr;
-    if (MPCreateTask(BandEntry, &shared, 0, queue, nullptr, nullptr, 0, &task) == noErr) ++started;
+    if (MPCreateTask(BandEntry, ref, 0, nullptr, nullptr, nullptr, 0, &task) != noErr) delete ref;
   }
-  shared.Work();
-  for (SInt32 i = 0; i < started; ++i) MPWaitOnQueue(queue, nullptr, nullptr, nullptr, kDurationForever);
-  MPDeleteQueue(queue);
+  shared->Work();
+  shared->Close();
 }
 }  // namespace
 

@@ -16,6 +16,7 @@
 
 #include "platform/framework/UEventLoop.h"
 #include "platform/ui/LWindow.h"
+#include "platform/ui/UNavPresenters.h"
 #include "platform/ui/UQtSupport.h"
 
 namespace {
@@ -99,41 +100,6 @@ void PresentButtons(const SQuestion& inQ, UResponder::Reply inReply) {
   });
   QObject::connect(box, &QDialog::rejected, box, [once] { (*once)(SAnswer::Cancel()); });
   box->open();
-}
-
-void PresentFile(const SQuestion& inQ, UResponder::Reply inReply) {
-  auto* dialog = new QFileDialog(ParentOf(inQ), Q(inQ.title));
-  dialog->setAttribute(Qt::WA_DeleteOnClose);
-  dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-  dialog->setWindowModality(inQ.parent ? Qt::WindowModal : Qt::ApplicationModal);
-  QStringList filters;
-  for (const std::string& f : inQ.choices) filters << Q(f);
-  if (!filters.isEmpty()) dialog->setNameFilters(filters);
-  switch (inQ.kind) {
-    case question_SaveFile:
-      dialog->setAcceptMode(QFileDialog::AcceptSave);
-      dialog->setFileMode(QFileDialog::AnyFile);
-      dialog->selectFile(Q(inQ.defaultName));
-      break;
-    case question_ChooseFolder:
-      dialog->setFileMode(QFileDialog::Directory);
-      dialog->setOption(QFileDialog::ShowDirsOnly, true);
-      if (!inQ.defaultName.empty()) dialog->setDirectory(Q(inQ.defaultName));
-      break;
-    default:
-      dialog->setFileMode(QFileDialog::ExistingFiles);
-      if (!inQ.defaultName.empty()) dialog->setDirectory(Q(inQ.defaultName));
-      break;
-  }
-  auto once = std::make_shared<OnceReply>(OnceReply{inReply});
-  QObject::connect(dialog, &QFileDialog::filesSelected, dialog, [once](const QStringList& inFiles) {
-    SAnswer a;
-    for (const QString& f : inFiles) a.paths.push_back(f.toStdString());
-    a.cancelled = a.paths.empty();
-    (*once)(a);
-  });
-  QObject::connect(dialog, &QDialog::rejected, dialog, [once] { (*once)(SAnswer::Cancel()); });
-  dialog->open();
 }
 
 void PresentColor(const SQuestion& inQ, UResponder::Reply inReply) {
@@ -275,13 +241,13 @@ void UResponder::Ask(const SQuestion& inQuestion, Reply inReply) {
       return;
     }
     switch (inQuestion.kind) {
-      case question_Alert:
+      case question_Alert: PresentButtons(inQuestion, inReply); break;
       case question_SaveChanges:
       case question_DiscardChanges:
-      case question_ReviewChanges: PresentButtons(inQuestion, inReply); break;
+      case question_ReviewChanges: UNavPresenters::PresentQuestion(inQuestion, inReply); break;
       case question_OpenFile:
       case question_SaveFile:
-      case question_ChooseFolder: PresentFile(inQuestion, inReply); break;
+      case question_ChooseFolder: UNavPresenters::PresentFile(inQuestion, inReply); break;
       case question_Color: PresentColor(inQuestion, inReply); break;
       case question_PopupMenu: PresentPopup(inQuestion, inReply); break;
       case question_ExporterOptions: ReplyLater(inReply, SAnswer::Cancel()); break;

@@ -16,6 +16,7 @@
 #include "platform/base/MacTypes.h"
 
 class LWindow;
+class LView;
 
 enum EQuestion {
   question_Alert = 1,
@@ -43,6 +44,9 @@ struct SQuestion {
   Point where = {0, 0};              // pop-up menus: the global position
   OSType exporterType = 0;           // exporter options: the exporter
   LWindow* parent = nullptr;         // window-modal on this window when set
+  LView* customArea = nullptr;       // file dialogs: panes shown below the file list
+  UInt32 dialogID = 0;               // the navigation dialog asking (0: none)
+  std::vector<UInt8> settings;       // exporter options: the settings shown first
 };
 
 struct SAnswer {

@@ -66,12 +66,15 @@ const std::map<std::string, ClassSchema>& Schemas() {
       {"tabg", {{G::Pane, G::View, G::Choice, G::Items}, true}},
       {"ClkA", {{G::Attachment, G::Broadcast}}},
       {"ClTx", {{G::Pane, G::Title, G::ClickText}}},
+      {"StBt", {{G::Pane, G::Control, G::Title}}},
+      {"GtBt", {{G::Pane, G::Control, G::Title}}},
       {"Help", {{G::Pane, G::Control, G::Icon, G::Help}}},
       {"MovV", {{G::Pane, G::View}, true}},
       {"CtVw", {{G::Pane, G::View}, true}},
       {"TSld", {{G::Pane, G::View}, true}},
       {"BrPn", {{G::Pane}}},
       {"ClPc", {{G::Pane, G::Control, G::Title, G::Bevel}}},
+      {"ExPn", {{G::Pane}}},
   };
   return sSchemas;
 }

@@ -379,6 +379,13 @@ TEST_F(MovieViewTest, TheBufferModeDrawsWhatTheRendererRendered) {
   EXPECT_TRUE(EqualRect(&orig, &(const Rect&)R(0, 0, 48, 64)));
   view->UseMovie(nullptr);
   EXPECT_EQ(movie.GetView(), nullptr);
+  // A movie deleted while attached is forgotten, not touched.
+  auto* gone = new CMovie(SolidMovie(2, 32, 24), true);
+  view->UseMovie(gone);
+  delete gone;
+  EXPECT_NO_THROW(Draw(view));
+  view->UseOffscreenBuffer(nullptr);
+  EXPECT_EQ(view->GetMovie(), nullptr);
 }
 
 TEST_F(MovieViewTest, TheMovieDrawsIntoThePaneAndTheOverlaysFollowEachFrame) {

@@ -72,8 +72,11 @@ TEST_F(TimeSliderTest, ValuesAndPositionsMeetAtBothEndsAndShortMoviesStaySane) {
   EXPECT_EQ(slider->PositionToValue(388), 2999);
   EXPECT_EQ(slider->PositionToValue(201), 1503);  // 2999 x 188 / 375 = 1503.49
   for (SInt32 v : {0, 8, 700, 2991, 2999}) EXPECT_NEAR(slider->PositionToValue(slider->ValueToPosition(v)), v, 8);
-  // A movie of duration 0: maximum never below minimum, every position the minimum.
+  // A movie deleted while attached is forgotten, not touched.
   delete mMovie;
+  slider->Draw(nullptr);
+  EXPECT_FALSE(slider->HandleKeyPress(Key(29)));
+  // A movie of duration 0: maximum never below minimum, every position the minimum.
   mMovie = new CMovie(NewMovie(newMovieActive), true);
   slider->AttachMovie(mMovie);
   EXPECT_EQ(slider->GetMinValue(), 0);

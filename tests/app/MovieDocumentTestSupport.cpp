@@ -71,6 +71,7 @@ Movie MakeRawMovie(SInt32 inWidth, SInt32 inHeight, SInt32 inFrames) {
   Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
   Handle ref = NewHandleClear(sizeof(Handle));
   AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+  DisposeHandle(ref);
   auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
   (**desc).idSize = sizeof(ImageDescription);
   (**desc).cType = 'raw ';

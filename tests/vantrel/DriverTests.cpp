@@ -1,10 +1,18 @@
 // The developer driver end to end on a small generated clip: analysis,
 // control track, export through a real Vantrel, and the still.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -119,5 +127,64 @@ TEST(Driver, TinyPicturesAndReanalysis) {
       << ReadAll(out + "/again.txt");
   EXPECT_EQ(ControlTracksIn(out + "/again/shaky-analysed-analysed.mov"), 1);
   fs::remove_all(out);
+}
+
+// SIGTERM in the middle of a run: the driver ends Vantrel, removes its port
+// folder and the export it had begun (nothing half-written stays), keeps the
+// complete analysed movie, and exits with 128 + 15.
+TEST(Driver, ASignalLeavesNothingHalfWritten) {
+  char pattern[] = "/tmp/trx-driver-signal-XXXXXX";
+  const std::string root = mkdtemp(pattern);
+  const std::string out = root + "/out", tmp = root + "/tmp";
+  fs::create_directories(out);
+  fs::create_directories(tmp);
+  std::vector<std::string> args = {TRX_STABILISE_PATH, "--frames", "240", "--size", "640x360", "--out", out};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env = {"TMPDIR=" + tmp};
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "TMPDIR=", 7) != 0) env.push_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  const std::string log = root + "/log.txt";
+  posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&files, 1, 2);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), envp.data()), 0);
+  posix_spawn_file_actions_destroy(&files);
+
+  // The analysed movie is saved just before the export starts; the signal
+  // comes once the export is under way (its port folder exists).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  auto exporting = [&] {
+    if (!fs::exists(out + "/shaky-analysed.mov")) return false;
+    std::error_code ignored;
+    return !fs::is_empty(tmp, ignored);
+  };
+  int status = 0;
+  bool ended = false;
+  while (!exporting() && std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      ended = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_FALSE(ended) << "the run ended before it could be interrupted: " << ReadAll(log);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << ReadAll(log);
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << ReadAll(log);
+  EXPECT_TRUE(fs::is_empty(tmp)) << "the port folder stayed";
+  EXPECT_FALSE(fs::exists(out + "/shaky-steady.mp4")) << "a half-written export stayed";
+  for (const fs::directory_entry& e : fs::directory_iterator(out))
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  EXPECT_EQ(ControlTracksIn(out + "/shaky-analysed.mov"), 1);
+  fs::remove_all(root);
 }
 #endif

@@ -12,6 +12,9 @@
 #include "platform/files/Bundle.h"
 #include "platform/files/CoreFoundation.h"
 #include "platform/files/Scrap.h"
+#include "platform/framework/LCommander.h"
+#include "platform/ui/UResponder.h"
+#include "toolkit/CReUndoer.h"
 
 namespace {
 
@@ -101,7 +104,7 @@ TEST_F(Edits, CutUndoRedoAndTheScrap) {
   movie.SetSelectionStart(20);
   movie.SetSelectionStop(40);
   auto cut = std::make_unique<CMovieAction_Cut>(&movie);
-  EXPECT_EQ(Description(*cut), "Cut");
+  EXPECT_EQ(Description(*cut), "Undo Cut");
   EXPECT_FALSE(cut->IsPostable());
   cut->Redo();
   EXPECT_TRUE(cut->IsPostable());
@@ -136,7 +139,7 @@ TEST_F(Edits, PasteAtTheTimeAndFailsVisiblyWithoutAScrap) {
   movie.SetSelectionStart(20);
   movie.SetSelectionStop(40);
   CMovieAction_Paste paste(&movie);
-  EXPECT_EQ(Description(paste), "Paste");
+  EXPECT_EQ(Description(paste), "Undo Paste");
   paste.Redo();
   EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 100, 101, 1, 2, 3}));
   SInt32 s = 0, e = 0;
@@ -164,7 +167,7 @@ TEST_F(Edits, ClearKeepsTheScrapAndNilStatesCannotUndo) {
   movie.SetSelectionStart(0);
   movie.SetSelectionStop(20);
   CMovieAction_Clear clear(&movie);
-  EXPECT_EQ(Description(clear), "Clear");
+  EXPECT_EQ(Description(clear), "Undo Clear");
   clear.Redo();
   EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{2, 3, 4}));
   EXPECT_EQ(NewMovieFromScrap(newMovieActive), nullptr);
@@ -174,11 +177,48 @@ TEST_F(Edits, ClearKeepsTheScrapAndNilStatesCannotUndo) {
   EXPECT_EQ(FrameValues(movie.GetMovie()).size(), 3u);
 
   CMovieAction adopted(&movie, nullptr, STRx_MovieEdits, kMovieEditMotionData);
-  EXPECT_EQ(Description(adopted), "Motion Analysis");
+  EXPECT_EQ(Description(adopted), "Undo Motion Analysis");
   adopted.Redo();
   EXPECT_TRUE(adopted.IsDone());
   EXPECT_FALSE(adopted.CanUndo());
   EXPECT_THROW(CMovieAction(nullptr, STRx_MovieEdits, 1), LException);
+}
+
+// Movie edits go through a document's undoer like any action: it performs
+// the first redo, Undo and Redo toggle the edit states, and a paste that
+// fails (no movie on the scrap) is dropped with an alert while the earlier
+// edit stays undoable.
+TEST_F(Edits, TheUndoerTakesMovieEditsLikeAnyAction) {
+  UResponder::Reset();
+  CMovie movie(NumberedMovie(6), true);
+  LCommander app;
+  LCommander doc(&app);
+  auto* undoer = new CReUndoer;
+  doc.AddAttachment(undoer);
+  movie.SetSelectionStart(20);
+  movie.SetSelectionStop(40);
+  doc.PostAction(new CMovieAction_Cut(&movie));
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 4, 5}));
+  ASSERT_NE(undoer->GetAction(), nullptr);
+  EXPECT_TRUE(doc.ProcessCommand(cmd_Undo));
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(doc.ProcessCommand(cmd_Redo));
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 4, 5}));
+
+  UScrap::Reset();
+  LAction* held = undoer->GetAction();
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  EXPECT_NO_THROW(doc.PostAction(new CMovieAction_Paste(&movie)));
+  EXPECT_EQ(undoer->GetAction(), held);
+  EXPECT_EQ(FrameValues(movie.GetMovie()), (std::vector<int>{0, 1, 4, 5}));
+  auto log = UResponder::GetLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].kind, question_Alert);
+  EXPECT_TRUE(doc.ProcessCommand(cmd_Undo));
+  EXPECT_EQ(FrameValues(movie.GetMovie()).size(), 6u);
+  doc.RemoveAttachment(undoer);
+  delete undoer;
+  UResponder::Reset();
 }
 
 // A task broadcasts its end message with itself to its document when it is

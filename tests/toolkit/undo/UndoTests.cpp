@@ -9,6 +9,7 @@
 #include "platform/framework/LAction.h"
 #include "platform/framework/LUndoer.h"
 #include "platform/ui/LMenu.h"
+#include "platform/ui/UResponder.h"
 #include "support/ui/UiTestSupport.h"
 #include "toolkit/CReUndoer.h"
 
@@ -156,11 +157,22 @@ TEST_F(UndoTest, PostingReplacesDropsAndKeepsWhatIsSound) {
   EXPECT_EQ(live, 1);
   EXPECT_EQ(SetValueAction::mFinalized, 1);
 
-  // A first redo that fails: the new action goes, the held one stays.
-  EXPECT_THROW(mField.PostAction(new SetValueAction(&value, 9, &live, true)), LException);
+  // A first redo that fails: the new action goes, the held one stays, and
+  // the failure is shown to the user instead of escaping into the command.
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  EXPECT_NO_THROW(mField.PostAction(new SetValueAction(&value, 9, &live, true)));
   EXPECT_EQ(live, 1);
   EXPECT_EQ(value, 2);
   EXPECT_EQ(Item(1), "Undo Cut");
+  auto log = UResponder::GetLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].kind, question_Alert);
+  EXPECT_NE(log[0].explanation.find("-108"), std::string::npos) << log[0].explanation;
+  // The held action still undoes and redoes as before.
+  EXPECT_TRUE(mEdit.ChooseItem(1));
+  EXPECT_EQ(value, 1);
+  EXPECT_TRUE(mEdit.ChooseItem(2));
+  EXPECT_EQ(value, 2);
 
   // An action that cannot be posted is done and dropped; the held one stays.
   mField.PostAction(new NotPostable(&value, 3, &live));

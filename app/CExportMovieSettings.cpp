@@ -1,0 +1,168 @@
+// The export client's exporter list with the settings stored per exporter,
+// and the export section of the preferences.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "app/CExportMovie.h"
+#include "app/LMovieExportNavSheet.h"
+#include "platform/base/Endian.h"
+#include "platform/base/LException.h"
+#include "platform/base/MacMemory.h"
+#include "platform/ui/LWindow.h"
+#include "toolkit/LTagReader.h"
+#include "toolkit/LTagWriter.h"
+
+namespace {
+
+ExporterItem* FindItem(OSType inSubtype) {
+  for (ExporterItem* item : CExportMovie::GetExporterArray())
+    if (item->mSubtype == inSubtype) return item;
+  return nullptr;
+}
+
+Handle CopyOf(Handle inHandle) {
+  if (inHandle == nullptr) return nullptr;
+  Handle copy = inHandle;
+  if (HandToHand(&copy) != noErr) return nullptr;
+  return copy;
+}
+
+}  // namespace
+
+OSErr CExportMovie::UpdateExporterSettings(OSType inSubtype, Handle inSettings) {
+  ExporterItem* item = FindItem(inSubtype);
+  if (item == nullptr) return paramErr;
+  Handle copy = nullptr;
+  if (inSettings) {
+    copy = CopyOf(inSettings);
+    if (copy == nullptr) return memFullErr;
+  }
+  if (item->mSettings) DisposeHandle(item->mSettings);
+  item->mSettings = copy;
+  return noErr;
+}
+
+OSErr CExportMovie::GetExporterSettings(OSType inSubtype, Handle* outSettings) {
+  if (outSettings == nullptr) return paramErr;
+  *outSettings = nullptr;
+  ExporterItem* item = FindItem(inSubtype);
+  if (item == nullptr || item->mSettings == nullptr) return paramErr;
+  *outSettings = CopyOf(item->mSettings);
+  return *outSettings ? noErr : memFullErr;
+}
+
+std::vector<std::string> CExportMovie::GetExporterNames() {
+  std::vector<std::string> names;
+  for (const ExporterItem* item : sExporterArray)
+    names.emplace_back(reinterpret_cast<const char*>(item->mName + 1), item->mName[0]);
+  return names;
+}
+
+SInt16 CExportMovie::GetIndexForExporter(OSType inSubtype) {
+  for (size_t i = 0; i < sExporterArray.size(); ++i)
+    if (sExporterArray[i]->mSubtype == inSubtype) return static_cast<SInt16>(i + 1);
+  return -1;
+}
+
+UInt32 CExportMovie::GetFlagsForExporter(OSType inSubtype) {
+  const ExporterItem* item = FindItem(inSubtype);
+  return item ? item->mFlags : 0;
+}
+
+OSType CExportMovie::GetExporterForIndex(SInt16 inIndex) {
+  if (inIndex < 1 || inIndex > static_cast<SInt16>(sExporterArray.size())) return 0;
+  return sExporterArray[static_cast<size_t>(inIndex - 1)]->mSubtype;
+}
+
+void CExportMovie::WriteToStream(LTagWriter& inWriter) {
+  const UInt8 selection = LMovieExportNavSheet::sSelectionOnly ? 1 : 0;
+  const UInt8 single = LMovieExportNavSheet::sSingleField ? 1 : 0;
+  ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefSelectionOnly, 1, &selection));
+  ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefSingleField, 1, &single));
+  ThrowIfOSErr_(inWriter.WriteUInt32(kExportPrefCurrentExporter, LMovieExportNavSheet::sCurrentExporter));
+  if (sExporter && sExporter->mWindow) {
+    const Rect bounds = sExporter->mWindow->GetGlobalBounds();
+    UInt8 bytes[8];
+    WriteBE16(bytes + 0, static_cast<UInt16>(bounds.top));
+    WriteBE16(bytes + 2, static_cast<UInt16>(bounds.left));
+    WriteBE16(bytes + 4, static_cast<UInt16>(bounds.bottom));
+    WriteBE16(bytes + 6, static_cast<UInt16>(bounds.right));
+    ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefWindowBounds, 8, bytes));
+    const UInt8 visible = sExporter->mWindow->IsVisible() ? 1 : 0;
+    ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefWindowVisible, 1, &visible));
+  }
+  for (const ExporterItem* item : sExporterArray) {
+    if (item->mSettings == nullptr) continue;
+    ThrowIfOSErr_(inWriter.WriteUInt32(kExportPrefExporterType, item->mSubtype));
+    ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefExporterSettings, static_cast<UInt32>(GetHandleSize(item->mSettings)),
+                                        *item->mSettings));
+  }
+  ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefEnd, 0, nullptr));
+}
+
+void CExportMovie::ReadFromStream(LTagReader& inReader) {
+  OSType exporter = 0;
+  try {
+    UInt32 tag = 0, length = 0;
+    while (inReader.ReadNextTag(tag, length)) {
+      switch (tag) {
+        case kExportPrefSelectionOnly:
+        case kExportPrefSingleField:
+        case kExportPrefWindowVisible: {
+          if (length < 1) return;
+          UInt8 value = 0;
+          inReader.ReadData(&value, 1);
+          if (tag == kExportPrefSelectionOnly) LMovieExportNavSheet::sSelectionOnly = value != 0;
+          if (tag == kExportPrefSingleField) LMovieExportNavSheet::sSingleField = value != 0;
+          if (tag == kExportPrefWindowVisible && value != 0 && sExporter) sExporter->ShowWindow();
+          break;
+        }
+        case kExportPrefCurrentExporter:
+        case kExportPrefExporterType: {
+          if (length < 4) return;
+          UInt32 value = 0;
+          inReader.ReadUInt32(value);
+          if (tag == kExportPrefCurrentExporter)
+            LMovieExportNavSheet::sCurrentExporter = value;
+          else
+            exporter = value;
+          break;
+        }
+        case kExportPrefWindowBounds: {
+          if (length < 8) return;
+          UInt8 bytes[8];
+          inReader.ReadData(bytes, 8);
+          const SInt16 top = static_cast<SInt16>(ReadBE16(bytes + 0));
+          const SInt16 left = static_cast<SInt16>(ReadBE16(bytes + 2));
+          const SInt16 bottom = static_cast<SInt16>(ReadBE16(bytes + 4));
+          if (sExporter && sExporter->mWindow && bottom > top) {
+            LWindow* window = sExporter->mWindow;
+            const Rect now = window->GetGlobalBounds();
+            window->ResizeWindowTo(static_cast<SInt16>(now.right - now.left), static_cast<SInt16>(bottom - top));
+            // Kept on the screen: never above or left of the desktop's origin.
+            window->MoveWindowTo(std::max<SInt16>(left, 0), std::max<SInt16>(top, 0));
+          }
+          break;
+        }
+        case kExportPrefExporterSettings: {
+          if (length > 0x4000000) return;  // no settings are that large
+          std::vector<UInt8> bytes(length);
+          if (length) inReader.ReadData(bytes.data(), static_cast<SInt32>(length));
+          ExporterItem* item = FindItem(exporter);
+          if (item == nullptr) break;  // not installed
+          Handle settings = NewHandle(static_cast<SInt32>(length));
+          if (settings == nullptr) return;
+          if (length) std::memcpy(*settings, bytes.data(), length);
+          UpdateExporterSettings(exporter, settings);
+          DisposeHandle(settings);
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  } catch (...) {
+    // A damaged section ends the reading; what was read stays.
+  }
+}

@@ -1,0 +1,38 @@
+// Playback sound of the movie toolbox (internal to platform/movies). A movie
+// playing at rate exactly 1 with a positive volume has a sound session: a
+// thread that decodes its enabled sound tracks from the movie time where it
+// started, mixes them and feeds a sound output. While a paced output (a real
+// device) plays, the movie's clock follows what has been heard; otherwise the
+// session follows the movie's clock. Every other rate is silent.
+#pragma once
+
+#include <memory>
+
+#include "platform/base/MacTypes.h"
+
+namespace movies {
+
+struct MovieObj;
+class CSoundSession;
+
+// A movie's session. Not copied with the movie; stops the session when it goes.
+struct MovieSoundSlot {
+  std::shared_ptr<CSoundSession> session;
+  MovieSoundSlot() = default;
+  MovieSoundSlot(const MovieSoundSlot&) {}
+  MovieSoundSlot& operator=(const MovieSoundSlot&) { return *this; }
+  ~MovieSoundSlot();
+};
+
+// Under the toolbox lock, after the rate, volume or time changed: starts the
+// sound when the movie now plays at rate 1 with a positive volume and none
+// plays (or `inRestart` asks for a new start at the movie's time, after a
+// seek), stops it otherwise. Never waits for the sound thread beyond a write
+// in progress.
+void UpdateMovieSound(MovieObj& m, bool inRestart);
+void StopMovieSound(MovieObj& m);
+// The movie time (movie scale) the sound has been heard up to, while a paced
+// output leads the movie's clock.
+bool GetMovieSoundTime(MovieObj& m, SInt64& outTime);
+
+}  // namespace movies

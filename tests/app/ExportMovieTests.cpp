@@ -1,0 +1,565 @@
+// The export client against a real Vantrel launched from the build's bundle:
+// two processes talking over the message ports, headless. Each test has its
+// own port folder, so it meets only its own Vantrel.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+
+#include "app/CExportMovie.h"
+#include "app/CExportTasksPane.h"
+#include "app/CRecentFiles.h"
+#include "app/LMovieExportNavSheet.h"
+#include "media/CMovie.h"
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CMotionData.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/export/ExportTestSupport.h"
+#include "platform/files/Aliases.h"
+#include "platform/files/Bundle.h"
+#include "platform/files/TempFolder.h"
+#include "platform/ipc/IpcTestSupport.h"
+#include "platform/movies/MovieExport.h"
+#include "platform/ui/LControl.h"
+#include "platform/ui/LPopupButton.h"
+#include "platform/ui/LWindow.h"
+#include "platform/ui/UExporterOptionsDialog.h"
+#include "platform/ui/UNavPresenters.h"
+#include "platform/ui/UResponder.h"
+#include "platform/ui/UControlRegistry.h"
+#include "support/ui/UiTestSupport.h"
+#include "vantrel/ExportProtocol.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A control track that moves every frame by a pixel or two, as a stabilised movie has.
+void AddControlTrack(Movie inMovie, int inFrames, Rect inBounds) {
+  CMotionData store;
+  TArray<FrameData>& frames = store.GetFrames();
+  for (int k = 0; k < inFrames; ++k) {
+    FrameData f;
+    f.time = k * 20;
+    f.duration = 20;
+    SetIdentityMatrix(&f.matrix1);
+    TranslateMatrix(&f.matrix1, Long2Fix(k % 3 - 1), Long2Fix(1 - k % 3));
+    f.matrix2 = f.matrix1;
+    frames.AddItem(f);
+  }
+  Track track = nullptr;
+  ASSERT_EQ(CTweenTracks::CreateTweenTrackFromMotionData(inMovie, inBounds, store, &track), noErr);
+  RenderFrameParams params;
+  params.borderMode = kBorderColor;
+  ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(track, params), noErr);
+}
+
+// A stabilised movie saved at inPath and opened from there, as a document has it.
+std::unique_ptr<CMovie> MakeStabilisedMovie(const std::string& inPath, int inFrames, SInt16 inWidth, SInt16 inHeight) {
+  Movie made = exporttest::MakeMovie(inWidth, inHeight, inFrames);
+  AddControlTrack(made, inFrames, Rect{0, 0, inHeight, inWidth});
+  FSSpec spec;
+  FSMakeFSSpecFromPath(inPath, &spec);
+  Movie saved = FlattenMovieData(made, flattenAddMovieToDataFork, &spec, 'TVOD', smSystemScript,
+                                 createMovieFileDeleteCurFile);
+  DisposeMovie(made);
+  if (saved == nullptr) return nullptr;
+  DisposeMovie(saved);
+  return std::make_unique<CMovie>(&spec);
+}
+
+std::vector<UInt8> Bytes(CFDataRef inData) {
+  const UInt8* p = CFDataGetBytePtr(inData);
+  return std::vector<UInt8>(p, p + CFDataGetLength(inData));
+}
+
+std::vector<UInt8> HandleBytes(Handle inHandle) {
+  return std::vector<UInt8>(reinterpret_cast<UInt8*>(*inHandle),
+                            reinterpret_cast<UInt8*>(*inHandle) + GetHandleSize(inHandle));
+}
+
+// The tags of a request in their order.
+std::vector<UInt32> RequestTags(const std::vector<UInt8>& inMessage) {
+  std::vector<UInt32> tags;
+  size_t at = 1;
+  while (inMessage.size() - at >= 8) {
+    const UInt32 tag = ReadBE32(inMessage.data() + at), length = ReadBE32(inMessage.data() + at + 4);
+    tags.push_back(tag);
+    at += 8 + length;
+    if (tag == kExportTagEnd) break;
+  }
+  return tags;
+}
+
+// Sends bytes to our own status port, as any local process could.
+void SendToStatusPort(const std::vector<UInt8>& inBytes) {
+  CFMessagePortRef port =
+      CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportProgressPortName));
+  ASSERT_NE(port, nullptr);
+  CFDataRef data = CFDataCreate(kCFAllocatorDefault, inBytes.data(), static_cast<CFIndex>(inBytes.size()));
+  EXPECT_EQ(CFMessagePortSendRequest(port, 0, data, 1.0, 0, nullptr, nullptr), kCFMessagePortSuccess);
+  CFRelease(data);
+  CFRelease(port);
+}
+
+std::vector<UInt8> Status(UInt16 inKind, Fixed inFraction, SInt16 inError, UInt32 inCookie) {
+  ExportStatus s{inKind, kExportPhaseMovie, inFraction, inError, 0, inCookie};
+  std::vector<UInt8> bytes(kExportStatusSize);
+  EncodeExportStatus(s, bytes.data());
+  return bytes;
+}
+
+SInt32 CountAlerts() {
+  SInt32 n = 0;
+  for (const SQuestion& q : UResponder::GetLog())
+    if (q.kind == question_Alert) ++n;
+  return n;
+}
+
+class ExportClientTest : public UiFixture {
+ protected:
+  void SetUp() override {
+    UiFixture::SetUp();
+    UControlRegistry::RegisterClasses();
+    EnterMovies();
+    UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
+    CRecentFiles::Delete();
+    LMovieExportNavSheet::sCurrentExporter = 'MooV';
+    LMovieExportNavSheet::sSelectionOnly = true;
+    LMovieExportNavSheet::sSingleField = false;
+    unsetenv("VANTREL_STAND_IN_EXPORT");
+  }
+  void TearDown() override {
+    StopClient();
+    CRecentFiles::Delete();
+    UBundle::SetMainBundlePath("");
+    unsetenv("VANTREL_STAND_IN_EXPORT");
+    UiFixture::TearDown();
+  }
+
+  // Starts the client; inStandIn "steps:millis" makes Vantrel's exports stand-ins of that length.
+  void StartClient(const char* inStandIn = nullptr) {
+    if (inStandIn) setenv("VANTREL_STAND_IN_EXPORT", inStandIn, 1);
+    ASSERT_EQ(CExportMovie::Init(), noErr);
+    mClient = CExportMovie::GetExporter();
+    ASSERT_NE(mClient, nullptr);
+    ASSERT_TRUE(WaitForVantrel());
+  }
+  static bool WaitForVantrel() {
+    return UiTest::PumpUntil(
+        [] {
+          CFMessagePortRef p =
+              CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName));
+          if (p) CFRelease(p);
+          return p != nullptr;
+        },
+        10000);
+  }
+  static pid_t VantrelPID() {
+    pid_t pid = -1;
+    ProcessSerialNumber psn = CExportMovie::GetVantrelPSN();
+    if (GetProcessPID(&psn, &pid) != noErr) return -1;
+    return pid;
+  }
+  void StopClient() {
+    if (CExportMovie::GetExporter() == nullptr) return;
+    const pid_t pid = VantrelPID();
+    CExportMovie::Finish();
+    mClient = nullptr;
+    // Vantrel quits on its own; none is ever left behind.
+    for (int i = 0; i < 250 && pid > 0 && kill(pid, 0) == 0; ++i) {
+      if (waitpid(pid, nullptr, WNOHANG) == pid) break;
+      usleep(20000);
+    }
+    if (pid > 0 && kill(pid, 0) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  CExportTask* Export(CMovie& inMovie, const std::string& inPath) {
+    FSSpec spec;
+    FSMakeFSSpecFromPath(inPath, &spec);
+    CExportMovie::DoExport(&inMovie, &spec);
+    return mClient->GetTasks().back();
+  }
+  CExportTask* Task(UInt32 inCookie) { return mClient->FindTask(inCookie); }
+  bool WaitUntilNoTasks(int inMillis) {
+    return UiTest::PumpUntil([this] { return mClient->GetTasks().empty(); }, inMillis);
+  }
+
+  StTempPortDirectory mPorts;
+  TempFolder mTmp;
+  CExportMovie* mClient = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ExportClientTest, AStabilisedMovieExportedThroughTheSheetOpensWithItsFrames) {
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 60, 320, 180);
+  ASSERT_NE(movie, nullptr);
+
+  // The real put-file dialog, a sheet of the document's window, with the export controls.
+  SWindowInfo info;
+  info.title = "Clip";
+  info.width = 640;
+  info.height = 480;
+  auto* document = new LWindow(info);
+  document->Show();
+  UResponder::SetInteractive(true);
+  UResponder::SetPresenter(question_ExporterOptions, [](const SQuestion& inQuestion, UResponder::Reply inReply) {
+    // The user picks a smaller frame in the exporter's Options dialog.
+    SAnswer a;
+    a.settings = inQuestion.settings;
+    UExporterOptionsDialog::SetValue(a.settings, 'wdth', 160);
+    UExporterOptionsDialog::SetValue(a.settings, 'hegt', 90);
+    inReply(a);
+  });
+  auto* sheet = new LMovieExportNavSheet(movie.get(), kInterlace_Progressive, document);
+  bool answered = false, gotFile = false;
+  FSSpec chosen{};
+  ASSERT_EQ(sheet->Start(mTmp / "Clip.mov",
+                         [&](const FSSpec* inFile) {
+                           answered = true;
+                           if (inFile) {
+                             chosen = *inFile;
+                             gotFile = true;
+                           }
+                         }),
+            noErr);
+  auto* dialog = qobject_cast<QFileDialog*>(UNavPresenters::GetDialog(UResponder::GetLog().back().dialogID));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(sheet->GetSaveFileName(), "Clip.mov");
+  ASSERT_NE(sheet->GetControls(), nullptr);
+  EXPECT_TRUE(dialog->isAncestorOf(sheet->GetControls()->PeekWidget()));
+  EXPECT_TRUE(sheet->GetSelectionOnly());
+  EXPECT_EQ(dynamic_cast<LControl*>(sheet->GetItem(kExportItemSelectionOnly))->GetValue(), 1);
+  // The single-field box is inactive for a progressive movie.
+  EXPECT_FALSE(sheet->GetItem(kExportItemSingleField)->IsEnabled());
+
+  // MPEG-4 from the pop-up: the name follows the exporter's extension.
+  auto* popup = dynamic_cast<LPopupButton*>(sheet->GetItem(kExportItemExporter));
+  ASSERT_NE(popup, nullptr);
+  EXPECT_EQ(popup->CountItems(), static_cast<SInt32>(CExportMovie::GetExporterArray().size()));
+  popup->SetValue(CExportMovie::GetIndexForExporter('mpg4'));
+  sheet->DoItem(kExportItemExporter);
+  EXPECT_EQ(sheet->GetCurrentSubtype(), static_cast<OSType>('mpg4'));
+  EXPECT_EQ(sheet->GetSaveFileName(), "Clip.mp4");
+
+  // Options: the dialog's answer (a smaller frame) is stored for MPEG-4 and honoured by the export.
+  sheet->DoItem(kExportItemOptions);
+  Handle stored = nullptr;
+  ASSERT_EQ(CExportMovie::GetExporterSettings('mpg4', &stored), noErr);
+  UInt32 width = 0;
+  EXPECT_TRUE(UExporterOptionsDialog::GetValue(HandleBytes(stored), 'wdth', width));
+  EXPECT_EQ(width, 160u);
+  DisposeHandle(stored);
+  EXPECT_NE(CExportMovie::GetExporterSettings('MooV', &stored), noErr);
+
+  dialog->resize(640, 520);
+  UiTest::Pump(50);
+  UiTest::Screenshot(dialog, "export_sheet");
+  // The user keeps the proposed name and saves.
+  auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(edit->text(), "Clip.mp4");
+  Q_EMIT dialog->filesSelected(QStringList{QString::fromStdString(mTmp / "Clip.mp4")});
+  static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return answered; }));
+  UResponder::SetInteractive(false);
+  delete sheet;
+  EXPECT_EQ(LMovieExportNavSheet::sCurrentExporter, static_cast<OSType>('mpg4'));
+  ASSERT_TRUE(gotFile);
+  const std::string dest = mTmp / "Clip.mp4";
+  EXPECT_EQ(FSSpecPath(chosen), dest);
+
+  ASSERT_NO_THROW(CExportMovie::DoExport(movie.get(), &chosen));
+  ASSERT_EQ(mClient->GetTasks().size(), 1u);
+  CExportTask* task = mClient->GetTasks().front();
+  const UInt32 cookie = task->GetCookie();
+  EXPECT_NE(cookie, 0u);
+  EXPECT_EQ(task->mState, exportTask_Running);
+  EXPECT_TRUE(mClient->GetWindow()->IsVisible());
+  EXPECT_TRUE(mClient->GetRunningPane()->IsVisible());
+
+  // The request: byte 1, then tags 0, 1, 2, 3, 4, 5, 7 and the end, in that order.
+  const std::vector<UInt8> request = Bytes(task->GetRequest());
+  ASSERT_FALSE(request.empty());
+  EXPECT_EQ(request[0], kExportCommandExport);
+  EXPECT_EQ(RequestTags(request), (std::vector<UInt32>{0, 1, 2, 3, 4, 5, 7, kExportTagEnd}));
+  ExportRequestFields fields;
+  ASSERT_EQ(ParseExportRequest(request.data(), request.size(), fields), noErr);
+  EXPECT_EQ(fields.exporterType, static_cast<OSType>('spit'));
+  EXPECT_EQ(fields.exporterSubtype, static_cast<OSType>('mpg4'));
+  EXPECT_EQ(fields.cookie, cookie);
+  EXPECT_EQ(fields.singleField, 0);
+  Handle alias = NewHandle(static_cast<SInt32>(fields.destinationLength));
+  std::memcpy(*alias, fields.destination, fields.destinationLength);
+  FSSpec target;
+  Boolean changed = false;
+  ASSERT_EQ(ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &target, &changed), noErr);
+  EXPECT_EQ(FSSpecPath(target), dest);
+  DisposeHandle(alias);
+
+  // Progress moves the bar until the done record ends the task.
+  Fixed most = 0;
+  std::string shown;
+  EXPECT_TRUE(UiTest::PumpUntil(
+      [&] {
+        CExportTask* t = Task(cookie);
+        if (t == nullptr) return true;
+        if (t->mProgress > most) {
+          most = t->mProgress;
+          CExportTasksPane::GetSetItemDataProc(t, kExportColumnProgress, shown);
+        }
+        return false;
+      },
+      90000));
+  EXPECT_GT(most, 0);
+  EXPECT_FALSE(shown.empty());
+  EXPECT_TRUE(mClient->GetTasks().empty());
+  EXPECT_FALSE(mClient->GetRunningPane()->IsVisible());
+  EXPECT_EQ(CExportMovie::GetCurrentTask(), nullptr);
+
+  ASSERT_EQ(CRecentFiles::GetFileCount(), 1);
+  FSSpec recent;
+  ASSERT_EQ(CRecentFiles::GetFile(1, &recent, 0), noErr);
+  EXPECT_EQ(FSSpecPath(recent), dest);
+  exporttest::FileFacts facts = exporttest::Probe(dest);
+  ASSERT_TRUE(facts.opened);
+  EXPECT_EQ(facts.video.packets, 60);
+  EXPECT_EQ(facts.video.width, 160);
+  EXPECT_EQ(facts.video.height, 90);
+  CMovie reopened(&recent);
+  EXPECT_GT(reopened.GetDuration(), 0);
+}
+
+TEST_F(ExportClientTest, QueuedExportsRunLastAddedFirstAndRemoveCancelsOrDrops) {
+  ASSERT_NO_FATAL_FAILURE(StartClient("60:50"));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  const UInt32 a = Export(*movie, mTmp / "A.mov")->GetCookie();
+  const UInt32 b = Export(*movie, mTmp / "B.mov")->GetCookie();
+  const UInt32 c = Export(*movie, mTmp / "C.mov")->GetCookie();
+  EXPECT_NE(a, b);
+  EXPECT_NE(b, c);
+  EXPECT_EQ(Task(a)->mState, exportTask_Running);
+  EXPECT_EQ(Task(b)->mState, exportTask_Waiting);
+  EXPECT_EQ(Task(c)->mState, exportTask_Waiting);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(a)->mProgress > 0; }, 10000));
+
+  // The running export is cancelled by its cookie and stays until its done record.
+  CExportTasksPane* list = mClient->GetTaskList();
+  EXPECT_FALSE(mClient->GetRemoveButton()->IsEnabled());
+  list->SelectTask(Task(a), true, false);
+  EXPECT_TRUE(mClient->GetRemoveButton()->IsEnabled());
+  mClient->ListenToMessage(msg_RemoveExportTasks, nullptr);
+  ASSERT_NE(Task(a), nullptr);
+  EXPECT_TRUE(Task(a)->mCancelSent);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(a) == nullptr; }, 10000));
+  EXPECT_FALSE(fs::exists(mTmp / "A.mov"));
+  // The waiting export added last runs next.
+  ASSERT_NE(Task(c), nullptr);
+  EXPECT_EQ(Task(c)->mState, exportTask_Running);
+  EXPECT_EQ(Task(b)->mState, exportTask_Waiting);
+
+  // A waiting export goes at once, with its empty destination.
+  ASSERT_TRUE(fs::exists(mTmp / "B.mov"));
+  Rect frame;
+  ASSERT_TRUE(list->CalcLocalFrameRect(frame));
+  const Point firstRow{static_cast<SInt16>(frame.top + CExportTasksPane::kHeaderHeight + 5),
+                       static_cast<SInt16>(frame.left + 20)};
+  EXPECT_EQ(list->RowAt(firstRow), 0);
+  EXPECT_EQ(list->RowAt(Point{static_cast<SInt16>(firstRow.v + 2 * CExportTasksPane::kRowHeight), firstRow.h}), -1);
+  list->SelectRow(list->RowAt(firstRow), 0);  // B, the first row now
+  EXPECT_TRUE(list->IsSelected(Task(b)));
+  // The remove button's click reaches the client.
+  auto* remove = dynamic_cast<LControl*>(mClient->GetRemoveButton());
+  ASSERT_NE(remove, nullptr);
+  remove->SimulateHotSpotClick(1);
+  UiTest::Pump(20);
+  EXPECT_EQ(Task(b), nullptr);
+  EXPECT_FALSE(fs::exists(mTmp / "B.mov"));
+  EXPECT_FALSE(mClient->GetRemoveButton()->IsEnabled());
+
+  ASSERT_TRUE(WaitUntilNoTasks(20000));
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
+  EXPECT_EQ(CountAlerts(), 0);  // a cancel is no failure
+}
+
+TEST_F(ExportClientTest, FailedExportsAlertAndLeaveNothing) {
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  // A folder that cannot take the file: the export is refused before it is queued.
+  FSSpec nowhere;
+  FSMakeFSSpecFromPath(mTmp / "missing/Out.mov", &nowhere);
+  EXPECT_THROW(CExportMovie::DoExport(movie.get(), &nowhere), LException);
+  EXPECT_TRUE(mClient->GetTasks().empty());
+  EXPECT_FALSE(fs::exists(mTmp / "missing"));
+
+  // Vantrel fails (the movie's media file is gone): an alert, no file, no recent entry.
+  fs::remove(mTmp / "Clip.mov");
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  const UInt32 cookie = Export(*movie, mTmp / "Out.mov")->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(cookie) == nullptr; }, 30000));
+  EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_FALSE(fs::exists(mTmp / "Out.mov"));
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 0);
+}
+
+TEST_F(ExportClientTest, AKilledVantrelIsRelaunchedOnceAndTheExportRetriedOrDropped) {
+  ASSERT_NO_FATAL_FAILURE(StartClient("40:50"));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  const UInt32 first = Export(*movie, mTmp / "First.mov")->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(first)->mProgress > 0; }, 10000));
+  const pid_t killed = VantrelPID();
+  ASSERT_GT(killed, 0);
+
+  // Retry: the heartbeat and the terminated event both notice; one relaunch, one question.
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  ASSERT_EQ(kill(killed, SIGKILL), 0);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(first) == nullptr; }, 30000));
+  EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_NE(VantrelPID(), killed);
+  EXPECT_GT(VantrelPID(), 0);
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
+  EXPECT_TRUE(fs::exists(mTmp / "First.mov"));
+  UiTest::Pump(2500);  // a late heartbeat or event asks nothing more
+  EXPECT_EQ(CountAlerts(), 1);
+
+  // Drop: the task goes, with its file.
+  const UInt32 second = Export(*movie, mTmp / "Second.mov")->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(second)->mProgress > 0; }, 10000));
+  UResponder::Script(question_Alert, SAnswer::Choice(2));
+  ASSERT_EQ(kill(VantrelPID(), SIGKILL), 0);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(second) == nullptr; }, 30000));
+  EXPECT_EQ(CountAlerts(), 2);
+  EXPECT_FALSE(fs::exists(mTmp / "Second.mov"));
+  EXPECT_EQ(CExportMovie::GetCurrentTask(), nullptr);
+  EXPECT_FALSE(mClient->GetRunningPane()->IsVisible());
+}
+
+TEST_F(ExportClientTest, TheMoviesOwnFileIsRefusedAndQuittingWhileExportingAsks) {
+  ASSERT_NO_FATAL_FAILURE(StartClient("2:30000"));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  const auto before = fs::file_size(mTmp / "Clip.mov");
+  FSSpec own;
+  FSMakeFSSpecFromPath(mTmp / "Clip.mov", &own);
+  try {
+    CExportMovie::DoExport(movie.get(), &own);
+    ADD_FAILURE() << "the movie's own file was taken as destination";
+  } catch (const LException& e) {
+    EXPECT_EQ(e.GetErrorCode(), err_ExportOverwritesSource);
+  }
+  EXPECT_EQ(fs::file_size(mTmp / "Clip.mov"), before);
+  EXPECT_TRUE(mClient->GetTasks().empty());
+  // Through the document, which deletes what a failed export leaves: the
+  // refusal is told by the client and reported as nothing to undo.
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  EXPECT_EQ(CExportMovie::ExportForDocument(movie.get(), own), noErr);
+  EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_EQ(fs::file_size(mTmp / "Clip.mov"), before);
+  EXPECT_TRUE(mClient->GetTasks().empty());
+  UiTest::Pump(50);
+
+  EXPECT_TRUE(CExportMovie::AllowQuit());  // nothing runs: no question
+  EXPECT_EQ(CountAlerts(), 1);
+  FSSpec out;
+  FSMakeFSSpecFromPath(mTmp / "Out.mov", &out);
+  EXPECT_EQ(CExportMovie::ExportForDocument(movie.get(), out), noErr);
+  EXPECT_EQ(mClient->GetTasks().size(), 1u);
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  EXPECT_FALSE(CExportMovie::AllowQuit());
+  UResponder::Script(question_Alert, SAnswer::Choice(2));
+  EXPECT_TRUE(CExportMovie::AllowQuit());
+  EXPECT_EQ(CountAlerts(), 3);
+}
+
+TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
+  ASSERT_NO_FATAL_FAILURE(StartClient("2:30000"));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  // Holiday runs; Garden waits.
+  const UInt32 running = Export(*movie, mTmp / "Holiday.mov")->GetCookie();
+  Export(*movie, mTmp / "Garden.mov");
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(running)->mSent; }, 5000));
+  UiTest::Pump(300);
+
+  // Fewer than 16 bytes: not a status record.
+  std::vector<UInt8> shortRecord = Status(kExportStatusProgress, X2Fix(0.9), 0, running);
+  shortRecord.pop_back();
+  SendToStatusPort(shortRecord);
+  UiTest::Pump(100);
+  EXPECT_LT(Task(running)->mProgress, X2Fix(0.5));
+  // A late cancel of some other export, and its done record, change nothing.
+  SendToStatusPort(Status(kExportStatusError, 0, userCanceledErr, 999));
+  SendToStatusPort(Status(kExportStatusDone, 0, 0, 999));
+  SendToStatusPort(Status(kExportStatusProgress, X2Fix(0.4), 0, running));
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(running)->mProgress >= X2Fix(0.39); }, 3000));
+  EXPECT_EQ(Task(running)->mError, 0);
+  EXPECT_EQ(mClient->GetTasks().size(), 2u);
+  EXPECT_EQ(CountAlerts(), 0);
+  std::string text;
+  CExportTasksPane::GetSetItemDataProc(Task(running), kExportColumnProgress, text);
+  EXPECT_EQ(text, "40.0 %");
+
+  mClient->GetTaskList()->SelectTask(Task(running), true, false);
+  UiTest::Pump(50);
+  QImage shot = UiTest::Screenshot(mClient->GetWindow()->GetFrameWidget(), "export_tasks_40");
+  EXPECT_FALSE(shot.isNull());
+
+  // The close box only hides the window; command 6300 shows it again.
+  mClient->GetWindow()->AttemptClose();
+  ASSERT_NE(CExportMovie::GetExporter()->GetWindow(), nullptr);
+  EXPECT_FALSE(mClient->GetWindow()->IsVisible());
+  Boolean enabled = false, usesMark = false;
+  UInt16 mark = 1;
+  EXPECT_TRUE(CExportMovie::FindCommandStatus(kCmdExportTasksWindow, enabled, usesMark, mark));
+  EXPECT_TRUE(enabled);
+  EXPECT_EQ(mark, 0);
+  EXPECT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  EXPECT_TRUE(mClient->GetWindow()->IsVisible());
+  EXPECT_EQ(mClient->GetTasks().size(), 2u);
+}
+
+TEST_F(ExportClientTest, TheListShowsActivityAndProgressOfEachState) {
+  CExportTask task;
+  FSSpec spec;
+  FSMakeFSSpecFromPath(mTmp / "Clip.mov", &spec);
+  task.Init(spec, nullptr);
+  std::string text;
+  EXPECT_EQ(CExportTasksPane::GetSetItemDataProc(&task, kExportColumnMovie, text), noErr);
+  EXPECT_EQ(text, "Clip.mov");
+  CExportTasksPane::GetSetItemDataProc(&task, kExportColumnActivity, text);
+  EXPECT_EQ(text, "Waiting");
+  CExportTasksPane::GetSetItemDataProc(&task, kExportColumnProgress, text);
+  EXPECT_EQ(text, "0.0 %");
+  task.mState = exportTask_Running;
+  task.mProgress = X2Fix(0.452);
+  task.SetActivity(LStr255("Exporting"));
+  CExportTasksPane::GetSetItemDataProc(&task, kExportColumnActivity, text);
+  EXPECT_EQ(text, "Exporting");
+  CExportTasksPane::GetSetItemDataProc(&task, kExportColumnProgress, text);
+  EXPECT_EQ(text, "45.2 %");
+  task.mState = exportTask_Done;
+  CExportTasksPane::GetSetItemDataProc(&task, kExportColumnActivity, text);
+  EXPECT_EQ(text, "Done");
+  CExportTasksPane::GetSetItemDataProc(&task, kExportColumnProgress, text);
+  EXPECT_EQ(text, "100.0 %");
+  EXPECT_EQ(CExportTasksPane::GetSetItemDataProc(&task, 'xxxx', text), -4979);
+  EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("Clip.mov", 'mp4 '), "Clip.mp4");
+  EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("Clip.mov", 0), "Clip");
+  EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("/tmp/a.b/Clip", 'mp4 '), "/tmp/a.b/Clip.mp4");
+}
