@@ -327,7 +327,14 @@ void CMovieView::DrawSelf() {
 
   ForgetDeletedMovie();
   if (mMovie) {
-    if (Movie movie = mMovie->GetMovie()) UpdateMovie(movie);
+    if (Movie movie = mMovie->GetMovie()) {
+      // A movie attached before the view was in a window still draws into
+      // its own offscreen world: point it at the window on the first draw.
+      CGrafPtr port = nullptr;
+      GetMovieGWorld(movie, &port, nullptr);
+      if (GetMacPort() && port != GetMacPort()) MovieHasChanged(false);
+      UpdateMovie(movie);
+    }
     return;
   }
   if (!mBuffer) return;

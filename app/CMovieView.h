@@ -56,7 +56,7 @@ constexpr SInt16 MENU_Navigation = 143;
 constexpr SInt16 STRx_MovieView = 5014;
 constexpr SInt16 Txtr_MovieInfo = 136;
 
-class CMovieView : public LView, public LListener, public LBroadcaster, public LMouseTracker {
+class CMovieView : public LView, public LListener, public LBroadcaster, public LDragTracker {
  public:
   static constexpr ClassIDT class_ID = 'MovV';
 

@@ -21,7 +21,7 @@ constexpr CommandT cmd_SelectNone = 1013;
 constexpr SInt16 kSliderIndicatorSpot = 129;
 constexpr SInt32 kSliderDragSlop = 20;
 
-class CTimeSlider : public LView, public LBroadcaster, public LCommander, public LListener, public LMouseTracker {
+class CTimeSlider : public LView, public LBroadcaster, public LCommander, public LListener, public LDragTracker {
  public:
   static constexpr ClassIDT class_ID = 'TSld';
 

@@ -1,13 +1,12 @@
-// The help tags' tracker. Not attached for now: the movie panes' drag
-// tracking (platform/ui/UMouseTracking.h) and the help tags' mouse tracker
-// (toolkit/LMouseHelpTracker.h) are two different classes both named
-// LMouseTracker, so one program holding both gets one of their tables for
-// the other and crashes. Attach it again once one of them is renamed:
-//   inHost->AddAttachment(new LMouseHelpTracker, nullptr, true);
+// The help tags' tracker: attached to the application, it follows the mouse
+// over every window's panes and shows the pane's help tag.
 #include "app/TremblorixAppParts.h"
+#include "toolkit/LMouseHelpTracker.h"
 
 namespace AppParts {
 
-void AddHelpTracker(LAttachable*) {}
+void AddHelpTracker(LAttachable* inHost) {
+  if (inHost) inHost->AddAttachment(new LMouseHelpTracker, nullptr, true);
+}
 
 }  // namespace AppParts

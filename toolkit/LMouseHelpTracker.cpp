@@ -54,7 +54,11 @@ LMouseHelpTracker::LMouseHelpTracker() : LAttachment(msg_Event, true) {
 LMouseHelpTracker::~LMouseHelpTracker() {
   StopRepeating();
   SetTagShown(false);
-  delete mHelpWindow;
+  // The window hangs on the application, which may have deleted it with its
+  // other sub-commanders already when the tracker goes with its attachments.
+  const std::vector<LWindow*> windows = UDesktop::GetWindows();
+  if (std::find(windows.begin(), windows.end(), mHelpWindow) != windows.end()) delete mHelpWindow;
+  mHelpWindow = nullptr;
 }
 
 Boolean LMouseHelpTracker::Counts(LPane* inPane) {

@@ -10,11 +10,11 @@
 
 namespace {
 
-LMouseTracker* sCurrent = nullptr;
+LDragTracker* sCurrent = nullptr;
 
 class UTrackingHost : public UPaneHost {
  public:
-  UTrackingHost(LPane* inPane, LMouseTracker* inTracker, QWidget* inParent)
+  UTrackingHost(LPane* inPane, LDragTracker* inTracker, QWidget* inParent)
       : UPaneHost(inPane, inParent), mTracker(inTracker) {}
 
  protected:
@@ -45,28 +45,28 @@ class UTrackingHost : public UPaneHost {
   }
 
  private:
-  LMouseTracker* mTracker;
+  LDragTracker* mTracker;
 };
 
 }  // namespace
 
-LMouseTracker::~LMouseTracker() {
+LDragTracker::~LDragTracker() {
   if (sCurrent == this) sCurrent = nullptr;
 }
 
-QWidget* UMouseTracking::MakeHostWidget(LPane* inPane, LMouseTracker* inTracker, QWidget* inParent) {
+QWidget* UMouseTracking::MakeHostWidget(LPane* inPane, LDragTracker* inTracker, QWidget* inParent) {
   auto* host = new UTrackingHost(inPane, inTracker, inParent);
   UPaneHost::MarkWidget(host, inPane);
   return host;
 }
 
-void UMouseTracking::Begin(LMouseTracker* inTracker) { sCurrent = inTracker; }
+void UMouseTracking::Begin(LDragTracker* inTracker) { sCurrent = inTracker; }
 
-void UMouseTracking::End(LMouseTracker* inTracker) {
+void UMouseTracking::End(LDragTracker* inTracker) {
   if (sCurrent == inTracker) sCurrent = nullptr;
 }
 
-LMouseTracker* UMouseTracking::GetCurrent() { return sCurrent; }
+LDragTracker* UMouseTracking::GetCurrent() { return sCurrent; }
 
 UInt32 UMouseTracking::GetDblTime() {
   int millis = 500;

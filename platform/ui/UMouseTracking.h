@@ -12,13 +12,13 @@ class LPane;
 class LWindow;
 class QWidget;
 
-class LMouseTracker {
+class LDragTracker {
  public:
-  LMouseTracker() = default;
-  LMouseTracker(const LMouseTracker&) = delete;
-  LMouseTracker& operator=(const LMouseTracker&) = delete;
+  LDragTracker() = default;
+  LDragTracker(const LDragTracker&) = delete;
+  LDragTracker& operator=(const LDragTracker&) = delete;
   // A tracker that goes away while it tracks ends the drag.
-  virtual ~LMouseTracker();
+  virtual ~LDragTracker();
   // The mouse moved to the port point while the button is held.
   virtual void MouseTracked(Point inPortPt, UInt16 inModifiers) = 0;
   // The button went up at the port point; the drag has ended.
@@ -28,11 +28,11 @@ class LMouseTracker {
 class UMouseTracking {
  public:
   // The widget of a self-drawn pane whose drags go to inTracker.
-  static QWidget* MakeHostWidget(LPane* inPane, LMouseTracker* inTracker, QWidget* inParent);
+  static QWidget* MakeHostWidget(LPane* inPane, LDragTracker* inTracker, QWidget* inParent);
   // The drag that runs now (nil: none). Begin replaces a running one.
-  static void Begin(LMouseTracker* inTracker);
-  static void End(LMouseTracker* inTracker);
-  static LMouseTracker* GetCurrent();
+  static void Begin(LDragTracker* inTracker);
+  static void End(LDragTracker* inTracker);
+  static LDragTracker* GetCurrent();
   // The double-click time of the desktop, in ticks.
   static UInt32 GetDblTime();
   // Whether the window is collapsed (minimised).
