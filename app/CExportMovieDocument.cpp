@@ -2,6 +2,7 @@
 // its movie and the chosen file, and gets 0 once the export is queued.
 #include "app/CExportMovie.h"
 #include "app/CMovieDocument.h"
+#include "app/UExportSheet.h"
 #include "platform/base/LException.h"
 #include "platform/ui/UResponder.h"
 
@@ -24,4 +25,5 @@ OSErr CExportMovie::ExportForDocument(CMovie* inMovie, const FSSpec& inDestinati
 
 void CExportMovie::InstallDocumentExport(Boolean inInstall) {
   CMovieDocument::sExportProc = inInstall ? &ExportForDocument : nullptr;
+  CMovieDocument::sAskExportProc = inInstall ? &UExportSheet::Ask : nullptr;
 }

@@ -32,6 +32,7 @@ Boolean CMovieDocument::sTweenOpenMovie = true;
 Boolean CMovieDocument::sTweenSelectionOnly = true;
 UInt32 CMovieDocument::sTweenMovieOptions = 0x100;
 CMovieDocument::ExportProc CMovieDocument::sExportProc = nullptr;
+CMovieDocument::AskExportProc CMovieDocument::sAskExportProc = nullptr;
 
 namespace {
 

@@ -12,6 +12,7 @@
 //                               sheets and the toolbar popups
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -381,6 +382,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   Boolean mScrubbing = false;
 
   Boolean mDestroying = false;
+  // Expires with the document: answers that may arrive later check it.
+  std::shared_ptr<bool> mAliveToken = std::make_shared<bool>(true);
   Boolean mUsesUndoer = false;
 
   // The panes as the layout built them (the typed pointers above are set
@@ -411,6 +414,12 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   // 0 or an error code. Without one, exports fail with unimpErr.
   typedef OSErr (*ExportProc)(CMovie* inMovie, const FSSpec& inSpec);
   static ExportProc sExportProc;
+  // The export sheet (the put-file dialog with the exporter's controls) that
+  // Export asks with when the export client has installed it; else a plain
+  // put-file question. inDone gets the chosen file, or nil on cancel.
+  typedef void (*AskExportProc)(CMovie* inMovie, SInt32 inInterlaceMode, LWindow* inWindow, const std::string& inName,
+                                std::function<void(const FSSpec* inFile)> inDone);
+  static AskExportProc sAskExportProc;
 
   // ---- analysis, session and sheets: what their own files add -------------
  public:

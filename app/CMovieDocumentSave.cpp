@@ -199,6 +199,16 @@ void CMovieDocument::AskSaveAs_() {
 void CMovieDocument::AskExportAs_() {
   try {
     ThrowIfNil_(mMovie);
+    if (sAskExportProc != nullptr) {
+      // The answer may come after the document has gone: it holds only a token.
+      std::weak_ptr<bool> alive = mAliveToken;
+      sAskExportProc(mMovie, static_cast<SInt32>(GetInterlaceMode()), mWindow, SaveNameFor(this),
+                     [this, alive](const FSSpec* inFile) {
+                       if (inFile == nullptr || alive.expired() || mDestroying) return;
+                       PostProcedure(proc_Export, inFile, sizeof *inFile);
+                     });
+      return;
+    }
     mNavMode = kNavModeExport;
     AskFile(this, 1, {}, 0, [this](SQuestion& q) { AskNavQuestion(q, kNavUserActionSaveAs); });
   } catch (const LException& e) {

@@ -1,20 +1,9 @@
-// The movie documents hand their exports to the export client.
+// The movie documents hand their exports to the export client, through its
+// own document entry: it refuses the movie's own files without the document
+// deleting them, and asks with the export sheet.
 #include "app/CExportMovie.h"
-#include "app/CMovieDocument.h"
 #include "app/TremblorixAppParts.h"
-#include "platform/base/LException.h"
-
-namespace {
-OSErr ExportThroughClient(CMovie* inMovie, const FSSpec& inSpec) {
-  try {
-    FSSpec destination = inSpec;
-    return CExportMovie::DoExport(inMovie, &destination);
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  }
-}
-}  // namespace
 
 namespace AppParts {
-void ConnectDocumentExports(Boolean inConnect) { CMovieDocument::sExportProc = inConnect ? ExportThroughClient : nullptr; }
+void ConnectDocumentExports(Boolean inConnect) { CExportMovie::InstallDocumentExport(inConnect); }
 }  // namespace AppParts

@@ -22,11 +22,14 @@ namespace {
 // The movie documents' conditions and settings (TremblorixAppScriptMovie.cpp).
 bool AppScriptMovieCondition(const std::string& inName);
 bool AppScriptMovieSetting(const std::string& inName, const std::string& inValue);
+// The export client's side (TremblorixAppScriptExport.cpp).
+bool AppScriptSetExporter(const std::string& inCode);
 
 namespace {
 
 CAppScript::ConditionProc sConditionProc = AppScriptMovieCondition;
 CAppScript::SettingProc sSettingProc = AppScriptMovieSetting;
+
 
 double Now() { return GetCurrentEventTime(); }
 
@@ -235,6 +238,13 @@ bool CAppScript::RunLine(const std::string& inLine) {
     std::istringstream s(rest);
     std::string name, value;
     s >> name >> value;
+    if (name == "exporter") {
+      if (!AppScriptSetExporter(value)) {
+        Fail("no such exporter");
+        return false;
+      }
+      return true;
+    }
     if (!sSettingProc || !sSettingProc(name, value)) {
       Fail("the setting could not be made");
       return false;

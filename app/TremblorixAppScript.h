@@ -9,6 +9,7 @@
 //                               (alert, open, save, folder, changes, discard,
 //                               review, exporter); CHOICE 0 cancels
 //   set NAME VALUE              a document setting (see CAppScript::Setting)
+//   set exporter CODE           the exporter the next export sheet starts with (mpg4, MooV...)
 //   until CONDITION [SECONDS]   waits (default 120 s): windows=N (movie windows), shown (the
 //                               front movie shows its picture), idle,
 //                               analysed, session, nosession, saved, exported

@@ -3,6 +3,7 @@
 // its file).
 #include "app/CExportMovie.h"
 #include "app/CExportTask.h"
+#include "app/LMovieExportNavSheet.h"
 
 bool AppScriptExportsDone() {
   static bool sSeenExport = false;
@@ -13,4 +14,15 @@ bool AppScriptExportsDone() {
     return false;
   }
   return sSeenExport;
+}
+
+// "set exporter CODE": the exporter the next export sheet starts with (the
+// four characters of its subtype, e.g. mpg4), as if picked in its pop-up.
+bool AppScriptSetExporter(const std::string& inCode) {
+  if (inCode.size() != 4) return false;
+  const OSType code = (OSType(UInt8(inCode[0])) << 24) | (OSType(UInt8(inCode[1])) << 16) |
+                      (OSType(UInt8(inCode[2])) << 8) | OSType(UInt8(inCode[3]));
+  if (CExportMovie::GetIndexForExporter(code) <= 0) return false;
+  LMovieExportNavSheet::sCurrentExporter = code;
+  return true;
 }

@@ -80,6 +80,7 @@ answer save 1 $saved
 command 6
 until saved 300
 shot 6-saved
+set exporter mpg4
 answer save 1 $steady
 command 6100
 wait 0.5

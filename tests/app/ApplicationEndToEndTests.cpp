@@ -82,7 +82,7 @@ TEST_F(ApplicationEndToEndTest, AShakyMovieIsAnalysedSteadiedSavedAndExportedThr
                         << "set smoothing 2.0\nwait 0.3\nshot 4-smoothing\n"
                         << "command 6004\nuntil nosession 120\nshot 5-applied\n"
                         << "answer save 1 " << saved << "\ncommand 6\nuntil saved 300\nshot 6-saved\n"
-                        << "answer save 1 " << steady << "\ncommand 6100\nuntil exported 600\nshot 7-exported\n"
+                        << "set exporter mpg4\nanswer save 1 " << steady << "\ncommand 6100\nuntil exported 600\nshot 7-exported\n"
                         << "quit\n";
   // The program in its own session: its own preferences, runtime folder and ports.
   const std::string oldHome = ::getenv("HOME") ? ::getenv("HOME") : "";
