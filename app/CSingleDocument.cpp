@@ -116,8 +116,9 @@ CSingleDocument::~CSingleDocument() {
     delete window;
   }
   // The next document of a quit closes later, from the event loop: closing
-  // it here would nest one destructor inside the next.
-  if (sQuitting) new CQuitCloser;
+  // it here would nest one destructor inside the next. After the last one
+  // there is nothing to close (and the program may end before it would run).
+  if (sQuitting && GetDocTester().FindTopDocument(true) != nullptr) new CQuitCloser;
 }
 
 void CSingleDocument::CloseNextForQuit() { CQuitCloser::CloseNext(); }

@@ -1,5 +1,7 @@
 #include "app/MovieDocumentTestSupport.h"
 
+#include "app/CRecentFiles.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -247,6 +249,8 @@ void DocumentFixture::CloseAllDocuments() {
 
 void DocumentFixture::TearDown() {
   CloseAllDocuments();
+  // Saved files went into the recent-files list, which the application empties at its end.
+  CRecentFiles::Delete();
   UBundle::SetMainBundlePath("");
   ::setenv("HOME", mOldHome.c_str(), 1);
   UiFixture::TearDown();
