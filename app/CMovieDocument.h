@@ -127,7 +127,7 @@ constexpr SInt32 kNavModeSaveAs = 1;
 constexpr SInt32 kNavModeExport = 2;
 constexpr SInt32 kNavModeExportTween = 3;
 
-// The save formats offered with the save-as question (NavCBRec::choice).
+// The save formats offered with the save-as question (SDocNavAnswer::choice).
 constexpr SInt32 kSaveChoiceReference = 1;
 constexpr SInt32 kSaveChoiceSelfContained = 2;
 
@@ -197,8 +197,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   void AskExportTweenAs_();
   void DoAESave_(FSSpec& inSpec);
 
-  void GetNavigationDialogOptions(SInt16 inMode, NavDialogCreationOptions* ioOptions) override;
-  void InvokeNavUserAction(NavCBRec* ioRecord) override;
+  void GetNavigationDialogOptions(SInt16 inMode, SDocNavOptions* ioOptions) override;
+  void InvokeNavUserAction(SDocNavAnswer* ioRecord) override;
 
   // Window sizes for the movie at a scale (or for a given movie size).
   void CalcBestWindowSize(float inScale, SInt32& outWidth, SInt32& outHeight);

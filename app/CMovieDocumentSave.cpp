@@ -133,7 +133,7 @@ void CMovieDocument::Save_() {
 // ---------------------------------------------------------------------------
 // The file questions
 
-void CMovieDocument::GetNavigationDialogOptions(SInt16 inMode, NavDialogCreationOptions* ioOptions) {
+void CMovieDocument::GetNavigationDialogOptions(SInt16 inMode, SDocNavOptions* ioOptions) {
   if (ioOptions == nullptr) return;
   std::string name = SaveNameFor(this);
   switch (inMode) {
@@ -155,7 +155,7 @@ namespace {
 
 void AskFile(CMovieDocument* inDoc, SInt16 inOptionsMode, const std::vector<std::string>& inChoices,
              SInt32 inDefaultChoice, std::function<void(SQuestion&)> inAsk) {
-  NavDialogCreationOptions options;
+  SDocNavOptions options;
   inDoc->GetNavigationDialogOptions(inOptionsMode, &options);
   SQuestion q;
   q.kind = question_SaveFile;
@@ -226,7 +226,7 @@ void CMovieDocument::AskExportTweenAs_() {
   }
 }
 
-void CMovieDocument::InvokeNavUserAction(NavCBRec* ioRecord) {
+void CMovieDocument::InvokeNavUserAction(SDocNavAnswer* ioRecord) {
   if (ioRecord == nullptr) return;
   if (ioRecord->userAction != kNavUserActionSaveAs) {
     if (ioRecord->userAction == kNavUserActionCancel) mNavMode = kNavModeNone;

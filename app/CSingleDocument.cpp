@@ -177,7 +177,7 @@ void CSingleDocument::AskNavQuestion(SQuestion& ioQuestion, NavUserAction inSave
   UResponder::Ask(ioQuestion, [this, alive, kind, inSaveAction](const SAnswer& inAnswer) {
     if (!*alive) return;
     --mAsking;
-    NavCBRec rec;
+    SDocNavAnswer rec;
     if (inAnswer.cancelled) {
       rec.userAction = kNavUserActionCancel;
     } else if (kind == question_SaveFile) {
@@ -230,7 +230,7 @@ SInt16 CSingleDocument::AskConfirmRevert() {
 
 Boolean CSingleDocument::AskSaveAs(FSSpec&, Boolean) {
   try {
-    NavDialogCreationOptions options;
+    SDocNavOptions options;
     GetNavigationDialogOptions(0, &options);
     SQuestion q;
     q.kind = question_SaveFile;
@@ -249,7 +249,7 @@ Boolean CSingleDocument::AskSaveAs(FSSpec&, Boolean) {
   return false;
 }
 
-void CSingleDocument::MakeTargetSpec(const NavCBRec& inRecord, FSSpec& outSpec) {
+void CSingleDocument::MakeTargetSpec(const SDocNavAnswer& inRecord, FSSpec& outSpec) {
   if (!inRecord.valid || inRecord.saveName.empty() || inRecord.folder.empty()) Throw_(-1);
   // The whole name: a cut name could match another file and lose its extension.
   std::string path = (std::filesystem::path(inRecord.folder) / inRecord.saveName).string();
@@ -300,13 +300,13 @@ void CSingleDocument::DoPrint() { Print(); }
 
 void CSingleDocument::ListenToMessage(MessageT inMessage, void* ioParam) {
   switch (inMessage) {
-    case msg_NavUserAction: InvokeNavUserAction(static_cast<NavCBRec*>(ioParam)); break;
-    case msg_NavTerminate: InvokeNavTerminate(static_cast<NavCBRec*>(ioParam)); break;
+    case msg_NavUserAction: InvokeNavUserAction(static_cast<SDocNavAnswer*>(ioParam)); break;
+    case msg_NavTerminate: InvokeNavTerminate(static_cast<SDocNavAnswer*>(ioParam)); break;
     default: break;
   }
 }
 
-void CSingleDocument::InvokeNavUserAction(NavCBRec* ioRecord) {
+void CSingleDocument::InvokeNavUserAction(SDocNavAnswer* ioRecord) {
   if (ioRecord == nullptr) return;
   switch (ioRecord->userAction) {
     case kNavUserActionCancel:
@@ -347,7 +347,7 @@ void CSingleDocument::InvokeNavUserAction(NavCBRec* ioRecord) {
   }
 }
 
-void CSingleDocument::InvokeNavTerminate(NavCBRec*) {
+void CSingleDocument::InvokeNavTerminate(SDocNavAnswer*) {
   if (mCloseAfterSheet) {
     mCloseAfterSheet = false;
     PostProcedure(proc_DocClose, nullptr, 0);

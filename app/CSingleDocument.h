@@ -34,7 +34,7 @@ constexpr SInt16 str_DocCautionCode = 3;
 constexpr SInt16 str_DocStopCode = 4;
 
 // The navigation messages: a question's answer (1100) and its end (1101),
-// both with a NavCBRec*.
+// both with a SDocNavAnswer*.
 constexpr MessageT msg_NavUserAction = 1100;
 constexpr MessageT msg_NavTerminate = 1101;
 
@@ -61,7 +61,7 @@ constexpr SInt32 proc_DocSaveAs = 2;
 // One answer of a navigation question. For a save-as answer the target is
 // the chosen folder and the whole save name (never cut); `replacing` tells
 // that the user agreed to replace an existing file of that name.
-struct NavCBRec {
+struct SDocNavAnswer {
   NavUserAction userAction = kNavUserActionNone;
   std::string folder;        // the folder's POSIX path
   std::string saveName;      // the file name (UTF-8)
@@ -71,7 +71,7 @@ struct NavCBRec {
 };
 
 // The question options a document may change before a file question opens.
-struct NavDialogCreationOptions {
+struct SDocNavOptions {
   std::string windowTitle;
   std::string saveFileName;
   std::string actionButtonLabel;
@@ -132,10 +132,10 @@ class CSingleDocument : public LCommander, public LListener, public CPostProcedu
   virtual void NoteAlert(ConstStringPtr inText, SInt16 inCode);
   virtual void CautionAlert(ConstStringPtr inText, SInt16 inCode);
   virtual void StopAlert(ConstStringPtr inText, SInt16 inCode);
-  virtual void InvokeNavUserAction(NavCBRec* ioRecord);
-  virtual void InvokeNavTerminate(NavCBRec* ioRecord);
+  virtual void InvokeNavUserAction(SDocNavAnswer* ioRecord);
+  virtual void InvokeNavTerminate(SDocNavAnswer* ioRecord);
   virtual void OpenFile(FSSpec& /*inSpec*/) {}
-  virtual void GetNavigationDialogOptions(SInt16 /*inMode*/, NavDialogCreationOptions* /*ioOptions*/) {}
+  virtual void GetNavigationDialogOptions(SInt16 /*inMode*/, SDocNavOptions* /*ioOptions*/) {}
   // An alert sheet on the window (an application alert when the window is
   // hidden); the answer comes back as inReplyMessage (0: none) with the
   // chosen button's command ('ok  ', 'cncl', 'othr') as parameter.
@@ -185,7 +185,7 @@ class CSingleDocument : public LCommander, public LListener, public CPostProcedu
   void AskNavQuestion(SQuestion& ioQuestion, NavUserAction inSaveAction);
   // Makes the target spec of a save-as answer: folder plus the whole name;
   // an invalid answer throws -1.
-  static void MakeTargetSpec(const NavCBRec& inRecord, FSSpec& outSpec);
+  static void MakeTargetSpec(const SDocNavAnswer& inRecord, FSSpec& outSpec);
   // The close that follows the end of a quit's document, from the event loop.
   static void CloseNextForQuit();
 
