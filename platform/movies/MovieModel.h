@@ -178,7 +178,7 @@ struct MovieObj {
 
 // --- registry ------------------------------------------------------------------
 
-enum class Kind { kMovie, kTrack, kMedia, kUserData, kEditState, kDataHandler };
+enum class Kind { kMovie, kTrack, kMedia, kUserData, kEditState, kDataHandler, kCompressor };
 
 std::recursive_mutex& Lock();
 UInt64 NewId();

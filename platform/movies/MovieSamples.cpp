@@ -566,6 +566,11 @@ OSErr DataHGetFileSize64(DataHandler dh, wide* fileSize) {
 OSErr CloseComponent(DataHandler dh) {
   return GuardedErr([&] {
     UInt64 id = FromHandle(dh);
+    if (Lookup(id, Kind::kCompressor)) {
+      // A standard image compression instance (ImageCompression.h).
+      Unregister(id);
+      return;
+    }
     GetDH(dh);
     Unregister(id);
     auto& v = OpenHandlers();

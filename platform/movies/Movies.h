@@ -466,6 +466,7 @@ OSErr DataHAppend64(DataHandler dh, void* data, wide* fileOffset, UInt32 size);
 // Writes size bytes of h from hOffset at *offset (the end when *offset is -1).
 OSErr DataHPutData(DataHandler dh, Handle h, SInt32 hOffset, SInt32* offset, SInt32 size);
 OSErr DataHGetFileSize64(DataHandler dh, wide* fileSize);
+// Closes a data handler or a standard image compression instance.
 OSErr CloseComponent(DataHandler dh);
 
 // User data. Indices count from 1 within a type.
