@@ -11,7 +11,9 @@
 
 #include "media/CMovie.h"
 #include "toolkit/UFileUtils.h"
+#include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/movies/ImageCompression.h"
 #include "platform/ui/Alerts.h"
 #include "toolkit/UMessage.h"
 
@@ -445,5 +447,22 @@ bool UMovies::StringToTimeValue(const LStr255& inText, double& outSeconds) {
     return true;
   } catch (...) {
     return false;
+  }
+}
+
+ComponentInstance UMovies::GetCompressorCopy(ComponentInstance inCompressor) {
+  ComponentInstance copy = nullptr;
+  Handle state = nullptr;
+  try {
+    if (!inCompressor) Throw_(invalidComponentID);
+    ThrowIfOSErr_(OpenADefaultComponent(StandardCompressionType, StandardCompressionSubType, &copy));
+    ThrowIfOSErr_(SCGetInfo(inCompressor, scSettingsStateType, &state));
+    ThrowIfOSErr_(SCSetInfo(copy, scSettingsStateType, &state));
+    DisposeHandle(state);
+    return copy;
+  } catch (...) {
+    if (state) DisposeHandle(state);
+    if (copy) CloseComponent(copy);
+    return nullptr;
   }
 }

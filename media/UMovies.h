@@ -85,6 +85,11 @@ class UMovies {
   // are hidden. Failures hide nothing more than the file asked about.
   static Boolean FileFilterProc(const FSSpec& inItem, Boolean inIsFolder);
 
+  // A new default standard image compression instance with the settings
+  // state of the given one; nil (with nothing left open) when the source is
+  // nil or closed or the copy cannot be made. The caller closes it.
+  static ComponentInstance GetCompressorCopy(ComponentInstance inCompressor);
+
   // File types of the graphics importers and exporters (none are added).
   // The statistics report of a movie (the caller owns it), nil when it
   // cannot be made. Lives with the statistics in the motion library.
