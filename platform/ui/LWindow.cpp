@@ -2,8 +2,10 @@
 
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDialog>
 #include <QEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QWidget>
 #include <algorithm>
@@ -26,14 +28,16 @@
 static LWindow* sActivationRequested = nullptr;
 static UInt32 sActivationRequestTicks = 0;
 
-// The top-level widget of a window: the menu bar over the content widget.
-class UWindowFrame : public QWidget {
+// What the top-level widget of a window does, whatever its Qt class: the
+// menu bar over the content widget, activation followed, closing asked.
+class UWindowFrame {
  public:
-  explicit UWindowFrame(LWindow* inWindow) : QWidget(nullptr), mWindow(inWindow) {}
+  explicit UWindowFrame(LWindow* inWindow) : mWindow(inWindow) {}
+  virtual ~UWindowFrame() = default;
   void ForgetWindow() { mWindow = nullptr; }
 
  protected:
-  bool event(QEvent* inEvent) override {
+  void FrameEvent(QEvent* inEvent) {
     if (mWindow && inEvent->type() == QEvent::WindowActivate) {
       if (sActivationRequested && TickCount() - sActivationRequestTicks > 30) sActivationRequested = nullptr;
       bool echo = sActivationRequested && sActivationRequested != mWindow;
@@ -41,20 +45,64 @@ class UWindowFrame : public QWidget {
       if (!echo && mWindow->IsVisible() && UDesktop::FetchActiveWindow() != mWindow && !mWindow->IsFloating())
         UDesktop::SelectDeskWindow(mWindow);
     }
-    return QWidget::event(inEvent);
   }
-  void resizeEvent(QResizeEvent* inEvent) override {
-    QWidget::resizeEvent(inEvent);
+  void FrameResized() {
     if (mWindow) mWindow->LayoutFrame();
   }
-  void closeEvent(QCloseEvent* inEvent) override {
+  void FrameClose(QCloseEvent* inEvent) {
     // The window decides; the object deletes its widgets itself.
     inEvent->ignore();
     if (mWindow) mWindow->AttemptClose();
   }
 
- private:
   LWindow* mWindow;
+};
+
+template <class TBase>
+class TWindowFrame : public TBase, public UWindowFrame {
+ public:
+  explicit TWindowFrame(LWindow* inWindow) : TBase(nullptr), UWindowFrame(inWindow) {}
+
+ protected:
+  bool event(QEvent* inEvent) override {
+    FrameEvent(inEvent);
+    return TBase::event(inEvent);
+  }
+  void resizeEvent(QResizeEvent* inEvent) override {
+    TBase::resizeEvent(inEvent);
+    FrameResized();
+  }
+  void closeEvent(QCloseEvent* inEvent) override { FrameClose(inEvent); }
+};
+
+// A sheet's top-level widget is a dialog, so that it opens window-modal on
+// its document window with open(). Every key is the sheet's: the framework
+// hears it first, and the dialog's own keys (Return for a default button,
+// Escape to reject) never act, nor does it close or finish by itself.
+class USheetFrame : public TWindowFrame<QDialog> {
+ public:
+  using TWindowFrame<QDialog>::TWindowFrame;
+  void accept() override {}
+  void reject() override {}
+  void done(int) override {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* inEvent) override {
+    const int key = inEvent->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+      inEvent->accept();
+      return;
+    }
+    QWidget::keyPressEvent(inEvent);
+  }
+  // Tab and Shift-Tab reach the keyboard target like any other key; only
+  // when nobody takes them does the focus move.
+  bool focusNextPrevChild(bool inNext) override {
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, inNext ? Qt::NoModifier : Qt::ShiftModifier, QStringLiteral("\t"));
+    if (UPaneHost::DeliverKey(&tab, true)) return true;
+    QDialog::focusNextPrevChild(inNext);
+    return true;  // offered once: not again as a plain key press
+  }
 };
 
 LWindow::LWindow(const SWindowInfo& inInfo, LCommander* inSuperCommander) : LCommander(inSuperCommander) {
@@ -105,7 +153,7 @@ LWindow::~LWindow() {
     mFrame = nullptr;
     mWidget = nullptr;
     UQt::OnMain([frame, content] {
-      static_cast<UWindowFrame*>(frame)->ForgetWindow();
+      if (auto* link = dynamic_cast<UWindowFrame*>(frame)) link->ForgetWindow();
       if (auto* host = dynamic_cast<UPaneHost*>(content)) host->ForgetPane();
       UPaneHost::MarkWidget(content, nullptr);
       frame->hide();
@@ -151,7 +199,8 @@ void LWindow::UpdateWindowTitle() {
 }
 
 QWidget* LWindow::MakeWidget(QWidget*) {
-  auto* frame = new UWindowFrame(this);
+  QWidget* frame = mWindowClass == kSheetWindowClass ? static_cast<QWidget*>(new USheetFrame(this))
+                                                     : new TWindowFrame<QWidget>(this);
   mFrame = frame;
   auto* content = new UPaneHost(this, frame);
   content->setFocusPolicy(Qt::StrongFocus);
@@ -457,9 +506,9 @@ void LWindow::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean
 
 LWindow* LWindow::FetchWindowOfWidget(QWidget* inWidget) {
   for (QWidget* w = inWidget; w; w = w->parentWidget()) {
-    if (auto* frame = dynamic_cast<UWindowFrame*>(w)) {
+    if (dynamic_cast<UWindowFrame*>(w)) {
       for (LWindow* window : UDesktop::GetWindows())
-        if (window->mFrame == frame) return window;
+        if (window->mFrame == w) return window;
       return nullptr;
     }
   }

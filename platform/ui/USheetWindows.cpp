@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QFrame>
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -112,10 +113,7 @@ void USheetWindows::ShowSheetWindow(LWindow* inSheetWindow, LWindow* inParent) {
   QWidget* frame = inSheetWindow->GetFrameWidget();
   QWidget* parentFrame = inParent->GetFrameWidget();
   UQt::OnMain([&] {
-    if (frame->parentWidget() != parentFrame) {
-      frame->setParent(parentFrame, Qt::Sheet);
-      frame->setWindowModality(Qt::WindowModal);
-    }
+    if (frame->parentWidget() != parentFrame) frame->setParent(parentFrame, Qt::Sheet);
   });
   // At the top of the parent's content, centred on it.
   const Rect bounds = inParent->GetGlobalBounds();
@@ -123,6 +121,15 @@ void USheetWindows::ShowSheetWindow(LWindow* inSheetWindow, LWindow* inParent) {
   inSheetWindow->GetFrameSize(size);
   const SInt16 left = static_cast<SInt16>(bounds.left + ((bounds.right - bounds.left) - size.width) / 2);
   inSheetWindow->MoveWindowTo(left, bounds.top);
+  // A sheet's frame is a dialog: open() shows it window-modal on the parent,
+  // without a loop of its own (the sheet's answer comes as a broadcast).
+  UQt::OnMain([&] {
+    if (auto* dialog = qobject_cast<QDialog*>(frame)) {
+      if (!dialog->isVisible()) dialog->open();
+    } else {
+      frame->setWindowModality(Qt::WindowModal);
+    }
+  });
   inSheetWindow->Show();
   UQt::OnMain([&] {
     if (!frame->findChild<SheetFollower*>(QString::fromLatin1(kFollowerName), Qt::FindDirectChildrenOnly)) {

@@ -1,10 +1,11 @@
 // The desktop side of window-modal sheets and drawers.
 //
-// A sheet's window becomes a window-modal child window of its document
-// window's top-level widget (Qt::Sheet), placed at the top of the document's
-// content and centred on it; only that document window is blocked. Standard
-// alerts are message boxes opened the same way with open(); their answer comes
-// back at a later pass of the event loop, never inside the click.
+// A sheet's window (its top-level widget is a dialog) becomes a child window
+// of its document window's top-level widget (Qt::Sheet), opened window-modal
+// with open() at the top of the document's content and centred on it; only
+// that document window is blocked. Standard alerts are message boxes opened
+// the same way; their answer comes back at a later pass of the event loop,
+// never inside the click.
 //
 // A drawer's window becomes a panel inside its document window's top-level
 // widget (a separate window could not be placed beside it on every desktop):

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
@@ -151,6 +152,114 @@ TEST_F(SheetTest, KeysReachTheProcedureAsReturnEscapeAndOthers) {
   escape.message = 0x351B;
   EXPECT_FALSE(quiet->HandleKeyPress(escape));
   delete quiet;
+}
+
+TEST_F(SheetTest, TabIsTheProceduresKeyWhereverTheFocusIsInTheSheet) {
+  CRegularWindow* w = NewWindow();
+  SProcLog log;
+  auto* sheet = new LCustomDialogSheet(nullptr, kCustomSheet, LogProc, &log);
+  w->AddSheet(sheet, true);
+  UiTest::Pump(10);
+  QWidget* content = sheet->GetSheetWindow()->GetWidget();
+  QWidget* frame = sheet->GetSheetWindow()->GetFrameWidget();
+  ASSERT_EQ(QApplication::focusWidget(), content);
+  // Tab and Shift-Tab on the sheet's content: 814, and the focus stays.
+  QTest::keyClick(content, Qt::Key_Tab);
+  QTest::keyClick(content, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(log.Count(msg_SheetOtherKey), 2);
+  EXPECT_EQ(QApplication::focusWidget(), content);
+  // With a button of the sheet focused, Tab still goes to the procedure
+  // rather than moving on; Return and Escape keep their meanings.
+  QWidget* button = Control(sheet, 12)->GetWidget();
+  button->setFocusPolicy(Qt::StrongFocus);
+  button->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), button);
+  QTest::keyClick(button, Qt::Key_Tab);
+  EXPECT_EQ(log.Count(msg_SheetOtherKey), 3);
+  EXPECT_EQ(QApplication::focusWidget(), button);
+  EXPECT_TRUE(frame->isVisible());  // the dialog's own keys do not close it
+  EXPECT_EQ(log.Count(msg_SheetEscapeKey), 0);
+  // A non-zero answer to Tab closes the sheet like any other key.
+  log.answers[msg_SheetOtherKey] = 1;
+  QTest::keyClick(content, Qt::Key_Tab);
+  UiTest::PumpUntil([&] { return log.Count(msg_SheetDetached) == 1; }, 500);
+  EXPECT_EQ(w->CountSheets(), 0);
+
+  // A sheet without a procedure does not take Tab: the focus moves on.
+  auto* quiet = new LCustomDialogSheet(nullptr, kCustomSheet, nullptr, nullptr);
+  w->AddSheet(quiet, true);
+  UiTest::Pump(10);
+  QWidget* quietContent = quiet->GetSheetWindow()->GetWidget();
+  QWidget* first = Control(quiet, 12)->GetWidget();
+  first->setFocusPolicy(Qt::StrongFocus);
+  quietContent->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), quietContent);
+  QTest::keyClick(quietContent, Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), quietContent);
+  EXPECT_TRUE(quiet->GetSheetWindow()->GetFrameWidget()->isAncestorOf(QApplication::focusWidget()));
+  // Escape without a procedure leaves the sheet up (the dialog does not reject).
+  QTest::keyClick(quietContent, Qt::Key_Escape);
+  UiTest::Pump(10);
+  EXPECT_TRUE(quiet->GetSheetWindow()->GetFrameWidget()->isVisible());
+  quiet->Release();
+  UiTest::Pump(10);
+}
+
+namespace {
+// Counts the mouse presses a widget receives.
+class SPressCounter : public QObject {
+ public:
+  explicit SPressCounter(QWidget* inWidget) : QObject(inWidget) { inWidget->installEventFilter(this); }
+  int presses = 0;
+
+ protected:
+  bool eventFilter(QObject* inObject, QEvent* inEvent) override {
+    if (inEvent->type() == QEvent::MouseButtonPress) ++presses;
+    return QObject::eventFilter(inObject, inEvent);
+  }
+};
+
+// A click as the window system delivers it (so that modality applies).
+void SystemClick(CRegularWindow* inWindow) {
+  QWidget* frame = inWindow->GetFrameWidget();
+  const QPoint at = inWindow->GetWidget()->mapTo(frame, QPoint(30, 30));
+  QTest::mouseClick(frame->windowHandle(), Qt::LeftButton, {}, at);
+  UiTest::Pump(5);
+}
+}  // namespace
+
+TEST_F(SheetTest, AnOpenedSheetBlocksItsOwnWindowOnly) {
+  CRegularWindow* other = NewWindow(520, 60);
+  CRegularWindow* w = NewWindow();
+  SPressCounter wPresses(w->GetWidget());
+  SPressCounter otherPresses(other->GetWidget());
+  SystemClick(w);
+  ASSERT_EQ(wPresses.presses, 1);  // the clicks arrive while no sheet is up
+
+  SProcLog log;
+  auto* sheet = new LCustomDialogSheet(nullptr, kCustomSheet, LogProc, &log);
+  w->AddSheet(sheet, true);
+  UiTest::Pump(20);
+  // Opened as a window-modal dialog of the document window.
+  auto* dialog = qobject_cast<QDialog*>(sheet->GetSheetWindow()->GetFrameWidget());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(dialog->parentWidget(), w->GetFrameWidget());
+  EXPECT_EQ(QApplication::activeModalWidget(), dialog);
+
+  SystemClick(w);
+  EXPECT_EQ(wPresses.presses, 1);  // blocked
+  SystemClick(other);
+  EXPECT_EQ(otherPresses.presses, 1);  // another document window is not
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(log.Count(msg_SheetEscapeKey), 0);
+
+  // Closed: the window takes clicks again.
+  sheet->Release();
+  UiTest::Pump(20);
+  SystemClick(w);
+  EXPECT_EQ(wPresses.presses, 2);
 }
 
 TEST_F(SheetTest, TheProcedureHearsEverySecondAndANonZeroAnswerClosesTheSheet) {
