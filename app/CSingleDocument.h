@@ -19,6 +19,7 @@
 #include "platform/framework/LPeriodical.h"
 #include "platform/framework/LStr255.h"
 #include "platform/ui/Alerts.h"
+#include "platform/ui/NavServices.h"
 #include "platform/ui/UResponder.h"
 #include "toolkit/CPostProcedure.h"
 
@@ -38,21 +39,8 @@ constexpr SInt16 str_DocStopCode = 4;
 constexpr MessageT msg_NavUserAction = 1100;
 constexpr MessageT msg_NavTerminate = 1101;
 
-// The answers a navigation question gives.
-typedef SInt32 NavUserAction;
-constexpr NavUserAction kNavUserActionNone = 0;
-constexpr NavUserAction kNavUserActionCancel = 1;
-constexpr NavUserAction kNavUserActionOpen = 2;
-constexpr NavUserAction kNavUserActionSaveAs = 3;
-constexpr NavUserAction kNavUserActionChoose = 4;
-constexpr NavUserAction kNavUserActionNewFolder = 5;
-constexpr NavUserAction kNavUserActionSaveChanges = 6;
-constexpr NavUserAction kNavUserActionDontSaveChanges = 7;
-constexpr NavUserAction kNavUserActionDiscardChanges = 8;
-
-// What a save-changes question is asked for.
-constexpr SInt32 kNavSaveChangesClosingDocument = 1;
-constexpr SInt32 kNavSaveChangesQuittingApplication = 2;
+// The answers a navigation question gives (NavUserAction) and what a
+// save-changes question is asked for come from the navigation dialogs.
 
 // The deferred procedures of every document.
 constexpr SInt32 proc_DocClose = 1;
