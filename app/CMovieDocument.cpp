@@ -2,6 +2,7 @@
 // window of layout 1000 and its panes, attaching and detaching the movie,
 // the settings item stored in the movie, the window sizes.
 #include "app/CMovieDocument.h"
+#include "app/UExportTweenSheet.h"
 
 #include <cmath>
 #include <cstring>
@@ -182,6 +183,12 @@ void CMovieDocument::CleanupAfterFailure() {
 
 CMovieDocument::~CMovieDocument() {
   mDestroying = true;
+  if (mTweenSheet != nullptr) {
+    // Its dialog goes unanswered with it, before the window it hangs on.
+    LMovieExportTweenNavSheet* sheet = mTweenSheet;
+    mTweenSheet = nullptr;
+    UExportTweenSheet::Dismiss(sheet);
+  }
   try {
     EndEditSession(false);
   } catch (...) {

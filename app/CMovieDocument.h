@@ -8,8 +8,8 @@
 //   CMovieDocumentSave*.cpp     saving, save as, revert
 //   CMovieDocumentCommands.cpp  commands, messages, keys and procedures
 //   CMovieDocumentSession.cpp   analysis, the edit session and the preview
-//   CMovieDocumentSheets.cpp    the information, size, format and export-tween
-//                               sheets and the toolbar popups
+//   CMovieDocumentSheets.cpp    the information, size and format sheets, the
+//                               export-tween options and the toolbar popups
 #pragma once
 
 #include <functional>
@@ -38,6 +38,7 @@ class LDrawer;
 class LEditField;
 class LException;
 class LMenu;
+class LMovieExportTweenNavSheet;
 class LPane;
 class LPopupButton;
 class LView;
@@ -279,6 +280,7 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   UInt32 GetDrawingOptions() const { return mDrawingOptions; }
   SInt32 GetTrackerMode() const { return mTrackerMode; }
   SInt32 GetNavMode() const { return mNavMode; }
+  LMovieExportTweenNavSheet* GetTweenSheet() const { return mTweenSheet; }
   const Rect& GetRegionOfInterest() const { return mRegionOfInterest; }
   CTimeSlider* GetTimeSlider() const { return mTimeSlider; }
   CMovieView* GetMovieView() const { return mMovieView; }
@@ -382,6 +384,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   Boolean mScrubbing = false;
 
   Boolean mDestroying = false;
+  // The export-tween sheet while it is up.
+  LMovieExportTweenNavSheet* mTweenSheet = nullptr;
   // Expires with the document: answers that may arrive later check it.
   std::shared_ptr<bool> mAliveToken = std::make_shared<bool>(true);
   Boolean mUsesUndoer = false;
@@ -442,7 +446,6 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   // keeps the old track and tells the user.
   void ApplySession();
   void ReportControlTrackFailure(const LException& inError);
-  void PickBorderColor();
   // The drawer with the stabiliser parameters (made at the first session,
   // gone with the window); mDrawer is its window.
   LDrawer* mStabilizerDrawer = nullptr;

@@ -9,6 +9,7 @@
 
 #include "app/CMovieDocument.h"
 #include "app/CRecentFiles.h"
+#include "app/UExportTweenSheet.h"
 #include "media/UMovies.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
@@ -219,8 +220,36 @@ void CMovieDocument::AskExportAs_() {
 void CMovieDocument::AskExportTweenAs_() {
   try {
     ThrowIfNil_(mMovie);
+    if (mTweenSheet != nullptr) return;  // one at a time
+    SDocNavOptions nav;
+    GetNavigationDialogOptions(2, &nav);
+    UExportTweenSheet::SOptions options;
+    options.title = nav.windowTitle;
+    options.saveName = nav.saveFileName;
+    options.actionLabel = nav.actionButtonLabel;
+    options.parent = (mWindow != nullptr && mWindow->IsVisible()) ? mWindow : nullptr;
     mNavMode = kNavModeExportTween;
-    AskFile(this, 2, {}, 0, [this](SQuestion& q) { AskNavQuestion(q, kNavUserActionSaveAs); });
+    ++mAsking;
+    // The answer comes as the other file questions' do (1100, then 1101);
+    // a document that has gone has dismissed its sheet, which then never answers.
+    std::weak_ptr<bool> alive = mAliveToken;
+    auto over = std::make_shared<bool>(false);
+    LMovieExportTweenNavSheet* sheet =
+        UExportTweenSheet::Ask(options, [this, alive, over](const UExportTweenSheet::SReply& inReply) {
+          *over = true;
+          if (alive.expired() || mDestroying) return;
+          mTweenSheet = nullptr;
+          --mAsking;
+          SDocNavAnswer answer;
+          answer.userAction = inReply.saved ? kNavUserActionSaveAs : kNavUserActionCancel;
+          answer.folder = inReply.folder;
+          answer.saveName = inReply.saveName;
+          answer.replacing = inReply.replacing;
+          answer.valid = inReply.saved;
+          ListenToMessage(msg_NavUserAction, &answer);
+          if (!alive.expired()) ListenToMessage(msg_NavTerminate, &answer);
+        });
+    if (!*over) mTweenSheet = sheet;
   } catch (const LException& e) {
     StopAlert(LStr255(IndString(STRx_MovieDocument, str_SaveAsFailed).c_str()), ErrorCodeToOSErr(e.GetErrorCode()));
   }
@@ -247,6 +276,8 @@ void CMovieDocument::InvokeNavUserAction(SDocNavAnswer* ioRecord) {
         DoAESave(spec, '****');
         break;
       case kNavModeExport: PostProcedure(proc_Export, &spec, sizeof spec); break;
+      // The export-tween writer keeps the destination as it is: nothing is
+      // written, so a file being replaced must not be touched either.
       case kNavModeExportTween: PostProcedure(proc_ExportTween, &spec, sizeof spec); break;
       default: break;
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/CColorPickerPane.h"
 #include "app/CMovieDocument.h"
 #include "app/USessionSupport.h"
 #include "app/USessionView.h"
@@ -32,7 +33,6 @@
 #include "toolkit/LDrawer.h"
 #include "toolkit/ULocalization.h"
 #include "toolkit/UMessage.h"
-#include "platform/ui/UResponder.h"
 
 namespace {
 
@@ -528,20 +528,6 @@ void CMovieDocument::CloseDrawer() {
   if (mStabilizerDrawer) mStabilizerDrawer->Close();
 }
 
-void CMovieDocument::PickBorderColor() {
-  SQuestion q;
-  q.kind = question_Color;
-  q.color = mRenderParams.borderColor;
-  q.parent = mWindow;
-  std::shared_ptr<Boolean> alive = mAlive;
-  UResponder::Ask(q, [this, alive](const SAnswer& inAnswer) {
-    if (!*alive || inAnswer.cancelled || !mSessionOpen) return;
-    mRenderParams.borderColor = inAnswer.color;
-    SetModified(true);
-    UpdateMovieFrame(nullptr);
-  });
-}
-
 namespace {
 
 void ShowValue(LWindow* inDrawer, PaneIDT inField, Float32 inValue, bool inPercent) {
@@ -602,6 +588,8 @@ SInt32 CMovieDocument::StabilizerParametersProc(LWindow* inDrawer, SInt32 inMess
         SetControl(inDrawer, pane_CorrectZoom, s.doZoom ? 1 : 0);
         SetControl(inDrawer, pane_ZoomMode, s.zoomMode);
         SetControl(inDrawer, pane_BorderMode, p.borderMode);
+        if (auto* swatch = dynamic_cast<CColorPickerPane*>(inDrawer->FindPaneByIDOrNil(pane_BorderColor)))
+          swatch->SetColor(p.borderColor);
         borderColorEnabled(p.borderMode);
         const SInt16 sides[4] = {p.margins.top, p.margins.right, p.margins.left, p.margins.bottom};
         for (PaneIDT i = 0; i < 4; ++i) {
@@ -663,9 +651,15 @@ SInt32 CMovieDocument::StabilizerParametersProc(LWindow* inDrawer, SInt32 inMess
       borderColorEnabled(p.borderMode);
       if (doc->mMovie) doc->mMovie->Refresh();
       return 0;
-    case pane_BorderColor:
-      doc->PickBorderColor();
+    case pane_BorderColor: {
+      // The swatch has asked for the colour and shows it already.
+      auto* swatch = dynamic_cast<CColorPickerPane*>(inDrawer->FindPaneByIDOrNil(pane_BorderColor));
+      if (swatch == nullptr) return 0;
+      p.borderColor = swatch->GetColor();
+      doc->SetModified(true);
+      doc->UpdateMovieFrame(nullptr);
       return 0;
+    }
     case pane_BorderTop:
     case pane_BorderRight:
     case pane_BorderLeft:

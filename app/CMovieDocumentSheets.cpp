@@ -1,11 +1,13 @@
 // The movie document's own sheets and toolbar popups: the movie information
 // report, the movie size, the movie format with its detection, the options
-// and bookmark popups, and the info line of the movie view.
+// of the export-tween sheet, the options and bookmark popups, and the info
+// line of the movie view.
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "app/CMovieDocument.h"
+#include "app/UExportTweenSheet.h"
 #include "app/USessionSupport.h"
 #include "app/USessionView.h"
 #include "media/CMovieRendering.h"
@@ -455,3 +457,33 @@ Boolean CMovieDocument::AllFeaturesSupportedByTween() {
   }
   return true;
 }
+
+// ---------------------------------------------------------------------------
+// The export-tween sheet's options: class-wide, changed at once by its boxes
+
+namespace UExportTweenSheet {
+
+Boolean GetOption(SInt16 inItem) {
+  switch (inItem) {
+    case kTweenItemSelectionOnly: return CMovieDocument::sTweenSelectionOnly;
+    case kTweenItemOpenMovie: return CMovieDocument::sTweenOpenMovie;
+    case kTweenItemHoldLastFrame: return (CMovieDocument::sTweenMovieOptions & kTweenHoldLastFrameOption) != 0;
+    default: return false;
+  }
+}
+
+void SetOption(SInt16 inItem, Boolean inOn) {
+  switch (inItem) {
+    case kTweenItemSelectionOnly: CMovieDocument::sTweenSelectionOnly = inOn; break;
+    case kTweenItemOpenMovie: CMovieDocument::sTweenOpenMovie = inOn; break;
+    case kTweenItemHoldLastFrame:
+      if (inOn)
+        CMovieDocument::sTweenMovieOptions |= kTweenHoldLastFrameOption;
+      else
+        CMovieDocument::sTweenMovieOptions &= ~kTweenHoldLastFrameOption;
+      break;
+    default: break;
+  }
+}
+
+}  // namespace UExportTweenSheet

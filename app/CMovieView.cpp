@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/UNavigationMenu.h"
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
 #include "media/CMovieRendering.h"
@@ -14,9 +15,7 @@
 #include "platform/base/LException.h"
 #include "platform/movies/Movies.h"
 #include "platform/tasks/MPBands.h"
-#include "platform/ui/LMenu.h"
 #include "platform/ui/LWindow.h"
-#include "platform/ui/UResponder.h"
 #include "platform/ui/UTextTraits.h"
 #include "toolkit/StDrawContextState.h"
 #include "toolkit/ULocalization.h"
@@ -943,32 +942,7 @@ void CMovieView::FinishDrag() {
 }
 
 void CMovieView::DoNavigationMenu(const SMouseDownEvent& inMouseDown) {
-  LMenu* menu = nullptr;
-  try {
-    menu = new LMenu(MENU_Navigation);
-  } catch (...) {
-    menu = new LMenu(MENU_Navigation, "");
-  }
-  BroadcastMessage(msg_NavigationMenuOpens, menu);
-  SQuestion question;
-  question.kind = question_PopupMenu;
-  for (SInt16 i = 1; i <= menu->CountItems(); ++i) question.choices.push_back(menu->GetItem(i).text);
-  question.defaultChoice = 1;
-  // At the click in global coordinates, 4 pixels lower.
-  question.where = inMouseDown.wherePort;
-  if (LWindow* window = GetWindow()) {
-    const Rect global = window->GetGlobalBounds();
-    question.where.h = static_cast<SInt16>(question.where.h + global.left);
-    question.where.v = static_cast<SInt16>(question.where.v + global.top);
-  }
-  question.where.v = static_cast<SInt16>(question.where.v + 4);
-  question.parent = GetWindow();
-  delete menu;
-  if (question.choices.empty()) return;
-  UResponder::Ask(question, [this](const SAnswer& inAnswer) {
-    SInt32 item = static_cast<SInt16>(inAnswer.choice & 0xFFFF);
-    if (!inAnswer.cancelled && item > 0) BroadcastMessage(msg_NavigationMenuChosen, &item);
-  });
+  UNavigationMenu::Pop(this, this, inMouseDown);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,13 +1,16 @@
 // The time slider over real movies: mapping at both ends, clicks that jump
 // then drag, drags out of the track and back, the keys at exact and inexact
 // seconds, shift extending the selection, following playback without echo,
-// and the bands of tracks written by the control-track code.
+// the bands of tracks written by the control-track code, and the navigation
+// menu of a control-click.
 #include <QWidget>
 
 #include "app/CMovieView.h"
 #include "app/CTimeSlider.h"
 #include "motion/CMotionData.h"
 #include "platform/files/Bundle.h"
+#include "platform/ui/LMenu.h"
+#include "platform/ui/UResponder.h"
 #include "support/ui/UiTestSupport.h"
 #include "app/CMovieViewTestSupport.h"
 
@@ -281,3 +284,43 @@ TEST_F(TimeSliderTest, BandsShowWhereTheTracksAndTheSelectionAre) {
 }
 
 }  // namespace
+
+TEST_F(TimeSliderTest, ControlClickPopsTheNavigationMenuBelowTheClickAndReportsTheChoice) {
+  MakeSlider();
+  struct Filler : LListener {
+    void ListenToMessage(MessageT inMessage, void* ioParam) override {
+      if (inMessage != msg_NavigationMenuOpens) return;
+      for (const char* item : items) static_cast<LMenu*>(ioParam)->AppendItem(item);
+    }
+    std::vector<const char*> items{"Start", "End", "Selection"};
+  } filler;
+  mSlider->AddListener(&filler);
+  const SInt32 time = mSlider->GetValue();
+  UResponder::Script(question_PopupMenu, SAnswer::Choice(3));
+  mWindow->HandleClick(MouseEvent(150, 20, controlKey), 1);
+  // A menu, not a jump of the indicator.
+  EXPECT_FALSE(mSlider->IsDragging());
+  EXPECT_EQ(mSlider->GetValue(), time);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return mLog.Count(msg_NavigationMenuChosen) == 1; }));
+  EXPECT_EQ(mLog.entries.back().value, 3);
+  const SQuestion asked = UResponder::GetLog().back();
+  EXPECT_EQ(asked.kind, question_PopupMenu);
+  EXPECT_EQ(asked.choices, (std::vector<std::string>{"Start", "End", "Selection"}));
+  EXPECT_EQ(asked.parent, mWindow);
+  const Rect global = mWindow->GetGlobalBounds();
+  EXPECT_EQ(asked.where.h, global.left + 150);
+  EXPECT_EQ(asked.where.v, global.top + 20 + 4);
+
+  // A dismissed menu reports nothing; an empty one does not pop up at all.
+  UResponder::Script(question_PopupMenu, SAnswer::Cancel());
+  mWindow->HandleClick(MouseEvent(150, 20, controlKey), 1);
+  UiTest::PumpUntil([] { return UResponder::CountScripted() == 0; });
+  UiTest::Pump(20);
+  EXPECT_EQ(mLog.Count(msg_NavigationMenuChosen), 1);
+  filler.items.clear();
+  const size_t asks = UResponder::GetLog().size();
+  mWindow->HandleClick(MouseEvent(150, 20, controlKey), 1);
+  UiTest::Pump(20);
+  EXPECT_EQ(UResponder::GetLog().size(), asks);
+  mSlider->RemoveListener(&filler);
+}

@@ -2,8 +2,8 @@
 // tracking task on a progressive movie, the interlace analysis first on an
 // interlaced one (then the tracking without a further command), an
 // undecided result asking for the format, the session's drawer changing the
-// corrections and the steadied preview, apply and cancel, and a session
-// track deleted behind the session's back.
+// corrections, the border colour and the steadied preview, apply and cancel,
+// and a session track deleted behind the session's back.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +13,7 @@
 
 #include "MovieDocumentTestSupport.h"
 #include "SessionTestMovies.h"
+#include "app/CColorPickerPane.h"
 #include "app/CMovieDocument.h"
 #include "app/USessionSupport.h"
 #include "media/CMovieRendering.h"
@@ -291,6 +292,90 @@ TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesT
   TimeValue t = 5 * kFrame;
   doc->UpdateMovieFrame(&t);
   EXPECT_EQ(doc->GetShownIndicator(), doc->IsPreviewOn() ? kIndicatorControl : kIndicatorNormal);
+}
+
+// Pixels of the image within a few levels of the colour.
+int CountColour(const QImage& inImage, const RGBColor& inColour) {
+  const int r = inColour.red >> 8, g = inColour.green >> 8, b = inColour.blue >> 8;
+  int n = 0;
+  for (int y = 0; y < inImage.height(); ++y)
+    for (int x = 0; x < inImage.width(); ++x) {
+      const QRgb c = inImage.pixel(x, y);
+      if (std::abs(qRed(c) - r) <= 6 && std::abs(qGreen(c) - g) <= 6 && std::abs(qBlue(c) - b) <= 6) ++n;
+    }
+  return n;
+}
+
+TEST_F(MovieDocumentSessionTest, TheDrawersSwatchChoosesTheBorderColourOfThePreviewAndTheTrack) {
+  Shake shake(kFrames);
+  Open(MakeShakyMovie(shake));
+  doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
+  StoreMotion(*doc->GetMovie(), shake);
+  const RGBColor first = {0x2000, 0x4000, 0x6000};
+  doc->GetRenderParams().borderColor = first;
+  doc->BeginEditSession(nullptr);
+  ASSERT_TRUE(doc->IsSessionOpen());
+  LWindow* drawer = doc->GetDrawer();
+  ASSERT_NE(drawer, nullptr);
+  // The swatch is the colour control and shows the session's colour.
+  auto* swatch = dynamic_cast<CColorPickerPane*>(drawer->FindPaneByIDOrNil(30));
+  ASSERT_NE(swatch, nullptr);
+  EXPECT_EQ(swatch->GetColor().red, first.red);
+  EXPECT_EQ(swatch->GetColor().green, first.green);
+  EXPECT_EQ(swatch->GetColor().blue, first.blue);
+  // A colour border with a band at the top, so the colour is seen.
+  dynamic_cast<LControl*>(drawer->FindPaneByIDOrNil(55))->SetValue(kBorderColor);
+  dynamic_cast<LControl*>(drawer->FindPaneByIDOrNil(400))->SetValue(12);
+  ASSERT_TRUE(swatch->IsEnabled());
+  TimeValue shown = 7 * kFrame;
+  doc->GetMovie()->GotoTime(shown);
+  doc->UpdateMovieFrame(&shown);
+  UiTest::Pump(60);
+  QWidget* window = doc->GetWindow()->GetFrameWidget();
+  const RGBColor magenta = {0xFFFF, 0, 0xFFFF};
+  const int before = CountColour(UiTest::Screenshot(window, "behaviour-window-border-colour-before"), magenta);
+
+  // A click on the swatch asks; cancelling changes nothing.
+  UResponder::Script(question_Color, SAnswer::Cancel());
+  ASSERT_TRUE(swatch->SimulateHotSpotClick(1));
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return !swatch->IsPicking(); }));
+  EXPECT_EQ(doc->GetRenderParams().borderColor.blue, first.blue);
+  const size_t asked = UResponder::GetLog().size();
+  EXPECT_EQ(UResponder::GetLog().back().kind, question_Color);
+  EXPECT_EQ(UResponder::GetLog().back().color.green, first.green);  // the picker starts from the colour
+
+  // A chosen colour becomes the session's and the preview's at once.
+  SAnswer chosen;
+  chosen.color = magenta;
+  UResponder::Script(question_Color, chosen);
+  ASSERT_TRUE(swatch->SimulateHotSpotClick(1));
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return !swatch->IsPicking(); }));
+  EXPECT_EQ(UResponder::GetLog().size(), asked + 1);
+  const RenderFrameParams& now = doc->GetRenderParams();
+  EXPECT_EQ(now.borderColor.red, 0xFFFF);
+  EXPECT_EQ(now.borderColor.green, 0);
+  EXPECT_EQ(now.borderColor.blue, 0xFFFF);
+  EXPECT_EQ(doc->GetShownParams().borderColor.green, 0);
+  EXPECT_EQ(doc->GetShownParams().borderColor.blue, 0xFFFF);
+  EXPECT_TRUE(doc->IsModified());
+  UiTest::Pump(60);
+  const QImage after = UiTest::Screenshot(window, "behaviour-window-border-colour");
+  UiTest::Screenshot(drawer->GetFrameWidget(), "behaviour-stabilizer-drawer-colour");
+  // The band at the top (12 of the movie's lines, at least a few window rows) is magenta now.
+  EXPECT_LT(before, 20);
+  EXPECT_GT(CountColour(after, magenta), before + 4 * kW) << before;
+
+  // Applied, the control track draws with that colour.
+  doc->EndEditSession(true);
+  MatrixRecord m1, m2;
+  float s1 = 0, s2 = 0;
+  Track track = nullptr;
+  ASSERT_TRUE(CMovieRendering::GetTweenSample(doc->GetMovie()->GetMovie(), 5 * kFrame, m1, m2, s1, s2, &track));
+  RenderFrameParams params;
+  ASSERT_EQ(CMovieRendering::ReadRenderParamsFromTrack(track, params), noErr);
+  EXPECT_EQ(params.borderColor.red, 0xFFFF);
+  EXPECT_EQ(params.borderColor.green, 0);
+  EXPECT_EQ(params.borderColor.blue, 0xFFFF);
 }
 
 TEST_F(MovieDocumentSessionTest, SessionTrackDeletedMeanwhileIsNeitherEnabledNorDisposedAgain) {
