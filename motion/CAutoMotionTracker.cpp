@@ -134,17 +134,16 @@ PyramidLevelData::PyramidLevelData(Rect inBounds, Rect inSource, Rect inTrackRec
     : mBounds(inBounds), mSource(inSource) {
   const SInt32 w = inBounds.right - inBounds.left, h = inBounds.bottom - inBounds.top;
   if (w <= 0 || h <= 0) Throw_(paramErr);
+  StBufferOwner grey(new CBuffer(inBounds, kBufferDepth8, kBufferModeGray));
   try {
-    mGrey = new CBuffer(inBounds, kBufferDepth8, kBufferModeGray);
     mCurrent = NewPlane(static_cast<size_t>(w) * h);
     mPrevious = NewPlane(static_cast<size_t>(w) * h);
   } catch (...) {
     FreePlane(mCurrent);
     FreePlane(mPrevious);
-    if (mGrey) mGrey->Release();
-    mGrey = nullptr;
     throw;
   }
+  mGrey = grey.release();
   mHScale = static_cast<float>(w) / static_cast<float>(inTrackRect.right - inTrackRect.left);
   mVScale = static_cast<float>(h) / static_cast<float>(inTrackRect.bottom - inTrackRect.top);
 }
