@@ -8,6 +8,7 @@
 #include "media/CBuffer.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ float* NewPlane(size_t inFloats) {
 void FreePlane(float*& ioPlane) {
   if (ioPlane) ::operator delete(ioPlane, std::align_val_t(kPlaneAlignment));
   ioPlane = nullptr;
-}
-
-Rect MakeRect(SInt32 inTop, SInt32 inLeft, SInt32 inBottom, SInt32 inRight) {
-  Rect r;
-  r.top = static_cast<SInt16>(inTop);
-  r.left = static_cast<SInt16>(inLeft);
-  r.bottom = static_cast<SInt16>(inBottom);
-  r.right = static_cast<SInt16>(inRight);
-  return r;
 }
 
 // Copies a block out of a level's plane when it lies strictly inside the

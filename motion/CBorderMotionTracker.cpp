@@ -7,17 +7,9 @@
 
 #include "media/CBuffer.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 
 namespace {
-
-Rect MakeRect(SInt32 inTop, SInt32 inLeft, SInt32 inBottom, SInt32 inRight) {
-  Rect r;
-  r.top = static_cast<SInt16>(inTop);
-  r.left = static_cast<SInt16>(inLeft);
-  r.bottom = static_cast<SInt16>(inBottom);
-  r.right = static_cast<SInt16>(inRight);
-  return r;
-}
 
 // What the edge search needs of a grey picture, gathered band by band: the
 // inward gradient profiles (summed over each column and row; whole numbers,
