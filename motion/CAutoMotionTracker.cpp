@@ -320,10 +320,8 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     record.scale = static_cast<Float32>(s);
     mRecords.AddItem(record);
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

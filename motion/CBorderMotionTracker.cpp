@@ -151,10 +151,8 @@ OSErr CBorderMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode in
     measurement.duration = inDuration;
     mMeasurements.AddItem(measurement);
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 
@@ -220,8 +218,8 @@ OSErr CBorderMotionTracker::FindBorder(CBuffer* inGrey, BorderRawData& outData, 
       outData.bottom *= 2.0f;
     }
     return noErr;
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 
