@@ -18,8 +18,8 @@ OSErr CExportMovie::ExportForDocument(CMovie* inMovie, const FSSpec& inDestinati
     // movie's own: the refusal is told here and nothing is left to undo.
     ShowRefusalAlert();
     return noErr;
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

@@ -13,6 +13,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/ImageMatrix.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 #include "platform/movies/Movies.h"
 #include "platform/tasks/MPBands.h"
 #include "platform/ui/LWindow.h"
@@ -31,15 +32,6 @@ namespace {
 constexpr UInt32 kCollapsedRedrawTicks = 60;
 constexpr UInt32 kScrubReportTicks = 6;
 constexpr SInt16 kHandleHalf = 4;
-
-Rect MakeRect(SInt32 inTop, SInt32 inLeft, SInt32 inBottom, SInt32 inRight) {
-  Rect r;
-  r.top = static_cast<SInt16>(inTop);
-  r.left = static_cast<SInt16>(inLeft);
-  r.bottom = static_cast<SInt16>(inBottom);
-  r.right = static_cast<SInt16>(inRight);
-  return r;
-}
 
 SInt32 EvenTowardZero(SInt32 inValue) { return inValue - inValue % 2; }
 

@@ -11,6 +11,7 @@
 #include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 #include "platform/framework/LArray.h"
 #include "platform/movies/Movies.h"
 #include "platform/ui/LWindow.h"
@@ -29,15 +30,6 @@ constexpr UInt8 kHomeChar = 1;
 constexpr UInt8 kEndChar = 4;
 constexpr UInt8 kLeftArrowChar = 28;
 constexpr UInt8 kRightArrowChar = 29;
-
-Rect MakeRect(SInt32 inTop, SInt32 inLeft, SInt32 inBottom, SInt32 inRight) {
-  Rect r;
-  r.top = static_cast<SInt16>(inTop);
-  r.left = static_cast<SInt16>(inLeft);
-  r.bottom = static_cast<SInt16>(inBottom);
-  r.right = static_cast<SInt16>(inRight);
-  return r;
-}
 
 std::vector<SInt32> SortedInterestingTimes(CMovie* inMovie) {
   LArray times;

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "media/CBufferTask.h"
 #include "media/CUserData.h"
@@ -224,6 +225,14 @@ class StBufferCGContext {
   GWorldPtr mWorld = nullptr;
   CGContextRef mContext = nullptr;
 };
+
+// Owns the one reference a buffer is made with (new CBuffer, the field views)
+// and releases it at the end of the owner's life; movable, so a buffer can be
+// built under it and handed over with release() once nothing more can fail.
+struct CBufferRelease {
+  void operator()(CBuffer* inBuffer) const { inBuffer->Release(); }
+};
+using StBufferOwner = std::unique_ptr<CBuffer, CBufferRelease>;
 
 // Retains a buffer (when not nil) for the life of a scope.
 class StBufferRetainer {

@@ -39,12 +39,8 @@ CBufferTask::~CBufferTask() {
 SInt32 CBufferTask::Run() {
   try {
     return mProc ? mProc(this) : static_cast<SInt32>(paramErr);
-  } catch (const LException& e) {
-    return e.GetErrorCode();
-  } catch (const std::bad_alloc&) {
-    return err_NilPointer;
   } catch (...) {
-    return paramErr;
+    return ExceptionCodeOfCurrent(err_NilPointer, paramErr);
   }
 }
 

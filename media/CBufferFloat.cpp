@@ -58,10 +58,8 @@ OSErr FloatTransfer(CBuffer* inBuffer, const Rect& inRect, float* ioFloats, SInt
       item.release();
     }
     RunBandItems(group, progress);
-  } catch (const LException& e) {
-    result = e.GetErrorCode();
-  } catch (const std::bad_alloc&) {
-    result = err_NilPointer;
+  } catch (...) {
+    result = ExceptionCodeOfCurrent();
   }
   return ErrorCodeToOSErr(result);
 }

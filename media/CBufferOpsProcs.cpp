@@ -690,10 +690,8 @@ SInt32 RunRowBands(SInt32 inHeight, const RowBandProc& inProc) {
       item.release();
     }
     RunBandItems(group, progress);
-  } catch (const LException& e) {
-    return e.GetErrorCode();
-  } catch (const std::bad_alloc&) {
-    return kNilPointer;
+  } catch (...) {
+    return ExceptionCodeOfCurrent();
   }
   return noErr;
 }

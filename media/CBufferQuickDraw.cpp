@@ -253,10 +253,8 @@ OSErr CBuffer::CopyFrom(GrafPtr inPort, Rect* inSrcRect, Rect* inDstRect, CBuffe
       item.release();
     }
     RunBandItems(group, progress);
-  } catch (const LException& e) {
-    result = e.GetErrorCode();
-  } catch (const std::bad_alloc&) {
-    result = err_NilPointer;
+  } catch (...) {
+    result = ExceptionCodeOfCurrent();
   }
   if (destKnown && !EmptyRect(&destBox)) SetDirty(&destBox);
   return ErrorCodeToOSErr(result);

@@ -364,13 +364,12 @@ OSErr CMovieRendering::RenderFrame(CBuffer* inSource, CBuffer* inDest, RenderFra
         if (err != noErr) break;
         if (inParams->fieldMode == kRenderBothFields) {
           for (bool second : {false, true}) {
-            CBuffer* view = second ? CBuffer::CreateFromBuffer_Even(inDest) : CBuffer::CreateFromBuffer_Odd(inDest);
+            StBufferOwner view(second ? CBuffer::CreateFromBuffer_Even(inDest) : CBuffer::CreateFromBuffer_Odd(inDest));
             if (!view) {
               err = kNil;
               break;
             }
-            err = InterpolateMargins(view);
-            view->Release();
+            err = InterpolateMargins(view.get());
             if (err != noErr) break;
           }
         } else if (inParams->fieldMode == kRenderFrame || inParams->fieldMode == kRenderFirstFieldStretch ||

@@ -124,10 +124,8 @@ OSErr CTweenTracks::CreateTweenTrackFromFrames(Movie inMovie, const Rect& inEnco
     SetTrackOffset(track, frames[1].time);
     SetTrackLayer(track, kControlTrackLayer);
     if (outTrack) *outTrack = track;
-  } catch (const LException& e) {
-    result = ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    result = ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    result = OSErrOfCurrent();
   }
   if (builder) {
     builder->SetInsertMediaIntoTrack(false);
@@ -207,11 +205,6 @@ Track FirstEnabledVisualTrack(Movie inMovie) {
   return GetMovieIndTrackType(inMovie, 1, VisualMediaCharacteristic, movieTrackCharacteristic | movieTrackEnabledOnly);
 }
 
-OSErr CatchToOSErr(const std::exception& e) {
-  if (auto* le = dynamic_cast<const LException*>(&e)) return ErrorCodeToOSErr(le->GetErrorCode());
-  return ErrorCodeToOSErr(err_NilPointer);
-}
-
 }  // namespace
 
 OSErr CTweenTracks::AddTweenRefToVideoTrack(Track inVideo, Track inTween, UInt32 inInputType) {
@@ -222,8 +215,8 @@ OSErr CTweenTracks::AddTweenRefToVideoTrack(Track inVideo, Track inTween, UInt32
   try {
     Media media = GetTrackMedia(inVideo);
     err = media ? WriteInputMap(media, index, inInputType) : ErrorCodeToOSErr(err_NilPointer);
-  } catch (const std::exception& e) {
-    err = CatchToOSErr(e);
+  } catch (...) {
+    err = OSErrOfCurrent();
   }
   if (err != noErr) DeleteTrackReference(inVideo, kTweenSourceReference, index);
   return err;
@@ -344,8 +337,8 @@ OSErr CTweenTracks::AddBackgroundTrack(CMovie* inMovie, SInt32 inStart, SInt32 i
     SetTrackOffset(track, inStart);
     SetTrackLayer(track, layer);
     if (outTrack) *outTrack = track;
-  } catch (const std::exception& e) {
-    result = CatchToOSErr(e);
+  } catch (...) {
+    result = OSErrOfCurrent();
   }
   if (builder) {
     builder->SetInsertMediaIntoTrack(false);

@@ -20,10 +20,8 @@ template <class F>
 OSErr Guard(F&& inWork) {
   try {
     return inWork();
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

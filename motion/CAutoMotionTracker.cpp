@@ -8,6 +8,7 @@
 #include "media/CBuffer.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ float* NewPlane(size_t inFloats) {
 void FreePlane(float*& ioPlane) {
   if (ioPlane) ::operator delete(ioPlane, std::align_val_t(kPlaneAlignment));
   ioPlane = nullptr;
-}
-
-Rect MakeRect(SInt32 inTop, SInt32 inLeft, SInt32 inBottom, SInt32 inRight) {
-  Rect r;
-  r.top = static_cast<SInt16>(inTop);
-  r.left = static_cast<SInt16>(inLeft);
-  r.bottom = static_cast<SInt16>(inBottom);
-  r.right = static_cast<SInt16>(inRight);
-  return r;
 }
 
 // Copies a block out of a level's plane when it lies strictly inside the
@@ -134,17 +126,16 @@ PyramidLevelData::PyramidLevelData(Rect inBounds, Rect inSource, Rect inTrackRec
     : mBounds(inBounds), mSource(inSource) {
   const SInt32 w = inBounds.right - inBounds.left, h = inBounds.bottom - inBounds.top;
   if (w <= 0 || h <= 0) Throw_(paramErr);
+  StBufferOwner grey(new CBuffer(inBounds, kBufferDepth8, kBufferModeGray));
   try {
-    mGrey = new CBuffer(inBounds, kBufferDepth8, kBufferModeGray);
     mCurrent = NewPlane(static_cast<size_t>(w) * h);
     mPrevious = NewPlane(static_cast<size_t>(w) * h);
   } catch (...) {
     FreePlane(mCurrent);
     FreePlane(mPrevious);
-    if (mGrey) mGrey->Release();
-    mGrey = nullptr;
     throw;
   }
+  mGrey = grey.release();
   mHScale = static_cast<float>(w) / static_cast<float>(inTrackRect.right - inTrackRect.left);
   mVScale = static_cast<float>(h) / static_cast<float>(inTrackRect.bottom - inTrackRect.top);
 }
@@ -329,10 +320,8 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     record.scale = static_cast<Float32>(s);
     mRecords.AddItem(record);
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

@@ -7,17 +7,9 @@
 
 #include "media/CBuffer.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 
 namespace {
-
-Rect MakeRect(SInt32 inTop, SInt32 inLeft, SInt32 inBottom, SInt32 inRight) {
-  Rect r;
-  r.top = static_cast<SInt16>(inTop);
-  r.left = static_cast<SInt16>(inLeft);
-  r.bottom = static_cast<SInt16>(inBottom);
-  r.right = static_cast<SInt16>(inRight);
-  return r;
-}
 
 // What the edge search needs of a grey picture, gathered band by band: the
 // inward gradient profiles (summed over each column and row; whole numbers,
@@ -159,10 +151,8 @@ OSErr CBorderMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode in
     measurement.duration = inDuration;
     mMeasurements.AddItem(measurement);
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 
@@ -228,8 +218,8 @@ OSErr CBorderMotionTracker::FindBorder(CBuffer* inGrey, BorderRawData& outData, 
       outData.bottom *= 2.0f;
     }
     return noErr;
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

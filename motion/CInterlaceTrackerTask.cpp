@@ -188,10 +188,8 @@ void* CInterlaceTrackerTask::Run() {
       if (atEnd || mCurrentTime >= mRangeStop || !goOn || HasUserCanceled()) break;
     }
     ThrowIfOSErr_(EndRendering());
-  } catch (const LException& e) {
-    mError = ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    mError = ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    mError = OSErrOfCurrent();
   }
   return nullptr;
 }

@@ -88,10 +88,8 @@ OSErr CMotionData::CreateMatrices(MotionSettings* inSettings, float inFieldOffse
     }
     mMatricesValid = true;
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

@@ -63,10 +63,8 @@ OSErr CMotionTracker::ResetTracker(ProgressProcPtr inProgress, void* inRefCon) {
   EndTracking();
   try {
     return BeginTracking(buffer, rect, inProgress, inRefCon);
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    return OSErrOfCurrent();
   }
 }
 

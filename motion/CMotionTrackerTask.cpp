@@ -195,10 +195,8 @@ void* CMotionTrackerTask::Run() {
       }
       mCurrentTime = next;
     }
-  } catch (const LException& e) {
-    mError = ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    mError = ErrorCodeToOSErr(err_NilPointer);
+  } catch (...) {
+    mError = OSErrOfCurrent();
   }
   if (mTracker->IsTracking()) mTracker->EndTracking();
   return nullptr;
@@ -301,12 +299,9 @@ OSErr CMotionTrackerTask::WriteMotionDataTrack(Movie inMovie, const Rect& inBoun
     ThrowIfOSErr_(writer.WriteSInt32('IntD', inStandard));
     ThrowIfOSErr_(writer.WriteNextTag('>>>>', 0, nullptr));
     ThrowIfOSErr_(AddUserData(GetTrackUserData(track), writer.GetHandle(), kMotionSettingsType));
-  } catch (const LException& e) {
+  } catch (...) {
     if (track) DisposeMovieTrack(track);
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    if (track) DisposeMovieTrack(track);
-    return ErrorCodeToOSErr(err_NilPointer);
+    return OSErrOfCurrent();
   }
   if (outTrack) *outTrack = track;
   return noErr;

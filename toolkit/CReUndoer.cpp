@@ -65,12 +65,8 @@ void CReUndoer::PostAction(LAction* inAction) {
   try {
     LUndoer::PostAction(inAction);  // deletes an action whose first redo throws
     return;
-  } catch (const LException& e) {
-    err = ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    err = memFullErr;
   } catch (...) {
-    err = paramErr;
+    err = OSErrOfCurrent(err_NilPointer, paramErr);
   }
   if (err == userCanceledErr) return;
   try {

@@ -46,10 +46,8 @@ OSErr LTagWriter::WriteNextTag(UInt32 inTag, UInt32 inLength, const void* inData
     mNextPosition = static_cast<UInt32>(std::min<UInt64>(next, 0xFFFFFFFFu));
     if (inData && inLength > 0) mStream->WriteBlock(inData, static_cast<SInt32>(inLength));
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
+  } catch (...) {
+    return OSErrOfCurrent(memFullErr);
   }
 }
 

@@ -72,10 +72,8 @@ OSErr DoExport(WorkerRequest* inRequest) {
     // An export cancelled while it waited in the queue does not start.
     if (ExportCancelled(inRequest)) Throw_(userCanceledErr);
     ThrowIfOSErr_(gExportEngine(inRequest, fields));
-  } catch (const LException& e) {
-    result = ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    result = memFullErr;
+  } catch (...) {
+    result = OSErrOfCurrent();
   }
   if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
   inRequest->reported.store(1);

@@ -22,14 +22,14 @@ const char* LException::what() const noexcept {
 
 void ThrowLException(ExceptionCode inErr) { throw LException(inErr); }
 
-ExceptionCode ExceptionCodeOfCurrent() noexcept {
+ExceptionCode ExceptionCodeOfCurrent(ExceptionCode inNoMemory, ExceptionCode inOther) noexcept {
   try {
     throw;
   } catch (const LException& e) {
     return e.GetErrorCode();
   } catch (const std::bad_alloc&) {
-    return err_NilPointer;
+    return inNoMemory;
   } catch (...) {
-    return err_AssertFailed;
+    return inOther;
   }
 }

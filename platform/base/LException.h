@@ -67,7 +67,15 @@ inline OSErr ErrorCodeToOSErr(ExceptionCode inCode) {
   } while (0)
 
 // The code a boundary reports for the exception being handled (call it only
-// inside a catch block): an LException's own code, 'nilP' for memory that
-// could not be had (as ThrowIfNil_ reports a failed allocation), and 'asrt'
-// for anything else.
-ExceptionCode ExceptionCodeOfCurrent() noexcept;
+// inside a catch block): an LException's own code, inNoMemory for memory that
+// could not be had ('nilP', as ThrowIfNil_ reports a failed allocation), and
+// inOther for anything else. The toolbox layers pass memFullErr, as the calls
+// they stand in for report a full memory.
+ExceptionCode ExceptionCodeOfCurrent(ExceptionCode inNoMemory = err_NilPointer,
+                                     ExceptionCode inOther = err_AssertFailed) noexcept;
+
+// The same as the 16-bit OSErr a boundary returns.
+inline OSErr OSErrOfCurrent(ExceptionCode inNoMemory = err_NilPointer,
+                            ExceptionCode inOther = err_AssertFailed) noexcept {
+  return ErrorCodeToOSErr(ExceptionCodeOfCurrent(inNoMemory, inOther));
+}

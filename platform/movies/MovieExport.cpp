@@ -64,10 +64,8 @@ OSErr Guarded(F&& inBody) {
   try {
     inBody();
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
+  } catch (...) {
+    return OSErrOfCurrent(memFullErr, internalQuickTimeError);
   }
 }
 

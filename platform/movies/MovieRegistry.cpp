@@ -88,11 +88,7 @@ void SetError(OSErr err) {
   }
 }
 
-OSErr ErrorOf(const std::exception& e) {
-  if (auto le = dynamic_cast<const LException*>(&e)) return ErrorCodeToOSErr(le->GetErrorCode());
-  if (dynamic_cast<const std::bad_alloc*>(&e)) return memFullErr;
-  return internalQuickTimeError;
-}
+OSErr ErrorOf(const std::exception&) { return OSErrOfCurrent(memFullErr, internalQuickTimeError); }
 
 MovieObj& GetMovie(Movie m) { return *GetMovieShared(m); }
 

@@ -6,6 +6,7 @@
 
 #include "platform/base/MacMemory.h"
 #include "platform/movies/FFSoundConverter.h"
+#include "platform/movies/Movies.h"
 
 struct OpaqueSoundConverter {
   FFSoundFormat input;
@@ -62,10 +63,8 @@ OSErr Guarded(F&& inBody) {
   try {
     inBody();
     return noErr;
-  } catch (const LException& e) {
-    return ErrorCodeToOSErr(e.GetErrorCode());
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
+  } catch (...) {
+    return OSErrOfCurrent(memFullErr, internalQuickTimeError);
   }
 }
 

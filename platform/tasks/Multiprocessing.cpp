@@ -242,12 +242,9 @@ ItemCount RealProcessorCount() {
 OSStatus InvokeEntry(TaskProc inEntry, void* inParam) {
   try {
     return inEntry(inParam);
-  } catch (const LException& e) {
-    return e.GetErrorCode() != noErr ? e.GetErrorCode() : kMPTaskAbortedErr;
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
   } catch (...) {
-    return kMPTaskAbortedErr;
+    const ExceptionCode code = ExceptionCodeOfCurrent(memFullErr, kMPTaskAbortedErr);
+    return code != noErr ? code : kMPTaskAbortedErr;
   }
 }
 

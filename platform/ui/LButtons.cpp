@@ -16,38 +16,47 @@
 
 using UControlSupport::ToQString;
 
+// ---- LButtonControl
+
+QWidget* LButtonControl::MakeWidget(QWidget* inParent) {
+  QAbstractButton* button = NewButton(inParent);
+  StyleWidget(button);
+  QObject::connect(button, &QAbstractButton::clicked, [this] { HotSpotResult(1); });
+  mWidget = button;
+  ShowState();
+  return button;
+}
+
+void LButtonControl::ShowState() {
+  TextChanged();
+  ValueChanged();
+}
+
+void LButtonControl::TextChanged() {
+  if (auto* button = static_cast<QAbstractButton*>(PeekWidget())) button->setText(ToQString(mText));
+}
+
 // ---- LPushButton
 
 void LPushButton::HotSpotResult(SInt16) { BroadcastValueMessage(); }
 
-QWidget* LPushButton::MakeWidget(QWidget* inParent) {
-  auto* button = new QPushButton(ToQString(mText), inParent);
+QAbstractButton* LPushButton::NewButton(QWidget* inParent) {
+  auto* button = new QPushButton(inParent);
   button->setAutoDefault(false);
-  StyleWidget(button);
-  QObject::connect(button, &QPushButton::clicked, [this] { HotSpotResult(1); });
   return button;
 }
 
-void LPushButton::TextChanged() {
-  if (auto* button = static_cast<QPushButton*>(PeekWidget())) button->setText(ToQString(mText));
-}
+// A push button has no value to show.
+void LPushButton::ShowState() { TextChanged(); }
 
 // ---- LCheckBox
 
 void LCheckBox::HotSpotResult(SInt16) { SetValue(mValue == 1 ? 0 : 1); }
 
-QWidget* LCheckBox::MakeWidget(QWidget* inParent) {
-  auto* box = new QCheckBox(ToQString(mText), inParent);
+QAbstractButton* LCheckBox::NewButton(QWidget* inParent) {
+  auto* box = new QCheckBox(inParent);
   box->setTristate(mMaxValue >= 2);
-  StyleWidget(box);
-  QObject::connect(box, &QCheckBox::clicked, [this] { HotSpotResult(1); });
-  mWidget = box;
-  ValueChanged();
   return box;
-}
-
-void LCheckBox::TextChanged() {
-  if (auto* box = static_cast<QCheckBox*>(PeekWidget())) box->setText(ToQString(mText));
 }
 
 void LCheckBox::ValueChanged() {
@@ -68,20 +77,12 @@ void LRadioButton::HotSpotResult(SInt16) {
   SetValue(1);
 }
 
-QWidget* LRadioButton::MakeWidget(QWidget* inParent) {
-  auto* radio = new QRadioButton(ToQString(mText), inParent);
+QAbstractButton* LRadioButton::NewButton(QWidget* inParent) {
+  auto* radio = new QRadioButton(inParent);
   // The group keeps one button on in the model; Qt's own exclusivity would
   // fight it across views.
   radio->setAutoExclusive(false);
-  StyleWidget(radio);
-  QObject::connect(radio, &QRadioButton::clicked, [this] { HotSpotResult(1); });
-  mWidget = radio;
-  ValueChanged();
   return radio;
-}
-
-void LRadioButton::TextChanged() {
-  if (auto* radio = static_cast<QRadioButton*>(PeekWidget())) radio->setText(ToQString(mText));
 }
 
 void LRadioButton::ValueChanged() {
@@ -97,12 +98,12 @@ void LRadioButton::ValueChanged() {
 
 LBevelButton::LBevelButton(const SPaneInfo& inPaneInfo, const SControlInfo& inControlInfo, const std::string& inText,
                            SInt16 inContentKind, SInt16 inContentID, Boolean inToggles)
-    : LTextControl(inPaneInfo, inControlInfo, inText),
+    : LButtonControl(inPaneInfo, inControlInfo, inText),
       mContentKind(inContentKind),
       mContentID(inContentID),
       mToggles(inToggles) {}
 
-LBevelButton::LBevelButton(LStream* inStream) : LTextControl(inStream) {
+LBevelButton::LBevelButton(LStream* inStream) : LButtonControl(inStream) {
   UInt8 toggles = 0;
   *inStream >> mContentKind >> mContentID >> toggles;
   mToggles = toggles != 0;
@@ -130,14 +131,9 @@ void LBevelButton::HotSpotResult(SInt16) {
   }
 }
 
-QWidget* LBevelButton::MakeWidget(QWidget* inParent) {
+QAbstractButton* LBevelButton::NewButton(QWidget* inParent) {
   auto* button = new QToolButton(inParent);
   button->setCheckable(mToggles);
-  StyleWidget(button);
-  QObject::connect(button, &QToolButton::clicked, [this] { HotSpotResult(1); });
-  mWidget = button;
-  ShowContent();
-  ValueChanged();
   return button;
 }
 
@@ -174,20 +170,11 @@ void LDisclosureTriangle::HotSpotResult(SInt16) {
   SetValue(mValue == 0 ? 1 : 0);
 }
 
-QWidget* LDisclosureTriangle::MakeWidget(QWidget* inParent) {
+QAbstractButton* LDisclosureTriangle::NewButton(QWidget* inParent) {
   auto* button = new QToolButton(inParent);
   button->setAutoRaise(true);
   button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  StyleWidget(button);
-  QObject::connect(button, &QToolButton::clicked, [this] { HotSpotResult(1); });
-  mWidget = button;
-  TextChanged();
-  ValueChanged();
   return button;
-}
-
-void LDisclosureTriangle::TextChanged() {
-  if (auto* button = static_cast<QToolButton*>(PeekWidget())) button->setText(ToQString(mText));
 }
 
 void LDisclosureTriangle::ValueChanged() {

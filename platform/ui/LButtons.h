@@ -5,48 +5,61 @@
 
 class QAbstractButton;
 
+// What the text buttons share: the subclass makes its Qt button; here it is
+// styled, its click goes to HotSpotResult and the control's state is shown
+// on it (ShowState: the text, then the value).
+class LButtonControl : public LTextControl {
+ public:
+  using LTextControl::LTextControl;
+
+ protected:
+  QWidget* MakeWidget(QWidget* inParent) override;
+  // The new Qt button, before styling.
+  virtual QAbstractButton* NewButton(QWidget* inParent) = 0;
+  virtual void ShowState();
+  void TextChanged() override;
+};
+
 // A push button (QPushButton): a click broadcasts the value message.
 // Layout: control record, text, text style.
-class LPushButton : public LTextControl {
+class LPushButton : public LButtonControl {
  public:
   static constexpr ClassIDT class_ID = 'pbut';
-  using LTextControl::LTextControl;
+  using LButtonControl::LButtonControl;
   ClassIDT GetClassID() const override { return class_ID; }
   // A click released on the button.
   void HotSpotResult(SInt16 inHotSpot) override;
 
  protected:
-  QWidget* MakeWidget(QWidget* inParent) override;
-  void TextChanged() override;
+  QAbstractButton* NewButton(QWidget* inParent) override;
+  void ShowState() override;
 };
 
 // A check box (QCheckBox): value 0 off, 1 on, 2 mixed; a click turns it on
 // or off. Layout: control record, text, text style.
-class LCheckBox : public LTextControl {
+class LCheckBox : public LButtonControl {
  public:
   static constexpr ClassIDT class_ID = 'cbox';
-  using LTextControl::LTextControl;
+  using LButtonControl::LButtonControl;
   ClassIDT GetClassID() const override { return class_ID; }
   void HotSpotResult(SInt16 inHotSpot) override;
 
  protected:
-  QWidget* MakeWidget(QWidget* inParent) override;
-  void TextChanged() override;
+  QAbstractButton* NewButton(QWidget* inParent) override;
   void ValueChanged() override;
 };
 
 // A radio button (QRadioButton): a click turns it on (an on button stays
 // on); its radio group turns the others off. Layout: as the check box.
-class LRadioButton : public LTextControl {
+class LRadioButton : public LButtonControl {
  public:
   static constexpr ClassIDT class_ID = 'rbut';
-  using LTextControl::LTextControl;
+  using LButtonControl::LButtonControl;
   ClassIDT GetClassID() const override { return class_ID; }
   void HotSpotResult(SInt16 inHotSpot) override;
 
  protected:
-  QWidget* MakeWidget(QWidget* inParent) override;
-  void TextChanged() override;
+  QAbstractButton* NewButton(QWidget* inParent) override;
   void ValueChanged() override;
 };
 
@@ -55,7 +68,7 @@ class LRadioButton : public LTextControl {
 // toggling one flips its value 0/1 and broadcasts the change.
 // Layout: control record, text, text style, SInt16 content kind (text 0,
 // icon 1, picture 2), SInt16 content resource id, UInt8 toggles.
-class LBevelButton : public LTextControl {
+class LBevelButton : public LButtonControl {
  public:
   static constexpr ClassIDT class_ID = 'bbut';
   LBevelButton(const SPaneInfo& inPaneInfo, const SControlInfo& inControlInfo, const std::string& inText,
@@ -73,7 +86,7 @@ class LBevelButton : public LTextControl {
   void HotSpotResult(SInt16 inHotSpot) override;
 
  protected:
-  QWidget* MakeWidget(QWidget* inParent) override;
+  QAbstractButton* NewButton(QWidget* inParent) override;
   void TextChanged() override;
   void ValueChanged() override;
   void ShowContent();
@@ -86,16 +99,15 @@ class LBevelButton : public LTextControl {
 // A disclosure triangle (a QToolButton with an arrow, and its text beside):
 // value 0 closed (pointing right), 1 open (pointing down); a click flips it.
 // Layout: control record, text, text style.
-class LDisclosureTriangle : public LTextControl {
+class LDisclosureTriangle : public LButtonControl {
  public:
   static constexpr ClassIDT class_ID = 'dtri';
-  using LTextControl::LTextControl;
+  using LButtonControl::LButtonControl;
   ClassIDT GetClassID() const override { return class_ID; }
   void HotSpotResult(SInt16 inHotSpot) override;
 
  protected:
-  QWidget* MakeWidget(QWidget* inParent) override;
-  void TextChanged() override;
+  QAbstractButton* NewButton(QWidget* inParent) override;
   void ValueChanged() override;
 };
 

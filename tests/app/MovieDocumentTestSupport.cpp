@@ -17,6 +17,7 @@
 #include "platform/ui/LView.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
+#include "support/movies/RawMovie.h"
 #include "toolkit/CRegularWindow.h"
 
 namespace doctest {
@@ -67,35 +68,9 @@ void WriteMp4(const std::string& inPath, SInt32 inWidth, SInt32 inHeight, SInt32
 }
 
 Movie MakeRawMovie(SInt32 inWidth, SInt32 inHeight, SInt32 inFrames) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 600);
-  Track t = NewMovieTrack(m, Long2Fix(inWidth), Long2Fix(inHeight), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = static_cast<SInt16>(inWidth);
-  (**desc).height = static_cast<SInt16>(inHeight);
-  (**desc).hRes = (**desc).vRes = Long2Fix(72);
-  (**desc).frameCount = 1;
-  (**desc).depth = 32;
-  (**desc).clutID = -1;
-  const size_t rowBytes = static_cast<size_t>(inWidth) * 4;
-  Handle data = NewHandle(static_cast<SInt32>(rowBytes * inHeight));
-  BeginMediaEdits(md);
-  for (SInt32 k = 0; k < inFrames; ++k) {
-    FillFrame(k, inWidth, inHeight, reinterpret_cast<UInt8*>(*data), rowBytes);
-    AddMediaSample(md, data, 0, static_cast<UInt32>(rowBytes * inHeight), 20,
-                   reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  }
-  EndMediaEdits(md);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  return m;
+  return testmovies::MakeRawMovie(inWidth, inHeight, inFrames, [&](SInt32 k, UInt8* outPixels, size_t inRowBytes) {
+    FillFrame(k, inWidth, inHeight, outPixels, inRowBytes);
+  });
 }
 
 void WriteQuickTimeMovie(const std::string& inPath, SInt32 inWidth, SInt32 inHeight, SInt32 inFrames,

@@ -20,6 +20,7 @@
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
+#include "support/BufferMovie.h"
 #include "toolkit/CRegularWindow.h"
 
 namespace sessiontest {
@@ -54,38 +55,7 @@ Shake::Shake(SInt32 inFrames, UInt32 inSeed, double inAmplitude) {
 }
 
 Movie MakeMovie(SInt32 inFrames, const std::function<void(SInt32, CBuffer*)>& inDraw) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 600);
-  Track t = NewMovieTrack(m, Long2Fix(kW), Long2Fix(kH), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = kW;
-  (**desc).height = kH;
-  (**desc).hRes = (**desc).vRes = Long2Fix(72);
-  (**desc).frameCount = 1;
-  (**desc).depth = 32;
-  (**desc).clutID = -1;
-  const size_t rowBytes = static_cast<size_t>(kW) * 4;
-  Handle data = NewHandle(static_cast<SInt32>(rowBytes * kH));
-  CBuffer frame(Rect{0, 0, kH, kW}, kBufferDepth8, kBufferModeARGB);
-  BeginMediaEdits(md);
-  for (SInt32 k = 0; k < inFrames; ++k) {
-    inDraw(k, &frame);
-    for (SInt32 y = 0; y < kH; ++y)
-      std::memcpy(*data + y * rowBytes, frame.GetData() + static_cast<size_t>(y) * frame.GetRowBytes(), rowBytes);
-    AddMediaSample(md, data, 0, static_cast<UInt32>(rowBytes * kH), kFrame,
-                   reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  }
-  EndMediaEdits(md);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  return m;
+  return testmovies::MakeBufferMovie(kW, kH, inFrames, inDraw, {600, kFrame});
 }
 
 Movie MakeShakyMovie(const Shake& inShake) {

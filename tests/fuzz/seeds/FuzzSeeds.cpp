@@ -22,6 +22,7 @@
 #include "platform/movies/Movies.h"
 #include "tests/platform/ffmpeg/FFTestSupport.h"
 #include "tests/platform/movies/MovieTestUtil.h"
+#include "tests/support/movies/RawMovie.h"
 #include "vantrel/ExportProtocol.h"
 
 namespace {
@@ -92,24 +93,7 @@ Movie BuildMovie(bool withSound) {
     CMovieRendering::WriteMoSettingsToTrack(control, s);
   }
   if (withSound) {
-    Track t = NewMovieTrack(m, 0, 0, 0x100);
-    Media md = NewTrackMedia(t, SoundMediaType, 8000, nullptr, 0);
-    Handle ref = NewHandleClear(sizeof(Handle));
-    AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-    DisposeHandle(ref);
-    auto desc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
-    (**desc).descSize = sizeof(SoundDescription);
-    (**desc).dataFormat = 'twos';
-    (**desc).numChannels = 1;
-    (**desc).sampleSize = 16;
-    (**desc).sampleRate = static_cast<UnsignedFixed>(8000u << 16);
-    Bytes pcm(2 * 160, 3);
-    Handle data = BytesHandle(pcm);
-    AddMediaSample(md, data, 0, static_cast<UInt32>(pcm.size()), 1, reinterpret_cast<SampleDescriptionHandle>(desc),
-                   160, 0, nullptr);
-    InsertMediaIntoTrack(t, 0, 0, 160, fixed1);
-    DisposeHandle(data);
-    DisposeHandle(reinterpret_cast<Handle>(desc));
+    testmovies::AddPcmSoundTrack(m, 8000, 1, Bytes(2 * 160, 3));
   }
   return m;
 }

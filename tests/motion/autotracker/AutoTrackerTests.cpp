@@ -10,25 +10,14 @@
 #include "media/CTaskObject.h"
 #include "motion/CAutoMotionTracker.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 #include "platform/tasks/Multiprocessing.h"
 
 using namespace shaky;
 
 namespace {
 
-Rect MakeRect(SInt32 top, SInt32 left, SInt32 bottom, SInt32 right) {
-  Rect r;
-  r.top = static_cast<SInt16>(top);
-  r.left = static_cast<SInt16>(left);
-  r.bottom = static_cast<SInt16>(bottom);
-  r.right = static_cast<SInt16>(right);
-  return r;
-}
-
-struct BufferDeleter {
-  void operator()(CBuffer* b) const { b->Release(); }
-};
-using BufferPtr = std::unique_ptr<CBuffer, BufferDeleter>;
+using BufferPtr = StBufferOwner;
 
 // The code a BeginTracking failure carries (0 when it succeeded).
 ExceptionCode BeginCode(CMotionTracker& ioTracker, CBuffer* inBuffer, Rect inRect) {

@@ -9,24 +9,13 @@
 #include "media/CBuffer.h"
 #include "motion/CBorderMotionTracker.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 
 using namespace shaky;
 
 namespace {
 
-Rect MakeRect(SInt32 top, SInt32 left, SInt32 bottom, SInt32 right) {
-  Rect r;
-  r.top = static_cast<SInt16>(top);
-  r.left = static_cast<SInt16>(left);
-  r.bottom = static_cast<SInt16>(bottom);
-  r.right = static_cast<SInt16>(right);
-  return r;
-}
-
-struct BufferDeleter {
-  void operator()(CBuffer* b) const { b->Release(); }
-};
-using BufferPtr = std::unique_ptr<CBuffer, BufferDeleter>;
+using BufferPtr = StBufferOwner;
 
 const Texture& SharedTexture() {
   static const Texture texture = MakeTexture(400, 320, 5);

@@ -13,17 +13,13 @@
 #include "platform/base/FixMath.h"
 #include "platform/base/ImageMatrix.h"
 #include "platform/base/LException.h"
+#include "platform/base/RectMake.h"
 #include "platform/tasks/Multiprocessing.h"
 #include "support/SyntheticScene.h"
 
 namespace {
 
 constexpr SInt32 kMargin = 24;
-
-Rect MakeRect(SInt32 left, SInt32 top, SInt32 width, SInt32 height) {
-  return Rect{static_cast<SInt16>(top), static_cast<SInt16>(left), static_cast<SInt16>(top + height),
-              static_cast<SInt16>(left + width)};
-}
 
 MatrixRecord Identity() {
   MatrixRecord m;
@@ -41,7 +37,7 @@ struct Scene {
   SyntheticPlane previous, current;
 
   Scene(SInt32 w, SInt32 h, double scale, double rotation, double dx, double dy, UInt32 seed = 5)
-      : width(w), height(h), trackRect(MakeRect(kMargin, kMargin, w, h)) {
+      : width(w), height(h), trackRect(MakeRect(kMargin, kMargin, kMargin + h, kMargin + w)) {
     const SyntheticPicture prev = USyntheticScene::MakeTexture(w + 2 * kMargin, h + 2 * kMargin, seed);
     // The estimator measures about left + width/2, top + height/2.
     motion = SyntheticMotion::Similarity(scale, rotation, dx, dy, kMargin + w / 2, kMargin + h / 2);
@@ -215,8 +211,9 @@ TEST(TrackerMotion, FieldOffsetIsAddedToEveryMatchedY) {
 
 TEST(TrackerGrid, RectSmallerThanOneAndAHalfBlocksGivesNoBlocks) {
   Scene scene(200, 200, 1.0, 0.0, 1.0, 1.0);
-  for (const Rect& r : {MakeRect(kMargin, kMargin, 47, 200), MakeRect(kMargin, kMargin, 200, 47),
-                        MakeRect(kMargin, kMargin, 0, 0), MakeRect(100, 100, -20, 30)}) {
+  for (const Rect& r : {MakeRect(kMargin, kMargin, kMargin + 200, kMargin + 47),
+                        MakeRect(kMargin, kMargin, kMargin + 47, kMargin + 200),
+                        MakeRect(kMargin, kMargin, kMargin, kMargin), MakeRect(100, 100, 130, 80)}) {
     CTracker t(5);
     scene.Attach(t);
     MatrixRecord m = Identity();
@@ -231,7 +228,7 @@ TEST(TrackerGrid, RectSmallerThanOneAndAHalfBlocksGivesNoBlocks) {
   CTracker t(5);
   scene.Attach(t);
   MatrixRecord m = Identity();
-  EXPECT_EQ(t.DoTrack(MakeRect(kMargin + 40, kMargin + 40, 48, 48), m, 0.0f), noErr);
+  EXPECT_EQ(t.DoTrack(MakeRect(kMargin + 40, kMargin + 40, kMargin + 88, kMargin + 88), m, 0.0f), noErr);
   ASSERT_GT(t.mPositions.GetCount(), 0);
   EXPECT_EQ(t.mPositions[1].x, 0.0f);
   EXPECT_EQ(t.mPositions[1].y, 0.0f);
@@ -683,7 +680,7 @@ TEST(TrackerFit, NeverKeepsFewerThanFourAndNeedsAPosition) {
 
 TEST(TrackerFit, TransformMatrixMapsPointsLikeTheModel) {
   CTracker t(5);
-  t.mTrackRect = MakeRect(10, 20, 400, 300);
+  t.mTrackRect = MakeRect(20, 10, 320, 410);
   // b is a small-angle rotation: the matrix turns by b radians after scaling
   // by a; its 16.16 elements hold the rest to a few hundredths of a pixel.
   t.mModel = {1.01, 0.004, 3.5, -2.25};

@@ -12,41 +12,22 @@
 #include "platform/ffmpeg/FFTestSupport.h"
 #include "platform/movies/FFCommon.h"
 #include "platform/movies/Movies.h"
+#include "support/movies/RawMovie.h"
 
 namespace exporttest {
 
 // A movie at time scale 600 with `frames` raw 32-bit frames of 20 units
 // (30 per second); frame k carries k in blocks at its top left (fftest).
 inline Movie MakeMovie(SInt16 inWidth, SInt16 inHeight, int inFrames, TimeValue inFrameDuration = 20) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 600);
-  Track t = NewMovieTrack(m, Long2Fix(inWidth), Long2Fix(inHeight), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = inWidth;
-  (**desc).height = inHeight;
-  (**desc).hRes = (**desc).vRes = Long2Fix(72);
-  (**desc).frameCount = 1;
-  (**desc).depth = 32;
-  (**desc).clutID = -1;
-  BeginMediaEdits(md);
-  for (int k = 0; k < inFrames; ++k) {
-    fftest::Picture p = fftest::MakeFrame(inWidth, inHeight, k);
-    Handle data = NewHandle(static_cast<SInt32>(p.pixels.size()));
-    std::memcpy(*data, p.pixels.data(), p.pixels.size());
-    AddMediaSample(md, data, 0, static_cast<UInt32>(p.pixels.size()), inFrameDuration,
-                   reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-    DisposeHandle(data);
-  }
-  EndMediaEdits(md);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  return m;
+  return testmovies::MakeRawMovie(
+      inWidth, inHeight, inFrames,
+      [&](SInt32 k, UInt8* outPixels, size_t inRowBytes) {
+        const fftest::Picture p = fftest::MakeFrame(inWidth, inHeight, k);
+        for (SInt32 y = 0; y < inHeight; ++y)
+          std::memcpy(outPixels + static_cast<size_t>(y) * inRowBytes, p.pixels.data() + static_cast<size_t>(y) * p.rowBytes,
+                      inRowBytes);
+      },
+      {600, inFrameDuration});
 }
 
 // A stereo 16-bit sound track of `inFrames` sample frames at `inRate`.

@@ -14,6 +14,7 @@
 #include "platform/base/Endian.h"
 #include "platform/graphics/QuickDraw.h"
 #include "platform/movies/MovieFFCodecs.h"
+#include "support/movies/RawMovie.h"
 
 namespace {
 std::atomic<size_t> gLargest{0};
@@ -138,25 +139,8 @@ TEST(MovieLimits, PictureAndSampleSizesAreCheckedBeforeAllocating) {
 TEST(MovieLimits, SoundRunsStopAtTheirData) {
   EnterMovies();
   Movie m = NewMovie(0);
-  Track t = NewMovieTrack(m, 0, 0, 0x100);
-  Media md = NewTrackMedia(t, SoundMediaType, 8000, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
-  (**desc).descSize = sizeof(SoundDescription);
-  (**desc).dataFormat = 'twos';
-  (**desc).numChannels = 1;
-  (**desc).sampleSize = 16;
-  (**desc).sampleRate = static_cast<UnsignedFixed>(8000u << 16);
   std::vector<UInt8> pcm(2 * 400, 1);
-  Handle data = BytesHandle(pcm);
-  ASSERT_EQ(AddMediaSample(md, data, 0, static_cast<UInt32>(pcm.size()), 1,
-                           reinterpret_cast<SampleDescriptionHandle>(desc), 400, 0, nullptr),
-            noErr);
-  InsertMediaIntoTrack(t, 0, 0, 400, fixed1);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
+  ASSERT_EQ(testmovies::AddPcmSoundTrack(m, 8000, 1, pcm), noErr);
   std::vector<UInt8> bytes = Flattened(m);
   DisposeMovie(m);
   std::vector<SInt16> good;

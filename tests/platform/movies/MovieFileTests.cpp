@@ -10,6 +10,7 @@
 #include "platform/base/Endian.h"
 #include "platform/files/Scrap.h"
 #include "platform/movies/MovieImport.h"
+#include "support/movies/RawMovie.h"
 
 namespace {
 
@@ -469,24 +470,9 @@ TEST_F(FileFixture, NewMediaOfAFileMovieWriteThroughADataHandlerIntoMemory) {
 
 TEST_F(FileFixture, SoundDescriptionsKeepTheirFields) {
   Movie m = NewMovie(0);
-  Track t = NewMovieTrack(m, 0, 0, 0x100);
-  Media md = NewTrackMedia(t, SoundMediaType, 44100, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
-  (**desc).descSize = sizeof(SoundDescription);
-  (**desc).dataFormat = 'twos';
-  (**desc).numChannels = 2;
-  (**desc).sampleSize = 16;
-  (**desc).sampleRate = static_cast<UnsignedFixed>(44100u << 16);
   std::vector<UInt8> pcm(4 * 441);
   for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<UInt8>(i * 7);
-  Handle data = BytesHandle(pcm);
-  ASSERT_EQ(AddMediaSample(md, data, 0, static_cast<UInt32>(pcm.size()), 1,
-                           reinterpret_cast<SampleDescriptionHandle>(desc), 441, 0, nullptr),
-            noErr);
-  InsertMediaIntoTrack(t, 0, 0, 441, fixed1);
+  ASSERT_EQ(testmovies::AddPcmSoundTrack(m, 44100, 2, pcm), noErr);
   FSSpec spec = Spec("sound.mov");
   DisposeMovie(FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0));
   DisposeMovie(m);
@@ -508,8 +494,6 @@ TEST_F(FileFixture, SoundDescriptionsKeepTheirFields) {
   EXPECT_EQ(HandleToBytes(out), pcm);
   DisposeHandle(out);
   DisposeHandle(d);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
   DisposeMovie(back);
 }
 
