@@ -6,25 +6,14 @@
 #include <new>
 
 #include "media/CBuffer.h"
+#include "media/CBufferProcs.h"
+#include "media/CBufferTask.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
 #include "platform/base/RectMake.h"
+#include "platform/tasks/MPBands.h"
 
 namespace {
-
-constexpr size_t kPlaneAlignment = 64;
-
-float* NewPlane(size_t inFloats) {
-  void* p = ::operator new(inFloats * sizeof(float), std::align_val_t(kPlaneAlignment), std::nothrow);
-  ThrowIfNil_(p);
-  std::memset(p, 0, inFloats * sizeof(float));
-  return static_cast<float*>(p);
-}
-
-void FreePlane(float*& ioPlane) {
-  if (ioPlane) ::operator delete(ioPlane, std::align_val_t(kPlaneAlignment));
-  ioPlane = nullptr;
-}
 
 // Copies a block out of a level's plane when it lies strictly inside the
 // level bounds, so the plane's unwritten outermost rows and columns are
@@ -63,17 +52,54 @@ bool Plausible(const TransData& m, const Rect& inLevel) {
          std::fabs(m.ty) <= inLevel.bottom - inLevel.top;
 }
 
-// Bands for an operation over a Rect: one per processor for large pictures,
-// fewer for small ones, whose bands would cost more to start than to run.
-// Every band count gives the same result.
-TaskOptions BandsFor(const Rect& inRect) {
-  constexpr SInt64 kPixelsPerBand = 16384;
-  const SInt64 pixels = static_cast<SInt64>(inRect.right - inRect.left) * (inRect.bottom - inRect.top);
-  TaskOptions options;
-  options.mBandCount = static_cast<SInt32>(
-      std::clamp<SInt64>(pixels / kPixelsPerBand, 1, CTaskGroup::GetPreferredTaskCount()));
-  return options;
+// Workers for an operation over this many pixels: one per processor for
+// large pictures, fewer for small ones, whose runs would cost more to start
+// than to run. Every worker count gives the same result.
+SInt32 WorkersFor(SInt64 inPixels) {
+  constexpr SInt64 kPixelsPerWorker = 16384;
+  return static_cast<SInt32>(std::clamp<SInt64>(inPixels / kPixelsPerWorker, 1, CTaskGroup::GetPreferredTaskCount()));
 }
+
+// One band operation: a band procedure over a source and a destination box,
+// run on any rows of the destination box through a worker's record.
+struct BandOp {
+  BandProcPtr proc = nullptr;
+  CBuffer* source = nullptr;
+  CBuffer* dest = nullptr;
+  Rect sourceBox{0, 0, 0, 0};
+  Rect destBox{0, 0, 0, 0};
+  void* userParam = nullptr;
+
+  SInt32 Rows() const { return destBox.bottom - destBox.top; }
+  SInt64 Pixels() const { return static_cast<SInt64>(destBox.right - destBox.left) * Rows(); }
+
+  // The boxes the band engine uses: each buffer's bounds clipped by its
+  // Rect. False when either is empty.
+  bool Clip(const Rect& inSourceRect, const Rect& inDestRect) {
+    if (!source || !dest) return false;
+    sourceBox = source->GetBounds();
+    if (!SectRect(&sourceBox, &inSourceRect, &sourceBox) || EmptyRect(&sourceBox)) return false;
+    destBox = dest->GetBounds();
+    if (!SectRect(&destBox, &inDestRect, &destBox) || EmptyRect(&destBox)) return false;
+    return true;
+  }
+
+  // Runs the procedure on the rows [inFirst, inFirst + inRows) of the
+  // destination box.
+  SInt32 Run(CBufferTask& ioRecord, SInt32 inFirst, SInt32 inRows) const {
+    if (inRows <= 0) return noErr;
+    ioRecord.mProc = proc;
+    ioRecord.mSource = source;
+    ioRecord.mDest = dest;
+    ioRecord.mMask = nullptr;
+    ioRecord.mSourceBox = sourceBox;
+    ioRecord.mDestBox = destBox;
+    ioRecord.mUserParam = userParam;
+    ioRecord.mFirstRow = inFirst;
+    ioRecord.mRows = inRows;
+    return ioRecord.Run();
+  }
+};
 
 // The exact weighted least-squares similarity over the positions the
 // estimator kept. The estimator's descent stops once its gradients are
@@ -128,11 +154,11 @@ PyramidLevelData::PyramidLevelData(Rect inBounds, Rect inSource, Rect inTrackRec
   if (w <= 0 || h <= 0) Throw_(paramErr);
   StBufferOwner grey(new CBuffer(inBounds, kBufferDepth8, kBufferModeGray));
   try {
-    mCurrent = NewPlane(static_cast<size_t>(w) * h);
-    mPrevious = NewPlane(static_cast<size_t>(w) * h);
+    mCurrentPlane.Reset(static_cast<size_t>(w) * h);
+    mPreviousPlane.Reset(static_cast<size_t>(w) * h);
+    mCurrent = mCurrentPlane.Get();
+    mPrevious = mPreviousPlane.Get();
   } catch (...) {
-    FreePlane(mCurrent);
-    FreePlane(mPrevious);
     throw;
   }
   mGrey = grey.release();
@@ -142,11 +168,12 @@ PyramidLevelData::PyramidLevelData(Rect inBounds, Rect inSource, Rect inTrackRec
 
 PyramidLevelData::~PyramidLevelData() {
   if (mGrey) mGrey->Release();
-  FreePlane(mCurrent);
-  FreePlane(mPrevious);
 }
 
-void PyramidLevelData::Rotate() { std::swap(mCurrent, mPrevious); }
+void PyramidLevelData::Rotate() {
+  mCurrentPlane.Swap(mPreviousPlane);
+  std::swap(mCurrent, mPrevious);
+}
 
 // ---------------------------------------------------------------------------
 // CAutoMotionTracker
@@ -156,6 +183,7 @@ CAutoMotionTracker::CAutoMotionTracker() = default;
 CAutoMotionTracker::~CAutoMotionTracker() { DeleteAll(); }
 
 void CAutoMotionTracker::DeleteAll() {
+  mBandRecords.clear();
   for (PyramidLevelData* level : mLevels) delete level;
   mLevels.RemoveAllItems();
   delete mEstimator;
@@ -213,40 +241,142 @@ void CAutoMotionTracker::EndTracking() {
   DeleteAll();
 }
 
+void CAutoMotionTracker::ReserveBandRecords(SInt32 inWorkers) {
+  while (mBandRecords.size() < static_cast<size_t>(inWorkers))
+    mBandRecords.push_back(std::make_unique<CBufferTask>(nullptr));
+}
+
 OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode) {
   const SInt32 count = mLevels.GetCount();
-  for (SInt32 i = 1; i <= count; ++i) {
-    PyramidLevelData* level = mLevels[i];
-    OSErr err;
-    if (i == 1) {
+  if (count == 0) return noErr;
+  try {
+    // The operation of every level (index 0 is the finest).
+    std::vector<BandOp> ops(static_cast<size_t>(count));
+    for (SInt32 i = 1; i <= count; ++i) {
+      PyramidLevelData* level = mLevels[i];
+      BandOp& op = ops[static_cast<size_t>(i - 1)];
+      op.dest = level->mGrey;
       const bool sameSize = EqualRect(&level->mBounds, &level->mSource);
-      BandProcPtr proc;
-      switch (inMode) {
-        case ETrackerFieldMode::kOddField:
-          proc = sameSize ? CopyOddField_proc : ReduceBy2_Odd_proc;
-          break;
-        case ETrackerFieldMode::kEvenField:
-          proc = sameSize ? CopyEvenField_proc : ReduceBy2_Even_proc;
-          break;
-        default:
-          proc = sameSize ? CopyFrame_proc : ReduceBy2_proc;
-          break;
+      if (i == 1) {
+        op.source = mSource;
+        switch (inMode) {
+          case ETrackerFieldMode::kOddField:
+            op.proc = sameSize ? CopyOddField_proc : ReduceBy2_Odd_proc;
+            break;
+          case ETrackerFieldMode::kEvenField:
+            op.proc = sameSize ? CopyEvenField_proc : ReduceBy2_Even_proc;
+            break;
+          default:
+            op.proc = sameSize ? CopyFrame_proc : ReduceBy2_proc;
+            break;
+        }
+        if (!op.Clip(level->mSource, level->mBounds)) return paramErr;
+      } else {
+        op.source = mLevels[i - 1]->mGrey;
+        if (sameSize) {
+          op.proc = CBufferProcs::Copy_proc;
+          if (!op.Clip(level->mBounds, level->mBounds)) return paramErr;
+        } else {
+          op.proc = ReduceBy2_proc;
+          if (!op.Clip(level->mSource, level->mBounds)) return paramErr;
+        }
       }
-      const TaskOptions bands = BandsFor(level->mBounds);
-      err = CBuffer::Convert(mSource, level->mGrey, nullptr, &level->mSource, &level->mBounds, proc, nullptr,
-                             nullptr, nullptr, &bands);
-    } else {
-      CBuffer* finer = mLevels[i - 1]->mGrey;
-      const TaskOptions bands = BandsFor(level->mBounds);
-      if (EqualRect(&level->mBounds, &level->mSource))
-        err = finer->CopyTo(level->mGrey, &level->mBounds, nullptr, nullptr, nullptr);
-      else
-        err = CBuffer::Convert(finer, level->mGrey, nullptr, &level->mSource, &level->mBounds, ReduceBy2_proc,
-                               nullptr, nullptr, nullptr, &bands);
     }
-    if (err != noErr) return err;
+
+    // Each level's rows come from the two rows below the same place of the
+    // finer level, so a run of rows of the coarsest level, with the rows of
+    // every finer level that reduce to it, needs nothing from any other run:
+    // item t is row t of the coarsest level and the 2^k rows of each level k
+    // steps finer, and a last item holds the rows that no coarser row uses.
+    // The whole pyramid is then one loop over the items. (Were the levels
+    // ever not stacked so, each level would be a loop of its own.)
+    bool stacked = true;
+    for (size_t i = 1; i < ops.size() && stacked; ++i) {
+      const BandOp& finer = ops[i - 1];
+      const BandOp& coarser = ops[i];
+      stacked = coarser.proc == ReduceBy2_proc && coarser.sourceBox.top == finer.destBox.top &&
+                2 * coarser.Rows() <= finer.Rows();
+    }
+    const SInt64 pixels = ops.front().Pixels();
+    const SInt32 workers = WorkersFor(pixels);
+    ReserveBandRecords(workers);
+    MPBandOptions options;
+    options.workers = workers;
+    OSStatus err = noErr;
+    if (stacked) {
+      const SInt32 coarsest = ops.back().Rows();
+      err = MPRunBands(static_cast<size_t>(coarsest) + 1, options,
+                       [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+                         CBufferTask& record = *mBandRecords[static_cast<size_t>(inWorker)];
+                         for (size_t i = 0; i < ops.size(); ++i) {
+                           const SInt32 factor = SInt32{1} << (ops.size() - 1 - i);
+                           const SInt32 first = static_cast<SInt32>(inBegin) * factor;
+                           const SInt32 last = inEnd > static_cast<size_t>(coarsest)
+                                                   ? ops[i].Rows()
+                                                   : static_cast<SInt32>(inEnd) * factor;
+                           const SInt32 status = ops[i].Run(record, first, last - first);
+                           if (status != noErr) return status;
+                         }
+                         return noErr;
+                       });
+    } else {
+      for (const BandOp& op : ops) {
+        options.workers = WorkersFor(op.Pixels());
+        err = MPRunBands(static_cast<size_t>(op.Rows()), options,
+                         [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+                           return op.Run(*mBandRecords[static_cast<size_t>(inWorker)],
+                                         static_cast<SInt32>(inBegin), static_cast<SInt32>(inEnd - inBegin));
+                         });
+        if (err != noErr) break;
+      }
+    }
+    for (const BandOp& op : ops) op.dest->SetDirty(&op.destBox);
+    return ErrorCodeToOSErr(err);
+  } catch (...) {
+    return ErrorCodeToOSErr(ExceptionCodeOfCurrent());
   }
-  return noErr;
+}
+
+OSErr CAutoMotionTracker::FilterLevels(SInt32 inFirst, SInt32 inLast) {
+  if (inFirst < 1 || inLast > mLevels.GetCount() || inFirst > inLast) return noErr;
+  try {
+    // The rows of all the levels, one level after another, as one loop.
+    std::vector<BandOp> ops;
+    std::vector<size_t> starts;  // the first item of each level
+    size_t items = 0;
+    SInt64 pixels = 0;
+    for (SInt32 i = inLast; i >= inFirst; --i) {
+      PyramidLevelData* level = mLevels[i];
+      BandOp op;
+      op.proc = DiffFilterProc;
+      op.source = op.dest = level->mGrey;
+      op.userParam = level->mCurrent;
+      if (!op.Clip(level->mBounds, level->mBounds)) return paramErr;
+      starts.push_back(items);
+      items += static_cast<size_t>(op.Rows());
+      pixels += op.Pixels();
+      ops.push_back(op);
+    }
+    const SInt32 workers = WorkersFor(pixels);
+    ReserveBandRecords(workers);
+    MPBandOptions options;
+    options.workers = workers;
+    const OSStatus err = MPRunBands(items, options, [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+      CBufferTask& record = *mBandRecords[static_cast<size_t>(inWorker)];
+      for (size_t i = 0; i < ops.size(); ++i) {
+        const size_t start = starts[i], end = start + static_cast<size_t>(ops[i].Rows());
+        const size_t b = std::max(inBegin, start), e = std::min(inEnd, end);
+        if (b >= e) continue;
+        const SInt32 status = ops[i].Run(record, static_cast<SInt32>(b - start), static_cast<SInt32>(e - b));
+        if (status != noErr) return status;
+      }
+      return noErr;
+    });
+    for (const BandOp& op : ops) op.dest->SetDirty(&op.destBox);
+    return ErrorCodeToOSErr(err);
+  } catch (...) {
+    return ErrorCodeToOSErr(ExceptionCodeOfCurrent());
+  }
 }
 
 OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr, void*) {
@@ -272,6 +402,11 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     if (buildErr != noErr) return buildErr;
 
     const SInt32 levelsToTrack = mAccuracy == 3 ? 4 : 3;
+    // The gradient planes of every tracked level at once: they depend on
+    // the pyramid only, not on the motion of the coarser levels.
+    const SInt32 levelCount = mLevels.GetCount();
+    const OSErr filterErr = FilterLevels(std::max<SInt32>(1, levelCount - levelsToTrack + 1), levelCount);
+    if (filterErr != noErr) return filterErr;
     mQualitySum = 0.0f;
     // The motion so far in frame pixels; each level starts from it.
     double s = 1.0, r = 0.0, tx = 0.0, ty = 0.0;
@@ -279,11 +414,6 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     for (SInt32 i = mLevels.GetCount(); i >= 1; --i, ++k) {
       PyramidLevelData* level = mLevels[i];
       if (k <= levelsToTrack) {
-        const TaskOptions bands = BandsFor(level->mBounds);
-        const OSErr filterErr = CBuffer::Convert(level->mGrey, level->mGrey, nullptr, &level->mBounds,
-                                                 &level->mBounds, DiffFilterProc, level->mCurrent, nullptr,
-                                                 nullptr, &bands);
-        if (filterErr != noErr) return filterErr;
         mEstimator->SetBlockProvider(CurrBlockProvider, level, LastBlockProvider, level);
         const Rect& b = level->mBounds;
         const Fixed cx = X2Fix((b.left + b.right) * 0.5), cy = X2Fix((b.top + b.bottom) * 0.5);

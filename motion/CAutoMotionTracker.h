@@ -5,12 +5,15 @@
 // each level predicted by the result of the coarser one.
 #pragma once
 
+#include "motion/CAlignedPlane.h"
 #include "motion/CMotionTracker.h"
 #include "motion/CTracker.h"
 
+#include <memory>
 #include <vector>
 
 class CBuffer;
+class CBufferTask;
 
 // One level of the pyramid.
 struct PyramidLevelData {
@@ -29,6 +32,9 @@ struct PyramidLevelData {
   CBuffer* mGrey = nullptr;  // 8-bit grey over mBounds
   float* mCurrent = nullptr;   // width x height floats, row after row
   float* mPrevious = nullptr;
+  // The memory of the two planes (swapped with the views by Rotate).
+  CAlignedPlane mCurrentPlane;
+  CAlignedPlane mPreviousPlane;
   float mHScale = 1.0f;  // level width / tracking Rect width
   float mVScale = 1.0f;  // level height / tracking Rect height
   // The taper every block is multiplied by as it is copied out (n x n
@@ -91,9 +97,20 @@ class CAutoMotionTracker : public CMotionTracker {
  protected:
   // Fills the grey buffers of every level from the source for one mode.
   OSErr BuildPyramid(ETrackerFieldMode inMode);
+  // Writes the gradient planes of the levels [inFirst, inLast] (indices in
+  // mLevels) in one pass over all their rows.
+  OSErr FilterLevels(SInt32 inFirst, SInt32 inLast);
 
   TArray<PyramidLevelData*> mLevels;  // finest first
   CTracker* mEstimator = nullptr;
   float mQualitySum = 0.0f;
   std::vector<float> mWindow;  // the block taper the levels point to
+
+ private:
+  // Makes sure there is a band record for each of inWorkers workers.
+  void ReserveBandRecords(SInt32 inWorkers);
+
+  // The band records of the pyramid's operations, one per worker, kept from
+  // frame to frame: a worker runs its rows of every level through its own.
+  std::vector<std::unique_ptr<CBufferTask>> mBandRecords;
 };

@@ -15,14 +15,6 @@ namespace {
 
 constexpr SInt32 kMinExponent = 2;
 constexpr SInt32 kMaxExponent = 10;
-constexpr size_t kPlaneAlignment = 64;
-
-void* AllocAligned(size_t inBytes) {
-  return ::operator new(inBytes, std::align_val_t(kPlaneAlignment), std::nothrow);
-}
-void FreeAligned(void* p) {
-  if (p) ::operator delete(p, std::align_val_t(kPlaneAlignment));
-}
 
 bool FitsRect(SInt32 inLeft, SInt32 inTop, SInt32 inSide) {
   constexpr SInt32 kMin = std::numeric_limits<SInt16>::min(), kMax = std::numeric_limits<SInt16>::max();
@@ -72,18 +64,18 @@ FrameTask::FrameTask(FrameTaskData& inData) {
   SetShare(inData);
   try {
     const size_t planeFloats = static_cast<size_t>(mSide) * static_cast<size_t>(mSide);
-    float* planes = static_cast<float*>(AllocAligned(4 * planeFloats * sizeof(float)));
-    ThrowIfNil_(planes);
+    mPlanes.Reset(4 * planeFloats, false);
+    float* planes = mPlanes.Get();
     mCurrentReal = planes;
     mCurrentImag = planes + planeFloats;
     mPreviousReal = planes + 2 * planeFloats;
     mPreviousImag = planes + 3 * planeFloats;
-    mScratchReal = static_cast<float*>(AllocAligned(kScratchBytes));
-    ThrowIfNil_(mScratchReal);
-    mScratchImag = static_cast<float*>(AllocAligned(kScratchBytes));
-    ThrowIfNil_(mScratchImag);
-    mRowMax = static_cast<float*>(AllocAligned(static_cast<size_t>(mSide) * sizeof(float)));
-    ThrowIfNil_(mRowMax);
+    constexpr size_t kScratchFloats = kScratchBytes / sizeof(float);
+    mScratch.Reset(2 * kScratchFloats, false);
+    mScratchReal = mScratch.Get();
+    mScratchImag = mScratch.Get() + kScratchFloats;
+    mRowMaxPlane.Reset(static_cast<size_t>(mSide), false);
+    mRowMax = mRowMaxPlane.Get();
     mPositions = new (std::nothrow) PosData[kPositionBufferSize];
     ThrowIfNil_(mPositions);
     mFFTSetup = create_fftsetup(static_cast<vDSP_Length>(mExponent), kFFTRadix2);
@@ -118,12 +110,11 @@ FrameTask::~FrameTask() {
 }
 
 void FrameTask::DeleteAll() {
-  FreeAligned(mCurrentReal);  // the start of all four planes
+  mPlanes.Free();
   mCurrentReal = mCurrentImag = mPreviousReal = mPreviousImag = nullptr;
-  FreeAligned(mScratchReal);
-  FreeAligned(mScratchImag);
+  mScratch.Free();
   mScratchReal = mScratchImag = nullptr;
-  FreeAligned(mRowMax);
+  mRowMaxPlane.Free();
   mRowMax = nullptr;
   delete[] mPositions;
   mPositions = nullptr;
@@ -362,7 +353,8 @@ SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFi
     const SInt32 n = mSide;
     const SInt32 columns = (mWidth - n / 2) / n;
     const SInt32 rows = (mHeight - n / 2) / n;
-    TArray<BlockData> blocks;
+    TArray<BlockData>& blocks = mBlocks;
+    blocks.RemoveAllItems();
     if (columns > 0 && rows > 0) {
       const SInt32 x0 = inTrackRect.left + (mWidth - columns * n) / 2;
       const SInt32 y0 = inTrackRect.top + (mHeight - rows * n) / 2;
@@ -414,9 +406,11 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
                        mWidth,           mHeight,           mFieldOffset,   ioBlocks.data(),
                        0,                mExponent,         mSide,          mTrackRect};
     while (mWorkers.size() < static_cast<size_t>(workers)) mWorkers.push_back(std::make_unique<FrameTask>(data));
-    // The positions of every run, filed under the run's first block, so that
-    // the list follows block order whoever compared what.
-    std::vector<std::vector<PosData>> found(static_cast<size_t>(blockCount));
+    if (mFound.size() < mWorkers.size()) mFound.resize(mWorkers.size());
+    for (std::vector<PosData>& list : mFound) list.clear();
+    mRuns.assign(static_cast<size_t>(blockCount), RunPositions{-1, 0, 0});
+    // Every worker keeps the positions of its runs in its own list; the
+    // lists are joined in block order afterwards, whoever compared what.
     const OSStatus err = MPRunBands(static_cast<size_t>(blockCount), options,
                                     [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
                                       FrameTask& task = *mWorkers[static_cast<size_t>(inWorker)];
@@ -430,14 +424,22 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
                                       }
                                       const SInt32 status = task.Run();
                                       if (status != noErr) return status;
-                                      std::vector<PosData>& mine = found[inBegin];
-                                      mine.reserve(static_cast<size_t>(task.GetPositionCount()));
-                                      task.ForEachPosition([&](const PosData& p) { mine.push_back(p); });
+                                      std::vector<PosData>& mine = mFound[static_cast<size_t>(inWorker)];
+                                      mRuns[inBegin] = RunPositions{inWorker, static_cast<SInt32>(mine.size()),
+                                                                    task.GetPositionCount()};
+                                      try {
+                                        task.ForEachPosition([&](const PosData& p) { mine.push_back(p); });
+                                      } catch (...) {
+                                        return ExceptionCodeOfCurrent();
+                                      }
                                       return noErr;
                                     });
     if (err != noErr) Throw_(err);
-    for (const std::vector<PosData>& run : found)
-      for (const PosData& p : run) ioPositions.AddItem(p);
+    for (const RunPositions& run : mRuns) {
+      if (run.worker < 0) continue;
+      const std::vector<PosData>& list = mFound[static_cast<size_t>(run.worker)];
+      for (SInt32 i = 0; i < run.count; ++i) ioPositions.AddItem(list[static_cast<size_t>(run.first + i)]);
+    }
   } catch (...) {
     ioPositions.RemoveAllItemsAfter(positionsBefore);
     ioBlocks.Unlock();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "media/CTaskObject.h"
+#include "motion/CAlignedPlane.h"
 #include "platform/base/ImageMatrix.h"
 #include "platform/base/MacTypes.h"
 #include "platform/dsp/VectorDSP.h"
@@ -134,6 +135,11 @@ class FrameTask : public CTaskObject {
   float* mScratchReal = nullptr;
   float* mScratchImag = nullptr;
   float* mRowMax = nullptr;  // the peak scan's largest magnitude per row
+  // The memory behind the views above: the four planes in one, the two
+  // scratch halves in one, and the row maxima.
+  CAlignedPlane mPlanes;
+  CAlignedPlane mScratch;
+  CAlignedPlane mRowMaxPlane;
   BlockData* mBlocks = nullptr;
   SInt32 mBlockCount = 0;
   PosData* mPositions = nullptr;
@@ -197,4 +203,16 @@ class CTracker {
   // The comparison records of the workers, kept from one comparison to the
   // next (their planes and FFT setups are costly to make).
   std::vector<std::unique_ptr<FrameTask>> mWorkers;
+  // Where each run's positions went: the worker's list, the first position
+  // there and their number, filed under the run's first block (worker -1:
+  // no run starts at that block). Kept, like the lists, so that a
+  // comparison allocates nothing once the sizes have been seen.
+  struct RunPositions {
+    SInt32 worker;
+    SInt32 first;
+    SInt32 count;
+  };
+  std::vector<RunPositions> mRuns;
+  std::vector<std::vector<PosData>> mFound;  // per worker
+  TArray<BlockData> mBlocks;                 // the grid of the comparison
 };

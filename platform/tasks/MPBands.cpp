@@ -2,66 +2,155 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/tasks/Multiprocessing.h"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // How often the calling thread reports progress while it waits for the
-// others' last runs (milliseconds).
-constexpr Duration kProgressInterval = 10;
+// others' last runs.
+constexpr auto kProgressInterval = std::chrono::milliseconds(10);
+// How long the calling thread, its own share done, looks for the others'
+// last runs to end before it sleeps. The last runs of a loop end within a
+// run's length, which is a few microseconds for the loops that run many
+// times a second; a sleep and a wake-up would cost more than that.
+constexpr auto kFinishSpin = std::chrono::microseconds(30);
 
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  _mm_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+// The loop's shared state lives on the heap and is counted: the calling
+// thread returns as soon as every run has ended, without waiting for pool
+// tasks that have not started yet (a worker that was asleep), and such a
+// task, when it starts, finds no run left and only lets go of the record.
+// The counters that every worker writes sit on lines of their own.
 struct BandLoop {
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> done{0};
-  std::atomic<bool> stop{false};
+  alignas(64) std::atomic<size_t> next{0};      // the next run to hand out
+  alignas(64) std::atomic<size_t> finished{0};  // runs ended (or dropped)
+  alignas(64) std::atomic<size_t> done{0};      // items of the runs that ended well
+  alignas(64) std::atomic<bool> stop{false};
   std::atomic<SInt32> nextWorker{1};
+  std::atomic<SInt32> refs{1};
   size_t items = 0;
   size_t runItems = 1;
   size_t runs = 0;
   MPBandRunProc run = nullptr;
   void* refCon = nullptr;
-  std::mutex failLock;
+  std::mutex lock;  // guards the failure and the wake-up of the calling thread
+  std::condition_variable allEnded;
+  bool sleeping = false;
   size_t failRun = std::numeric_limits<size_t>::max();
   OSStatus failErr = noErr;
 
+  void Retain() { refs.fetch_add(1, std::memory_order_relaxed); }
+  void Release() {
+    if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  bool AllEnded() const { return finished.load(std::memory_order_acquire) >= runs; }
+
+  // Counts inCount runs as ended; the one that ends the last wakes the
+  // calling thread if it sleeps.
+  void Ended(size_t inCount) {
+    if (finished.fetch_add(inCount, std::memory_order_acq_rel) + inCount < runs) return;
+    std::lock_guard<std::mutex> hold(lock);
+    if (sleeping) allEnded.notify_all();
+  }
+
+  // Stops the loop: no run is handed out any more, and the runs never
+  // handed out count as ended.
+  void Stop() {
+    stop.store(true, std::memory_order_relaxed);
+    const size_t first = next.exchange(runs, std::memory_order_acq_rel);
+    if (first < runs) Ended(runs - first);
+  }
+
   void Fail(size_t inRun, OSStatus inErr) {
     {
-      std::lock_guard<std::mutex> hold(failLock);
+      std::lock_guard<std::mutex> hold(lock);
       if (inRun < failRun) {
         failRun = inRun;
         failErr = inErr;
       }
     }
-    stop.store(true, std::memory_order_relaxed);
+    Stop();
   }
 
-  // Takes runs until none is left or the loop stops. On the calling thread,
-  // inProgress reports between runs and answers false to cancel.
+  // Takes runs until none is left or the loop stops. inBetween runs after
+  // each run and answers false to stop the loop.
   template <class Between>
   void Work(SInt32 inWorker, Between&& inBetween) {
     for (;;) {
-      if (stop.load(std::memory_order_relaxed) || MPTaskShouldStop()) return;
-      const size_t r = next.fetch_add(1, std::memory_order_relaxed);
+      if (stop.load(std::memory_order_relaxed)) return;
+      const size_t r = next.fetch_add(1, std::memory_order_acq_rel);
       if (r >= runs) return;
       const size_t begin = r * runItems, end = std::min(items, begin + runItems);
       const OSStatus err = run(refCon, inWorker, begin, end);
       if (err != noErr) {
         Fail(r, err);
+        Ended(1);
         return;
       }
       done.fetch_add(end - begin, std::memory_order_relaxed);
-      if (!inBetween()) return;
+      Ended(1);
+      if (!inBetween()) {
+        Stop();
+        return;
+      }
+    }
+  }
+
+  // Waits until every run has ended: looks for a short while, then sleeps,
+  // waking every inInterval (when given) to call inReport.
+  template <class Report>
+  void WaitForAll(bool inPeriodic, Report&& inReport) {
+    const auto spinEnd = std::chrono::steady_clock::now() + kFinishSpin;
+    while (!AllEnded()) {
+      for (int i = 0; i < 32 && !AllEnded(); ++i) CpuRelax();
+      if (std::chrono::steady_clock::now() >= spinEnd) break;
+    }
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> hold(lock);
+        sleeping = true;
+        if (inPeriodic)
+          allEnded.wait_for(hold, kProgressInterval, [this] { return AllEnded(); });
+        else
+          allEnded.wait(hold, [this] { return AllEnded(); });
+        sleeping = false;
+      }
+      if (AllEnded()) return;
+      inReport();
     }
   }
 };
 
 OSStatus BandWorkerEntry(void* inLoop) {
   BandLoop& loop = *static_cast<BandLoop*>(inLoop);
-  loop.Work(loop.nextWorker.fetch_add(1, std::memory_order_relaxed), [] { return true; });
+  // A task asked to stop (the loop was cancelled, or the process is ending)
+  // stops the whole loop, so that nobody waits for runs it will not take.
+  auto stopAsked = [&loop] {
+    if (!MPTaskShouldStop()) return false;
+    loop.Stop();
+    return true;
+  };
+  if (!stopAsked()) loop.Work(loop.nextWorker.fetch_add(1, std::memory_order_relaxed), [&] { return !stopAsked(); });
+  loop.Release();
   return noErr;
 }
 
@@ -81,64 +170,97 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
   if (inRun == nullptr) return paramErr;
   if (inItems == 0) return noErr;
   const SInt32 workers = MPBandWorkers(inItems, inOptions);
-  BandLoop loop;
-  loop.items = inItems;
-  loop.run = inRun;
-  loop.refCon = inRefCon;
   const size_t minRun = std::max<size_t>(1, inOptions.minRunItems);
   const size_t slices = static_cast<size_t>(workers) * std::max<size_t>(1, inOptions.runsPerWorker);
-  loop.runItems = std::max(minRun, (inItems + slices - 1) / slices);
-  loop.runs = (inItems + loop.runItems - 1) / loop.runItems;
+  const size_t runItems = std::max(minRun, (inItems + slices - 1) / slices);
+  const size_t runs = (inItems + runItems - 1) / runItems;
+
+  // With a progress procedure the calling thread only reports and waits, so
+  // that a cancel is heard while the runs are long; without one it works too.
+  const bool reporter = inOptions.progress != nullptr && !MPIsPoolWorker();
+  const SInt32 pooled = workers > 1 || reporter ? (reporter ? workers : workers - 1) : 0;
+
+  // Alone: everything on the calling thread, with nothing shared.
+  if (pooled == 0) {
+    bool cancelled = false;
+    for (size_t r = 0; r < runs; ++r) {
+      if (MPTaskShouldStop()) {
+        cancelled = true;
+        break;
+      }
+      const size_t begin = r * runItems, end = std::min(inItems, begin + runItems);
+      const OSStatus err = inRun(inRefCon, 0, begin, end);
+      if (err != noErr) return err;
+      if (inOptions.progress != nullptr && r + 1 < runs &&
+          !inOptions.progress(inOptions.progressRefCon, static_cast<SInt32>((static_cast<UInt64>(end) * 256) / inItems))) {
+        cancelled = true;
+        break;
+      }
+    }
+    if (cancelled) return userCanceledErr;
+    if (inOptions.progress != nullptr && !inOptions.progress(inOptions.progressRefCon, 256)) return userCanceledErr;
+    return noErr;
+  }
+
+  BandLoop* loop = new (std::nothrow) BandLoop;
+  if (loop == nullptr) return memFullErr;
+  loop->items = inItems;
+  loop->run = inRun;
+  loop->refCon = inRefCon;
+  loop->runItems = runItems;
+  loop->runs = runs;
+  loop->nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
 
   bool cancelled = false;
   auto report = [&]() {
     if (MPTaskShouldStop()) cancelled = true;
     // Nothing is reported before the first run has been taken, so that a
     // loop always starts.
-    if (!cancelled && inOptions.progress != nullptr && loop.next.load(std::memory_order_relaxed) > 0) {
-      const size_t done = loop.done.load(std::memory_order_relaxed);
+    if (!cancelled && inOptions.progress != nullptr && loop->next.load(std::memory_order_relaxed) > 0) {
+      const size_t done = loop->done.load(std::memory_order_relaxed);
       const SInt32 share = static_cast<SInt32>((static_cast<UInt64>(done) * 256) / inItems);
       if (!inOptions.progress(inOptions.progressRefCon, share)) cancelled = true;
     }
-    if (cancelled) loop.stop.store(true, std::memory_order_relaxed);
     return !cancelled;
   };
 
-  // With a progress procedure the calling thread only reports and waits, so
-  // that a cancel is heard while the runs are long; without one it works too.
-  const bool reporter = inOptions.progress != nullptr && !MPIsPoolWorker();
-  MPQueueID queue = nullptr;
+  // The tasks' IDs, to ask them to stop on a cancel.
   std::vector<MPTaskID> tasks;
-  if ((workers > 1 || reporter) && MPCreateQueue(&queue) == noErr) {
-    const SInt32 pooled = reporter ? workers : workers - 1;
-    loop.nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
-    tasks.reserve(static_cast<size_t>(pooled));
-    for (SInt32 i = 0; i < pooled; ++i) {
-      MPTaskID task = nullptr;
-      if (MPCreateTask(BandWorkerEntry, &loop, 0, queue, nullptr, nullptr, 0, &task) == noErr) tasks.push_back(task);
-    }
+  tasks.reserve(static_cast<size_t>(pooled));
+  for (SInt32 i = 0; i < pooled; ++i) {
+    loop->Retain();
+    MPTaskID task = nullptr;
+    if (MPCreateTask(BandWorkerEntry, loop, 0, nullptr, nullptr, nullptr, 0, &task) == noErr)
+      tasks.push_back(task);
+    else
+      loop->Release();
   }
+  bool stopsSent = false;
+  auto sendStops = [&] {
+    if (!cancelled || stopsSent) return;
+    loop->Stop();
+    for (MPTaskID task : tasks) (void)MPTerminateTask(task, userCanceledErr);
+    stopsSent = true;
+  };
   if (!reporter || tasks.empty()) {
     // The calling thread takes worker index 0; in reporter mode without any
     // task it is the only worker.
-    loop.Work(0, report);
+    loop->Work(0, report);
+    sendStops();
   }
-  size_t ended = 0;
-  bool stopsSent = false;
-  while (ended < tasks.size()) {
-    if (cancelled && !stopsSent) {
-      for (MPTaskID task : tasks) (void)MPTerminateTask(task, userCanceledErr);
-      stopsSent = true;
-    }
-    const Duration wait = (inOptions.progress != nullptr && !cancelled) ? kProgressInterval : kDurationForever;
-    if (MPWaitOnQueue(queue, nullptr, nullptr, nullptr, wait) == noErr)
-      ++ended;
-    else if (!cancelled)
-      (void)report();
-  }
-  if (queue != nullptr) MPDeleteQueue(queue);
+  loop->WaitForAll(inOptions.progress != nullptr, [&] {
+    if (!cancelled) (void)report();
+    sendStops();
+  });
+  const OSStatus failure = loop->failErr;
+  const bool stopped = loop->stop.load(std::memory_order_relaxed);
+  const size_t doneItems = loop->done.load(std::memory_order_relaxed);
+  loop->Release();
   if (cancelled) return userCanceledErr;
-  if (loop.failErr != noErr) return loop.failErr;
+  if (failure != noErr) return failure;
+  // A loop stopped without a failure (its pool tasks were asked to stop)
+  // did not run every item and must not pass for done.
+  if (stopped || doneItems != inItems) return userCanceledErr;
   // Every item ran: the last report says so.
   if (inOptions.progress != nullptr && !inOptions.progress(inOptions.progressRefCon, 256)) return userCanceledErr;
   return noErr;

@@ -253,3 +253,57 @@ TEST(TrackerBandProcs, PyramidIsTheSameForEveryNumberOfBands) {
     }
   }
 }
+
+// The pyramid is built as one loop over stacked rows (a coarsest row and the
+// finer rows that reduce to it, and a last item of the rows no coarser row
+// uses). Every level must still be exactly what the band engine makes of the
+// level below it, level by level, for odd heights and any number of workers.
+TEST(TrackerBandProcs, StackedPyramidMatchesLevelByLevelReductions) {
+  const Texture texture = MakeTexture(900, 700, 11);
+  struct Case {
+    SInt32 w, h;
+    ETrackerFieldMode mode;
+  };
+  const Case cases[] = {{323, 247, ETrackerFieldMode::kFrame},
+                        {757, 583, ETrackerFieldMode::kFrame},
+                        {757, 583, ETrackerFieldMode::kOddField},
+                        {821, 611, ETrackerFieldMode::kEvenField}};
+  for (const Case& c : cases)
+    for (ItemCount processors : {1u, 2u, 8u}) {
+      CTaskGroup::mAllowMP = processors != 1;
+      MPSetProcessorCountForTesting(processors);
+      BufferPtr frame(NewFrame(c.w, c.h));
+      Render(texture, Pose::Make(1.0, 0.01, 1.5, -0.5), frame.get());
+      CAutoMotionTracker tracker;
+      tracker.SetAccuracy(3);
+      ASSERT_EQ(tracker.BeginTracking(frame.get(), MakeRect(1, 3, c.h - 2, c.w - 1), nullptr, nullptr), noErr);
+      ASSERT_EQ(tracker.ProcessFrame(1, c.mode, nullptr, nullptr), noErr);
+      auto& levels = tracker.GetLevels();
+      ASSERT_GE(levels.GetCount(), 3);
+      for (SInt32 i = 1; i <= levels.GetCount(); ++i) {
+        PyramidLevelData* level = levels[i];
+        BufferPtr reference(new CBuffer(level->mBounds, kBufferDepth8, kBufferModeGray));
+        BandProcPtr proc = CAutoMotionTracker::ReduceBy2_proc;
+        CBuffer* source = i == 1 ? frame.get() : levels[i - 1]->mGrey;
+        if (i == 1) {
+          const bool same = EqualRect(&level->mBounds, &level->mSource);
+          if (c.mode == ETrackerFieldMode::kOddField)
+            proc = same ? CAutoMotionTracker::CopyOddField_proc : CAutoMotionTracker::ReduceBy2_Odd_proc;
+          else if (c.mode == ETrackerFieldMode::kEvenField)
+            proc = same ? CAutoMotionTracker::CopyEvenField_proc : CAutoMotionTracker::ReduceBy2_Even_proc;
+          else
+            proc = same ? CAutoMotionTracker::CopyFrame_proc : CAutoMotionTracker::ReduceBy2_proc;
+        }
+        TaskOptions one;
+        one.mBandCount = 1;
+        ASSERT_EQ(CBuffer::Convert(source, reference.get(), nullptr, &level->mSource, &level->mBounds, proc, nullptr,
+                                   nullptr, nullptr, &one),
+                  noErr);
+        EXPECT_EQ(Bytes(level->mGrey, level->mBounds), Bytes(reference.get(), level->mBounds))
+            << c.w << "x" << c.h << " level " << i << ", " << processors << " processors";
+      }
+      tracker.EndTracking();
+    }
+  MPSetProcessorCountForTesting(0);
+  CTaskGroup::mAllowMP = true;
+}

@@ -90,3 +90,40 @@ TEST(BandLoop, ProgressRisesAndCancelStopsTheWorkers) {
   // A worker left spinning would hold the loop for two seconds.
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
 }
+
+// A loop started inside a pool task that has been asked to stop runs nothing
+// and says so: it must not pass for a loop that ran every item.
+TEST(BandLoop, ALoopInAStoppedTaskAnswersCancelled) {
+  struct Shared {
+    std::atomic<bool> started{false};
+    std::atomic<bool> stopSeen{false};
+    std::atomic<int> ran{0};
+    OSStatus result = noErr;
+  } shared;
+  MPQueueID queue = nullptr;
+  ASSERT_EQ(MPCreateQueue(&queue), noErr);
+  MPTaskID task = nullptr;
+  ASSERT_EQ(MPCreateTask(
+                [](void* p) -> OSStatus {
+                  Shared& s = *static_cast<Shared*>(p);
+                  s.started = true;
+                  while (!MPTaskShouldStop()) std::this_thread::yield();
+                  s.stopSeen = true;
+                  MPBandOptions options;
+                  s.result = MPRunBands(size_t{16}, options, [&](SInt32, size_t b, size_t e) -> OSStatus {
+                    s.ran += static_cast<int>(e - b);
+                    return noErr;
+                  });
+                  return noErr;
+                },
+                &shared, 0, queue, nullptr, nullptr, 0, &task),
+            noErr);
+  // Asked once it runs (a task asked before it starts never runs at all).
+  while (!shared.started) std::this_thread::yield();
+  ASSERT_EQ(MPTerminateTask(task, userCanceledErr), noErr);
+  ASSERT_EQ(MPWaitOnQueue(queue, nullptr, nullptr, nullptr, kDurationForever), noErr);
+  MPDeleteQueue(queue);
+  EXPECT_TRUE(shared.stopSeen.load());
+  EXPECT_EQ(shared.ran.load(), 0);
+  EXPECT_EQ(shared.result, userCanceledErr);
+}
