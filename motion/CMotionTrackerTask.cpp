@@ -7,6 +7,7 @@
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
 #include "media/CMovieAction.h"
+#include "media/CMovieFrameAhead.h"
 #include "media/CMovieTrack.h"
 #include "media/UMovies.h"
 #include "motion/CMotionData.h"
@@ -70,6 +71,8 @@ CMotionTrackerTask::CMotionTrackerTask(CMovieTaskDocument* inDocument, CMotionTr
       throw;
     }
     SetMovieSelection(movie, selStart, selDuration);
+    // Only the analysis draws the copy: the event loop leaves it alone.
+    mCopy->StopRepeating();
     mCopy->GetValidFrameTime(kFrameSearch, 1, &kVisual, &start);
     // A selection that runs to the end has no frame time after it: it ends
     // with the movie.
@@ -100,10 +103,9 @@ CMotionTrackerTask::CMotionTrackerTask(CMovieTaskDocument* inDocument, CMotionTr
 
 CMotionTrackerTask::~CMotionTrackerTask() {
   delete mTracker;
-  if (mCopy && mCopy->GetMovie()) SetMovieGWorld(mCopy->GetMovie(), nullptr, nullptr);
+  mTracker = nullptr;
+  StopDrawingAhead();
   delete mCopy;
-  if (mWorld) DisposeGWorld(mWorld);
-  if (mBuffer) mBuffer->Release();
   if (mEditState) {
     // Nothing was stored: the movie returns to its state at the start.
     if (mMovie && mMovie->GetMovie()) UseMovieEditState(mMovie->GetMovie(), mEditState);
@@ -132,35 +134,29 @@ OSErr CMotionTrackerTask::BeginTrackMotion() {
   Rect bounds;
   mCopy->GetEncodedBounds(bounds);
   OffsetRect(&bounds, static_cast<SInt16>(-bounds.left), static_cast<SInt16>(-bounds.top));
-  mBuffer = new CBuffer(bounds, kBufferDepth8, kBufferModeARGB);
-  mWorld = mBuffer->CreateGWorld(nullptr, nullptr);
-  ThrowIfNil_(mWorld);
   Movie copy = mCopy->GetMovie();
-  SetMovieGWorld(copy, mWorld, nullptr);
   SetMovieBox(copy, &bounds);
+  mCopy->SetPlayHints(kAnalysisHints, kAnalysisHintsMask);
+  // Decoding starts at once, beside the tracker's own set-up.
+  mAhead = new CMovieFrameAhead(copy, bounds, mRangeStart, mRangeStop);
+  mBuffer = mAhead->GetView();
+  mBuffer->Retain();
 
   ThrowIfOSErr_(mTracker->SetAccuracy(kTrackingAccuracyMax));
   ThrowIfOSErr_(mTracker->BeginTracking(mBuffer, mRegionOfInterest, nullptr, nullptr));
 
   mProgress = mDocument->NewProgressSheet(this);
   if (mProgress) ProgressSheetMessage(-10);
-
-  mCopy->SetPlayHints(kAnalysisHints, kAnalysisHintsMask);
-  DrawFrame(mCurrentTime);
   return noErr;
 }
 
-void CMotionTrackerTask::DrawFrame(SInt32 inTime) {
-  Movie copy = mCopy->GetMovie();
-  SetMovieTimeValue(copy, inTime);
-  UpdateMovie(copy);
-  MoviesTask(copy, 0);
-}
-
-SInt32 CMotionTrackerTask::NextFrameTime(SInt32 inTime) {
-  TimeValue next = -1;
-  GetMovieNextInterestingTime(mCopy->GetMovie(), kFrameSearch, 1, &kVisual, inTime, fixed1, &next, nullptr);
-  return next;
+void CMotionTrackerTask::StopDrawingAhead() {
+  // The tracker must not read the view once its frames are gone.
+  if (mTracker && mTracker->IsTracking()) mTracker->EndTracking();
+  if (mBuffer) mBuffer->Release();
+  mBuffer = nullptr;
+  delete mAhead;
+  mAhead = nullptr;
 }
 
 OSErr CMotionTrackerTask::TrackFrame(SInt32 inDuration) {
@@ -179,9 +175,11 @@ OSErr CMotionTrackerTask::TrackFrame(SInt32 inDuration) {
 void* CMotionTrackerTask::Run() {
   try {
     ThrowIfOSErr_(BeginTrackMotion());
-    for (;;) {
-      const SInt32 next = NextFrameTime(mCurrentTime);
-      DrawFrame(mCurrentTime);
+    CMovieFrameAhead::Frame frame;
+    // The frames end with the range; the last one taken ends the analysis.
+    while (mAhead->Take(frame)) {
+      mCurrentTime = frame.time;
+      const SInt32 next = frame.next;
       const SInt32 duration = std::max<SInt32>(1, next >= 0 ? next - mCurrentTime : mRangeStop - mCurrentTime);
       if (const OSErr err = TrackFrame(duration); err != noErr) Throw_(err);
       if (TickCount() - mLastYieldTick > static_cast<UInt32>(kYieldTicks)) {
@@ -191,14 +189,16 @@ void* CMotionTrackerTask::Run() {
       if (next < 0 || next >= mRangeStop || HasUserCanceled()) {
         if (next >= 0) mCurrentTime = next;
         ThrowIfOSErr_(EndTrackMotion(!HasUserCanceled()));
+        StopDrawingAhead();
         return nullptr;
       }
-      mCurrentTime = next;
     }
+    ThrowIfOSErr_(EndTrackMotion(!HasUserCanceled()));
   } catch (...) {
     mError = OSErrOfCurrent();
   }
   if (mTracker->IsTracking()) mTracker->EndTracking();
+  StopDrawingAhead();
   return nullptr;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/movies/Movies.h"
 
 class CBuffer;
+class CMovieFrameAhead;
 class LDocumentAlertSheet;
 
 // The motion analysis texts.
@@ -73,10 +74,8 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
 
  protected:
   void* Run() override;
-  // The next video frame time of the copy after the time, -1 when none.
-  SInt32 NextFrameTime(SInt32 inTime);
-  // Sets the copy to the time and draws that frame into the buffer.
-  void DrawFrame(SInt32 inTime);
+  // Stops drawing ahead (the copy is idle afterwards).
+  void StopDrawingAhead();
   OSErr TrackFrame(SInt32 inDuration);
   void StoreRecords(TArray<DiffMotionData>& inRecords);
   // The cancel question was answered (or went): the thread goes on.
@@ -84,8 +83,10 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
 
   CMotionTracker* mTracker;
   CMovie* mCopy = nullptr;
+  // Draws the frames of the range ahead of the tracker on a thread of its
+  // own; the tracker reads its view, which shows the frame being measured.
+  CMovieFrameAhead* mAhead = nullptr;
   CBuffer* mBuffer = nullptr;
-  GWorldPtr mWorld = nullptr;
   Rect mRegionOfInterest;
   SInt32 mCurrentTime = 0;
   SInt32 mRangeStart = 0;

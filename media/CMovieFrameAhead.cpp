@@ -1,0 +1,109 @@
+#include "media/CMovieFrameAhead.h"
+
+#include "media/CBuffer.h"
+#include "platform/base/LException.h"
+
+namespace {
+
+// A view over memory that is pointed at another slot as frames are taken.
+class CFrameView : public CBuffer {
+ public:
+  CFrameView(const Rect& inBounds, SInt32 inRowBytes, Ptr inData)
+      : CBuffer(inBounds, kBufferDepth8, kBufferModeARGB, inRowBytes, inData) {}
+  void Show(Ptr inData) { mData = inData; }
+};
+
+}  // namespace
+
+CMovieFrameAhead::CMovieFrameAhead(Movie inMovie, const Rect& inBounds, SInt32 inStart, SInt32 inStop,
+                                   SInt32 inSlots)
+    : mMovie(inMovie), mBounds(inBounds), mStart(inStart), mStop(inStop) {
+  ThrowIfNil_(inMovie);
+  if (inBounds.right <= inBounds.left || inBounds.bottom <= inBounds.top) Throw_(paramErr);
+  const size_t slots = static_cast<size_t>(inSlots < 2 ? 2 : inSlots);
+  try {
+    for (size_t i = 0; i < slots; ++i) {
+      CBuffer* slot = new CBuffer(inBounds, kBufferDepth8, kBufferModeARGB);
+      mSlots.push_back(slot);
+      ThrowIfNil_(slot->GetData());
+    }
+    mView = new CFrameView(inBounds, mSlots[0]->GetRowBytes(), mSlots[0]->GetData());
+  } catch (...) {
+    for (CBuffer* slot : mSlots) slot->Release();
+    throw;
+  }
+  mFrames.resize(slots);
+  mErrors.assign(slots, noErr);
+  mThread = std::thread([this] { Run(); });
+}
+
+CMovieFrameAhead::~CMovieFrameAhead() {
+  {
+    std::lock_guard<std::mutex> guard(mLock);
+    mStopping = true;
+  }
+  mChanged.notify_all();
+  mThread.join();
+  SetMovieDrawTarget(mMovie, nullptr);
+  mView->Release();
+  for (CBuffer* slot : mSlots) slot->Release();
+}
+
+void CMovieFrameAhead::Run() {
+  const OSType visual = VisualMediaCharacteristic;
+  const UInt64 slots = mSlots.size();
+  SInt32 time = mStart;
+  for (;;) {
+    UInt64 index;
+    {
+      std::unique_lock<std::mutex> lock(mLock);
+      // The reader holds the frame it took last; every other slot may be
+      // drawn once its frame has been taken.
+      mChanged.wait(lock, [&] { return mStopping || mDrawn - mTaken + (mHolding ? 1 : 0) < slots; });
+      if (mStopping) return;
+      index = mDrawn % slots;
+    }
+    CBuffer* slot = mSlots[index];
+    const MovieDrawTarget target = {slot->GetData(), slot->GetRowBytes(), mBounds};
+    SetMovieDrawTarget(mMovie, &target);
+    SetMovieTimeValue(mMovie, time);
+    UpdateMovie(mMovie);
+    MoviesTask(mMovie, 0);
+    const OSErr err = GetMoviesError();
+    TimeValue next = -1;
+    if (err == noErr)
+      GetMovieNextInterestingTime(mMovie, nextTimeMediaSample, 1, &visual, time, fixed1, &next, nullptr);
+    const bool last = err != noErr || next < 0 || next >= mStop;
+    {
+      std::lock_guard<std::mutex> guard(mLock);
+      mFrames[index] = Frame{time, next, slot->GetData()};
+      mErrors[index] = err;
+      ++mDrawn;
+      mFinished = last;
+    }
+    mChanged.notify_all();
+    if (last) return;
+    time = next;
+  }
+}
+
+bool CMovieFrameAhead::Take(Frame& outFrame) {
+  std::unique_lock<std::mutex> lock(mLock);
+  // The frame taken before is no longer read: its slot may be drawn again.
+  if (mHolding) {
+    mHolding = false;
+    mChanged.notify_all();
+  }
+  mChanged.wait(lock, [&] { return mDrawn > mTaken || mFinished; });
+  if (mDrawn == mTaken) return false;
+  const size_t index = static_cast<size_t>(mTaken % mSlots.size());
+  ++mTaken;
+  mHolding = true;
+  const OSErr err = mErrors[index];
+  outFrame = mFrames[index];
+  lock.unlock();
+  mChanged.notify_all();
+  if (err != noErr) Throw_(err);
+  static_cast<CFrameView*>(mView)->Show(outFrame.data);
+  return true;
+}
