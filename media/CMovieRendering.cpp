@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "media/CBuffer.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/graphics/QuickDraw.h"
+#include "platform/tasks/MPBands.h"
 
 namespace {
 
@@ -63,13 +66,13 @@ CGAffineTransform ToCG(const MatrixRecord& m) {
 CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* inBuffer, SInt16 fieldMode) {
   if (!inBuffer || !inBuffer->GetData()) return nullptr;
   if (inBuffer->GetDepth() != kBufferDepth8) return nullptr;
-  CGColorSpaceRef space;
+  StCGColorSpaceRef space;
   CGImageAlphaInfo alpha;
   if (inBuffer->GetMode() == kBufferModeGray) {
-    space = CGColorSpaceCreateDeviceGray();
+    space.Reset(CGColorSpaceCreateDeviceGray());
     alpha = kCGImageAlphaNone;
   } else if (inBuffer->GetMode() == kBufferModeARGB) {
-    space = CGColorSpaceCreateDeviceRGB();
+    space.Reset(CGColorSpaceCreateDeviceRGB());
     alpha = kCGImageAlphaNoneSkipFirst;
   } else {
     return nullptr;
@@ -89,28 +92,24 @@ CGContextRef CMovieRendering::CreateContextFromBuffer(CBuffer* inBuffer, SInt16 
       break;
     }
     default:
-      CGColorSpaceRelease(space);
       return nullptr;
   }
-  CGContextRef c = nullptr;
-  if (rows > 0 && inBuffer->GetWidth() > 0)
-    c = CGBitmapContextCreate(RowOf(inBuffer, start), static_cast<size_t>(inBuffer->GetWidth()), static_cast<size_t>(rows), 8,
-                              static_cast<size_t>(rowBytes), space, alpha);
-  CGColorSpaceRelease(space);
-  return c;
+  if (rows <= 0 || inBuffer->GetWidth() <= 0) return nullptr;
+  return CGBitmapContextCreate(RowOf(inBuffer, start), static_cast<size_t>(inBuffer->GetWidth()), static_cast<size_t>(rows),
+                               8, static_cast<size_t>(rowBytes), space.Get(), alpha);
 }
 
 CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* inBuffer, SInt16 fieldMode, bool interpolate,
                                                   CGImageAlphaInfo inAlpha) {
   if (!inBuffer || !inBuffer->GetData() || inBuffer->GetDepth() != kBufferDepth8) return nullptr;
-  CGColorSpaceRef space;
+  StCGColorSpaceRef space;
   size_t bitsPerPixel;
   if (inBuffer->GetMode() == kBufferModeGray) {
-    space = CGColorSpaceCreateDeviceGray();
+    space.Reset(CGColorSpaceCreateDeviceGray());
     inAlpha = kCGImageAlphaNone;
     bitsPerPixel = 8;
   } else if (inBuffer->GetMode() == kBufferModeARGB) {
-    space = CGColorSpaceCreateDeviceRGB();
+    space.Reset(CGColorSpaceCreateDeviceRGB());
     bitsPerPixel = 32;
   } else {
     return nullptr;
@@ -131,26 +130,43 @@ CGImageRef CMovieRendering::CreateImageFromBuffer(CBuffer* inBuffer, SInt16 fiel
       break;
     }
     default:
-      CGColorSpaceRelease(space);
       return nullptr;
   }
-  CGImageRef image = nullptr;
-  if (rows > 0 && inBuffer->GetWidth() > 0) {
-    // The provider covers exactly the bytes the rows use, never past the buffer.
-    size_t size = static_cast<size_t>(rows - 1) * static_cast<size_t>(rowBytes) +
-                  static_cast<size_t>(inBuffer->GetWidth()) * (bitsPerPixel / 8);
-    CGDataProviderRef provider = CGDataProviderCreateWithData(nullptr, RowOf(inBuffer, start), size, nullptr);
-    image = CGImageCreate(static_cast<size_t>(inBuffer->GetWidth()), static_cast<size_t>(rows), 8, bitsPerPixel,
-                          static_cast<size_t>(rowBytes), space, inAlpha, provider, nullptr, interpolate,
-                          kCGRenderingIntentDefault);
-    CGDataProviderRelease(provider);
-  }
-  CGColorSpaceRelease(space);
-  return image;
+  if (rows <= 0 || inBuffer->GetWidth() <= 0) return nullptr;
+  // The provider covers exactly the bytes the rows use, never past the buffer.
+  size_t size = static_cast<size_t>(rows - 1) * static_cast<size_t>(rowBytes) +
+                static_cast<size_t>(inBuffer->GetWidth()) * (bitsPerPixel / 8);
+  StCGDataProviderRef provider(CGDataProviderCreateWithData(nullptr, RowOf(inBuffer, start), size, nullptr));
+  return CGImageCreate(static_cast<size_t>(inBuffer->GetWidth()), static_cast<size_t>(rows), 8, bitsPerPixel,
+                       static_cast<size_t>(rowBytes), space.Get(), inAlpha, provider.Get(), nullptr, interpolate,
+                       kCGRenderingIntentDefault);
 }
 
-OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* inSource, CBuffer* inDest, MatrixRecord* matrix, SInt16 fieldMode,
-                                              SInt32 quality, CGImageAlphaInfo alpha) {
+namespace {
+
+// One image draw of a render: a context over the destination's frame or one
+// of its fields, the source image and where the context's rows lie in the
+// destination (row r of the context is row firstRow + rowStep * r).
+struct DrawStep {
+  StCGContextRef context;
+  StCGImageRef image;
+  CGRect rect{};
+  SInt32 firstRow = 0;
+  SInt32 rowStep = 1;
+  SInt32 rows = 0;
+};
+
+// The draws of one render in the order they apply; at most two per field
+// pass (untransformed background, then the corrected picture), two fields.
+struct RenderPlan {
+  DrawStep steps[4];
+  SInt32 count = 0;
+};
+
+// Sets up the draw of inSource through the matrix into inDest (or one of its
+// fields): the checks, context, matrix and image of the Quartz transform.
+OSErr PlanQuartz(CBuffer* inSource, CBuffer* inDest, const MatrixRecord* matrix, SInt16 fieldMode, SInt32 quality,
+                 CGImageAlphaInfo alpha, DrawStep& outStep) {
   if (!inSource || !inDest || !matrix) return kNil;
   const double W = inDest->GetWidth(), H = inDest->GetHeight();
   double d, ty, h;
@@ -183,23 +199,135 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* inSource, CBuffer* inDest
     return paramErr;
   }
   if (inSource->GetDepth() != kBufferDepth8 || inDest->GetDepth() != kBufferDepth8) return paramErr;
-  CGContextRef context = CreateContextFromBuffer(inDest, fieldMode);
+  StCGContextRef context(CMovieRendering::CreateContextFromBuffer(inDest, fieldMode));
   if (!context) return kNil;
   CGAffineTransform F = CGAffineTransformMake(1, 0, 0, d, 0, ty);
-  CGContextConcatCTM(context, F);
-  CGContextConcatCTM(context, ToCG(*matrix));
-  CGContextConcatCTM(context, CGAffineTransformInvert(F));
-  CGContextSetInterpolationQuality(context, q);
-  CGContextSetShouldAntialias(context, true);
-  CGImageRef image = CreateImageFromBuffer(inSource, fieldMode, interpolate, alpha);
-  if (!image) {
-    CGContextRelease(context);
-    return kNil;
+  CGContextConcatCTM(context.Get(), F);
+  CGContextConcatCTM(context.Get(), ToCG(*matrix));
+  CGContextConcatCTM(context.Get(), CGAffineTransformInvert(F));
+  CGContextSetInterpolationQuality(context.Get(), q);
+  CGContextSetShouldAntialias(context.Get(), true);
+  StCGImageRef image(CMovieRendering::CreateImageFromBuffer(inSource, fieldMode, interpolate, alpha));
+  if (!image) return kNil;
+  outStep.rect = CGRectMake(0, 0, W, h);
+  if (fieldMode == kRenderFirstField || fieldMode == kRenderSecondField) {
+    outStep.firstRow = RowsOfField(inDest, fieldMode == kRenderSecondField).start;
+    outStep.rowStep = 2;
+  } else {
+    outStep.firstRow = 0;
+    outStep.rowStep = 1;
   }
-  CGContextDrawImage(context, CGRectMake(0, 0, W, h), image);
-  CGContextFlush(context);
-  CGImageRelease(image);
-  CGContextRelease(context);
+  outStep.rows = static_cast<SInt32>(CGBitmapContextGetHeight(context.Get()));
+  outStep.context = std::move(context);
+  outStep.image = std::move(image);
+  return noErr;
+}
+
+// Adds one field pass to the plan; answers what drawing it would answer.
+OSErr PlanField(CBuffer* inSource, CBuffer* inDest, const MatrixRecord* matrix, SInt16 fieldMode, SInt32 quality,
+                CGImageAlphaInfo alpha, RenderPlan& ioPlan) {
+  if (ioPlan.count >= static_cast<SInt32>(std::size(ioPlan.steps))) return paramErr;
+  DrawStep& step = ioPlan.steps[ioPlan.count];
+  const OSErr err = PlanQuartz(inSource, inDest, matrix, fieldMode, quality, alpha, step);
+  if (err == noErr) ++ioPlan.count;
+  return err;
+}
+
+// The draws CMovieRendering::TransformBuffer makes, in its order, with the
+// result it answers.
+OSErr PlanTransform(CBuffer* inSource, CBuffer* inDest, const RenderFrameParams* inParams, CGImageAlphaInfo alpha,
+                    RenderPlan& ioPlan) {
+  if (!inSource || !inDest || !inParams) return kNil;
+  MatrixRecord first = inParams->firstMatrix, second = inParams->secondMatrix;
+  if (inParams->interlaceMode == kInterlaceEvenFieldFirst) {
+    std::swap(first, second);
+  } else if (inParams->interlaceMode != kInterlaceOddFieldFirst) {
+    second = first;  // progressive and anything unknown: one matrix for both
+  }
+  switch (inParams->fieldMode) {
+    case kRenderFrame:
+    case kRenderFirstField:
+    case kRenderFirstFieldStretch:
+      return PlanField(inSource, inDest, &first, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha, ioPlan);
+    case kRenderSecondField:
+    case kRenderSecondFieldStretch:
+      return PlanField(inSource, inDest, &second, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha, ioPlan);
+    case kRenderBothFields:
+      (void)PlanField(inSource, inDest, &first, kRenderFirstField, inParams->quality, alpha, ioPlan);
+      return PlanField(inSource, inDest, &second, kRenderSecondField, inParams->quality, alpha, ioPlan);
+    default:
+      return paramErr;
+  }
+}
+
+// How the destination is prepared before the draws.
+enum class EFill { kNone, kClear, kColor };
+
+// Runs the preparation of the destination and every draw of the plan in one
+// pass of row bands on the pool: each band clears or paints its rows, then
+// draws them, while they are in the cache. No row depends on another's, so
+// the bytes are those of the passes run one after another.
+void RunPlan(CBuffer* inDest, EFill inFill, const RGBColor& inColor, const RenderPlan& inPlan) {
+  const SInt32 H = inDest->GetHeight(), W = inDest->GetWidth();
+  if (H <= 0 || (inFill == EFill::kNone && inPlan.count == 0)) return;
+  UInt8* const base = reinterpret_cast<UInt8*>(inDest->GetData());
+  const size_t rowBytes = static_cast<size_t>(inDest->GetRowBytes());
+  const size_t dataSize = static_cast<size_t>(inDest->GetDataSize());
+  // An owned buffer is cleared whole, row padding included; a view only in its pixels.
+  const bool wholeRows = inDest->OwnsData();
+  UInt32 pattern = 0;
+  {
+    const UInt8 px[4] = {0, static_cast<UInt8>(inColor.red >> 8), static_cast<UInt8>(inColor.green >> 8),
+                         static_cast<UInt8>(inColor.blue >> 8)};
+    std::memcpy(&pattern, px, 4);
+  }
+  auto prepareRows = [&](size_t inBegin, size_t inEnd) {
+    if (inFill == EFill::kClear && wholeRows) {
+      const size_t from = inBegin * rowBytes;
+      const size_t to = inEnd == static_cast<size_t>(H) ? dataSize : inEnd * rowBytes;
+      if (to > from) std::memset(base + from, 0, to - from);
+      return;
+    }
+    for (size_t y = inBegin; y < inEnd; ++y) {
+      UInt8* row = base + y * rowBytes;
+      if (inFill == EFill::kClear) {
+        std::memset(row, 0, static_cast<size_t>(W) * 4);
+      } else {
+        for (SInt32 x = 0; x < W; ++x) std::memcpy(row + static_cast<size_t>(x) * 4, &pattern, 4);
+      }
+    }
+  };
+  MPBandOptions options;
+  options.workers = CGGetBandCountForTesting();
+  options.minRunItems = 8;
+  (void)MPRunBands(static_cast<size_t>(H), options, [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
+    if (inFill != EFill::kNone) prepareRows(inBegin, inEnd);
+    for (SInt32 i = 0; i < inPlan.count; ++i) {
+      const DrawStep& step = inPlan.steps[i];
+      // The context rows whose destination row lies in [inBegin, inEnd).
+      auto firstAtOrAfter = [&](size_t inRow) -> size_t {
+        const SInt64 offset = static_cast<SInt64>(inRow) - step.firstRow;
+        if (offset <= 0) return 0;
+        return static_cast<size_t>((offset + step.rowStep - 1) / step.rowStep);
+      };
+      const size_t r0 = firstAtOrAfter(inBegin);
+      const size_t r1 = std::min(firstAtOrAfter(inEnd), static_cast<size_t>(step.rows));
+      if (r0 < r1) CGContextDrawImageRows(step.context.Get(), step.rect, step.image.Get(), r0, r1);
+    }
+    return noErr;
+  });
+  if (inFill != EFill::kNone) inDest->SetDirty(nullptr);
+}
+
+}  // namespace
+
+OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* inSource, CBuffer* inDest, MatrixRecord* matrix, SInt16 fieldMode,
+                                              SInt32 quality, CGImageAlphaInfo alpha) {
+  DrawStep step;
+  const OSErr err = PlanQuartz(inSource, inDest, matrix, fieldMode, quality, alpha, step);
+  if (err != noErr) return err;
+  CGContextDrawImage(step.context.Get(), step.rect, step.image.Get());
+  CGContextFlush(step.context.Get());
   return noErr;
 }
 
@@ -332,57 +460,72 @@ OSErr CMovieRendering::RenderFrame(CBuffer* inSource, CBuffer* inDest, RenderFra
   GetPenState(&savedPen);
   OSErr err = noErr;
   try {
+    // The destination's preparation and every draw run as one banded pass;
+    // a destination other than 8-bit ARGB is prepared on its own first.
+    const bool banded = IsARGB8(inDest) && inDest->GetData() != nullptr;
     // The border colour fills every byte of the destination, so only the other
     // modes need the destination cleared first.
-    if (inParams->borderMode != kBorderColor) inDest->Clear();
+    EFill fill = inParams->borderMode == kBorderColor ? EFill::kColor : EFill::kClear;
+    if (!banded && fill == EFill::kClear) {
+      inDest->Clear();
+      fill = EFill::kNone;
+    }
+    RenderPlan plan;
     Rect margins = inParams->margins;
     switch (inParams->borderMode) {
       case kBorderTransparent:
         PrepareAlphaMargin(inSource, margins);
-        err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaPremultipliedFirst);
+        err = PlanTransform(inSource, inDest, inParams, kCGImageAlphaPremultipliedFirst, plan);
         break;
       case kBorderColor:
-        err = inDest->Erase(&inParams->borderColor, nullptr, nullptr, nullptr, nullptr);
-        if (err != noErr) inDest->Clear();
+        if (!banded) {
+          err = inDest->Erase(&inParams->borderColor, nullptr, nullptr, nullptr, nullptr);
+          if (err != noErr) inDest->Clear();
+          fill = EFill::kNone;
+        }
         if (err == noErr) {
           PrepareAlphaMargin(inSource, margins);
-          err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaFirst);
+          err = PlanTransform(inSource, inDest, inParams, kCGImageAlphaFirst, plan);
         }
         break;
       case kBorderUntransformed: {
+        // The untransformed picture ignores the source's alpha, so the margin
+        // preparation may come before it.
         RenderFrameParams plain = *inParams;
         SetIdentityMatrix(&plain.firstMatrix);
         SetIdentityMatrix(&plain.secondMatrix);
-        TransformBuffer(inSource, inDest, &plain, kCGImageAlphaNoneSkipFirst);
         PrepareAlphaMargin(inSource, margins);
-        err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaFirst);
+        (void)PlanTransform(inSource, inDest, &plain, kCGImageAlphaNoneSkipFirst, plan);
+        err = PlanTransform(inSource, inDest, inParams, kCGImageAlphaFirst, plan);
         break;
       }
       case kBorderFilled:
         PrepareAlphaMargin(inSource, margins);
-        err = TransformBuffer(inSource, inDest, inParams, kCGImageAlphaPremultipliedFirst);
-        if (err != noErr) break;
-        if (inParams->fieldMode == kRenderBothFields) {
-          for (bool second : {false, true}) {
-            StBufferOwner view(second ? CBuffer::CreateFromBuffer_Even(inDest) : CBuffer::CreateFromBuffer_Odd(inDest));
-            if (!view) {
-              err = kNil;
-              break;
-            }
-            err = InterpolateMargins(view.get());
-            if (err != noErr) break;
-          }
-        } else if (inParams->fieldMode == kRenderFrame || inParams->fieldMode == kRenderFirstFieldStretch ||
-                   inParams->fieldMode == kRenderSecondFieldStretch) {
-          err = InterpolateMargins(inDest);
-        } else {
-          err = paramErr;
-        }
+        err = PlanTransform(inSource, inDest, inParams, kCGImageAlphaPremultipliedFirst, plan);
         break;
       default:
         // An unknown border mode would leave a blank frame: say so.
         err = paramErr;
         break;
+    }
+    RunPlan(inDest, fill, inParams->borderColor, plan);
+    if (inParams->borderMode == kBorderFilled && err == noErr) {
+      if (inParams->fieldMode == kRenderBothFields) {
+        for (bool second : {false, true}) {
+          StBufferOwner view(second ? CBuffer::CreateFromBuffer_Even(inDest) : CBuffer::CreateFromBuffer_Odd(inDest));
+          if (!view) {
+            err = kNil;
+            break;
+          }
+          err = InterpolateMargins(view.get());
+          if (err != noErr) break;
+        }
+      } else if (inParams->fieldMode == kRenderFrame || inParams->fieldMode == kRenderFirstFieldStretch ||
+                 inParams->fieldMode == kRenderSecondFieldStretch) {
+        err = InterpolateMargins(inDest);
+      } else {
+        err = paramErr;
+      }
     }
   } catch (const LException& e) {
     err = ErrorCodeToOSErr(e.GetErrorCode());
@@ -525,8 +668,9 @@ OSErr CMovieRendering::CopyAlphaToChannels(CBuffer* inSource, CBuffer* inDest, c
 
 OSErr CMovieRendering::ShowCorrelation(CBuffer* inBuffer, float first, float second) {
   if (!inBuffer) return kNil;
-  CGContextRef c = CreateContextFromBuffer(inBuffer, kRenderFrame);
-  if (!c) return kNil;
+  StCGContextRef context(CreateContextFromBuffer(inBuffer, kRenderFrame));
+  if (!context) return kNil;
+  CGContextRef c = context.Get();
   const double W = inBuffer->GetWidth(), H = inBuffer->GetHeight();
   const double cx = W * 0.5, top = H - 12;
   CGContextSetRGBFillColor(c, 1, 0, 0, 0.5);
@@ -535,6 +679,5 @@ OSErr CMovieRendering::ShowCorrelation(CBuffer* inBuffer, float first, float sec
   CGContextSetRGBFillColor(c, 1, 1, 1, 1);
   for (double x : {cx - 100, cx, cx + 100}) CGContextFillRect(c, CGRectMake(x, top - 8, 1, 14));
   CGContextFlush(c);
-  CGContextRelease(c);
   return noErr;
 }

@@ -570,17 +570,39 @@ void DrawImageRows(const CGContext& ctx, const CGImage& img, const Mapping& m, b
 
 }  // namespace
 
+namespace {
+
+// The mapping and sampling of one image draw; false when nothing is drawn.
+bool PrepareImageDraw(const CGContext& c, CGRect rect, const CGImage& image, Mapping& outMapping, bool& outBilinear) {
+  if (!MakeMapping(c, rect, static_cast<double>(image.width), static_cast<double>(image.height), outMapping)) return false;
+  if (!MappingFitsFixedPoint(outMapping, c.width, c.height)) return false;
+  outBilinear = image.interpolate && c.state.quality != kCGInterpolationNone && c.state.quality != kCGInterpolationLow;
+  return true;
+}
+
+}  // namespace
+
 void CGSetBandCountForTesting(SInt32 inBands) { sBandCountOverride.store(inBands); }
+SInt32 CGGetBandCountForTesting() { return sBandCountOverride.load(); }
 
 void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image) {
   if (!c || !image) return;
   Mapping m;
-  if (!MakeMapping(*c, rect, static_cast<double>(image->width), static_cast<double>(image->height), m)) return;
-  if (!MappingFitsFixedPoint(m, c->width, c->height)) return;
-  bool bilinear = image->interpolate && c->state.quality != kCGInterpolationNone && c->state.quality != kCGInterpolationLow;
+  bool bilinear = false;
+  if (!PrepareImageDraw(*c, rect, *image, m, bilinear)) return;
   const CGContext& ctx = *c;
   const CGImage& img = *image;
   ForEachBand(c->height, 8, [&](size_t b, size_t e) { DrawImageRows(ctx, img, m, bilinear, b, e); });
+}
+
+void CGContextDrawImageRows(CGContextRef c, CGRect rect, CGImageRef image, size_t inFirstRow, size_t inEndRow) {
+  if (!c || !image) return;
+  inEndRow = std::min(inEndRow, c->height);
+  if (inFirstRow >= inEndRow) return;
+  Mapping m;
+  bool bilinear = false;
+  if (!PrepareImageDraw(*c, rect, *image, m, bilinear)) return;
+  DrawImageRows(*c, *image, m, bilinear, inFirstRow, inEndRow);
 }
 
 void CGContextFillRect(CGContextRef c, CGRect rect) {

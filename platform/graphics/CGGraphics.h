@@ -131,8 +131,56 @@ void CGContextSetGrayFillColor(CGContextRef, CGFloat gray, CGFloat a);
 void CGContextFillRect(CGContextRef, CGRect);
 void CGContextClearRect(CGContextRef, CGRect);
 void CGContextDrawImage(CGContextRef, CGRect, CGImageRef);
+// The same draw limited to the device rows [inFirstRow, inEndRow) (counted
+// from the top of the bitmap), on the calling thread alone. A caller that cuts
+// its own work into bands draws each band with this; every row gets the bytes
+// CGContextDrawImage would give it.
+void CGContextDrawImageRows(CGContextRef, CGRect, CGImageRef, size_t inFirstRow, size_t inEndRow);
 void CGContextFlush(CGContextRef);
 void CGContextSynchronize(CGContextRef);
 
 // Number of bands a draw is cut into (0 = one per processor). For tests.
 void CGSetBandCountForTesting(SInt32 inBands);
+// The band count set for tests (0 = one per processor), for callers that cut
+// drawing work into bands themselves.
+SInt32 CGGetBandCountForTesting();
+
+// Owns one reference to a Quartz object and releases it when it goes, so that
+// a failure between creating an object and the end of its use leaks nothing.
+template <class Ref, void (*ReleaseProc)(Ref)>
+class StCGReleaser {
+ public:
+  StCGReleaser() = default;
+  explicit StCGReleaser(Ref inRef) : mRef(inRef) {}
+  ~StCGReleaser() { Reset(); }
+  StCGReleaser(const StCGReleaser&) = delete;
+  StCGReleaser& operator=(const StCGReleaser&) = delete;
+  StCGReleaser(StCGReleaser&& ioOther) noexcept : mRef(ioOther.Detach()) {}
+  StCGReleaser& operator=(StCGReleaser&& ioOther) noexcept {
+    if (this != &ioOther) Reset(ioOther.Detach());
+    return *this;
+  }
+
+  Ref Get() const { return mRef; }
+  explicit operator bool() const { return mRef != nullptr; }
+  // Gives up ownership without releasing.
+  Ref Detach() {
+    Ref r = mRef;
+    mRef = nullptr;
+    return r;
+  }
+  // Releases the object held and takes inRef.
+  void Reset(Ref inRef = nullptr) {
+    Ref old = mRef;
+    mRef = inRef;
+    if (old) ReleaseProc(old);
+  }
+
+ private:
+  Ref mRef = nullptr;
+};
+
+using StCGContextRef = StCGReleaser<CGContextRef, CGContextRelease>;
+using StCGImageRef = StCGReleaser<CGImageRef, CGImageRelease>;
+using StCGColorSpaceRef = StCGReleaser<CGColorSpaceRef, CGColorSpaceRelease>;
+using StCGDataProviderRef = StCGReleaser<CGDataProviderRef, CGDataProviderRelease>;
