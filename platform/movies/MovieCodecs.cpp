@@ -31,7 +31,14 @@ class CRawDecoder : public CMovieDecoder {
     if (inSize < need) Throw_(codecErr);
     Frame f;
     f.time = inDisplayTime;
-    f.pixels.assign(static_cast<const UInt8*>(inData), static_cast<const UInt8*>(inData) + need);
+    // Frame memory goes round instead of being allocated (and its pages
+    // faulted in) for every sample.
+    if (!mSpare.empty()) {
+      f.pixels = std::move(mSpare.back());
+      mSpare.pop_back();
+    }
+    f.pixels.resize(static_cast<size_t>(need));
+    std::memcpy(f.pixels.data(), inData, static_cast<size_t>(need));
     // Frames come out in display order.
     auto it = std::find_if(mFrames.begin(), mFrames.end(), [&](const Frame& o) { return o.time > f.time; });
     mFrames.insert(it, std::move(f));
@@ -42,11 +49,44 @@ class CRawDecoder : public CMovieDecoder {
     Frame f = std::move(mFrames.front());
     mFrames.pop_front();
     if (outDisplayTime) *outDisplayTime = f.time;
-    if (!inDest.baseAddr || inDest.width <= 0 || inDest.height <= 0) return true;
+    if (inDest.baseAddr && inDest.width > 0 && inDest.height > 0) Copy(f.pixels, inDest);
+    if (mSpare.size() < 2) mSpare.push_back(std::move(f.pixels));
+    return true;
+  }
+  void Flush() override { mFrames.clear(); }
+
+ private:
+  struct Frame {
+    SInt64 time = 0;
+    std::vector<UInt8> pixels;
+  };
+
+  void Copy(const std::vector<UInt8>& inPixels, const MoviePixelBuffer& inDest) const {
+    if (inDest.width == mWidth && inDest.height == mHeight) {
+      // The same size: whole rows, alpha set to 255.
+      for (SInt32 y = 0; y < mHeight; ++y) {
+        UInt8* d = static_cast<UInt8*>(inDest.baseAddr) + static_cast<ptrdiff_t>(y) * inDest.rowBytes;
+        const UInt8* srow = inPixels.data() + static_cast<size_t>(y) * mWidth * mBytesPerPixel;
+        if (mBytesPerPixel == 4) {
+          for (SInt32 x = 0; x < mWidth; ++x) {
+            UInt32 v;
+            std::memcpy(&v, srow + static_cast<size_t>(x) * 4, 4);
+            v |= kOpaqueFirstByte;
+            std::memcpy(d + static_cast<size_t>(x) * 4, &v, 4);
+          }
+        } else {
+          for (SInt32 x = 0; x < mWidth; ++x) {
+            d[4 * x] = 255;
+            d[4 * x + 1] = srow[3 * x], d[4 * x + 2] = srow[3 * x + 1], d[4 * x + 3] = srow[3 * x + 2];
+          }
+        }
+      }
+      return;
+    }
     for (SInt32 y = 0; y < inDest.height; ++y) {
       SInt32 sy = static_cast<SInt32>(static_cast<SInt64>(y) * mHeight / inDest.height);
       UInt8* d = static_cast<UInt8*>(inDest.baseAddr) + static_cast<ptrdiff_t>(y) * inDest.rowBytes;
-      const UInt8* srow = f.pixels.data() + static_cast<size_t>(sy) * mWidth * mBytesPerPixel;
+      const UInt8* srow = inPixels.data() + static_cast<size_t>(sy) * mWidth * mBytesPerPixel;
       for (SInt32 x = 0; x < inDest.width; ++x) {
         SInt32 sx = static_cast<SInt32>(static_cast<SInt64>(x) * mWidth / inDest.width);
         const UInt8* s = srow + static_cast<size_t>(sx) * mBytesPerPixel;
@@ -58,18 +98,14 @@ class CRawDecoder : public CMovieDecoder {
         }
       }
     }
-    return true;
   }
-  void Flush() override { mFrames.clear(); }
 
- private:
-  struct Frame {
-    SInt64 time = 0;
-    std::vector<UInt8> pixels;
-  };
+  // The alpha byte (the first in memory) of a pixel read as a host word.
+  static constexpr UInt32 kOpaqueFirstByte = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 0x000000FFu : 0xFF000000u;
   SInt32 mWidth, mHeight;
   SInt32 mBytesPerPixel;
   std::deque<Frame> mFrames;
+  std::vector<std::vector<UInt8>> mSpare;
 };
 
 std::unique_ptr<CMovieDecoder> NewRawDecoder(const ImageDescription& d, const std::vector<UInt8>&) {

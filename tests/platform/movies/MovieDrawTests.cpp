@@ -182,3 +182,54 @@ TEST(MovieDraw, HugeMagnificationStillCoversTheTarget) {
   DisposeMovie(m);
   DisposeGWorld(world);
 }
+
+// Uncompressed frames of both depths, every pixel different, drawn at their
+// own size and stepped forward and back: each pixel comes back exactly, with
+// alpha 255, and no frame shows through another.
+TEST(MovieDraw, UncompressedFramesDrawExactlyAtBothDepths) {
+  constexpr SInt16 kW = 37, kH = 11;
+  auto value = [](int frame, int x, int y, int c) { return static_cast<UInt8>(frame * 61 + x * 7 + y * 13 + c * 29); };
+  for (SInt16 depth : {SInt16(24), SInt16(32)}) {
+    SCOPED_TRACE(depth);
+    Movie m = NewMovie(newMovieActive);
+    Track t = NewMovieTrack(m, Long2Fix(kW), Long2Fix(kH), 0);
+    Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
+    Handle ref = NewHandleClear(sizeof(Handle));
+    AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
+    DisposeHandle(ref);
+    ImageDescriptionHandle desc = MakeRawDesc(kW, kH);
+    (**desc).depth = depth;
+    const int bpp = depth / 8;
+    for (int f = 0; f < 3; ++f) {
+      std::vector<UInt8> px;
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+          if (bpp == 4) px.push_back(0);  // alpha 0 in the data: drawn opaque
+          for (int c = 0; c < 3; ++c) px.push_back(value(f, x, y, c));
+        }
+      Handle data = BytesHandle(px);
+      AddMediaSample(md, data, 0, static_cast<UInt32>(px.size()), 100,
+                     reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
+      DisposeHandle(data);
+    }
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+    InsertMediaIntoTrack(t, 0, 0, 300, fixed1);
+    GWorldPtr world = nullptr;
+    Rect bounds = {0, 0, kH, kW};
+    ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+    SetMovieGWorld(m, world, nullptr);
+    for (int f : {0, 1, 2, 1, 0, 2}) {
+      SetMovieTimeValue(m, f * 100 + 50);
+      MoviesTask(m, 0);
+      ASSERT_EQ(GetMoviesError(), noErr);
+      int wrong = 0;
+      for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+          if (Pixel(world, x, y) != std::vector<UInt8>({255, value(f, x, y, 0), value(f, x, y, 1), value(f, x, y, 2)}))
+            ++wrong;
+      EXPECT_EQ(wrong, 0) << "frame " << f;
+    }
+    DisposeMovie(m);
+    DisposeGWorld(world);
+  }
+}
