@@ -235,11 +235,25 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     else
       loop->Release();
   }
+  // A task that no worker has started yet is taken back, with its share of
+  // the record: its entry would never run once the pool drops it (on a
+  // cancel, or at exit), and when the runs have ended it would only wake a
+  // worker for nothing.
+  auto withdrawQueued = [&](OSStatus inStatus) {
+    for (MPTaskID& task : tasks) {
+      if (task != nullptr && MPWithdrawQueuedTask(task, inStatus)) {
+        task = nullptr;
+        loop->Release();
+      }
+    }
+  };
   bool stopsSent = false;
   auto sendStops = [&] {
     if (!cancelled || stopsSent) return;
     loop->Stop();
-    for (MPTaskID task : tasks) (void)MPTerminateTask(task, userCanceledErr);
+    withdrawQueued(userCanceledErr);
+    for (MPTaskID task : tasks)
+      if (task != nullptr) (void)MPTerminateTask(task, userCanceledErr);
     stopsSent = true;
   };
   if (!reporter || tasks.empty()) {
@@ -252,6 +266,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     if (!cancelled) (void)report();
     sendStops();
   });
+  withdrawQueued(noErr);
   const OSStatus failure = loop->failErr;
   const bool stopped = loop->stop.load(std::memory_order_relaxed);
   const size_t doneItems = loop->done.load(std::memory_order_relaxed);

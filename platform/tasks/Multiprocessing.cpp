@@ -384,7 +384,13 @@ class CTaskPool {
     }
   }
 
-  OSStatus Terminate(uintptr_t inID, OSStatus inStatus) {
+  OSStatus Terminate(uintptr_t inID, OSStatus inStatus) { return Cancel(inID, inStatus, true); }
+  bool Withdraw(uintptr_t inID, OSStatus inStatus) { return Cancel(inID, inStatus, false) == noErr; }
+
+ private:
+  // Cancels a queued task; a running one is asked to stop when inStopRunning
+  // and answers kMPTaskAbortedErr otherwise (left as it is).
+  OSStatus Cancel(uintptr_t inID, OSStatus inStatus, bool inStopRunning) {
     OpaqueMPQueueID* queue;
     void* term1;
     void* term2;
@@ -400,6 +406,7 @@ class CTaskPool {
       term2 = t->mTerm2;
       int expected = kTaskQueued;
       if (!t->mState.compare_exchange_strong(expected, kTaskCancelled, std::memory_order_acq_rel)) {
+        if (!inStopRunning) return kMPTaskAbortedErr;
         // Running: it ends when the work notices the stop flag.
         if (!t->mStop.load(std::memory_order_relaxed)) {
           t->mStopStatus = inStatus;
@@ -414,6 +421,7 @@ class CTaskPool {
     return noErr;
   }
 
+ public:
   // Called once at process exit: queued tasks are dropped (reported as
   // aborted), running tasks are asked to stop, and the workers are joined when
   // they end within the grace period. The pool object itself is never freed,
@@ -655,6 +663,12 @@ OSStatus MPTerminateTask(MPTaskID inTask, OSStatus inStatus) {
   CTaskPool* pool = gPool.load(std::memory_order_acquire);
   if (pool == nullptr) return kMPInvalidIDErr;  // no task was ever queued
   return pool->Terminate(reinterpret_cast<uintptr_t>(inTask), inStatus);
+}
+
+bool MPWithdrawQueuedTask(MPTaskID inTask, OSStatus inStatus) {
+  if (inTask == nullptr) return false;
+  CTaskPool* pool = gPool.load(std::memory_order_acquire);
+  return pool != nullptr && pool->Withdraw(reinterpret_cast<uintptr_t>(inTask), inStatus);
 }
 
 bool MPTaskShouldStop() {

@@ -22,6 +22,11 @@ OSStatus MPCreateTask(TaskProc inEntry, void* inParameter, ByteCount inStackSize
 // Asks the task to stop; its end is reported with inStatus. kMPInvalidIDErr
 // when the task has already ended.
 OSStatus MPTerminateTask(MPTaskID inTask, OSStatus inStatus);
+// Takes a task that no worker has started off the queue: true when its
+// entry will never run (its end is reported with inStatus), false when it
+// has started or already ended, which leaves it untouched. Lets whoever
+// handed the task a counted record take the task's share back.
+bool MPWithdrawQueuedTask(MPTaskID inTask, OSStatus inStatus);
 // True on a pool worker whose current task was asked to stop.
 bool MPTaskShouldStop();
 // True when called on a pool worker thread.

@@ -139,6 +139,41 @@ TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
   EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), kMPTimeoutErr);
 }
 
+TEST(MPTask, OnlyATaskThatHasNotStartedCanBeWithdrawn) {
+  const ItemCount workers = MPPoolWorkerCount();
+  StQueue busyQ;
+  Gate gate;
+  std::vector<MPTaskID> running(workers);
+  for (ItemCount i = 0; i < workers; ++i)
+    ASSERT_EQ(MPCreateTask(GateEntry, &gate, 0, busyQ.q, nullptr, nullptr, 0, &running[i]), noErr);
+  WaitFor(gate.waiting, static_cast<int>(workers));
+
+  // A running task is left alone: not stopped, and it ends with its own result.
+  EXPECT_FALSE(MPWithdrawQueuedTask(running[0], -77));
+  EXPECT_EQ(gate.waiting.load(), static_cast<int>(workers));
+
+  StQueue q;
+  static std::atomic<int> sRan;
+  sRan = 0;
+  auto entry = [](void*) -> OSStatus {
+    ++sRan;
+    return 0;
+  };
+  MPTaskID queued = nullptr;
+  ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, &queued), noErr);
+  EXPECT_TRUE(MPWithdrawQueuedTask(queued, -77));
+  EXPECT_FALSE(MPWithdrawQueuedTask(queued, -77));  // once only
+  void* p3 = nullptr;
+  ASSERT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), noErr);
+  EXPECT_EQ(StatusOf(p3), -77);
+  EXPECT_FALSE(MPWithdrawQueuedTask(nullptr, -77));
+
+  gate.open = true;
+  for (ItemCount i = 0; i < workers; ++i) EXPECT_EQ(WaitEnd(busyQ.q), 11);
+  EXPECT_FALSE(MPWithdrawQueuedTask(running[0], -77));  // ended
+  EXPECT_EQ(sRan.load(), 0);
+}
+
 TEST(MPTask, AnEscapingExceptionBecomesTheStatus) {
   StQueue q;
   ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { Throw_('nilP'); }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
