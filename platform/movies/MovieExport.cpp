@@ -767,7 +767,11 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
   writer.Stop();
   if (lastReported != fixed1) report(movieProgressUpdatePercent, fixed1);
   mux.Finish();
-  report(movieProgressClose, fixed1);
+  // The movie is complete and has taken its name: a cancel heard now comes
+  // too late to stop it, and the export must not pass for cancelled while
+  // its file stands.
+  if (ci->progress != nullptr)
+    (void)ci->progress(nullptr, movieProgressClose, progressOpFlatten, fixed1, ci->progressRefCon);
 }
 
 }  // namespace

@@ -167,14 +167,14 @@ TEST_F(VantrelExport, StabilisedMPEG4WithSoundAndPassThroughQuickTime) {
 }
 
 TEST_F(VantrelExport, CancelRemovesTheFileAndBadRequestsReportAnError) {
-  // 90 stored frames shown twenty times over: long enough that the export
+  // 90 stored frames shown sixty times over: long enough that the export
   // is still running when the cancel arrives, however loaded the machine.
   Movie movie = exporttest::MakeMovie(320, 180, 90);
   {
     Track track = GetMovieIndTrack(movie, 1);
     Media media = GetTrackMedia(track);
     const TimeValue length = GetMediaDuration(media);
-    for (int copy = 1; copy < 20; ++copy) InsertMediaIntoTrack(track, copy * length, 0, length, fixed1);
+    for (int copy = 1; copy < 60; ++copy) InsertMediaIntoTrack(track, copy * length, 0, length, fixed1);
   }
   const std::string mp4 = mFolder + "/cancelled.mp4";
   ASSERT_EQ(mClient.Send(ExportRequestFor(movie, mp4, 'mpg4', 21)), kCFMessagePortSuccess);

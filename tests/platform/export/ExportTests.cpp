@@ -151,6 +151,18 @@ TEST_F(ExportFixture, CancelRemovesTheFileAndSoundOnlyNeedsSound) {
     EXPECT_FALSE(file.Exists());
   }
   {
+    // A cancel heard only at the close, once the movie stands complete,
+    // neither removes it nor reports the export as cancelled.
+    Exporter e('MooV');
+    MovieExportSetProgressProc(e.ci, [](Movie, SInt16 m, SInt16, Fixed, SInt32) -> OSErr {
+      return m == movieProgressClose ? userCanceledErr : noErr;
+    }, 0);
+    FSSpec spec = SpecOf(file.path);
+    EXPECT_EQ(MovieExportToFile(e.ci, &spec, movie, nullptr, 0, GetMovieDuration(movie)), noErr);
+    EXPECT_EQ(Probe(file.path, true).frameNumbers.size(), 30u);
+    std::remove(file.path.c_str());
+  }
+  {
     Exporter aiff('AIFF');
     FSSpec spec = SpecOf(file.path);
     EXPECT_EQ(MovieExportToFile(aiff.ci, &spec, movie, nullptr, 0, GetMovieDuration(movie)), invalidTrack);
