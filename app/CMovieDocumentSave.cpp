@@ -86,8 +86,8 @@ void CMovieDocument::Save() { PostProcedure(proc_Save, nullptr, 0); }
 
 void CMovieDocument::DoAESave(FSSpec& inSpec, OSType) { PostProcedure(proc_DoAESave, &inSpec, sizeof(FSSpec)); }
 
-Boolean CMovieDocument::AskSaveAs(FSSpec& inSpec, Boolean) {
-  PostProcedure(proc_AskSaveAs, &inSpec, sizeof(FSSpec));
+Boolean CMovieDocument::AskSaveAs(FSSpec& ioSpec, Boolean) {
+  PostProcedure(proc_AskSaveAs, &ioSpec, sizeof(FSSpec));
   return true;
 }
 
