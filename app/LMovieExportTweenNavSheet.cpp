@@ -75,17 +75,7 @@ void LMovieExportTweenNavSheet::InvokeNavCustomize(NavCBRec* inParams) {
 }
 
 void LMovieExportTweenNavSheet::NegotiateCustomArea(Rect& ioArea) {
-  if (ioArea.right == 0 && ioArea.bottom == 0) {
-    ioArea.right = static_cast<SInt16>(ioArea.left + kCustomWidth);
-    ioArea.bottom = static_cast<SInt16>(ioArea.top + kCustomHeight);
-    mLastTry = ioArea;
-    return;
-  }
-  if (ioArea.right != mLastTry.right && ioArea.right < ioArea.left + kCustomWidth)
-    ioArea.right = static_cast<SInt16>(ioArea.left + kCustomWidth);
-  if (ioArea.bottom != mLastTry.bottom && ioArea.bottom < ioArea.top + kCustomHeight)
-    ioArea.bottom = static_cast<SInt16>(ioArea.top + kCustomHeight);
-  mLastTry = ioArea;
+  CNavEventResponder::NegotiateCustomArea(ioArea, mLastTry, kCustomWidth, kCustomHeight);
 }
 
 void LMovieExportTweenNavSheet::InvokeNavUserAction(NavCBRec* inParams) {

@@ -233,11 +233,10 @@ OSErr PlanField(CBuffer* inSource, CBuffer* inDest, const MatrixRecord* matrix, 
   return err;
 }
 
-// The draws CMovieRendering::TransformBuffer makes, in its order, with the
-// result it answers.
-OSErr PlanTransform(CBuffer* inSource, CBuffer* inDest, const RenderFrameParams* inParams, CGImageAlphaInfo alpha,
-                    RenderPlan& ioPlan) {
-  if (!inSource || !inDest || !inParams) return kNil;
+// The field passes of a transform, in their order: inPass(matrix, field
+// mode) for each. Of two passes the second one's result is answered.
+template <class Pass>
+OSErr ForEachFieldPass(const RenderFrameParams* inParams, Pass&& inPass) {
   MatrixRecord first = inParams->firstMatrix, second = inParams->secondMatrix;
   if (inParams->interlaceMode == kInterlaceEvenFieldFirst) {
     std::swap(first, second);
@@ -248,16 +247,26 @@ OSErr PlanTransform(CBuffer* inSource, CBuffer* inDest, const RenderFrameParams*
     case kRenderFrame:
     case kRenderFirstField:
     case kRenderFirstFieldStretch:
-      return PlanField(inSource, inDest, &first, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha, ioPlan);
+      return inPass(&first, static_cast<SInt16>(inParams->fieldMode));
     case kRenderSecondField:
     case kRenderSecondFieldStretch:
-      return PlanField(inSource, inDest, &second, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha, ioPlan);
+      return inPass(&second, static_cast<SInt16>(inParams->fieldMode));
     case kRenderBothFields:
-      (void)PlanField(inSource, inDest, &first, kRenderFirstField, inParams->quality, alpha, ioPlan);
-      return PlanField(inSource, inDest, &second, kRenderSecondField, inParams->quality, alpha, ioPlan);
+      (void)inPass(&first, static_cast<SInt16>(kRenderFirstField));
+      return inPass(&second, static_cast<SInt16>(kRenderSecondField));
     default:
       return paramErr;
   }
+}
+
+// The draws CMovieRendering::TransformBuffer makes, in its order, with the
+// result it answers.
+OSErr PlanTransform(CBuffer* inSource, CBuffer* inDest, const RenderFrameParams* inParams, CGImageAlphaInfo alpha,
+                    RenderPlan& ioPlan) {
+  if (!inSource || !inDest || !inParams) return kNil;
+  return ForEachFieldPass(inParams, [&](MatrixRecord* inMatrix, SInt16 inFieldMode) {
+    return PlanField(inSource, inDest, inMatrix, inFieldMode, inParams->quality, alpha, ioPlan);
+  });
 }
 
 // How the destination is prepared before the draws.
@@ -333,26 +342,9 @@ OSErr CMovieRendering::TransformBuffer_Quartz(CBuffer* inSource, CBuffer* inDest
 
 OSErr CMovieRendering::TransformBuffer(CBuffer* inSource, CBuffer* inDest, RenderFrameParams* inParams, CGImageAlphaInfo alpha) {
   if (!inSource || !inDest || !inParams) return kNil;
-  MatrixRecord first = inParams->firstMatrix, second = inParams->secondMatrix;
-  if (inParams->interlaceMode == kInterlaceEvenFieldFirst) {
-    std::swap(first, second);
-  } else if (inParams->interlaceMode != kInterlaceOddFieldFirst) {
-    second = first;  // progressive and anything unknown: one matrix for both
-  }
-  switch (inParams->fieldMode) {
-    case kRenderFrame:
-    case kRenderFirstField:
-    case kRenderFirstFieldStretch:
-      return TransformBuffer_Quartz(inSource, inDest, &first, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha);
-    case kRenderSecondField:
-    case kRenderSecondFieldStretch:
-      return TransformBuffer_Quartz(inSource, inDest, &second, static_cast<SInt16>(inParams->fieldMode), inParams->quality, alpha);
-    case kRenderBothFields:
-      TransformBuffer_Quartz(inSource, inDest, &first, kRenderFirstField, inParams->quality, alpha);
-      return TransformBuffer_Quartz(inSource, inDest, &second, kRenderSecondField, inParams->quality, alpha);
-    default:
-      return paramErr;
-  }
+  return ForEachFieldPass(inParams, [&](MatrixRecord* inMatrix, SInt16 inFieldMode) {
+    return TransformBuffer_Quartz(inSource, inDest, inMatrix, inFieldMode, inParams->quality, alpha);
+  });
 }
 
 OSErr CMovieRendering::PrepareAlphaMargin(CBuffer* inBuffer, Rect& margins) {

@@ -23,6 +23,12 @@ class CNavEventResponder {
   virtual void InvokeNavUserAction(NavCBRec* inParams);
   virtual void InvokeNavTerminate(NavCBRec* inParams);
 
+  // The custom-area negotiation of a dialog whose area needs inWidth by
+  // inHeight: an empty proposal (the first) is answered with that size; a
+  // later one may grow it, and keeps a side the dialog changed since
+  // ioLastTry even when smaller. ioArea becomes what is asked.
+  static void NegotiateCustomArea(Rect& ioArea, Rect& ioLastTry, SInt16 inWidth, SInt16 inHeight);
+
   NavDialogRef GetNavDialog() const { return mNavDialog; }
   Boolean IsClosing() const { return mClosing; }
 

@@ -9,11 +9,9 @@
 #include <new>
 #include <vector>
 
+#include "platform/tasks/CpuRelax.h"
 #include "platform/tasks/Multiprocessing.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -26,13 +24,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(10);
 // times a second; a sleep and a wake-up would cost more than that.
 constexpr auto kFinishSpin = std::chrono::microseconds(30);
 
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
 
 // The loop's shared state lives on the heap and is counted: the calling
 // thread returns as soon as every run has ended, without waiting for pool

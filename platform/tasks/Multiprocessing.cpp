@@ -29,10 +29,8 @@
 #include <vector>
 
 #include "platform/base/LException.h"
+#include "platform/tasks/CpuRelax.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -49,13 +47,6 @@ constexpr SInt64 kWaitSpinBudgetMicros = 60;
 // How long process exit waits for running tasks to notice their stop flag.
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
 
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
 
 // Spins until inReady() or until inLimit has passed; true when ready.
 template <class Pred>

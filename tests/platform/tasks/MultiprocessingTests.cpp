@@ -53,6 +53,26 @@ void WaitFor(const std::atomic<int>& inCounter, int inValue) {
   ASSERT_EQ(inCounter.load(), inValue);
 }
 
+// Holds every pool worker in a gated task, so that a task created meanwhile
+// stays queued; Release lets them end (each with the gate's 11).
+struct StBusyPool {
+  StQueue q;
+  Gate gate;
+  std::vector<MPTaskID> tasks;
+  StBusyPool() : tasks(MPPoolWorkerCount()) {
+    for (MPTaskID& task : tasks) EXPECT_EQ(MPCreateTask(GateEntry, &gate, 0, q.q, nullptr, nullptr, 0, &task), noErr);
+    WaitFor(gate.waiting, static_cast<int>(tasks.size()));
+  }
+  void Release() {
+    gate.open = true;
+    for (size_t i = 0; i < tasks.size(); ++i) EXPECT_EQ(WaitEnd(q.q), 11);
+    tasks.clear();
+  }
+  ~StBusyPool() {
+    if (!tasks.empty()) Release();
+  }
+};
+
 }  // namespace
 
 TEST(MPPool, OneWorkerPerCoreAndTheOverrideOnlyChangesTheReportedCount) {
@@ -107,13 +127,7 @@ TEST(MPTask, TerminateSetsTheStopFlagAndTheEndCarriesTheGivenStatus) {
 }
 
 TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
-  const ItemCount workers = MPPoolWorkerCount();
-  StQueue busyQ;
-  Gate gate;
-  for (ItemCount i = 0; i < workers; ++i)
-    ASSERT_EQ(MPCreateTask(GateEntry, &gate, 0, busyQ.q, nullptr, nullptr, 0, nullptr), noErr);
-  WaitFor(gate.waiting, static_cast<int>(workers));
-
+  StBusyPool busy;
   StQueue q;
   static std::atomic<int> sRan;
   sRan = 0;
@@ -130,8 +144,7 @@ TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
   EXPECT_EQ(StatusOf(p3), -77);
   EXPECT_EQ(MPTerminateTask(task, -128), kMPInvalidIDErr);
 
-  gate.open = true;
-  for (ItemCount i = 0; i < workers; ++i) EXPECT_EQ(WaitEnd(busyQ.q), 11);
+  busy.Release();
   // Give a worker the chance to pick the cancelled record up; it must drop it.
   ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr), noErr);
   EXPECT_EQ(WaitEnd(q.q), 0);
@@ -140,17 +153,11 @@ TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
 }
 
 TEST(MPTask, OnlyATaskThatHasNotStartedCanBeWithdrawn) {
-  const ItemCount workers = MPPoolWorkerCount();
-  StQueue busyQ;
-  Gate gate;
-  std::vector<MPTaskID> running(workers);
-  for (ItemCount i = 0; i < workers; ++i)
-    ASSERT_EQ(MPCreateTask(GateEntry, &gate, 0, busyQ.q, nullptr, nullptr, 0, &running[i]), noErr);
-  WaitFor(gate.waiting, static_cast<int>(workers));
-
+  StBusyPool busy;
+  const MPTaskID running = busy.tasks.front();
   // A running task is left alone: not stopped, and it ends with its own result.
-  EXPECT_FALSE(MPWithdrawQueuedTask(running[0], -77));
-  EXPECT_EQ(gate.waiting.load(), static_cast<int>(workers));
+  EXPECT_FALSE(MPWithdrawQueuedTask(running, -77));
+  EXPECT_EQ(busy.gate.waiting.load(), static_cast<int>(busy.tasks.size()));
 
   StQueue q;
   static std::atomic<int> sRan;
@@ -168,9 +175,8 @@ TEST(MPTask, OnlyATaskThatHasNotStartedCanBeWithdrawn) {
   EXPECT_EQ(StatusOf(p3), -77);
   EXPECT_FALSE(MPWithdrawQueuedTask(nullptr, -77));
 
-  gate.open = true;
-  for (ItemCount i = 0; i < workers; ++i) EXPECT_EQ(WaitEnd(busyQ.q), 11);
-  EXPECT_FALSE(MPWithdrawQueuedTask(running[0], -77));  // ended
+  busy.Release();
+  EXPECT_FALSE(MPWithdrawQueuedTask(running, -77));  // ended
   EXPECT_EQ(sRan.load(), 0);
 }
 
