@@ -19,6 +19,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "support/movies/RawMovie.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
 #include "motion/CMotionData.h"
@@ -56,32 +57,11 @@ std::vector<UInt8> Frame(int k) {
 }
 
 Movie MakeMovie(const std::vector<std::vector<UInt8>>& inFrames) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 600);
-  Track t = NewMovieTrack(m, Long2Fix(kWidth), Long2Fix(kHeight), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 600, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = kWidth;
-  (**desc).height = kHeight;
-  (**desc).frameCount = 1;
-  (**desc).depth = 32;
-  BeginMediaEdits(md);
-  for (const auto& f : inFrames) {
-    Handle data = NewHandle(static_cast<SInt32>(f.size()));
-    std::memcpy(*data, f.data(), f.size());
-    AddMediaSample(md, data, 0, static_cast<UInt32>(f.size()), 20, reinterpret_cast<SampleDescriptionHandle>(desc), 1,
-                   0, nullptr);
-    DisposeHandle(data);
-  }
-  EndMediaEdits(md);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  return m;
+  return testmovies::MakeRawMovie(kWidth, kHeight, static_cast<SInt32>(inFrames.size()),
+                                  [&](SInt32 k, UInt8* outPixels, size_t) {
+                                    const std::vector<UInt8>& f = inFrames[static_cast<size_t>(k)];
+                                    std::memcpy(outPixels, f.data(), f.size());
+                                  });
 }
 
 void AddControlTrack(Movie inMovie) {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 
+#include "support/movies/RawMovie.h"
 #include "app/CPreferences.h"
 #include "app/CRecentFiles.h"
 #include "app/CSettingsResource.h"
@@ -339,24 +340,11 @@ TEST_F(ApplicationTest, NewIsEnabledOnlyWithAMovieOnTheClipboardAndMakesADocumen
   EXPECT_EQ(app.MakeNewDocument(), nullptr);
 
   // A movie of 3 frames on the clipboard.
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 100);
-  Track t = NewMovieTrack(m, Long2Fix(4), Long2Fix(4), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 100, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = (**desc).height = 4;
-  (**desc).depth = 32;
-  Handle data = NewHandleClear(64);
-  for (int k = 0; k < 3; ++k)
-    AddMediaSample(md, data, 0, 64, 10, reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
+  testmovies::RawMovieOptions options;
+  options.timeScale = 100;
+  options.frameDuration = 10;
+  Movie m = testmovies::MakeRawMovie(
+      4, 4, 3, [](SInt32, UInt8* outPixels, size_t inRowBytes) { std::memset(outPixels, 0, 4 * inRowBytes); }, options);
   ASSERT_EQ(PutMovieOnScrap(m, 0), noErr);
   DisposeMovie(m);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/movies/RawMovie.h"
 #include "media/CMovie.h"
 #include "media/CTweenTracks.h"
 #include "media/FrameData.h"
@@ -22,34 +23,20 @@ namespace PaneTest {
 // A movie of inFrames raw 32-bit frames of inWidth x inHeight, each inFrameTime
 // long at time scale inScale; frame k is filled with grey level 40 + 10 k.
 inline Movie SolidMovie(int inFrames, SInt16 inWidth, SInt16 inHeight, TimeValue inFrameTime = 60, TimeScale inScale = 600) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, inScale);
-  Track t = NewMovieTrack(m, Long2Fix(inWidth), Long2Fix(inHeight), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, inScale, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = inWidth;
-  (**desc).height = inHeight;
-  (**desc).depth = 32;
-  (**desc).name[0] = 4;
-  std::memcpy((**desc).name + 1, "None", 4);
-  const SInt32 size = static_cast<SInt32>(inWidth) * inHeight * 4;
-  Handle data = NewHandleClear(size);
-  for (int k = 0; k < inFrames; ++k) {
-    for (SInt32 p = 0; p < size; p += 4) {
-      (*data)[p] = static_cast<char>(0xFF);
-      (*data)[p + 1] = (*data)[p + 2] = (*data)[p + 3] = static_cast<char>(40 + 10 * k);
-    }
-    AddMediaSample(md, data, 0, size, inFrameTime, reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  }
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  return m;
+  testmovies::RawMovieOptions options;
+  options.timeScale = inScale;
+  options.frameDuration = inFrameTime;
+  options.compressorName = "None";
+  return testmovies::MakeRawMovie(
+      inWidth, inHeight, inFrames,
+      [inHeight](SInt32 k, UInt8* outPixels, size_t inRowBytes) {
+        const size_t size = inRowBytes * static_cast<size_t>(inHeight);
+        for (size_t p = 0; p < size; p += 4) {
+          outPixels[p] = 0xFF;
+          outPixels[p + 1] = outPixels[p + 2] = outPixels[p + 3] = static_cast<UInt8>(40 + 10 * k);
+        }
+      },
+      options);
 }
 
 // A control track (the control-track code's own) with one record per frame

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "support/movies/RawMovie.h"
 #include "media/CMovie.h"
 #include "media/CMovieAction.h"
 #include "media/CMovieTask.h"
@@ -21,27 +22,16 @@ namespace {
 // A movie of `frames` 2x2 raw frames of 10 units at time scale 100; frame k
 // has the red value k, so the frame order tells which frames are where.
 Movie NumberedMovie(int inFrames, int inFirst = 0) {
-  Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, 100);
-  Track t = NewMovieTrack(m, Long2Fix(2), Long2Fix(2), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, 100, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = (**desc).height = 2;
-  (**desc).depth = 32;
-  Handle data = NewHandleClear(16);
-  for (int k = 0; k < inFrames; ++k) {
-    for (int p = 0; p < 4; ++p) (*data)[4 * p + 1] = static_cast<char>(inFirst + k);
-    AddMediaSample(md, data, 0, 16, 10, reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  }
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  return m;
+  testmovies::RawMovieOptions options;
+  options.timeScale = 100;
+  options.frameDuration = 10;
+  return testmovies::MakeRawMovie(
+      2, 2, inFrames,
+      [inFirst](SInt32 k, UInt8* outPixels, size_t inRowBytes) {
+        std::memset(outPixels, 0, 2 * inRowBytes);
+        for (int p = 0; p < 4; ++p) outPixels[4 * p + 1] = static_cast<UInt8>(inFirst + k);
+      },
+      options);
 }
 
 // The red value of every frame, in movie order.

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/movies/RawMovie.h"
 #include "media/CMovie.h"
 #include "media/UMovies.h"
 #include "platform/files/Bundle.h"
@@ -24,26 +25,14 @@ std::string Text(const LStr255& s) { return std::string(s.ConstTextPtr(), s.Leng
 
 // A movie of `frames` raw 2x2 frames of `frameDuration` at media scale `scale`.
 Movie RawMovie(int frames, TimeValue frameDuration, TimeScale scale, const char* compressor = "Raw") {
-  Movie m = NewMovie(newMovieActive);
-  Track t = NewMovieTrack(m, Long2Fix(2), Long2Fix(2), 0);
-  Media md = NewTrackMedia(t, VideoMediaType, scale, nullptr, 0);
-  Handle ref = NewHandleClear(sizeof(Handle));
-  AddMediaDataRef(md, nullptr, ref, HandleDataHandlerSubType);
-  DisposeHandle(ref);
-  auto desc = reinterpret_cast<ImageDescriptionHandle>(NewHandleClear(sizeof(ImageDescription)));
-  (**desc).idSize = sizeof(ImageDescription);
-  (**desc).cType = 'raw ';
-  (**desc).width = (**desc).height = 2;
-  (**desc).depth = 32;
-  (**desc).name[0] = static_cast<unsigned char>(std::strlen(compressor));
-  std::memcpy((**desc).name + 1, compressor, std::strlen(compressor));
-  Handle data = NewHandleClear(16);
-  for (int k = 0; k < frames; ++k)
-    AddMediaSample(md, data, 0, 16, frameDuration, reinterpret_cast<SampleDescriptionHandle>(desc), 1, 0, nullptr);
-  InsertMediaIntoTrack(t, 0, 0, GetMediaDuration(md), fixed1);
-  DisposeHandle(data);
-  DisposeHandle(reinterpret_cast<Handle>(desc));
-  return m;
+  testmovies::RawMovieOptions options;
+  options.timeScale = scale;
+  options.frameDuration = frameDuration;
+  options.keepMovieScale = true;
+  options.compressorName = compressor;
+  return testmovies::MakeRawMovie(
+      2, 2, frames, [](SInt32, UInt8* outPixels, size_t inRowBytes) { std::memset(outPixels, 0, 2 * inRowBytes); },
+      options);
 }
 
 struct Recorder : LListener {

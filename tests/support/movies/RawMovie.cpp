@@ -1,5 +1,6 @@
 #include "support/movies/RawMovie.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/base/FixMath.h"
@@ -10,7 +11,7 @@ namespace testmovies {
 Movie MakeRawMovie(SInt32 inWidth, SInt32 inHeight, SInt32 inFrames, const RawFrameDrawer& inDraw,
                    const RawMovieOptions& inOptions) {
   Movie m = NewMovie(newMovieActive);
-  SetMovieTimeScale(m, inOptions.timeScale);
+  if (!inOptions.keepMovieScale) SetMovieTimeScale(m, inOptions.timeScale);
   Track t = NewMovieTrack(m, Long2Fix(inWidth), Long2Fix(inHeight), 0);
   Media md = NewTrackMedia(t, VideoMediaType, inOptions.timeScale, nullptr, 0);
   Handle ref = NewHandleClear(sizeof(Handle));
@@ -25,6 +26,11 @@ Movie MakeRawMovie(SInt32 inWidth, SInt32 inHeight, SInt32 inFrames, const RawFr
   (**desc).frameCount = 1;
   (**desc).depth = 32;
   (**desc).clutID = -1;
+  if (inOptions.compressorName != nullptr) {
+    const size_t length = std::min<size_t>(31, std::strlen(inOptions.compressorName));
+    (**desc).name[0] = static_cast<unsigned char>(length);
+    std::memcpy((**desc).name + 1, inOptions.compressorName, length);
+  }
   const size_t rowBytes = static_cast<size_t>(inWidth) * 4;
   const UInt32 frameBytes = static_cast<UInt32>(rowBytes * static_cast<size_t>(inHeight));
   Handle data = NewHandle(static_cast<SInt32>(frameBytes));

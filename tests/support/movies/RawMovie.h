@@ -10,8 +10,10 @@
 namespace testmovies {
 
 struct RawMovieOptions {
-  TimeScale timeScale = 600;     // the movie's and the media's
+  TimeScale timeScale = 600;     // the media's, and the movie's unless keepMovieScale
   TimeValue frameDuration = 20;  // in units of the time scale
+  bool keepMovieScale = false;   // leave the new movie's own time scale
+  const char* compressorName = nullptr;  // the description's name, when given
 };
 
 // Draws frame k: inRowBytes is width × 4, pixels are A, R, G, B bytes.
