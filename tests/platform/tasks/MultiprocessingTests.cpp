@@ -126,7 +126,7 @@ TEST(MPTask, TerminateSetsTheStopFlagAndTheEndCarriesTheGivenStatus) {
   EXPECT_EQ(MPTerminateTask(task, -128), kMPInvalidIDErr);
 }
 
-TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
+TEST(MPTask, ATaskTerminatedOrWithdrawnBeforeItStartsNeverRunsAndIsReportedAtOnce) {
   StBusyPool busy;
   StQueue q;
   static std::atomic<int> sRan;
@@ -144,40 +144,24 @@ TEST(MPTask, ATaskTerminatedBeforeItStartsNeverRunsAndIsReportedAtOnce) {
   EXPECT_EQ(StatusOf(p3), -77);
   EXPECT_EQ(MPTerminateTask(task, -128), kMPInvalidIDErr);
 
-  busy.Release();
-  // Give a worker the chance to pick the cancelled record up; it must drop it.
+  // Withdrawing takes a queued task back once, and leaves a running one alone.
+  ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, &task), noErr);
+  EXPECT_TRUE(MPWithdrawQueuedTask(task, -78));
+  EXPECT_FALSE(MPWithdrawQueuedTask(task, -78));
+  ASSERT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), noErr);
+  EXPECT_EQ(StatusOf(p3), -78);
+  const MPTaskID running = busy.tasks.front();
+  EXPECT_FALSE(MPWithdrawQueuedTask(running, -78));
+  EXPECT_FALSE(MPWithdrawQueuedTask(nullptr, -78));
+  EXPECT_EQ(busy.gate.waiting.load(), static_cast<int>(busy.tasks.size()));  // not stopped
+
+  busy.Release();  // each running task ends with its own result
+  EXPECT_FALSE(MPWithdrawQueuedTask(running, -78));
+  // Give a worker the chance to pick the cancelled records up; it must drop them.
   ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr), noErr);
   EXPECT_EQ(WaitEnd(q.q), 0);
   EXPECT_EQ(sRan.load(), 1);
   EXPECT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), kMPTimeoutErr);
-}
-
-TEST(MPTask, OnlyATaskThatHasNotStartedCanBeWithdrawn) {
-  StBusyPool busy;
-  const MPTaskID running = busy.tasks.front();
-  // A running task is left alone: not stopped, and it ends with its own result.
-  EXPECT_FALSE(MPWithdrawQueuedTask(running, -77));
-  EXPECT_EQ(busy.gate.waiting.load(), static_cast<int>(busy.tasks.size()));
-
-  StQueue q;
-  static std::atomic<int> sRan;
-  sRan = 0;
-  auto entry = [](void*) -> OSStatus {
-    ++sRan;
-    return 0;
-  };
-  MPTaskID queued = nullptr;
-  ASSERT_EQ(MPCreateTask(entry, nullptr, 0, q.q, nullptr, nullptr, 0, &queued), noErr);
-  EXPECT_TRUE(MPWithdrawQueuedTask(queued, -77));
-  EXPECT_FALSE(MPWithdrawQueuedTask(queued, -77));  // once only
-  void* p3 = nullptr;
-  ASSERT_EQ(MPWaitOnQueue(q.q, nullptr, nullptr, &p3, kDurationImmediate), noErr);
-  EXPECT_EQ(StatusOf(p3), -77);
-  EXPECT_FALSE(MPWithdrawQueuedTask(nullptr, -77));
-
-  busy.Release();
-  EXPECT_FALSE(MPWithdrawQueuedTask(running, -77));  // ended
-  EXPECT_EQ(sRan.load(), 0);
 }
 
 TEST(MPTask, AnEscapingExceptionBecomesTheStatus) {
