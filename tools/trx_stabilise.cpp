@@ -35,6 +35,8 @@ extern "C" {
 }
 
 #include "media/CBuffer.h"
+#include "media/CMovieFrameAhead.h"
+#include "platform/base/LException.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
 #include "media/UMovies.h"
@@ -361,90 +363,6 @@ std::vector<TimeValue> FrameTimes(Movie inMovie) {
   return times;
 }
 
-// Decodes and draws the movie's frames one ahead of the tracker, on a thread
-// of its own, so that decoding overlaps tracking: each frame is drawn into
-// the thread's own buffer, then copied into the tracker's frame buffer once
-// the tracker has finished with the frame before. Only this thread calls
-// the movie toolbox while it runs.
-class CFrameAhead {
- public:
-  CFrameAhead(Movie inMovie, CBuffer* inFrame, const std::vector<TimeValue>& inTimes)
-      : mMovie(inMovie), mFrame(inFrame), mTimes(inTimes) {
-    mDrawn = new CBuffer(inFrame->GetBounds(), kBufferDepth8, kBufferModeARGB);
-    mWorld = mDrawn->CreateGWorld(nullptr, nullptr);
-    if (mWorld == nullptr) {
-      mDrawn->Release();
-      Fail("no graphics world", 'nilP');
-    }
-    SetMovieGWorld(mMovie, mWorld, nullptr);
-    mThread = std::thread([this] { Run(); });
-  }
-  ~CFrameAhead() {
-    {
-      std::lock_guard<std::mutex> guard(mLock);
-      mStop = true;
-    }
-    mChanged.notify_all();
-    mThread.join();
-    SetMovieGWorld(mMovie, nullptr, nullptr);
-    DisposeGWorld(mWorld);
-    mDrawn->Release();
-  }
-  // Waits for frame inIndex in the tracker's buffer; false (with the error)
-  // when it could not be drawn.
-  bool Take(size_t inIndex, OSErr& outError) {
-    std::unique_lock<std::mutex> lock(mLock);
-    mChanged.wait(lock, [&] { return mReady > inIndex || mError != noErr; });
-    outError = mError;
-    return mReady > inIndex;
-  }
-  // The tracker has finished with the frame in its buffer.
-  void Done() {
-    {
-      std::lock_guard<std::mutex> guard(mLock);
-      ++mDone;
-    }
-    mChanged.notify_all();
-  }
-
- private:
-  void Run() {
-    const size_t bytes = static_cast<size_t>(mFrame->GetDataSize());
-    for (size_t i = 0; i < mTimes.size(); ++i) {
-      SetMovieTimeValue(mMovie, mTimes[i]);
-      UpdateMovie(mMovie);
-      MoviesTask(mMovie, 0);
-      const OSErr err = GetMoviesError();
-      std::unique_lock<std::mutex> lock(mLock);
-      if (err != noErr) {
-        mError = err;
-        mChanged.notify_all();
-        return;
-      }
-      // The tracker's buffer is free once it has finished every frame before this one.
-      mChanged.wait(lock, [&] { return mDone >= i || mStop; });
-      if (mStop) return;
-      std::memcpy(mFrame->GetData(), mDrawn->GetData(), bytes);
-      mReady = i + 1;
-      lock.unlock();
-      mChanged.notify_all();
-    }
-  }
-
-  Movie mMovie;
-  CBuffer* mFrame;
-  const std::vector<TimeValue>& mTimes;
-  CBuffer* mDrawn = nullptr;
-  GWorldPtr mWorld = nullptr;
-  std::mutex mLock;
-  std::condition_variable mChanged;
-  size_t mReady = 0;  // frames copied into the tracker's buffer
-  size_t mDone = 0;   // frames the tracker has finished
-  OSErr mError = noErr;
-  bool mStop = false;
-  std::thread mThread;
-};
-
 // The automatic tracker needs pictures of at least this size.
 constexpr int kTrackerMinimum = 48;
 
@@ -456,34 +374,38 @@ void Analyse(Movie inMovie, CMotionData& outData, MotionSettings& ioSettings) {
               std::to_string(kTrackerMinimum) + " minimum");
   SetMovieBox(inMovie, &bounds);
   const auto start = std::chrono::steady_clock::now();
-  CBuffer* frame = new CBuffer(bounds, kBufferDepth8, kBufferModeARGB);
-  const std::vector<TimeValue> times = FrameTimes(inMovie);
+  const size_t count = FrameTimes(inMovie).size();
   const TimeValue duration = GetMovieDuration(inMovie);
+  // Frames are decoded and drawn a few ahead of the tracker, on a thread of
+  // their own, so that decoding overlaps tracking; the tracker reads each
+  // frame where it was drawn.
+  CMovieFrameAhead ahead(inMovie, bounds, 0, duration);
   CAutoMotionTracker tracker;
-  Check(tracker.BeginTracking(frame, bounds, nullptr, nullptr), "starting the tracker");
+  Check(tracker.BeginTracking(ahead.GetView(), bounds, nullptr, nullptr), "starting the tracker");
   std::vector<DiffMotionData> records;
-  {
-    CFrameAhead ahead(inMovie, frame, times);
-    for (size_t i = 0; i < times.size(); ++i) {
-      const TimeValue t = times[i], d = (i + 1 < times.size() ? times[i + 1] : duration) - t;
-      OSErr drawErr = noErr;
-      if (!ahead.Take(i, drawErr)) Fail("drawing a frame", drawErr);
-      Check(tracker.ProcessFrame(d, ETrackerFieldMode::kFrame, nullptr, nullptr), "tracking");
-      ahead.Done();
-      TArray<DiffMotionData>& made = tracker.GetMotionDataArray();
-      DiffMotionData r = made[made.GetCount()];
-      r.time = t;
-      r.duration = d;
-      records.push_back(r);
-      std::printf("\ranalysing %zu/%zu", i + 1, times.size());
-      std::fflush(stdout);
+  records.reserve(count);
+  CMovieFrameAhead::Frame f;
+  for (;;) {
+    try {
+      if (!ahead.Take(f)) break;
+    } catch (...) {
+      tracker.EndTracking();
+      Fail("drawing a frame", OSErrOfCurrent());
     }
+    const TimeValue t = f.time, d = (f.next >= 0 ? f.next : duration) - t;
+    Check(tracker.ProcessFrame(d, ETrackerFieldMode::kFrame, nullptr, nullptr), "tracking");
+    TArray<DiffMotionData>& made = tracker.GetMotionDataArray();
+    DiffMotionData r = made[made.GetCount()];
+    r.time = t;
+    r.duration = d;
+    records.push_back(r);
+    std::printf("\ranalysing %zu/%zu", records.size(), count);
+    std::fflush(stdout);
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("\nanalysed %zu frames in %.3f s: %.1f frames/s\n", times.size(), seconds,
-              static_cast<double>(times.size()) / seconds);
+  std::printf("\nanalysed %zu frames in %.3f s: %.1f frames/s\n", records.size(), seconds,
+              static_cast<double>(records.size()) / seconds);
   tracker.EndTracking();
-  frame->Release();
   // The movie keeps its analysis: a saved movie needs no second one.
   TArray<DiffMotionData> stored;
   for (const DiffMotionData& r : records) stored.AddItem(r);
