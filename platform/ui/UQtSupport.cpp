@@ -8,9 +8,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <cmath>
 #include <cstring>
 
@@ -18,6 +15,7 @@
 #include "platform/framework/LThread.h"
 #include "platform/framework/UEventLoop.h"
 #include "platform/graphics/QuickDraw.h"
+#include "platform/tasks/MPBands.h"
 #include "platform/tasks/Multiprocessing.h"
 #include "platform/ui/LMenu.h"
 
@@ -123,73 +121,18 @@ void OnMain(const std::function<void()>& inWork) {
 }
 
 namespace {
-// The rows of one conversion, handed out in runs from a shared counter. The
-// calling thread works through them too; pool tasks only help. A helper
-// that starts after the caller has closed the work (the pool was busy with
-// analysis and the caller did every row itself) leaves at once without
-// touching the rows: the caller waits only for helpers that took rows, never
-// for tasks still queued behind other work. The state outlives the call in
-// the hands of such late helpers.
-struct BandShared {
-  std::function<void(SInt32, SInt32)> fn;
-  SInt32 rows = 0;
-  SInt32 runRows = 1;
-  std::atomic<SInt32> next{0};
-  std::mutex lock;
-  std::condition_variable idle;
-  SInt32 active = 0;
-  bool closed = false;
-
-  void Work() {
-    for (;;) {
-      SInt32 begin = next.fetch_add(runRows);
-      if (begin >= rows) return;
-      fn(begin, std::min(rows, begin + runRows));
-    }
-  }
-  void Help() {
-    {
-      std::lock_guard<std::mutex> g(lock);
-      if (closed) return;
-      ++active;
-    }
-    Work();
-    std::lock_guard<std::mutex> g(lock);
-    if (--active == 0) idle.notify_all();
-  }
-  // Stops helpers from joining and waits for those at work.
-  void Close() {
-    std::unique_lock<std::mutex> g(lock);
-    closed = true;
-    idle.wait(g, [&] { return active == 0; });
-  }
-};
-
-OSStatus BandEntry(void* p) {
-  auto* shared = static_cast<std::shared_ptr<BandShared>*>(p);
-  (*shared)->Help();
-  delete shared;
-  return noErr;
-}
-
+// The rows of one conversion, run on the pool. The calling thread works
+// through them too and returns once every row is done, without waiting for
+// pool tasks still queued behind other work (analysis may hold every
+// worker): then it converts the rows itself.
 void ForEachBand(SInt32 inRows, const std::function<void(SInt32, SInt32)>& inFn) {
-  SInt32 bands = static_cast<SInt32>(std::max<ItemCount>(1, MPProcessors()));
-  bands = std::min<SInt32>(bands, std::max<SInt32>(1, inRows / 32));
-  if (bands <= 1) {
-    inFn(0, inRows);
-    return;
-  }
-  auto shared = std::make_shared<BandShared>();
-  shared->fn = inFn;
-  shared->rows = inRows;
-  shared->runRows = std::max<SInt32>(8, (inRows + 4 * bands - 1) / (4 * bands));
-  for (SInt32 i = 1; i < bands; ++i) {
-    auto* ref = new std::shared_ptr<BandShared>(shared);
-    MPTaskID task = nullptr;
-    if (MPCreateTask(BandEntry, ref, 0, nullptr, nullptr, nullptr, 0, &task) != noErr) delete ref;
-  }
-  shared->Work();
-  shared->Close();
+  MPBandOptions options;
+  options.minRunItems = 32;
+  (void)MPRunBands(static_cast<size_t>(std::max<SInt32>(0, inRows)), options,
+                   [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
+                     inFn(static_cast<SInt32>(inBegin), static_cast<SInt32>(inEnd));
+                     return noErr;
+                   });
 }
 }  // namespace
 
