@@ -35,6 +35,7 @@
 CExportMovie* CExportMovie::sExporter = nullptr;
 std::vector<ExporterItem*> CExportMovie::sExporterArray;
 CExportTask* CExportMovie::sCurrentTask = nullptr;
+UInt32 CExportMovie::sTasksQueued = 0;
 CFMessagePortRef CExportMovie::sLocalPort = nullptr;
 CFRunLoopSourceRef CExportMovie::sRunLoopSource = nullptr;
 CFMessagePortRef CExportMovie::sRemoteMessagePort = nullptr;
@@ -466,6 +467,7 @@ OSStatus CExportMovie::AddTask(CExportTask* inTask) {
   if (inTask->GetCookie() == 0) inTask->SetCookie(sExporter->NewCookie());
   sExporter->mCookies[inTask->GetCookie()] = inTask;
   sExporter->mTasks.push_back(inTask);
+  ++sTasksQueued;
   sExporter->RefreshList();
   if (sCurrentTask == nullptr) sExporter->ScheduleNextExport();
   return noErr;

@@ -96,6 +96,8 @@ class CExportMovie : public LListener, public LPeriodical {
   static CExportTask* GetCurrentTask() { return sCurrentTask; }
   // Tasks in the order they were added.
   const std::vector<CExportTask*>& GetTasks() const { return mTasks; }
+  // How many exports have been queued since the program started.
+  static UInt32 GetTasksQueued() { return sTasksQueued; }
   CExportTask* FindTask(UInt32 inCookie) const;
   LWindow* GetWindow() const { return mWindow; }
   CExportTasksPane* GetTaskList() const { return mTaskList; }
@@ -187,6 +189,7 @@ class CExportMovie : public LListener, public LPeriodical {
   static CExportMovie* sExporter;
   static std::vector<ExporterItem*> sExporterArray;
   static CExportTask* sCurrentTask;
+  static UInt32 sTasksQueued;
   static CFMessagePortRef sLocalPort;
   static CFRunLoopSourceRef sRunLoopSource;
   static CFMessagePortRef sRemoteMessagePort;

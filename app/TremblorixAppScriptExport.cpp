@@ -6,14 +6,11 @@
 #include "app/LMovieExportNavSheet.h"
 
 bool AppScriptExportsDone() {
-  static bool sSeenExport = false;
+  // An export may have ended before the script first asks (a short movie):
+  // every queued export counts, not only those seen running.
   CExportMovie* exporter = CExportMovie::GetExporter();
   if (!exporter) return false;
-  if (!exporter->GetTasks().empty() || CExportMovie::GetCurrentTask() != nullptr) {
-    sSeenExport = true;
-    return false;
-  }
-  return sSeenExport;
+  return CExportMovie::GetTasksQueued() > 0 && exporter->GetTasks().empty() && CExportMovie::GetCurrentTask() == nullptr;
 }
 
 // "set exporter CODE": the exporter the next export sheet starts with (the
