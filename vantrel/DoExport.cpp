@@ -75,12 +75,14 @@ OSErr DoExport(WorkerRequest* inRequest) {
   } catch (...) {
     result = OSErrOfCurrent();
   }
+  // Only an export that was stopped loses its file: a cancel that arrives
+  // after a clean end leaves the finished movie alone. The file goes before
+  // the done record, so that whoever hears it finds the destination as it
+  // stays.
+  if (result != noErr && ExportCancelled(inRequest)) DeleteDestination(fields);
   if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
   inRequest->reported.store(1);
   SendExportStatus(inRequest, kExportStatusDone, kExportPhaseMovie, 0, noErr);
-  // Only an export that was stopped loses its file: a cancel that arrives
-  // after a clean end leaves the finished movie alone.
-  if (result != noErr && ExportCancelled(inRequest)) DeleteDestination(fields);
   inRequest->finished.store(1);
   return result;
 }
