@@ -176,7 +176,8 @@ SInt32 CBuffer::BytesPerPixelFor(SInt16 inDepth, SInt16 inMode) {
 }
 
 void CBuffer::FreeOwned() {
-  if (mOwns && mData) std::free(mData);
+  if (mOwns) std::free(mBlock);
+  mBlock = nullptr;
   if (mOwns) {
     mData = nullptr;
     mOwns = false;
@@ -193,12 +194,15 @@ OSErr CBuffer::AllocMem(Rect inBounds, SInt16 inDepth, SInt16 inMode) {
   SInt32 rowBytes = width == 0 ? 16 : ((width * bpp + 15) / 16) * 16;
   SInt64 size = static_cast<SInt64>(height) * rowBytes;
   if (size > 0x7FFFFFFF - 64) Throw_(err_NilPointer);
-  // One zero-filled block, aligned for the vector unit.
-  size_t allocSize = static_cast<size_t>(std::max<SInt64>(size, 64) + 63) & ~static_cast<size_t>(63);
-  void* block = std::aligned_alloc(64, allocSize);
+  // One zero-filled block, aligned for the vector unit. Taken zeroed from
+  // the allocator, which hands out fresh pages of a large block without
+  // writing them: a frame buffer costs nothing until it is drawn into, and
+  // its pages are then touched once, by whoever draws, not twice.
+  const size_t allocSize = static_cast<size_t>(std::max<SInt64>(size, 64) + 63) & ~static_cast<size_t>(63);
+  void* block = std::calloc(1, allocSize + 63);
   if (!block) Throw_(err_NilPointer);
-  std::memset(block, 0, allocSize);
-  mData = static_cast<Ptr>(block);
+  mBlock = block;
+  mData = reinterpret_cast<Ptr>((reinterpret_cast<uintptr_t>(block) + 63) & ~uintptr_t{63});
   mOwns = true;
   mDepth = inDepth;
   mMode = inMode;

@@ -172,6 +172,7 @@ class CBuffer : public LBroadcaster, public CUserData {
   static SInt32 BytesPerPixelFor(SInt16 inDepth, SInt16 inMode);
 
   Ptr mData = nullptr;
+  void* mBlock = nullptr;  // the allocation mData lies in, when owned
   bool mOwns = false;
   SInt32 mDataSize = 0;
   Str255 mDescriptor = {0};
