@@ -120,22 +120,6 @@ void OnMain(const std::function<void()>& inWork) {
   LThread::RunOnMainThread(inWork);
 }
 
-namespace {
-// The rows of one conversion, run on the pool. The calling thread works
-// through them too and returns once every row is done, without waiting for
-// pool tasks still queued behind other work (analysis may hold every
-// worker): then it converts the rows itself.
-void ForEachBand(SInt32 inRows, const std::function<void(SInt32, SInt32)>& inFn) {
-  MPBandOptions options;
-  options.minRunItems = 32;
-  (void)MPRunBands(static_cast<size_t>(std::max<SInt32>(0, inRows)), options,
-                   [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
-                     inFn(static_cast<SInt32>(inBegin), static_cast<SInt32>(inEnd));
-                     return noErr;
-                   });
-}
-}  // namespace
-
 void ConvertPortToImage(GrafPort* inPort, QImage& ioImage, SInt32 inLeft, SInt32 inTop, SInt32 inRight, SInt32 inBottom) {
   PixMapHandle pm = GetGWorldPixMap(inPort);
   const UInt8* base = reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm));
@@ -148,8 +132,14 @@ void ConvertPortToImage(GrafPort* inPort, QImage& ioImage, SInt32 inLeft, SInt32
   uchar* dstBase = ioImage.bits();
   qsizetype dstStride = ioImage.bytesPerLine();
   SInt32 width = inRight - inLeft;
-  ForEachBand(inBottom - inTop, [&](SInt32 inBegin, SInt32 inEnd) {
-    for (SInt32 y = inTop + inBegin; y < inTop + inEnd; ++y) {
+  // The rows run on the pool. The calling thread works through them too and
+  // returns once every row is done, without waiting for pool tasks still
+  // queued behind other work (analysis may hold every worker): then it
+  // converts the rows itself.
+  MPBandOptions options;
+  options.minRunItems = 32;
+  (void)MPRunBands(static_cast<size_t>(inBottom - inTop), options, [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
+    for (SInt32 y = inTop + static_cast<SInt32>(inBegin); y < inTop + static_cast<SInt32>(inEnd); ++y) {
       const UInt8* src = base + static_cast<size_t>(y) * static_cast<size_t>(rowBytes) + 4 * static_cast<size_t>(inLeft);
       UInt32* dst = reinterpret_cast<UInt32*>(dstBase + y * dstStride) + inLeft;
       // Bytes A,R,G,B to the host-order word 0xAARRGGBB, opaque.
@@ -159,6 +149,7 @@ void ConvertPortToImage(GrafPort* inPort, QImage& ioImage, SInt32 inLeft, SInt32
         dst[x] = __builtin_bswap32(v) | 0xFF000000u;
       }
     }
+    return noErr;
   });
 }
 
