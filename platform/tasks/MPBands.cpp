@@ -40,6 +40,7 @@ struct BandLoop {
   size_t items = 0;
   size_t runItems = 1;
   size_t runs = 0;
+  bool countEachRun = false;  // progress is reported from the counts
   MPBandRunProc run = nullptr;
   void* refCon = nullptr;
   std::mutex lock;  // guards the failure and the wake-up of the calling thread
@@ -83,27 +84,38 @@ struct BandLoop {
   }
 
   // Takes runs until none is left or the loop stops. inBetween runs after
-  // each run and answers false to stop the loop.
+  // each run and answers false to stop the loop. A worker counts its runs
+  // and their items on its own and adds them to the shared counters once,
+  // when it leaves: every shared counter a run touched would cost a cache
+  // line taken from another processor. Only a loop that reports progress
+  // needs its counts as they come.
   template <class Between>
   void Work(SInt32 inWorker, Between&& inBetween) {
+    size_t ended = 0, ranItems = 0;
+    auto flush = [&] {
+      if (ranItems != 0) done.fetch_add(ranItems, std::memory_order_relaxed);
+      if (ended != 0) Ended(ended);
+      ended = ranItems = 0;
+    };
     for (;;) {
-      if (stop.load(std::memory_order_relaxed)) return;
+      if (stop.load(std::memory_order_relaxed)) break;
       const size_t r = next.fetch_add(1, std::memory_order_acq_rel);
-      if (r >= runs) return;
+      if (r >= runs) break;
       const size_t begin = r * runItems, end = std::min(items, begin + runItems);
       const OSStatus err = run(refCon, inWorker, begin, end);
+      ++ended;
       if (err != noErr) {
         Fail(r, err);
-        Ended(1);
-        return;
+        break;
       }
-      done.fetch_add(end - begin, std::memory_order_relaxed);
-      Ended(1);
+      ranItems += end - begin;
+      if (countEachRun) flush();
       if (!inBetween()) {
         Stop();
-        return;
+        break;
       }
     }
+    flush();
   }
 
   // Waits until every run has ended: looks for a short while, then sleeps,
@@ -200,6 +212,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
   loop->refCon = inRefCon;
   loop->runItems = runItems;
   loop->runs = runs;
+  loop->countEachRun = inOptions.progress != nullptr;
   loop->nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
 
   bool cancelled = false;
