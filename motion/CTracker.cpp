@@ -461,13 +461,16 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
   const double diagonal = std::max(std::hypot(double(mWidth), double(mHeight)), 1.0);
   const double area = std::max(double(mWidth) * double(mHeight), 1.0);
 
-  for (;;) {
-    // The gradients are linear in the model: their weighted moments over the
-    // valid positions are gathered once per pass, so that each step of the
-    // descent costs the same whatever the number of positions.
+  // The gradients are linear in the model: their weighted moments over the
+  // valid positions are gathered once per pass, so that each step of the
+  // descent costs the same whatever the number of positions. The first
+  // pass's moments come from a loop of their own; every later pass's from
+  // the loop that drops the previous pass's outliers, which adds the same
+  // terms in the same order (the fit is the same to the last bit; the
+  // positions are walked three times a pass instead of five).
+  struct Moments {
     double sumW = 0.0, mX = 0.0, mY = 0.0, mXm = 0.0, mYm = 0.0, mR2 = 0.0, mP = 0.0, mQ = 0.0;
-    for (const PosData& p : ioPositions) {
-      if (!p.valid) continue;
+    void Add(const PosData& p) {
       const double w = p.strength, X = p.x, Y = p.y, Xm = p.matchedX, Ym = p.matchedY;
       sumW += w;
       mX += w * X;
@@ -478,14 +481,16 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
       mP += w * (X * Xm + Y * Ym);
       mQ += w * (Xm * Y - Ym * X);
     }
-    if (!(sumW > 0.0) || !std::isfinite(sumW)) break;
-    mX /= sumW;
-    mY /= sumW;
-    mXm /= sumW;
-    mYm /= sumW;
-    mR2 /= sumW;
-    mP /= sumW;
-    mQ /= sumW;
+  };
+  Moments sums;
+  for (const PosData& p : ioPositions)
+    if (p.valid) sums.Add(p);
+
+  for (;;) {
+    if (!(sums.sumW > 0.0) || !std::isfinite(sums.sumW)) break;
+    const double sumW = sums.sumW;
+    const double mX = sums.mX / sumW, mY = sums.mY / sumW, mXm = sums.mXm / sumW, mYm = sums.mYm / sumW;
+    const double mR2 = sums.mR2 / sumW, mP = sums.mP / sumW, mQ = sums.mQ / sumW;
 
     const double gradTolerance = 0.1 / diagonal;
     for (SInt32 iterations = 0; iterations < 1000;) {
@@ -506,11 +511,17 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
     // Drop the worst positions: the threshold shrinks from the block side
     // until some position lies beyond it.
     // (Some position lies beyond a threshold exactly when the worst does, so
-    // the shrinking needs the worst residual only.)
-    ComputeDiscrepancy(&m, ioPositions);
+    // the shrinking needs the worst residual only.) The residuals are those
+    // of ComputeDiscrepancy, found with the worst in the same walk.
     float worst = 0.0f;
-    for (const PosData& p : ioPositions)
-      if (p.valid && p.residual > worst) worst = p.residual;
+    for (PosData& p : ioPositions) {
+      if (!p.valid) continue;
+      const double X = p.x, Y = p.y;
+      const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
+      const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
+      p.residual = static_cast<float>(std::sqrt(rx * rx + ry * ry));
+      if (p.residual > worst) worst = p.residual;
+    }
     double threshold = mSide;
     do {
       threshold *= 0.7142857142857143;
@@ -518,7 +529,15 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
     const SInt32 bad = worst > threshold ? CountBadPoints(ioPositions, threshold) : 0;
     if (bad == 0 || threshold < 1.0 || remaining - bad < minimum) break;
     remaining -= bad;
-    EliminateBadPoints(ioPositions, threshold);
+    // EliminateBadPoints, with the next pass's moments over the positions kept.
+    sums = Moments{};
+    for (PosData& p : ioPositions) {
+      if (!p.valid) continue;
+      if (p.residual > threshold)
+        p.valid = false;
+      else
+        sums.Add(p);
+    }
   }
   return true;
 }
