@@ -370,8 +370,21 @@ OSErr CMovieRendering::InterpolateMargins(CBuffer* inBuffer) {
   const SInt32 W = inBuffer->GetWidth(), H = inBuffer->GetHeight();
   if (W <= 0 || H <= 0) return noErr;
   static const SInt32 kStep[8][2] = {{0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}, {-1, 1}};
-  auto px = [&](SInt32 x, SInt32 y) { return RowOf(inBuffer, y) + 4 * x; };
-  auto inside = [&](SInt32 x, SInt32 y) { return x >= 0 && y >= 0 && x < W && y < H; };
+  // The walk takes a few steps for every pixel of the margins, all in this
+  // loop. The base and row length live in locals: a byte store could change
+  // the buffer's own fields as far as the compiler knows, and they would be
+  // read again after every pixel written. A neighbour is one add away.
+  UInt8* const base = reinterpret_cast<UInt8*>(inBuffer->GetData());
+  const size_t rowBytes = static_cast<size_t>(inBuffer->GetRowBytes());
+  auto px = [base, rowBytes](SInt32 x, SInt32 y) {
+    return base + static_cast<size_t>(y) * rowBytes + 4 * static_cast<size_t>(x);
+  };
+  auto inside = [W, H](SInt32 x, SInt32 y) {
+    return static_cast<UInt32>(x) < static_cast<UInt32>(W) && static_cast<UInt32>(y) < static_cast<UInt32>(H);
+  };
+  ptrdiff_t kOffset[8];
+  for (SInt32 d = 0; d < 8; ++d)
+    kOffset[d] = static_cast<ptrdiff_t>(kStep[d][1]) * static_cast<ptrdiff_t>(rowBytes) + 4 * kStep[d][0];
   SInt32 x = -1, y = -1;
   for (SInt32 row = 0; row < H && x < 0; ++row)
     for (SInt32 col = 0; col < W; ++col)
@@ -396,14 +409,15 @@ OSErr CMovieRendering::InterpolateMargins(CBuffer* inBuffer) {
   while (budget-- > 0) {
     bool toBorder = false;
     bool moved = false;
+    UInt8* const here = px(x, y);
     for (SInt32 k = 0; k <= 6; ++k) {
-      SInt32 d = (dir + k) & 7;
-      SInt32 nx = x + kStep[d][0], ny = y + kStep[d][1];
+      const SInt32 d = (dir + k) & 7;
+      const SInt32 nx = x + kStep[d][0], ny = y + kStep[d][1];
       if (!inside(nx, ny)) {
         toBorder = true;
         break;
       }
-      UInt8* n = px(nx, ny);
+      UInt8* n = here + kOffset[d];
       if (n[0] == 255) {
         std::memcpy(fill, n, 4);
         if (k == 6) return noErr;
