@@ -361,7 +361,28 @@ OSErr CAutoMotionTracker::FilterLevels(SInt32 inFirst, SInt32 inLast) {
     ReserveBandRecords(workers);
     MPBandOptions options;
     options.workers = workers;
-    const OSStatus err = MPRunBands(items, options, [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+    // Levels stacked as the pyramid builds them (each at least twice the
+    // rows of the next coarser, all from the same top) are cut the way the
+    // pyramid is: item t is row t of the coarsest level and the 2^k rows of
+    // each level k steps finer, and a last item holds the rest. A run then
+    // filters the rows that the same run of the pyramid wrote, which the
+    // same thread usually took.
+    bool stacked = true;
+    for (size_t i = 1; i < ops.size() && stacked; ++i)
+      stacked = ops[i].destBox.top == ops[0].destBox.top && ops[i].Rows() >= 2 * ops[i - 1].Rows();
+    const SInt32 coarsest = ops.front().Rows();
+    auto runStacked = [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+      CBufferTask& record = *mBandRecords[static_cast<size_t>(inWorker)];
+      for (size_t i = 0; i < ops.size(); ++i) {
+        const SInt32 factor = SInt32{1} << i;
+        const SInt32 first = static_cast<SInt32>(inBegin) * factor;
+        const SInt32 last = inEnd > static_cast<size_t>(coarsest) ? ops[i].Rows() : static_cast<SInt32>(inEnd) * factor;
+        const SInt32 status = ops[i].Run(record, first, last - first);
+        if (status != noErr) return status;
+      }
+      return noErr;
+    };
+    auto runInOrder = [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
       CBufferTask& record = *mBandRecords[static_cast<size_t>(inWorker)];
       for (size_t i = 0; i < ops.size(); ++i) {
         const size_t start = starts[i], end = start + static_cast<size_t>(ops[i].Rows());
@@ -371,7 +392,9 @@ OSErr CAutoMotionTracker::FilterLevels(SInt32 inFirst, SInt32 inLast) {
         if (status != noErr) return status;
       }
       return noErr;
-    });
+    };
+    const OSStatus err = stacked && ops.size() < 16 ? MPRunBands(static_cast<size_t>(coarsest) + 1, options, runStacked)
+                                                    : MPRunBands(items, options, runInOrder);
     for (const BandOp& op : ops) op.dest->SetDirty(&op.destBox);
     return ErrorCodeToOSErr(err);
   } catch (...) {
