@@ -32,12 +32,13 @@ constexpr auto kFinishSpin = std::chrono::microseconds(30);
 // task, when it starts, finds no run left and only lets go of the record.
 // The counters that every worker writes sit on lines of their own.
 // The runs are cut into one share per worker, each handed out from its own
-// counter. A thread starts on the share its own number gives it and then
-// helps with the others, so that the same thread tends to take the same
-// rows loop after loop: the rows a loop writes are then still in the cache
-// of the processor that reads them in the next loop, instead of in
-// another's (taking a line from another processor costs far more than
-// reading it from one's own).
+// counter. A worker starts on the share of its index and then helps with
+// the others. A pool thread takes the same worker index loop after loop
+// when it can, so the same thread tends to take the same rows, and to use
+// the same per-worker records and scratch memory, every time: what a loop
+// writes is then still in the cache of the processor that reads it next,
+// instead of in another's (taking a line from another processor costs far
+// more than reading it from one's own).
 struct alignas(64) BandShare {
   std::atomic<size_t> cursor{0};  // the next run of the share to hand out
   size_t end = 0;
@@ -57,7 +58,27 @@ struct BandLoop {
   alignas(64) std::atomic<size_t> finished{0};  // runs ended (or dropped)
   alignas(64) std::atomic<size_t> done{0};      // items of the runs that ended well
   alignas(64) std::atomic<bool> stop{false};
-  std::atomic<SInt32> nextWorker{1};
+  std::atomic<SInt32> nextWorker{1};        // beyond kClaimable workers
+  alignas(64) std::atomic<UInt64> claimed{0};  // worker indices taken (up to kClaimable)
+  SInt32 workers = 1;
+  SInt32 firstPooled = 1;  // the first index of a pool task
+
+  static constexpr SInt32 kClaimable = 64;
+
+  // A worker index for a pool task: the one the thread's number picks
+  // among the pool tasks' indices, or the next free one. One index per
+  // task, and there are never more tasks than indices.
+  SInt32 ClaimIndex() {
+    if (workers > kClaimable) return nextWorker.fetch_add(1, std::memory_order_relaxed);
+    const SInt32 places = workers - firstPooled;
+    const SInt32 preferred = ThreadNumber() % places;
+    for (SInt32 i = 0; i < places; ++i) {
+      const SInt32 index = firstPooled + (preferred + i) % places;
+      const UInt64 bit = UInt64{1} << index;
+      if ((claimed.fetch_or(bit, std::memory_order_relaxed) & bit) == 0) return index;
+    }
+    return nextWorker.fetch_add(1, std::memory_order_relaxed);  // not reached
+  }
   std::atomic<SInt32> refs{1};
   size_t items = 0;
   size_t runItems = 1;
@@ -148,7 +169,7 @@ struct BandLoop {
       if (ended != 0) Ended(ended);
       ended = ranItems = 0;
     };
-    const size_t home = static_cast<size_t>(ThreadNumber());
+    const size_t home = static_cast<size_t>(inWorker);
     size_t tried = 0;  // shares looked at, from the thread's own
     for (;;) {
       if (stop.load(std::memory_order_relaxed)) break;
@@ -206,7 +227,7 @@ OSStatus BandWorkerEntry(void* inLoop) {
     loop.Stop();
     return true;
   };
-  if (!stopAsked()) loop.Work(loop.nextWorker.fetch_add(1, std::memory_order_relaxed), [&] { return !stopAsked(); });
+  if (!stopAsked()) loop.Work(loop.ClaimIndex(), [&] { return !stopAsked(); });
   loop.Release();
   return noErr;
 }
@@ -274,6 +295,8 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     return memFullErr;
   }
   loop->nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
+  loop->workers = workers;
+  loop->firstPooled = reporter ? 0 : 1;
 
   bool cancelled = false;
   auto report = [&]() {

@@ -41,6 +41,33 @@ TEST(BandLoop, EveryItemOnceOnKnownWorkers) {
   }
 }
 
+// A worker index belongs to one thread for the whole loop, whatever the
+// count (the per-worker records of the callers rely on it), loop after loop,
+// with fewer and with more workers than the pool has threads.
+TEST(BandLoop, AWorkerIndexIsOneThreadsForTheWholeLoop) {
+  for (SInt32 workers : {2, 5, 8, 100}) {
+    for (int loop = 0; loop < 20; ++loop) {
+      MPBandOptions options;
+      options.workers = workers;
+      options.runsPerWorker = 8;
+      const size_t items = 4000;
+      const SInt32 used = MPBandWorkers(items, options);
+      std::mutex lock;
+      std::vector<std::thread::id> owner(static_cast<size_t>(used));
+      bool shared = false;
+      const OSStatus err = MPRunBands(items, options, [&](SInt32 w, size_t, size_t) -> OSStatus {
+        std::lock_guard<std::mutex> hold(lock);
+        std::thread::id& o = owner[static_cast<size_t>(w)];
+        if (o == std::thread::id()) o = std::this_thread::get_id();
+        if (o != std::this_thread::get_id()) shared = true;
+        return noErr;
+      });
+      EXPECT_EQ(err, noErr);
+      EXPECT_FALSE(shared) << workers << " workers, loop " << loop;
+    }
+  }
+}
+
 // The failure of the run with the lowest items is the answer.
 TEST(BandLoop, FirstFailureInItemOrderEndsTheLoop) {
   MPBandOptions options;
