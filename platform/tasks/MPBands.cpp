@@ -144,6 +144,10 @@ struct BandLoop {
     return false;
   }
 
+  // A failed run: no run after it is handed out any more (those not yet
+  // taken count as ended), while every run before it still runs, so that
+  // the failure answered is always that of the first failing run in item
+  // order, however the runs were shared out.
   void Fail(size_t inRun, OSStatus inErr) {
     {
       std::lock_guard<std::mutex> hold(lock);
@@ -152,7 +156,16 @@ struct BandLoop {
         failErr = inErr;
       }
     }
-    Stop();
+    size_t dropped = 0;
+    for (size_t i = 0; i < shareCount; ++i) {
+      BandShare& share = shares[i];
+      // A share ending at or before the run holds only earlier runs; in the
+      // run's own share every run not yet taken comes after it.
+      if (share.end <= inRun + 1) continue;
+      const size_t first = share.cursor.exchange(share.end, std::memory_order_acq_rel);
+      if (first < share.end) dropped += share.end - first;
+    }
+    if (dropped != 0) Ended(dropped);
   }
 
   // Takes runs until none is left or the loop stops. inBetween runs after
@@ -180,8 +193,9 @@ struct BandLoop {
       const OSStatus err = run(refCon, inWorker, begin, end);
       ++ended;
       if (err != noErr) {
+        // The earlier runs left in other shares are still this worker's to help with.
         Fail(r, err);
-        break;
+        continue;
       }
       ranItems += end - begin;
       if (countEachRun) flush();

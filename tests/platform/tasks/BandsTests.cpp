@@ -83,6 +83,33 @@ TEST(BandLoop, FirstFailureInItemOrderEndsTheLoop) {
   EXPECT_EQ(err, -36);
 }
 
+// However the runs are shared out among the workers, every run before the
+// first failing one runs, and that run's failure is the answer.
+TEST(BandLoop, EveryRunBeforeTheFirstFailureRuns) {
+  for (SInt32 workers : {2, 4, 8}) {
+    MPBandOptions options;
+    options.workers = workers;
+    options.runsPerWorker = 8;
+    const size_t items = 640;
+    std::vector<std::atomic<int>> hits(items);
+    const OSStatus err = MPRunBands(items, options, [&](SInt32, size_t b, size_t e) -> OSStatus {
+      if (b <= 500 && 500 < e) return -43;
+      if (b <= 320 && 320 < e) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return -36;
+      }
+      for (size_t i = b; i < e; ++i) ++hits[i];
+      return noErr;
+    });
+    EXPECT_EQ(err, -36) << workers << " workers";
+    for (size_t i = 0; i < 320; ++i) {
+      if (hits[i].load() == 1) continue;
+      ADD_FAILURE() << "item " << i << " ran " << hits[i].load() << " times with " << workers << " workers";
+      break;
+    }
+  }
+}
+
 // A progress procedure hears a rising share ending at 256; its false answer
 // cancels, stops the running workers and starts no new run.
 TEST(BandLoop, ProgressRisesAndCancelStopsTheWorkers) {
