@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/FrameView.h"
 #include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "motion/CAutoMotionTracker.h"
@@ -104,15 +105,15 @@ double DecodeAndDraw(const std::string& inPath, std::vector<CBuffer*>* outFrames
   return frames / seconds;
 }
 
-// Frames per second of the tracker alone, each frame copied into its buffer
-// as the road's decoding thread does.
+// Frames per second of the tracker alone, each decoded frame shown to it
+// through a view, as the road's ahead-decoder hands frames over.
 double TrackOnly(const std::vector<CBuffer*>& inFrames) {
-  CBuffer frame(inFrames.front()->GetBounds(), kBufferDepth8, kBufferModeARGB);
+  CFrameView frame(inFrames.front());
   CAutoMotionTracker tracker;
   tracker.BeginTracking(&frame, frame.GetBounds(), nullptr, nullptr);
   const auto t0 = std::chrono::steady_clock::now();
   for (CBuffer* f : inFrames) {
-    std::memcpy(frame.GetData(), f->GetData(), static_cast<size_t>(frame.GetDataSize()));
+    frame.Show(f);
     tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr);
   }
   const double seconds = Seconds(t0, std::chrono::steady_clock::now());
@@ -122,6 +123,7 @@ double TrackOnly(const std::vector<CBuffer*>& inFrames) {
 
 struct Road {
   double fps = 0, toRequest = 0, toExit = 0;
+  double underWayFps = 0, toFirst = 0;  // after the first frame, and until it
 };
 
 // The driver's analysis rate and Vantrel's start and end, read from its output.
@@ -137,7 +139,14 @@ Road RunDriver(const std::string& inClip, const std::string& inOut) {
     const char* text = last ? last + 1 : line;
     unsigned long frames = 0;
     double seconds = 0, fps = 0;
-    if (std::sscanf(text, "analysed %lu frames in %lf s: %lf frames/s", &frames, &seconds, &fps) == 3) road.fps = fps;
+    double toFirst = 0;
+    const int got =
+        std::sscanf(text, "analysed %lu frames in %lf s: %lf frames/s (the first frame after %lf", &frames, &seconds, &fps, &toFirst);
+    if (got >= 3) road.fps = fps;
+    if (got == 4 && frames > 1 && seconds > toFirst) {
+      road.toFirst = toFirst;
+      road.underWayFps = static_cast<double>(frames - 1) / (seconds - toFirst);
+    }
     std::sscanf(text, "Vantrel took the request %lf s after its launch (target < 0.2 s); Vantrel and the status port ended %lf",
                 &road.toRequest, &road.toExit);
   }
@@ -166,6 +175,10 @@ int main(int argc, char** argv) {
     tracked = std::max(tracked, TrackOnly(frames));
     const Road r = RunDriver(clip, (dir / "out").string());
     best.fps = std::max(best.fps, r.fps);
+    if (r.underWayFps > best.underWayFps) {
+      best.underWayFps = r.underWayFps;
+      best.toFirst = r.toFirst;
+    }
     if (r.toRequest > 0) toRequest = std::min(toRequest, r.toRequest);
     if (r.toExit > 0) toExit = std::min(toExit, r.toExit);
   }
@@ -176,6 +189,9 @@ int main(int argc, char** argv) {
   std::printf("analysis_1280x720_h264_tracking_fps: %.1f\n", tracked);
   std::printf("analysis_1280x720_h264_road_fps: %.1f (%.0f%% of the slower, target >= 80%%)\n", best.fps,
               100.0 * best.fps / slower);
+  std::printf("analysis_1280x720_h264_road_under_way_fps: %.1f (%.0f%% of the slower; the first frame after %.0f ms in a "
+              "newly started driver)\n",
+              best.underWayFps, 100.0 * best.underWayFps / slower, 1000.0 * best.toFirst);
   std::printf("analysis_1280x720_h264_serial_decode_then_track_fps: %.1f (the road without overlap)\n",
               1.0 / (1.0 / drawn + 1.0 / tracked));
   std::printf("vantrel_launch_to_request_taken_s: %.3f (target < 0.2)\n", toRequest);

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/FrameView.h"
 #include "support/ShakyScene.h"
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
@@ -38,16 +39,9 @@ double ProcessSeconds() {
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// The tracker's buffer as the tracking task hands it over: a view pointed at
-// each decoded frame in turn, nothing copied. The frames lie in memory far
-// larger than the caches, as a decoder's ring would leave them.
-class CFrameView : public CBuffer {
- public:
-  explicit CFrameView(CBuffer* inFirst)
-      : CBuffer(inFirst->GetBounds(), kBufferDepth8, kBufferModeARGB, inFirst->GetRowBytes(), inFirst->GetData()) {}
-  void Show(CBuffer* inFrame) { mData = inFrame->GetData(); }
-};
-
+// Frames reach the tracker through a view, as the task hands them over,
+// read from memory far larger than the caches, as a decoder's ring would
+// leave them.
 Figure TrackSequence(const std::vector<CBuffer*>& inFrames, const std::vector<Pose>& inPoses, SInt32 inPasses) {
   CFrameView frame(inFrames.front());
   double seconds = 0, cpu = 0, errorSum = 0;
