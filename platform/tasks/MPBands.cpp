@@ -25,12 +25,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(10);
 // times a second; a sleep and a wake-up would cost more than that.
 constexpr auto kFinishSpin = std::chrono::microseconds(30);
 
-
-// The loop's shared state lives on the heap and is counted: the calling
-// thread returns as soon as every run has ended, without waiting for pool
-// tasks that have not started yet (a worker that was asleep), and such a
-// task, when it starts, finds no run left and only lets go of the record.
-// The counters that every worker writes sit on lines of their own.
 // The runs are cut into one share per worker, each handed out from its own
 // counter. A worker starts on the share of its index and then helps with
 // the others. A pool thread takes the same worker index loop after loop
@@ -51,6 +45,11 @@ SInt32 ThreadNumber() {
   return tNumber;
 }
 
+// The loop's shared state lives on the heap and is counted: the calling
+// thread returns as soon as every run has ended, without waiting for pool
+// tasks that have not started yet (a worker that was asleep), and such a
+// task, when it starts, finds no run left and only lets go of the record.
+// The counters that every worker writes sit on lines of their own.
 struct BandLoop {
   std::unique_ptr<BandShare[]> shares;
   size_t shareCount = 0;
@@ -66,8 +65,8 @@ struct BandLoop {
   static constexpr SInt32 kClaimable = 64;
 
   // A worker index for a pool task: the one the thread's number picks
-  // among the pool tasks' indices, or the next free one. One index per
-  // task, and there are never more tasks than indices.
+  // among the pool tasks' indices, or the next free one. A loop starts no
+  // more tasks than it has indices for them, so one is always free.
   SInt32 ClaimIndex() {
     if (workers > kClaimable) return nextWorker.fetch_add(1, std::memory_order_relaxed);
     const SInt32 places = workers - firstPooled;
