@@ -32,6 +32,14 @@ Rect BlockRect(SInt32 inLeft, SInt32 inTop, SInt32 inSide) {
 
 const TransData kIdentityModel = {1.0, 0.0, 0.0, 0.0};
 
+// The distance of the model's image of a position from its match.
+inline float ResidualOf(const TransData& m, const PosData& p) {
+  const double X = p.x, Y = p.y;
+  const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
+  const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
+  return static_cast<float>(std::sqrt(rx * rx + ry * ry));
+}
+
 // Weighted mean of term(position, rx, ry) over the valid positions.
 template <class Term>
 double WeightedMean(const TransData* inModel, const PosData* inFirst, SInt32 inCount, Term inTerm) {
@@ -516,10 +524,7 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
     float worst = 0.0f;
     for (PosData& p : ioPositions) {
       if (!p.valid) continue;
-      const double X = p.x, Y = p.y;
-      const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
-      const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
-      p.residual = static_cast<float>(std::sqrt(rx * rx + ry * ry));
+      p.residual = ResidualOf(m, p);
       if (p.residual > worst) worst = p.residual;
     }
     double threshold = mSide;
@@ -545,13 +550,8 @@ Boolean CTracker::CalcModelParams(TransData* outModel, TArray<PosData>& ioPositi
 void CTracker::ComputeDiscrepancy(TransData* inModel, TArray<PosData>& ioPositions) {
   ThrowIfNil_(inModel);
   const TransData& m = *inModel;
-  for (PosData& p : ioPositions) {
-    if (!p.valid) continue;
-    const double X = p.x, Y = p.y;
-    const double rx = m.a * X + m.b * Y + m.tx - p.matchedX;
-    const double ry = m.a * Y - m.b * X + m.ty - p.matchedY;
-    p.residual = static_cast<float>(std::sqrt(rx * rx + ry * ry));
-  }
+  for (PosData& p : ioPositions)
+    if (p.valid) p.residual = ResidualOf(m, p);
 }
 
 SInt32 CTracker::CountBadPoints(TArray<PosData>& inPositions, double inThreshold) {
