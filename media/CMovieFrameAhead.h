@@ -11,7 +11,8 @@
 //
 // While the object lives, only its thread may use the movie (its time, box,
 // hints and drawing target are set before; the movie should not be tasked
-// by anyone else). The movie toolbox itself serialises its calls, so other
+// by anyone else). Its decoders then use half the processors, since the
+// reader's work wants the others; the movie's own setting comes back after. The movie toolbox itself serialises its calls, so other
 // movies may be used meanwhile. Qt is never touched.
 #pragma once
 
@@ -63,6 +64,7 @@ class CMovieFrameAhead {
   Rect mBounds;
   SInt32 mStart;
   SInt32 mStop;
+  SInt32 mDecodeThreads;  // the movie's decoder threads before
   std::vector<CBuffer*> mSlots;
   CBuffer* mView = nullptr;
 

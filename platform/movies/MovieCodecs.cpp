@@ -123,7 +123,7 @@ void RegisterMovieDecoder(CodecType inType, MovieDecoderFactory inFactory) {
     Factories().erase(inType);
 }
 
-std::unique_ptr<CMovieDecoder> NewMovieDecoder(const std::vector<UInt8>& inDescBytes) {
+std::unique_ptr<CMovieDecoder> NewMovieDecoder(const std::vector<UInt8>& inDescBytes, SInt32 inThreads) {
   if (inDescBytes.size() < sizeof(ImageDescription)) return nullptr;
   ImageDescription d;
   std::memcpy(&d, inDescBytes.data(), sizeof d);
@@ -136,9 +136,9 @@ std::unique_ptr<CMovieDecoder> NewMovieDecoder(const std::vector<UInt8>& inDescB
     if (fb != Factories().end()) fallback = fb->second;
   }
   if (own)
-    if (auto dec = own(d, inDescBytes)) return dec;
+    if (auto dec = own(d, inDescBytes, inThreads)) return dec;
   if (d.cType == 'raw ')
     if (auto dec = NewRawDecoder(d, inDescBytes)) return dec;
-  if (fallback) return fallback(d, inDescBytes);
+  if (fallback) return fallback(d, inDescBytes, inThreads);
   return nullptr;
 }

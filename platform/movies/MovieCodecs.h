@@ -34,13 +34,15 @@ class CMovieDecoder {
 };
 
 // Makes a decoder for an image description (host order fields followed by
-// its extension atoms), or answers nil when it cannot decode it.
+// its extension atoms), or answers nil when it cannot decode it. inThreads
+// is how many threads it may decode on: 0 means one per processor.
 typedef std::unique_ptr<CMovieDecoder> (*MovieDecoderFactory)(const ImageDescription& inDesc,
-                                                               const std::vector<UInt8>& inDescBytes);
+                                                               const std::vector<UInt8>& inDescBytes,
+                                                               SInt32 inThreads);
 
 // Registers a factory for a codec type; type 0 registers a fallback asked for
 // every type without its own factory. A later registration of the same type
 // replaces the earlier one.
 void RegisterMovieDecoder(CodecType inType, MovieDecoderFactory inFactory);
 // A decoder for the description, or nil (noCodecErr) when none is registered.
-std::unique_ptr<CMovieDecoder> NewMovieDecoder(const std::vector<UInt8>& inDescBytes);
+std::unique_ptr<CMovieDecoder> NewMovieDecoder(const std::vector<UInt8>& inDescBytes, SInt32 inThreads = 0);

@@ -16,6 +16,7 @@ namespace movies {
 struct TrackObj::DecodeState {
   std::unique_ptr<CMovieDecoder> decoder;
   SInt32 descIndex = 0;
+  SInt32 threads = 0;          // the threads the decoder was made for
   SInt64 lastFed = -1;         // sample number last sent
   SInt64 frameTime = -1;       // display time of the frame held
   SInt32 width = 0, height = 0;
@@ -33,7 +34,7 @@ namespace {
 constexpr SInt32 kMaxPictureSide = 16384;
 constexpr SInt64 kMaxPicturePixels = SInt64{1} << 26;
 
-bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
+bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
   MediaObj& md = *t.media;
   if (target.descIndex < 1 || target.descIndex > static_cast<SInt32>(md.descs.size())) return false;
   if (!t.decode) t.decode = std::make_shared<TrackObj::DecodeState>();
@@ -42,11 +43,14 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target) {
   if (st.frameTime == want && st.descIndex == target.descIndex && !st.frame.empty()) return true;
 
   const std::vector<UInt8>& descBytes = md.descs[static_cast<size_t>(target.descIndex - 1)];
-  if (!st.decoder || st.descIndex != target.descIndex) {
-    st.decoder = NewMovieDecoder(descBytes);
+  if (!st.decoder || st.descIndex != target.descIndex || st.threads != inThreads) {
+    st.decoder.reset();
+    st.decoder = NewMovieDecoder(descBytes, inThreads);
     if (!st.decoder) Throw_(noCodecErr);
     st.descIndex = target.descIndex;
+    st.threads = inThreads;
     st.lastFed = -1;
+    st.frameTime = -1;
     ImageDescription d;
     std::memcpy(&d, descBytes.data(), sizeof d);
     st.width = std::max<SInt32>(1, d.width);
@@ -206,7 +210,7 @@ void DrawMovie(MovieObj& m) {
     if (mt < 0) continue;
     SampleInfo s;
     if (!t->media->samples.FindByDisplayTime(mt, s)) continue;
-    if (!DecodeFrame(*t, s)) continue;
+    if (!DecodeFrame(*t, s, m.decodeThreads)) continue;
     Fixed w, h;
     TrackDimsForDrawing(m, *t, w, h);
     DMatrix toTarget = DMatrixMultiply(MatrixToDouble(t->matrix), movieM);
@@ -247,6 +251,19 @@ void SetMovieDrawTarget(Movie theMovie, const MovieDrawTarget* target) {
     }
     m.needsDraw = true;
   });
+}
+
+void SetMovieDecodeThreads(Movie theMovie, SInt32 inThreads) {
+  GuardedErr([&] {
+    if (inThreads < 0) Throw_(paramErr);
+    GetMovie(theMovie).decodeThreads = inThreads;
+  });
+}
+
+SInt32 GetMovieDecodeThreads(Movie theMovie) {
+  SInt32 threads = 0;
+  GuardedErr([&] { threads = GetMovie(theMovie).decodeThreads; });
+  return threads;
 }
 
 void GetMovieDrawTarget(Movie theMovie, MovieDrawTarget* target) {

@@ -38,9 +38,9 @@ bool FindAtom(const UInt8* inBegin, const UInt8* inEnd, OSType inType, std::vect
 // between frames; frame threads where the codec allows them.
 class CFFMovieDecoder : public CMovieDecoder {
  public:
-  CFFMovieDecoder(const ImageDescription& inDesc, const std::vector<UInt8>& inConfig)
+  CFFMovieDecoder(const ImageDescription& inDesc, const std::vector<UInt8>& inConfig, SInt32 inThreads)
       : mDecoder(inDesc.cType, inDesc.width, inDesc.height, inConfig.empty() ? nullptr : inConfig.data(),
-                 inConfig.size(), inDesc.depth) {}
+                 inConfig.size(), inDesc.depth, inThreads) {}
 
   void SendSample(const void* inData, UInt32 inSize, SInt64 inDecodeTime, SInt64 inDisplayTime) override {
     mDecoder.SendSample(inData, inSize, inDecodeTime, inDisplayTime);
@@ -68,10 +68,12 @@ class CFFMovieDecoder : public CMovieDecoder {
   std::vector<UInt8> mScratch;
 };
 
-std::unique_ptr<CMovieDecoder> NewFFMovieDecoder(const ImageDescription& inDesc, const std::vector<UInt8>& inBytes) {
+std::unique_ptr<CMovieDecoder> NewFFMovieDecoder(const ImageDescription& inDesc, const std::vector<UInt8>& inBytes,
+                                                 SInt32 inThreads) {
   if (inDesc.width <= 0 || inDesc.height <= 0 || !CFFDecoder::CanDecode(inDesc.cType)) return nullptr;
   try {
-    return std::make_unique<CFFMovieDecoder>(inDesc, GetDescriptionDecoderConfig(inBytes, sizeof(ImageDescription)));
+    return std::make_unique<CFFMovieDecoder>(inDesc, GetDescriptionDecoderConfig(inBytes, sizeof(ImageDescription)),
+                                             inThreads);
   } catch (const LException& e) {
     // A codec we know but cannot open for this description: the registry answers noCodecErr.
     if (ErrorCodeToOSErr(e.GetErrorCode()) == kFFNoCodecErr) return nullptr;

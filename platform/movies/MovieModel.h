@@ -167,6 +167,7 @@ struct MovieObj {
   void* device = nullptr;
   bool needsDraw = true;
   SInt64 lastDrawnTime = -1;
+  SInt32 decodeThreads = 0;  // threads each track's decoder may use; 0: one per processor
   MovieDrawingCompleteProcPtr drawProc = nullptr;
   SInt32 drawProcRefCon = 0;
   SInt32 drawProcFlags = 0;

@@ -76,7 +76,7 @@ class CPictDecoder : public CMovieDecoder {
   std::deque<Frame> mFrames;
 };
 
-std::unique_ptr<CMovieDecoder> NewPictDecoder(const ImageDescription& inDesc, const std::vector<UInt8>&) {
+std::unique_ptr<CMovieDecoder> NewPictDecoder(const ImageDescription& inDesc, const std::vector<UInt8>&, SInt32) {
   if (inDesc.cType != kPictCodec) return nullptr;
   return std::make_unique<CPictDecoder>();
 }

@@ -497,6 +497,12 @@ void SetMovieDrawTarget(Movie theMovie, const MovieDrawTarget* target);
 void SetMovieGWorld(Movie theMovie, CGrafPtr port, GDHandle gdh);
 void GetMovieGWorld(Movie theMovie, CGrafPtr* port, GDHandle* gdh);
 void GetMovieDrawTarget(Movie theMovie, MovieDrawTarget* target);
+// How many threads each of the movie's decoders may use (0, the default: one
+// per processor). Less suits a movie decoded beside other work that wants the
+// processors too; a decoder already open is made again at the next frame drawn.
+// A negative count fails with paramErr.
+void SetMovieDecodeThreads(Movie theMovie, SInt32 inThreads);
+SInt32 GetMovieDecodeThreads(Movie theMovie);
 // Redraws the current frame at the next MoviesTask.
 OSErr UpdateMovie(Movie theMovie);
 void InvalidateMovieRegion(Movie theMovie, void* invalidRgn);

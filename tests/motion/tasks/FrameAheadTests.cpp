@@ -7,6 +7,7 @@
 #include "media/CBuffer.h"
 #include "media/CMovieFrameAhead.h"
 #include "platform/movies/Movies.h"
+#include "platform/tasks/Multiprocessing.h"
 
 using namespace tasktest;
 
@@ -120,5 +121,31 @@ TEST(FrameAhead, StopsEarlyAndRefusesBadInput) {
   }
   EXPECT_THROW(CMovieFrameAhead(nullptr, kBounds, 0, 100), LException);
   EXPECT_THROW(CMovieFrameAhead(movie, Rect{0, 0, 0, 10}, 0, 100), LException);
+  DisposeMovie(movie);
+}
+
+// While the reader lives, the movie's decoders take half the processors (the
+// reader's own work wants the rest); the movie's setting comes back after,
+// and a setting made on purpose is left as it is.
+TEST(FrameAhead, DecodesOnHalfTheProcessorsWhileItLives) {
+  Movie movie = MakeRawMovie(kW, kH, 4, kStep, 600, DrawGradient);
+  for (ItemCount processors : {8u, 5u, 1u}) {
+    SCOPED_TRACE(processors);
+    MPSetProcessorCountForTesting(processors);
+    {
+      CMovieFrameAhead ahead(movie, kBounds, 0, GetMovieDuration(movie));
+      EXPECT_EQ(GetMovieDecodeThreads(movie), static_cast<SInt32>((processors + 1) / 2));
+      CMovieFrameAhead::Frame f;
+      EXPECT_TRUE(ahead.Take(f));
+    }
+    EXPECT_EQ(GetMovieDecodeThreads(movie), 0);
+  }
+  MPSetProcessorCountForTesting(0);
+  SetMovieDecodeThreads(movie, 7);
+  {
+    CMovieFrameAhead ahead(movie, kBounds, 0, GetMovieDuration(movie));
+    EXPECT_EQ(GetMovieDecodeThreads(movie), 7);
+  }
+  EXPECT_EQ(GetMovieDecodeThreads(movie), 7);
   DisposeMovie(movie);
 }

@@ -145,7 +145,7 @@ TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
     }
     void Flush() override { have = false; }
   };
-  RegisterMovieDecoder('zzzz', [](const ImageDescription&, const std::vector<UInt8>&) -> std::unique_ptr<CMovieDecoder> {
+  RegisterMovieDecoder('zzzz', [](const ImageDescription&, const std::vector<UInt8>&, SInt32) -> std::unique_ptr<CMovieDecoder> {
     return std::make_unique<CGrey>();
   });
   UpdateMovie(m);
@@ -232,4 +232,71 @@ TEST(MovieDraw, UncompressedFramesDrawExactlyAtBothDepths) {
     DisposeMovie(m);
     DisposeGWorld(world);
   }
+}
+
+namespace {
+std::vector<SInt32> gThreadsAsked;
+// Notes the threads each decoder is made for, then lets the raw decoder decode.
+std::unique_ptr<CMovieDecoder> NoteThreads(const ImageDescription&, const std::vector<UInt8>&, SInt32 inThreads) {
+  gThreadsAsked.push_back(inThreads);
+  return nullptr;
+}
+}  // namespace
+
+// A movie's decoders are made for the threads it allows, and made again for
+// the next frame decoded once that changes; frames still draw the same.
+TEST(MovieDraw, DecodersAreMadeForTheMoviesThreads) {
+  Movie m = NewMovie(newMovieActive);
+  Track t = SolidTrack(m, 4, 4, 10, 20, 30, 600);
+  {
+    // A second frame, of another colour, from time 600.
+    Media md = GetTrackMedia(t);
+    ImageDescriptionHandle desc = MakeRawDesc(4, 4);
+    std::vector<UInt8> px;
+    for (int i = 0; i < 16; ++i) px.insert(px.end(), {0, 40, 50, 60});
+    Handle data = BytesHandle(px);
+    BeginMediaEdits(md);
+    AddMediaSample(md, data, 0, static_cast<UInt32>(px.size()), 600, reinterpret_cast<SampleDescriptionHandle>(desc), 1,
+                   0, nullptr);
+    EndMediaEdits(md);
+    InsertMediaIntoTrack(t, 600, 600, 600, fixed1);
+    DisposeHandle(data);
+    DisposeHandle(reinterpret_cast<Handle>(desc));
+  }
+  GWorldPtr world = nullptr;
+  Rect bounds = {0, 0, 4, 4};
+  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+  SetMovieGWorld(m, world, nullptr);
+  RegisterMovieDecoder('raw ', NoteThreads);
+  gThreadsAsked.clear();
+
+  EXPECT_EQ(GetMovieDecodeThreads(m), 0);
+  SetMovieDecodeThreads(m, 3);
+  EXPECT_EQ(GetMovieDecodeThreads(m), 3);
+  MoviesTask(m, 0);
+  EXPECT_EQ(gThreadsAsked, std::vector<SInt32>{3});
+  // Drawing again keeps the decoder it has.
+  UpdateMovie(m);
+  MoviesTask(m, 0);
+  EXPECT_EQ(gThreadsAsked, std::vector<SInt32>{3});
+  // Back to one per processor: the frame held is drawn as it is, the next
+  // one by a new decoder, and its picture is the same as ever.
+  SetMovieDecodeThreads(m, 0);
+  UpdateMovie(m);
+  MoviesTask(m, 0);
+  EXPECT_EQ(gThreadsAsked, std::vector<SInt32>{3});
+  SetMovieTimeValue(m, 700);
+  MoviesTask(m, 0);
+  EXPECT_EQ(GetMoviesError(), noErr);
+  EXPECT_EQ(gThreadsAsked, (std::vector<SInt32>{3, 0}));
+  EXPECT_EQ(Pixel(world, 1, 1), (std::vector<UInt8>{255, 40, 50, 60}));
+  // A negative count is refused and changes nothing.
+  SetMovieDecodeThreads(m, -2);
+  EXPECT_EQ(GetMoviesError(), paramErr);
+  EXPECT_EQ(GetMovieDecodeThreads(m), 0);
+
+  RegisterMovieDecoder('raw ', nullptr);
+  SetMovieGWorld(m, nullptr, nullptr);
+  DisposeGWorld(world);
+  DisposeMovie(m);
 }
