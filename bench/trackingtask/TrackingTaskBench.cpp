@@ -140,8 +140,12 @@ int main() {
                               ("trx_trackingtask_" + std::to_string(::getpid()) + ".mp4"))
                                  .string();
     WriteClip(path, s.w, s.h, s.frames);
+    // The bare rate is taken from a movie of its own: the task's reader
+    // makes its movie's decoder again for half the processors, and the
+    // bare stage should not pay for that.
     Movie movie = Open(path);
-    if (!movie) {
+    Movie bare = Open(path);
+    if (!movie || !bare) {
       std::printf("cannot open the bench movie\n");
       return 1;
     }
@@ -152,7 +156,7 @@ int main() {
     std::vector<CBuffer*> decoded;
     {
       CBuffer frame(bounds, kBufferDepth8, kBufferModeARGB);
-      StepFrames(movie, frame, [&] { decoded.push_back(new CBuffer(frame, nullptr, true)); });
+      StepFrames(bare, frame, [&] { decoded.push_back(new CBuffer(frame, nullptr, true)); });
     }
     CMovie doc(movie, true);
     BenchDocument document;
@@ -162,7 +166,7 @@ int main() {
         CBuffer frame(bounds, kBufferDepth8, kBufferModeARGB);
         const auto t0 = Clock::now();
         const double c0 = ProcessSeconds();
-        const int n = StepFrames(movie, frame, [] {});
+        const int n = StepFrames(bare, frame, [] {});
         decodeFps = std::max(decodeFps, n / Since(t0));
         decodeCpu = std::min(decodeCpu, 1000 * (ProcessSeconds() - c0) / n);
       }
@@ -206,7 +210,8 @@ int main() {
       const std::string longPath = path + ".long.mp4";
       WriteClip(longPath, s.w, s.h, longFrames);
       Movie longMovie = Open(longPath);
-      if (longMovie) {
+      Movie longBare = Open(longPath);
+      if (longMovie && longBare) {
         CMovie longDoc(longMovie, true);
         BenchDocument longDocument;
         longDocument.movie = &longDoc;
@@ -215,7 +220,7 @@ int main() {
           {
             CBuffer frame(bounds, kBufferDepth8, kBufferModeARGB);
             const auto t0 = Clock::now();
-            const int n = StepFrames(longMovie, frame, [] {});
+            const int n = StepFrames(longBare, frame, [] {});
             longDecodeFps = std::max(longDecodeFps, n / Since(t0));
           }
           auto* task = new CMotionTrackerTask(&longDocument, new CAutoMotionTracker, bounds);
@@ -224,9 +229,11 @@ int main() {
           longSeconds = std::min(longSeconds, Since(t0));
         }
       }
+      if (longBare) DisposeMovie(longBare);
       std::remove(longPath.c_str());
     }
     for (CBuffer* d : decoded) d->Release();
+    DisposeMovie(bare);
     std::remove(path.c_str());
     const double slower = std::min(decodeFps, trackFps);
     std::printf("tracking_task_%dx%d_decode_draw_fps: %.1f (processor %.2f ms/frame)\n", s.w, s.h, decodeFps,
