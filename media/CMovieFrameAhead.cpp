@@ -44,10 +44,15 @@ CMovieFrameAhead::CMovieFrameAhead(Movie inMovie, const Rect& inBounds, SInt32 i
   mDecodeThreads = GetMovieDecodeThreads(inMovie);
   if (mDecodeThreads == 0)
     SetMovieDecodeThreads(inMovie, static_cast<SInt32>(std::max<ItemCount>(1, (MPProcessors() + 1) / 2)));
+  // Every frame is drawn once, into a slot of the movie's size: decoded
+  // straight into the slot, it skips a pass through the movie's own copy.
+  mKeptFrames = GetMovieKeepsDrawnFrame(inMovie);
+  SetMovieKeepsDrawnFrame(inMovie, false);
   try {
     mThread = std::thread([this] { Run(); });
   } catch (...) {
     SetMovieDecodeThreads(inMovie, mDecodeThreads);
+    SetMovieKeepsDrawnFrame(inMovie, mKeptFrames);
     mView->Release();
     for (CBuffer* slot : mSlots) slot->Release();
     throw;
@@ -63,6 +68,7 @@ CMovieFrameAhead::~CMovieFrameAhead() {
   mThread.join();
   SetMovieDrawTarget(mMovie, nullptr);
   SetMovieDecodeThreads(mMovie, mDecodeThreads);
+  SetMovieKeepsDrawnFrame(mMovie, mKeptFrames);
   mView->Release();
   for (CBuffer* slot : mSlots) slot->Release();
 }

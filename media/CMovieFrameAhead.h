@@ -12,7 +12,9 @@
 // While the object lives, only its thread may use the movie (its time, box,
 // hints and drawing target are set before; the movie should not be tasked
 // by anyone else). Its decoders then use half the processors, since the
-// reader's work wants the others; the movie's own setting comes back after. The movie toolbox itself serialises its calls, so other
+// reader's work wants the others, and it keeps no copy of the frames it
+// draws (each is drawn once, straight into its buffer where it can be); the
+// movie's own settings come back after. The movie toolbox itself serialises its calls, so other
 // movies may be used meanwhile. Qt is never touched.
 #pragma once
 
@@ -65,6 +67,7 @@ class CMovieFrameAhead {
   SInt32 mStart;
   SInt32 mStop;
   SInt32 mDecodeThreads;  // the movie's decoder threads before
+  Boolean mKeptFrames;    // whether the movie kept its drawn frames before
   std::vector<CBuffer*> mSlots;
   CBuffer* mView = nullptr;
 

@@ -54,6 +54,7 @@ class CRawDecoder : public CMovieDecoder {
     return true;
   }
   void Flush() override { mFrames.clear(); }
+  bool WritesOpaque() const override { return true; }
 
  private:
   struct Frame {

@@ -31,6 +31,9 @@ class CMovieDecoder {
   virtual bool ReceiveFrame(const MoviePixelBuffer& inDest, SInt64* outDisplayTime) = 0;
   // Forgets what it holds before continuing at a sync sample.
   virtual void Flush() = 0;
+  // True when every pixel it gives out has alpha 255: its frames may then
+  // be decoded straight into a movie's drawing target.
+  virtual bool WritesOpaque() const { return false; }
 };
 
 // Makes a decoder for an image description (host order fields followed by

@@ -21,6 +21,7 @@ struct TrackObj::DecodeState {
   SInt64 frameTime = -1;       // display time of the frame held
   SInt32 width = 0, height = 0;
   std::vector<UInt8> frame;    // ARGB, width * 4 per row
+  bool kept = false;           // `frame` holds the frame at frameTime
   std::vector<UInt8> sample;   // the bytes of the sample being fed, kept for the next
 };
 
@@ -34,13 +35,19 @@ namespace {
 constexpr SInt32 kMaxPictureSide = 16384;
 constexpr SInt64 kMaxPicturePixels = SInt64{1} << 26;
 
-bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
+// Decodes the frame shown at `target` into the track's copy of it, or with
+// inDirect (a buffer of the decoded size) straight into those pixels when the
+// decoder gives out opaque pixels; the copy is then not kept (st.kept false).
+// False when there is no frame to show. inRetry: a second try after a
+// straight decode left no frame to draw from.
+bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads, const MoviePixelBuffer* inDirect,
+                 bool inRetry = false) {
   MediaObj& md = *t.media;
   if (target.descIndex < 1 || target.descIndex > static_cast<SInt32>(md.descs.size())) return false;
   if (!t.decode) t.decode = std::make_shared<TrackObj::DecodeState>();
   TrackObj::DecodeState& st = *t.decode;
   SInt64 want = target.decodeTime + target.compOffset;
-  if (st.frameTime == want && st.descIndex == target.descIndex && !st.frame.empty()) return true;
+  if (st.frameTime == want && st.descIndex == target.descIndex && st.kept) return true;
 
   const std::vector<UInt8>& descBytes = md.descs[static_cast<size_t>(target.descIndex - 1)];
   if (!st.decoder || st.descIndex != target.descIndex || st.threads != inThreads) {
@@ -51,6 +58,7 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
     st.threads = inThreads;
     st.lastFed = -1;
     st.frameTime = -1;
+    st.kept = false;
     ImageDescription d;
     std::memcpy(&d, descBytes.data(), sizeof d);
     st.width = std::max<SInt32>(1, d.width);
@@ -59,7 +67,14 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
     if (st.width > kMaxPictureSide || st.height > kMaxPictureSide ||
         static_cast<SInt64>(st.width) * st.height > kMaxPicturePixels)
       Throw_(badImageDescription);
-    st.frame.assign(static_cast<size_t>(st.width) * st.height * 4, 0);
+  }
+  const bool direct = inDirect != nullptr && inDirect->width == st.width && inDirect->height == st.height &&
+                      st.decoder->WritesOpaque();
+  // The copy is made only when it is drawn from: a straight decode never touches it.
+  const size_t frameBytes = static_cast<size_t>(st.width) * st.height * 4;
+  if (!direct && st.frame.size() != frameBytes) {
+    st.frame.assign(frameBytes, 0);
+    st.kept = false;
   }
   // Continue from where the decoder stands unless the target lies behind it
   // or a sync sample lies between (then start at that sync sample).
@@ -72,15 +87,25 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
     st.decoder->Flush();
     start = std::max<SInt64>(0, sync);
   }
-  MoviePixelBuffer buf{st.frame.data(), st.width * 4, st.width, st.height};
+  const MoviePixelBuffer buf = direct ? *inDirect : MoviePixelBuffer{st.frame.data(), st.width * 4, st.width, st.height};
   // One buffer for every sample: a fresh one per frame would fault its pages in each time.
   std::vector<UInt8>& bytes = st.sample;
   SInt64 n = start;
   bool ended = false;
+  bool received = false;  // a frame came out into buf during this call
   for (int guard = 0; guard < 100000; ++guard) {
-    SInt64 shown = -1;
-    while (st.decoder->ReceiveFrame(buf, &shown)) {
+    for (;;) {
+      SInt64 shown = -1;
+      // The copy is overwritten: until a whole frame is in it, it holds none.
+      const bool keptBefore = st.kept;
+      if (!direct) st.kept = false;
+      if (!st.decoder->ReceiveFrame(buf, &shown)) {
+        st.kept = keptBefore;  // nothing was written
+        break;
+      }
+      received = true;
       st.frameTime = shown;
+      st.kept = !direct;
       if (shown >= want) return true;
     }
     if (ended) break;
@@ -96,8 +121,25 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
     st.decoder->SendSample(bytes.data(), s.size, s.decodeTime, s.decodeTime + s.compOffset);
     st.lastFed = n++;
   }
-  // The decoder gave out no later frame: keep what was shown last.
-  return st.frameTime >= 0;
+  // The decoder gave out no later frame: keep what was shown last, if a
+  // buffer holds it (the target, when it came out straight into it now).
+  if (st.frameTime < 0) return false;
+  if (st.kept || (direct && received)) return true;
+  // It went straight into another target: decode it again into the copy.
+  if (inRetry) return false;
+  st.frameTime = -1;
+  st.lastFed = -1;
+  return DecodeFrame(t, target, inThreads, nullptr, true);
+}
+
+// True when the track's frame, w x h through toTarget, covers the target
+// exactly, pixel for pixel.
+bool FillsTargetOneToOne(Fixed w, Fixed h, const DMatrix& toTarget, const MovieDrawTarget& target) {
+  const DMatrix& a = toTarget;
+  const Rect& b = target.bounds;
+  return a.m[0][0] == 1 && a.m[1][1] == 1 && a.m[0][1] == 0 && a.m[1][0] == 0 && a.m[0][2] == 0 && a.m[1][2] == 0 &&
+         a.m[2][2] == 1 && a.m[2][0] == b.left && a.m[2][1] == b.top && Fix2X(w) == b.right - b.left &&
+         Fix2X(h) == b.bottom - b.top && b.right > b.left && b.bottom > b.top;
 }
 
 // A row of ARGB pixels with alpha set to 255 (A is the first byte: the low
@@ -210,10 +252,16 @@ void DrawMovie(MovieObj& m) {
     if (mt < 0) continue;
     SampleInfo s;
     if (!t->media->samples.FindByDisplayTime(mt, s)) continue;
-    if (!DecodeFrame(*t, s, m.decodeThreads)) continue;
     Fixed w, h;
     TrackDimsForDrawing(m, *t, w, h);
     DMatrix toTarget = DMatrixMultiply(MatrixToDouble(t->matrix), movieM);
+    // A single track filling the target one to one, in a movie that keeps
+    // no copies, is decoded straight into the target.
+    MoviePixelBuffer direct{m.target.baseAddr, m.target.rowBytes, m.target.bounds.right - m.target.bounds.left,
+                            m.target.bounds.bottom - m.target.bounds.top};
+    const bool straight = !m.keepsDrawnFrame && order.size() == 1 && FillsTargetOneToOne(w, h, toTarget, m.target);
+    if (!DecodeFrame(*t, s, m.decodeThreads, straight ? &direct : nullptr)) continue;
+    if (!t->decode->kept) continue;  // it is in the target already
     Composite(*t->decode, w, h, toTarget, m.target);
   }
 }
@@ -258,6 +306,16 @@ void SetMovieDecodeThreads(Movie theMovie, SInt32 inThreads) {
     if (inThreads < 0) Throw_(paramErr);
     GetMovie(theMovie).decodeThreads = inThreads;
   });
+}
+
+void SetMovieKeepsDrawnFrame(Movie theMovie, Boolean inKeep) {
+  GuardedErr([&] { GetMovie(theMovie).keepsDrawnFrame = inKeep != 0; });
+}
+
+Boolean GetMovieKeepsDrawnFrame(Movie theMovie) {
+  Boolean keep = true;
+  GuardedErr([&] { keep = GetMovie(theMovie).keepsDrawnFrame; });
+  return keep;
 }
 
 SInt32 GetMovieDecodeThreads(Movie theMovie) {

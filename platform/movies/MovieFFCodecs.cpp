@@ -62,6 +62,8 @@ class CFFMovieDecoder : public CMovieDecoder {
     return true;
   }
   void Flush() override { mDecoder.Flush(); }
+  // The conversion sets every alpha byte.
+  bool WritesOpaque() const override { return true; }
 
  private:
   CFFDecoder mDecoder;

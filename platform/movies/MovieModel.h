@@ -168,6 +168,7 @@ struct MovieObj {
   bool needsDraw = true;
   SInt64 lastDrawnTime = -1;
   SInt32 decodeThreads = 0;  // threads each track's decoder may use; 0: one per processor
+  bool keepsDrawnFrame = true;  // false: a straight frame is decoded into the target, not kept
   MovieDrawingCompleteProcPtr drawProc = nullptr;
   SInt32 drawProcRefCon = 0;
   SInt32 drawProcFlags = 0;

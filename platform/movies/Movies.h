@@ -503,6 +503,14 @@ void GetMovieDrawTarget(Movie theMovie, MovieDrawTarget* target);
 // A negative count fails with paramErr.
 void SetMovieDecodeThreads(Movie theMovie, SInt32 inThreads);
 SInt32 GetMovieDecodeThreads(Movie theMovie);
+// Whether the movie keeps a copy of each frame it decodes (the default), so
+// that drawing the same time again needs no decoding. A movie drawn frame
+// after frame into targets of its own size (a reader going through it once)
+// need not: a frame of its single track that fills the target one to one is
+// then decoded straight into the target, which saves a pass over every
+// frame, and drawing the same time again decodes it again.
+void SetMovieKeepsDrawnFrame(Movie theMovie, Boolean inKeep);
+Boolean GetMovieKeepsDrawnFrame(Movie theMovie);
 // Redraws the current frame at the next MoviesTask.
 OSErr UpdateMovie(Movie theMovie);
 void InvalidateMovieRegion(Movie theMovie, void* invalidRgn);

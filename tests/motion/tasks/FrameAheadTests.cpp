@@ -125,8 +125,9 @@ TEST(FrameAhead, StopsEarlyAndRefusesBadInput) {
 }
 
 // While the reader lives, the movie's decoders take half the processors (the
-// reader's own work wants the rest); the movie's setting comes back after,
-// and a setting made on purpose is left as it is.
+// reader's own work wants the rest) and it keeps no copies of its frames;
+// the movie's settings come back after, and a thread count set on purpose
+// is left as it is.
 TEST(FrameAhead, DecodesOnHalfTheProcessorsWhileItLives) {
   Movie movie = MakeRawMovie(kW, kH, 4, kStep, 600, DrawGradient);
   for (ItemCount processors : {8u, 5u, 1u}) {
@@ -135,10 +136,12 @@ TEST(FrameAhead, DecodesOnHalfTheProcessorsWhileItLives) {
     {
       CMovieFrameAhead ahead(movie, kBounds, 0, GetMovieDuration(movie));
       EXPECT_EQ(GetMovieDecodeThreads(movie), static_cast<SInt32>((processors + 1) / 2));
+      EXPECT_FALSE(GetMovieKeepsDrawnFrame(movie));
       CMovieFrameAhead::Frame f;
       EXPECT_TRUE(ahead.Take(f));
     }
     EXPECT_EQ(GetMovieDecodeThreads(movie), 0);
+    EXPECT_TRUE(GetMovieKeepsDrawnFrame(movie));
   }
   MPSetProcessorCountForTesting(0);
   SetMovieDecodeThreads(movie, 7);

@@ -224,6 +224,65 @@ TEST_F(MovieFF, H264InMP4StepsThroughEveryFrameAndSeeks) {
   DisposeHandle(h);
 }
 
+// A movie that keeps no copies of its frames decodes a frame that fills its
+// target one to one straight into it: every frame, after steps and jumps
+// and when the same time is drawn again, has the bytes a graphics world of
+// a movie that keeps its copies shows. A target the frame does not fill is
+// drawn through the copy as ever.
+TEST_F(MovieFF, FramesNotKeptAreDrawnStraightIntoTheTargetAlike) {
+  TempFile file("straight.mp4");
+  MovieSpec spec{'mpg4', 'avc1', 320, 240, 24};
+  WriteMovie(file.path, spec);
+  Movie keeping = nullptr, straight = nullptr;
+  ASSERT_EQ(OpenMovie(file.path, &keeping), noErr);
+  ASSERT_EQ(OpenMovie(file.path, &straight), noErr);
+  Drawn d(keeping);
+  EXPECT_TRUE(GetMovieKeepsDrawnFrame(straight));
+  SetMovieKeepsDrawnFrame(straight, false);
+  EXPECT_FALSE(GetMovieKeepsDrawnFrame(straight));
+
+  for (SInt32 extra : {0, 8}) {
+    SCOPED_TRACE(extra ? "a wider target, drawn through the copy" : "a target the frame fills");
+    const SInt32 w = d.width, h = d.height, tw = w + extra;
+    const SInt32 rowBytes = tw * 4 + 64;  // rows with room after them
+    std::vector<UInt8> pixels(static_cast<size_t>(rowBytes) * h, 0);
+    const Rect target = {0, 0, static_cast<SInt16>(h), static_cast<SInt16>(tw)};
+    const Rect box = {0, 0, static_cast<SInt16>(h), static_cast<SInt16>(w)};
+    const MovieDrawTarget drawTarget = {pixels.data(), rowBytes, target};
+    SetMovieDrawTarget(straight, &drawTarget);
+    SetMovieBox(straight, &box);
+    auto same = [&](int inFrame) {
+      const fftest::Picture want = d.Pixels();
+      for (SInt32 y = 0; y < h; ++y)
+        if (std::memcmp(pixels.data() + static_cast<size_t>(y) * rowBytes,
+                        want.pixels.data() + static_cast<size_t>(y) * want.rowBytes, static_cast<size_t>(w) * 4) != 0) {
+          ADD_FAILURE() << "frame " << inFrame << " differs in row " << y;
+          return;
+        }
+    };
+    std::vector<int> order;
+    for (int f = 0; f < spec.frames; ++f) order.push_back(f);
+    for (int f : {17, 3, 4, 23, 0, 11}) order.push_back(f);
+    for (int f : order) {
+      const TimeValue t = f * spec.frameDuration;
+      ASSERT_EQ(d.DrawAt(t), noErr);
+      SetMovieTimeValue(straight, t);
+      UpdateMovie(straight);
+      MoviesTask(straight, 0);
+      ASSERT_EQ(GetMoviesError(), noErr) << f;
+      same(f);
+    }
+    // The same time again: no copy was kept, so it is decoded again.
+    std::fill(pixels.begin(), pixels.end(), 0);
+    UpdateMovie(straight);
+    MoviesTask(straight, 0);
+    ASSERT_EQ(GetMoviesError(), noErr);
+    same(11);
+  }
+  SetMovieDrawTarget(straight, nullptr);
+  DisposeMovie(straight);
+}
+
 TEST_F(MovieFF, MPEG4InMP4AndAVI) {
   for (OSType exporter : {OSType('mpg4'), OSType('VfW ')}) {
     SCOPED_TRACE(exporter == 'mpg4' ? "mp4" : "avi");
