@@ -51,12 +51,16 @@ CMovieFrameAhead::CMovieFrameAhead(Movie inMovie, const Rect& inBounds, SInt32 i
   try {
     mThread = std::thread([this] { Run(); });
   } catch (...) {
-    SetMovieDecodeThreads(inMovie, mDecodeThreads);
-    SetMovieKeepsDrawnFrame(inMovie, mKeptFrames);
-    mView->Release();
-    for (CBuffer* slot : mSlots) slot->Release();
+    GiveBack();
     throw;
   }
+}
+
+void CMovieFrameAhead::GiveBack() {
+  SetMovieDecodeThreads(mMovie, mDecodeThreads);
+  SetMovieKeepsDrawnFrame(mMovie, mKeptFrames);
+  mView->Release();
+  for (CBuffer* slot : mSlots) slot->Release();
 }
 
 CMovieFrameAhead::~CMovieFrameAhead() {
@@ -67,10 +71,7 @@ CMovieFrameAhead::~CMovieFrameAhead() {
   mChanged.notify_all();
   mThread.join();
   SetMovieDrawTarget(mMovie, nullptr);
-  SetMovieDecodeThreads(mMovie, mDecodeThreads);
-  SetMovieKeepsDrawnFrame(mMovie, mKeptFrames);
-  mView->Release();
-  for (CBuffer* slot : mSlots) slot->Release();
+  GiveBack();
 }
 
 void CMovieFrameAhead::Run() {

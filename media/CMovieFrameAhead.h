@@ -61,6 +61,8 @@ class CMovieFrameAhead {
 
  private:
   void Run();
+  // Puts the movie's own settings back and releases the buffers.
+  void GiveBack();
 
   Movie mMovie;
   Rect mBounds;
