@@ -271,12 +271,19 @@ void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
   // Bands are a multiple of every chroma subsampling height.
   constexpr int kBand = 16;
   const int scratchRowBytes = (inDest.width * 4 + 63) & ~63;
-  mScratch.resize(static_cast<size_t>(scratchRowBytes) * inDest.height + kSlack);
-  uint8_t* dstPlanes[4] = {mScratch.data(), nullptr, nullptr, nullptr};
+  // Without vertical scaling no row comes out before the source row of the
+  // same number has gone in, so the rows a call gives out all lie between
+  // the first row not yet copied and the band's end: the scratch holds just
+  // those (and a band more, were a converter ever to run ahead), and the
+  // converter is pointed that many rows back. (A scaling converter gets
+  // scratch for its whole picture.)
+  const bool sameHeight = inFrame->height == inDest.height;
+  if (!sameHeight) mScratch.resize(static_cast<size_t>(scratchRowBytes) * inDest.height + kSlack);
   const int dstStrides[4] = {scratchRowBytes, 0, 0, 0};
   UInt8* base = static_cast<UInt8*>(inDest.baseAddr);
   SInt32 dstY = 0;
   for (int y = 0; y < inFrame->height; y += kBand) {
+    const int bandRows = std::min(kBand, inFrame->height - y);
     // Pointers at the band's first row; chroma planes are shorter; a palette stays whole.
     const uint8_t* src[4] = {nullptr, nullptr, nullptr, nullptr};
     for (int p = 0; p < 4; ++p) {
@@ -285,13 +292,23 @@ void CFFDecoder::Convert(const AVFrame* inFrame, const FFPixelBuffer& inDest) {
       const int shift = (p == 1 || p == 2) ? desc->log2_chroma_h : 0;
       src[p] = palette ? inFrame->data[p] : inFrame->data[p] + static_cast<ptrdiff_t>(y >> shift) * inFrame->linesize[p];
     }
-    const int out =
-        sws_scale(mScaler.get(), src, inFrame->linesize, y, std::min(kBand, inFrame->height - y), dstPlanes, dstStrides);
+    // Where the converter's row 0 would be: row dstY lands on the first scratch row.
+    uintptr_t origin = reinterpret_cast<uintptr_t>(mScratch.data());
+    const int pendingRows = y + bandRows - dstY + kBand;
+    if (sameHeight) {
+      const size_t bytes = static_cast<size_t>(pendingRows) * scratchRowBytes + kSlack;
+      if (mScratch.size() < bytes) mScratch.resize(bytes);
+      origin = reinterpret_cast<uintptr_t>(mScratch.data()) - static_cast<uintptr_t>(dstY) * scratchRowBytes;
+    }
+    uint8_t* dstPlanes[4] = {reinterpret_cast<uint8_t*>(origin), nullptr, nullptr, nullptr};
+    const int out = sws_scale(mScaler.get(), src, inFrame->linesize, y, bandRows, dstPlanes, dstStrides);
     if (out < 0) ThrowFFError(out, kFFCodecErr);
+    if (sameHeight && out > pendingRows) Throw_(kFFCodecErr);
     // A scaling converter may give out its rows later than it takes them in.
     for (int r = 0; r < out && dstY < inDest.height; ++r, ++dstY)
       CopyRowToARGB(base + static_cast<size_t>(dstY) * inDest.rowBytes,
-                    mScratch.data() + static_cast<size_t>(dstY) * scratchRowBytes, inDest.width);
+                    reinterpret_cast<const UInt8*>(origin + static_cast<uintptr_t>(dstY) * scratchRowBytes),
+                    inDest.width);
   }
   if (dstY != inDest.height) Throw_(kFFCodecErr);
 }

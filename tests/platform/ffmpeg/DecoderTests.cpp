@@ -2,7 +2,16 @@
 // the code table, seeking by flushing, damaged data.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "platform/movies/FFEncoder.h"
+#include "platform/movies/FFCommon.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
 #include "tests/platform/ffmpeg/FFTestSupport.h"
 
 using namespace fftest;
@@ -135,6 +144,131 @@ TEST(Decoder, WritesOnlyInsideTheCallersPixels) {
     EXPECT_GT(PSNR(got, ref), 30);
     EXPECT_EQ(ReadFrameNumber(got), 0);
     for (size_t i = 0; i < bytes; i += 4) ASSERT_EQ(got.pixels[i], 255) << w << " row " << i / (w * 4) << " x " << (i % (w * 4)) / 4;
+  }
+}
+
+// The picture libswscale makes of a decoded frame fed to it in slices of 16
+// rows, written into a destination picture of the full size as its slice
+// interface expects, in the decoder's colours, with the bytes in ARGB order
+// and alpha opaque.
+Picture ConvertIntoAWholePicture(const AVFrame* inFrame) {
+  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(inFrame->format));
+  const bool yuv = (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && desc->nb_components >= 3;
+  const bool jpeg = inFrame->format == AV_PIX_FMT_YUVJ420P || inFrame->format == AV_PIX_FMT_YUVJ422P ||
+                    inFrame->format == AV_PIX_FMT_YUVJ444P;
+  int space = inFrame->colorspace;
+  if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED || space == AVCOL_SPC_RGB)
+    space = FFDefaultColorSpace(inFrame->height);
+  SwsContext* sws = sws_alloc_context();
+  av_opt_set_int(sws, "srcw", inFrame->width, 0);
+  av_opt_set_int(sws, "srch", inFrame->height, 0);
+  av_opt_set_int(sws, "src_format", inFrame->format, 0);
+  av_opt_set_int(sws, "dstw", inFrame->width, 0);
+  av_opt_set_int(sws, "dsth", inFrame->height, 0);
+  av_opt_set_int(sws, "dst_format", AV_PIX_FMT_BGRA, 0);
+  av_opt_set_int(sws, "sws_flags", SWS_BILINEAR, 0);
+  av_opt_set_int(sws, "threads", 1, 0);
+  EXPECT_GE(sws_init_context(sws, nullptr, nullptr), 0);
+  if (yuv)
+    sws_setColorspaceDetails(sws, sws_getCoefficients(space), jpeg || inFrame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+  // Room past the last row for converters that write whole blocks.
+  Picture out = MakeBlank(inFrame->width, inFrame->height + 1);
+  out.height = inFrame->height;
+  uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
+  const int strides[4] = {out.rowBytes, 0, 0, 0};
+  const AVPixFmtDescriptor* d = desc;
+  int rows = 0;
+  for (int y = 0; y < inFrame->height; y += 16) {
+    const uint8_t* src[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (int p = 0; p < 4; ++p)
+      if (inFrame->data[p])
+        src[p] = inFrame->data[p] + static_cast<ptrdiff_t>(y >> ((p == 1 || p == 2) ? d->log2_chroma_h : 0)) * inFrame->linesize[p];
+    rows += sws_scale(sws, src, inFrame->linesize, y, std::min(16, inFrame->height - y), dst, strides);
+  }
+  EXPECT_EQ(rows, inFrame->height);
+  sws_freeContext(sws);
+  for (size_t i = 0; i < static_cast<size_t>(out.rowBytes) * out.height; i += 4) {
+    std::swap(out.pixels[i], out.pixels[i + 3]);
+    std::swap(out.pixels[i + 1], out.pixels[i + 2]);
+    out.pixels[i] = 255;
+  }
+  out.pixels.resize(static_cast<size_t>(out.rowBytes) * out.height);
+  return out;
+}
+
+// The decoder converts a frame a band of rows at a time through a few
+// scratch rows, its converter pointed back as rows come out; the picture must
+// be the one the converter writes into a picture of the full size, whatever
+// the layout of the samples and however late the converter gives out its
+// rows (4:2:0 and 4:2:2, 8 and 10 bits, planar and packed).
+TEST(Decoder, FramesConvertedThroughAFewScratchRowsAreThoseOfAFullPicture) {
+  // Rows not a multiple of the bands; an odd number of them keeps 4:2:0
+  // off libswscale's direct converter, whose rows come out as they go in.
+  const SInt32 w = 330;
+  struct Case {
+    OSType codec;
+    AVCodecID id;
+    SInt32 h;
+  };
+  for (const Case& c : {Case{'avc1', AV_CODEC_ID_H264, 238}, Case{'jpeg', AV_CODEC_ID_MJPEG, 238},
+                        Case{'jpeg', AV_CODEC_ID_MJPEG, 237}, Case{'mp4v', AV_CODEC_ID_MPEG4, 238},
+                        Case{'apcn', AV_CODEC_ID_PRORES, 237}, Case{'2vuy', AV_CODEC_ID_RAWVIDEO, 237}}) {
+    const SInt32 h = c.h;
+    const char name[5] = {static_cast<char>(c.codec >> 24), static_cast<char>(c.codec >> 16),
+                          static_cast<char>(c.codec >> 8), static_cast<char>(c.codec), 0};
+    SCOPED_TRACE(name);
+    std::vector<UInt8> config;
+    std::vector<Packet> packets;
+    if (c.codec == '2vuy') {
+      // Packed 4:2:2 with every byte different from its neighbours.
+      Packet raw{std::vector<UInt8>(static_cast<size_t>(w) * h * 2), 0, 0, true};
+      for (size_t i = 0; i < raw.bytes.size(); ++i) raw.bytes[i] = static_cast<UInt8>(i * 37 + (i / (w * 2)) * 11);
+      packets.push_back(raw);
+    } else {
+      packets = Encode(c.codec, w, h, 1, &config);
+    }
+    ASSERT_FALSE(packets.empty());
+    CFFDecoder dec(c.codec, w, h, config.empty() ? nullptr : config.data(), config.size());
+    Picture got = MakeBlank(w, h, 12);
+    for (const Packet& p : packets) dec.SendSample(p.bytes.data(), static_cast<UInt32>(p.bytes.size()), p.dts, p.pts);
+    dec.SendEnd();
+    ASSERT_TRUE(dec.ReceiveFrame(got.Buffer()));
+
+    // The same sample through libavcodec and one whole conversion.
+    const AVCodec* codec = avcodec_find_decoder(c.id);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    ctx->width = w;
+    ctx->height = h;
+    if (c.codec == '2vuy') {
+      ctx->pix_fmt = AV_PIX_FMT_UYVY422;
+      ctx->codec_tag = MKTAG('2', 'v', 'u', 'y');
+    }
+    if (!config.empty()) {
+      ctx->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+      std::memcpy(ctx->extradata, config.data(), config.size());
+      ctx->extradata_size = static_cast<int>(config.size());
+    }
+    ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    for (const Packet& p : packets) {
+      ASSERT_EQ(av_new_packet(pkt, static_cast<int>(p.bytes.size())), 0);
+      std::memcpy(pkt->data, p.bytes.data(), p.bytes.size());
+      avcodec_send_packet(ctx, pkt);
+      av_packet_unref(pkt);
+    }
+    avcodec_send_packet(ctx, nullptr);
+    ASSERT_EQ(avcodec_receive_frame(ctx, frame), 0);
+    const Picture whole = ConvertIntoAWholePicture(frame);
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+
+    for (SInt32 y = 0; y < h; ++y)
+      ASSERT_EQ(0, std::memcmp(got.pixels.data() + static_cast<size_t>(y) * got.rowBytes,
+                               whole.pixels.data() + static_cast<size_t>(y) * whole.rowBytes, static_cast<size_t>(w) * 4))
+          << "row " << y;
   }
 }
 
