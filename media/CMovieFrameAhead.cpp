@@ -1,6 +1,8 @@
 #include "media/CMovieFrameAhead.h"
 
 #include <algorithm>
+#include <cstring>
+#include <system_error>
 
 #include "media/CBuffer.h"
 #include "platform/base/LException.h"
@@ -30,9 +32,12 @@ CMovieFrameAhead::CMovieFrameAhead(Movie inMovie, const Rect& inBounds, SInt32 i
       mSlots.push_back(slot);
       ThrowIfNil_(slot->GetData());
     }
-    mView = new CFrameView(inBounds, mSlots[0]->GetRowBytes(), mSlots[0]->GetData());
+    mBlank = new CBuffer(inBounds, kBufferDepth8, kBufferModeARGB);
+    ThrowIfNil_(mBlank->GetData());
+    mView = new CFrameView(inBounds, mSlots[0]->GetRowBytes(), mBlank->GetData());
   } catch (...) {
     for (CBuffer* slot : mSlots) slot->Release();
+    if (mBlank) mBlank->Release();
     throw;
   }
   mFrames.resize(slots);
@@ -49,27 +54,55 @@ CMovieFrameAhead::CMovieFrameAhead(Movie inMovie, const Rect& inBounds, SInt32 i
   mKeptFrames = GetMovieKeepsDrawnFrame(inMovie);
   SetMovieKeepsDrawnFrame(inMovie, false);
   try {
+    mPreparer = std::thread([this] { Prepare(); });
+  } catch (const std::system_error&) {
+    mPrepared = slots;  // no thread to spare: each slot is written as it is drawn
+  }
+  try {
     mThread = std::thread([this] { Run(); });
   } catch (...) {
+    StopThreads();
     GiveBack();
     throw;
   }
+}
+
+void CMovieFrameAhead::Prepare() {
+  for (size_t i = 0; i < mSlots.size(); ++i) {
+    {
+      std::lock_guard<std::mutex> guard(mLock);
+      if (mStopping) return;
+    }
+    // Zero, as the slot already is: only the writing matters.
+    std::memset(mSlots[i]->GetData(), 0, static_cast<size_t>(mSlots[i]->GetDataSize()));
+    {
+      std::lock_guard<std::mutex> guard(mLock);
+      mPrepared = i + 1;
+    }
+    mChanged.notify_all();
+  }
+}
+
+void CMovieFrameAhead::StopThreads() {
+  {
+    std::lock_guard<std::mutex> guard(mLock);
+    mStopping = true;
+  }
+  mChanged.notify_all();
+  if (mThread.joinable()) mThread.join();
+  if (mPreparer.joinable()) mPreparer.join();
 }
 
 void CMovieFrameAhead::GiveBack() {
   SetMovieDecodeThreads(mMovie, mDecodeThreads);
   SetMovieKeepsDrawnFrame(mMovie, mKeptFrames);
   mView->Release();
+  mBlank->Release();
   for (CBuffer* slot : mSlots) slot->Release();
 }
 
 CMovieFrameAhead::~CMovieFrameAhead() {
-  {
-    std::lock_guard<std::mutex> guard(mLock);
-    mStopping = true;
-  }
-  mChanged.notify_all();
-  mThread.join();
+  StopThreads();
   SetMovieDrawTarget(mMovie, nullptr);
   GiveBack();
 }
@@ -84,7 +117,10 @@ void CMovieFrameAhead::Run() {
       std::unique_lock<std::mutex> lock(mLock);
       // The reader holds the frame it took last; every other slot may be
       // drawn once its frame has been taken.
-      mChanged.wait(lock, [&] { return mStopping || mDrawn - mTaken + (mHolding ? 1 : 0) < slots; });
+      // A slot is drawn into only once it has been written through.
+      mChanged.wait(lock, [&] {
+        return mStopping || (mDrawn - mTaken + (mHolding ? 1 : 0) < slots && mPrepared > mDrawn % slots);
+      });
       if (mStopping) return;
       index = mDrawn % slots;
     }

@@ -53,14 +53,20 @@ class CMovieFrameAhead {
   // taken before back for drawing.
   bool Take(Frame& outFrame);
 
-  // A buffer whose pixels are those of the frame taken last (the first
-  // slot's, zero, before any). It is the object's; retain it to hold it,
+  // A buffer whose pixels are those of the frame taken last (all zero
+  // before any). It is the object's; retain it to hold it,
   // but read it only while the object lives.
   CBuffer* GetView() const { return mView; }
   const Rect& GetBounds() const { return mBounds; }
 
  private:
   void Run();
+  // Writes every slot once, in order, while the decoder starts: a page of a
+  // new process costs far more to write the first time than after, and the
+  // drawing thread would otherwise pay that inside its first frames.
+  void Prepare();
+  // Asks both threads to stop and waits for them.
+  void StopThreads();
   // Puts the movie's own settings back and releases the buffers.
   void GiveBack();
 
@@ -71,6 +77,9 @@ class CMovieFrameAhead {
   SInt32 mDecodeThreads;  // the movie's decoder threads before
   Boolean mKeptFrames;    // whether the movie kept its drawn frames before
   std::vector<CBuffer*> mSlots;
+  // What the view shows before any frame is taken: zero, and never written,
+  // so that the slots may be written while nobody may look at them.
+  CBuffer* mBlank = nullptr;
   CBuffer* mView = nullptr;
 
   std::mutex mLock;
@@ -82,5 +91,7 @@ class CMovieFrameAhead {
   bool mHolding = false;       // the reader still reads the frame it took last
   bool mFinished = false;      // no frame follows the ones drawn
   bool mStopping = false;
+  size_t mPrepared = 0;        // slots written once (all: drawn into at once)
   std::thread mThread;
+  std::thread mPreparer;
 };

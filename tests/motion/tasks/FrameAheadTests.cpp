@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "TaskTestSupport.h"
@@ -58,7 +60,8 @@ bool SamePixels(const CBuffer* inView, const std::vector<UInt8>& inExpected) {
 
 // The frames come in time order with their next times, each exactly as the
 // movie draws it, and the view keeps showing the frame taken last while the
-// thread draws further ahead.
+// thread draws further ahead; before the first is taken it shows nothing,
+// however far the thread has drawn.
 TEST(FrameAhead, DrawsEveryFrameInOrderAsTheMovieDraws) {
   constexpr SInt32 kFrames = 9;
   Movie movie = MakeRawMovie(kW, kH, kFrames, kStep, 600, DrawGradient);
@@ -66,6 +69,8 @@ TEST(FrameAhead, DrawsEveryFrameInOrderAsTheMovieDraws) {
   for (SInt32 slots : {2, 3}) {
     SCOPED_TRACE(slots);
     CMovieFrameAhead ahead(movie, kBounds, 0, GetMovieDuration(movie), slots);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_TRUE(SamePixels(ahead.GetView(), std::vector<UInt8>(static_cast<size_t>(ahead.GetView()->GetDataSize()), 0)));
     CMovieFrameAhead::Frame f;
     SInt32 k = 0;
     std::vector<UInt8> previous;
