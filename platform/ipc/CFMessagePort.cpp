@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,6 +39,12 @@ constexpr size_t kRequestHeaderSize = 16;
 constexpr size_t kReplyHeaderSize = 12;
 // How long the serving side waits for a peer's bytes or for room to write its reply.
 constexpr double kServerIOSeconds = 10.0;
+// How long a request read whole waits for an earlier one of its sender that
+// is still being read: long enough for a sender held up between connecting
+// and writing, short enough that a peer that never writes holds up no one.
+constexpr auto kOrderWait = std::chrono::milliseconds(100);
+// The epoll key of the timer that ends such waits (connections count up from 1).
+constexpr UInt64 kOrderTimerID = ~UInt64{0};
 // How long CFMessagePortCreateRemote waits when the port's queue is full.
 constexpr double kProbeSeconds = 1.0;
 
@@ -193,7 +200,10 @@ struct CConnection {
   std::vector<UInt8> reply;  // header and data, once the callback answered
   size_t replySent = 0;
   bool replying = false;
-  bool delivered = false;  // handed to the callback; its reply is awaited
+  // Read whole: handed to the callback (or waiting for its sender's earlier
+  // requests to be), its reply awaited.
+  bool delivered = false;
+  pid_t peer = 0;  // the sending process
 };
 
 // A complete request waiting for the callback.
@@ -202,6 +212,8 @@ struct CArrived {
   SInt32 msgID;
   UInt32 flags;
   std::vector<UInt8> body;
+  pid_t peer;
+  Clock::time_point readAt = {};  // when it was read whole
 };
 
 // The state a local port shares with its run-loop source, which may outlive it.
@@ -213,18 +225,29 @@ struct CPortCore {
   int listenFd = -1;
   int lockFd = -1;
   int pollFd = -1;
+  int timerFd = -1;  // ends the wait of held requests (in pollFd)
   std::string socketPath;
   CFMessagePortCallBack callBack = nullptr;
   void* info = nullptr;
   CMessagePort* owner = nullptr;  // cleared when the port dies
   std::map<UInt64, CConnection> connections;
-  UInt64 nextID = 1;  // 0 is the listening socket
+  UInt64 nextID = 1;  // 0 is the listening socket; then in the order of connecting
+  // Requests read whole whose sender still has an earlier request being
+  // read: every request is a connection of its own, and a later one may be
+  // read first (its sender was held up between connecting and writing),
+  // but one sender's messages reach the callback in the order it sent them.
+  std::map<UInt64, CArrived> held;
 
   ~CPortCore() { CloseAll(); }
 
   void CloseAll() {
     for (auto& [id, c] : connections) close(c.fd);
     connections.clear();
+    held.clear();
+    if (timerFd >= 0) {
+      close(timerFd);
+      timerFd = -1;
+    }
     if (pollFd >= 0) {
       close(pollFd);
       pollFd = -1;
@@ -384,7 +407,7 @@ bool ReadRequest(UInt64 inID, CConnection& c, std::vector<CArrived>& outArrived)
     }
     if (c.headerHave == kRequestHeaderSize && c.bodyHave == c.length) {
       outArrived.push_back(CArrived{inID, static_cast<SInt32>(ReadBE32(c.header + 4)), ReadBE32(c.header + 8),
-                                    std::move(c.body)});
+                                    std::move(c.body), c.peer});
       c.body = std::vector<UInt8>();
       c.delivered = true;
       return true;
@@ -419,6 +442,7 @@ void AcceptConnections(CPortCore& ioCore, std::vector<CArrived>& outArrived) {
     }
     CConnection& c = ioCore.connections[id];
     c.fd = fd;
+    c.peer = cred.pid;
     c.deadline = DeadlineAfter(kServerIOSeconds);
     // A peer sends its message as it connects: most of it is here already.
     if (!ReadRequest(id, c, outArrived)) Drop(ioCore, ioCore.connections.find(id));
@@ -448,6 +472,12 @@ void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
         AcceptConnections(core, arrived);
         continue;
       }
+      if (id == kOrderTimerID) {
+        UInt64 expirations = 0;
+        ssize_t ignored = read(core.timerFd, &expirations, sizeof expirations);
+        (void)ignored;
+        continue;
+      }
       auto it = core.connections.find(id);
       if (it == core.connections.end()) continue;
       CConnection& c = it->second;
@@ -461,6 +491,37 @@ void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
       auto next = std::next(it);
       if ((!it->second.delivered || it->second.replying) && it->second.deadline <= now) Drop(core, it);
       it = next;
+    }
+    // In the order of connecting, each request once no earlier one of its
+    // sender is still being read (or it has waited long enough).
+    for (CArrived& a : arrived) {
+      a.readAt = now;
+      core.held.emplace(a.id, std::move(a));
+    }
+    arrived.clear();
+    Clock::time_point nextEnd = Clock::time_point::max();
+    for (auto it = core.held.begin(); it != core.held.end();) {
+      bool waits = false;
+      if (now < it->second.readAt + kOrderWait)
+        for (auto c = core.connections.begin(); c != core.connections.end() && c->first < it->first && !waits; ++c)
+          waits = !c->second.delivered && c->second.peer == it->second.peer;
+      if (waits) {
+        nextEnd = std::min(nextEnd, it->second.readAt + kOrderWait);
+        ++it;
+        continue;
+      }
+      arrived.push_back(std::move(it->second));
+      it = core.held.erase(it);
+    }
+    // Nothing else may happen on the port meanwhile: the timer wakes the
+    // run loop when the first wait ends.
+    if (nextEnd != Clock::time_point::max() && core.timerFd >= 0) {
+      const auto wait = std::max<Clock::duration>(nextEnd - now, std::chrono::microseconds(100));
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+      itimerspec when{};
+      when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+      when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+      timerfd_settime(core.timerFd, 0, &when, nullptr);
     }
   }
   for (CArrived& a : arrived) {
@@ -648,10 +709,16 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, CFStringRef inName,
   }
 
   int pollFd = epoll_create1(EPOLL_CLOEXEC);
+  int timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
   epoll_event event{};
   event.events = EPOLLIN;
   event.data.u64 = 0;
-  if (pollFd < 0 || epoll_ctl(pollFd, EPOLL_CTL_ADD, listenFd, &event) != 0) {
+  epoll_event timerEvent{};
+  timerEvent.events = EPOLLIN;
+  timerEvent.data.u64 = kOrderTimerID;
+  if (pollFd < 0 || timerFd < 0 || epoll_ctl(pollFd, EPOLL_CTL_ADD, listenFd, &event) != 0 ||
+      epoll_ctl(pollFd, EPOLL_CTL_ADD, timerFd, &timerEvent) != 0) {
+    if (timerFd >= 0) close(timerFd);
     if (pollFd >= 0) close(pollFd);
     close(listenFd);
     unlink(socketPath.c_str());
@@ -662,6 +729,7 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, CFStringRef inName,
   CMessagePort* port = new CMessagePort(false, name);
   port->mCore = std::make_shared<CPortCore>();
   port->mCore->pollFd = pollFd;
+  port->mCore->timerFd = timerFd;
   port->mCore->listenFd = listenFd;
   port->mCore->lockFd = lockFd;
   port->mCore->socketPath = socketPath;

@@ -158,6 +158,65 @@ TEST(MessagePort, OneWayMessagesArriveWholeAndInOrder) {
   CFRelease(remote);
 }
 
+// Every message is a connection of its own, so a later one can be read whole
+// first when its sender was held up between connecting and writing the one
+// before; the callback still gets one sender's messages in the order sent.
+// A connection that never writes holds the later ones up only briefly.
+TEST(MessagePort, OneSendersMessagesKeepTheirOrderWhenOneIsHeldUp) {
+  StTempPortDirectory dir;
+  CServer server(CFSTR("HeldPort"));
+  ASSERT_TRUE(server.Started());
+  const std::string path = dir.Path() + "/HeldPort.port";
+  auto connectRaw = [&] {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+    EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    return fd;
+  };
+  auto arrived = [&](size_t inCount) {
+    for (int wait = 0; wait < 300; ++wait) {
+      {
+        std::lock_guard<std::mutex> guard(server.Log().lock);
+        if (server.Log().messages.size() >= inCount) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("HeldPort"));
+  ASSERT_NE(remote, nullptr);
+
+  // Message 1: connected, then held up; message 2 is sent whole meanwhile.
+  const int first = connectRaw();
+  CFDataRef two = MakeData("two");
+  ASSERT_EQ(CFMessagePortSendRequest(remote, 2, two, 2.0, 1.0, nullptr, nullptr), kCFMessagePortSuccess);
+  CFRelease(two);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const UInt8 one[19] = {'T', 'x', 'M', 'q', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 'o', 'n', 'e'};
+  ASSERT_EQ(send(first, one, sizeof one, 0), static_cast<ssize_t>(sizeof one));
+  ASSERT_TRUE(arrived(2));
+  {
+    std::lock_guard<std::mutex> guard(server.Log().lock);
+    ASSERT_EQ(server.Log().messages.size(), 2u);
+    EXPECT_EQ(server.Log().messages[0], (std::pair<SInt32, std::string>{1, "one"}));
+    EXPECT_EQ(server.Log().messages[1], (std::pair<SInt32, std::string>{2, "two"}));
+  }
+  close(first);
+
+  // A connection that never writes: the message after it still comes, soon.
+  const int silent = connectRaw();
+  const auto start = std::chrono::steady_clock::now();
+  CFDataRef three = MakeData("three");
+  ASSERT_EQ(CFMessagePortSendRequest(remote, 3, three, 2.0, 1.0, nullptr, nullptr), kCFMessagePortSuccess);
+  CFRelease(three);
+  ASSERT_TRUE(arrived(3));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  close(silent);
+  CFRelease(remote);
+}
+
 TEST(MessagePort, TimeOuts) {
   StTempPortDirectory dir;
   CServer server(CFSTR("SlowPort"));
