@@ -30,6 +30,17 @@ CFDataRef MakeData(const std::string& inText) {
   return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(inText.data()), static_cast<CFIndex>(inText.size()));
 }
 
+// A connection to a port's socket made by hand, as a peer that writes what
+// it likes when it likes.
+int ConnectRaw(const std::string& inSocketPath) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, inSocketPath.c_str(), sizeof(address.sun_path) - 1);
+  EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+  return fd;
+}
+
 // What the serving side saw.
 struct SServerLog {
   std::mutex lock;
@@ -167,14 +178,7 @@ TEST(MessagePort, OneSendersMessagesKeepTheirOrderWhenOneIsHeldUp) {
   CServer server(CFSTR("HeldPort"));
   ASSERT_TRUE(server.Started());
   const std::string path = dir.Path() + "/HeldPort.port";
-  auto connectRaw = [&] {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    return fd;
-  };
+  auto connectRaw = [&] { return ConnectRaw(path); };
   auto arrived = [&](size_t inCount) {
     for (int wait = 0; wait < 300; ++wait) {
       {
@@ -400,14 +404,7 @@ TEST(MessagePort, StalledPeersBlockNoOne) {
   CServer server(CFSTR("BusyPort"));
   ASSERT_TRUE(server.Started());
   const std::string path = dir.Path() + "/BusyPort.port";
-  auto connectRaw = [&] {
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
-    return fd;
-  };
+  auto connectRaw = [&] { return ConnectRaw(path); };
   rusage before{};
   getrusage(RUSAGE_SELF, &before);
   std::vector<int> peers;
