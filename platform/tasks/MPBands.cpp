@@ -235,12 +235,16 @@ OSStatus BandWorkerEntry(void* inLoop) {
   BandLoop& loop = *static_cast<BandLoop*>(inLoop);
   // A task asked to stop (the loop was cancelled, or the process is ending)
   // stops the whole loop, so that nobody waits for runs it will not take.
+  // The loop's own stop reaches the runs too (they poll MPTaskShouldStop),
+  // whether the worker came as a task or took a place in an offer.
+  const std::atomic<bool>* outer = MPSetStopFlag(&loop.stop);
   auto stopAsked = [&loop] {
     if (!MPTaskShouldStop()) return false;
     loop.Stop();
     return true;
   };
   if (!stopAsked()) loop.Work(loop.ClaimIndex(), [&] { return !stopAsked(); });
+  MPSetStopFlag(outer);
   loop.Release();
   return noErr;
 }
@@ -324,10 +328,26 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     return !cancelled;
   };
 
+  // Workers looking for work take places in an offer, which costs one
+  // exchange each and nothing to take back; only the rest are started as
+  // tasks. (A loop whose calling thread only reports could wait for ever
+  // for an offer nobody takes: it starts tasks only.)
+  UInt32 offerToken = 0;
+  SInt32 offered = 0;
+  if (!reporter && pooled > 0) {
+    loop->refs.fetch_add(pooled, std::memory_order_relaxed);
+    offered = MPOfferToIdleWorkers(BandWorkerEntry, loop, pooled, &offerToken);
+    loop->refs.fetch_sub(pooled - offered, std::memory_order_relaxed);
+  }
+  auto withdrawOffer = [&] {
+    if (offered == 0) return;
+    for (SInt32 left = MPWithdrawOffer(offerToken); left > 0; --left) loop->Release();
+    offered = 0;
+  };
   // The tasks' IDs, to ask them to stop on a cancel.
   std::vector<MPTaskID> tasks;
-  tasks.reserve(static_cast<size_t>(pooled));
-  for (SInt32 i = 0; i < pooled; ++i) {
+  if (pooled > offered) tasks.reserve(static_cast<size_t>(pooled - offered));
+  for (SInt32 i = offered; i < pooled; ++i) {
     loop->Retain();
     MPTaskID task = nullptr;
     if (MPCreateTask(BandWorkerEntry, loop, 0, nullptr, nullptr, nullptr, 0, &task) == noErr)
@@ -360,12 +380,15 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     // The calling thread takes worker index 0; in reporter mode without any
     // task it is the only worker.
     loop->Work(0, report);
+    // Every run has been handed out: places not yet taken are no use.
+    withdrawOffer();
     sendStops();
   }
   loop->WaitForAll(inOptions.progress != nullptr, [&] {
     if (!cancelled) (void)report();
     sendStops();
   });
+  withdrawOffer();
   withdrawQueued(noErr);
   const OSStatus failure = loop->failErr;
   const bool stopped = loop->stop.load(std::memory_order_relaxed);

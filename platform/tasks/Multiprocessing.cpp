@@ -218,6 +218,7 @@ struct TaskRecord {
 };
 
 thread_local TaskRecord* tCurrentTask = nullptr;
+thread_local const std::atomic<bool>* tStopFlag = nullptr;
 thread_local bool tIsPoolWorker = false;
 
 std::atomic<uintptr_t> gNextTaskID{1};
@@ -458,16 +459,74 @@ class CTaskPool {
     return t;
   }
 
-  // Looks for work for a short while; nil when none came. A worker with a
-  // mailbox offers itself in the idle mask, and a task handed to it there
+  // What a looking worker found: a task, or a place in an offer.
+  struct Found {
+    TaskRecord* task = nullptr;
+    TaskProc offerEntry = nullptr;
+    void* offerParam = nullptr;
+  };
+
+  // Takes one place of the current offer, if it has any left.
+  bool TakeOffer(Found& outFound) {
+    UInt64 word = mOfferWord.load(std::memory_order_acquire);
+    while ((word & kPlacesMask) != 0) {
+      // Read before the place is taken: entry and parameter are stored
+      // (release) only after the previous offer was withdrawn, so values of
+      // a later offer mean this word is gone and the exchange below fails.
+      TaskProc entry = mOfferEntry.load(std::memory_order_acquire);
+      void* param = mOfferParam.load(std::memory_order_acquire);
+      if (mOfferWord.compare_exchange_weak(word, word - 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+        outFound.offerEntry = entry;
+        outFound.offerParam = param;
+        return true;
+      }
+    }
+    return false;
+  }
+
+ public:
+  // Offers inEntry(inParam) to up to inCount of the workers looking for
+  // work right now; 0 when none is, or another offer is out.
+  SInt32 Offer(TaskProc inEntry, void* inParam, SInt32 inCount, UInt32& outToken) {
+    if (inCount <= 0 || mWorkers.empty() || mShutdown.load(std::memory_order_acquire)) return 0;
+    const SInt32 idle = std::popcount(mIdleMask.load(std::memory_order_relaxed));
+    const SInt32 places = std::min(inCount, idle);
+    if (places <= 0) return 0;
+    if (mOfferBusy.exchange(true, std::memory_order_acquire)) return 0;
+    const UInt32 generation = ++mOfferGeneration;
+    mOfferEntry.store(inEntry, std::memory_order_release);
+    mOfferParam.store(inParam, std::memory_order_release);
+    mOfferWord.store((UInt64{generation} << 32) | static_cast<UInt32>(places), std::memory_order_release);
+    outToken = generation;
+    return places;
+  }
+
+  // Ends the offer: the number of places no worker took. A token that is
+  // not the current offer's ends nothing.
+  SInt32 Withdraw(UInt32 inToken) {
+    UInt64 word = mOfferWord.load(std::memory_order_acquire);
+    for (;;) {
+      if ((word >> 32) != inToken) return 0;
+      if (mOfferWord.compare_exchange_weak(word, UInt64{inToken} << 32, std::memory_order_acq_rel,
+                                           std::memory_order_acquire))
+        break;
+    }
+    mOfferBusy.store(false, std::memory_order_release);
+    return static_cast<SInt32>(word & kPlacesMask);
+  }
+
+ private:
+  // Looks for work for a short while; nothing when none came. A worker with
+  // a mailbox offers itself in the idle mask, and a task handed to it there
   // is never lost: once its bit has been taken, the task is on its way.
-  TaskRecord* Spin(UInt32 inWorker) {
+  Found Spin(UInt32 inWorker) {
     const bool hasMailbox = inWorker < kMaxMailboxes;
     const UInt64 bit = hasMailbox ? UInt64{1} << inWorker : 0;
     std::atomic<TaskRecord*>* mailbox = hasMailbox ? &mSlots[inWorker].mMailbox : nullptr;
     if (hasMailbox) mIdleMask.fetch_or(bit, std::memory_order_acq_rel);
 
-    TaskRecord* t = nullptr;
+    Found found;
+    TaskRecord*& t = found.task;
     bool handedOver = false;  // the offer was taken: the bit is already clear
     const Clock::time_point spinEnd = Clock::now() + kWorkerSpin;
     for (;;) {
@@ -475,6 +534,7 @@ class CTaskPool {
         handedOver = true;
         break;
       }
+      if (TakeOffer(found)) break;
       if (mPending.load(std::memory_order_acquire) > 0 && (t = TryPop(false)) != nullptr) break;
       if (mShutdown.load(std::memory_order_relaxed)) break;
       for (int i = 0; i < 16; ++i) CpuRelax();
@@ -485,18 +545,19 @@ class CTaskPool {
       // task: its task is on the way and must not be dropped.
       TaskRecord* handed;
       while ((handed = mailbox->exchange(nullptr, std::memory_order_acquire)) == nullptr) CpuRelax();
-      if (t == nullptr) {
+      if (t == nullptr && found.offerEntry == nullptr) {
         t = handed;
       } else {
-        // Already holding a queued task: queue the handed one again rather
-        // than keeping it behind a task that may wait for it.
+        // Already holding a queued task or a place in an offer: queue the
+        // handed one again rather than keeping it behind work that may wait
+        // for it.
         std::lock_guard<CSpinLock> lock(mQueueLock);
         mQueue.push_back(handed);
         mPending.store(static_cast<UInt32>(mQueue.size()), std::memory_order_release);
       }
     }
-    if (t != nullptr) WakeIfNeeded();
-    return t;
+    if (t != nullptr || found.offerEntry != nullptr) WakeIfNeeded();
+    return found;
   }
 
   // Sleeps until there is work; nil once the pool shuts down with nothing left.
@@ -520,7 +581,12 @@ class CTaskPool {
       // A burst of tasks (one band per processor, many times a second) is
       // taken by workers that are still looking for work, so it never pays
       // for waking sleeping threads.
-      TaskRecord* t = Spin(inWorker);
+      const Found found = Spin(inWorker);
+      if (found.offerEntry != nullptr) {
+        (void)InvokeEntry(found.offerEntry, found.offerParam);
+        continue;
+      }
+      TaskRecord* t = found.task;
       if (t == nullptr) {
         t = Sleep();
         if (t == nullptr) break;
@@ -568,6 +634,15 @@ class CTaskPool {
   std::vector<std::thread> mWorkers;
   WorkerSlot mSlots[kMaxMailboxes];
   alignas(64) std::atomic<UInt64> mIdleMask{0};  // workers offering their mailbox
+
+  // The offer: its generation and places left in one word, so that a place
+  // is taken by one exchange and never from an offer already withdrawn.
+  static constexpr UInt64 kPlacesMask = 0xFFFFFFFFu;
+  alignas(64) std::atomic<UInt64> mOfferWord{0};
+  std::atomic<TaskProc> mOfferEntry{nullptr};
+  std::atomic<void*> mOfferParam{nullptr};
+  alignas(64) std::atomic<bool> mOfferBusy{false};  // one offer out at a time
+  UInt32 mOfferGeneration = 0;                       // written by the offer's owner only
 
   alignas(64) CSpinLock mQueueLock;  // guards mQueue
   std::deque<TaskRecord*> mQueue;
@@ -662,7 +737,24 @@ bool MPWithdrawQueuedTask(MPTaskID inTask, OSStatus inStatus) {
   return pool != nullptr && pool->Withdraw(reinterpret_cast<uintptr_t>(inTask), inStatus);
 }
 
+SInt32 MPOfferToIdleWorkers(TaskProc inEntry, void* inParameter, SInt32 inCount, UInt32* outToken) {
+  if (inEntry == nullptr || outToken == nullptr || tIsPoolWorker) return 0;
+  return Pool().Offer(inEntry, inParameter, inCount, *outToken);
+}
+
+SInt32 MPWithdrawOffer(UInt32 inToken) {
+  CTaskPool* pool = gPool.load(std::memory_order_acquire);
+  return pool != nullptr ? pool->Withdraw(inToken) : 0;
+}
+
+const std::atomic<bool>* MPSetStopFlag(const std::atomic<bool>* inFlag) {
+  const std::atomic<bool>* previous = tStopFlag;
+  tStopFlag = inFlag;
+  return previous;
+}
+
 bool MPTaskShouldStop() {
+  if (tStopFlag != nullptr && tStopFlag->load(std::memory_order_relaxed)) return true;
   for (const TaskRecord* t = tCurrentTask; t != nullptr; t = t->mParent)
     if (t->mStop.load(std::memory_order_acquire)) return true;
   return false;

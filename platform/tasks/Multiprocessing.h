@@ -6,6 +6,8 @@
 // runs inline on that worker, so nested work never deadlocks the pool.
 #pragma once
 
+#include <atomic>
+
 #include "platform/base/MacTypes.h"
 
 typedef struct OpaqueMPTaskID* MPTaskID;
@@ -27,6 +29,20 @@ OSStatus MPTerminateTask(MPTaskID inTask, OSStatus inStatus);
 // has started or already ended, which leaves it untouched. Lets whoever
 // handed the task a counted record take the task's share back.
 bool MPWithdrawQueuedTask(MPTaskID inTask, OSStatus inStatus);
+// Offers inEntry(inParameter) to up to inCount pool workers that are looking
+// for work at this moment, without queuing anything: each worker that takes
+// a place runs the entry once, as a task without an ID or an end to report.
+// Answers the number of places offered (0 when no worker is looking, another
+// offer is out, or the caller is a pool worker) and, for more than 0, the
+// token to withdraw the offer with. Short work only: a worker that is not
+// looking never takes a place.
+SInt32 MPOfferToIdleWorkers(TaskProc inEntry, void* inParameter, SInt32 inCount, UInt32* outToken);
+// Ends the offer: answers the number of places no worker took (their
+// entries never run).
+SInt32 MPWithdrawOffer(UInt32 inToken);
+// A flag that MPTaskShouldStop() also answers true for on this thread, once
+// it is set; nil forgets it. Answers the flag it replaces.
+const std::atomic<bool>* MPSetStopFlag(const std::atomic<bool>* inFlag);
 // True on a pool worker whose current task was asked to stop.
 bool MPTaskShouldStop();
 // True when called on a pool worker thread.

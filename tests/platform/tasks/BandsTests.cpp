@@ -41,6 +41,37 @@ TEST(BandLoop, EveryItemOnceOnKnownWorkers) {
   }
 }
 
+// Loops run back to back from several threads at once, some handed to
+// workers still looking for work and some started as tasks: each runs every
+// item once, and a worker index is never shared within a loop.
+TEST(BandLoop, LoopsFromSeveralThreadsAtOnceEachRunEveryItemOnce) {
+  std::atomic<int> wrong{0};
+  auto loops = [&wrong] {
+    for (int round = 0; round < 300; ++round) {
+      const size_t items = 64 + static_cast<size_t>(round % 7);
+      std::vector<std::atomic<int>> hits(items);
+      std::vector<std::atomic<std::thread::id>> owner(8);
+      MPBandOptions options;
+      options.workers = 8;
+      const OSStatus err = MPRunBands(items, options, [&](SInt32 w, size_t b, size_t e) -> OSStatus {
+        std::thread::id none;
+        const std::thread::id me = std::this_thread::get_id();
+        if (!owner[static_cast<size_t>(w)].compare_exchange_strong(none, me) && none != me) ++wrong;
+        for (size_t i = b; i < e; ++i) ++hits[i];
+        return noErr;
+      });
+      if (err != noErr) ++wrong;
+      for (auto& h : hits)
+        if (h.load() != 1) ++wrong;
+    }
+  };
+  std::thread a(loops), b(loops);
+  loops();
+  a.join();
+  b.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
 // A worker index belongs to one thread for the whole loop, whatever the
 // count (the per-worker records of the callers rely on it), loop after loop,
 // with fewer and with more workers than the pool has threads.

@@ -250,6 +250,94 @@ TEST(MPTask, ManyTasksFromManyThreadsAllReportTheirEnds) {
   EXPECT_LE(ran.load(), kThreads * kTasks);
 }
 
+// An offer reaches only workers that are looking for work: each place taken
+// runs the entry once on a pool worker, the places left come back when the
+// offer is withdrawn, and nothing runs after that. One offer is out at a
+// time, a stale token withdraws nothing, and a pool worker cannot offer.
+TEST(MPOffer, PlacesTakenRunOnceAndTheRestComeBack) {
+  struct Shared {
+    std::atomic<int> runs{0};
+    std::atomic<int> offPool{0};
+    std::atomic<int> nestedOffered{-1};
+  } shared;
+  auto entry = [](void* p) -> OSStatus {
+    Shared& s = *static_cast<Shared*>(p);
+    if (!MPIsPoolWorker()) ++s.offPool;
+    UInt32 token = 0;
+    int expected = -1;
+    s.nestedOffered.compare_exchange_strong(expected, MPOfferToIdleWorkers([](void*) -> OSStatus { return noErr; },
+                                                                          nullptr, 1, &token));
+    ++s.runs;
+    return noErr;
+  };
+  const SInt32 wanted = static_cast<SInt32>(MPPoolWorkerCount());
+  UInt32 token = 0;
+  SInt32 offered = 0;
+  // Workers look for work for a while after a task ends: offer right then.
+  for (int attempt = 0; attempt < 200 && offered == 0; ++attempt) {
+    StQueue q;
+    ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
+              noErr);
+    ASSERT_EQ(WaitEnd(q.q), noErr);
+    offered = MPOfferToIdleWorkers(entry, &shared, wanted, &token);
+  }
+  ASSERT_GT(offered, 0) << "no worker was ever looking for work";
+  EXPECT_LE(offered, wanted);
+  // A second offer while this one is out, from any thread, is refused.
+  UInt32 other = 0;
+  EXPECT_EQ(MPOfferToIdleWorkers(entry, &shared, 1, &other), 0);
+  SInt32 fromThread = -1;
+  std::thread([&] { fromThread = MPOfferToIdleWorkers(entry, &shared, 1, &other); }).join();
+  EXPECT_EQ(fromThread, 0);
+  EXPECT_EQ(MPWithdrawOffer(token + 1), 0);  // not the offer that is out
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const SInt32 left = MPWithdrawOffer(token);
+  EXPECT_GE(left, 0);
+  EXPECT_LE(left, offered);
+  const int taken = offered - left;
+  const auto end = Clock::now() + std::chrono::seconds(20);
+  while (shared.runs.load() < taken && Clock::now() < end) std::this_thread::sleep_for(std::chrono::microseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(shared.runs.load(), taken);
+  EXPECT_EQ(shared.offPool.load(), 0);
+  if (taken > 0) {
+    EXPECT_EQ(shared.nestedOffered.load(), 0);
+  }
+  EXPECT_EQ(MPWithdrawOffer(token), 0);  // already withdrawn
+
+  // The slot is free again once withdrawn.
+  SInt32 again = 0;
+  for (int attempt = 0; attempt < 200 && again == 0; ++attempt) {
+    StQueue q;
+    ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
+              noErr);
+    ASSERT_EQ(WaitEnd(q.q), noErr);
+    again = MPOfferToIdleWorkers([](void*) -> OSStatus { return noErr; }, nullptr, 1, &token);
+  }
+  EXPECT_EQ(again, 1);
+  if (again > 0) {
+    EXPECT_LE(MPWithdrawOffer(token), 1);
+  }
+}
+
+// A stop flag set for a thread makes MPTaskShouldStop answer true there,
+// and only there, until the one it replaced is put back.
+TEST(MPTask, AStopFlagOfTheThreadIsHeard) {
+  std::atomic<bool> flag{false};
+  EXPECT_FALSE(MPTaskShouldStop());
+  const std::atomic<bool>* before = MPSetStopFlag(&flag);
+  EXPECT_EQ(before, nullptr);
+  EXPECT_FALSE(MPTaskShouldStop());
+  flag = true;
+  EXPECT_TRUE(MPTaskShouldStop());
+  bool elsewhere = true;
+  std::thread([&] { elsewhere = MPTaskShouldStop(); }).join();
+  EXPECT_FALSE(elsewhere);
+  EXPECT_EQ(MPSetStopFlag(before), &flag);
+  EXPECT_FALSE(MPTaskShouldStop());
+}
+
 TEST(MPQueue, DeliversInOrderAndPollsWithoutWaiting) {
   StQueue q;
   for (intptr_t i = 1; i <= 20; ++i)
