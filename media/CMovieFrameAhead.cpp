@@ -111,6 +111,10 @@ void CMovieFrameAhead::Run() {
   const OSType visual = VisualMediaCharacteristic;
   const UInt64 slots = mSlots.size();
   SInt32 time = mStart;
+  // The decoders are set up while the first slot is written through (their
+  // threads start and take their memory meanwhile); a failure is the first
+  // draw's to report.
+  (void)PrerollMovie(mMovie, time, fixed1);
   for (;;) {
     UInt64 index;
     {

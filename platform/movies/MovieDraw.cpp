@@ -35,20 +35,13 @@ namespace {
 constexpr SInt32 kMaxPictureSide = 16384;
 constexpr SInt64 kMaxPicturePixels = SInt64{1} << 26;
 
-// Decodes the frame shown at `target` into the track's copy of it, or with
-// inDirect (a buffer of the decoded size) straight into those pixels when the
-// decoder gives out opaque pixels; the copy is then not kept (st.kept false).
-// False when there is no frame to show. inRetry: a second try after a
-// straight decode left no frame to draw from.
-bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads, const MoviePixelBuffer* inDirect,
-                 bool inRetry = false) {
+// Makes sure the track has a decoder for the target's description, with
+// inThreads threads; false when the target has no description.
+bool ReadyDecoder(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
   MediaObj& md = *t.media;
   if (target.descIndex < 1 || target.descIndex > static_cast<SInt32>(md.descs.size())) return false;
   if (!t.decode) t.decode = std::make_shared<TrackObj::DecodeState>();
   TrackObj::DecodeState& st = *t.decode;
-  SInt64 want = target.decodeTime + target.compOffset;
-  if (st.frameTime == want && st.descIndex == target.descIndex && st.kept) return true;
-
   const std::vector<UInt8>& descBytes = md.descs[static_cast<size_t>(target.descIndex - 1)];
   if (!st.decoder || st.descIndex != target.descIndex || st.threads != inThreads) {
     st.decoder.reset();
@@ -68,6 +61,26 @@ bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads, const 
         static_cast<SInt64>(st.width) * st.height > kMaxPicturePixels)
       Throw_(badImageDescription);
   }
+  return true;
+}
+
+// Decodes the frame shown at `target` into the track's copy of it, or with
+// inDirect (a buffer of the decoded size) straight into those pixels when the
+// decoder gives out opaque pixels; the copy is then not kept (st.kept false).
+// False when there is no frame to show. inRetry: a second try after a
+// straight decode left no frame to draw from.
+bool DecodeFrame(TrackObj& t, const SampleInfo& target, SInt32 inThreads, const MoviePixelBuffer* inDirect,
+                 bool inRetry = false) {
+  MediaObj& md = *t.media;
+  if (target.descIndex < 1 || target.descIndex > static_cast<SInt32>(md.descs.size())) return false;
+  if (t.decode) {
+    const TrackObj::DecodeState& st = *t.decode;
+    if (st.frameTime == target.decodeTime + target.compOffset && st.descIndex == target.descIndex && st.kept)
+      return true;
+  }
+  if (!ReadyDecoder(t, target, inThreads)) return false;
+  TrackObj::DecodeState& st = *t.decode;
+  const SInt64 want = target.decodeTime + target.compOffset;
   const bool direct = inDirect != nullptr && inDirect->width == st.width && inDirect->height == st.height &&
                       st.decoder->WritesOpaque();
   // The copy is made only when it is drawn from: a straight decode never touches it.
@@ -227,6 +240,23 @@ void Composite(const TrackObj::DecodeState& st, Fixed trackW, Fixed trackH, cons
   }
 }
 
+// The sample of a track shown at movie time inTime; false when it shows none.
+bool SampleShownAt(const MovieObj& m, const TrackObj& t, SInt64 inTime, SampleInfo& outSample) {
+  SInt64 pos = 0, mt = -1;
+  for (const Edit& e : t.edits) {
+    if (inTime < pos + e.duration) {
+      if (e.mediaTime >= 0) {
+        Edit head = e;
+        head.duration = inTime - pos;
+        mt = e.mediaTime + EditMediaLength(head, m.scale, t.media->scale);
+      }
+      break;
+    }
+    pos += e.duration;
+  }
+  return mt >= 0 && t.media->samples.FindByDisplayTime(mt, outSample);
+}
+
 void DrawMovie(MovieObj& m) {
   if (!m.hasTarget || !m.target.baseAddr) return;
   std::vector<TrackObj*> order;
@@ -236,22 +266,8 @@ void DrawMovie(MovieObj& m) {
   std::stable_sort(order.begin(), order.end(), [](TrackObj* a, TrackObj* b) { return a->layer > b->layer; });
   DMatrix movieM = MatrixToDouble(m.matrix);
   for (TrackObj* t : order) {
-    // The media time shown now.
-    SInt64 pos = 0, mt = -1;
-    for (const Edit& e : t->edits) {
-      if (m.time < pos + e.duration) {
-        if (e.mediaTime >= 0) {
-          Edit head = e;
-          head.duration = m.time - pos;
-          mt = e.mediaTime + EditMediaLength(head, m.scale, t->media->scale);
-        }
-        break;
-      }
-      pos += e.duration;
-    }
-    if (mt < 0) continue;
     SampleInfo s;
-    if (!t->media->samples.FindByDisplayTime(mt, s)) continue;
+    if (!SampleShownAt(m, *t, m.time, s)) continue;
     Fixed w, h;
     TrackDimsForDrawing(m, *t, w, h);
     DMatrix toTarget = DMatrixMultiply(MatrixToDouble(t->matrix), movieM);
@@ -337,6 +353,17 @@ OSErr UpdateMovie(Movie theMovie) {
 
 void InvalidateMovieRegion(Movie theMovie, void*) {
   GuardedErr([&] { GetMovie(theMovie).needsDraw = true; });
+}
+
+OSErr PrerollMovie(Movie theMovie, TimeValue time, Fixed) {
+  return GuardedErr([&] {
+    MovieObj& m = GetMovie(theMovie);
+    for (auto& t : m.tracks) {
+      if (!t->enabled || !t->media || !IsVisualType(t->media->type)) continue;
+      SampleInfo s;
+      if (SampleShownAt(m, *t, time, s)) (void)ReadyDecoder(*t, s, m.decodeThreads);
+    }
+  });
 }
 
 void MoviesTask(Movie theMovie, SInt32) {

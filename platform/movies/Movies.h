@@ -513,6 +513,10 @@ void SetMovieKeepsDrawnFrame(Movie theMovie, Boolean inKeep);
 Boolean GetMovieKeepsDrawnFrame(Movie theMovie);
 // Redraws the current frame at the next MoviesTask.
 OSErr UpdateMovie(Movie theMovie);
+// Gets the movie ready to show the frames from time on: the decoders of the
+// visual tracks shown then are set up (with the movie's decode threads), so
+// that the first draw does not wait for them. The rate is not used.
+OSErr PrerollMovie(Movie theMovie, TimeValue time, Fixed rate);
 void InvalidateMovieRegion(Movie theMovie, void* invalidRgn);
 // Services a movie (or every active movie when nil): moves the time of a
 // playing movie by the clock and draws when something changed.

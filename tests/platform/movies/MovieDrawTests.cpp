@@ -300,3 +300,41 @@ TEST(MovieDraw, DecodersAreMadeForTheMoviesThreads) {
   DisposeGWorld(world);
   DisposeMovie(m);
 }
+
+// Prerolling sets up the decoder of the frame shown at that time, with the
+// movie's threads, and the first draw then uses it; a time that shows no
+// frame sets up nothing, and a codec nobody decodes is reported at once.
+TEST(MovieDraw, PrerollSetsUpTheDecodersTheFirstDrawUses) {
+  Movie m = NewMovie(newMovieActive);
+  SolidTrack(m, 4, 4, 10, 20, 30, 600);
+  GWorldPtr world = nullptr;
+  Rect bounds = {0, 0, 4, 4};
+  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
+  SetMovieGWorld(m, world, nullptr);
+  RegisterMovieDecoder('raw ', NoteThreads);
+  gThreadsAsked.clear();
+  SetMovieDecodeThreads(m, 2);
+
+  EXPECT_EQ(PrerollMovie(m, 900, fixed1), noErr);  // after the end: nothing shown
+  EXPECT_TRUE(gThreadsAsked.empty());
+  EXPECT_EQ(PrerollMovie(m, 0, fixed1), noErr);
+  EXPECT_EQ(gThreadsAsked, std::vector<SInt32>{2});
+  MoviesTask(m, 0);
+  EXPECT_EQ(GetMoviesError(), noErr);
+  EXPECT_EQ(gThreadsAsked, std::vector<SInt32>{2});
+  EXPECT_EQ(Pixel(world, 1, 1), (std::vector<UInt8>{255, 10, 20, 30}));
+  EXPECT_NE(PrerollMovie(nullptr, 0, fixed1), noErr);
+  RegisterMovieDecoder('raw ', nullptr);
+  SetMovieGWorld(m, nullptr, nullptr);
+  DisposeGWorld(world);
+  DisposeMovie(m);
+
+  Movie unknown = NewMovie(newMovieActive);
+  Track t = AddRawVideoTrack(unknown, 2, 2, 1, 60, 600);
+  auto desc = reinterpret_cast<SampleDescriptionHandle>(MakeRawDesc(2, 2));
+  reinterpret_cast<ImageDescription*>(*desc)->cType = 'zzzz';
+  ASSERT_EQ(SetMediaSampleDescription(GetTrackMedia(t), 1, desc), noErr);
+  EXPECT_EQ(PrerollMovie(unknown, 0, fixed1), noCodecErr);
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  DisposeMovie(unknown);
+}
