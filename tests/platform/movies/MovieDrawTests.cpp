@@ -243,6 +243,22 @@ std::unique_ptr<CMovieDecoder> NoteThreads(const ImageDescription&, const std::v
 }
 }  // namespace
 
+namespace {
+
+// A 4x4 world for the movie, whose raw frames are then decoded by decoders
+// that note the threads they are made for.
+GWorldPtr WorldNotingThreads(Movie inMovie) {
+  GWorldPtr world = nullptr;
+  Rect bounds = {0, 0, 4, 4};
+  if (QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0) != noErr) return nullptr;
+  SetMovieGWorld(inMovie, world, nullptr);
+  RegisterMovieDecoder('raw ', NoteThreads);
+  gThreadsAsked.clear();
+  return world;
+}
+
+}  // namespace
+
 // A movie's decoders are made for the threads it allows, and made again for
 // the next frame decoded once that changes; frames still draw the same.
 TEST(MovieDraw, DecodersAreMadeForTheMoviesThreads) {
@@ -263,12 +279,8 @@ TEST(MovieDraw, DecodersAreMadeForTheMoviesThreads) {
     DisposeHandle(data);
     DisposeHandle(reinterpret_cast<Handle>(desc));
   }
-  GWorldPtr world = nullptr;
-  Rect bounds = {0, 0, 4, 4};
-  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
-  SetMovieGWorld(m, world, nullptr);
-  RegisterMovieDecoder('raw ', NoteThreads);
-  gThreadsAsked.clear();
+  GWorldPtr world = WorldNotingThreads(m);
+  ASSERT_NE(world, nullptr);
 
   EXPECT_EQ(GetMovieDecodeThreads(m), 0);
   SetMovieDecodeThreads(m, 3);
@@ -307,12 +319,8 @@ TEST(MovieDraw, DecodersAreMadeForTheMoviesThreads) {
 TEST(MovieDraw, PrerollSetsUpTheDecodersTheFirstDrawUses) {
   Movie m = NewMovie(newMovieActive);
   SolidTrack(m, 4, 4, 10, 20, 30, 600);
-  GWorldPtr world = nullptr;
-  Rect bounds = {0, 0, 4, 4};
-  ASSERT_EQ(QTNewGWorld(&world, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0), noErr);
-  SetMovieGWorld(m, world, nullptr);
-  RegisterMovieDecoder('raw ', NoteThreads);
-  gThreadsAsked.clear();
+  GWorldPtr world = WorldNotingThreads(m);
+  ASSERT_NE(world, nullptr);
   SetMovieDecodeThreads(m, 2);
 
   EXPECT_EQ(PrerollMovie(m, 900, fixed1), noErr);  // after the end: nothing shown

@@ -250,6 +250,24 @@ TEST(MPTask, ManyTasksFromManyThreadsAllReportTheirEnds) {
   EXPECT_LE(ran.load(), kThreads * kTasks);
 }
 
+namespace {
+
+// Offers while workers look for work (they do for a while after a task
+// ends); 0 when none ever was.
+SInt32 OfferWhileLooking(TaskProc inEntry, void* inParam, SInt32 inCount, UInt32* outToken) {
+  SInt32 offered = 0;
+  for (int attempt = 0; attempt < 200 && offered == 0; ++attempt) {
+    StQueue q;
+    if (MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr) != noErr ||
+        WaitEnd(q.q) != noErr)
+      return 0;
+    offered = MPOfferToIdleWorkers(inEntry, inParam, inCount, outToken);
+  }
+  return offered;
+}
+
+}  // namespace
+
 // An offer reaches only workers that are looking for work: each place taken
 // runs the entry once on a pool worker, the places left come back when the
 // offer is withdrawn, and nothing runs after that. One offer is out at a
@@ -272,15 +290,7 @@ TEST(MPOffer, PlacesTakenRunOnceAndTheRestComeBack) {
   };
   const SInt32 wanted = static_cast<SInt32>(MPPoolWorkerCount());
   UInt32 token = 0;
-  SInt32 offered = 0;
-  // Workers look for work for a while after a task ends: offer right then.
-  for (int attempt = 0; attempt < 200 && offered == 0; ++attempt) {
-    StQueue q;
-    ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
-              noErr);
-    ASSERT_EQ(WaitEnd(q.q), noErr);
-    offered = MPOfferToIdleWorkers(entry, &shared, wanted, &token);
-  }
+  const SInt32 offered = OfferWhileLooking(entry, &shared, wanted, &token);
   ASSERT_GT(offered, 0) << "no worker was ever looking for work";
   EXPECT_LE(offered, wanted);
   // A second offer while this one is out, from any thread, is refused.
@@ -307,14 +317,7 @@ TEST(MPOffer, PlacesTakenRunOnceAndTheRestComeBack) {
   EXPECT_EQ(MPWithdrawOffer(token), 0);  // already withdrawn
 
   // The slot is free again once withdrawn.
-  SInt32 again = 0;
-  for (int attempt = 0; attempt < 200 && again == 0; ++attempt) {
-    StQueue q;
-    ASSERT_EQ(MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
-              noErr);
-    ASSERT_EQ(WaitEnd(q.q), noErr);
-    again = MPOfferToIdleWorkers([](void*) -> OSStatus { return noErr; }, nullptr, 1, &token);
-  }
+  const SInt32 again = OfferWhileLooking([](void*) -> OSStatus { return noErr; }, nullptr, 1, &token);
   EXPECT_EQ(again, 1);
   if (again > 0) {
     EXPECT_LE(MPWithdrawOffer(token), 1);
