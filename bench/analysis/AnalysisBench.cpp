@@ -9,7 +9,12 @@
 // frame asked for to the last one measured, so it pays for every page of
 // memory its decoder and tracker touch for the first time. Bare decoding and
 // drawing is therefore also timed the same way in a process of its own (this
-// program, started again with --cold-decode-draw).
+// program, started again with --cold-decode-draw), and so is libavcodec's
+// decoding alone (--cold-plain-decode), with the threads the road's reader
+// gives it and with the default: in a newly started process every page of
+// memory is new, and on this kind of machine a page touched for the first
+// time costs microseconds, which a process that has decoded before does not
+// pay again.
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,8 +23,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/movies/PlainDecode.h"
 #include "support/FrameView.h"
 #include "support/ShakyScene.h"
 #include "media/CBuffer.h"
@@ -148,6 +155,20 @@ double ColdDecodeAndDraw(const std::string& inSelf, const std::string& inClip) {
   return fps;
 }
 
+// libavcodec alone decoding the clip in a newly started process on inThreads
+// threads, timed from before its decoder is made to its last frame.
+double ColdPlainDecode(const std::string& inSelf, const std::string& inClip, int inThreads) {
+  const std::string command =
+      "'" + inSelf + "' --cold-plain-decode '" + inClip + "' " + std::to_string(inThreads);
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return 0;
+  double fps = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe)) std::sscanf(line, "cold %lf", &fps);
+  pclose(pipe);
+  return fps;
+}
+
 // The driver's analysis rate and Vantrel's start and end, read from its output.
 Road RunDriver(const std::string& inClip, const std::string& inOut) {
   Road road;
@@ -186,6 +207,12 @@ int main(int argc, char** argv) {
     ExitMovies();
     return 0;
   }
+  if (argc == 4 && std::strcmp(argv[1], "--cold-plain-decode") == 0) {
+    const testmovies::PlainDecodeFigures f = testmovies::PlainDecode(argv[2], std::atoi(argv[3]));
+    std::printf("cold %.1f\n", f.seconds > 0 ? f.frames / f.seconds : 0.0);
+    ExitMovies();
+    return 0;
+  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   const fs::path dir = fs::temp_directory_path() / ("trx_analysis_" + std::to_string(::getpid()));
   fs::create_directories(dir);
@@ -194,13 +221,17 @@ int main(int argc, char** argv) {
   std::vector<CBuffer*> frames;
   DecodeAndDraw(clip, &frames);
   // Alternate the three and keep the best of each, so all see the same machine state.
-  double drawn = 0, tracked = 0, drawnCold = 0;
+  double drawn = 0, tracked = 0, drawnCold = 0, plainCold = 0, plainColdReader = 0;
+  // The road's reader decodes on half the processors.
+  const int readerThreads = static_cast<int>(std::max(1u, (std::thread::hardware_concurrency() + 1) / 2));
   Road best;
   double toRequest = 1e9, toExit = 1e9;
   for (int round = 0; round < rounds; ++round) {
     drawn = std::max(drawn, DecodeAndDraw(clip, nullptr));
     tracked = std::max(tracked, TrackOnly(frames));
     drawnCold = std::max(drawnCold, ColdDecodeAndDraw(argv[0], clip));
+    plainCold = std::max(plainCold, ColdPlainDecode(argv[0], clip, 0));
+    plainColdReader = std::max(plainColdReader, ColdPlainDecode(argv[0], clip, readerThreads));
     const Road r = RunDriver(clip, (dir / "out").string());
     best.fps = std::max(best.fps, r.fps);
     if (r.underWayFps > best.underWayFps) {
@@ -223,6 +254,11 @@ int main(int argc, char** argv) {
   std::printf("analysis_1280x720_h264_cold_decode_and_draw_fps: %.1f (in a newly started process, timed as the driver "
               "times its analysis; the road is %.0f%% of it)\n",
               drawnCold, drawnCold > 0 ? 100.0 * best.fps / drawnCold : 0.0);
+  std::printf("analysis_1280x720_h264_cold_plain_decode_fps: %.1f on %d threads, %.1f on the default threads (libavcodec "
+              "alone in a newly started process, timed as the road is: the best is %.0f%% of decoding and drawing in this "
+              "process; the road is %.0f%% of it on the reader's threads)\n",
+              plainColdReader, readerThreads, plainCold, 100.0 * std::max(plainCold, plainColdReader) / drawn,
+              plainColdReader > 0 ? 100.0 * best.fps / plainColdReader : 0.0);
   std::printf("analysis_1280x720_h264_serial_decode_then_track_fps: %.1f (the road without overlap)\n",
               1.0 / (1.0 / drawn + 1.0 / tracked));
   std::printf("vantrel_launch_to_request_taken_s: %.3f (target < 0.2)\n", toRequest);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/movies/PlainDecode.h"
 #include "platform/graphics/QuickDraw.h"
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieFFCodecs.h"
@@ -57,37 +58,10 @@ void WriteClip(const std::string& path, SInt32 w, SInt32 h, int frames) {
 
 // Frames per second of libavformat and libavcodec alone: the same threads, no conversion, no drawing.
 double PlainDecodeRate(const std::string& path) {
-  AVFormatContext* fmt = nullptr;
-  if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0) return 0;
-  avformat_find_stream_info(fmt, nullptr);
-  const int stream = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  const AVCodec* codec = avcodec_find_decoder(fmt->streams[stream]->codecpar->codec_id);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(c, fmt->streams[stream]->codecpar);
-  c->thread_count = FFDefaultThreadCount();
-  c->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  avcodec_open2(c, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  int frames = 0;
-  const double cpu0 = ProcessorSeconds();
-  auto start = std::chrono::steady_clock::now();
-  while (av_read_frame(fmt, pkt) >= 0) {
-    if (pkt->stream_index == stream) {
-      avcodec_send_packet(c, pkt);
-      while (avcodec_receive_frame(c, frame) == 0) ++frames;
-    }
-    av_packet_unref(pkt);
-  }
-  avcodec_send_packet(c, nullptr);
-  while (avcodec_receive_frame(c, frame) == 0) ++frames;
-  auto end = std::chrono::steady_clock::now();
-  gLastProcessorSeconds = (ProcessorSeconds() - cpu0) / frames;
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
-  avformat_close_input(&fmt);
-  return frames / Seconds(start, end);
+  const testmovies::PlainDecodeFigures f = testmovies::PlainDecode(path);
+  if (f.frames == 0) return 0;
+  gLastProcessorSeconds = f.processorSeconds / f.frames;
+  return f.frames / f.decodeSeconds;
 }
 
 // Frames per second of the toolbox stepping frame by frame and drawing each into a 32-bit GWorld.
