@@ -143,9 +143,10 @@ struct Road {
   double underWayFps = 0, toFirst = 0;  // after the first frame, and until it
 };
 
-// Decoding and drawing the clip in a newly started process, timed whole.
-double ColdDecodeAndDraw(const std::string& inSelf, const std::string& inClip) {
-  const std::string command = "'" + inSelf + "' --cold-decode-draw '" + inClip + "'";
+// The "cold" figure of this program started again with inArguments (a
+// newly started process).
+double RunSelfCold(const std::string& inSelf, const std::string& inArguments) {
+  const std::string command = "'" + inSelf + "' " + inArguments;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return 0;
   double fps = 0;
@@ -155,18 +156,15 @@ double ColdDecodeAndDraw(const std::string& inSelf, const std::string& inClip) {
   return fps;
 }
 
+// Decoding and drawing the clip in a newly started process, timed whole.
+double ColdDecodeAndDraw(const std::string& inSelf, const std::string& inClip) {
+  return RunSelfCold(inSelf, "--cold-decode-draw '" + inClip + "'");
+}
+
 // libavcodec alone decoding the clip in a newly started process on inThreads
 // threads, timed from before its decoder is made to its last frame.
 double ColdPlainDecode(const std::string& inSelf, const std::string& inClip, int inThreads) {
-  const std::string command =
-      "'" + inSelf + "' --cold-plain-decode '" + inClip + "' " + std::to_string(inThreads);
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return 0;
-  double fps = 0;
-  char line[256];
-  while (std::fgets(line, sizeof line, pipe)) std::sscanf(line, "cold %lf", &fps);
-  pclose(pipe);
-  return fps;
+  return RunSelfCold(inSelf, "--cold-plain-decode '" + inClip + "' " + std::to_string(inThreads));
 }
 
 // The driver's analysis rate and Vantrel's start and end, read from its output.
