@@ -45,6 +45,18 @@ bool ReadyDecoder(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
   const std::vector<UInt8>& descBytes = md.descs[static_cast<size_t>(target.descIndex - 1)];
   if (!st.decoder || st.descIndex != target.descIndex || st.threads != inThreads) {
     st.decoder.reset();
+    // The description is checked before the state takes it: a refused one
+    // leaves no decoder behind, so the next draw checks it again instead of
+    // using its size.
+    if (descBytes.size() < sizeof(ImageDescription)) Throw_(noCodecErr);
+    ImageDescription d;
+    std::memcpy(&d, descBytes.data(), sizeof d);
+    const SInt32 width = std::max<SInt32>(1, d.width);
+    const SInt32 height = std::max<SInt32>(1, d.height);
+    // A picture larger than any movie frame is a damaged description.
+    if (width > kMaxPictureSide || height > kMaxPictureSide ||
+        static_cast<SInt64>(width) * height > kMaxPicturePixels)
+      Throw_(badImageDescription);
     st.decoder = NewMovieDecoder(descBytes, inThreads);
     if (!st.decoder) Throw_(noCodecErr);
     st.descIndex = target.descIndex;
@@ -52,14 +64,8 @@ bool ReadyDecoder(TrackObj& t, const SampleInfo& target, SInt32 inThreads) {
     st.lastFed = -1;
     st.frameTime = -1;
     st.kept = false;
-    ImageDescription d;
-    std::memcpy(&d, descBytes.data(), sizeof d);
-    st.width = std::max<SInt32>(1, d.width);
-    st.height = std::max<SInt32>(1, d.height);
-    // A picture larger than any movie frame is a damaged description.
-    if (st.width > kMaxPictureSide || st.height > kMaxPictureSide ||
-        static_cast<SInt64>(st.width) * st.height > kMaxPicturePixels)
-      Throw_(badImageDescription);
+    st.width = width;
+    st.height = height;
   }
   return true;
 }

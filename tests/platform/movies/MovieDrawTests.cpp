@@ -158,6 +158,31 @@ TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
   DisposeMovie(m);
 }
 
+// A description claiming a picture wider than any movie frame is refused
+// at every draw, not only the first: the refusal leaves no decoder behind
+// whose size a later draw would trust (a damaged file could otherwise make
+// it allocate gigabytes).
+TEST(MovieDraw, OversizedDescriptionsAreRefusedAtEveryDraw) {
+  Movie m = NewMovie(newMovieActive);
+  Track t = AddRawVideoTrack(m, 2, 2, 1, 60, 600);
+  Media md = GetTrackMedia(t);
+  auto desc = reinterpret_cast<SampleDescriptionHandle>(MakeRawDesc(16385, 1));
+  ASSERT_EQ(SetMediaSampleDescription(md, 1, desc), noErr);
+  MovieDrawTarget target{};
+  std::vector<UInt8> px(16);
+  target.baseAddr = px.data();
+  target.rowBytes = 8;
+  target.bounds = {0, 0, 2, 2};
+  SetMovieDrawTarget(m, &target);
+  for (int draw = 0; draw < 3; ++draw) {
+    UpdateMovie(m);
+    MoviesTask(m, 0);
+    EXPECT_EQ(GetMoviesError(), badImageDescription) << "draw " << draw;
+  }
+  DisposeHandle(reinterpret_cast<Handle>(desc));
+  DisposeMovie(m);
+}
+
 }  // namespace
 
 // A matrix from a file may magnify a track beyond any integer range: the
