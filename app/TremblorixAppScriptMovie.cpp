@@ -55,7 +55,15 @@ bool AppScriptMovieSetting(const std::string& inName, const std::string& inValue
     if (!drawer) return false;
     auto* slider = dynamic_cast<LControl*>(drawer->FindPaneByID(kSmoothingSlider));
     if (!slider) return false;
-    slider->SetValue(USessionSupport::SliderForSmoothingTime(std::stof(inValue)));
+    // The slider's positions are truncated both ways, so the position of a
+    // time may show a tenth less: move on to the first one that shows it.
+    const Float32 seconds = std::stof(inValue);
+    SInt32 position = USessionSupport::SliderForSmoothingTime(seconds);
+    for (int step = 0; step < 8 && position < slider->GetMaxValue() &&
+                       USessionSupport::SmoothingTimeForSlider(position) + 0.05f < seconds;
+         ++step)
+      ++position;
+    slider->SetValue(position);
     return true;
   }
   return false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "media/CBuffer.h"
+#include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
 #include "motion/CAutoMotionTracker.h"
 #include "motion/CMotionData.h"
@@ -170,6 +171,15 @@ TEST_F(ApplicationEndToEndTest, AShakyMovieIsAnalysedSteadiedSavedAndExportedThr
   EXPECT_TRUE(CMotionData::HasValidMotionDataTrack(reopened));
   EXPECT_GT(CTweenTracks::HasControlTracks(reopened), 0);
   EXPECT_EQ(CountFrames(reopened), CountFrames(in));
+  // The control track carries the smoothing time the script asked for, not
+  // the tenth less that the slider position of that time shows.
+  MatrixRecord m1, m2;
+  float s1 = 0, s2 = 0;
+  Track control = nullptr;
+  MotionSettings settings;
+  ASSERT_TRUE(CMovieRendering::GetTweenSample(reopened, 0, m1, m2, s1, s2, &control));
+  ASSERT_EQ(CMovieRendering::ReadMoSettingsFromTrack(control, settings), noErr);
+  EXPECT_FLOAT_EQ(settings.lowpassTime, 2.0f);
   DisposeMovie(reopened);
   DisposeMovie(out);
   DisposeMovie(in);
