@@ -114,19 +114,29 @@ TEST(MovieDraw, FramesFollowTheTimeAndTheClock) {
   DisposeGWorld(world);
 }
 
-TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
+// A movie of one 2x2 raw frame whose sample description is replaced by a
+// raw one of inWidth x inHeight and codec type inType, drawing into ioPixels
+// (2x2 ARGB).
+Movie MovieDescribedAs(SInt16 inWidth, SInt16 inHeight, OSType inType, SampleDescriptionHandle& outDesc,
+                       std::vector<UInt8>& ioPixels) {
   Movie m = NewMovie(newMovieActive);
   Track t = AddRawVideoTrack(m, 2, 2, 1, 60, 600);
-  Media md = GetTrackMedia(t);
-  auto desc = reinterpret_cast<SampleDescriptionHandle>(MakeRawDesc(2, 2));
-  reinterpret_cast<ImageDescription*>(*desc)->cType = 'zzzz';
-  ASSERT_EQ(SetMediaSampleDescription(md, 1, desc), noErr);
+  outDesc = reinterpret_cast<SampleDescriptionHandle>(MakeRawDesc(inWidth, inHeight));
+  reinterpret_cast<ImageDescription*>(*outDesc)->cType = inType;
+  EXPECT_EQ(SetMediaSampleDescription(GetTrackMedia(t), 1, outDesc), noErr);
+  ioPixels.assign(16, 0);
   MovieDrawTarget target{};
-  std::vector<UInt8> px(16);
-  target.baseAddr = px.data();
+  target.baseAddr = ioPixels.data();
   target.rowBytes = 8;
   target.bounds = {0, 0, 2, 2};
   SetMovieDrawTarget(m, &target);
+  return m;
+}
+
+TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
+  SampleDescriptionHandle desc = nullptr;
+  std::vector<UInt8> px;
+  Movie m = MovieDescribedAs(2, 2, 'zzzz', desc, px);
   MoviesTask(m, 0);
   EXPECT_EQ(GetMoviesError(), noCodecErr);
 
@@ -163,17 +173,9 @@ TEST(MovieDraw, UnknownCodecsReportAndRegisteredOnesDecode) {
 // whose size a later draw would trust (a damaged file could otherwise make
 // it allocate gigabytes).
 TEST(MovieDraw, OversizedDescriptionsAreRefusedAtEveryDraw) {
-  Movie m = NewMovie(newMovieActive);
-  Track t = AddRawVideoTrack(m, 2, 2, 1, 60, 600);
-  Media md = GetTrackMedia(t);
-  auto desc = reinterpret_cast<SampleDescriptionHandle>(MakeRawDesc(16385, 1));
-  ASSERT_EQ(SetMediaSampleDescription(md, 1, desc), noErr);
-  MovieDrawTarget target{};
-  std::vector<UInt8> px(16);
-  target.baseAddr = px.data();
-  target.rowBytes = 8;
-  target.bounds = {0, 0, 2, 2};
-  SetMovieDrawTarget(m, &target);
+  SampleDescriptionHandle desc = nullptr;
+  std::vector<UInt8> px;
+  Movie m = MovieDescribedAs(16385, 1, 'raw ', desc, px);
   for (int draw = 0; draw < 3; ++draw) {
     UpdateMovie(m);
     MoviesTask(m, 0);
