@@ -53,6 +53,7 @@ SInt32 ThreadNumber() {
 struct BandLoop {
   std::unique_ptr<BandShare[]> shares;
   size_t shareCount = 0;
+  size_t shareCapacity = 0;
   alignas(64) std::atomic<bool> taken{false};   // some run has been handed out
   alignas(64) std::atomic<size_t> finished{0};  // runs ended (or dropped)
   alignas(64) std::atomic<size_t> done{0};      // items of the runs that ended well
@@ -96,6 +97,26 @@ struct BandLoop {
     if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
+  // Makes a loop that nobody else holds any more new again, for the next
+  // loop of its calling thread (the shares are kept for Share to reuse).
+  void Reset() {
+    taken.store(false, std::memory_order_relaxed);
+    finished.store(0, std::memory_order_relaxed);
+    done.store(0, std::memory_order_relaxed);
+    stop.store(false, std::memory_order_relaxed);
+    nextWorker.store(1, std::memory_order_relaxed);
+    claimed.store(0, std::memory_order_relaxed);
+    workers = firstPooled = 1;
+    items = runs = 0;
+    runItems = 1;
+    countEachRun = false;
+    run = nullptr;
+    refCon = nullptr;
+    sleeping = false;
+    failRun = std::numeric_limits<size_t>::max();
+    failErr = noErr;
+  }
+
   bool AllEnded() const { return finished.load(std::memory_order_acquire) >= runs; }
 
   // Counts inCount runs as ended; the one that ends the last wakes the
@@ -122,11 +143,20 @@ struct BandLoop {
   // Cuts the runs into inCount shares.
   void Share(size_t inCount) {
     shareCount = std::max<size_t>(1, std::min(inCount, runs));
-    shares.reset(new BandShare[shareCount]);
+    if (shareCount > shareCapacity) {
+      shares.reset(new BandShare[shareCount]);
+      shareCapacity = shareCount;
+    }
     for (size_t i = 0; i < shareCount; ++i) {
       shares[i].cursor.store(runs * i / shareCount, std::memory_order_relaxed);
       shares[i].end = runs * (i + 1) / shareCount;
     }
+  }
+
+  // True when no run of the share of a thread whose own share is inHome is left.
+  bool OwnShareDone(size_t inHome) const {
+    const BandShare& share = shares[inHome % shareCount];
+    return share.cursor.load(std::memory_order_relaxed) >= share.end;
   }
 
   // The next run for a thread whose own share is inHome; false when none is left.
@@ -168,11 +198,12 @@ struct BandLoop {
   }
 
   // Takes runs until none is left or the loop stops. inBetween runs after
-  // each run and answers false to stop the loop. A worker counts its runs
-  // and their items on its own and adds them to the shared counters once,
-  // when it leaves: every shared counter a run touched would cost a cache
-  // line taken from another processor. Only a loop that reports progress
-  // needs its counts as they come.
+  // each run and answers false to stop the loop. A worker counts the runs
+  // of its own share and their items on its own and adds them to the
+  // shared counters once, when that share is used up: every shared counter
+  // a run touched would cost a cache line taken from another processor.
+  // Runs taken from other shares, and every run of a loop that reports
+  // progress, are counted as they end.
   template <class Between>
   void Work(SInt32 inWorker, Between&& inBetween) {
     size_t ended = 0, ranItems = 0;
@@ -197,7 +228,10 @@ struct BandLoop {
         continue;
       }
       ranItems += end - begin;
-      if (countEachRun) flush();
+      // Once its own share is used up, a worker looks through the others'
+      // shares, which other processors are writing: the calling thread
+      // would wait for that search too if the counts were kept back.
+      if (countEachRun || tried > 0 || OwnShareDone(home)) flush();
       if (!inBetween()) {
         Stop();
         break;
@@ -211,8 +245,9 @@ struct BandLoop {
   template <class Report>
   void WaitForAll(bool inPeriodic, Report&& inReport) {
     const auto spinEnd = std::chrono::steady_clock::now() + kFinishSpin;
+    // Looks often: a short loop's end is waited for on every call.
     while (!AllEnded()) {
-      for (int i = 0; i < 32 && !AllEnded(); ++i) CpuRelax();
+      for (int i = 0; i < 4 && !AllEnded(); ++i) CpuRelax();
       if (std::chrono::steady_clock::now() >= spinEnd) break;
     }
     for (;;) {
@@ -230,6 +265,39 @@ struct BandLoop {
     }
   }
 };
+
+// Each calling thread keeps the state of its last loop for its next one:
+// a short loop costs little more than making that state, and made afresh
+// it never comes from this thread's cache of free memory (the worker that
+// lets go of it last frees it on its own thread). A loop still held by a
+// late pool task is let go instead, and a new one made.
+struct LoopCache {
+  BandLoop* loop = nullptr;
+  ~LoopCache() {
+    if (loop) loop->Release();
+  }
+};
+thread_local LoopCache tLoopCache;
+
+BandLoop* TakeLoop() {
+  BandLoop* loop = tLoopCache.loop;
+  tLoopCache.loop = nullptr;
+  if (loop != nullptr) {
+    if (loop->refs.load(std::memory_order_acquire) == 1) {
+      loop->Reset();
+      return loop;
+    }
+    loop->Release();
+  }
+  return new (std::nothrow) BandLoop;
+}
+
+void KeepLoop(BandLoop* inLoop) {
+  if (tLoopCache.loop == nullptr)
+    tLoopCache.loop = inLoop;
+  else
+    inLoop->Release();
+}
 
 OSStatus BandWorkerEntry(void* inLoop) {
   BandLoop& loop = *static_cast<BandLoop*>(inLoop);
@@ -297,7 +365,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     return noErr;
   }
 
-  BandLoop* loop = new (std::nothrow) BandLoop;
+  BandLoop* loop = TakeLoop();
   if (loop == nullptr) return memFullErr;
   loop->items = inItems;
   loop->run = inRun;
@@ -308,7 +376,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
   try {
     loop->Share(static_cast<size_t>(workers));
   } catch (const std::bad_alloc&) {
-    delete loop;
+    loop->Release();
     return memFullErr;
   }
   loop->nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
@@ -393,7 +461,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
   const OSStatus failure = loop->failErr;
   const bool stopped = loop->stop.load(std::memory_order_relaxed);
   const size_t doneItems = loop->done.load(std::memory_order_relaxed);
-  loop->Release();
+  KeepLoop(loop);
   if (cancelled) return userCanceledErr;
   if (failure != noErr) return failure;
   // A loop stopped without a failure (its pool tasks were asked to stop)

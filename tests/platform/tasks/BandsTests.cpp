@@ -141,6 +141,49 @@ TEST(BandLoop, EveryRunBeforeTheFirstFailureRuns) {
   }
 }
 
+// A thread's loops share one state, made new for each loop: a loop after
+// a failed one, a cancelled one and one whose pool workers were still
+// running when it returned answers for itself and runs every item once,
+// whether it has more shares than the loop before or fewer.
+TEST(BandLoop, ALoopAfterAFailedOrCancelledOneStartsAfresh) {
+  auto plain = [](SInt32 inWorkers, size_t inItems) {
+    MPBandOptions options;
+    options.workers = inWorkers;
+    std::vector<std::atomic<int>> hits(inItems);
+    const OSStatus err = MPRunBands(inItems, options, [&](SInt32, size_t b, size_t e) -> OSStatus {
+      for (size_t i = b; i < e; ++i) ++hits[i];
+      return noErr;
+    });
+    EXPECT_EQ(err, noErr) << inWorkers << " workers";
+    for (size_t i = 0; i < inItems; ++i)
+      if (hits[i].load() != 1) {
+        ADD_FAILURE() << "item " << i << " ran " << hits[i].load() << " times with " << inWorkers << " workers";
+        break;
+      }
+  };
+  for (int round = 0; round < 20; ++round) {
+    MPBandOptions options;
+    options.workers = 8;
+    EXPECT_EQ(MPRunBands(size_t{200}, options,
+                         [](SInt32, size_t b, size_t e) -> OSStatus { return b <= 50 && 50 < e ? -36 : noErr; }),
+              -36);
+    plain(2, 7);
+    options.progress = [](void*, SInt32) { return false; };
+    EXPECT_EQ(MPRunBands(size_t{300}, options,
+                         [](SInt32, size_t, size_t) -> OSStatus {
+                           std::this_thread::sleep_for(std::chrono::microseconds(50));
+                           return noErr;
+                         }),
+              userCanceledErr);
+    plain(8, 1000);
+    // Pool workers that come late to a loop whose runs the calling thread
+    // took alone still hold it when the next loop starts.
+    options.progress = nullptr;
+    EXPECT_EQ(MPRunBands(size_t{8}, options, [](SInt32, size_t, size_t) -> OSStatus { return noErr; }), noErr);
+    plain(3, 64);
+  }
+}
+
 // A progress procedure hears a rising share ending at 256; its false answer
 // cancels, stops the running workers and starts no new run.
 TEST(BandLoop, ProgressRisesAndCancelStopsTheWorkers) {
