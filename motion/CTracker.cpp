@@ -366,9 +366,13 @@ SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFi
     if (columns > 0 && rows > 0) {
       const SInt32 x0 = inTrackRect.left + (mWidth - columns * n) / 2;
       const SInt32 y0 = inTrackRect.top + (mHeight - rows * n) / 2;
+      // The whole grid in one insertion (the array keeps its memory from
+      // call to call), written in place.
+      blocks.InsertItemsAt(rows * columns, index_Last, BlockData{});
+      BlockData* grid = blocks.data();
       for (SInt32 r = 0; r < rows; ++r)
         for (SInt32 c = 0; c < columns; ++c) {
-          BlockData b;
+          BlockData& b = *grid++;
           b.aLeft = x0 + c * n;
           b.aTop = y0 + r * n;
           double h = b.aLeft + n / 2, v = b.aTop + n / 2;
@@ -379,7 +383,6 @@ SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFi
           v = std::isfinite(v) ? std::clamp(std::floor(v + 0.5), -1.0e9, 1.0e9) : 1.0e9;
           b.bLeft = static_cast<SInt32>(h) - n / 2;
           b.bTop = static_cast<SInt32>(v) - n / 2;
-          blocks.AddItem(b);
         }
     }
 
@@ -443,10 +446,25 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
                                       return noErr;
                                     });
     if (err != noErr) Throw_(err);
-    for (const RunPositions& run : mRuns) {
-      if (run.worker < 0) continue;
-      const std::vector<PosData>& list = mFound[static_cast<size_t>(run.worker)];
-      for (SInt32 i = 0; i < run.count; ++i) ioPositions.AddItem(list[static_cast<size_t>(run.first + i)]);
+    // In one insertion, copied run by run.
+    SInt32 found = 0;
+    for (const RunPositions& run : mRuns)
+      if (run.worker >= 0) found += run.count;
+    if (ioPositions.IsKeptSorted()) {
+      for (const RunPositions& run : mRuns) {
+        if (run.worker < 0) continue;
+        const std::vector<PosData>& list = mFound[static_cast<size_t>(run.worker)];
+        for (SInt32 i = 0; i < run.count; ++i) ioPositions.AddItem(list[static_cast<size_t>(run.first + i)]);
+      }
+    } else if (found > 0) {
+      const SInt32 first = ioPositions.GetCount();
+      ioPositions.InsertItemsAt(found, index_Last, PosData{});
+      PosData* out = ioPositions.data() + first;
+      for (const RunPositions& run : mRuns) {
+        if (run.worker < 0) continue;
+        const PosData* in = mFound[static_cast<size_t>(run.worker)].data() + run.first;
+        out = std::copy(in, in + run.count, out);
+      }
     }
   } catch (...) {
     ioPositions.RemoveAllItemsAfter(positionsBefore);
