@@ -246,7 +246,8 @@ void CAutoMotionTracker::ReserveBandRecords(SInt32 inWorkers) {
     mBandRecords.push_back(std::make_unique<CBufferTask>(nullptr));
 }
 
-OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode) {
+OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode, SInt32 inFilterFirst, bool* outFiltered) {
+  if (outFiltered) *outFiltered = false;
   const SInt32 count = mLevels.GetCount();
   if (count == 0) return noErr;
   try {
@@ -305,20 +306,79 @@ OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode) {
     OSStatus err = noErr;
     if (stacked) {
       const SInt32 coarsest = ops.back().Rows();
-      err = MPRunBands(static_cast<size_t>(coarsest) + 1, options,
-                       [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
-                         CBufferTask& record = *mBandRecords[static_cast<size_t>(inWorker)];
-                         for (size_t i = 0; i < ops.size(); ++i) {
-                           const SInt32 factor = SInt32{1} << (ops.size() - 1 - i);
-                           const SInt32 first = static_cast<SInt32>(inBegin) * factor;
-                           const SInt32 last = inEnd > static_cast<size_t>(coarsest)
-                                                   ? ops[i].Rows()
-                                                   : static_cast<SInt32>(inEnd) * factor;
-                           const SInt32 status = ops[i].Run(record, first, last - first);
-                           if (status != noErr) return status;
-                         }
-                         return noErr;
-                       });
+      const size_t items = static_cast<size_t>(coarsest) + 1;
+      // The gradient filter of a level row reads the rows above and below
+      // it, so a run filters its rows as soon as it has written them,
+      // while they are still in its processor's cache, except the rows next
+      // to the runs on either side: those are filtered by whichever of the
+      // two runs at that boundary ends second. With at least two items a
+      // run, a boundary row's neighbours come from those two runs alone.
+      std::vector<BandOp> filters;
+      if (inFilterFirst >= 1 && inFilterFirst <= count) {
+        for (SInt32 i = inFilterFirst; i <= count; ++i) {
+          PyramidLevelData* level = mLevels[i];
+          BandOp op;
+          op.proc = DiffFilterProc;
+          op.source = op.dest = level->mGrey;
+          op.userParam = level->mCurrent;
+          if (!op.Clip(level->mBounds, level->mBounds)) return paramErr;
+          filters.push_back(op);
+        }
+        options.minRunItems = 2;
+        if (mEdgeCount < items + 1) {
+          mEdgeArrivals.reset(new std::atomic<UInt8>[items + 1]);
+          mEdgeCount = items + 1;
+        }
+        for (size_t t = 0; t <= items; ++t) mEdgeArrivals[t].store(0, std::memory_order_relaxed);
+      }
+      const size_t firstFiltered = filters.empty() ? ops.size() : static_cast<size_t>(inFilterFirst - 1);
+      // The first row of item t in the level of op i (item `coarsest` holds
+      // the rest of every finer level).
+      auto rowOf = [&](size_t i, size_t t) {
+        const SInt32 factor = SInt32{1} << (ops.size() - 1 - i);
+        return t > static_cast<size_t>(coarsest) ? ops[i].Rows() : static_cast<SInt32>(t) * factor;
+      };
+      // The filter of rows [inFirst, inLast) of the level of op i.
+      auto filterRows = [&](CBufferTask& ioRecord, size_t i, SInt32 inFirst, SInt32 inLast) -> SInt32 {
+        inFirst = std::max<SInt32>(inFirst, 0);
+        inLast = std::min(inLast, filters[i - firstFiltered].Rows());
+        return inFirst < inLast ? filters[i - firstFiltered].Run(ioRecord, inFirst, inLast - inFirst) : noErr;
+      };
+      // The rows on either side of the boundary before item t, once both
+      // runs there have written theirs.
+      auto filterEdge = [&](CBufferTask& ioRecord, size_t t) -> SInt32 {
+        if (mEdgeArrivals[t].fetch_add(1, std::memory_order_acq_rel) == 0) return noErr;
+        for (size_t i = firstFiltered; i < ops.size(); ++i) {
+          const SInt32 row = rowOf(i, t);
+          const SInt32 status = filterRows(ioRecord, i, row - 1, row + 1);
+          if (status != noErr) return status;
+        }
+        return noErr;
+      };
+      err = MPRunBands(items, options, [&](SInt32 inWorker, size_t inBegin, size_t inEnd) -> OSStatus {
+        CBufferTask& record = *mBandRecords[static_cast<size_t>(inWorker)];
+        for (size_t i = 0; i < ops.size(); ++i) {
+          const SInt32 first = rowOf(i, inBegin), last = rowOf(i, inEnd);
+          const SInt32 status = ops[i].Run(record, first, last - first);
+          if (status != noErr) return status;
+        }
+        if (filters.empty()) return noErr;
+        for (size_t i = firstFiltered; i < ops.size(); ++i) {
+          const SInt32 first = rowOf(i, inBegin) + (inBegin > 0 ? 1 : 0);
+          const SInt32 last = rowOf(i, inEnd) - (inEnd < items ? 1 : 0);
+          const SInt32 status = filterRows(record, i, first, last);
+          if (status != noErr) return status;
+        }
+        if (inBegin > 0) {
+          const SInt32 status = filterEdge(record, inBegin);
+          if (status != noErr) return status;
+        }
+        return inEnd < items ? filterEdge(record, inEnd) : noErr;
+      });
+      if (!filters.empty()) {
+        for (const BandOp& op : filters) op.dest->SetDirty(&op.destBox);
+        if (outFiltered) *outFiltered = err == noErr;
+      }
     } else {
       for (const BandOp& op : ops) {
         options.workers = WorkersFor(op.Pixels());
@@ -421,15 +481,18 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     }
     ThrowIfNil_(mSource);
     ThrowIfNil_(mEstimator);
-    const OSErr buildErr = BuildPyramid(inMode);
-    if (buildErr != noErr) return buildErr;
-
     const SInt32 levelsToTrack = mAccuracy == 3 ? 4 : 3;
     // The gradient planes of every tracked level at once: they depend on
     // the pyramid only, not on the motion of the coarser levels.
     const SInt32 levelCount = mLevels.GetCount();
-    const OSErr filterErr = FilterLevels(std::max<SInt32>(1, levelCount - levelsToTrack + 1), levelCount);
-    if (filterErr != noErr) return filterErr;
+    const SInt32 firstTracked = std::max<SInt32>(1, levelCount - levelsToTrack + 1);
+    bool filtered = false;
+    const OSErr buildErr = BuildPyramid(inMode, firstTracked, &filtered);
+    if (buildErr != noErr) return buildErr;
+    if (!filtered) {
+      const OSErr filterErr = FilterLevels(firstTracked, levelCount);
+      if (filterErr != noErr) return filterErr;
+    }
     mQualitySum = 0.0f;
     // The motion so far in frame pixels; each level starts from it.
     double s = 1.0, r = 0.0, tx = 0.0, ty = 0.0;

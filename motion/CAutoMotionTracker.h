@@ -9,6 +9,7 @@
 #include "motion/CMotionTracker.h"
 #include "motion/CTracker.h"
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -96,7 +97,10 @@ class CAutoMotionTracker : public CMotionTracker {
 
  protected:
   // Fills the grey buffers of every level from the source for one mode.
-  OSErr BuildPyramid(ETrackerFieldMode inMode);
+  // With inFilterFirst >= 1, the same loop also writes the gradient planes
+  // of the levels [inFilterFirst, count] when it can (outFiltered says so;
+  // otherwise FilterLevels is still to run).
+  OSErr BuildPyramid(ETrackerFieldMode inMode, SInt32 inFilterFirst = 0, bool* outFiltered = nullptr);
   // Writes the gradient planes of the levels [inFirst, inLast] (indices in
   // mLevels) in one pass over all their rows.
   OSErr FilterLevels(SInt32 inFirst, SInt32 inLast);
@@ -113,4 +117,8 @@ class CAutoMotionTracker : public CMotionTracker {
   // The band records of the pyramid's operations, one per worker, kept from
   // frame to frame: a worker runs its rows of every level through its own.
   std::vector<std::unique_ptr<CBufferTask>> mBandRecords;
+  // Per item boundary of the pyramid's loop: how many of the two runs on
+  // either side have written their rows (the second filters the rows by it).
+  std::unique_ptr<std::atomic<UInt8>[]> mEdgeArrivals;
+  size_t mEdgeCount = 0;
 };

@@ -307,3 +307,72 @@ TEST(TrackerBandProcs, StackedPyramidMatchesLevelByLevelReductions) {
   MPSetProcessorCountForTesting(0);
   CTaskGroup::mAllowMP = true;
 }
+
+// The gradient planes are written by the pyramid's own loop, each run
+// filtering its rows and the two runs at a boundary sharing the rows next to
+// it. Every filtered sample must still be what the filter makes of the whole
+// level in one band, for odd sizes, field modes, any number of workers, and
+// only for the levels that are tracked.
+TEST(TrackerBandProcs, GradientPlanesMatchTheFilterOfEachWholeLevel) {
+  const Texture texture = MakeTexture(1100, 900, 5);
+  struct Case {
+    SInt32 w, h;
+    ETrackerFieldMode mode;
+    SInt16 accuracy;
+  };
+  // 1003x803 has four levels: all are tracked at accuracy 3, the three
+  // coarsest below it.
+  const Case cases[] = {{323, 247, ETrackerFieldMode::kFrame, 3},
+                        {757, 583, ETrackerFieldMode::kOddField, 3},
+                        {1003, 803, ETrackerFieldMode::kFrame, 3},
+                        {1003, 803, ETrackerFieldMode::kEvenField, 2}};
+  for (const Case& c : cases)
+    for (ItemCount processors : {1u, 2u, 3u, 8u}) {
+      CTaskGroup::mAllowMP = processors != 1;
+      MPSetProcessorCountForTesting(processors);
+      BufferPtr frame(NewFrame(c.w, c.h));
+      Render(texture, Pose::Make(1.0, 0.02, 0.5, 1.5), frame.get());
+      CAutoMotionTracker tracker;
+      tracker.SetAccuracy(c.accuracy);
+      ASSERT_EQ(tracker.BeginTracking(frame.get(), MakeRect(1, 3, c.h - 2, c.w - 1), nullptr, nullptr), noErr);
+      auto& levels = tracker.GetLevels();
+      const SInt32 count = levels.GetCount();
+      const SInt32 tracked = c.accuracy == 3 ? 4 : 3;
+      ASSERT_GE(count, 3);
+      // Marks, to tell written samples from samples left alone.
+      for (PyramidLevelData* level : levels) {
+        const size_t n = static_cast<size_t>(level->mBounds.right - level->mBounds.left) *
+                         (level->mBounds.bottom - level->mBounds.top);
+        std::fill(level->mCurrent, level->mCurrent + n, -9.0f);
+      }
+      ASSERT_EQ(tracker.ProcessFrame(1, c.mode, nullptr, nullptr), noErr);
+      for (SInt32 i = 1; i <= count; ++i) {
+        PyramidLevelData* level = levels[i];
+        const Rect& b = level->mBounds;
+        const SInt32 w = b.right - b.left, h = b.bottom - b.top;
+        // The planes were handed on to be the previous ones of the next frame.
+        const float* plane = level->mPrevious;
+        const bool filtered = i > count - tracked;
+        std::vector<float> reference(static_cast<size_t>(w) * h, -9.0f);
+        if (filtered) {
+          TaskOptions one;
+          one.mBandCount = 1;
+          ASSERT_EQ(CBuffer::Convert(level->mGrey, level->mGrey, nullptr, &b, &b, CAutoMotionTracker::DiffFilterProc,
+                                     reference.data(), nullptr, nullptr, &one),
+                    noErr);
+        }
+        SInt32 wrong = 0;
+        for (SInt32 y = 1; y < h - 1; ++y)
+          for (SInt32 x = 1; x < w - 1; ++x) {
+            const size_t k = static_cast<size_t>(y) * w + x;
+            if (plane[k] != reference[k] && wrong++ == 0)
+              ADD_FAILURE() << c.w << "x" << c.h << " level " << i << " row " << y << " column " << x << ", "
+                            << processors << " processors: " << plane[k] << " instead of " << reference[k];
+          }
+        EXPECT_EQ(wrong, 0) << c.w << "x" << c.h << " level " << i << ", " << processors << " processors";
+      }
+      tracker.EndTracking();
+    }
+  MPSetProcessorCountForTesting(0);
+  CTaskGroup::mAllowMP = true;
+}
