@@ -411,6 +411,11 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
   try {
     MPBandOptions options;
     options.workers = CTaskGroup::GetPreferredTaskCount();
+    // A run of blocks is several microseconds a block, and the loop ends
+    // when its last run does: shorter runs leave a shorter tail (at the
+    // finest level of 1280x720, eight runs a worker saved about 15 of the
+    // 150 microseconds that four took).
+    options.runsPerWorker = 8;
     const SInt32 workers = MPBandWorkers(static_cast<size_t>(blockCount), options);
     options.workers = workers;
     FrameTaskData data{mCurrentProvider, mPreviousProvider, mCurrentRefcon, mPreviousRefcon,
