@@ -101,6 +101,16 @@ struct BandOp {
   }
 };
 
+// The gradient filter of a whole level, from its grey buffer into its
+// current plane. False when the level has no rows.
+bool FilterOpOf(const PyramidLevelData* inLevel, BandOp& outOp) {
+  outOp = BandOp{};
+  outOp.proc = CAutoMotionTracker::DiffFilterProc;
+  outOp.source = outOp.dest = inLevel->mGrey;
+  outOp.userParam = inLevel->mCurrent;
+  return outOp.Clip(inLevel->mBounds, inLevel->mBounds);
+}
+
 // The exact weighted least-squares similarity over the positions the
 // estimator kept. The estimator's descent stops once its gradients are
 // small, which for scale and rotation still leaves errors of about 0.002
@@ -316,12 +326,8 @@ OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode, SInt32 inFilter
       std::vector<BandOp> filters;
       if (inFilterFirst >= 1 && inFilterFirst <= count) {
         for (SInt32 i = inFilterFirst; i <= count; ++i) {
-          PyramidLevelData* level = mLevels[i];
           BandOp op;
-          op.proc = DiffFilterProc;
-          op.source = op.dest = level->mGrey;
-          op.userParam = level->mCurrent;
-          if (!op.Clip(level->mBounds, level->mBounds)) return paramErr;
+          if (!FilterOpOf(mLevels[i], op)) return paramErr;
           filters.push_back(op);
         }
         options.minRunItems = 2;
@@ -406,12 +412,8 @@ OSErr CAutoMotionTracker::FilterLevels(SInt32 inFirst, SInt32 inLast) {
     size_t items = 0;
     SInt64 pixels = 0;
     for (SInt32 i = inLast; i >= inFirst; --i) {
-      PyramidLevelData* level = mLevels[i];
       BandOp op;
-      op.proc = DiffFilterProc;
-      op.source = op.dest = level->mGrey;
-      op.userParam = level->mCurrent;
-      if (!op.Clip(level->mBounds, level->mBounds)) return paramErr;
+      if (!FilterOpOf(mLevels[i], op)) return paramErr;
       starts.push_back(items);
       items += static_cast<size_t>(op.Rows());
       pixels += op.Pixels();
