@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/base/Endian.h"
+#include "platform/base/LargeBlocks.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/base/PascalStrings.h"
@@ -176,8 +177,9 @@ SInt32 CBuffer::BytesPerPixelFor(SInt16 inDepth, SInt16 inMode) {
 }
 
 void CBuffer::FreeOwned() {
-  if (mOwns) std::free(mBlock);
+  if (mOwns) DisposeLargeBlock(mBlock, mBlockSize);
   mBlock = nullptr;
+  mBlockSize = 0;
   if (mOwns) {
     mData = nullptr;
     mOwns = false;
@@ -194,14 +196,15 @@ OSErr CBuffer::AllocMem(Rect inBounds, SInt16 inDepth, SInt16 inMode) {
   SInt32 rowBytes = width == 0 ? 16 : ((width * bpp + 15) / 16) * 16;
   SInt64 size = static_cast<SInt64>(height) * rowBytes;
   if (size > 0x7FFFFFFF - 64) Throw_(err_NilPointer);
-  // One zero-filled block, aligned for the vector unit. Taken zeroed from
-  // the allocator, which hands out fresh pages of a large block without
-  // writing them: a frame buffer costs nothing until it is drawn into, and
-  // its pages are then touched once, by whoever draws, not twice.
+  // One zero-filled block, aligned for the vector unit. Taken zeroed, as
+  // fresh pages nobody has written: a frame buffer costs nothing until it is
+  // drawn into, and its pages are then touched once, by whoever draws, not
+  // twice. A frame-sized block comes in huge pages (see LargeBlocks.h).
   const size_t allocSize = static_cast<size_t>(std::max<SInt64>(size, 64) + 63) & ~static_cast<size_t>(63);
-  void* block = std::calloc(1, allocSize + 63);
+  void* block = NewLargeBlock(allocSize + 63);
   if (!block) Throw_(err_NilPointer);
   mBlock = block;
+  mBlockSize = allocSize + 63;
   mData = reinterpret_cast<Ptr>((reinterpret_cast<uintptr_t>(block) + 63) & ~uintptr_t{63});
   mOwns = true;
   mDepth = inDepth;

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 
 #include "media/CBufferTask.h"
@@ -173,6 +174,7 @@ class CBuffer : public LBroadcaster, public CUserData {
 
   Ptr mData = nullptr;
   void* mBlock = nullptr;  // the allocation mData lies in, when owned
+  size_t mBlockSize = 0;   // its size as asked for
   bool mOwns = false;
   SInt32 mDataSize = 0;
   Str255 mDescriptor = {0};

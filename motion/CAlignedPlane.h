@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
 
+#include "platform/base/LargeBlocks.h"
 #include "platform/base/LException.h"
 
 class CAlignedPlane {
@@ -34,14 +36,27 @@ class CAlignedPlane {
   void Reset(size_t inFloats, bool inZeroed = true) {
     Free();
     if (inFloats == 0) return;
-    void* p = ::operator new(inFloats * sizeof(float), std::align_val_t(kAlignment), std::nothrow);
+    if (inFloats > (SIZE_MAX - kAlignment) / sizeof(float)) Throw_(err_NilPointer);
+    const size_t bytes = inFloats * sizeof(float);
+    if (IsMappedLargeBlock(bytes)) {
+      // Zero already, and in huge pages where the kernel has them.
+      void* p = NewLargeBlock(bytes);
+      ThrowIfNil_(p);
+      mData = static_cast<float*>(p);
+      mCount = inFloats;
+      return;
+    }
+    void* p = ::operator new(bytes, std::align_val_t(kAlignment), std::nothrow);
     ThrowIfNil_(p);
-    if (inZeroed) std::memset(p, 0, inFloats * sizeof(float));
+    if (inZeroed) std::memset(p, 0, bytes);
     mData = static_cast<float*>(p);
     mCount = inFloats;
   }
   void Free() {
-    if (mData) ::operator delete(mData, std::align_val_t(kAlignment));
+    if (mData && IsMappedLargeBlock(mCount * sizeof(float)))
+      DisposeLargeBlock(mData, mCount * sizeof(float));
+    else if (mData)
+      ::operator delete(mData, std::align_val_t(kAlignment));
     mData = nullptr;
     mCount = 0;
   }
