@@ -331,7 +331,13 @@ SInt32 MPBandWorkers(size_t inItems, const MPBandOptions& inOptions) {
 
 OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunProc inRun, void* inRefCon) {
   if (inRun == nullptr) return paramErr;
-  if (inItems == 0) return noErr;
+  auto callerWork = [&] {
+    if (inOptions.callerWork != nullptr) inOptions.callerWork(inOptions.callerWorkRefCon);
+  };
+  if (inItems == 0) {
+    callerWork();
+    return noErr;
+  }
   const SInt32 workers = MPBandWorkers(inItems, inOptions);
   const size_t minRun = std::max<size_t>(1, inOptions.minRunItems);
   const size_t slices = static_cast<size_t>(workers) * std::max<size_t>(1, inOptions.runsPerWorker);
@@ -345,6 +351,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
 
   // Alone: everything on the calling thread, with nothing shared.
   if (pooled == 0) {
+    callerWork();
     bool cancelled = false;
     for (size_t r = 0; r < runs; ++r) {
       if (MPTaskShouldStop()) {
@@ -366,7 +373,10 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
   }
 
   BandLoop* loop = TakeLoop();
-  if (loop == nullptr) return memFullErr;
+  if (loop == nullptr) {
+    callerWork();
+    return memFullErr;
+  }
   loop->items = inItems;
   loop->run = inRun;
   loop->refCon = inRefCon;
@@ -377,6 +387,7 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
     loop->Share(static_cast<size_t>(workers));
   } catch (const std::bad_alloc&) {
     loop->Release();
+    callerWork();
     return memFullErr;
   }
   loop->nextWorker.store(reporter ? 0 : 1, std::memory_order_relaxed);
@@ -435,6 +446,8 @@ OSStatus MPRunBands(size_t inItems, const MPBandOptions& inOptions, MPBandRunPro
       }
     }
   };
+  // The workers have the loop: the calling thread's own work goes first.
+  callerWork();
   bool stopsSent = false;
   auto sendStops = [&] {
     if (!cancelled || stopsSent) return;

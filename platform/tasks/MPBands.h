@@ -36,6 +36,14 @@ struct MPBandOptions {
   size_t runsPerWorker = 4;
   MPBandProgressProc progress = nullptr;
   void* progressRefCon = nullptr;
+  // Work of the calling thread's own that needs none of the items: run once
+  // by every loop with a run procedure (even one over no items or one that
+  // fails), on the calling thread, after the
+  // workers have been handed the loop and before the calling thread takes
+  // runs itself, so that it overlaps the runs instead of preceding or
+  // following them. The others take the calling thread's runs meanwhile.
+  void (*callerWork)(void* inRefCon) = nullptr;
+  void* callerWorkRefCon = nullptr;
 };
 
 // The number of workers a loop over inItems items would use with these options.

@@ -255,3 +255,65 @@ TEST(BandLoop, ALoopInAStoppedTaskAnswersCancelled) {
   EXPECT_EQ(shared.ran.load(), 0);
   EXPECT_EQ(shared.result, userCanceledErr);
 }
+
+// The calling thread's own work runs exactly once per loop, on the calling
+// thread, whatever becomes of the loop: no items, alone, with workers, with
+// a progress procedure, and a loop that fails. With workers it runs while
+// they take the runs: work that waits for a run of another worker ends.
+TEST(BandLoop, CallerWorkRunsOnceOnTheCallingThreadBesideTheRuns) {
+  struct Seen {
+    std::atomic<int> calls{0};
+    std::atomic<bool> onCaller{true};
+    std::thread::id caller;
+    std::atomic<int>* othersRan = nullptr;  // when set: wait for a run off the calling thread
+    std::atomic<bool> sawOthers{false};
+  };
+  auto work = [](void* inSeen) {
+    Seen& seen = *static_cast<Seen*>(inSeen);
+    ++seen.calls;
+    if (std::this_thread::get_id() != seen.caller) seen.onCaller = false;
+    if (seen.othersRan != nullptr) {
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (seen.othersRan->load() == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+      seen.sawOthers = seen.othersRan->load() > 0;
+    }
+  };
+  struct Case {
+    SInt32 workers;
+    size_t items;
+    bool progress;
+    bool fail;
+  };
+  for (const Case c : {Case{4, 0, false, false}, Case{1, 50, false, false}, Case{1, 50, false, true},
+                       Case{4, 200, false, false}, Case{4, 200, true, false}, Case{4, 200, false, true}}) {
+    SCOPED_TRACE(testing::Message() << c.workers << " workers, " << c.items << " items, progress " << c.progress
+                                    << ", fail " << c.fail);
+    Seen seen;
+    seen.caller = std::this_thread::get_id();
+    std::atomic<int> othersRan{0};
+    const bool pooled = c.workers > 1 && c.items > 0 && MPPoolWorkerCount() > 0;
+    if (pooled && !c.fail) seen.othersRan = &othersRan;
+    MPBandOptions options;
+    options.workers = c.workers;
+    options.callerWork = work;
+    options.callerWorkRefCon = &seen;
+    if (c.progress) options.progress = [](void*, SInt32) { return true; };
+    std::atomic<int> hits{0};
+    const OSStatus err = MPRunBands(c.items, options, [&](SInt32, size_t b, size_t e) -> OSStatus {
+      if (std::this_thread::get_id() != seen.caller) ++othersRan;
+      hits += static_cast<int>(e - b);
+      return c.fail && b == 0 ? paramErr : noErr;
+    });
+    EXPECT_EQ(seen.calls.load(), 1);
+    EXPECT_TRUE(seen.onCaller.load());
+    if (c.fail) {
+      EXPECT_EQ(err, paramErr);
+    } else {
+      EXPECT_EQ(err, noErr);
+      EXPECT_EQ(hits.load(), static_cast<int>(c.items));
+    }
+    if (seen.othersRan != nullptr) {
+      EXPECT_TRUE(seen.sawOthers.load());
+    }
+  }
+}
