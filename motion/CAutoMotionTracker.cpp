@@ -153,6 +153,20 @@ bool SolveSimilarity(const TArray<PosData>& inPositions, TransData& ioModel) {
   return true;
 }
 
+// The motion a level's fit measured: the estimator's model refined by the
+// closed-form similarity, when the comparisons and the fit succeeded
+// (inErr) and the result can be a measurement (then true). A level that
+// fails so leaves the prediction of the coarser levels and adds nothing to
+// the quality.
+bool LevelMotion(CTracker& ioEstimator, SInt32 inErr, const Rect& inBounds, TransData& outModel) {
+  if (inErr != noErr || !ioEstimator.mModelValid) return false;
+  TransData m = ioEstimator.mModel;
+  SolveSimilarity(ioEstimator.mPositions, m);
+  if (!Plausible(m, inBounds) || !std::isfinite(ioEstimator.mMeanStrength)) return false;
+  outModel = m;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -247,8 +261,31 @@ OSErr CAutoMotionTracker::BeginTracking(CBuffer* inBuffer, Rect inTrackRect, Pro
 }
 
 void CAutoMotionTracker::EndTracking() {
+  FinishFrame();
   CMotionTracker::EndTracking();
   DeleteAll();
+}
+
+TArray<DiffMotionData>& CAutoMotionTracker::GetMotionDataArray() {
+  FinishFrame();
+  return mRecords;
+}
+
+void CAutoMotionTracker::FinishFrame() {
+  if (!mPending.pending) return;
+  PendingFrame& f = mPending;
+  f.pending = false;
+  if (!mEstimator || !mRecords.ValidIndex(f.index)) return;
+  const SInt32 err = f.compareErr == noErr ? mEstimator->FitModel() : f.compareErr;
+  TransData m;
+  if (!LevelMotion(*mEstimator, err, f.bounds, m)) return;  // the coarser levels' motion stands
+  mQualitySum = f.quality + mEstimator->mMeanStrength;
+  DiffMotionData& record = mRecords[f.index];
+  record.quality = mQualitySum;
+  record.xShift = static_cast<Float32>(m.tx / f.hScale);
+  record.yShift = static_cast<Float32>(m.ty / f.vScale);
+  record.rotation = static_cast<Float32>(-m.b);
+  record.scale = static_cast<Float32>(m.a);
 }
 
 void CAutoMotionTracker::ReserveBandRecords(SInt32 inWorkers) {
@@ -313,6 +350,10 @@ OSErr CAutoMotionTracker::BuildPyramid(ETrackerFieldMode inMode, SInt32 inFilter
     ReserveBandRecords(workers);
     MPBandOptions options;
     options.workers = workers;
+    if (mPending.pending) {
+      options.callerWork = [](void* inMe) { static_cast<CAutoMotionTracker*>(inMe)->FinishFrame(); };
+      options.callerWorkRefCon = this;
+    }
     OSStatus err = noErr;
     if (stacked) {
       const SInt32 coarsest = ops.back().Rows();
@@ -489,7 +530,10 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     const SInt32 levelCount = mLevels.GetCount();
     const SInt32 firstTracked = std::max<SInt32>(1, levelCount - levelsToTrack + 1);
     bool filtered = false;
+    // The last frame's fit runs beside this frame's pyramid loop (it reads
+    // nothing the loop writes), and in any case before the estimator is used.
     const OSErr buildErr = BuildPyramid(inMode, firstTracked, &filtered);
+    FinishFrame();
     if (buildErr != noErr) return buildErr;
     if (!filtered) {
       const OSErr filterErr = FilterLevels(firstTracked, levelCount);
@@ -510,13 +554,18 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
         ScaleMatrix(&predicted, X2Fix(s), X2Fix(s), cx, cy);
         RotateMatrix(&predicted, X2Fix(-r * 180.0 / M_PI), cx, cy);
         TranslateMatrix(&predicted, X2Fix(level->mHScale * tx), X2Fix(level->mVScale * ty));
+        if (i == firstTracked) {
+          // The finest tracked level: its fit and the record wait for the
+          // next call (FinishFrame), whose pyramid loop they overlap.
+          mPending.compareErr = mEstimator->CompareBlocks(b, predicted, fieldOffset * level->mVScale);
+          mPending.bounds = b;
+          mPending.hScale = level->mHScale;
+          mPending.vScale = level->mVScale;
+          break;
+        }
         const SInt32 err = mEstimator->DoTrack(b, predicted, fieldOffset * level->mVScale);
-        TransData m = mEstimator->mModel;
-        if (err == noErr && mEstimator->mModelValid) SolveSimilarity(mEstimator->mPositions, m);
-        // A level whose fit failed (no positions, or values that cannot be a
-        // measurement) leaves the prediction of the coarser levels and adds
-        // nothing to the quality.
-        if (err == noErr && mEstimator->mModelValid && Plausible(m, b) && std::isfinite(mEstimator->mMeanStrength)) {
+        TransData m;
+        if (LevelMotion(*mEstimator, err, b, m)) {
           s = m.a;
           r = m.b;
           tx = m.tx / level->mHScale;
@@ -530,13 +579,17 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
     // that all levels always hold the same previous picture).
     for (PyramidLevelData* level : mLevels) level->Rotate();
 
+    // The record goes in now, with the motion of the coarser levels; the
+    // finest level's fit completes it (without allocating anything).
     DiffMotionData record = NewRecord(inDuration);
     record.quality = mQualitySum;
     record.xShift = static_cast<Float32>(tx);
     record.yShift = static_cast<Float32>(ty);
     record.rotation = static_cast<Float32>(-r);
     record.scale = static_cast<Float32>(s);
-    mRecords.AddItem(record);
+    mPending.index = mRecords.AddItem(record);
+    mPending.quality = mQualitySum;
+    mPending.pending = true;
     return noErr;
   } catch (...) {
     return OSErrOfCurrent();

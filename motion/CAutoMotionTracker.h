@@ -65,7 +65,9 @@ class CAutoMotionTracker : public CMotionTracker {
   // The base's, then the pyramid and the block estimator; -50 (and no
   // tracking) when the Rect is too small for a level.
   OSErr BeginTracking(CBuffer* inBuffer, Rect inTrackRect, ProgressProcPtr inProgress, void* inRefCon) override;
+  // Finishes the last frame's record first (see ProcessFrame).
   void EndTracking() override;
+  TArray<DiffMotionData>& GetMotionDataArray() override;
   UInt32 GetOptions() override;
   OSErr ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMode, ProgressProcPtr inProgress,
                      void* inRefCon) override;
@@ -74,7 +76,10 @@ class CAutoMotionTracker : public CMotionTracker {
 
   TArray<PyramidLevelData*>& GetLevels() { return mLevels; }
   CTracker* GetEstimator() { return mEstimator; }
-  float GetQualitySum() const { return mQualitySum; }
+  float GetQualitySum() {
+    FinishFrame();
+    return mQualitySum;
+  }
 
   // Band procedures (CBufferTask records; 8-bit buffers). The copies convert
   // ARGB to grey at the same size; the field copies write the chosen field
@@ -104,6 +109,13 @@ class CAutoMotionTracker : public CMotionTracker {
   // Writes the gradient planes of the levels [inFirst, inLast] (indices in
   // mLevels) in one pass over all their rows.
   OSErr FilterLevels(SInt32 inFirst, SInt32 inLast);
+  // The fit of the finest tracked level and the record of the frame whose
+  // blocks were compared last, if it is still to come. ProcessFrame leaves
+  // it for the next call, whose pyramid loop runs it on the calling thread
+  // beside the workers (it needs only the estimator's positions, and the
+  // new pyramid needs nothing of it); the records, the quality and the end
+  // of tracking run it first.
+  void FinishFrame();
 
   TArray<PyramidLevelData*> mLevels;  // finest first
   CTracker* mEstimator = nullptr;
@@ -121,4 +133,15 @@ class CAutoMotionTracker : public CMotionTracker {
   // either side have written their rows (the second filters the rows by it).
   std::unique_ptr<std::atomic<UInt8>[]> mEdgeArrivals;
   size_t mEdgeCount = 0;
+  // The frame whose finest fit is still to run; its record holds the
+  // motion of the coarser levels until then.
+  struct PendingFrame {
+    bool pending = false;
+    ArrayIndexT index = 0;   // of its record
+    SInt32 compareErr = 0;   // of the finest level's comparisons
+    Rect bounds = {};        // that level's
+    float hScale = 1.0f, vScale = 1.0f;
+    float quality = 0.0f;    // of the coarser levels
+  };
+  PendingFrame mPending;
 };

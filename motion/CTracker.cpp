@@ -346,6 +346,11 @@ SInt32 CTracker::SetBlockProvider(BlockProviderProc inCurrent, void* inCurrentRe
 }
 
 SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset) {
+  const SInt32 err = CompareBlocks(inTrackRect, inPredicted, inFieldOffset);
+  return err != noErr ? err : FitModel();
+}
+
+SInt32 CTracker::CompareBlocks(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset) {
   if (!mCurrentProvider || !mPreviousProvider || !mCurrentRefcon || !mPreviousRefcon) return err_NilPointer;
   try {
     mFieldOffset = inFieldOffset;
@@ -388,6 +393,18 @@ SInt32 CTracker::DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFi
 
     const SInt32 err = FrameCompare(blocks, mPositions);
     if (err != noErr) Throw_(err);
+    return noErr;
+  } catch (...) {
+    // A failed measurement must not pass for a measured standstill.
+    mModel = kIdentityModel;
+    mModelValid = false;
+    mMeanStrength = 0.0f;
+    return ExceptionCodeOfCurrent();
+  }
+}
+
+SInt32 CTracker::FitModel() {
+  try {
     mModelValid = CalcModelParams(&mModel, mPositions);
     double sum = 0.0;
     for (const PosData& p : mPositions) sum += p.strength;

@@ -160,6 +160,12 @@ class CTracker {
   // error; on an error the model is the identity and not valid, except for
   // missing providers ('nilP'), which change nothing.
   SInt32 DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset);
+  // DoTrack in its two steps: the block comparisons, which leave the
+  // positions, and the fit to them. Between the two the estimator must be
+  // left alone (its positions and state are the fit's). A failed comparison
+  // sets the results as DoTrack does, and is not to be followed by the fit.
+  SInt32 CompareBlocks(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset);
+  SInt32 FitModel();
   // Compares the blocks in parallel and appends the positions in block order.
   // Answers 0 or the error (then nothing is appended).
   SInt32 FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPositions);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -366,4 +367,50 @@ TEST(AutoTracker, BeginningAgainOverTheSameBufferKeepsIt) {
   EXPECT_EQ(frame->GetRetainCount(), 1);
   EXPECT_EQ(tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr), noErr);
   tracker.EndTracking();
+}
+
+// The finest level's fit of a frame completes its record during the next
+// call: a record read at once after its frame, and one read only after the
+// end of tracking, are the same bytes; so are they when a call that fails
+// comes between two frames (it appends nothing and loses nothing).
+TEST(AutoTracker, ARecordIsTheSameWhenEverItIsRead) {
+  const std::vector<Pose> poses = MakePoses(9, 5.0, 0.01, 0.004, 3);
+  auto run = [&](bool inReadEach, bool inFailBetween) {
+    BufferPtr frame(NewFrame(480, 360));
+    CAutoMotionTracker tracker;
+    EXPECT_EQ(tracker.SetAccuracy(3), noErr);
+    EXPECT_EQ(tracker.BeginTracking(frame.get(), frame->GetBounds(), nullptr, nullptr), noErr);
+    std::vector<DiffMotionData> read;
+    for (size_t i = 0; i < poses.size(); ++i) {
+      Render(SharedTexture(), poses[i], frame.get());
+      EXPECT_EQ(tracker.ProcessFrame(10, ETrackerFieldMode::kFrame, nullptr, nullptr), noErr);
+      if (inFailBetween && i == 4) {
+        EXPECT_EQ(tracker.ProcessFrame(10, static_cast<ETrackerFieldMode>(9), nullptr, nullptr), paramErr);
+      }
+      if (inReadEach) {
+        auto& records = tracker.GetMotionDataArray();
+        EXPECT_EQ(records.GetCount(), static_cast<SInt32>(i + 1));
+        read.push_back(records[records.GetCount()]);
+      }
+    }
+    tracker.EndTracking();
+    if (!inReadEach) {
+      auto& records = tracker.GetMotionDataArray();
+      read.assign(records.begin(), records.end());
+    }
+    return read;
+  };
+  const std::vector<DiffMotionData> atOnce = run(true, false);
+  const std::vector<DiffMotionData> atEnd = run(false, false);
+  const std::vector<DiffMotionData> failing = run(false, true);
+  ASSERT_EQ(atOnce.size(), poses.size());
+  ASSERT_EQ(atEnd.size(), poses.size());
+  ASSERT_EQ(failing.size(), poses.size());
+  for (size_t i = 0; i < poses.size(); ++i) {
+    EXPECT_EQ(std::memcmp(&atOnce[i], &atEnd[i], sizeof(DiffMotionData)), 0) << i;
+    EXPECT_EQ(std::memcmp(&atOnce[i], &failing[i], sizeof(DiffMotionData)), 0) << i;
+  }
+  // And each is the measured motion, not the coarser levels' estimate.
+  for (size_t i = 1; i < poses.size(); ++i)
+    ExpectRecordMatches(atEnd[i], MotionBetween(poses[i - 1], poses[i]), 0.15, 2e-3, "read at the end", i);
 }
