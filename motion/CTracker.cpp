@@ -391,7 +391,8 @@ SInt32 CTracker::CompareBlocks(Rect inTrackRect, MatrixRecord& inPredicted, floa
         }
     }
 
-    const SInt32 err = FrameCompare(blocks, mPositions);
+    // The positions are joined by the fit (FitModel), which may run later.
+    const SInt32 err = CompareRuns(blocks);
     if (err != noErr) Throw_(err);
     return noErr;
   } catch (...) {
@@ -405,6 +406,8 @@ SInt32 CTracker::CompareBlocks(Rect inTrackRect, MatrixRecord& inPredicted, floa
 
 SInt32 CTracker::FitModel() {
   try {
+    const SInt32 joinErr = JoinPositions(mPositions);
+    if (joinErr != noErr) Throw_(joinErr);
     mModelValid = CalcModelParams(&mModel, mPositions);
     double sum = 0.0;
     for (const PosData& p : mPositions) sum += p.strength;
@@ -421,9 +424,14 @@ SInt32 CTracker::FitModel() {
 }
 
 SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPositions) {
+  const SInt32 err = CompareRuns(ioBlocks);
+  return err != noErr ? err : JoinPositions(ioPositions);
+}
+
+SInt32 CTracker::CompareRuns(TArray<BlockData>& ioBlocks) {
+  mRuns.clear();
   const SInt32 blockCount = ioBlocks.GetCount();
   if (blockCount == 0) return noErr;
-  const SInt32 positionsBefore = ioPositions.GetCount();
   ioBlocks.Lock();
   try {
     MPBandOptions options;
@@ -468,6 +476,18 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
                                       return noErr;
                                     });
     if (err != noErr) Throw_(err);
+  } catch (...) {
+    mRuns.clear();
+    ioBlocks.Unlock();
+    return ExceptionCodeOfCurrent();
+  }
+  ioBlocks.Unlock();
+  return noErr;
+}
+
+SInt32 CTracker::JoinPositions(TArray<PosData>& ioPositions) {
+  const SInt32 positionsBefore = ioPositions.GetCount();
+  try {
     // In one insertion, copied run by run.
     SInt32 found = 0;
     for (const RunPositions& run : mRuns)
@@ -490,10 +510,10 @@ SInt32 CTracker::FrameCompare(TArray<BlockData>& ioBlocks, TArray<PosData>& ioPo
     }
   } catch (...) {
     ioPositions.RemoveAllItemsAfter(positionsBefore);
-    ioBlocks.Unlock();
+    mRuns.clear();
     return ExceptionCodeOfCurrent();
   }
-  ioBlocks.Unlock();
+  mRuns.clear();
   return noErr;
 }
 

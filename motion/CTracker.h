@@ -160,9 +160,9 @@ class CTracker {
   // error; on an error the model is the identity and not valid, except for
   // missing providers ('nilP'), which change nothing.
   SInt32 DoTrack(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset);
-  // DoTrack in its two steps: the block comparisons, which leave the
-  // positions, and the fit to them. Between the two the estimator must be
-  // left alone (its positions and state are the fit's). A failed comparison
+  // DoTrack in its two steps: the block comparisons, and the fit, which
+  // first gathers their positions into mPositions (empty until then).
+  // Between the two the estimator must be left alone. A failed comparison
   // sets the results as DoTrack does, and is not to be followed by the fit.
   SInt32 CompareBlocks(Rect inTrackRect, MatrixRecord& inPredicted, float inFieldOffset);
   SInt32 FitModel();
@@ -218,7 +218,12 @@ class CTracker {
     SInt32 first;
     SInt32 count;
   };
-  std::vector<RunPositions> mRuns;
+  std::vector<RunPositions> mRuns;  // empty once joined
+  // FrameCompare in its two steps: the comparisons, leaving each run's
+  // positions in its worker's list, and the join of those lists in block
+  // order onto ioPositions (nothing for a comparison joined already).
+  SInt32 CompareRuns(TArray<BlockData>& ioBlocks);
+  SInt32 JoinPositions(TArray<PosData>& ioPositions);
   std::vector<std::vector<PosData>> mFound;  // per worker
   TArray<BlockData> mBlocks;                 // the grid of the comparison
 };
