@@ -396,12 +396,16 @@ SInt32 CTracker::CompareBlocks(Rect inTrackRect, MatrixRecord& inPredicted, floa
     if (err != noErr) Throw_(err);
     return noErr;
   } catch (...) {
-    // A failed measurement must not pass for a measured standstill.
-    mModel = kIdentityModel;
-    mModelValid = false;
-    mMeanStrength = 0.0f;
-    return ExceptionCodeOfCurrent();
+    return FailMeasurement();
   }
+}
+
+SInt32 CTracker::FailMeasurement() {
+  // A failed measurement must not pass for a measured standstill.
+  mModel = kIdentityModel;
+  mModelValid = false;
+  mMeanStrength = 0.0f;
+  return ExceptionCodeOfCurrent();
 }
 
 SInt32 CTracker::FitModel() {
@@ -415,11 +419,7 @@ SInt32 CTracker::FitModel() {
     mMeanStrength = count > 0 ? static_cast<float>(sum / count) : 0.0f;
     return noErr;
   } catch (...) {
-    // A failed measurement must not pass for a measured standstill.
-    mModel = kIdentityModel;
-    mModelValid = false;
-    mMeanStrength = 0.0f;
-    return ExceptionCodeOfCurrent();
+    return FailMeasurement();
   }
 }
 

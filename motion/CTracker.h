@@ -223,6 +223,8 @@ class CTracker {
   // positions in its worker's list, and the join of those lists in block
   // order onto ioPositions (nothing for a comparison joined already).
   SInt32 CompareRuns(TArray<BlockData>& ioBlocks);
+  // Inside a catch: the results of a failed measurement, and its code.
+  SInt32 FailMeasurement();
   SInt32 JoinPositions(TArray<PosData>& ioPositions);
   std::vector<std::vector<PosData>> mFound;  // per worker
   TArray<BlockData> mBlocks;                 // the grid of the comparison
