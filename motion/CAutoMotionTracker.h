@@ -65,7 +65,7 @@ class CAutoMotionTracker : public CMotionTracker {
   // The base's, then the pyramid and the block estimator; -50 (and no
   // tracking) when the Rect is too small for a level.
   OSErr BeginTracking(CBuffer* inBuffer, Rect inTrackRect, ProgressProcPtr inProgress, void* inRefCon) override;
-  // Finishes the last frame's record first (see ProcessFrame).
+  // Both finish the last frame's record first (see FinishFrame).
   void EndTracking() override;
   TArray<DiffMotionData>& GetMotionDataArray() override;
   UInt32 GetOptions() override;
