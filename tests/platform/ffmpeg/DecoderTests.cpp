@@ -172,8 +172,10 @@ Picture ConvertIntoAWholePicture(const AVFrame* inFrame) {
   if (yuv)
     sws_setColorspaceDetails(sws, sws_getCoefficients(space), jpeg || inFrame->color_range == AVCOL_RANGE_JPEG ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-  // Room past the last row for converters that write whole blocks.
-  Picture out = MakeBlank(inFrame->width, inFrame->height + 1);
+  // Room past the last row and at the end of each for converters that write
+  // whole blocks (the direct ones leave a row's last pixels out when its
+  // blocks would not fit).
+  Picture out = MakeBlank(inFrame->width, inFrame->height + 1, 64);
   out.height = inFrame->height;
   uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
   const int strides[4] = {out.rowBytes, 0, 0, 0};
@@ -269,6 +271,65 @@ TEST(Decoder, FramesConvertedThroughAFewScratchRowsAreThoseOfAFullPicture) {
       ASSERT_EQ(0, std::memcmp(got.pixels.data() + static_cast<size_t>(y) * got.rowBytes,
                                whole.pixels.data() + static_cast<size_t>(y) * whole.rowBytes, static_cast<size_t>(w) * 4))
           << "row " << y;
+  }
+}
+
+// A picture too large for the caches is written to memory past them. Its
+// bytes must be those of the same picture written through the caches,
+// wherever its rows start: on a vector boundary, a pixel or a few bytes off
+// one, or rows each starting elsewhere; and nothing outside the pixels may
+// be touched.
+TEST(Decoder, LargePicturesWrittenPastTheCachesAreThoseOfAWholeConversion) {
+  const SInt32 w = 1282, h = 720;
+  std::vector<UInt8> config;
+  std::vector<Packet> packets = Encode('avc1', w, h, 1, &config);
+  ASSERT_FALSE(packets.empty());
+
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  ctx->width = w;
+  ctx->height = h;
+  ctx->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+  std::memcpy(ctx->extradata, config.data(), config.size());
+  ctx->extradata_size = static_cast<int>(config.size());
+  ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  ASSERT_EQ(av_new_packet(pkt, static_cast<int>(packets[0].bytes.size())), 0);
+  std::memcpy(pkt->data, packets[0].bytes.data(), packets[0].bytes.size());
+  avcodec_send_packet(ctx, pkt);
+  avcodec_send_packet(ctx, nullptr);
+  ASSERT_EQ(avcodec_receive_frame(ctx, frame), 0);
+  const Picture whole = ConvertIntoAWholePicture(frame);
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&ctx);
+
+  struct Layout {
+    size_t offset;     // bytes past a 64-byte boundary
+    SInt32 rowBytes;
+  };
+  for (const Layout& layout : {Layout{0, w * 4}, Layout{0, w * 4 + 64}, Layout{4, w * 4 + 36}, Layout{2, w * 4},
+                               Layout{28, w * 4 + 4}}) {
+    SCOPED_TRACE(testing::Message() << "offset " << layout.offset << " row bytes " << layout.rowBytes);
+    const size_t guard = 256, bytes = static_cast<size_t>(layout.rowBytes) * h;
+    std::vector<UInt8> memory(bytes + 2 * guard + 64, 0xA5);
+    const uintptr_t aligned = (reinterpret_cast<uintptr_t>(memory.data()) + guard + 63) & ~static_cast<uintptr_t>(63);
+    UInt8* base = reinterpret_cast<UInt8*>(aligned + layout.offset);
+    CFFDecoder dec('avc1', w, h, config.data(), config.size());
+    dec.SendSample(packets[0].bytes.data(), static_cast<UInt32>(packets[0].bytes.size()), packets[0].dts,
+                   packets[0].pts);
+    dec.SendEnd();
+    ASSERT_TRUE(dec.ReceiveFrame(FFPixelBuffer{base, layout.rowBytes, w, h}));
+    for (SInt32 y = 0; y < h; ++y) {
+      const UInt8* row = base + static_cast<size_t>(y) * layout.rowBytes;
+      ASSERT_EQ(0, std::memcmp(row, whole.pixels.data() + static_cast<size_t>(y) * whole.rowBytes,
+                               static_cast<size_t>(w) * 4))
+          << "row " << y;
+      for (SInt32 x = w * 4; x < layout.rowBytes; ++x) ASSERT_EQ(row[x], 0xA5) << "row " << y << " byte " << x;
+    }
+    for (const UInt8* p = memory.data(); p < base; ++p) ASSERT_EQ(*p, 0xA5);
+    for (const UInt8* p = base + bytes; p < memory.data() + memory.size(); ++p) ASSERT_EQ(*p, 0xA5);
   }
 }
 
