@@ -64,6 +64,9 @@ Figure TrackSequence(const std::vector<CBuffer*>& inFrames, const std::vector<Po
       tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr);
       ++processed;
     }
+    // The last frame's record is complete only once it has been asked for
+    // (its fit waits for the next frame).
+    tracker.GetMotionDataArray();
     seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     cpu += ProcessSeconds() - c0;
     tracker.EndTracking();
