@@ -199,6 +199,41 @@ Picture ConvertIntoAWholePicture(const AVFrame* inFrame) {
   return out;
 }
 
+// The samples decoded by libavcodec alone, and their last picture converted
+// in one piece (ConvertIntoAWholePicture). A raw source names its layout.
+void DecodeAndConvertWhole(AVCodecID inId, SInt32 inWidth, SInt32 inHeight, const std::vector<UInt8>& inConfig,
+                           const std::vector<Packet>& inPackets, Picture* outWhole,
+                           AVPixelFormat inRawFormat = AV_PIX_FMT_NONE, UInt32 inRawTag = 0) {
+  const AVCodec* codec = avcodec_find_decoder(inId);
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  ctx->width = inWidth;
+  ctx->height = inHeight;
+  if (inRawFormat != AV_PIX_FMT_NONE) {
+    ctx->pix_fmt = inRawFormat;
+    ctx->codec_tag = inRawTag;
+  }
+  if (!inConfig.empty()) {
+    ctx->extradata = static_cast<uint8_t*>(av_mallocz(inConfig.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::memcpy(ctx->extradata, inConfig.data(), inConfig.size());
+    ctx->extradata_size = static_cast<int>(inConfig.size());
+  }
+  ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
+  AVPacket* pkt = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  for (const Packet& p : inPackets) {
+    ASSERT_EQ(av_new_packet(pkt, static_cast<int>(p.bytes.size())), 0);
+    std::memcpy(pkt->data, p.bytes.data(), p.bytes.size());
+    avcodec_send_packet(ctx, pkt);
+    av_packet_unref(pkt);
+  }
+  avcodec_send_packet(ctx, nullptr);
+  ASSERT_EQ(avcodec_receive_frame(ctx, frame), 0);
+  *outWhole = ConvertIntoAWholePicture(frame);
+  av_frame_free(&frame);
+  av_packet_free(&pkt);
+  avcodec_free_context(&ctx);
+}
+
 // The decoder converts a frame a band of rows at a time through a few
 // scratch rows, its converter pointed back as rows come out; the picture must
 // be the one the converter writes into a picture of the full size, whatever
@@ -238,34 +273,10 @@ TEST(Decoder, FramesConvertedThroughAFewScratchRowsAreThoseOfAFullPicture) {
     ASSERT_TRUE(dec.ReceiveFrame(got.Buffer()));
 
     // The same sample through libavcodec and one whole conversion.
-    const AVCodec* codec = avcodec_find_decoder(c.id);
-    AVCodecContext* ctx = avcodec_alloc_context3(codec);
-    ctx->width = w;
-    ctx->height = h;
-    if (c.codec == '2vuy') {
-      ctx->pix_fmt = AV_PIX_FMT_UYVY422;
-      ctx->codec_tag = MKTAG('2', 'v', 'u', 'y');
-    }
-    if (!config.empty()) {
-      ctx->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-      std::memcpy(ctx->extradata, config.data(), config.size());
-      ctx->extradata_size = static_cast<int>(config.size());
-    }
-    ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
-    AVPacket* pkt = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    for (const Packet& p : packets) {
-      ASSERT_EQ(av_new_packet(pkt, static_cast<int>(p.bytes.size())), 0);
-      std::memcpy(pkt->data, p.bytes.data(), p.bytes.size());
-      avcodec_send_packet(ctx, pkt);
-      av_packet_unref(pkt);
-    }
-    avcodec_send_packet(ctx, nullptr);
-    ASSERT_EQ(avcodec_receive_frame(ctx, frame), 0);
-    const Picture whole = ConvertIntoAWholePicture(frame);
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    avcodec_free_context(&ctx);
+    Picture whole{};
+    ASSERT_NO_FATAL_FAILURE(DecodeAndConvertWhole(c.id, w, h, config, packets, &whole,
+                                                  c.codec == '2vuy' ? AV_PIX_FMT_UYVY422 : AV_PIX_FMT_NONE,
+                                                  MKTAG('2', 'v', 'u', 'y')));
 
     for (SInt32 y = 0; y < h; ++y)
       ASSERT_EQ(0, std::memcmp(got.pixels.data() + static_cast<size_t>(y) * got.rowBytes,
@@ -285,25 +296,8 @@ TEST(Decoder, LargePicturesWrittenPastTheCachesAreThoseOfAWholeConversion) {
   std::vector<Packet> packets = Encode('avc1', w, h, 1, &config);
   ASSERT_FALSE(packets.empty());
 
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
-  ctx->width = w;
-  ctx->height = h;
-  ctx->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-  std::memcpy(ctx->extradata, config.data(), config.size());
-  ctx->extradata_size = static_cast<int>(config.size());
-  ASSERT_EQ(avcodec_open2(ctx, codec, nullptr), 0);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
-  ASSERT_EQ(av_new_packet(pkt, static_cast<int>(packets[0].bytes.size())), 0);
-  std::memcpy(pkt->data, packets[0].bytes.data(), packets[0].bytes.size());
-  avcodec_send_packet(ctx, pkt);
-  avcodec_send_packet(ctx, nullptr);
-  ASSERT_EQ(avcodec_receive_frame(ctx, frame), 0);
-  const Picture whole = ConvertIntoAWholePicture(frame);
-  av_frame_free(&frame);
-  av_packet_free(&pkt);
-  avcodec_free_context(&ctx);
+  Picture whole{};
+  ASSERT_NO_FATAL_FAILURE(DecodeAndConvertWhole(AV_CODEC_ID_H264, w, h, config, packets, &whole));
 
   struct Layout {
     size_t offset;     // bytes past a 64-byte boundary
