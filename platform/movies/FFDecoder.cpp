@@ -44,15 +44,11 @@ void CopyRowToARGB(UInt8* outRow, const UInt8* inRow, SInt32 inWidth) {
 // hands the picture on.
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) void StreamRowToARGB(UInt8* outRow, const UInt8* inRow, SInt32 inWidth) {
+  // The pixels before the first 32-byte boundary go the cached way (a row
+  // not on a 4-byte boundary never reaches one and goes that way whole).
   SInt32 x = 0;
-  // Pixels one by one up to the first 32-byte boundary (a row not on a
-  // 4-byte boundary never reaches one and goes this way whole).
-  for (; x < inWidth && (reinterpret_cast<uintptr_t>(outRow + x * 4) & 31) != 0; ++x) {
-    UInt32 v;
-    std::memcpy(&v, inRow + x * 4, 4);
-    v = __builtin_bswap32(v) | 0xFFu;
-    std::memcpy(outRow + x * 4, &v, 4);
-  }
+  while (x < inWidth && (reinterpret_cast<uintptr_t>(outRow + x * 4) & 31) != 0) ++x;
+  CopyRowToARGB(outRow, inRow, x);
   const __m256i order = _mm256_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12, 3, 2, 1, 0, 7, 6, 5, 4,
                                          11, 10, 9, 8, 15, 14, 13, 12);
   const __m256i alpha = _mm256_set1_epi32(0xFF);

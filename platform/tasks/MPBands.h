@@ -38,10 +38,10 @@ struct MPBandOptions {
   void* progressRefCon = nullptr;
   // Work of the calling thread's own that needs none of the items: run once
   // by every loop with a run procedure (even one over no items or one that
-  // fails), on the calling thread, after the
-  // workers have been handed the loop and before the calling thread takes
-  // runs itself, so that it overlaps the runs instead of preceding or
-  // following them. The others take the calling thread's runs meanwhile.
+  // fails), on the calling thread, after the workers have been handed the
+  // loop and before the calling thread takes runs itself, so that it
+  // overlaps the runs instead of preceding or following them. The others
+  // take the calling thread's runs meanwhile.
   void (*callerWork)(void* inRefCon) = nullptr;
   void* callerWorkRefCon = nullptr;
 };
