@@ -8,11 +8,13 @@
 // wall time over the n-thread one. One thread: one processor and no
 // multiprocessing, so that every operation runs as a single band (with one
 // processor the engine would still cut two).
-// Last comes the machine's own ceiling for the scaling: the same arithmetic
-// on a block that stays in each processor's cache, on one thread and then
-// on eight at once, with nothing shared between them. Processors of a
-// virtual machine slow each other down (shared host cores, clocks lowered
-// with load), so no loop can scale better than this.
+// Last come the machine's own ceilings for the scaling: plain arithmetic on
+// a block that stays in each processor's cache, and the estimator's own
+// block comparisons on a picture that stays in each processor's cache, each
+// on one thread and then on eight at once, with nothing shared between
+// them. Processors of a virtual machine slow each other down (shared host
+// cores, clocks lowered with load), so no loop of that arithmetic can scale
+// better than this.
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -27,6 +29,7 @@
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
 #include "motion/CAutoMotionTracker.h"
+#include "motion/CTracker.h"
 #include "platform/tasks/Multiprocessing.h"
 
 using namespace shaky;
@@ -102,11 +105,72 @@ double InCacheArithmeticSeconds(int inThreads) {
   return sum / inThreads;
 }
 
+// A plane of a thread's own for the in-cache block comparisons.
+struct OwnPlane {
+  SInt32 side = 0;
+  std::vector<float> samples;
+};
+
+Boolean OwnPlaneProvider(float* outDest, SInt32 inCount, Rect inBlock, void* inRefCon) {
+  const OwnPlane& plane = *static_cast<const OwnPlane*>(inRefCon);
+  const SInt32 w = inBlock.right - inBlock.left;
+  if (w * (inBlock.bottom - inBlock.top) != inCount) return false;
+  for (SInt32 y = inBlock.top; y < inBlock.bottom; ++y)
+    std::copy_n(plane.samples.data() + static_cast<size_t>(y) * plane.side + inBlock.left, w,
+                outDest + static_cast<size_t>(y - inBlock.top) * w);
+  return true;
+}
+
+// Seconds one thread takes for a fixed number of the estimator's block
+// comparisons (32 x 32, the tracker's) on a picture of its own that stays
+// in its caches, on each of inThreads threads running at once (the mean of
+// their times): the same arithmetic as the tracker's blocks, without
+// anything shared between the threads.
+double InCacheBlockCompareSeconds(int inThreads) {
+  std::vector<double> seconds(static_cast<size_t>(inThreads));
+  auto work = [&](int inIndex) {
+    constexpr SInt32 kSide = 32, kPlane = 96;
+    OwnPlane current, previous;
+    current.side = previous.side = kPlane;
+    current.samples.resize(kPlane * kPlane);
+    previous.samples.resize(kPlane * kPlane);
+    UInt32 seed = 77u + static_cast<UInt32>(inIndex);
+    for (size_t i = 0; i < current.samples.size(); ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      current.samples[i] = static_cast<float>(seed >> 8) / 16777216.0f;
+    }
+    // The previous picture is the current one moved by (2, 1).
+    for (SInt32 y = 0; y < kPlane; ++y)
+      for (SInt32 x = 0; x < kPlane; ++x)
+        previous.samples[static_cast<size_t>(y) * kPlane + x] =
+            current.samples[static_cast<size_t>((y + 1) % kPlane) * kPlane + (x + 2) % kPlane];
+    std::vector<BlockData> blocks;
+    for (SInt32 y = 8; y + kSide <= kPlane - 8; y += 16)
+      for (SInt32 x = 8; x + kSide <= kPlane - 8; x += 16) blocks.push_back(BlockData{x, y, x, y});
+    FrameTaskData data{OwnPlaneProvider, OwnPlaneProvider, &current, &previous, kPlane, kPlane, 0.0f,
+                       blocks.data(), static_cast<SInt32>(blocks.size()), 5, kSide, Rect{0, 0, kPlane, kPlane}};
+    FrameTask task(data);
+    task.Run();  // warm-up
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int pass = 0; pass < 400; ++pass) {
+      task.SetShare(data);
+      task.Run();
+    }
+    seconds[static_cast<size_t>(inIndex)] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  };
+  std::vector<std::thread> threads;
+  for (int k = 0; k < inThreads; ++k) threads.emplace_back(work, k);
+  for (std::thread& t : threads) t.join();
+  double sum = 0;
+  for (double v : seconds) sum += v;
+  return sum / inThreads;
+}
+
 }  // namespace
 
 // An optional argument multiplies the number of timed passes; a second one
 // keeps only the size of that width, a third only that thread count (for
-// profiling one configuration).
+// profiling one configuration; -1: only the ceilings).
 int main(int argc, char** argv) {
   const SInt32 repeat = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
   const SInt32 onlyWidth = argc > 2 ? std::atoi(argv[2]) : 0;
@@ -119,7 +183,7 @@ int main(int argc, char** argv) {
   const SInt32 kFrames = 16;
   for (const Size& s : sizes)
   for (const bool photo : {false, true}) {
-    if (onlyWidth != 0 && s.w != onlyWidth) continue;
+    if ((onlyWidth != 0 && s.w != onlyWidth) || onlyThreads < 0) continue;
     // Synthetic content (sharp noise and shapes), and real-looking content:
     // a photograph-like picture seen by a sensor, shaken by sub-pixel steps.
     const std::vector<Pose> poses = photo ? MakePoses(kFrames, 2.5, 0.002, 0.001, 15) : MakePoses(kFrames, 6.0, 0.01, 0.005, 7);
@@ -165,13 +229,23 @@ int main(int argc, char** argv) {
     CTaskGroup::mAllowMP = true;
     for (CBuffer* b : frames) b->Release();
   }
-  if (onlyWidth == 0 && onlyThreads == 0) {
+  const bool ceilings = (onlyWidth == 0 && onlyThreads == 0) || onlyThreads < 0;
+  if (ceilings) {
     double one = 1e30, eight = 1e30;
     for (int trial = 0; trial < 3; ++trial) {
       one = std::min(one, InCacheArithmeticSeconds(1));
       eight = std::min(eight, InCacheArithmeticSeconds(8));
     }
     std::printf("machine_in_cache_arithmetic_8_threads_scaling: %.2fx (each of 8 threads at %.0f%% of one thread alone)\n",
+                8.0 * one / eight, 100.0 * one / eight);
+  }
+  if (ceilings) {
+    double one = 1e30, eight = 1e30;
+    for (int trial = 0; trial < 3; ++trial) {
+      one = std::min(one, InCacheBlockCompareSeconds(1));
+      eight = std::min(eight, InCacheBlockCompareSeconds(8));
+    }
+    std::printf("machine_in_cache_block_compare_8_threads_scaling: %.2fx (each of 8 threads at %.0f%% of one thread alone)\n",
                 8.0 * one / eight, 100.0 * one / eight);
   }
   return 0;
