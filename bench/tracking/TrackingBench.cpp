@@ -83,6 +83,18 @@ Figure TrackSequence(const std::vector<CBuffer*>& inFrames, const std::vector<Po
   return {processed / seconds, 1000.0 * cpu / processed, measured ? errorSum / measured : 0.0};
 }
 
+// Runs inWork(k) on inThreads threads at once, each storing its seconds in
+// inSeconds[k]; answers their mean.
+template <class Work>
+double MeanSecondsOnThreads(int inThreads, Work& inWork, const std::vector<double>& inSeconds) {
+  std::vector<std::thread> threads;
+  for (int k = 0; k < inThreads; ++k) threads.emplace_back(inWork, k);
+  for (std::thread& t : threads) t.join();
+  double sum = 0;
+  for (double v : inSeconds) sum += v;
+  return sum / inThreads;
+}
+
 // Seconds one thread takes for a fixed amount of in-cache arithmetic, on
 // each of inThreads threads running at once (the mean of their times).
 double InCacheArithmeticSeconds(int inThreads) {
@@ -97,12 +109,7 @@ double InCacheArithmeticSeconds(int inThreads) {
     seconds[static_cast<size_t>(inIndex)] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     sinks[static_cast<size_t>(inIndex) * 16] = a[kCount / 2];  // keeps the work from being optimised away
   };
-  std::vector<std::thread> threads;
-  for (int k = 0; k < inThreads; ++k) threads.emplace_back(work, k);
-  for (std::thread& t : threads) t.join();
-  double sum = 0;
-  for (double v : seconds) sum += v;
-  return sum / inThreads;
+  return MeanSecondsOnThreads(inThreads, work, seconds);
 }
 
 // A plane of a thread's own for the in-cache block comparisons.
@@ -158,12 +165,18 @@ double InCacheBlockCompareSeconds(int inThreads) {
     }
     seconds[static_cast<size_t>(inIndex)] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   };
-  std::vector<std::thread> threads;
-  for (int k = 0; k < inThreads; ++k) threads.emplace_back(work, k);
-  for (std::thread& t : threads) t.join();
-  double sum = 0;
-  for (double v : seconds) sum += v;
-  return sum / inThreads;
+  return MeanSecondsOnThreads(inThreads, work, seconds);
+}
+
+// One ceiling: the best of three runs on one thread and on eight at once.
+void PrintCeiling(const char* inName, double (*inSeconds)(int)) {
+  double one = 1e30, eight = 1e30;
+  for (int trial = 0; trial < 3; ++trial) {
+    one = std::min(one, inSeconds(1));
+    eight = std::min(eight, inSeconds(8));
+  }
+  std::printf("machine_in_cache_%s_8_threads_scaling: %.2fx (each of 8 threads at %.0f%% of one thread alone)\n", inName,
+              8.0 * one / eight, 100.0 * one / eight);
 }
 
 }  // namespace
@@ -229,24 +242,9 @@ int main(int argc, char** argv) {
     CTaskGroup::mAllowMP = true;
     for (CBuffer* b : frames) b->Release();
   }
-  const bool ceilings = (onlyWidth == 0 && onlyThreads == 0) || onlyThreads < 0;
-  if (ceilings) {
-    double one = 1e30, eight = 1e30;
-    for (int trial = 0; trial < 3; ++trial) {
-      one = std::min(one, InCacheArithmeticSeconds(1));
-      eight = std::min(eight, InCacheArithmeticSeconds(8));
-    }
-    std::printf("machine_in_cache_arithmetic_8_threads_scaling: %.2fx (each of 8 threads at %.0f%% of one thread alone)\n",
-                8.0 * one / eight, 100.0 * one / eight);
-  }
-  if (ceilings) {
-    double one = 1e30, eight = 1e30;
-    for (int trial = 0; trial < 3; ++trial) {
-      one = std::min(one, InCacheBlockCompareSeconds(1));
-      eight = std::min(eight, InCacheBlockCompareSeconds(8));
-    }
-    std::printf("machine_in_cache_block_compare_8_threads_scaling: %.2fx (each of 8 threads at %.0f%% of one thread alone)\n",
-                8.0 * one / eight, 100.0 * one / eight);
+  if ((onlyWidth == 0 && onlyThreads == 0) || onlyThreads < 0) {
+    PrintCeiling("arithmetic", InCacheArithmeticSeconds);
+    PrintCeiling("block_compare", InCacheBlockCompareSeconds);
   }
   return 0;
 }
