@@ -26,6 +26,7 @@
 
 #include "support/FrameView.h"
 #include "support/ShakyScene.h"
+#include "support/SyntheticScene.h"
 #include "media/CBuffer.h"
 #include "media/CTaskObject.h"
 #include "motion/CAutoMotionTracker.h"
@@ -112,22 +113,6 @@ double InCacheArithmeticSeconds(int inThreads) {
   return MeanSecondsOnThreads(inThreads, work, seconds);
 }
 
-// A plane of a thread's own for the in-cache block comparisons.
-struct OwnPlane {
-  SInt32 side = 0;
-  std::vector<float> samples;
-};
-
-Boolean OwnPlaneProvider(float* outDest, SInt32 inCount, Rect inBlock, void* inRefCon) {
-  const OwnPlane& plane = *static_cast<const OwnPlane*>(inRefCon);
-  const SInt32 w = inBlock.right - inBlock.left;
-  if (w * (inBlock.bottom - inBlock.top) != inCount) return false;
-  for (SInt32 y = inBlock.top; y < inBlock.bottom; ++y)
-    std::copy_n(plane.samples.data() + static_cast<size_t>(y) * plane.side + inBlock.left, w,
-                outDest + static_cast<size_t>(y - inBlock.top) * w);
-  return true;
-}
-
 // Seconds one thread takes for a fixed number of the estimator's block
 // comparisons (32 x 32, the tracker's) on a picture of its own that stays
 // in its caches, on each of inThreads threads running at once (the mean of
@@ -136,30 +121,22 @@ Boolean OwnPlaneProvider(float* outDest, SInt32 inCount, Rect inBlock, void* inR
 double InCacheBlockCompareSeconds(int inThreads) {
   std::vector<double> seconds(static_cast<size_t>(inThreads));
   auto work = [&](int inIndex) {
-    constexpr SInt32 kSide = 32, kPlane = 96;
-    OwnPlane current, previous;
-    current.side = previous.side = kPlane;
-    current.samples.resize(kPlane * kPlane);
-    previous.samples.resize(kPlane * kPlane);
-    UInt32 seed = 77u + static_cast<UInt32>(inIndex);
-    for (size_t i = 0; i < current.samples.size(); ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      current.samples[i] = static_cast<float>(seed >> 8) / 16777216.0f;
-    }
-    // The previous picture is the current one moved by (2, 1).
-    for (SInt32 y = 0; y < kPlane; ++y)
-      for (SInt32 x = 0; x < kPlane; ++x)
-        previous.samples[static_cast<size_t>(y) * kPlane + x] =
-            current.samples[static_cast<size_t>((y + 1) % kPlane) * kPlane + (x + 2) % kPlane];
+    // The tracker's block side, on a textured picture moved by (2, 1).
+    constexpr SInt32 kExponent = CAutoMotionTracker::kBlockExponent, kSide = SInt32{1} << kExponent, kPlane = 96;
+    const SyntheticPicture before = USyntheticScene::MakeTexture(kPlane, kPlane, 77u + static_cast<UInt32>(inIndex));
+    const SyntheticPicture after = USyntheticScene::Move(before, SyntheticMotion::Translation(2.0, 1.0));
+    SyntheticPlane previous{kPlane, kPlane, USyntheticScene::Gradient(before)};
+    SyntheticPlane current{kPlane, kPlane, USyntheticScene::Gradient(after)};
     std::vector<BlockData> blocks;
     for (SInt32 y = 8; y + kSide <= kPlane - 8; y += 16)
       for (SInt32 x = 8; x + kSide <= kPlane - 8; x += 16) blocks.push_back(BlockData{x, y, x, y});
-    FrameTaskData data{OwnPlaneProvider, OwnPlaneProvider, &current, &previous, kPlane, kPlane, 0.0f,
-                       blocks.data(), static_cast<SInt32>(blocks.size()), 5, kSide, Rect{0, 0, kPlane, kPlane}};
+    FrameTaskData data{SyntheticBlockProvider, SyntheticBlockProvider,    &current, &previous, kPlane, kPlane, 0.0f,
+                       blocks.data(),          static_cast<SInt32>(blocks.size()), kExponent, kSide,
+                       Rect{0, 0, kPlane, kPlane}};
     FrameTask task(data);
     task.Run();  // warm-up
     const auto t0 = std::chrono::steady_clock::now();
-    for (int pass = 0; pass < 400; ++pass) {
+    for (int pass = 0; pass < 1500; ++pass) {
       task.SetShare(data);
       task.Run();
     }
