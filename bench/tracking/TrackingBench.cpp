@@ -5,7 +5,8 @@
 // against the known motion. Each figure is the best of several runs, as wall
 // time and as processor time per frame (all threads of the process, over the
 // tracking calls and the idle spins between them); the scaling is the 1-thread
-// wall time over the n-thread one. One thread: one processor and no
+// wall time over the n-thread one, and also the median of the ratios within
+// rounds that time every thread count in turn. One thread: one processor and no
 // multiprocessing, so that every operation runs as a single band (with one
 // processor the engine would still cut two).
 // Last come the machine's own ceilings for the scaling: plain arithmetic on
@@ -192,29 +193,48 @@ int main(int argc, char** argv) {
     const int all = static_cast<int>(MPPoolWorkerCount());
     if (all > 8) counts.push_back(all);
     if (onlyThreads > 0) counts = {onlyThreads};
-    double oneThreadFps = 0;
-    for (int threads : counts) {
-      MPSetProcessorCountForTesting(static_cast<ItemCount>(threads));
-      CTaskGroup::mAllowMP = threads != 1;
-      TrackSequence(frames, poses, 1);  // warm-up: plans, pool and memory
-      // The best of five timed runs: other work on the machine only slows a run down.
-      Figure f;
-      double bestCpu = 1e30;
-      for (int trial = 0; trial < 5; ++trial) {
-        const Figure t = TrackSequence(frames, poses, 2 * repeat);
-        if (t.fps > f.fps) f = t;
-        bestCpu = std::min(bestCpu, t.cpuMsPerFrame);
+    // Five rounds, each timing every thread count in turn (every other
+    // round the other way round). Each rate is the best of its rounds; the
+    // scaling comes both as the best rate over the best one-thread rate and
+    // as the median of each round's own ratio, whose counts ran in one
+    // state of the machine.
+    constexpr int kRounds = 5;
+    std::vector<std::vector<Figure>> runs(counts.size());
+    for (int round = 0; round < kRounds; ++round) {
+      for (size_t c = 0; c < counts.size(); ++c) {
+        const size_t at = round % 2 == 0 ? c : counts.size() - 1 - c;
+        MPSetProcessorCountForTesting(static_cast<ItemCount>(counts[at]));
+        CTaskGroup::mAllowMP = counts[at] != 1;
+        TrackSequence(frames, poses, 1);  // warm-up: plans, pool and memory
+        runs[at].push_back(TrackSequence(frames, poses, 2 * repeat));
       }
-      if (threads == 1) oneThreadFps = f.fps;
+    }
+    auto best = [](const std::vector<Figure>& inRuns) {
+      Figure f;
+      for (const Figure& t : inRuns)
+        if (t.fps > f.fps) f = t;
+      return f;
+    };
+    const double oneThreadFps = best(runs.front()).fps;
+    for (size_t c = 0; c < counts.size(); ++c) {
+      const int threads = counts[c];
+      const Figure f = best(runs[c]);
+      double bestCpu = 1e30;
+      for (const Figure& t : runs[c]) bestCpu = std::min(bestCpu, t.cpuMsPerFrame);
       std::printf("track_%s_%dx%d_acc3_%d_threads_fps: %.1f cpu_ms_per_frame: %.3f", photo ? "photo" : "synthetic",
                   static_cast<int>(s.w), static_cast<int>(s.h), threads, f.fps, bestCpu);
-      if (threads != 1) {
+      if (threads != 1 && counts.front() == 1) {
         std::printf(" scaling: %.2fx", f.fps / oneThreadFps);
         if (s.target > 0 && threads == 8) std::printf(" (target >= 5x, >= %.0f fps)", s.target);
+        std::vector<double> ratios;
+        for (int round = 0; round < kRounds; ++round)
+          ratios.push_back(runs[c][static_cast<size_t>(round)].fps / runs[0][static_cast<size_t>(round)].fps);
+        std::sort(ratios.begin(), ratios.end());
+        std::printf(" same_round_scaling: %.2fx (%.2f-%.2fx)", ratios[kRounds / 2], ratios.front(), ratios.back());
       }
       std::printf(" mean_err_px: %.3f\n", f.meanError);
-      std::fflush(stdout);
     }
+    std::fflush(stdout);
     MPSetProcessorCountForTesting(0);
     CTaskGroup::mAllowMP = true;
     for (CBuffer* b : frames) b->Release();
