@@ -52,36 +52,45 @@ double ProcessSeconds() {
 
 // Frames reach the tracker through a view, as the task hands them over,
 // read from memory far larger than the caches, as a decoder's ring would
-// leave them.
-Figure TrackSequence(const std::vector<CBuffer*>& inFrames, const std::vector<Pose>& inPoses, SInt32 inPasses) {
-  CFrameView frame(inFrames.front());
-  double seconds = 0, cpu = 0, errorSum = 0;
-  SInt32 processed = 0, measured = 0;
-  for (SInt32 pass = 0; pass < inPasses; ++pass) {
-    CAutoMotionTracker tracker;
-    tracker.SetAccuracy(3);
-    tracker.BeginTracking(&frame, frame.GetBounds(), nullptr, nullptr);
-    // Frames back to back, as the task takes them from a decoder that runs ahead.
-    const double c0 = ProcessSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    for (CBuffer* f : inFrames) {
-      frame.Show(f);
-      tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr);
-      ++processed;
-    }
-    // The last frame's record is complete only once it has been asked for
-    // (its fit waits for the next frame).
-    tracker.GetMotionDataArray();
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    cpu += ProcessSeconds() - c0;
-    tracker.EndTracking();
-    auto& records = tracker.GetMotionDataArray();
-    for (SInt32 i = 2; i <= records.GetCount(); ++i) {
-      const Pose motion = MotionBetween(inPoses[static_cast<size_t>(i - 2)], inPoses[static_cast<size_t>(i - 1)]);
-      errorSum += std::hypot(records[i].xShift - motion.t.real(), records[i].yShift - motion.t.imag());
-      ++measured;
-    }
+// leave them. One tracker goes through the whole sequence, as an analysis
+// goes through a movie: the frames forward, then back, and so on, inLaps
+// times their number in all. (A fresh tracker every few frames would time
+// its start-up again and again: its first frame, with memory and per-worker
+// state new, costs about a frame's time on one thread but two on eight.)
+Figure TrackSequence(const std::vector<CBuffer*>& inFrames, const std::vector<Pose>& inPoses, SInt32 inLaps) {
+  const SInt32 count = static_cast<SInt32>(inFrames.size());
+  std::vector<size_t> order;
+  for (SInt32 i = 0, at = 0, step = 1; i < inLaps * count; ++i) {
+    order.push_back(static_cast<size_t>(at));
+    if (count > 1 && (at + step < 0 || at + step >= count)) step = -step;
+    at += step;
   }
+  CFrameView frame(inFrames.front());
+  CAutoMotionTracker tracker;
+  tracker.SetAccuracy(3);
+  tracker.BeginTracking(&frame, frame.GetBounds(), nullptr, nullptr);
+  // Frames back to back, as the task takes them from a decoder that runs ahead.
+  const double c0 = ProcessSeconds();
+  const auto t0 = std::chrono::steady_clock::now();
+  for (size_t at : order) {
+    frame.Show(inFrames[at]);
+    tracker.ProcessFrame(1, ETrackerFieldMode::kFrame, nullptr, nullptr);
+  }
+  // The last frame's record is complete only once it has been asked for
+  // (its fit waits for the next frame).
+  tracker.GetMotionDataArray();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double cpu = ProcessSeconds() - c0;
+  tracker.EndTracking();
+  auto& records = tracker.GetMotionDataArray();
+  double errorSum = 0;
+  SInt32 measured = 0;
+  for (SInt32 i = 2; i <= records.GetCount(); ++i) {
+    const Pose motion = MotionBetween(inPoses[order[static_cast<size_t>(i - 2)]], inPoses[order[static_cast<size_t>(i - 1)]]);
+    errorSum += std::hypot(records[i].xShift - motion.t.real(), records[i].yShift - motion.t.imag());
+    ++measured;
+  }
+  const double processed = static_cast<double>(order.size());
   return {processed / seconds, 1000.0 * cpu / processed, measured ? errorSum / measured : 0.0};
 }
 
@@ -206,7 +215,7 @@ int main(int argc, char** argv) {
         MPSetProcessorCountForTesting(static_cast<ItemCount>(counts[at]));
         CTaskGroup::mAllowMP = counts[at] != 1;
         TrackSequence(frames, poses, 1);  // warm-up: plans, pool and memory
-        runs[at].push_back(TrackSequence(frames, poses, 2 * repeat));
+        runs[at].push_back(TrackSequence(frames, poses, 4 * repeat));
       }
     }
     auto best = [](const std::vector<Figure>& inRuns) {
