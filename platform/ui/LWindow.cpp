@@ -237,7 +237,7 @@ void LWindow::LayoutFrame() {
     barHeight = mQtMenuBar->sizeHint().height();
     mQtMenuBar->setGeometry(0, 0, mFrame->width(), barHeight);
   }
-  int w = mFrame->width() - mInsetLeft - mInsetRight, h = mFrame->height() - barHeight;
+  int w = mFrame->width() - mInsetLeft - mInsetRight, h = mFrame->height() - barHeight - mInsetBottom;
   static bool sLaying = false;
   if (sLaying) return;
   sLaying = true;
@@ -246,7 +246,7 @@ void LWindow::LayoutFrame() {
       // The user (or the window manager) resized the window.
       ResizeFrameTo(static_cast<SInt16>(w), static_cast<SInt16>(h), true);
     } else {
-      mFrame->resize(mWidth + mInsetLeft + mInsetRight, mHeight + barHeight);
+      mFrame->resize(mWidth + mInsetLeft + mInsetRight, mHeight + barHeight + mInsetBottom);
     }
   }
   mWidget->setGeometry(mInsetLeft, barHeight, mWidth, mHeight);
@@ -271,8 +271,8 @@ void LWindow::FrameChanged() {
   if (mFrame) {
     UQt::OnMain([this] {
       int barHeight = mQtMenuBar ? mQtMenuBar->sizeHint().height() : 0;
-      const int frameWidth = mWidth + mInsetLeft + mInsetRight;
-      if (mFrame->width() != frameWidth || mFrame->height() != mHeight + barHeight) mFrame->resize(frameWidth, mHeight + barHeight);
+      const int frameWidth = mWidth + mInsetLeft + mInsetRight, frameHeight = mHeight + barHeight + mInsetBottom;
+      if (mFrame->width() != frameWidth || mFrame->height() != frameHeight) mFrame->resize(frameWidth, frameHeight);
       mWidget->setGeometry(mInsetLeft, barHeight, mWidth, mHeight);
     });
   }
@@ -443,13 +443,14 @@ Rect LWindow::GetGlobalBounds() const {
   return Rect{mGlobalTop, left, static_cast<SInt16>(mGlobalTop + mHeight), static_cast<SInt16>(left + mWidth)};
 }
 
-void LWindow::SetFrameInsets(SInt16 inLeft, SInt16 inRight) {
+void LWindow::SetFrameInsets(SInt16 inLeft, SInt16 inRight, SInt16 inBottom) {
   mInsetLeft = inLeft;
   mInsetRight = inRight;
+  mInsetBottom = std::max<SInt16>(0, inBottom);
   if (!mFrame) return;
   UQt::OnMain([this] {
     const int barHeight = mQtMenuBar ? mQtMenuBar->sizeHint().height() : 0;
-    mFrame->resize(mWidth + mInsetLeft + mInsetRight, mHeight + barHeight);
+    mFrame->resize(mWidth + mInsetLeft + mInsetRight, mHeight + barHeight + mInsetBottom);
     LayoutFrame();
   });
 }

@@ -114,11 +114,13 @@ class LWindow : public LView, public LCommander {
   void GetMinMaxSize(Rect& outRect) const;
   void SetMinMaxSize(const Rect& inRect);
   Rect GetGlobalBounds() const;
-  // Room in the top-level widget beside the content (a drawer's panel): the
-  // frame is that much wider, the content keeps its size and place.
-  void SetFrameInsets(SInt16 inLeft, SInt16 inRight);
+  // Room in the top-level widget beside and below the content (a drawer's
+  // panel, which may be taller than the content): the frame is that much
+  // wider and taller, the content keeps its size and place.
+  void SetFrameInsets(SInt16 inLeft, SInt16 inRight, SInt16 inBottom = 0);
   SInt16 GetFrameInsetLeft() const { return mInsetLeft; }
   SInt16 GetFrameInsetRight() const { return mInsetRight; }
+  SInt16 GetFrameInsetBottom() const { return mInsetBottom; }
 
   // Mouse-down in the content at a port point with the click count.
   void HandleClick(const EventRecord& inMacEvent, SInt16 inClickCount);
@@ -164,6 +166,7 @@ class LWindow : public LView, public LCommander {
   SInt16 mGlobalTop = 0;
   SInt16 mInsetLeft = 0;
   SInt16 mInsetRight = 0;
+  SInt16 mInsetBottom = 0;
   Rect mMinMax = {0, 0, 32767, 32767};
   GrafPort* mPort = nullptr;
   QImage* mPortImage = nullptr;  // what the widgets paint: the port in Qt's byte order

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -282,13 +283,16 @@ void USheetWindows::AttachDrawer(LWindow* inDrawerWindow, LWindow* inParent, SIn
   QWidget* panel = inDrawerWindow->GetFrameWidget();
   QWidget* parentFrame = inParent->GetFrameWidget();
   // The frame grows on the drawer's side; on the left it moves left by as
-  // much, so that the content stays where it is.
+  // much, so that the content stays where it is. A drawer taller than the
+  // content makes the frame taller too: a panel cut off at the window's
+  // bottom would hide its last controls out of reach.
   const Rect content = inParent->GetGlobalBounds();
+  const SInt16 below = static_cast<SInt16>(std::max(0, size.height - (content.bottom - content.top)));
   if (inSide == kDrawerSideLeft) {
-    inParent->SetFrameInsets(size.width, 0);
+    inParent->SetFrameInsets(size.width, 0, below);
     inParent->MoveWindowTo(static_cast<SInt16>(content.left - size.width), content.top);
   } else {
-    inParent->SetFrameInsets(0, size.width);
+    inParent->SetFrameInsets(0, size.width, below);
   }
   UQt::OnMain([&] {
     if (panel->parentWidget() != parentFrame) panel->setParent(parentFrame, Qt::Widget);

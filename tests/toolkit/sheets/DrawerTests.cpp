@@ -67,6 +67,7 @@ TEST_F(DrawerTest, ADrawerSlidesOutOfTheSideWithRoomAndTheWindowGrowsByIt) {
   WaitForSlide(drawer);
   QWidget* panel = drawer->GetWindow()->GetFrameWidget();
   EXPECT_EQ(frame->width(), closedWidth + kDrawerWidth);
+  EXPECT_EQ(w->GetFrameInsetBottom(), 0);  // the drawer is not taller than the content
   EXPECT_EQ(panel->parentWidget(), frame);
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(panel->x(), w->GetWidget()->geometry().right() + 1);
@@ -102,6 +103,38 @@ TEST_F(DrawerTest, ADrawerSlidesOutOfTheSideWithRoomAndTheWindowGrowsByIt) {
   EXPECT_EQ(log.Count(msg_DrawerClosed), 1);
   drawer->Release();
   EXPECT_EQ(log.Count(msg_DrawerReleased), 1);
+}
+
+TEST_F(DrawerTest, AWindowShorterThanItsDrawerGrowsDownSoThatNoControlIsCutOff) {
+  // The drawer's layout is 200 high; the content only 120.
+  CRegularWindow* w = NewWindow(40, 40, 360, 120);
+  SProcLog log;
+  auto* drawer = new LDrawer(w, kDrawerLayout, LogProc, &log);
+  QWidget* frame = w->GetFrameWidget();
+  const QSize closed = frame->size();
+  const int contentTop = w->GetWidget()->geometry().top();
+  drawer->Open();
+  WaitForSlide(drawer);
+  QWidget* panel = drawer->GetWindow()->GetFrameWidget();
+  EXPECT_EQ(w->GetFrameInsetBottom(), 80);
+  EXPECT_EQ(frame->height(), closed.height() + 80);
+  // The whole panel lies inside the frame, its last button with it.
+  EXPECT_TRUE(frame->rect().contains(panel->geometry())) << panel->geometry().bottom() << " " << frame->height();
+  QWidget* apply = drawer->GetWindow()->FindPaneByIDOrNil(21)->GetWidget();
+  EXPECT_TRUE(apply->isVisible());
+  EXPECT_LE(panel->y() + apply->geometry().bottom(), frame->height() - 1);
+  // The content keeps its size and place.
+  EXPECT_EQ(w->GetWidget()->geometry().top(), contentTop);
+  EXPECT_EQ(w->GetGlobalBounds().bottom - w->GetGlobalBounds().top, 120);
+  EXPECT_EQ(w->GetWidget()->height(), 120);
+  UiTest::Screenshot(frame, "drawer-taller-than-window");
+
+  drawer->Close();
+  WaitForSlide(drawer);
+  EXPECT_EQ(w->GetFrameInsetBottom(), 0);
+  EXPECT_EQ(frame->size(), closed);
+  EXPECT_EQ(w->GetWidget()->height(), 120);
+  delete drawer;
 }
 
 TEST_F(DrawerTest, AtTheRightEdgeOfTheScreenTheDrawerOpensOnTheLeft) {
