@@ -69,12 +69,14 @@ until analysed 900
 shot 2-analysed
 command 6003
 until session 60
+wait 0.5
 shot 3-session
 set smoothing 2.0
 wait 0.5
 shot 4-smoothing
 command 6004
 until nosession 120
+wait 0.5
 shot 5-applied
 answer save 1 $saved
 command 6
