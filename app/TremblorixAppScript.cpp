@@ -14,6 +14,8 @@
 #include "platform/ui/UDesktop.h"
 #include "platform/ui/UResponder.h"
 #include "platform/ui/UWindowImages.h"
+#include "toolkit/CRegularWindow.h"
+#include "toolkit/LCustomDialogSheet.h"
 
 namespace {
 
@@ -187,6 +189,14 @@ bool CAppScript::RunLine(const std::string& inLine) {
       if (w->IsVisible() && w->GetWindowClass() != kDocumentWindowClass &&
           std::find(shown.begin(), shown.end(), w) == shown.end())
         shown.push_back(w);
+    // A custom sheet's window belongs to its document window, not to the desktop's list.
+    for (size_t i = 0, documents = shown.size(); i < documents; ++i) {
+      auto* regular = dynamic_cast<CRegularWindow*>(shown[i]);
+      auto* sheet = regular ? dynamic_cast<LCustomDialogSheet*>(regular->GetCurrentSheet()) : nullptr;
+      LWindow* sheetWindow = sheet ? sheet->GetSheetWindow() : nullptr;
+      if (sheetWindow && sheetWindow->IsVisible() && std::find(shown.begin(), shown.end(), sheetWindow) == shown.end())
+        shown.push_back(sheetWindow);
+    }
     if (shown.empty()) {
       Fail("no window to photograph");
       return false;

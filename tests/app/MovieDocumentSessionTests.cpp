@@ -28,6 +28,7 @@
 #include "platform/ui/UResponder.h"
 #include "support/ui/UiTestSupport.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LCustomDialogSheet.h"
 #include "toolkit/ULocalization.h"
 
 using namespace sessiontest;
@@ -162,6 +163,12 @@ TEST_F(MovieDocumentSessionTest, UndecidedInterlacingAsksForTheFormatWithACautio
   for (const SQuestion& q : UResponder::GetLog())
     if (q.kind == question_Alert && q.message == Text5010(55)) caution = true;
   EXPECT_TRUE(caution);
+  // The format sheet is up on the window, for the user to set.
+  auto* sheet = dynamic_cast<LCustomDialogSheet*>(doc->GetWindow()->GetCurrentSheet());
+  ASSERT_NE(sheet, nullptr);
+  ASSERT_NE(sheet->GetSheetWindow(), nullptr);
+  EXPECT_TRUE(sheet->GetSheetWindow()->IsVisible());
+  EXPECT_NE(sheet->FindPaneByID(10), nullptr);  // its field order popup
 }
 
 TEST_F(MovieDocumentSessionTest, SessionWithoutMotionDataOpensNothing) {
