@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <condition_variable>
 #include <cstdlib>
 #include <new>
 #include <string>
 #include <system_error>
 
+#include "platform/base/TrxLog.h"
 #include "platform/files/CoreFoundation.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/Movies.h"
@@ -125,6 +128,23 @@ void FreeWorker(WorkerThread* inWorker) {
   delete inWorker;
 }
 
+// A failure that ends Vantrel's start: to the system log, and to the
+// standard error it inherited, where whoever started it reads why.
+__attribute__((format(printf, 1, 2))) void StartFailure(const char* inFormat, ...) {
+  va_list args;
+  va_start(args, inFormat);
+  va_list copy;
+  va_copy(copy, args);
+  vsyslog(LOG_NOTICE, inFormat, args);
+  if (!TrxLogEnabled()) {  // with the diagnostic log on, the system log's lines go there already
+    std::fprintf(stderr, "Vantrel[%d]: ", static_cast<int>(getpid()));
+    std::vfprintf(stderr, inFormat, copy);
+    std::fputc('\n', stderr);
+  }
+  va_end(copy);
+  va_end(args);
+}
+
 int RunWorkerLoop(WorkerThread* inWorker) {
   bool holdsMutex = true;
   for (;;) {
@@ -137,16 +157,16 @@ int RunWorkerLoop(WorkerThread* inWorker) {
     if (inWorker->listenerState.load() == kListenerFailed) {
       const OSErr why = inWorker->listenerError.load();
       if (why == noErr) {
-        syslog(LOG_NOTICE, "Couldn't create the port %s: %d", kExportMessagePortName, dupFNErr);
+        StartFailure("Couldn't create the port %s: %d", kExportMessagePortName, dupFNErr);
       } else {
         const std::string dir = MessagePortDirectoryPath();
         struct stat info;
         if (lstat(dir.c_str(), &info) == 0 && info.st_uid != geteuid())
-          syslog(LOG_NOTICE, "Couldn't create the port %s: the port folder %s belongs to someone else",
-                 kExportMessagePortName, dir.c_str());
+          StartFailure("Couldn't create the port %s: the port folder %s belongs to someone else",
+                       kExportMessagePortName, dir.c_str());
         else
-          syslog(LOG_NOTICE, "Couldn't create the port %s: the port folder %s cannot be used (%d)",
-                 kExportMessagePortName, dir.c_str(), why);
+          StartFailure("Couldn't create the port %s: the port folder %s cannot be used (%d)",
+                       kExportMessagePortName, dir.c_str(), why);
       }
       StopListener(inWorker);
       if (holdsMutex) gListenerMutex.unlock();
@@ -342,7 +362,12 @@ WorkerRequest* WorkerRequestFromRefCon(SInt32 inRefCon) {
 }
 
 int VantrelMain(int, char**) {
-  openlog("Vantrel", LOG_PID | LOG_PERROR, LOG_USER);
+  // The system log. Its lines go to standard error as well only with the
+  // diagnostic log on (TRX_LOG=1): every toolbox error is logged, the lookup
+  // of a track the movie does not have included, and a successful export
+  // should not print errors where Vantrel was started. A failed start says
+  // why there in any case (StartFailure).
+  openlog("Vantrel", LOG_PID | (TrxLogEnabled() ? LOG_PERROR : 0), LOG_USER);
   if (EnterMovies() == noErr) SetMoviesErrorProc(MoviesError, 0);
   // Decoders of every codec libavcodec knows, and foreign containers.
   InstallFFmpegMovieComponents();
