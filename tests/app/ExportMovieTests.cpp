@@ -10,7 +10,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QWidget>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -360,12 +359,7 @@ TEST_F(ExportClientTest, AStabilisedMovieExportedThroughTheSheetOpensWithItsFram
   CMovie reopened(&recent);
   EXPECT_GT(reopened.GetDuration(), 0);
   StopClient();
-  std::string said;
-  if (FILE* in = std::fopen(vantrelErr.c_str(), "r")) {
-    char buf[512];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) said.append(buf, n);
-    std::fclose(in);
-  }
+  const std::string said = ReadText(vantrelErr);
   EXPECT_EQ(said.find("MoviesError"), std::string::npos) << said;
 }
 
