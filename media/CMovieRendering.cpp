@@ -1,6 +1,7 @@
 #include "media/CMovieRendering.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <iterator>
 #include <utility>
@@ -364,6 +365,14 @@ OSErr CMovieRendering::PrepareAlphaMargin(CBuffer* inBuffer, Rect& margins) {
   return noErr;
 }
 
+namespace {
+std::atomic<bool> gTakeEdgeRuns{true};
+}  // namespace
+
+void CMovieRendering::SetEdgeRunsForTesting(bool inTakeRuns) {
+  gTakeEdgeRuns.store(inTakeRuns, std::memory_order_relaxed);
+}
+
 OSErr CMovieRendering::InterpolateMargins(CBuffer* inBuffer) {
   if (!inBuffer || !inBuffer->GetData()) return kNil;
   if (!IsARGB8(inBuffer)) return paramErr;
@@ -406,10 +415,46 @@ OSErr CMovieRendering::InterpolateMargins(CBuffer* inBuffer) {
   // Every step either takes a pixel or moves along the border; this bound is
   // far above what a walk can need and only guards against damaged state.
   SInt64 budget = 16 * static_cast<SInt64>(W) * H + 64 * static_cast<SInt64>(W + H) + 64;
+  // Most steps go round the picture's edge and fill nothing. On the top
+  // edge, heading right (direction 7), such a step finds three opaque
+  // pixels in the row below and an opaque next pixel on the edge, carries
+  // their colours and moves on; the other edges alike, each with its own
+  // direction. A run of these steps is taken at once, up to a corner or a
+  // pixel that is not opaque, leaving the colour of the last pixel reached.
+  // runRoom: how many edge positions such a run may cover from (x, y).
+  const bool roomy = W >= 3 && H >= 3 && gTakeEdgeRuns.load(std::memory_order_relaxed);
+  auto runRoom = [&]() -> SInt32 {
+    if (!roomy) return 0;
+    if (dir == 7 && y == 0 && x >= 1 && x <= W - 2) return W - 1 - x;
+    if (dir == 5 && x == W - 1 && y >= 1 && y <= H - 2) return H - 1 - y;
+    if (dir == 3 && y == H - 1 && x >= 1 && x <= W - 2) return x;
+    if (dir == 1 && x == 0 && y >= 1 && y <= H - 2) return y;
+    return 0;
+  };
   while (budget-- > 0) {
     bool toBorder = false;
     bool moved = false;
     UInt8* const here = px(x, y);
+    if (const SInt32 room = runRoom(); room > 0) {
+      const ptrdiff_t o0 = kOffset[dir], o1 = kOffset[(dir + 1) & 7], o2 = kOffset[(dir + 2) & 7];
+      const ptrdiff_t along = kOffset[(dir + 3) & 7];
+      // This step and up to `budget` more.
+      const SInt64 limit = std::min<SInt64>(room, budget + 1);
+      const UInt8* p = here;
+      SInt64 steps = 0;
+      while (steps < limit && p[o0] == 255 && p[o1] == 255 && p[o2] == 255 && p[along] == 255) {
+        p += along;
+        ++steps;
+      }
+      if (steps > 0) {
+        std::memcpy(fill, p, 4);
+        budget -= steps - 1;
+        const SInt32 n = static_cast<SInt32>(steps);
+        x += n * kStep[(dir + 3) & 7][0];
+        y += n * kStep[(dir + 3) & 7][1];
+        continue;
+      }
+    }
     for (SInt32 k = 0; k <= 6; ++k) {
       const SInt32 d = (dir + k) & 7;
       const SInt32 nx = x + kStep[d][0], ny = y + kStep[d][1];

@@ -33,6 +33,9 @@ class CMovieRendering {
                                           CGImageAlphaInfo inAlpha);
   static OSErr PrepareAlphaMargin(CBuffer* inBuffer, Rect& inMargins);
   static OSErr InterpolateMargins(CBuffer* inBuffer);
+  // Whether the margin walk takes runs along the picture's edge at once (the
+  // default) or one step at a time, as a reference. For tests.
+  static void SetEdgeRunsForTesting(bool inTakeRuns);
   static bool GetVideoSample(Movie inMovie, SInt32 inTime, Handle outData, SampleDescriptionHandle outDescription,
                              SInt32* outDescriptionIndex, SInt16* outSampleFlags);
 

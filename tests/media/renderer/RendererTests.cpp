@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "media/CBuffer.h"
 #include "media/CMovieRendering.h"
@@ -208,4 +211,61 @@ TEST(Renderer, ExtremeMatrixInEveryFieldAndBorderMode) {
           for (SInt32 x = 0; x < 24; ++x) ASSERT_EQ(dst.at(x, 6)[1], 255) << quality;
         }
       }
+}
+
+// Pictures of every kind the walk meets: a turned and shifted frame with
+// transparent margins (what stabilisation leaves), opaque edges broken in
+// places, scattered opaque pixels, and tiny pictures; each also through a
+// field of a frame (rows twice as far apart). Runs taken at once must
+// write exactly what the same walk writes one step at a time.
+TEST(Renderer, MarginWalkLeavesTheBytesOfTheStepByStepWalk) {
+  std::mt19937 random(20261210);
+  auto uniform = [&](SInt32 lo, SInt32 hi) { return std::uniform_int_distribution<SInt32>(lo, hi)(random); };
+  SInt32 cases = 0;
+  for (SInt32 round = 0; round < 600; ++round) {
+    const SInt32 kind = round % 4;
+    const SInt16 w = static_cast<SInt16>(kind == 3 ? uniform(1, 5) : uniform(3, 48));
+    const SInt16 h = static_cast<SInt16>(kind == 3 ? uniform(1, 5) : uniform(3, 40));
+    Buf picture(w, h);
+    const double turn = (uniform(-300, 300) / 100.0) * M_PI / 180.0;
+    const double dx = uniform(-40, 40) / 10.0, dy = uniform(-40, 40) / 10.0;
+    const SInt32 margin = uniform(0, 4);
+    const SInt32 density = uniform(5, 95);
+    for (SInt32 y = 0; y < h; ++y)
+      for (SInt32 x = 0; x < w; ++x) {
+        UInt8* p = picture.at(x, y);
+        for (SInt32 c = 1; c < 4; ++c) p[c] = static_cast<UInt8>(uniform(0, 255));
+        bool opaque;
+        if (kind == 0) {
+          // The frame turned about the centre and shifted, inside margins.
+          const double cx = x - w / 2.0 - dx, cy = y - h / 2.0 - dy;
+          const double u = cx * std::cos(turn) + cy * std::sin(turn), v = cy * std::cos(turn) - cx * std::sin(turn);
+          opaque = std::fabs(u) < w / 2.0 - margin && std::fabs(v) < h / 2.0 - margin;
+        } else if (kind == 1) {
+          // Opaque but for a few holes, the edges among them.
+          opaque = uniform(0, 99) >= density / 8;
+        } else {
+          opaque = uniform(0, 99) < density;
+        }
+        p[0] = opaque ? 255 : static_cast<UInt8>(uniform(0, 3) == 0 ? uniform(1, 254) : 0);
+      }
+    for (bool field : {false, true}) {
+      if (field && h < 2) continue;
+      Buf copy(w, h);
+      std::memcpy(copy.b->GetData(), picture.b->GetData(), static_cast<size_t>(picture.b->GetDataSize()));
+      StBufferOwner walkedField(field ? CBuffer::CreateFromBuffer_Even(picture.b) : nullptr);
+      StBufferOwner plainField(field ? CBuffer::CreateFromBuffer_Even(copy.b) : nullptr);
+      CBuffer* walked = field ? walkedField.get() : picture.b;
+      CBuffer* plain = field ? plainField.get() : copy.b;
+      ASSERT_TRUE(walked && plain);
+      CMovieRendering::SetEdgeRunsForTesting(false);
+      const OSErr plainErr = CMovieRendering::InterpolateMargins(plain);
+      CMovieRendering::SetEdgeRunsForTesting(true);
+      ASSERT_EQ(CMovieRendering::InterpolateMargins(walked), plainErr);
+      ASSERT_EQ(std::memcmp(picture.b->GetData(), copy.b->GetData(), static_cast<size_t>(picture.b->GetDataSize())), 0)
+          << "round " << round << " kind " << kind << " " << w << "x" << h << (field ? " field" : "");
+      ++cases;
+    }
+  }
+  EXPECT_GT(cases, 1000);
 }
