@@ -253,8 +253,16 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* ioParam
     DrawComposedFrame(*v);
     return AnswerDrawnFrame(*v, ioParams);
   }
-  if (r == 0) v->rendered = true;
-  if ((flags & mediaSampleNotSync) == 0 || !v->rendered) {
+  // Only a stored picture that is the frame itself goes through as it is
+  // stored: a sync sample of uncompressed pixels. A compressed sample is
+  // found by its decode time, which is not the frame's own time where the
+  // pictures are reordered, and it may need the samples before it (and
+  // after it): the movie draws it, feeding its decoder in decode order from
+  // the preceding sync sample, whatever the exporter skipped.
+  const bool plainPixels = GetHandleSize(reinterpret_cast<Handle>(v->sampleDesc)) >=
+                               static_cast<SInt32>(sizeof(ImageDescription)) &&
+                           reinterpret_cast<ImageDescription*>(*v->sampleDesc)->cType == kRawCodecType;
+  if ((flags & mediaSampleNotSync) == 0 && plainPixels) {
     v->rendered = false;
     ioParams->sampleFlags = flags;
     ioParams->descSeed = index;

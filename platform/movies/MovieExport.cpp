@@ -385,6 +385,7 @@ struct ActiveSource {
   // Compressed video samples.
   std::unique_ptr<CMovieDecoder> decoder;
   std::vector<UInt8> decoderDesc;
+  bool decoderFresh = true;       // nothing fed since it was made or flushed
   std::vector<UInt8> scratch;
   SInt32 stalls = 0;
 };
@@ -443,17 +444,28 @@ FFPixelBuffer VideoPicture(ActiveSource& a) {
     }
     return FFPixelBuffer{a.scratch.data(), scratchRow, W, H};
   }
-  // Compressed: the toolbox's decoder of the description.
+  // Compressed: the toolbox's decoder of the description, kept from sample to
+  // sample so that a sample that refers to earlier ones decodes from them. It
+  // decodes on one thread, so that pictures in decode order come out at once
+  // instead of being held back by frame threads.
+  const bool sync = (a.params.sampleFlags & mediaSampleNotSync) == 0;
   if (!a.decoder || a.decoderDesc != a.desc) {
-    a.decoder = NewMovieDecoder(a.desc);
+    a.decoder = NewMovieDecoder(a.desc, 1);
     if (!a.decoder) Throw_(noCodecErr);
     a.decoderDesc = a.desc;
+    a.decoderFresh = true;
+  } else if (sync) {
+    a.decoder->Flush();
+    a.decoderFresh = true;
   }
+  // A sample that depends on earlier ones cannot start a decoder.
+  if (a.decoderFresh && !sync) Throw_(codecErr);
+  a.decoderFresh = false;
   MoviePixelBuffer dest{a.scratch.data(), scratchRow, W, H};
   a.decoder->SendSample(a.bytes, static_cast<UInt32>(a.size), a.params.actualTime, a.params.actualTime);
   if (!a.decoder->ReceiveFrame(dest, nullptr)) {
-    // A decoder that holds frames back gives this one out at its end; the
-    // next sample starts a fresh decoder.
+    // A decoder that holds a picture back (its stream reorders pictures)
+    // gives it out at its end; only a sync sample can follow such a one.
     a.decoder->SendEnd();
     bool got = a.decoder->ReceiveFrame(dest, nullptr);
     a.decoder.reset();

@@ -63,12 +63,16 @@ struct StreamFacts {
   double frameRate = 0;
   SInt64 soundFrames = 0;
   int sampleRate = 0;
+  int channels = 0;
+  UInt64 channelMask = 0;   // the channel layout's mask, 0 when unspecified
+  double startSeconds = 0;  // the first packet's presentation time
 };
 struct FileFacts {
   bool opened = false;
   std::string format;
   StreamFacts video, sound;
   std::vector<int> frameNumbers;  // decoded frames' numbers, in display order
+  std::vector<fftest::Picture> pictures;  // with inDecode: the decoded frames, ARGB, in display order
 };
 
 // Reads a file with libavformat; with inDecode the video is decoded and the
@@ -99,7 +103,11 @@ inline FileFacts Probe(const std::string& inPath, bool inDecode = false) {
   if (si >= 0) {
     f.sound.present = true;
     f.sound.sampleRate = ctx->streams[si]->codecpar->sample_rate;
+    f.sound.channels = ctx->streams[si]->codecpar->ch_layout.nb_channels;
+    if (ctx->streams[si]->codecpar->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
+      f.sound.channelMask = ctx->streams[si]->codecpar->ch_layout.u.mask;
   }
+  bool firstSound = true;
   auto takeFrames = [&] {
     while (avcodec_receive_frame(dec, frame) == 0) {
       fftest::Picture p = fftest::MakeBlank(frame->width, frame->height);
@@ -111,6 +119,7 @@ inline FileFacts Probe(const std::string& inPath, bool inDecode = false) {
       sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
       sws_freeContext(sws);
       f.frameNumbers.push_back(fftest::ReadFrameNumber(p));
+      f.pictures.push_back(std::move(p));
     }
   };
   AVPacket* pkt = av_packet_alloc();
@@ -120,6 +129,10 @@ inline FileFacts Probe(const std::string& inPath, bool inDecode = false) {
       ++s->packets;
       const AVRational tb = ctx->streams[pkt->stream_index]->time_base;
       s->seconds += pkt->duration * av_q2d(tb);
+      if (s == &f.sound && firstSound && pkt->pts != AV_NOPTS_VALUE) {
+        f.sound.startSeconds = pkt->pts * av_q2d(tb);
+        firstSound = false;
+      }
       if (s == &f.sound) {
         const AVCodecParameters* cp = ctx->streams[si]->codecpar;
         const int bits = av_get_bits_per_sample(cp->codec_id);

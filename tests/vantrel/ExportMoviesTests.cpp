@@ -1,0 +1,226 @@
+// Movies of every kind the program opens, made here with libavcodec, exported
+// through a real Vantrel as they are (no analysis) and with an applied control
+// track, to MPEG-4 and QuickTime: every frame comes out in its order and close
+// to its source picture, and every sound track keeps its channels, its length
+// and its place in time.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "media/CMovieRendering.h"
+#include "media/CTweenTracks.h"
+#include "motion/CMotionData.h"
+#include "platform/base/FixMath.h"
+#include "platform/base/MacMemory.h"
+#include "platform/export/AVTestMovie.h"
+#include "platform/export/ExportTestSupport.h"
+#include "platform/files/Aliases.h"
+#include "platform/ipc/IpcTestSupport.h"
+#include "platform/movies/MovieExport.h"
+#include "platform/movies/MovieFFCodecs.h"
+#include "vantrel/ExportClient.h"
+
+// libx264 keeps one small allocation of its option parser for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\n"; }
+
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes BytesOf(Handle h) { return Bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h)); }
+
+// The request the application sends for exporting inMovie to inPath with the
+// exporter's default settings.
+Bytes RequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie) {
+  FSSpec spec;
+  FSMakeFSSpecFromPath(inPath, &spec);
+  FSpCreate(&spec, 'DEZI', inSubtype, smSystemScript);
+  AliasHandle alias = nullptr;
+  EXPECT_EQ(NewAlias(nullptr, &spec, &alias), noErr);
+  Handle movie = NewHandle(0);
+  EXPECT_EQ(PutMovieIntoHandle(inMovie, movie), noErr);
+  MovieExportComponent ci = nullptr;
+  EXPECT_EQ(OpenADefaultComponent(MovieExportType, inSubtype, &ci), noErr);
+  QTAtomContainer settings = nullptr;
+  EXPECT_EQ(MovieExportGetSettingsAsAtomContainer(ci, &settings), noErr);
+  CloseComponent(ci);
+  Bytes message{kExportCommandExport};
+  AppendRecord(message, kExportTagMovie, BytesOf(movie));
+  AppendRecord(message, kExportTagDestination, BytesOf(reinterpret_cast<Handle>(alias)));
+  AppendRecord(message, kExportTagExporterType, BE32('spit'));
+  AppendRecord(message, kExportTagExporterSubtype, BE32(inSubtype));
+  AppendRecord(message, kExportTagExporterSettings, BytesOf(settings));
+  AppendRecord(message, kExportTagCookie, BE32(inCookie));
+  AppendRecord(message, kExportTagSingleField, Bytes{0});
+  AppendRecord(message, kExportTagEnd, Bytes{});
+  DisposeHandle(movie);
+  DisposeHandle(reinterpret_cast<Handle>(alias));
+  QTDisposeAtomContainer(settings);
+  return message;
+}
+
+SInt16 ErrorOf(const std::vector<ExportStatus>& inRecords) {
+  for (const ExportStatus& s : inRecords)
+    if (s.kind == kExportStatusError) return s.error;
+  return 0;
+}
+
+Movie OpenMovieAt(const std::string& inPath) {
+  FSSpec spec;
+  FSMakeFSSpecFromPath(inPath, &spec);
+  SInt16 ref = 0;
+  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
+  Movie movie = nullptr;
+  SInt16 id = 0;
+  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
+  CloseMovieFile(ref);
+  return movie;
+}
+
+// An applied session that leaves every picture where it is: one identity
+// record per frame of the movie, at the frame's own time.
+void AddIdentityControlTrack(Movie inMovie) {
+  CMotionData store;
+  TArray<FrameData>& frames = store.GetFrames();
+  static const OSType kVisual = VisualMediaCharacteristic;
+  const TimeValue duration = GetMovieDuration(inMovie);
+  TimeValue t = 0;
+  while (t < duration) {
+    TimeValue next = -1;
+    GetMovieNextInterestingTime(inMovie, nextTimeStep, 1, &kVisual, t, fixed1, &next, nullptr);
+    if (next <= t || next > duration) next = duration;
+    FrameData f;
+    f.time = t;
+    f.duration = next - t;
+    SetIdentityMatrix(&f.matrix1);
+    f.matrix2 = f.matrix1;
+    frames.AddItem(f);
+    t = next;
+  }
+  Rect bounds;
+  GetMovieNaturalBoundsRect(inMovie, &bounds);
+  Track track = nullptr;
+  ASSERT_EQ(CTweenTracks::CreateTweenTrackFromMotionData(inMovie, bounds, store, &track), noErr);
+  RenderFrameParams params;
+  params.borderMode = kBorderColor;
+  ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(track, params), noErr);
+}
+
+struct SourceKind {
+  const char* name;
+  exporttest::AVMovieSpec spec;
+};
+
+std::ostream& operator<<(std::ostream& os, const SourceKind& k) { return os << k.name; }
+
+exporttest::AVMovieSpec Spec(const char* inContainer, const char* inVideo, int inBFrames, const char* inSound,
+                             int inRate, int inChannels) {
+  exporttest::AVMovieSpec s;
+  s.container = inContainer;
+  s.videoEncoder = inVideo;
+  s.bFrames = inBFrames;
+  s.soundEncoder = inSound;
+  s.sampleRate = inRate;
+  s.channels = inChannels;
+  return s;
+}
+
+const SourceKind kKinds[] = {
+    {"H264BFramesAAC", Spec("mp4", "libx264", 3, "aac", 48000, 2)},
+    {"MPEG4MP3InAVI", Spec("avi", "mpeg4", 0, "libmp3lame", 44100, 2)},
+    {"MJPEGMP2InQuickTime", Spec("mov", "mjpeg", 0, "mp2", 44100, 2)},
+    {"MPEG2MP2ProgramStream", Spec("vob", "mpeg2video", 2, "mp2", 48000, 2)},
+    {"H264AC3FiveOne", Spec("mp4", "libx264", 2, "ac3", 48000, 6)},
+    {"H264MonoAAC", Spec("mp4", "libx264", 2, "aac", 16000, 1)},
+};
+
+class ExportEveryMovie : public ::testing::TestWithParam<SourceKind> {
+ protected:
+  void SetUp() override {
+    unsetenv("VANTREL_STAND_IN_EXPORT");
+    EnterMovies();
+    InstallFFmpegMovieComponents();
+    char pattern[] = "/tmp/trx-every-movie-XXXXXX";
+    mFolder = mkdtemp(pattern);
+    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
+    ASSERT_TRUE(mClient.OpenProgressPort());
+    ASSERT_TRUE(mClient.Launch());
+    ASSERT_TRUE(mClient.Connect());
+  }
+  void TearDown() override {
+    mClient.Send(Bytes{kExportCommandQuit});
+    mClient.WaitForExit(20.0);
+    fs::remove_all(mFolder);
+    unsetenv("XDG_CACHE_HOME");
+  }
+  StTempPortDirectory mPorts;
+  std::string mFolder;
+  CExportClient mClient;
+};
+
+}  // namespace
+
+TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
+  const SourceKind& kind = GetParam();
+  const exporttest::AVMovieSpec& spec = kind.spec;
+  if (!avcodec_find_encoder_by_name(spec.videoEncoder) || !avcodec_find_encoder_by_name(spec.soundEncoder))
+    GTEST_SKIP() << "no encoder";
+  const std::string source = mFolder + "/source." + (spec.container == "vob" ? std::string("mpg") : spec.container);
+  ASSERT_TRUE(exporttest::WriteAVMovie(source, spec));
+  // What libavformat itself reads from the source: the yardstick of the sound.
+  const exporttest::FileFacts original = exporttest::Probe(source);
+  ASSERT_TRUE(original.sound.present);
+  ASSERT_EQ(original.sound.channels, spec.channels);
+  {
+    const exporttest::FileFacts decoded = exporttest::Probe(source, true);
+    ASSERT_EQ(decoded.frameNumbers.size(), static_cast<size_t>(spec.frames));
+    Movie movie = OpenMovieAt(source);
+    ASSERT_NE(movie, nullptr);
+    static const OSType kVisual = VisualMediaCharacteristic;
+    int steps = 0;
+    for (TimeValue t = 0; t >= 0 && t < GetMovieDuration(movie); ++steps) {
+      TimeValue next = -1;
+      GetMovieNextInterestingTime(movie, nextTimeStep, 1, &kVisual, t, fixed1, &next, nullptr);
+      t = next;
+    }
+    EXPECT_EQ(steps, spec.frames) << "scale " << GetMovieTimeScale(movie) << " duration " << GetMovieDuration(movie);
+    DisposeMovie(movie);
+  }
+
+  UInt32 cookie = 1;
+  for (bool applied : {false, true}) {
+    for (OSType subtype : {OSType('mpg4'), OSType('MooV')}) {
+      SCOPED_TRACE(std::string(applied ? "applied session, " : "as it is, ") +
+                   (subtype == 'mpg4' ? "MPEG-4" : "QuickTime"));
+      Movie movie = OpenMovieAt(source);
+      ASSERT_NE(movie, nullptr);
+      if (applied) AddIdentityControlTrack(movie);
+      const std::string dest = mFolder + "/out" + std::to_string(cookie) + (subtype == 'mpg4' ? ".mp4" : ".mov");
+      ASSERT_EQ(mClient.Send(RequestFor(movie, dest, subtype, cookie)), kCFMessagePortSuccess);
+      DisposeMovie(movie);
+      ASSERT_TRUE(mClient.WaitForDone(cookie, 300.0));
+      EXPECT_EQ(ErrorOf(mClient.StatusesOf(cookie)), 0);
+      ++cookie;
+
+      const exporttest::FileFacts f = exporttest::Probe(dest, true);
+      ASSERT_TRUE(f.opened);
+      EXPECT_EQ(f.video.width, spec.width);
+      EXPECT_EQ(f.video.height, spec.height);
+      std::string numbers;
+      for (int n : f.frameNumbers) numbers += std::to_string(n) + " ";
+      EXPECT_EQ(f.frameNumbers.size(), static_cast<size_t>(spec.frames)) << numbers;
+      for (int k = 0; k < spec.frames && k < static_cast<int>(f.frameNumbers.size()); ++k) {
+        EXPECT_EQ(f.frameNumbers[static_cast<size_t>(k)], k) << "frame " << k;
+        const fftest::Picture truth = fftest::MakeFrame(spec.width, spec.height, k);
+        EXPECT_GT(fftest::PSNR(f.pictures[static_cast<size_t>(k)], truth), 28.0) << "frame " << k;
+      }
+      ASSERT_TRUE(f.sound.present);
+      EXPECT_EQ(f.sound.sampleRate, spec.sampleRate);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, ExportEveryMovie, ::testing::ValuesIn(kKinds),
+                         [](const ::testing::TestParamInfo<SourceKind>& info) { return std::string(info.param.name); });
