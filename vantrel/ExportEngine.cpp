@@ -217,6 +217,25 @@ void CheckMediaFiles(Movie inMovie) {
   }
 }
 
+bool MovieHasEnabledSound(Movie inMovie) {
+  return GetMovieIndTrackType(inMovie, 1, SoundMediaType, movieTrackMediaType | movieTrackEnabledOnly) != nullptr;
+}
+
+// The error an export that could not keep its sound reports: a cancel, and
+// the file errors the user can act on (a full or locked disk, a missing
+// folder, no permission), as they are; a sound the converter cannot take
+// as "sound support not available", which names the problem in words.
+OSErr SoundFailureForUser(OSErr inErr) {
+  TrxLog("vantrel", "the movie's sound could not be exported: %d", static_cast<int>(inErr));
+  switch (inErr) {
+    case userCanceledErr: case dskFulErr: case wPrErr: case vLckdErr: case permErr: case afpAccessDenied:
+    case ioErr: case dirNFErr: case fnfErr: case nsvErr: case tmfoErr: case opWrErr: case fBsyErr:
+      return inErr;
+    default:
+      return soundSupportNotAvailableErr;
+  }
+}
+
 Track FirstEnabledVideoTrack(Movie inMovie) {
   return GetMovieIndTrackType(inMovie, 1, VideoMediaType, movieTrackMediaType | movieTrackEnabledOnly);
 }
@@ -315,15 +334,21 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
     state.destination = HandleOf(inFields.destination, inFields.destinationLength);
     stage = "exporting the sound";
 
-    // The sound goes first into a file of its own; a movie whose sound no
-    // sound exporter takes is exported without sound.
+    // The sound goes first into a file of its own. Only a movie without
+    // enabled sound (every sound exporter answers that it has no track) is
+    // exported without sound; sound that cannot be converted or written
+    // fails the export, never leaves it silently without its sound.
     static const OSType kSoundTypes[] = {'AIFF', 'WAVE', 'ULAW', 'sfil'};
     OSErr soundErr = noErr;
     for (OSType type : kSoundTypes) {
       soundErr = ExportMovieSound(state.movie, state.soundPath, inRequest, type);
-      if (soundErr != invalidTrack) break;
+      if (soundErr != invalidTrack && soundErr != cantFindHandler) break;
     }
-    if (soundErr != noErr) state.soundPath.clear();
+    if (soundErr != noErr) {
+      state.soundPath.clear();
+      if (soundErr == userCanceledErr || MovieHasEnabledSound(state.movie))
+        ThrowIfOSErr_(SoundFailureForUser(soundErr));
+    }
 
     stage = "setting up the exporter";
     ThrowIfOSErr_(OpenADefaultComponent(inFields.exporterType, inFields.exporterSubtype, &state.exporter));
