@@ -371,6 +371,24 @@ void WriteTrack(CAtomWriter& w, const MovieObj& movie, const TrackObj& t) {
 
 [[noreturn]] void Bad() { Throw_(badPublicMovieAtom); }
 
+// A handler's name as either kind of file stores it: QuickTime movies as a
+// counted (Pascal) string, MPEG-4 files as a string ended by a zero byte.
+// A count that matches what follows (the rest, or the rest up to zero
+// padding) is a counted string; anything else is text up to its zero.
+std::string HandlerName(const UInt8* inBytes, size_t inSize) {
+  if (inSize == 0) return std::string();
+  const size_t count = inBytes[0];
+  if (count + 1 <= inSize) {
+    bool padding = true;
+    for (size_t i = count + 1; i < inSize && padding; ++i) padding = inBytes[i] == 0;
+    const bool printable = count == 0 || inBytes[1] != 0;
+    if (padding && printable) return std::string(reinterpret_cast<const char*>(inBytes + 1), count);
+  }
+  size_t n = 0;
+  while (n < inSize && inBytes[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(inBytes), n);
+}
+
 class CCursor {
  public:
   CCursor(const UInt8* p, size_t n) : mP(p), mN(n) {}
@@ -678,10 +696,7 @@ void ReadMedia(const AtomRef& mdia, MediaObj& m, const std::string& filePath) {
         c.U32();
         m.type = c.U32();
         c.Skip(12);
-        if (c.Left() > 0) {
-          size_t n = std::min<size_t>(c.U8(), c.Left());
-          m.handlerName.assign(reinterpret_cast<const char*>(c.Here()), n);
-        }
+        m.handlerName = HandlerName(c.Here(), c.Left());
         break;
       }
       case 'minf': {

@@ -414,6 +414,52 @@ TEST_F(MovieFF, SavedQuickTimeMoviesKeepFramesAndSound) {
   }
 }
 
+namespace {
+
+// The handler names libavformat reads from a file, by stream, video first.
+std::vector<std::string> HandlerNames(const std::string& inPath) {
+  std::vector<std::string> names;
+  AVFormatContext* ctx = nullptr;
+  if (avformat_open_input(&ctx, inPath.c_str(), nullptr, nullptr) < 0) return names;
+  for (AVMediaType type : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO})
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+      if (ctx->streams[i]->codecpar->codec_type != type) continue;
+      const AVDictionaryEntry* e = av_dict_get(ctx->streams[i]->metadata, "handler_name", nullptr, 0);
+      names.push_back(e ? e->value : "");
+    }
+  avformat_close_input(&ctx);
+  return names;
+}
+
+}  // namespace
+
+// MPEG-4 files name their handlers with a string ended by zero, QuickTime
+// movies with a counted string: a movie read from either and saved keeps
+// the names whole, and reading the saved movie again gives the same names.
+TEST_F(MovieFF, SavedMoviesKeepTheirHandlerNamesWhole) {
+  TempFile mp4("names.mp4"), once("names_once.mov"), twice("names_twice.mov");
+  MovieSpec spec{'mpg4', 'avc1', 64, 48, 4, 600, 20, 48000};
+  WriteMovie(mp4.path, spec);
+  const std::vector<std::string> written = HandlerNames(mp4.path);
+  ASSERT_EQ(written.size(), 2u);
+  ASSERT_FALSE(written[0].empty());
+  ASSERT_FALSE(written[1].empty());
+  std::string from = mp4.path;
+  for (const std::string& to : {once.path, twice.path}) {
+    SCOPED_TRACE(from + " saved as " + to);
+    Movie m = nullptr;
+    ASSERT_EQ(OpenMovie(from, &m), noErr);  // the toolbox's own reader
+    FSSpec toSpec;
+    FSMakeFSSpecFromPath(to, &toSpec);
+    Movie flattened = FlattenMovieData(m, flattenAddMovieToDataFork, &toSpec, 'TVOD', 0, createMovieFileDeleteCurFile);
+    ASSERT_EQ(GetMoviesError(), noErr);
+    if (flattened) DisposeMovie(flattened);
+    DisposeMovie(m);
+    EXPECT_EQ(HandlerNames(to), written);
+    from = to;
+  }
+}
+
 TEST_F(MovieFF, TruncatedAndForeignFilesGiveClearErrors) {
   TempFile mp4("cut.mp4"), avi("cut.avi"), text("notmovie.mp4");
   MovieSpec spec{'mpg4', 'avc1', 160, 120, 30};
