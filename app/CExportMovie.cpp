@@ -2,9 +2,13 @@
 // queue, the heartbeat and relaunch of Vantrel, and the status records.
 #include "app/CExportMovie.h"
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -20,6 +24,7 @@
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
 #include "platform/files/Bundle.h"
+#include "platform/files/PartialFiles.h"
 #include "platform/files/Resources.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/Movies.h"
@@ -40,11 +45,19 @@ CFMessagePortRef CExportMovie::sLocalPort = nullptr;
 CFRunLoopSourceRef CExportMovie::sRunLoopSource = nullptr;
 CFMessagePortRef CExportMovie::sRemoteMessagePort = nullptr;
 ProcessSerialNumber CExportMovie::sPSN = {0, 0};
+Boolean CExportMovie::sLaunchPending = false;
+std::chrono::steady_clock::time_point CExportMovie::sLaunchedAt;
+UInt32 CExportMovie::sHeartbeatsWhileStarting = 0;
 EventHandlerRef CExportMovie::sAppEventHandler = nullptr;
 
 namespace {
 
 constexpr double kHeartbeatInterval = 2.0;
+// How long a launched Vantrel may take to open its port before its silence
+// counts as a loss.
+constexpr double kLaunchBound = 60.0;
+// The toolbox's "port in use": another process holds the status port's name.
+constexpr OSErr kPortInUseErr = -97;
 // The pump turns the main run loop about once per tick while an export runs
 // (its status records), ten times a second otherwise (launch and end events).
 constexpr double kPumpBusyInterval = 1.0 / 60.0;
@@ -65,6 +78,9 @@ enum : SInt16 {
   str_Exporting = 11,
   str_ExportingSound = 12,
   str_OwnFileRefused = 13,
+  str_PortFolderOthers = 14,
+  str_PortFolderUnusable = 15,
+  str_PortsTaken = 16,
 };
 
 std::string IndString(SInt16 inList, SInt16 inIndex) {
@@ -144,8 +160,29 @@ class CPortPump : public LPeriodical {
 // ---------------------------------------------------------------------------
 // Start-up and shut-down.
 
+// The status port could not be made: why, in words.
+void CExportMovie::ThrowPortFailure() {
+  std::string folder;
+  const OSErr folderErr = GetMessagePortDirectory(folder);
+  folder = MessagePortDirectoryPath();
+  SInt16 item = str_PortsTaken;
+  if (folderErr != noErr) {
+    struct stat info {};
+    item = ::lstat(folder.c_str(), &info) == 0 && info.st_uid != ::geteuid() ? str_PortFolderOthers
+                                                                              : str_PortFolderUnusable;
+  }
+  std::string text = IndString(STRx_ExportTasks, item);
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, folder);
+  if (text.size() > 255) text.resize(255);
+  LStr255 words(text.c_str());
+  throw LException(folderErr != noErr ? folderErr : kPortInUseErr, words);
+}
+
 OSErr CExportMovie::Init() {
   if (sExporter) return noErr;
+  // What earlier exports and saves left half-written when they were killed.
+  RemoveNotedLeftovers();
   // An earlier Vantrel still running: ask it to quit.
   if (CFMessagePortRef earlier = CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName))) {
     const UInt8 quit = kExportCommandQuit;
@@ -158,7 +195,7 @@ OSErr CExportMovie::Init() {
 
   sLocalPort = CFMessagePortCreateLocal(kCFAllocatorDefault, CFStringMakeConstantString(kExportProgressPortName), ProgressPortCallBack,
                                         nullptr, nullptr);
-  ThrowIfNil_(sLocalPort);
+  if (sLocalPort == nullptr) ThrowPortFailure();
   sRunLoopSource = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, sLocalPort, 0);
   if (sRunLoopSource == nullptr) {
     CFMessagePortInvalidate(sLocalPort);
@@ -248,6 +285,7 @@ void CExportMovie::Finish() {
   CSettingsResource::SetExportSection(nullptr, nullptr);
   InstallDocumentExport(false);
   sPSN = ProcessSerialNumber{0, 0};
+  sLaunchPending = false;
 }
 
 CExportMovie::CExportMovie() {
@@ -265,13 +303,8 @@ CExportMovie::CExportMovie() {
 
 CExportMovie::~CExportMovie() {
   StopRepeating();
-  // Tasks that never finished leave nothing behind.
-  for (CExportTask* task : mTasks) {
-    FSSpec file;
-    task->GetFile(file);
-    FSpDelete(&file);
-    delete task;
-  }
+  // Tasks that never finished leave their destinations as they were.
+  for (CExportTask* task : mTasks) delete task;
   mTasks.clear();
   mCookies.clear();
   delete mWindow;
@@ -293,7 +326,20 @@ OSErr CExportMovie::LaunchVantrel() {
     return static_cast<OSErr>(err);
   }
   sPSN = psn;
+  // Until its port answers, Vantrel is still starting: silence then is no loss.
+  sLaunchPending = true;
+  sLaunchedAt = std::chrono::steady_clock::now();
   return noErr;
+}
+
+Boolean CExportMovie::VantrelIsStarting() {
+  if (!sLaunchPending) return false;
+  if (std::chrono::steady_clock::now() - sLaunchedAt > std::chrono::duration<double>(kLaunchBound)) return false;
+  // The Vantrel this launch started is still there (its end would also come as an event).
+  pid_t pid = -1;
+  if ((sPSN.highLongOfPSN == 0 && sPSN.lowLongOfPSN == 0) || GetProcessPID(&sPSN, &pid) != noErr || pid <= 0)
+    return false;
+  return ::kill(pid, 0) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -303,6 +349,7 @@ CFMessagePortRef CExportMovie::RemotePort() {
   if (sRemoteMessagePort && !CFMessagePortIsValid(sRemoteMessagePort)) ReleaseRemotePort();
   if (sRemoteMessagePort == nullptr)
     sRemoteMessagePort = CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName));
+  if (sRemoteMessagePort) sLaunchPending = false;
   return sRemoteMessagePort;
 }
 
@@ -339,6 +386,21 @@ OSErr CExportMovie::SendCommand(const UInt8* inBytes, size_t inLength) {
 
 // ---------------------------------------------------------------------------
 // The request writer.
+
+OSErr CExportMovie::CheckDestination(const FSSpec& inDestination) {
+  const std::string path = FSSpecPath(inDestination);
+  if (path.empty() || path.back() == '/') return bdNamErr;
+  const std::filesystem::path place(path);
+  std::error_code error;
+  const std::filesystem::path folder = place.parent_path();
+  if (!std::filesystem::is_directory(folder, error)) return dirNFErr;
+  // Vantrel makes a new file in the folder and renames it over the destination.
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return afpAccessDenied;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(place, error);
+  if (std::filesystem::exists(status) && std::filesystem::is_directory(std::filesystem::status(place, error)))
+    return notAFileErr;
+  return noErr;
+}
 
 Boolean CExportMovie::IsSourceOfMovie(Movie inMovie, const FSSpec& inFile) {
   if (inMovie == nullptr) return false;
@@ -377,9 +439,14 @@ OSErr CExportMovie::DoExport(CMovie* inMovie, FSSpec* inDestination) {
   // Never delete what the export is about to read.
   if (IsSourceOfMovie(movie, *inDestination)) Throw_(err_ExportOverwritesSource);
 
-  OSErr err = FSpDelete(inDestination);
-  if (err != noErr && err != fnfErr) Throw_(err);
-  ThrowIfOSErr_(FSpCreate(inDestination, kExportFileCreator, LMovieExportNavSheet::sCurrentExporter, smSystemScript));
+  // Nothing is made or removed at the destination here: Vantrel writes the
+  // movie beside it and renames it over the destination only when it is
+  // whole, so an earlier file there stays as it is until then, and stays
+  // for good when the export is removed, fails or never ends.
+  ThrowIfOSErr_(CheckDestination(*inDestination));
+  // A killed export to the same place left its partial file beside it.
+  RemoveLeftoversBeside(FSSpecPath(*inDestination));
+  OSErr err = noErr;
   AliasHandle alias = nullptr;
   Handle movieHandle = nullptr;
   QTAtomContainer settings = nullptr;
@@ -387,7 +454,7 @@ OSErr CExportMovie::DoExport(CMovie* inMovie, FSSpec* inDestination) {
   CFDataRef request = nullptr;
   CExportTask* task = nullptr;
   try {
-    ThrowIfOSErr_(NewAlias(nullptr, inDestination, &alias));
+    ThrowIfOSErr_(NewAliasToPath(inDestination, &alias));
     ThrowIfNil_(alias);
     ThrowIfOSErr_(OpenADefaultComponent(MovieExportType, LMovieExportNavSheet::sCurrentExporter, &exporter));
     ThrowIfNil_(exporter);
@@ -435,7 +502,6 @@ OSErr CExportMovie::DoExport(CMovie* inMovie, FSSpec* inDestination) {
     if (settings) QTDisposeAtomContainer(settings);
     if (exporter) CloseComponent(exporter);
     if (alias) DisposeHandle(reinterpret_cast<Handle>(alias));
-    FSpDelete(inDestination);
     throw;
   }
   DisposeHandle(movieHandle);
@@ -536,6 +602,12 @@ void CExportMovie::SpendTime(const EventRecord&) {
   if (mRecovering) return;
   const UInt8 heartbeat = kExportCommandHeartbeat;
   if (SendCommand(&heartbeat, 1) != noErr) {
+    // A Vantrel that is slow to start on a busy machine has not yet made its
+    // port: that is no loss while it runs, within a bound.
+    if (VantrelIsStarting()) {
+      ++sHeartbeatsWhileStarting;
+      return;
+    }
     HandleLostVantrel();
     return;
   }
@@ -574,6 +646,10 @@ void CExportMovie::AnswerLostVantrel(const SAnswer& inAnswer) {
   CExportTask* task = sCurrentTask;
   sCurrentTask = nullptr;
   if (task) {
+    // The lost Vantrel left its partial file beside the destination.
+    FSSpec file;
+    task->GetFile(file);
+    RemoveLeftoversBeside(FSSpecPath(file));
     if (inAnswer.choice == 1) {
       task->mState = exportTask_Waiting;
       task->mSent = false;
@@ -591,9 +667,7 @@ void CExportMovie::AnswerLostVantrel(const SAnswer& inAnswer) {
 void CExportMovie::DropTask(CExportTask* inTask) {
   if (!RemoveTask(inTask)) return;
   if (sCurrentTask == inTask) sCurrentTask = nullptr;
-  FSSpec file;
-  inTask->GetFile(file);
-  FSpDelete(&file);
+  // Whatever stands at the destination stays.
   delete inTask;
   RefreshList();
 }
@@ -713,10 +787,26 @@ void CExportMovie::FinishTask(CExportTask* inTask) {
   inTask->mState = exportTask_Done;
   FSSpec file;
   inTask->GetFile(file);
-  if (inTask->mError == noErr)
-    CRecentFiles::AddToRecentFileMenu(&file);
-  else
-    FSpDelete(&file);
+  // A failed or cancelled export never took the destination's name: an
+  // earlier file there is still the user's.
+  if (inTask->mError == noErr) {
+    // The file Vantrel made is new: it takes the type of its exporter.
+    ExportRequestFields fields;
+    CFDataRef request = inTask->GetRequest();
+    FInfo info{};
+    if (request &&
+        ParseExportRequest(CFDataGetBytePtr(request), static_cast<size_t>(CFDataGetLength(request)), fields) == noErr &&
+        fields.exporterSubtype != 0 && FSpGetFInfo(&file, &info) == noErr) {
+      info.fdCreator = kExportFileCreator;
+      info.fdType = fields.exporterSubtype;
+      FSpSetFInfo(&file, &info);
+    }
+    try {
+      CRecentFiles::AddToRecentFileMenu(&file);
+    } catch (...) {
+      // A file moved away at once is not remembered; the export still ended well.
+    }
+  }
   const bool wasCurrent = sCurrentTask == inTask;
   delete inTask;
   RefreshList();

@@ -1,19 +1,21 @@
 // The application's side of every export. At start-up it opens the status
 // port "TremblorixExportProgressPort", ends any Vantrel left from an earlier
 // run, launches the bundle's Vantrel and collects the installed exporters. A
-// document's export creates the destination, writes the request and queues it
-// as a task; tasks go to Vantrel one at a time (the waiting task added last
+// document's export writes the request and queues it as a task (nothing is
+// made at the destination: Vantrel renames the finished movie over it); tasks
+// go to Vantrel one at a time (the waiting task added last
 // first). While one runs a heartbeat checks every 2 s that Vantrel is there;
 // when it is lost (or its terminated event comes) Vantrel is launched again
 // and the user retries or drops the running task. Status records move the
 // tasks' progress; done records end them: into the recent files, or, after a
-// failure, an alert and the destination deleted.
+// failure, an alert, the destination as it was.
 //
 // Everything runs on the main thread: the status port is served by the main
 // run loop, which a pump of the event loop turns once per tick, together with
 // the application events (launched, terminated).
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -106,6 +108,11 @@ class CExportMovie : public LListener, public LPeriodical {
   // Whether a relaunch of Vantrel waits for the user's answer.
   Boolean IsRecovering() const { return mRecovering; }
   static const ProcessSerialNumber& GetVantrelPSN() { return sPSN; }
+  // Heartbeats that found no port while the launched Vantrel was still starting.
+  static UInt32 GetHeartbeatsWhileStarting() { return sHeartbeatsWhileStarting; }
+  // Whether the launched Vantrel is still starting: it runs, has not opened
+  // its port yet, and was launched within the bound.
+  static Boolean VantrelIsStarting();
 
   void ScheduleNextExport();
   void ListenToMessage(MessageT inMessage, void* ioParam) override;
@@ -153,6 +160,10 @@ class CExportMovie : public LListener, public LPeriodical {
 
   // Whether inFile is a file the movie reads (its own file or a media file).
   static Boolean IsSourceOfMovie(Movie inMovie, const FSSpec& inFile);
+  // Whether an export can be written to the destination: its folder exists
+  // and takes new files, and it is not a folder itself.
+  static OSErr CheckDestination(const FSSpec& inDestination);
+  [[noreturn]] static void ThrowPortFailure();
 
  private:
   CExportMovie();
@@ -194,5 +205,9 @@ class CExportMovie : public LListener, public LPeriodical {
   static CFRunLoopSourceRef sRunLoopSource;
   static CFMessagePortRef sRemoteMessagePort;
   static ProcessSerialNumber sPSN;
+  // A launched Vantrel whose port has not answered yet, and since when.
+  static Boolean sLaunchPending;
+  static std::chrono::steady_clock::time_point sLaunchedAt;
+  static UInt32 sHeartbeatsWhileStarting;
   static EventHandlerRef sAppEventHandler;
 };

@@ -326,8 +326,8 @@ void CMovieDocument::Export(FSSpec& inSpec) {
     ThrowIfNil_(mMovie);
     OSErr err = sExportProc != nullptr ? sExportProc(mMovie, inSpec) : unimpErr;
     if (err != noErr) {
-      // The file the export made goes; the user learns why, unless they cancelled.
-      DeleteMovieFile(&inSpec);
+      // The export made nothing at the destination, so an earlier file
+      // there stays; the user learns why, unless they cancelled.
       if (err != userCanceledErr && err != kProgressUserCanceled) {
         LStr255 text(IndString(STRx_MovieDocument, str_ExportFailed).c_str());
         LStr255 osText;

@@ -3,6 +3,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/CPreferences.h"
@@ -207,7 +208,15 @@ void TremblorixApp::Initialize() {
       if (step == startStep_Preferences) mInitialized = true;
       if (err == noErr) continue;
       switch (step) {
-        case startStep_ExportClient: throw LException(err, AppString(2));
+        case startStep_ExportClient: {
+          // The alert says what is wrong; so does the standard error, for a
+          // start without a screen to show it on.
+          std::string text = AppText(2);
+          if (!AppParts::ExportClientFailure().empty()) text += " " + AppParts::ExportClientFailure();
+          std::fprintf(stderr, "Tremblorix: %s (%d)\n", text.c_str(), static_cast<int>(err));
+          if (text.size() > 255) text.resize(255);
+          throw LException(err, LStr255(text.c_str()));
+        }
         case startStep_HelpBook:
           // Without the help book the program works; its pages stay closed.
           TrxLog("app", "help book: %d", err);

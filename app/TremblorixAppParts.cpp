@@ -32,15 +32,24 @@ void RegisterSmallControlClasses() {
 }
 void RegisterExportClasses() { CExportTasksPane::Register(); }
 
+namespace {
+std::string sExportClientFailure;
+}
+
 OSErr InitExportClient() {
+  sExportClientFailure.clear();
   try {
     ConnectDocumentExports(true);
     return CExportMovie::Init();
   } catch (const LException& e) {
+    ConstStringPtr words = e.GetErrorString();
+    if (words && words[0]) sExportClientFailure.assign(reinterpret_cast<const char*>(words + 1), words[0]);
     OSErr err = ErrorCodeToOSErr(e.GetErrorCode());
     return err != noErr ? err : -1;
   }
 }
+
+const std::string& ExportClientFailure() { return sExportClientFailure; }
 
 void FinishExportClient() {
   CExportMovie::Finish();

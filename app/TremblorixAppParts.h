@@ -28,6 +28,8 @@ void RegisterExportClasses();
 
 // The export client: launching Vantrel (noErr or the failure), stopping it.
 OSErr InitExportClient();
+// Why the export client could not start, in words ("" when it did, or when the failure has none).
+const std::string& ExportClientFailure();
 void FinishExportClient();
 // The movie documents queue their exports with the export client (false: no more).
 void ConnectDocumentExports(Boolean inConnect);

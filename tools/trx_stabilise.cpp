@@ -49,6 +49,7 @@ extern "C" {
 #include "platform/files/Aliases.h"
 #include "platform/files/Bundle.h"
 #include "platform/files/CoreFoundation.h"
+#include "platform/files/PartialFiles.h"
 #include "platform/ipc/CFMessagePort.h"
 #include "platform/ipc/Processes.h"
 #include "platform/movies/MovieExport.h"
@@ -143,21 +144,11 @@ void RemoveUnfinished() {
     gVantrelPid = -1;
   }
   std::error_code ignored;
+  // The partial files this process writes, and those the killed Vantrel left.
+  RemoveOwnPartialFiles();
   for (const Unfinished& u : gUnfinished) {
     if (u.removeItself) fs::remove(u.path, ignored);
-    // The files written beside an output until it is complete.
-    const fs::path p(u.path);
-    const std::string name = p.filename().string();
-    std::string exportPartial(1, '.');
-    exportPartial.append(name).append(".partial-");
-    std::string stillPartial(name);
-    stillPartial.append(".partial");
-    for (const fs::directory_entry& e : fs::directory_iterator(p.parent_path().empty() ? "." : p.parent_path(),
-                                                                ignored)) {
-      const std::string found = e.path().filename().string();
-      if (found.rfind(exportPartial, 0) == 0 || found == stillPartial || found.rfind(".trx-movie-", 0) == 0)
-        fs::remove(e.path(), ignored);
-    }
+    RemoveLeftoversBeside(u.path);
   }
   gUnfinished.clear();
   if (!gPortFolder.empty()) fs::remove_all(gPortFolder, ignored);
@@ -206,7 +197,9 @@ std::string ErrorText(long inCode) {
   };
   static const Named kNames[] = {{-34, "the disk is full"},           {-36, "input/output error"},
                                  {-37, "bad file name"},              {-39, "end of file"},
-                                 {-43, "file not found"},             {-48, "the file already exists"},
+                                 {-43, "file not found"},             {-44, "the folder or disk is read-only"},
+                                 {-45, "the file is locked"},         {-48, "the file already exists"},
+                                 {-61, "no permission to write"},     {-5000, "access denied"},
                                  {-50, "a parameter was wrong"},      {-54, "permission denied"},
                                  {-108, "out of memory"},             {-120, "folder not found"},
                                  {-128, "cancelled"},                 {-206, "sound format not supported"},
@@ -534,12 +527,12 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   if (remote == nullptr) Fail("Vantrel does not answer", -1);
 
   // The request, as the application writes it.
+  // Vantrel writes the movie beside the destination and renames it over the
+  // destination when whole: an earlier file there stays until then.
   FSSpec dest = SpecOf(inDestination);
-  BeginOutput(inDestination, true);  // created empty before the export
-  FSpDelete(&dest);
-  Check(FSpCreate(&dest, 'DEZI', 'mpg4', smSystemScript), "creating " + inDestination);
+  BeginOutput(inDestination, false);
   AliasHandle alias = nullptr;
-  Check(NewAlias(nullptr, &dest, &alias), "making the destination's alias");
+  Check(NewAliasToPath(&dest, &alias), "making the destination's alias");
   Handle movie = NewHandle(0);
   Check(PutMovieIntoHandle(inMovie, movie), "putting the movie into a handle");
   MovieExportComponent exporter = nullptr;
@@ -656,16 +649,25 @@ void WritePNG(const std::string& inPath, const std::vector<UInt8>& inRGB, int in
   if (avcodec_send_frame(c, f) >= 0 && avcodec_send_frame(c, nullptr) >= 0) {
     // Written beside its place and renamed when whole, so a failure never
     // leaves half a picture and an earlier still stays until then.
-    const std::string partial = inPath + ".partial";
+    std::string partial = PartialPatternFor(inPath);
+    const int lock = OpenPartialFile(partial);
+    const int fd = lock >= 0 ? ::dup(lock) : -1;
+    FILE* file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (file == nullptr && fd >= 0) ::close(fd);
+    written = file != nullptr;
     while (avcodec_receive_packet(c, pkt) >= 0) {
-      if (FILE* file = std::fopen(partial.c_str(), "wb")) {
-        written = std::fwrite(pkt->data, 1, static_cast<size_t>(pkt->size), file) == static_cast<size_t>(pkt->size);
-        written = std::fclose(file) == 0 && written;
-      }
+      if (file)
+        written = written &&
+                  std::fwrite(pkt->data, 1, static_cast<size_t>(pkt->size), file) == static_cast<size_t>(pkt->size);
       av_packet_unref(pkt);
     }
+    if (file) {
+      ::fchmod(::fileno(file), 0644);
+      written = std::fclose(file) == 0 && written;
+    }
     written = written && std::rename(partial.c_str(), inPath.c_str()) == 0;
-    if (!written) std::remove(partial.c_str());
+    if (!written && lock >= 0) std::remove(partial.c_str());
+    ReleasePartialFile(lock);
   }
   av_packet_free(&pkt);
   av_frame_free(&f);
@@ -749,6 +751,8 @@ int Run(int argc, char** argv);
 int main(int argc, char** argv) {
   // Every failure ends with a clear message, never an uncaught exception.
   try {
+    // What earlier runs, exports and saves left half-written when they were killed.
+    RemoveNotedLeftovers();
     const int result = Run(argc, argv);
     RemovePortFolder();
     return result;

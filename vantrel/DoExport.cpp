@@ -1,13 +1,16 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
+#include "platform/files/PartialFiles.h"
 #include "platform/movies/Movies.h"
 #include "vantrel/VantrelWorker.h"
 
@@ -37,24 +40,6 @@ void PauseWithEvents(int inMillis) {
   } while (std::chrono::steady_clock::now() < deadline);
 }
 
-// The destination of a cancelled export goes: the application keeps no
-// part of a movie the user stopped. The movie is written beside it and only
-// takes its name when complete, so what stands there is the application's
-// empty placeholder or an earlier movie; an earlier movie stays.
-void DeleteDestination(const ExportRequestFields& inFields) {
-  if (!inFields.hasDestination || inFields.destinationLength == 0) return;
-  Handle alias = nullptr;
-  if (PtrToHand(inFields.destination, &alias, static_cast<SInt32>(inFields.destinationLength)) != noErr) return;
-  FSSpec target;
-  Boolean changed = false;
-  if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &target, &changed) == noErr) {
-    struct stat info;
-    if (::stat(FSSpecPath(target).c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
-      DeleteMovieFile(&target);
-  }
-  DisposeHandle(alias);
-}
-
 }  // namespace
 
 void SetExportEngine(ExportEngineProc inEngine) { gExportEngine = inEngine ? inEngine : NoExportEngine; }
@@ -75,11 +60,9 @@ OSErr DoExport(WorkerRequest* inRequest) {
   } catch (...) {
     result = OSErrOfCurrent();
   }
-  // Only an export that was stopped loses its file: a cancel that arrives
-  // after a clean end leaves the finished movie alone. The file goes before
-  // the done record, so that whoever hears it finds the destination as it
-  // stays.
-  if (result != noErr && ExportCancelled(inRequest)) DeleteDestination(fields);
+  // The movie is written beside the destination and takes its name only when
+  // complete: a stopped or failed export has removed what it wrote, and
+  // whatever stood at the destination before stays as it was.
   if (result != noErr) SendExportStatus(inRequest, kExportStatusError, kExportPhaseMovie, 0, result);
   inRequest->reported.store(1);
   SendExportStatus(inRequest, kExportStatusDone, kExportPhaseMovie, 0, noErr);
@@ -87,13 +70,44 @@ OSErr DoExport(WorkerRequest* inRequest) {
   return result;
 }
 
-OSErr StandInExport(WorkerRequest* inRequest, const ExportRequestFields&) {
+// Writes its small file as a real export does: beside the destination,
+// locked while written, renamed over the destination when done.
+OSErr StandInExport(WorkerRequest* inRequest, const ExportRequestFields& inFields) {
+  std::string destination, partial;
+  int fd = -1;
+  if (inFields.hasDestination && inFields.destinationLength > 0) {
+    Handle alias = nullptr;
+    if (PtrToHand(inFields.destination, &alias, static_cast<SInt32>(inFields.destinationLength)) == noErr) {
+      FSSpec target;
+      Boolean changed = false;
+      if (ResolveAlias(nullptr, reinterpret_cast<AliasHandle>(alias), &target, &changed) == noErr)
+        destination = FSSpecPath(target);
+      DisposeHandle(alias);
+    }
+  }
+  if (!destination.empty()) {
+    partial = PartialPatternFor(destination);
+    fd = OpenPartialFile(partial);
+    if (fd < 0) return ioErr;
+    static const char kText[] = "stand-in export\n";
+    if (::write(fd, kText, sizeof kText - 1) != static_cast<ssize_t>(sizeof kText - 1)) {
+      ::unlink(partial.c_str());
+      ReleasePartialFile(fd);
+      return ioErr;
+    }
+    ::fchmod(fd, 0644);
+  }
   OSErr err = ReportExportProgress(inRequest, kExportPhaseSound, 0);
   if (err == noErr) err = ReportExportProgress(inRequest, kExportPhaseSound, fixed1);
   for (int step = 0; err == noErr && step <= gStandIn.steps; ++step) {
     err = ReportExportProgress(inRequest, kExportPhaseMovie,
                                static_cast<Fixed>(static_cast<SInt64>(fixed1) * step / gStandIn.steps));
     if (err == noErr && step < gStandIn.steps) PauseWithEvents(gStandIn.intervalMillis);
+  }
+  if (fd >= 0) {
+    if (err == noErr && ::rename(partial.c_str(), destination.c_str()) != 0) err = ioErr;
+    if (err != noErr) ::unlink(partial.c_str());
+    ReleasePartialFile(fd);
   }
   return err;
 }

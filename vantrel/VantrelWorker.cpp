@@ -1,9 +1,11 @@
 #include "vantrel/VantrelWorker.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -46,6 +48,23 @@ int PortRetryMillis() {
 CFStringRef PortName(const char* inName) { return CFStringMakeConstantString(inName); }
 
 bool gFailRequestAllocation = false;
+
+// A start held back for tests of a slow start: with VANTREL_START_GATE naming
+// a FIFO, Vantrel waits before it makes its port until the other end of the
+// FIFO has been opened and closed again.
+void PassStartGate() {
+  const char* gate = std::getenv("VANTREL_START_GATE");
+  if (gate == nullptr || *gate == 0) return;
+  const int fd = ::open(gate, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  char bytes[64];
+  for (;;) {
+    const ssize_t n = ::read(fd, bytes, sizeof bytes);
+    if (n > 0 || (n < 0 && errno == EINTR)) continue;
+    break;
+  }
+  ::close(fd);
+}
 
 // A request that cannot be kept is refused to the application at once (an
 // error record and the done record), so its task does not wait forever.
@@ -385,6 +404,7 @@ int VantrelMain(int, char**) {
   gWorker = worker;
   if (!ConfigureStandInExportFromEnvironment()) SetExportEngine(MovieExportEngine);
 
+  PassStartGate();
   gListenerMutex.lock();
   try {
     worker->listener = std::thread(MessagePortListener, worker);

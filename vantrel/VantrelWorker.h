@@ -107,7 +107,9 @@ void SetExportEngine(ExportEngineProc inEngine);
 // A stand-in for the movie export that tests select with the environment
 // variable VANTREL_STAND_IN_EXPORT="<steps>:<milliseconds>": it reports the
 // sound phase, then the movie phase in <steps> steps <milliseconds> apart,
-// waiting for events in between, and obeys cancel.
+// waiting for events in between, and obeys cancel. Its small text file is
+// written beside the destination and renamed over it at the end, as a real
+// export writes its movie.
 OSErr StandInExport(WorkerRequest* inRequest, const ExportRequestFields& inFields);
 bool ConfigureStandInExportFromEnvironment();
 

@@ -76,9 +76,12 @@ OSErr Decode(AliasHandle inAlias, AliasData& outData) {
   return noErr;
 }
 
-OSErr Encode(const std::string& inPath, AliasHandle* ioAlias, bool inReuse) {
+// A record without identity (all zero) names a place by its path alone.
+bool IsPathOnly(const AliasData& inData) { return inData.dev == 0 && inData.ino == 0 && inData.kind == 0; }
+
+OSErr Encode(const std::string& inPath, AliasHandle* ioAlias, bool inReuse, bool inPathOnly = false) {
   Identity id;
-  if (!Identify(inPath, id)) return fnfErr;
+  if (!inPathOnly && !Identify(inPath, id)) return fnfErr;
   size_t size = kFixedSize + inPath.size();
   Handle h = inReuse ? reinterpret_cast<Handle>(*ioAlias) : NewHandleClear(static_cast<SInt32>(size));
   if (!h) return memFullErr;
@@ -149,6 +152,13 @@ OSErr ResolvePath(AliasHandle inAlias, std::string& outPath, Boolean* outChanged
   OSErr err = Decode(inAlias, data);
   if (err != noErr) return err;
   if (outChanged) *outChanged = false;
+  if (IsPathOnly(data)) {
+    // The place itself: its folder must be there, the file need not be.
+    struct stat folder {};
+    if (::stat(ParentOf(data.path).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return dirNFErr;
+    outPath = data.path;
+    return noErr;
+  }
   Identity id;
   if (Identify(data.path, id)) {
     outPath = data.path;
@@ -177,6 +187,16 @@ OSErr NewAlias(const FSSpec* /*fromFile*/, const FSSpec* target, AliasHandle* al
   return Encode(path, alias, false);
 }
 
+OSErr NewAliasToPath(const FSSpec* target, AliasHandle* alias) {
+  if (!target || !alias) return paramErr;
+  *alias = nullptr;
+  std::string path = FSSpecPath(*target);
+  if (path.empty() || path[0] != '/' || path == "/") return paramErr;
+  struct stat folder {};
+  if (::stat(ParentOf(path).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) return dirNFErr;
+  return Encode(path, alias, false, true);
+}
+
 OSErr FSNewAlias(const FSRef* /*fromFile*/, const FSRef* target, AliasHandle* inAlias) {
   if (!target || !inAlias) return paramErr;
   *inAlias = nullptr;
@@ -194,7 +214,11 @@ OSErr ResolveAliasWithMountFlags(const FSSpec*, AliasHandle alias, FSSpec* targe
   std::string path;
   OSErr err = ResolvePath(alias, path, wasChanged);
   if (err != noErr) return err;
-  return FSMakeFSSpecFromPath(path, target);
+  err = FSMakeFSSpecFromPath(path, target);
+  // A place named by its path alone resolves whether a file stands there or not.
+  AliasData data;
+  if (err == fnfErr && Decode(alias, data) == noErr && IsPathOnly(data)) return noErr;
+  return err;
 }
 
 OSErr FSResolveAliasWithMountFlags(const FSRef*, AliasHandle inAlias, FSRef* target, Boolean* wasChanged, UInt32) {

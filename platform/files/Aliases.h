@@ -30,6 +30,11 @@ constexpr UInt32 kResolveAliasFileNoUI = 1;
 
 // The target must exist. fromFile is accepted for the call shape and ignored.
 OSErr NewAlias(const FSSpec* fromFile, const FSSpec* target, AliasHandle* alias);
+// A record of a place by its path alone, for a file that is to be written
+// there (its folder must exist; a file there now is not taken for it): it
+// resolves to the path, whether a file stands there or not, and is never
+// taken to a file that was moved away.
+OSErr NewAliasToPath(const FSSpec* target, AliasHandle* alias);
 OSErr FSNewAlias(const FSRef* fromFile, const FSRef* target, AliasHandle* inAlias);
 // wasChanged is true when the record no longer matched (renamed, moved or replaced);
 // the record itself is left as it was (UpdateAlias refreshes it).

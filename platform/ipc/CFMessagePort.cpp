@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -120,13 +121,44 @@ EIoResult ReadAll(int inFd, void* outBytes, size_t inCount, Clock::time_point in
   return EIoResult::kDone;
 }
 
-bool MakeAddress(const std::string& inPath, sockaddr_un& outAddress) {
-  std::memset(&outAddress, 0, sizeof(outAddress));
-  outAddress.sun_family = AF_UNIX;
-  if (inPath.size() >= sizeof(outAddress.sun_path)) return false;
-  std::memcpy(outAddress.sun_path, inPath.c_str(), inPath.size() + 1);
-  return true;
-}
+// The address of a port's socket. A path too long for a socket address
+// (the port folder can sit deep, a runtime folder of 70 characters or more)
+// is reached through the folder's descriptor: /proc/self/fd/N/name names the
+// same place, with the folder's own permissions, and always fits.
+class CSocketAddress {
+ public:
+  explicit CSocketAddress(const std::string& inPath) {
+    std::memset(&mAddress, 0, sizeof(mAddress));
+    mAddress.sun_family = AF_UNIX;
+    if (inPath.size() < sizeof(mAddress.sun_path)) {
+      std::memcpy(mAddress.sun_path, inPath.c_str(), inPath.size() + 1);
+      mValid = true;
+      return;
+    }
+    const size_t slash = inPath.rfind('/');
+    if (slash == std::string::npos || slash == 0) return;
+    mFolder = open(inPath.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (mFolder < 0) return;
+    const std::string viaFolder = "/proc/self/fd/" + std::to_string(mFolder) + inPath.substr(slash);
+    if (viaFolder.size() >= sizeof(mAddress.sun_path)) return;
+    std::memcpy(mAddress.sun_path, viaFolder.c_str(), viaFolder.size() + 1);
+    mValid = true;
+  }
+  ~CSocketAddress() {
+    if (mFolder >= 0) close(mFolder);
+  }
+  CSocketAddress(const CSocketAddress&) = delete;
+  CSocketAddress& operator=(const CSocketAddress&) = delete;
+
+  bool IsValid() const { return mValid; }
+  const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&mAddress); }
+  socklen_t Length() const { return sizeof(mAddress); }
+
+ private:
+  sockaddr_un mAddress;
+  int mFolder = -1;
+  bool mValid = false;
+};
 
 std::string NameText(CFStringRef inName) {
   if (inName == nullptr) return std::string();
@@ -150,19 +182,18 @@ bool PortPaths(const std::string& inName, std::string& outSocket, std::string& o
   if (GetMessagePortDirectory(dir) != noErr) return false;
   outSocket = dir + "/" + inName + ".port";
   outLock = dir + "/" + inName + ".lock";
-  sockaddr_un address;
-  return MakeAddress(outSocket, address);
+  return outLock.size() < PATH_MAX;
 }
 
 // Connects to a local port's socket and checks that it belongs to this user.
 SInt32 ConnectToPort(const std::string& inPath, Clock::time_point inDeadline, int& outFd, pid_t& outServerPid) {
   outFd = -1;
-  sockaddr_un address;
-  if (!MakeAddress(inPath, address)) return kCFMessagePortIsInvalid;
+  CSocketAddress address(inPath);
+  if (!address.IsValid()) return kCFMessagePortIsInvalid;
   for (;;) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return kCFMessagePortTransportError;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+    if (connect(fd, address.Get(), address.Length()) == 0) {
       ucred cred{};
       socklen_t length = sizeof(cred);
       if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 || cred.uid != geteuid()) {
@@ -697,10 +728,9 @@ CFMessagePortRef CFMessagePortCreateLocal(CFAllocatorRef, CFStringRef inName,
     return nullptr;
   }
   unlink(socketPath.c_str());
-  sockaddr_un address;
-  MakeAddress(socketPath, address);
-  int listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenFd < 0 || bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+  CSocketAddress address(socketPath);
+  int listenFd = address.IsValid() ? socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0) : -1;
+  if (listenFd < 0 || bind(listenFd, address.Get(), address.Length()) != 0 ||
       listen(listenFd, SOMAXCONN) != 0) {
     if (listenFd >= 0) close(listenFd);
     unlink(socketPath.c_str());

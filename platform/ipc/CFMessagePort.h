@@ -5,8 +5,9 @@
 //
 // Transport: one Unix-domain stream socket per local port in the per-user
 // port directory (mode 0700; $TRX_IPC_DIR when set, else
-// $XDG_RUNTIME_DIR/tremblorix, else /tmp/tremblorix-<uid>). Both ends check
-// that the peer runs under the same user id.
+// $XDG_RUNTIME_DIR/tremblorix, else /tmp/tremblorix-<uid>), of any length:
+// a folder too deep for a socket address is reached through its descriptor.
+// Both ends check that the peer runs under the same user id.
 #pragma once
 
 #include <string>

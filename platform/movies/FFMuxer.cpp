@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/files/PartialFiles.h"
+
 namespace {
 
 // The codecs that code interlaced pictures as fields.
@@ -39,6 +41,8 @@ void CFFMuxer::Abort() {
   }
   if (!mWritePath.empty()) std::remove(mWritePath.c_str());
   mWritePath.clear();
+  ReleasePartialFile(mWriteLock);
+  mWriteLock = -1;
   mDone = true;
 }
 
@@ -111,19 +115,17 @@ void CFFMuxer::Begin() {
       Abort();
       ThrowFFError(AVERROR(EISDIR), ioErr);
     }
-    const size_t slash = mPath.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".") : mPath.substr(0, slash);
-    const std::string name = slash == std::string::npos ? mPath : mPath.substr(slash + 1);
-    std::string pattern = folder + "/." + name + ".partial-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkstemp(buffer.data());
+    // The partial file stays locked while it is written, so that a
+    // leftover of a killed export can be told from it (PartialFiles.h).
+    std::string partial = PartialPatternFor(mPath);
+    const int fd = OpenPartialFile(partial);
     if (fd < 0) {
       const int e = errno;
       Abort();
       ThrowFFError(AVERROR(e), ioErr);
     }
-    mWritePath = buffer.data();
+    mWritePath = partial;
+    mWriteLock = fd;
     mode_t mode = 0;
     if (exists) {
       mode = existing.st_mode & 07777;
@@ -133,7 +135,6 @@ void CFFMuxer::Begin() {
       mode = 0666 & ~mask;
     }
     ::fchmod(fd, mode);
-    ::close(fd);
     int err = avio_open(&mFormat->pb, mWritePath.c_str(), AVIO_FLAG_WRITE);
     if (err < 0) {
       Abort();
@@ -200,6 +201,8 @@ void CFFMuxer::Finish() {
       if (err < 0) ThrowFFError(err, ioErr);
       if (::rename(mWritePath.c_str(), mPath.c_str()) != 0) ThrowFFError(AVERROR(errno), ioErr);
       mWritePath.clear();
+      ReleasePartialFile(mWriteLock);
+      mWriteLock = -1;
     }
   } catch (...) {
     Abort();

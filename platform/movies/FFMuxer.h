@@ -58,6 +58,7 @@ class CFFMuxer {
 
   std::string mPath;
   std::string mWritePath;  // where the file is written until it is complete
+  int mWriteLock = -1;     // holds the lock of mWritePath while it is written
   const FFExporterInfo* mExporter;
   FFExportSettings mSettings;
   AVFormatContext* mFormat = nullptr;

@@ -10,6 +10,7 @@
 #include "platform/base/Endian.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
+#include "platform/files/PartialFiles.h"
 #include "platform/files/Scrap.h"
 #include "platform/movies/MovieFileFormat.h"
 #include "platform/movies/MovieImport.h"
@@ -99,12 +100,18 @@ class CFileSink : public CDataSink {
 // Writes the movie into a new file beside `path` and renames it over `path`
 // once complete. Nothing at `path` is touched when it fails.
 WritePlan WriteMovieFile(MovieObj& movie, const std::string& path, WriteMode mode) {
-  std::string temp = DirOf(path) + "/.trx-movie-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) Throw_(ErrnoToOSErr(errno));
-  temp = name.data();
+  // The partial file stays locked until it is renamed or removed, so that a
+  // leftover of a killed save can be told from it (PartialFiles.h).
+  std::string temp = SavePartialPatternIn(DirOf(path));
+  int lock = OpenPartialFile(temp);
+  if (lock < 0) Throw_(ErrnoToOSErr(errno));
+  int fd = ::dup(lock);
+  if (fd < 0) {
+    const int e = errno;
+    ::unlink(temp.c_str());
+    ReleasePartialFile(lock);
+    Throw_(ErrnoToOSErr(e));
+  }
   Movie handle = ToHandle<Movie>(movie.id);
   bool opened = false;
   try {
@@ -142,11 +149,16 @@ WritePlan WriteMovieFile(MovieObj& movie, const std::string& path, WriteMode mod
     }
     fd = -1;
     if (rename(temp.c_str(), path.c_str()) != 0) Throw_(ErrnoToOSErr(errno));
+    ReleasePartialFile(lock);
+    lock = -1;
     if (opened) movie.progressProc(handle, movieProgressClose, progressOpFlatten, fixed1, movie.progressRefCon);
     return plan;
   } catch (...) {
     if (fd >= 0) close(fd);
-    unlink(temp.c_str());
+    if (lock >= 0) {
+      unlink(temp.c_str());
+      ReleasePartialFile(lock);
+    }
     if (opened) movie.progressProc(handle, movieProgressClose, progressOpFlatten, 0, movie.progressRefCon);
     throw;
   }

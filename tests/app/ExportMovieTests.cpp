@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "platform/export/ExportTestSupport.h"
 #include "platform/files/Aliases.h"
 #include "platform/files/Bundle.h"
+#include "platform/files/PartialFiles.h"
 #include "platform/files/TempFolder.h"
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
@@ -392,8 +394,8 @@ TEST_F(ExportClientTest, QueuedExportsRunLastAddedFirstAndRemoveCancelsOrDrops) 
   EXPECT_EQ(Task(c)->mState, exportTask_Running);
   EXPECT_EQ(Task(b)->mState, exportTask_Waiting);
 
-  // A waiting export goes at once, with its empty destination.
-  ASSERT_TRUE(fs::exists(mTmp / "B.mov"));
+  // A waiting export goes at once; nothing was ever made at its destination.
+  EXPECT_FALSE(fs::exists(mTmp / "B.mov"));
   Rect frame;
   ASSERT_TRUE(list->CalcLocalFrameRect(frame));
   const Point firstRow{static_cast<SInt16>(frame.top + CExportTasksPane::kHeaderHeight + 5),
@@ -458,7 +460,7 @@ TEST_F(ExportClientTest, AKilledVantrelIsRelaunchedOnceAndTheExportRetriedOrDrop
   UiTest::Pump(2500);  // a late heartbeat or event asks nothing more
   EXPECT_EQ(CountAlerts(), 1);
 
-  // Drop: the task goes, with its file.
+  // Drop: the task goes; the stand-in export never made its file.
   const UInt32 second = Export(*movie, mTmp / "Second.mov")->GetCookie();
   ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(second)->mProgress > 0; }, 10000));
   UResponder::Script(question_Alert, SAnswer::Choice(2));
@@ -582,4 +584,221 @@ TEST_F(ExportClientTest, TheListShowsActivityAndProgressOfEachState) {
   EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("Clip.mov", 'mp4 '), "Clip.mp4");
   EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("Clip.mov", 0), "Clip");
   EXPECT_EQ(LMovieExportNavSheet::NameWithExtension("/tmp/a.b/Clip", 'mp4 '), "/tmp/a.b/Clip.mp4");
+}
+
+namespace {
+
+// The file a user had at a destination before exporting over it.
+const std::string kEarlier = "an earlier movie the user keeps";
+
+// A partial file as a killed export leaves it: of the export's name, locked by nobody.
+std::string LeaveLeftover(const std::string& inDestination) {
+  std::string path = PartialPatternFor(inDestination);
+  const int fd = OpenPartialFile(path);
+  if (fd < 0) return "";
+  ReleasePartialFile(fd);
+  return path;
+}
+
+}  // namespace
+
+TEST_F(ExportClientTest, AnEarlierFileAtTheDestinationStaysUntilTheExportReplacesIt) {
+  ASSERT_NO_FATAL_FAILURE(StartClient("400:50"));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  const std::string running = mTmp / "Running.mov", waiting = mTmp / "Waiting.mov";
+  WriteText(running, kEarlier);
+  WriteText(waiting, kEarlier);
+
+  // Queued: nothing is deleted or made at the destination.
+  const UInt32 a = Export(*movie, running)->GetCookie();
+  const UInt32 b = Export(*movie, waiting)->GetCookie();
+  EXPECT_EQ(ReadText(running), kEarlier);
+  EXPECT_EQ(ReadText(waiting), kEarlier);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(a)->mProgress > 0; }, 10000));
+
+  // Removed while waiting, and while running (cancelled): both files stay.
+  mClient->GetTaskList()->SelectTask(Task(b), true, false);
+  mClient->ListenToMessage(msg_RemoveExportTasks, nullptr);
+  EXPECT_EQ(Task(b), nullptr);
+  EXPECT_EQ(ReadText(waiting), kEarlier);
+  mClient->GetTaskList()->SelectTask(Task(a), true, false);
+  mClient->ListenToMessage(msg_RemoveExportTasks, nullptr);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(a) == nullptr; }, 10000));
+  EXPECT_EQ(ReadText(running), kEarlier);
+
+  // Vantrel killed during the export, the task dropped: the file stays and
+  // the partial file the killed export left beside it goes.
+  const std::string dropped = mTmp / "Dropped.mov";
+  WriteText(dropped, kEarlier);
+  const UInt32 c = Export(*movie, dropped)->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(c)->mProgress > 0; }, 10000));
+  std::string leftover;
+  for (const fs::directory_entry& e : fs::directory_iterator(mTmp.Path()))
+    if (e.path().filename().string().rfind(".Dropped.mov.partial-", 0) == 0) leftover = e.path();
+  ASSERT_FALSE(leftover.empty()) << "the export writes beside its destination";
+  UResponder::Script(question_Alert, SAnswer::Choice(2));
+  ASSERT_EQ(kill(VantrelPID(), SIGKILL), 0);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(c) == nullptr; }, 30000));
+  EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_EQ(ReadText(dropped), kEarlier);
+  EXPECT_FALSE(fs::exists(leftover));
+  ASSERT_TRUE(WaitForVantrel());
+
+  // Quit before the export ends: the file stays.
+  const std::string quit = mTmp / "Quit.mov";
+  WriteText(quit, kEarlier);
+  const UInt32 d = Export(*movie, quit)->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(d)->mProgress > 0; }, 10000));
+  StopClient();
+  EXPECT_EQ(ReadText(quit), kEarlier);
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 0);
+  for (const fs::directory_entry& e : fs::directory_iterator(mTmp.Path()))
+    EXPECT_FALSE(IsPartialFileName(e.path().filename().string())) << e.path();
+
+  // An export that ends well replaces the earlier file.
+  ASSERT_NO_FATAL_FAILURE(StartClient("2:20"));
+  const UInt32 e = Export(*movie, quit)->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(e) == nullptr; }, 30000));
+  EXPECT_EQ(ReadText(quit), "stand-in export\n");
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
+}
+
+TEST_F(ExportClientTest, AFailedExportLeavesTheEarlierFileAndASuccessfulOneReplacesIt) {
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  const std::string dest = mTmp / "Out.mov";
+  WriteText(dest, kEarlier);
+  {
+    // Vantrel fails: the movie's media file is gone.
+    auto gone = MakeStabilisedMovie(mTmp / "Gone.mov", 6, 64, 48);
+    ASSERT_NE(gone, nullptr);
+    fs::remove(mTmp / "Gone.mov");
+    UResponder::Script(question_Alert, SAnswer::Choice(1));
+    const UInt32 cookie = Export(*gone, dest)->GetCookie();
+    ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(cookie) == nullptr; }, 30000));
+    EXPECT_EQ(CountAlerts(), 1);
+    EXPECT_EQ(ReadText(dest), kEarlier);
+    EXPECT_EQ(CRecentFiles::GetFileCount(), 0);
+  }
+  // A failure in the document's own export call leaves it too.
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 12, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  LMovieExportNavSheet::sCurrentExporter = 'none';
+  EXPECT_NE(CExportMovie::ExportForDocument(movie.get(), mTmp.Spec("Out.mov")), noErr);
+  EXPECT_EQ(ReadText(dest), kEarlier);
+  LMovieExportNavSheet::sCurrentExporter = 'MooV';
+
+  // The export that ends well takes the name.
+  const UInt32 cookie = Export(*movie, dest)->GetCookie();
+  EXPECT_EQ(ReadText(dest), kEarlier);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(cookie) == nullptr; }, 60000));
+  EXPECT_NE(ReadText(dest), kEarlier);
+  exporttest::FileFacts facts = exporttest::Probe(dest);
+  ASSERT_TRUE(facts.opened);
+  EXPECT_EQ(facts.video.packets, 12);
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
+  FInfo info{};
+  const FSSpec out = mTmp.Spec("Out.mov");
+  ASSERT_EQ(FSpGetFInfo(&out, &info), noErr);
+  EXPECT_EQ(info.fdType, static_cast<OSType>('MooV'));
+  // Nothing hidden is left beside it.
+  for (const fs::directory_entry& e : fs::directory_iterator(mTmp.Path()))
+    EXPECT_FALSE(IsPartialFileName(e.path().filename().string())) << e.path();
+}
+
+TEST_F(ExportClientTest, LeftoversOfKilledExportsAndSavesGoAtTheNextStart) {
+  // Two folders where exports and a save were killed, one where an export
+  // still runs (its file held), and files of other names.
+  fs::create_directories(mTmp / "a");
+  fs::create_directories(mTmp / "b");
+  const std::string exportLeft = LeaveLeftover(mTmp / "a/Holiday.mp4");
+  std::string saveLeft = SavePartialPatternIn(mTmp / "b");
+  ReleasePartialFile(OpenPartialFile(saveLeft));
+  std::string running = PartialPatternFor(mTmp / "b/Garden.mov");
+  const int held = OpenPartialFile(running);
+  ASSERT_GE(held, 0);
+  const std::string others[] = {mTmp / "a/.Holiday.mp4.partial-short", mTmp / "a/Holiday.mp4",
+                                mTmp / "b/.trx-movie-toolong1", mTmp / "b/.hidden"};
+  for (const std::string& o : others) WriteText(o, kEarlier);
+  ASSERT_TRUE(fs::exists(exportLeft));
+  ASSERT_TRUE(fs::exists(saveLeft));
+
+  ASSERT_NO_FATAL_FAILURE(StartClient());
+  EXPECT_FALSE(fs::exists(exportLeft));
+  EXPECT_FALSE(fs::exists(saveLeft));
+  EXPECT_TRUE(fs::exists(running));
+  for (const std::string& o : others) EXPECT_EQ(ReadText(o), kEarlier) << o;
+
+  // The folder whose export still runs stays noted: once that writer is
+  // gone too, the next start removes its leftover.
+  ReleasePartialFile(held);
+  EXPECT_EQ(RemoveNotedLeftovers(), 1);
+  EXPECT_FALSE(fs::exists(running));
+  EXPECT_EQ(RemoveNotedLeftovers(), 0);
+}
+
+TEST_F(ExportClientTest, ASlowStartOfVantrelIsNotTakenForACrash) {
+  // Vantrel waits at its start, before it opens its port, until the test
+  // lets it go: the heartbeats in between find no port.
+  const std::string gate = mTmp / "gate";
+  ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
+  setenv("VANTREL_START_GATE", gate.c_str(), 1);
+  setenv("VANTREL_STAND_IN_EXPORT", "3:20", 1);
+  ASSERT_EQ(CExportMovie::Init(), noErr);
+  unsetenv("VANTREL_START_GATE");
+  mClient = CExportMovie::GetExporter();
+  ASSERT_NE(mClient, nullptr);
+  int holder = -1;
+  ASSERT_TRUE(UiTest::PumpUntil(
+      [&] {
+        if (holder < 0) holder = open(gate.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        return holder >= 0;
+      },
+      30000));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  const UInt32 before = CExportMovie::GetHeartbeatsWhileStarting();
+  const UInt32 cookie = Export(*movie, mTmp / "Out.mov")->GetCookie();
+  EXPECT_TRUE(CExportMovie::VantrelIsStarting());
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return CExportMovie::GetHeartbeatsWhileStarting() >= before + 2; }, 30000));
+  EXPECT_EQ(CountAlerts(), 0);
+  EXPECT_NE(Task(cookie), nullptr);
+
+  // Let go: the export runs and ends without a question.
+  close(holder);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(cookie) == nullptr; }, 30000));
+  EXPECT_FALSE(CExportMovie::VantrelIsStarting());
+  EXPECT_EQ(CountAlerts(), 0);
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
+}
+
+TEST_F(ExportClientTest, ADeepPortFolderWorksAndAnUnusableOneIsToldInWords) {
+  // A port folder far deeper than a socket address holds.
+  std::string deep = mTmp / "ports";
+  while (deep.size() < 150) deep += "/a-rather-long-folder-name";
+  fs::create_directories(deep);
+  setenv("TRX_IPC_DIR", deep.c_str(), 1);
+  ASSERT_NO_FATAL_FAILURE(StartClient("2:20"));
+  auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 6, 64, 48);
+  ASSERT_NE(movie, nullptr);
+  const UInt32 cookie = Export(*movie, mTmp / "Out.mov")->GetCookie();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(cookie) == nullptr; }, 30000));
+  EXPECT_EQ(CountAlerts(), 0);
+  EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
+  StopClient();
+
+  // A port folder that is a file: the failure names the folder.
+  const std::string notAFolder = mTmp / "not-a-folder";
+  WriteText(notAFolder, "x");
+  setenv("TRX_IPC_DIR", notAFolder.c_str(), 1);
+  try {
+    CExportMovie::Init();
+    ADD_FAILURE() << "started without a port folder";
+  } catch (const LException& e) {
+    const std::string words = PStr(e.GetErrorString());
+    EXPECT_NE(words.find(notAFolder), std::string::npos) << words;
+    EXPECT_NE(ErrorCodeToOSErr(e.GetErrorCode()), ErrorCodeToOSErr(err_NilPointer));
+  }
+  EXPECT_EQ(CExportMovie::GetExporter(), nullptr);
+  setenv("TRX_IPC_DIR", mPorts.Path().c_str(), 1);
 }

@@ -177,13 +177,13 @@ TEST_F(VantrelProcess, CancelAppliesOnlyToTheExportItNames) {
   EXPECT_EQ(client.WaitForExit(10.0), 0);
 }
 
-// A destination file made by the application, and its alias record as bytes.
+// A destination's alias record as the application makes it (by its path,
+// with nothing made there), as bytes.
 Bytes MakeDestination(const std::string& inPath) {
-  FILE* file = fopen(inPath.c_str(), "w");
-  if (file) fclose(file);
   FSSpec spec;
   AliasHandle alias = nullptr;
-  if (FSMakeFSSpecFromPath(inPath, &spec) != noErr || NewAlias(nullptr, &spec, &alias) != noErr) return Bytes();
+  FSMakeFSSpecFromPath(inPath, &spec);
+  if (NewAliasToPath(&spec, &alias) != noErr) return Bytes();
   Handle h = reinterpret_cast<Handle>(alias);
   Bytes bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h));
   DisposeHandle(h);

@@ -19,6 +19,7 @@ class TempFolder {
     ::setenv("XDG_CACHE_HOME", (mPath + "/cache").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (mPath + "/config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (mPath + "/data").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (mPath + "/state").c_str(), 1);
   }
   ~TempFolder() {
     std::error_code ec;
