@@ -291,6 +291,12 @@ TEST_F(MovieDocumentTest, AFailedSaveAsLeavesTheFileItWouldHaveReplaced) {
   Pump(50);
   EXPECT_EQ(ReadText(Path("keep.mov")), "the old movie");
   EXPECT_EQ(FSSpecPath(doc->GetFileSpec()), Path("source.mp4"));
+  // The alert speaks of saving.
+  std::string said;
+  for (const SQuestion& q : UResponder::GetLog())
+    if (q.kind == question_Alert) said = q.message;
+  EXPECT_NE(said.find("could not be saved"), std::string::npos) << said;
+  EXPECT_EQ(said.find("export"), std::string::npos) << said;
   // No file of the failed save is left in the folder.
   int files = 0;
   for (const auto& e : fs::directory_iterator(mTmp.Path()))
