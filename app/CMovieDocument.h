@@ -8,7 +8,7 @@
 //   CMovieDocumentSave*.cpp     saving, save as, revert
 //   CMovieDocumentCommands.cpp  commands, messages, keys and procedures
 //   CMovieDocumentSession.cpp   analysis, the edit session and the preview
-//   CMovieDocumentSheets.cpp    the information, size and format sheets, the
+//   CMovieDocumentSheets.cpp    the information, tracks, size and format sheets, the
 //                               export-tween options and the toolbar popups
 #pragma once
 
@@ -19,6 +19,7 @@
 #include "app/CMovieView.h"
 #include "app/CSingleDocument.h"
 #include "app/CTimeSlider.h"
+#include "app/CTrackBrowser.h"
 #include "media/CMovie.h"
 #include "media/CMovieTask.h"
 #include "media/MotionSettings.h"
@@ -50,7 +51,6 @@ constexpr ResIDT PPob_MovieDocument = 1000;
 constexpr ResIDT RidL_MovieDocument = 1000;
 constexpr ResIDT PPob_StabilizerDrawer = 502;
 constexpr ResIDT PPob_MovieInfoSheet = 504;
-constexpr ResIDT PPob_TracksSheet = 505;
 constexpr ResIDT PPob_MovieSizeSheet = 506;
 constexpr ResIDT PPob_MovieFormatSheet = 507;
 
@@ -155,7 +155,7 @@ struct MovieProgressRecord {
   SInt32 counter = 0;
 };
 
-class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
+class CMovieDocument : public CSingleDocument, public CMovieTaskDocument, public CTrackBrowserClient {
  public:
   // ---- life, settings and saving --------------------------------------
   // Opens the movie file into a new window, which is shown. Failures are
@@ -228,6 +228,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   // Task ends: 300 motion analysis, 311 interlace analysis of the analyse command.
   void MotionAnalysisEnded(CMovieTask* inTask);
   void InterlaceAnalysisEnded(CMovieTask* inTask);
+  // The alert of an interlace analysis that could not run or failed.
+  void ReportInterlaceFailure(OSErr inError);
   static SInt32 StabilizerParametersProc(LWindow* inDrawer, SInt32 inMessage, void* ioParam, void* inRefCon);
   static OSErr MovieProgress(Movie inMovie, SInt16 inMessage, SInt16 inOperation, Fixed inPercent, SInt32 inRefCon);
 
@@ -265,6 +267,11 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   void PostAction(CMovieAction* inAction) override;
   void PostAction(LAction* inAction) override;
   CTaskProgressView* NewProgressSheet(CMovieTask* inTask) override;
+
+  // ---- the tracks sheet's side --------------------------------------------
+  CMovie* GetBrowserMovie() override { return mMovie; }
+  LCommander* GetBrowserUndoTarget() override { return this; }
+  Track GetBrowserSessionTrack() override { return mSessionOpen ? mSessionTrack : nullptr; }
 
   // ---- state the other parts and the tests read -------------------------
   CMovieTask* GetRunningTask() const { return mTask; }
@@ -377,6 +384,9 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument {
   SInt32 mNavMode = kNavModeNone;
   Rect mRegionOfInterest = {0, 0, 0, 0};
   MovieProgressRecord mProgressRecord;
+  // The progress context (a sheet on the window) the movie toolbox reports
+  // long operations of the document's movie to; 0 while there is none.
+  SInt32 mProgressContext = 0;
 
   // Scrubbing: the options and rate text to put back.
   UInt32 mScrubSavedOptions = 0;

@@ -193,6 +193,18 @@ SInt32 CMovieDocument::MovieInfoProc(LCustomDialogSheet* inSheet, SInt32 inMessa
 }
 
 // ---------------------------------------------------------------------------
+// Tracks
+
+void CMovieDocument::ShowTracksSheet() {
+  if (!mWindow || !mMovie) return;
+  // The sheet's procedure reaches the movie, the undoer and the session's
+  // track through the document as its client.
+  auto* sheet = new LCustomDialogSheet(AsListener(), PPob_TracksSheet, CTrackBrowser::TrackBrowserProc,
+                                       static_cast<CTrackBrowserClient*>(this));
+  mWindow->AddSheet(sheet, true);
+}
+
+// ---------------------------------------------------------------------------
 // Movie size
 
 void CMovieDocument::ShowSizeSheet() {
