@@ -21,6 +21,7 @@
 #include "platform/ui/UReanimator.h"
 #include "toolkit/CReUndoer.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LProgressSheet.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/LTagWriter.h"
 
@@ -218,6 +219,10 @@ CMovieDocument::~CMovieDocument() {
     mBuffer->Release();
     mBuffer = nullptr;
   }
+  if (mProgressContext != 0) {
+    LProgressSheet::DisposeProgressContext(mProgressContext);
+    mProgressContext = 0;
+  }
   // The panes point into this document (its motion data): the window goes
   // before the members do.
   if (mWindow != nullptr) {
@@ -323,6 +328,11 @@ void CMovieDocument::AttachNewMovie(CMovie* inMovie) {
   ThrowIfNil_(inMovie);
   mMovie = inMovie;
   mMovie->AddListener(AsListener());
+  // Long toolbox operations on the movie (a self-contained save) report to a
+  // progress sheet on the window, whose Cancel stops them.
+  if (mProgressContext == 0 && mWindow != nullptr)
+    mProgressContext = LProgressSheet::NewProgressContext(mWindow, AsListener());
+  mMovie->SetMovieProgressProc(MovieProgress, mProgressContext);
   if (mMovieView != nullptr) mMovieView->UseMovie(mMovie);
   SetPlayRateItem(PlayRateItem(mMovie->GetPlayRate()));
   Rect display;
@@ -354,6 +364,7 @@ CMovie* CMovieDocument::DetachMovie() {
   LCommander::PostAction(nullptr);
   movie->StopPlaying();
   movie->RemoveListener(AsListener());
+  movie->SetMovieProgressProc(nullptr, 0);
   if (mTimeSlider != nullptr) mTimeSlider->DettachMovie();
   if (mMovieView != nullptr && mMovieView->GetMovie() == movie) mMovieView->UseMovie(nullptr);
   movie->SetView(nullptr);

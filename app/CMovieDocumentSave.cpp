@@ -15,6 +15,7 @@
 #include "platform/base/MacMemory.h"
 #include "platform/files/Resources.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LProgressSheet.h"
 #include "toolkit/UFileUtils.h"
 #include "toolkit/UMessage.h"
 
@@ -383,7 +384,8 @@ void CMovieDocument::DoAESave_(FSSpec& inSpec) {
     mCloseAfterSheet = false;
     sQuitting = false;
     OSErr code = ErrorCodeToOSErr(e.GetErrorCode());
-    if (code != kProgressCancelled) {
+    // A save the user stopped from its progress sheet needs no alert.
+    if (code != kProgressCancelled && code != userCanceledErr && code != kProgressSheetCancelled) {
       LStr255 text;
       if (e.GetErrorString()[0] != 0) {
         text = LStr255(e.GetErrorString());

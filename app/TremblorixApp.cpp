@@ -171,7 +171,12 @@ OSErr TremblorixApp::RunStartStep(EStartStep inStep) {
   switch (inStep) {
     case startStep_VectorUnit: UAVUtils::Init(); return noErr;
     case startStep_TextEngine: return noErr;  // the desktop layer's text views need no set-up
-    case startStep_Movies: return UMovies::InitMovies() ? noErr : -1;
+    case startStep_Movies:
+      if (!UMovies::InitMovies()) return -1;
+      // Movies outside a document report long toolbox operations in the
+      // application's progress window.
+      CMovie::SetUniversalProgressProc(UMessage::UniversalProgressProcedure);
+      return noErr;
     case startStep_WindowMenu:
       InstallMenus();
       CWindowMenu::Init();

@@ -480,6 +480,16 @@ void SetMovieProgressProc(Movie theMovie, MovieProgressProcPtr p, SInt32 refCon)
   });
 }
 
+void GetMovieProgressProc(Movie theMovie, MovieProgressProcPtr* outProc, SInt32* outRefCon) {
+  if (outProc) *outProc = nullptr;
+  if (outRefCon) *outRefCon = 0;
+  GuardedErr([&] {
+    MovieObj& m = GetMovie(theMovie);
+    if (outProc) *outProc = m.progressProc;
+    if (outRefCon) *outRefCon = m.progressRefCon;
+  });
+}
+
 void SetMovieCoverProcs(Movie theMovie, MovieRgnCoverProcPtr uncoverProc, MovieRgnCoverProcPtr coverProc,
                         SInt32 refCon) {
   GuardedErr([&] {

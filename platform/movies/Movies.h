@@ -308,6 +308,8 @@ constexpr SInt32 movieTrackMediaType = 1 << 0;
 constexpr SInt32 movieTrackCharacteristic = 1 << 1;
 constexpr SInt32 movieTrackEnabledOnly = 1 << 2;
 void SetMovieProgressProc(Movie theMovie, MovieProgressProcPtr p, SInt32 refCon);
+// The progress procedure and reference value last set (nil and 0 when none).
+void GetMovieProgressProc(Movie theMovie, MovieProgressProcPtr* outProc, SInt32* outRefCon);
 void SetMovieCoverProcs(Movie theMovie, MovieRgnCoverProcPtr uncoverProc, MovieRgnCoverProcPtr coverProc,
                         SInt32 refCon);
 void SetMovieDrawingCompleteProc(Movie theMovie, SInt32 flags, MovieDrawingCompleteProcPtr proc, SInt32 refCon);
