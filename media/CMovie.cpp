@@ -13,6 +13,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/movies/MovieFFCodecs.h"
 #include "platform/ui/LView.h"
 #include "toolkit/StDrawContextState.h"
 #include "toolkit/ULocalization.h"
@@ -663,11 +664,13 @@ void CMovie::InterlaceModeForName(ConstStringPtr inName, QInterlaceMode& outMode
 void CMovie::GetInterlaceMode(QInterlaceMode& outMode, QInterlaceDelay& outDelay) {
   Str255 name;
   name[0] = 0;
+  Media video = nullptr;
   for (SInt32 i = 1; i <= GetMovieTrackCount(mMovie); ++i) {
     Media md = GetTrackMedia(GetMovieIndTrack(mMovie, i));
     OSType type = 0;
     if (md) GetMediaHandlerDescription(md, &type, nullptr, nullptr);
     if (type != VideoMediaType || GetMediaSampleDescriptionCount(md) < 1) continue;
+    video = md;
     Handle h = NewHandle(0);
     GetMediaSampleDescription(md, 1, reinterpret_cast<SampleDescriptionHandle>(h));
     if (GetMoviesError() == noErr && GetHandleSize(h) >= static_cast<SInt32>(sizeof(ImageDescription))) {
@@ -679,6 +682,31 @@ void CMovie::GetInterlaceMode(QInterlaceMode& outMode, QInterlaceDelay& outDelay
     DisposeHandle(h);
   }
   InterlaceModeForName(name, outMode, outDelay);
+  if (outMode == kInterlace_Undecided && video) StatedInterlaceMode(video, outMode, outDelay);
+}
+
+void CMovie::StatedInterlaceMode(Media inVideo, QInterlaceMode& outMode, QInterlaceDelay& outDelay) {
+  // The compressor's name said nothing: the field order the stream states
+  // decides, with the video standard of its frame rate for interlaced video.
+  const SInt32 order = GetMediaStatedFieldOrder(inVideo);
+  if (order == 0) {
+    outMode = kInterlace_Progressive;
+    outDelay = kInterlaceDelay_None;
+    return;
+  }
+  if (order != 3 && order != 4) return;
+  const SInt32 samples = GetMediaSampleCount(inVideo);
+  const TimeScale scale = GetMediaTimeScale(inVideo);
+  QInterlaceDelay delay = kInterlaceDelay_None;
+  if (samples > 0 && scale > 0) {
+    const double ms = static_cast<double>(GetMediaDuration(inVideo)) * 1000.0 / scale / samples;
+    if (std::abs(ms - 40.0) < 2.0)
+      delay = kInterlaceDelay_PAL;
+    else if (std::abs(ms - 33.0) < 2.0)
+      delay = kInterlaceDelay_NTSC;
+  }
+  outMode = order == 3 ? kInterlace_OddFirst : kInterlace_EvenFirst;
+  outDelay = delay;
 }
 
 // --- saving ------------------------------------------------------------------------------

@@ -117,6 +117,9 @@ class CMovie : public LBroadcaster, public LPeriodical {
   // The interlace mode guessed from the compressor name of the video.
   void GetInterlaceMode(QInterlaceMode& outMode, QInterlaceDelay& outDelay);
   static void InterlaceModeForName(ConstStringPtr inName, QInterlaceMode& outMode, QInterlaceDelay& outDelay);
+  // The interlace mode (and, for interlaced video, the standard of its frame
+  // rate) that a video media's stream states; unchanged when it states none.
+  static void StatedInterlaceMode(Media inVideo, QInterlaceMode& outMode, QInterlaceDelay& outDelay);
 
   // Saving.
   OSErr Save(const FSSpec* inSpec, bool inAsReference);

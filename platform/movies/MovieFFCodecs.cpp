@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "platform/base/Endian.h"
+#include "platform/base/MacMemory.h"
 #include "platform/movies/FFDecoder.h"
 #include "platform/movies/FFSoundConverter.h"
 #include "platform/movies/MovieCodecs.h"
@@ -218,4 +220,89 @@ void InstallFFmpegMovieComponents() {
   });
   // The importer is set every time: a test may have removed it.
   SetMovieFileImporter(ImportMovieWithFFmpeg);
+}
+
+namespace {
+
+SInt32 FieldOrderOfFiel(const std::vector<UInt8>& inPayload) {
+  if (inPayload.size() < 2) return -1;
+  if (inPayload[0] == 1) return 0;
+  if (inPayload[0] != 2) return -1;
+  // The detail byte: 1 and 9 put the top field first in time, 6 and 14 the bottom one.
+  switch (inPayload[1]) {
+    case 1: case 9: return 3;
+    case 6: case 14: return 4;
+    default: return -1;
+  }
+}
+
+SInt32 FieldOrderOfParser(AVFieldOrder inOrder) {
+  switch (inOrder) {
+    case AV_FIELD_PROGRESSIVE: return 0;
+    case AV_FIELD_TT: case AV_FIELD_TB: return 3;
+    case AV_FIELD_BB: case AV_FIELD_BT: return 4;
+    default: return -1;
+  }
+}
+
+struct FFParserFree {
+  void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
+
+}  // namespace
+
+SInt32 GetMediaStatedFieldOrder(Media inMedia) {
+  if (!inMedia || GetMediaSampleDescriptionCount(inMedia) < 1) return -1;
+  Handle desc = NewHandle(0);
+  GetMediaSampleDescription(inMedia, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
+  std::vector<UInt8> bytes;
+  if (GetMoviesError() == noErr && desc && GetHandleSize(desc) >= static_cast<SInt32>(sizeof(ImageDescription)))
+    bytes.assign(reinterpret_cast<const UInt8*>(*desc), reinterpret_cast<const UInt8*>(*desc) + GetHandleSize(desc));
+  if (desc) DisposeHandle(desc);
+  if (bytes.empty()) return -1;
+  ImageDescription fixed;
+  std::memcpy(&fixed, bytes.data(), sizeof fixed);
+  std::vector<UInt8> fiel;
+  if (FindAtom(bytes.data() + sizeof fixed, bytes.data() + bytes.size(), 'fiel', fiel)) {
+    const SInt32 order = FieldOrderOfFiel(fiel);
+    if (order >= 0) return order;
+  }
+  const AVCodecID id = FFCodecIDForFourCC(VideoMediaType, fixed.cType);
+  if (id == AV_CODEC_ID_NONE) return -1;
+  std::unique_ptr<AVCodecParserContext, FFParserFree> parser(av_parser_init(id));
+  if (!parser) return -1;
+  parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+  const AVCodec* codec = avcodec_find_decoder(id);
+  FFCodecContextPtr context(avcodec_alloc_context3(codec));
+  if (!context) return -1;
+  // The parser finds the parameter sets of length-prefixed streams in the extradata.
+  const std::vector<UInt8> config = GetDescriptionDecoderConfig(bytes, sizeof fixed);
+  if (!config.empty()) {
+    context->extradata = static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!context->extradata) return -1;
+    std::memcpy(context->extradata, config.data(), config.size());
+    context->extradata_size = static_cast<int>(config.size());
+  }
+  const SInt32 count = std::min<SInt32>(GetMediaSampleCount(inMedia), 8);
+  Handle sample = NewHandle(0);
+  if (!sample) return -1;
+  SInt32 result = -1;
+  for (SInt32 n = 1; n <= count && result < 0; ++n) {
+    TimeValue time = 0, duration = 0;
+    if (SampleNumToMediaTime(inMedia, n, &time, &duration) != noErr) break;
+    SInt32 size = 0;
+    if (GetMediaSample(inMedia, sample, 0, &size, time, nullptr, nullptr, nullptr, nullptr, 1, nullptr, nullptr) !=
+            noErr ||
+        size <= 0)
+      break;
+    std::vector<uint8_t> data(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    std::memcpy(data.data(), *sample, static_cast<size_t>(size));
+    uint8_t* out = nullptr;
+    int outSize = 0;
+    av_parser_parse2(parser.get(), context.get(), &out, &outSize, data.data(), size, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
+                     0);
+    result = FieldOrderOfParser(parser->field_order);
+  }
+  DisposeHandle(sample);
+  return result;
 }

@@ -23,3 +23,10 @@ std::vector<UInt8> GetDescriptionDecoderConfig(const std::vector<UInt8>& inDescB
 // decoded packet by packet (one media sample is one packet); a damaged
 // packet fails with its error.
 OSErr GetMediaSound16(Media inMedia, std::vector<SInt16>& outSamples, SInt16* outChannels, Float64* outSampleRate);
+
+// The field order the stream of a video media states: 0 progressive, 3 upper
+// (top) field first, 4 lower (bottom) field first, as the FFEncoder's
+// kFFFields values; -1 when it states none. A 'fiel' extension of the first
+// description decides; else libavcodec's parser reads the picture headers of
+// the first samples (the field order libavcodec reports for the stream).
+SInt32 GetMediaStatedFieldOrder(Media inMedia);
