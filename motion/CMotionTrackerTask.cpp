@@ -57,6 +57,7 @@ CMotionTrackerTask::CMotionTrackerTask(CMovieTaskDocument* inDocument, CMotionTr
   ThrowIfNil_(movie);
   try {
     mFieldMode = mDocument->GetAnalysisFieldMode();
+    mChangedAtStart = HasMovieChanged(movie);
     mEditState = NewMovieEditState(movie);
     SInt32 start = 0, stop = 0;
     mMovie->GetSelection(&start, &stop);
@@ -108,7 +109,12 @@ CMotionTrackerTask::~CMotionTrackerTask() {
   delete mCopy;
   if (mEditState) {
     // Nothing was stored: the movie returns to its state at the start.
-    if (mMovie && mMovie->GetMovie()) UseMovieEditState(mMovie->GetMovie(), mEditState);
+    if (mMovie && mMovie->GetMovie()) {
+      Movie movie = mMovie->GetMovie();
+      UseMovieEditState(movie, mEditState);
+      // Put back as it was, the movie is no more changed than before.
+      if (!mChangedAtStart) ClearMovieChanged(movie);
+    }
     DisposeMovieEditState(mEditState);
   }
   if (LDocumentAlertSheet* question = mCancelQuestion) {
@@ -213,6 +219,20 @@ OSErr CMotionTrackerTask::EndTrackMotion(bool inStore) {
 void CMotionTrackerTask::StoreRecords(TArray<DiffMotionData>& inRecords) {
   Rect bounds;
   mMovie->GetEncodedBounds(bounds);
+  // The new measurement replaces the motion data of the range it measured:
+  // older motion-data tracks that begin inside the range go. The edit state
+  // taken at the start holds them, so one undo brings them back.
+  Movie movie = mMovie->GetMovie();
+  for (SInt32 i = GetMovieTrackCount(movie); i >= 1; --i) {
+    Track old = GetMovieIndTrack(movie, i);
+    if (!old || GetTrackLayer(old) != kMotionTrackLayer) continue;
+    Media media = GetTrackMedia(old);
+    OSType type = 0;
+    if (media) GetMediaHandlerDescription(media, &type, nullptr, nullptr);
+    if (type != kMotionMediaType) continue;
+    const SInt32 start = GetTrackOffset(old);
+    if (start >= mRangeStart && start < std::max(mRangeStop, mRangeStart + 1)) DisposeMovieTrack(old);
+  }
   Track track = nullptr;
   ThrowIfOSErr_(WriteMotionDataTrack(mMovie->GetMovie(), bounds, inRecords, mFieldMode, mTracker->GetOptions(),
                                      mDocument->GetInterlaceStandard(), mRangeStart, &track));

@@ -93,6 +93,8 @@ class CMotionTrackerTask : public CMovieTask, public LListener {
   SInt32 mRangeStop = 0;
   SInt32 mFieldMode = 2;
   MovieEditState mEditState = nullptr;
+  // Whether the movie had unsaved changes when the analysis began.
+  bool mChangedAtStart = false;
   UInt32 mLastUpdateTick = 0;
   UInt32 mLastYieldTick = 0;
   CTaskProgressView* mProgress = nullptr;
