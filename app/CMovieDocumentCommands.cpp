@@ -288,9 +288,11 @@ void CMovieDocument::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, 
 void CMovieDocument::StartAnalysis() {
   const QInterlaceMode mode = mRenderParams.interlaceMode;
   if (mode <= kInterlace_Undecided ||
-      ((mode == kInterlace_OddFirst || mode == kInterlace_EvenFirst) && mInterlaceDelay == kInterlaceDelay_None))
-    TrackInterlace(msg_InterlaceAnalysisEnded);
-  else
+      ((mode == kInterlace_OddFirst || mode == kInterlace_EvenFirst) && mInterlaceDelay == kInterlaceDelay_None)) {
+    // An analysis that cannot start (a movie without pictures) says so.
+    if (const OSErr err = TrackInterlace(msg_InterlaceAnalysisEnded); err != noErr && mMovie != nullptr)
+      ReportInterlaceFailure(err);
+  } else
     TrackMotion();
 }
 

@@ -31,6 +31,7 @@
 #include "platform/ui/UReanimator.h"
 #include "toolkit/CRegularWindow.h"
 #include "toolkit/LDrawer.h"
+#include "toolkit/LProgressSheet.h"
 #include "toolkit/ULocalization.h"
 #include "toolkit/UMessage.h"
 
@@ -54,6 +55,9 @@ enum : SInt16 {
   str_Working = 36,
   str_FirstOperation = 37,
   str_FormatUndecided = 55,
+  str_InterlaceAnalysisFailed = 56,
+  str_CannotAnalyseOtherFormat = 57,
+  str_CannotAnalyseLocked = 58,
 };
 
 constexpr UInt32 kPropsRefusingAnalysis = kMovieProp_NoDataRef | kMovieProp_ReadOnly | kMovieProp_Locked;
@@ -148,8 +152,12 @@ OSErr CMovieDocument::TrackInterlace(MessageT inEndMessage) {
 OSErr CMovieDocument::TrackMotion() {
   try {
     ThrowIfNil_(mMovie);
-    if (mMovie->GetMovieProperties() & kPropsRefusingAnalysis) {
-      ShowAlertSheet(kAlertStopAlert, Text(str_CannotAnalyse), Text(str_CannotAnalyseHint), Text(str_SaveAsButton),
+    if (const UInt32 props = mMovie->GetMovieProperties(); props & kPropsRefusingAnalysis) {
+      // The explanation names what is the case: a movie read from a file of
+      // another format (no data reference of its own), or a locked or
+      // read-only file. Save As leads on in either case.
+      const SInt16 hint = (props & kMovieProp_NoDataRef) ? str_CannotAnalyseOtherFormat : str_CannotAnalyseLocked;
+      ShowAlertSheet(kAlertStopAlert, Text(str_CannotAnalyse), Text(hint), Text(str_SaveAsButton),
                      Text(str_CancelButton), std::string(), msg_SaveAsReply);
       return noErr;
     }
@@ -224,12 +232,22 @@ void CMovieDocument::InterlaceAnalysisEnded(CMovieTask* inTask) {
     AdjustMovieFormat(mode, delay);
     // The analyse command is the interlace analysis followed by the tracking.
     TrackMotion();
-  } else if (!task->HasUserCanceled() && task->GetError() == noErr) {
+  } else if (task->HasUserCanceled()) {
+    // Stopped by the user: nothing else happens.
+  } else if (task->GetError() != noErr) {
+    ReportInterlaceFailure(task->GetError());
+  } else {
     ProcessCommand(cmd_MovieFormat, nullptr);
     Str255 text;
     ToPascal(Text(str_FormatUndecided), text);
     CautionAlert(text, 0);
   }
+}
+
+void CMovieDocument::ReportInterlaceFailure(OSErr inError) {
+  Str255 text;
+  ToPascal(Text(str_InterlaceAnalysisFailed), text);
+  StopAlert(text, inError);
 }
 
 // ---------------------------------------------------------------------------
@@ -508,7 +526,9 @@ OSErr CMovieDocument::MovieProgress(Movie, SInt16 inMessage, SInt16 inOperation,
   text[0] = 0;
   if (inOperation >= 1 && inOperation <= 12)
     ToPascal(Text(static_cast<SInt16>(str_FirstOperation + inOperation - 1)), text);
-  return UMessage::UniversalProgressProcedure(inMessage, inPercent, inRefCon, text);
+  // The reference value names the document's progress context: the sheet
+  // goes on the document's own window.
+  return LProgressSheet::UniversalProgressProcedure(inMessage, inPercent, inRefCon, text);
 }
 
 // ---------------------------------------------------------------------------
