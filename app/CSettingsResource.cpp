@@ -10,6 +10,11 @@
 
 SettingsSectionReader CSettingsResource::sExportReader = nullptr;
 SettingsSectionWriter CSettingsResource::sExportWriter = nullptr;
+OSType CSettingsResource::sOpenFileType = 0;
+
+namespace {
+constexpr UInt32 kSettingsTagOpenFileType = 2;
+}  // namespace
 
 void CSettingsResource::SetExportSection(SettingsSectionReader inReader, SettingsSectionWriter inWriter) {
   sExportReader = inReader;
@@ -30,6 +35,11 @@ void CSettingsResource::Read(const FSSpec& inPrefFile, UInt8& ioOpenMovie) {
     UInt32 tag = 0, length = 0;
     while (reader.ReadNextTag(tag, length)) {
       if (tag == kSettingsTagOpenMovie && length >= 1) reader.ReadData(&ioOpenMovie, 1);
+      if (tag == kSettingsTagOpenFileType && length >= 4) {
+        UInt8 b[4] = {0, 0, 0, 0};
+        reader.ReadData(b, 4);
+        sOpenFileType = (OSType(b[0]) << 24) | (OSType(b[1]) << 16) | (OSType(b[2]) << 8) | OSType(b[3]);
+      }
     }
     CRecentFiles::ReadFromStream(reader);
     if (sExportReader) {
@@ -48,6 +58,11 @@ OSErr CSettingsResource::Write(const FSSpec& inPrefFile, UInt8 inOpenMovie) {
   try {
     LTagWriter writer;
     ThrowIfOSErr_(writer.WriteNextTag(kSettingsTagOpenMovie, 1, &inOpenMovie));
+    if (sOpenFileType != 0) {
+      const UInt8 b[4] = {static_cast<UInt8>(sOpenFileType >> 24), static_cast<UInt8>(sOpenFileType >> 16),
+                          static_cast<UInt8>(sOpenFileType >> 8), static_cast<UInt8>(sOpenFileType)};
+      ThrowIfOSErr_(writer.WriteNextTag(kSettingsTagOpenFileType, 4, b));
+    }
     ThrowIfOSErr_(writer.WriteNextTag(kTagEndOfSection, 0, nullptr));
     CRecentFiles::WriteToStream(writer);
     if (sExportWriter)

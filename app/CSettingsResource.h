@@ -1,7 +1,8 @@
 // The settings resource of the preferences file: 'Trbx' 129 "General-Prefs"
 // (resource 128 of the same file holds the defaults). Its data is three
 // tagged sections, each closed by the end tag:
-//   1 application   tag 1, one byte: the open-movie flag
+//   1 application   tag 1, one byte: the open-movie flag; tag 2, four bytes
+//                   (big-endian): the Open dialog's last file type
 //   2 recent files  CRecentFiles
 //   3 export        the export settings, through the hooks below
 // Readers read past tags they do not know.
@@ -35,6 +36,10 @@ class CSettingsResource {
   // The export section's reader and writer (nil: the section is read past
   // and written empty).
   static void SetExportSection(SettingsSectionReader inReader, SettingsSectionWriter inWriter);
+
+  // The file type the Open dialog showed last: set by Read when the
+  // resource holds one, written by Write when not 0.
+  static OSType sOpenFileType;
 
  private:
   static SettingsSectionReader sExportReader;

@@ -268,11 +268,18 @@ void TremblorixApp::Run() {
 void TremblorixApp::StartUp() {}
 
 void TremblorixApp::ReadPrefs(FSSpec* inSpec) {
-  if (inSpec) CSettingsResource::Read(*inSpec, sOpenMovie);
+  if (!inSpec) return;
+  CSettingsResource::sOpenFileType = 0;
+  CSettingsResource::Read(*inSpec, sOpenMovie);
+  // The Open dialog's type from the last launch, when it is one of the popup's.
+  for (const SFileTypeEntry& e : GetOpenFileMenuData())
+    if (e.type != 0 && e.type == CSettingsResource::sOpenFileType) sCurrentFileType = e.type;
 }
 
 void TremblorixApp::WritePrefs(FSSpec* inSpec) {
-  if (inSpec) CSettingsResource::Write(*inSpec, sOpenMovie);
+  if (!inSpec) return;
+  CSettingsResource::sOpenFileType = sCurrentFileType;
+  CSettingsResource::Write(*inSpec, sOpenMovie);
 }
 
 void TremblorixApp::InstallMenus() {
@@ -666,6 +673,14 @@ void TremblorixApp::ChooseDocument() {
       q.choices.push_back(e.name + " (" + FilterPatterns(e.type) + ")");
       if (e.type == sCurrentFileType) q.defaultChoice = static_cast<SInt32>(types.size());
     }
+    // A file is listed by its stored type, else by its name's ending.
+    q.fileFilter = [types](const std::string& inPath, SInt32 inChoice) -> bool {
+      FSSpec spec;
+      if (FSMakeFSSpecFromPath(inPath, &spec) != noErr) return false;
+      const OSType type = inChoice >= 1 && inChoice <= static_cast<SInt32>(types.size()) ? types[inChoice - 1]
+                                                                                          : kAllReadableTypes;
+      return FilterShowsFile(spec, type);
+    };
     UDesktop::Deactivate();
     UResponder::Ask(q, [types](const SAnswer& inAnswer) {
       UDesktop::Activate();

@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <map>
 #include <memory>
 
@@ -77,6 +79,35 @@ void Track(UInt32 inID, QDialog* inDialog, QWidget* inCustom) {
 
 }  // namespace
 
+namespace {
+
+// Lists the files the question's filter takes (folders always), asking it
+// with the name filter chosen in the dialog.
+class CFileFilterModel : public QSortFilterProxyModel {
+ public:
+  CFileFilterModel(std::function<bool(const std::string&, SInt32)> inFilter, QObject* inParent)
+      : QSortFilterProxyModel(inParent), mFilter(std::move(inFilter)) {}
+  void SetChoice(SInt32 inChoice) {
+    mChoice = inChoice;
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int inRow, const QModelIndex& inParent) const override {
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (!files) return true;
+    const QModelIndex index = files->index(inRow, 0, inParent);
+    if (files->isDir(index)) return true;
+    return mFilter(files->filePath(index).toStdString(), mChoice);
+  }
+
+ private:
+  std::function<bool(const std::string&, SInt32)> mFilter;
+  SInt32 mChoice = 1;
+};
+
+}  // namespace
+
 void UNavPresenters::PresentFile(const SQuestion& inQ, UResponder::Reply inReply) {
   auto* dialog = new QFileDialog(ParentOf(inQ), Q(inQ.title));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -107,9 +138,30 @@ void UNavPresenters::PresentFile(const SQuestion& inQ, UResponder::Reply inReply
       grid->addWidget(custom, grid->rowCount(), 0, 1, grid->columnCount(), Qt::AlignLeft);
     custom->show();
   }
+  const bool filtered = inQ.fileFilter && inQ.kind == question_OpenFile;
   QStringList filters;
-  for (const std::string& f : inQ.choices) filters << Q(f);
+  for (const std::string& f : inQ.choices) {
+    QString filter = Q(f);
+    // With the question's own filter the names match every file and the
+    // filter narrows them; the patterns are then not shown.
+    if (filtered) filter = filter.left(filter.indexOf(QLatin1Char('('))).trimmed() + QStringLiteral(" (*)");
+    filters << filter;
+  }
   if (!filters.isEmpty()) dialog->setNameFilters(filters);
+  if (inQ.defaultChoice >= 1 && inQ.defaultChoice <= filters.size())
+    dialog->selectNameFilter(filters[inQ.defaultChoice - 1]);
+  if (filtered) {
+    // Which files a filter lists is the question's to say (stored file
+    // types, not only name endings): only our own dialog can ask it.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::HideNameFilterDetails, true);
+    auto* model = new CFileFilterModel(inQ.fileFilter, dialog);
+    dialog->setProxyModel(model);
+    model->SetChoice(static_cast<SInt32>(std::max<qsizetype>(filters.indexOf(dialog->selectedNameFilter()), 0) + 1));
+    QObject::connect(dialog, &QFileDialog::filterSelected, dialog, [dialog, model](const QString& inFilter) {
+      model->SetChoice(static_cast<SInt32>(std::max<qsizetype>(dialog->nameFilters().indexOf(inFilter), 0) + 1));
+    });
+  }
   switch (inQ.kind) {
     case question_SaveFile:
       dialog->setAcceptMode(QFileDialog::AcceptSave);

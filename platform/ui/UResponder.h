@@ -47,6 +47,9 @@ struct SQuestion {
   LView* customArea = nullptr;       // file dialogs: panes shown below the file list
   UInt32 dialogID = 0;               // the navigation dialog asking (0: none)
   std::vector<UInt8> settings;       // exporter options: the settings shown first
+  // Open-file dialogs: whether a file is listed while filter `choice`
+  // (1-based) is chosen; nil lists what the filters' name patterns match.
+  std::function<bool(const std::string& path, SInt32 choice)> fileFilter;
 };
 
 struct SAnswer {

@@ -7,12 +7,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QListView>
 #include <QMimeData>
 #include <QUrl>
 #include <QImage>
 #include <QWidget>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -705,4 +708,65 @@ TEST_F(ApplicationTest, MovieFilesDroppedOnAWindowOpen) {
   QApplication::sendEvent(frame, &drop);
   UiTest::PumpUntil([&] { return docs.mOpened.size() == 2; }, 1000);
   EXPECT_EQ(docs.mOpened, (std::vector<std::string>{a, b}));
+}
+
+TEST_F(ApplicationTest, TheOpenDialogListsFilesByStoredTypeAndItsTypeOutlivesTheLaunch) {
+  FakeDocs docs;
+  {
+    TestApp app;
+    app.Initialize();
+    // A movie with a stored type and no ending, a text file, an AVI by name.
+    std::string clip = MakeFile("clip"), txt = MakeFile("notes.txt"), avi = MakeFile("holiday.avi");
+    FSSpec clipSpec = Spec(clip);
+    FInfo info{};
+    info.fdType = 'MooV';
+    info.fdCreator = 'TVOD';
+    ASSERT_EQ(FSpSetFInfo(&clipSpec, &info), noErr);
+
+    // The real dialog, pointed at the folder.
+    UResponder::SetInteractive(true);
+    app.ChooseDocument();
+    QFileDialog* dialog = nullptr;
+    ASSERT_TRUE(UiTest::PumpUntil([&] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+      return dialog != nullptr;
+    }));
+    dialog->setDirectory(QString::fromStdString(mTmp.Path()));
+    auto listed = [&] {
+      std::vector<std::string> names;
+      QAbstractItemModel* model = dialog->findChild<QListView*>("listView")->model();
+      const QModelIndex root = dialog->findChild<QListView*>("listView")->rootIndex();
+      for (int r = 0; r < model->rowCount(root); ++r) {
+        const std::string name = model->index(r, 0, root).data().toString().toStdString();
+        if (!std::filesystem::is_directory(mTmp / name)) names.push_back(name);  // folders are always listed
+      }
+      std::sort(names.begin(), names.end());
+      return names;
+    };
+    ASSERT_TRUE(UiTest::PumpUntil([&] { return listed() == std::vector<std::string>{"clip", "holiday.avi"}; }, 5000))
+        << listed().size() << (listed().empty() ? std::string() : listed().front());
+    UiTest::Screenshot(dialog, "open-dialog-by-stored-type");
+    // The AVI choice narrows the list to the AVI file.
+    const QStringList filters = dialog->nameFilters();
+    ASSERT_GE(filters.size(), 3);
+    dialog->selectNameFilter(filters[3]);
+    emit dialog->filterSelected(filters[3]);
+    ASSERT_TRUE(UiTest::PumpUntil([&] { return listed() == std::vector<std::string>{"holiday.avi"}; }, 5000));
+    dialog->reject();
+    UiTest::Pump(30);
+    UResponder::SetInteractive(false);
+
+    // The type chosen last is stored with the preferences at the end.
+    TremblorixApp::SetCurrentFileType('VfW ');
+    FSSpec prefs;
+    ASSERT_TRUE(CPreferences::GetPrefFile(&prefs));
+    app.WritePrefs(&prefs);
+  }
+  // The next launch opens its dialog on that type.
+  TremblorixApp::SetCurrentFileType(kAllTypes);
+  CPreferences::Reset();
+  TestApp next;
+  next.Initialize();
+  EXPECT_EQ(TremblorixApp::GetCurrentFileType(), static_cast<OSType>('VfW '));
 }
