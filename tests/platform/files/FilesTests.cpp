@@ -2,10 +2,12 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/files/Aliases.h"
 #include "platform/files/CoreFoundation.h"
 #include "platform/files/Files.h"
+#include "platform/files/PartialFiles.h"
 #include "platform/files/Sidecar.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/TempFolder.h"
@@ -154,6 +156,66 @@ TEST(FileSpecs, SpecialFoldersLiveUnderTheXdgFolders) {
   EXPECT_EQ(FSMakeFSSpec(vRef, dirID, PText("x"), &spec), fnfErr);
   EXPECT_EQ(FSSpecPath(spec), tmp / "data/Trash/files/x");
   EXPECT_EQ(FindFolder(kOnSystemDisk, 'what', kCreateFolder, &vRef, &dirID), fnfErr);
+}
+
+TEST(Aliases, APlaceNamedByItsPathResolvesWithOrWithoutAFileThere) {
+  TempFolder tmp;
+  FSSpec spec = tmp.Spec("new.mp4");
+  AliasHandle alias = nullptr;
+  ASSERT_EQ(NewAliasToPath(&spec, &alias), noErr);
+  FSSpec target;
+  Boolean changed = true;
+  ASSERT_EQ(ResolveAlias(nullptr, alias, &target, &changed), noErr);
+  EXPECT_EQ(FSSpecPath(target), tmp / "new.mp4");
+  EXPECT_FALSE(changed);
+  // A file made there, then moved away: the record keeps naming the place.
+  WriteText(tmp / "new.mp4", "m");
+  ASSERT_EQ(ResolveAlias(nullptr, alias, &target, &changed), noErr);
+  EXPECT_EQ(FSSpecPath(target), tmp / "new.mp4");
+  FSSpec made = tmp.Spec("new.mp4");
+  ASSERT_EQ(FSpRename(&made, PText("moved.mp4")), noErr);
+  ASSERT_EQ(ResolveAlias(nullptr, alias, &target, &changed), noErr);
+  EXPECT_EQ(FSSpecPath(target), tmp / "new.mp4");
+  DisposeHandle(reinterpret_cast<Handle>(alias));
+  // Its folder must be there.
+  FSSpec nowhere = tmp.Spec("missing/new.mp4");
+  EXPECT_EQ(NewAliasToPath(&nowhere, &alias), dirNFErr);
+}
+
+TEST(PartialFiles, OnlyLeftoversThatNobodyWritesAreRemoved) {
+  TempFolder tmp;
+  const std::string dest = tmp / "Clip.mp4";
+  std::string held = PartialPatternFor(dest);
+  EXPECT_EQ(held, tmp / ".Clip.mp4.partial-XXXXXX");
+  const int fd = OpenPartialFile(held);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(IsPartialFileName(held.substr(held.rfind('/') + 1)));
+  std::string left = PartialPatternFor(dest);
+  ReleasePartialFile(OpenPartialFile(left));
+  std::string save = SavePartialPatternIn(tmp.Path());
+  ReleasePartialFile(OpenPartialFile(save));
+  WriteText(tmp / ".Clip.mp4.partial-toolong", "x");
+  WriteText(tmp / "Clip.mp4.partial-abcdef", "x");
+  WriteText(tmp / ".Other.mp4.partial-abcdef", "x");
+
+  // Beside the destination: only its own leftover goes.
+  EXPECT_EQ(RemoveLeftoversBeside(dest), 1);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(held));
+  EXPECT_TRUE(std::filesystem::exists(save));
+  // In the folder: every leftover of our names, none held, nothing else.
+  int inUse = 0;
+  EXPECT_EQ(RemoveLeftoversIn(tmp.Path(), &inUse), 2);
+  EXPECT_EQ(inUse, 1);
+  EXPECT_FALSE(std::filesystem::exists(save));
+  EXPECT_FALSE(std::filesystem::exists(tmp / ".Other.mp4.partial-abcdef"));
+  EXPECT_TRUE(std::filesystem::exists(held));
+  EXPECT_TRUE(std::filesystem::exists(tmp / ".Clip.mp4.partial-toolong"));
+  EXPECT_TRUE(std::filesystem::exists(tmp / "Clip.mp4.partial-abcdef"));
+  // A program ending on a signal removes its own.
+  RemoveOwnPartialFiles();
+  EXPECT_FALSE(std::filesystem::exists(held));
+  ReleasePartialFile(fd);
 }
 
 TEST(Aliases, ResolveByPathThenByInode) {

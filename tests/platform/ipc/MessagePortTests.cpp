@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -365,6 +367,37 @@ TEST(MessagePort, DirectoryIsPrivate) {
   ASSERT_EQ(symlink(dir.Path().c_str(), link.c_str()), 0);
   setenv("TRX_IPC_DIR", link.c_str(), 1);
   EXPECT_NE(GetMessagePortDirectory(path), noErr);
+  setenv("TRX_IPC_DIR", dir.Path().c_str(), 1);
+}
+
+TEST(MessagePort, APortFolderDeeperThanASocketAddressWorks) {
+  StTempPortDirectory dir;
+  std::string deep = dir.Path();
+  while (deep.size() < 200) {
+    deep += "/a-folder-with-a-long-name";
+    ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+  }
+  setenv("TRX_IPC_DIR", deep.c_str(), 1);
+  {
+    CServer server(CFSTR("TremblorixExportProgressPort"));
+    ASSERT_TRUE(server.Started());
+    struct stat info;
+    EXPECT_EQ(stat((deep + "/TremblorixExportProgressPort.port").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    CFMessagePortRef remote = CFMessagePortCreateRemote(kCFAllocatorDefault, CFSTR("TremblorixExportProgressPort"));
+    ASSERT_NE(remote, nullptr);
+    CFDataRef request = MakeData("deep");
+    CFDataRef reply = nullptr;
+    EXPECT_EQ(CFMessagePortSendRequest(remote, 1, request, 2.0, 2.0, kCFRunLoopDefaultMode, &reply),
+              kCFMessagePortSuccess);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(Text(reply), "re:deep");
+    CFRelease(reply);
+    CFRelease(request);
+    CFRelease(remote);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir.Path() + "/a-folder-with-a-long-name", ignored);
   setenv("TRX_IPC_DIR", dir.Path().c_str(), 1);
 }
 
