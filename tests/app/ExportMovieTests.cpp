@@ -18,6 +18,7 @@
 #include "app/CExportTasksPane.h"
 #include "app/CRecentFiles.h"
 #include "app/LMovieExportNavSheet.h"
+#include "app/TremblorixAppParts.h"
 #include "media/CMovie.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
@@ -801,4 +802,18 @@ TEST_F(ExportClientTest, ADeepPortFolderWorksAndAnUnusableOneIsToldInWords) {
   }
   EXPECT_EQ(CExportMovie::GetExporter(), nullptr);
   setenv("TRX_IPC_DIR", mPorts.Path().c_str(), 1);
+}
+
+TEST_F(ExportClientTest, APortFolderOfAnotherUserIsNamedInTheStartUpFailure) {
+  if (geteuid() != 0) GTEST_SKIP() << "making a folder another user's needs root";
+  ASSERT_EQ(chown(mPorts.Path().c_str(), 12345, 12345), 0);
+  const OSErr err = AppParts::InitExportClient();
+  const std::string words = AppParts::ExportClientFailure();
+  ASSERT_EQ(chown(mPorts.Path().c_str(), 0, 0), 0);
+  EXPECT_NE(err, noErr);
+  EXPECT_NE(err, ErrorCodeToOSErr(err_NilPointer));
+  EXPECT_NE(words.find(mPorts.Path()), std::string::npos) << words;
+  EXPECT_NE(words.find("belongs to another user"), std::string::npos) << words;
+  EXPECT_EQ(CExportMovie::GetExporter(), nullptr);
+  AppParts::FinishExportClient();
 }
