@@ -131,13 +131,19 @@ TEST(Driver, TinyPicturesAndReanalysis) {
 
 // SIGTERM in the middle of a run: the driver ends Vantrel, removes its port
 // folder and the export it had begun (nothing half-written stays), keeps the
-// complete analysed movie, and exits with 128 + 15.
+// complete analysed movie and an earlier export of the same name, and exits
+// with 128 + 15.
 TEST(Driver, ASignalLeavesNothingHalfWritten) {
   char pattern[] = "/tmp/trx-driver-signal-XXXXXX";
   const std::string root = mkdtemp(pattern);
   const std::string out = root + "/out", tmp = root + "/tmp";
   fs::create_directories(out);
   fs::create_directories(tmp);
+  const std::string earlier = "an earlier export the user keeps";
+  {
+    std::ofstream file(out + "/shaky-steady.mp4", std::ios::binary);
+    file << earlier;
+  }
   std::vector<std::string> args = {TRX_STABILISE_PATH, "--frames", "240", "--size", "640x360", "--out", out};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -184,7 +190,7 @@ TEST(Driver, ASignalLeavesNothingHalfWritten) {
   ASSERT_TRUE(WIFEXITED(status)) << ReadAll(log);
   EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << ReadAll(log);
   EXPECT_TRUE(fs::is_empty(tmp)) << "the port folder stayed";
-  EXPECT_FALSE(fs::exists(out + "/shaky-steady.mp4")) << "a half-written export stayed";
+  EXPECT_EQ(ReadAll(out + "/shaky-steady.mp4"), earlier) << "the earlier export was not kept whole";
   for (const fs::directory_entry& e : fs::directory_iterator(out))
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
   EXPECT_EQ(ControlTracksIn(out + "/shaky-analysed.mov"), 1);
