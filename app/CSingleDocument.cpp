@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "app/CRecentFiles.h"
 #include "platform/base/LException.h"
@@ -9,7 +10,9 @@
 #include "platform/framework/LTimerTask.h"
 #include "platform/ui/UDesktop.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LDocumentNavSheet.h"
 #include "toolkit/UMessage.h"
+#include "toolkit/UNavigation.h"
 
 Boolean CSingleDocument::sQuitting = false;
 Boolean CSingleDocument::sDisregardChanges = false;
@@ -203,28 +206,86 @@ void CSingleDocument::AskNavQuestion(SQuestion& ioQuestion, NavUserAction inSave
   });
 }
 
+namespace {
+
+// Hands a navigation sheet's answer to its document as the document's own
+// navigation messages, and tells the document when the sheet has gone.
+class CNavSheetRelay : public LListener {
+ public:
+  CNavSheetRelay(CSingleDocument* inDocument, std::shared_ptr<Boolean> inAlive, std::function<void()> inEnded)
+      : mDocument(inDocument), mAlive(std::move(inAlive)), mEnded(std::move(inEnded)) {}
+
+  void ListenToMessage(MessageT inMessage, void* ioParam) override {
+    switch (inMessage) {
+      case msg_NavSheetUserAction: {
+        auto* rec = static_cast<NavCBRec*>(ioParam);
+        mAnswer.userAction = rec != nullptr ? rec->userAction : kNavUserActionCancel;
+        if (*mAlive) mDocument->ListenToMessage(msg_NavUserAction, &mAnswer);
+        break;
+      }
+      case msg_NavSheetTerminate:
+        End();
+        if (*mAlive) mDocument->ListenToMessage(msg_NavTerminate, &mAnswer);
+        break;
+      case msg_SheetReleased:
+        End();
+        delete this;
+        break;
+      default: break;
+    }
+  }
+
+ private:
+  void End() {
+    if (!mEnded) return;
+    std::function<void()> ended = std::move(mEnded);
+    mEnded = nullptr;
+    if (*mAlive) ended();
+  }
+
+  CSingleDocument* mDocument;
+  std::shared_ptr<Boolean> mAlive;
+  std::function<void()> mEnded;
+  SDocNavAnswer mAnswer;
+};
+
+}  // namespace
+
+void CSingleDocument::AskNavSheet(
+    const std::function<OSStatus(LDocumentNavSheet& ioSheet, const NavDialogCreationOptions& inOptions)>& inAsk) {
+  NavDialogCreationOptions options;
+  NavGetDefaultDialogCreationOptions(&options);
+  // The question names the document as its window does.
+  if (mWindow != nullptr) options.saveFileName = mWindow->GetTitle();
+  if (mWindow != nullptr && mWindow->IsVisible()) mWindow->Select();
+  ++mAsking;
+  auto* relay = new CNavSheetRelay(this, mAlive, [this] { --mAsking; });
+  auto* sheet = new LDocumentNavSheet(relay);
+  if (mWindow != nullptr) {
+    options.modality = kWindowModalityWindowModal;
+    options.parentWindow = mWindow;
+    mWindow->AddSheet(sheet, true);
+  } else {
+    options.modality = kWindowModalityAppModal;
+  }
+  // A window-modal dialog answers later; an application-modal one has
+  // answered (and its sheet gone) when the call returns without error.
+  if (inAsk(*sheet, options) != noErr) sheet->Release();
+}
+
 SInt16 CSingleDocument::AskSaveChanges(Boolean inQuitting) {
-  SQuestion q;
-  q.kind = question_SaveChanges;
-  q.title = mWindow != nullptr ? mWindow->GetTitle() : std::string();
-  q.message = q.title;
-  q.choices = {"Save", "Don't Save", "Cancel"};
-  q.defaultChoice = 1;
-  q.cancelChoice = 3;
-  q.defaultName = std::to_string(inQuitting ? kNavSaveChangesQuittingApplication : kNavSaveChangesClosingDocument);
-  AskNavQuestion(q, kNavUserActionSaveChanges);
+  const NavAskSaveChangesAction action =
+      inQuitting ? kNavSaveChangesQuittingApplication : kNavSaveChangesClosingDocument;
+  AskNavSheet([action](LDocumentNavSheet& ioSheet, const NavDialogCreationOptions& inOptions) {
+    return UNavigation::AskSaveChanges(ioSheet, action, inOptions);
+  });
   return 0;
 }
 
 SInt16 CSingleDocument::AskConfirmRevert() {
-  SQuestion q;
-  q.kind = question_DiscardChanges;
-  q.title = mWindow != nullptr ? mWindow->GetTitle() : std::string();
-  q.message = q.title;
-  q.choices = {"Discard", "Cancel"};
-  q.defaultChoice = 1;
-  q.cancelChoice = 2;
-  AskNavQuestion(q, kNavUserActionDiscardChanges);
+  AskNavSheet([](LDocumentNavSheet& ioSheet, const NavDialogCreationOptions& inOptions) {
+    return UNavigation::AskDiscardChanges(ioSheet, inOptions);
+  });
   return 0;
 }
 
@@ -417,7 +478,7 @@ void CSingleDocument::ShowAlertSheet(SInt16 inType, const std::string& inMessage
                                      const std::string& inOtherButton, MessageT inReplyMessage) {
   SQuestion q;
   q.kind = question_Alert;
-  q.title = inType == kAlertNoteAlert ? "note" : inType == kAlertCautionAlert ? "caution" : "stop";
+  q.alertType = inType;
   q.message = inMessage;
   q.explanation = inExplanation;
   q.choices.push_back(inDefaultButton.empty() ? std::string("OK") : inDefaultButton);

@@ -8,6 +8,7 @@
 // a quit each closed document closes the next one, from the event loop.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 
 class CRegularWindow;
 class CSingleDocument;
+class LDocumentNavSheet;
 
 // The document texts (STR# 5017): 1 save failed, 2 to 4 the explanations'
 // words before the error code of note, caution and stop alerts.
@@ -35,7 +37,8 @@ constexpr SInt16 str_DocCautionCode = 3;
 constexpr SInt16 str_DocStopCode = 4;
 
 // The navigation messages: a question's answer (1100) and its end (1101),
-// both with a SDocNavAnswer*.
+// both with a SDocNavAnswer* (the navigation sheets' own messages, whose
+// NavCBRec* the document turns into its answer).
 constexpr MessageT msg_NavUserAction = 1100;
 constexpr MessageT msg_NavTerminate = 1101;
 
@@ -171,6 +174,11 @@ class CSingleDocument : public LCommander, public LListener, public CPostProcedu
   // Asks the question window-modal on the document window (application-
   // modal when it has none); the answer arrives as 1100 then 1101.
   void AskNavQuestion(SQuestion& ioQuestion, NavUserAction inSaveAction);
+  // Puts a navigation sheet on the document window and runs its dialog
+  // (inAsk) on it; the answer arrives as 1100 then 1101. The question
+  // names the document by its window's title.
+  void AskNavSheet(
+      const std::function<OSStatus(LDocumentNavSheet& ioSheet, const NavDialogCreationOptions& inOptions)>& inAsk);
   // Makes the target spec of a save-as answer: folder plus the whole name;
   // an invalid answer throws -1.
   static void MakeTargetSpec(const SDocNavAnswer& inRecord, FSSpec& outSpec);
