@@ -116,6 +116,13 @@ void LCustomDialogSheet::ListenToMessage(MessageT inMessage, void* ioParam) {
   CallProc(inMessage, ioParam, true);
 }
 
+Boolean LCustomDialogSheet::AllowSubRemoval(LCommander* inSub) {
+  if (mSheetWindow == nullptr || inSub != static_cast<LCommander*>(mSheetWindow))
+    return LDocumentSheet::AllowSubRemoval(inSub);
+  ListenToMessage(msg_SheetEscapeKey, nullptr);
+  return false;
+}
+
 void LCustomDialogSheet::SetProgressProc(SheetProcPtr inProc, void* inRefCon) {
   if (mProc) CallProc(msg_SheetDetached, nullptr, false);
   mProc = inProc;

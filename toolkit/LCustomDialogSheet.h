@@ -57,6 +57,9 @@ class LCustomDialogSheet : public LDocumentSheet, public LPeriodical, public LLi
   Boolean HandleKeyPress(const EventRecord& inKeyEvent) override;
   void SpendTime(const EventRecord& inMacEvent) override;
   void ListenToMessage(MessageT inMessage, void* ioParam) override;
+  // The sheet window's close box (the desktop's title-bar button) is the
+  // Cancel button (901): the window stays the sheet's until the sheet goes.
+  Boolean AllowSubRemoval(LCommander* inSub) override;
   // -11 to the old procedure, then -10 to the new one (its non-zero answer is thrown).
   virtual void SetProgressProc(SheetProcPtr inProc, void* inRefCon);
 

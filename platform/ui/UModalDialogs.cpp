@@ -73,6 +73,13 @@ MessageT StDialogHandler::DoDialog() {
 
 void StDialogHandler::ListenToMessage(MessageT inMessage, void*) { mMessage = inMessage; }
 
+Boolean StDialogHandler::AllowSubRemoval(LCommander* inSub) {
+  if (mDialog == nullptr || inSub != static_cast<LCommander*>(mDialog)) return LCommander::AllowSubRemoval(inSub);
+  mMessage = msg_Cancel;
+  UEventLoop::WakeUp();
+  return false;
+}
+
 Boolean StDialogHandler::HandleKeyPress(const EventRecord& inKeyEvent) {
   UInt32 ch = inKeyEvent.message & charCodeMask;
   if (ch == 13 || ch == 3) {

@@ -2,8 +2,8 @@
 // modal window, becomes its super-commander and the listener of every
 // broadcaster in it, and DoDialog runs one pass of the event loop (sleeping
 // until something happens) and returns the message heard meanwhile. Return
-// and Enter are msg_OK (900), Escape msg_Cancel (901). The window goes with
-// the handler.
+// and Enter are msg_OK (900), Escape msg_Cancel (901), and so is the close
+// box. The window goes with the handler, never before it.
 #pragma once
 
 #include <functional>
@@ -32,6 +32,9 @@ class StDialogHandler : public LCommander, public LListener {
 
   void ListenToMessage(MessageT inMessage, void* ioParam) override;
   Boolean HandleKeyPress(const EventRecord& inKeyEvent) override;
+  // The dialog's close box (or the close command) answers as Cancel: the
+  // dialog stays, its handler's loop ends it (it never goes under the loop).
+  Boolean AllowSubRemoval(LCommander* inSub) override;
 
   // The layout reader: makes the window of a layout with its super-commander.
   typedef std::function<LWindow*(ResIDT, LCommander*)> LayoutReader;

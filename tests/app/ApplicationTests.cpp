@@ -537,6 +537,60 @@ TEST_F(ApplicationTest, TheAboutBoxShowsTheVersionAndClosesOnOK) {
   EXPECT_EQ(UDesktop::FetchTopModal(), nullptr);
 }
 
+TEST_F(ApplicationTest, TheAboutBoxsTitleBarCloseButtonEndsItAsItsCancel) {
+  TestApp app;
+  app.Initialize();
+  // Closes the box with the desktop's title-bar button once it shows; should
+  // that not end the box, OK does (or, with the box gone under its loop, the
+  // program's quitting), and the test fails.
+  struct Closer : LPeriodical {
+    TestApp* app = nullptr;
+    LWindow* shown = nullptr;
+    int passes = 0;
+    int gonePasses = 0;
+    bool closedByOK = false;
+    bool quitForced = false;
+    bool refused = false;
+    void SpendTime(const EventRecord&) override {
+      LWindow* box = UDesktop::FetchTopModal();
+      if (!box) {
+        if (shown && ++gonePasses == 200) {
+          quitForced = true;
+          app->DoQuit();
+        }
+        return;
+      }
+      if (!shown) {
+        shown = box;
+        refused = !box->GetFrameWidget()->close();
+        return;
+      }
+      if (++passes == 200 && box == shown) {
+        closedByOK = true;
+        if (auto* ok = dynamic_cast<LControl*>(box->FindPaneByID(900))) ok->SimulateHotSpotClick(0);
+      }
+    }
+  } closer;
+  closer.app = &app;
+  closer.StartRepeating();
+  app.ShowAboutBox();
+  closer.StopRepeating();
+  ASSERT_FALSE(closer.quitForced);
+  EXPECT_NE(closer.shown, nullptr);
+  EXPECT_TRUE(closer.refused);  // the box's handler ends it, not the close event
+  EXPECT_FALSE(closer.closedByOK);
+  EXPECT_EQ(UDesktop::FetchTopModal(), nullptr);
+  // The box can be shown again.
+  closer.shown = nullptr;
+  closer.passes = 0;
+  closer.StartRepeating();
+  app.ShowAboutBox();
+  closer.StopRepeating();
+  EXPECT_NE(closer.shown, nullptr);
+  EXPECT_FALSE(closer.closedByOK);
+  EXPECT_EQ(UDesktop::FetchTopModal(), nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Quitting
 

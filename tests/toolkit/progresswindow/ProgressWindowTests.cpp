@@ -148,6 +148,31 @@ TEST_F(ProgressWindowTest, CancelAnswersOnTheNextUpdate) {
   EXPECT_EQ(Proc(kProgressUpdate, 100), 0);
 }
 
+TEST_F(ProgressWindowTest, TheTitleBarCloseButtonCancelsAndTheWindowStaysUntilItsProcedureLetsGo) {
+  StManualClock clock;
+  ASSERT_EQ(Proc(kProgressOpen, 0), 0);
+  LWindow* w = UMessage::GetProgressWindow();
+  ASSERT_NE(w, nullptr);
+  UiTest::Pump(10);
+  // The desktop's close button: a close event on the window's frame.
+  EXPECT_FALSE(w->GetFrameWidget()->close());
+  UiTest::Pump(10);
+  // Still the procedure's window, whole: the next update shows on it and is the user's cancel.
+  ASSERT_EQ(UMessage::GetProgressWindow(), w);
+  EXPECT_TRUE(w->IsVisible());
+  EXPECT_EQ(UDesktop::FetchTopModal(), w);
+  UiTest::Screenshot(w->GetFrameWidget(), "progress-window-close-button");
+  UClock::AdvanceTicks(7);
+  EXPECT_EQ(Proc(kProgressUpdate, 16384, "Pass 2"), kProgressUserCanceled);
+  EXPECT_EQ(UMessage::GetProgressWindow(), nullptr);
+  EXPECT_EQ(UDesktop::FetchTopModal(), nullptr);
+  // The one that follows is a new window, not cancelled by the old close.
+  ASSERT_EQ(Proc(kProgressOpen, 0), 0);
+  UClock::AdvanceTicks(7);
+  EXPECT_EQ(Proc(kProgressUpdate, 100), 0);
+  EXPECT_EQ(Proc(kProgressClose, 100), 0);
+}
+
 namespace {
 
 SInt32 SpinUntilStopped(void* inTask) {
