@@ -111,7 +111,17 @@ SAnswer AnswerFor(const SButtonMap& inMap, OSType inCommand) {
   return SAnswer::Choice(inCommand == kAlertCommandOther ? inMap.otherChoice : inMap.defaultChoice);
 }
 
-AlertType AlertTypeOf(const SQuestion& inQ) { return inQ.kind == question_Alert ? kAlertNoteAlert : kAlertCautionAlert; }
+// An alert shows the kind it was asked as; the questions about changes are cautions.
+AlertType AlertTypeOf(const SQuestion& inQ) {
+  if (inQ.kind != question_Alert) return kAlertCautionAlert;
+  switch (inQ.alertType) {
+    case kAlertStopAlert:
+    case kAlertNoteAlert:
+    case kAlertCautionAlert:
+    case kAlertPlainAlert: return inQ.alertType;
+    default: return kAlertNoteAlert;
+  }
+}
 
 // Hears its sheet's reply once, then its end; a sheet that goes unanswered
 // (its window closed) is answered as cancelled.

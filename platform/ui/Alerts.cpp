@@ -94,6 +94,7 @@ OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError, ConstStr255
     // answer (a button, 1-based among those shown) in tests.
     SQuestion q;
     q.kind = question_Alert;
+    q.alertType = inAlertType;  // a stop alert shows as one, whoever presents it
     q.message = record.message;
     q.explanation = record.explanation;
     q.choices = record.buttons;

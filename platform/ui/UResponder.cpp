@@ -65,7 +65,12 @@ void PresentButtons(const SQuestion& inQ, UResponder::Reply inReply) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(inQ.parent ? Qt::WindowModal : Qt::ApplicationModal);
   switch (inQ.kind) {
-    case question_Alert: box->setIcon(QMessageBox::Information); break;
+    case question_Alert:
+      box->setIcon(inQ.alertType == 0   ? QMessageBox::Critical
+                   : inQ.alertType == 2 ? QMessageBox::Warning
+                   : inQ.alertType == 3 ? QMessageBox::NoIcon
+                                        : QMessageBox::Information);
+      break;
     case question_SaveChanges:
     case question_DiscardChanges:
     case question_ReviewChanges: box->setIcon(QMessageBox::Warning); break;

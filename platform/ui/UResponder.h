@@ -50,6 +50,7 @@ struct SQuestion {
   // Open-file dialogs: whether a file is listed while filter `choice`
   // (1-based) is chosen; nil lists what the filters' name patterns match.
   std::function<bool(const std::string& path, SInt32 choice)> fileFilter;
+  SInt16 alertType = 1;              // alerts: the kind shown (0 stop, 1 note, 2 caution, 3 plain)
 };
 
 struct SAnswer {

@@ -14,6 +14,8 @@
 #include "SheetsFixture.h"
 #include "platform/base/Clock.h"
 #include "platform/base/LException.h"
+#include "platform/base/PascalStrings.h"
+#include "platform/framework/LPeriodical.h"
 #include "platform/framework/LStr255.h"
 #include "platform/framework/LThread.h"
 #include "platform/framework/UEventLoop.h"
@@ -26,6 +28,7 @@
 #include "toolkit/LCustomDialogSheet.h"
 #include "toolkit/LDocumentAlertSheet.h"
 #include "toolkit/LProgressSheet.h"
+#include "toolkit/UMessage.h"
 #include "toolkit/UProgress.h"
 
 namespace {
@@ -716,4 +719,102 @@ TEST_F(SheetTest, ScriptedAnswersStillAnswerWithThePresentersInstalled) {
   EXPECT_EQ(w->CountSheets(), 0);
   UiTest::PumpUntil([&] { return choice != 0; }, 500);
   EXPECT_EQ(choice, 1);
+}
+
+TEST_F(SheetTest, TheTitleBarCloseButtonOfASheetIsItsCancelAndLeavesTheWindowToTheSheet) {
+  CRegularWindow* w = NewWindow();
+  // A custom sheet: the procedure hears Cancel (901); its answer closes the sheet.
+  SProcLog log;
+  auto* sheet = new LCustomDialogSheet(nullptr, kCustomSheet, LogProc, &log);
+  w->AddSheet(sheet, true);
+  UiTest::Pump(10);
+  LWindow* sheetWindow = sheet->GetSheetWindow();
+  EXPECT_FALSE(sheetWindow->GetFrameWidget()->close());
+  EXPECT_EQ(log.Count(msg_SheetEscapeKey), 1);
+  EXPECT_EQ(w->GetCurrentSheet(), sheet);
+  EXPECT_EQ(sheet->GetSheetWindow(), sheetWindow);
+  EXPECT_TRUE(sheetWindow->IsVisible());
+  log.answers[msg_SheetEscapeKey] = 1;
+  EXPECT_FALSE(sheetWindow->GetFrameWidget()->close());
+  EXPECT_EQ(w->CountSheets(), 0);
+  UiTest::PumpUntil([&] { return log.Count(msg_SheetDetached) == 1; }, 2000);
+  EXPECT_EQ(log.Count(msg_SheetDetached), 1);
+  EXPECT_TRUE(w->GetEnabledState());
+
+  // A progress sheet: the next update is the user's cancel; the sheet stays
+  // whole until its procedure closes it.
+  SRecorder document;
+  const SInt32 context = LProgressSheet::NewProgressContext(w, &document);
+  ASSERT_EQ(Progress(context, kProgressOpen, 0), 0);
+  LProgressSheet* progress = LProgressSheet::GetContextSheet(context);
+  ASSERT_NE(progress, nullptr);
+  UiTest::Pump(10);
+  EXPECT_FALSE(progress->GetSheetWindow()->GetFrameWidget()->close());
+  UiTest::Pump(10);
+  ASSERT_EQ(LProgressSheet::GetContextSheet(context), progress);
+  EXPECT_EQ(Progress(context, kProgressUpdate, 0x8000, "Half way"), kProgressSheetCancelled);
+  EXPECT_EQ(dynamic_cast<LProgressBar*>(progress->FindPaneByID(kProgressSheetBar))->GetValue(), 128);
+  EXPECT_EQ(w->GetCurrentSheet(), progress);
+  EXPECT_EQ(Progress(context, kProgressClose, 0x8000), 0);
+  EXPECT_EQ(w->CountSheets(), 0);
+  EXPECT_EQ(document.Count(msg_SheetReleased), 1);
+  LProgressSheet::DisposeProgressContext(context);
+}
+
+namespace {
+
+// Answers the application-modal alert that shows next, from the loop the
+// alert runs: notes its icon and texts, photographs it and presses OK.
+struct AlertAnswerer : LPeriodical {
+  std::string shot;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString text, explanation;
+  int answered = 0;
+  void SpendTime(const EventRecord&) override {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      if (!box || !box->isVisible() || answered > 0) continue;
+      icon = box->icon();
+      text = box->text();
+      explanation = box->informativeText();
+      UiTest::Screenshot(box, shot);
+      ++answered;
+      if (QAbstractButton* ok = BoxButton(box, QStringLiteral("OK"))) ok->click();
+      return;
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(SheetTest, EveryApplicationAlertShowsItsKind) {
+  UResponder::SetInteractive(true);
+  LAlertSheet::InstallPresenters();
+  struct Case {
+    void (*alert)(ConstStringPtr, SInt16);
+    QMessageBox::Icon icon;
+    const char* shot;
+  } cases[] = {{UMessage::StopAlert, QMessageBox::Critical, "alert-stop"},
+               {UMessage::CautionAlert, QMessageBox::Warning, "alert-caution"},
+               {UMessage::NoteAlert, QMessageBox::Information, "alert-note"}};
+  for (const Case& c : cases) {
+    AlertAnswerer answerer;
+    answerer.shot = c.shot;
+    answerer.StartRepeating();
+    c.alert(LStr255("The movie could not be read."), -43);
+    EXPECT_EQ(answerer.answered, 1) << c.shot;
+    EXPECT_EQ(answerer.icon, c.icon) << c.shot;
+    EXPECT_EQ(answerer.text.toStdString(), "The movie could not be read.");
+  }
+  // A plain alert shows no icon.
+  AlertAnswerer answerer;
+  answerer.shot = "alert-plain";
+  answerer.icon = QMessageBox::Critical;
+  answerer.StartRepeating();
+  SInt16 hit = 0;
+  Str255 text;
+  CopyCStringToPascal("Plain", text);
+  ASSERT_EQ(StandardAlert(kAlertPlainAlert, text, nullptr, nullptr, &hit), noErr);
+  EXPECT_EQ(answerer.answered, 1);
+  EXPECT_EQ(answerer.icon, QMessageBox::NoIcon);
 }
