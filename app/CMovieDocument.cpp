@@ -693,17 +693,9 @@ class CMovieEditAction : public LAction {
   Boolean IsPostable() const override { return mEdit->IsPostable(); }
   Boolean CanRedo() const override { return mEdit->CanRedo(); }
   Boolean CanUndo() const override { return mEdit->CanUndo(); }
+  // The edit's own texts ("Undo Cut"): they carry the words already.
   void GetDescription(Str255 outRedoString, Str255 outUndoString) const override {
-    Str255 redo, undo;
-    mEdit->GetDescription(redo, undo);
-    LAction::GetDescription(outRedoString, outUndoString);
-    auto append = [](Str255 ioText, const Str255 inName) {
-      size_t n = std::min<size_t>(inName[0], 255u - ioText[0]);
-      std::memcpy(ioText + 1 + ioText[0], inName + 1, n);
-      ioText[0] = static_cast<UInt8>(ioText[0] + n);
-    };
-    append(outRedoString, redo);
-    append(outUndoString, undo);
+    mEdit->GetDescription(outRedoString, outUndoString);
   }
   CMovieAction* GetEdit() const { return mEdit; }
 
