@@ -106,6 +106,9 @@ Boolean ClipboardHoldsMovie() {
 
 TremblorixApp::TremblorixApp() {
   sApplication = this;
+  // Long operations that show a progress sheet let the events through here,
+  // so the sheet draws and its Cancel button is heard while they run.
+  UMessage::SetProcessEventsProc(&TremblorixApp::ProcessEvents);
   try {
     RegisterClasses();
     StDialogHandler::SetLayoutReader(
@@ -131,7 +134,10 @@ TremblorixApp::~TremblorixApp() {
     UMovies::FinishMovies();
   }
   if (CWindowMenu::mWindowMenu) CWindowMenu::Finish();
-  if (sApplication == this) sApplication = nullptr;
+  if (sApplication == this) {
+    sApplication = nullptr;
+    UMessage::SetProcessEventsProc(nullptr);
+  }
 }
 
 void TremblorixApp::ProcessEvents() {
