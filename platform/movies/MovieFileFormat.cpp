@@ -553,6 +553,92 @@ CCursor EntryTable(const AtomRef& a, size_t width, UInt32& count) {
   return c;
 }
 
+// MPEG-4 files put 2 in a sound entry's channel field whatever the sound
+// holds; the real count is in the codec's own configuration: the AAC audio
+// specific config of 'esds' (possibly inside 'wave') and AC-3's 'dac3'.
+// Answers 0 when the entry says nothing more.
+SInt16 ConfiguredChannels(const UInt8* inAtoms, size_t inSize, int inDepth = 0) {
+  if (inDepth > 3) return 0;
+  size_t pos = 0;
+  while (pos + 8 <= inSize) {
+    const UInt32 size = ReadBE32(inAtoms + pos);
+    const OSType type = ReadBE32(inAtoms + pos + 4);
+    if (size < 8 || size > inSize - pos) return 0;
+    const UInt8* payload = inAtoms + pos + 8;
+    const size_t n = size - 8;
+    if (type == 'wave') {
+      if (SInt16 c = ConfiguredChannels(payload, n, inDepth + 1)) return c;
+    } else if (type == 'dac3' && n >= 3) {
+      static const SInt16 kByMode[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+      const UInt32 bits = (UInt32{payload[0]} << 16) | (UInt32{payload[1]} << 8) | payload[2];
+      const UInt32 acmod = (bits >> 11) & 7, lfe = (bits >> 10) & 1;
+      return static_cast<SInt16>(kByMode[acmod] + lfe);
+    } else if (type == 'esds' && n > 4) {
+      // Descriptors: ES (3) holds decoder config (4), which holds the
+      // decoder specific info (5): the audio specific config.
+      size_t at = 4;
+      auto length = [&](size_t& ioAt) -> size_t {
+        size_t len = 0;
+        for (int i = 0; i < 4 && ioAt < n; ++i) {
+          const UInt8 b = payload[ioAt++];
+          len = (len << 7) | (b & 0x7F);
+          if ((b & 0x80) == 0) break;
+        }
+        return len;
+      };
+      UInt8 objectType = 0;
+      while (at < n) {
+        const UInt8 tag = payload[at++];
+        const size_t len = length(at);
+        if (tag == 3) {
+          if (at + 3 > n) return 0;
+          const UInt8 flags = payload[at + 2];
+          at += 3;
+          if (flags & 0x80) at += 2;
+          if (flags & 0x40) at += 1 + (at < n ? payload[at] : 0);
+          if (flags & 0x20) at += 2;
+        } else if (tag == 4) {
+          if (at + 13 > n) return 0;
+          objectType = payload[at];
+          at += 13;
+        } else if (tag == 5) {
+          if (objectType != 0x40 || len < 2 || at + 2 > n) return 0;
+          // 5 bits object type (31: 6 more), 4 bits rate index (15: 24
+          // bits of rate), 4 bits channel configuration.
+          UInt64 bitsAll = 0;
+          for (size_t i = 0; i < 8; ++i) bitsAll = (bitsAll << 8) | (at + i < n && i < len ? payload[at + i] : 0);
+          int used = 5;
+          if ((bitsAll >> 59) == 31) used += 6;
+          const UInt32 rateIndex = static_cast<UInt32>((bitsAll >> (60 - used)) & 0xF);
+          used += 4;
+          if (rateIndex == 15) used += 24;
+          const UInt32 config = static_cast<UInt32>((bitsAll >> (60 - used)) & 0xF);
+          if (config >= 1 && config <= 6) return static_cast<SInt16>(config);
+          if (config == 7) return 8;
+          return 0;
+        } else {
+          at += len;
+        }
+      }
+    }
+    pos += size;
+  }
+  return 0;
+}
+
+void CorrectSoundChannels(std::vector<UInt8>& ioDesc) {
+  if (ioDesc.size() < sizeof(SoundDescription)) return;
+  SoundDescription sd;
+  std::memcpy(&sd, ioDesc.data(), sizeof sd);
+  if (sd.dataFormat != 'mp4a' && sd.dataFormat != 'ac-3') return;
+  const size_t fixed = sd.version == 1 ? 52 : sd.version == 0 ? sizeof(SoundDescription) : 0;
+  if (fixed == 0 || ioDesc.size() <= fixed) return;
+  const SInt16 channels = ConfiguredChannels(ioDesc.data() + fixed, ioDesc.size() - fixed);
+  if (channels <= 0 || channels == sd.numChannels) return;
+  sd.numChannels = channels;
+  std::memcpy(ioDesc.data(), &sd, sizeof sd);
+}
+
 void ReadSampleTable(const TableAtoms& ta, MediaObj& m) {
   if (!ta.stsd) Throw_(invalidSampleTable);
   // Descriptions.
@@ -566,6 +652,7 @@ void ReadSampleTable(const TableAtoms& ta, MediaObj& m) {
       std::vector<UInt8> d(c.Here(), c.Here() + size);
       c.Skip(size);
       SwapDescription(m.type, d, true);
+      if (m.type == SoundMediaType) CorrectSoundChannels(d);
       m.descs.push_back(std::move(d));
     }
   }

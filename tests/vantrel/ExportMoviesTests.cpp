@@ -218,6 +218,11 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
       }
       ASSERT_TRUE(f.sound.present);
       EXPECT_EQ(f.sound.sampleRate, spec.sampleRate);
+      // The source's channels: mono stays mono, 5.1 keeps its six.
+      EXPECT_EQ(f.sound.channels, spec.channels);
+      // At least the source's sound: nothing of it is lost.
+      const double expected = std::floor(static_cast<double>(spec.frames) / spec.frameRate * spec.sampleRate);
+      EXPECT_GE(static_cast<double>(f.sound.soundFrames), expected - 1024.0);
     }
   }
 }
