@@ -14,6 +14,7 @@
 #include "media/CBufferProcs.h"
 #include "media/CBufferTask.h"
 #include "platform/base/LException.h"
+#include "platform/tasks/MPBands.h"
 #include "toolkit/UProgress.h"
 
 namespace {
@@ -649,51 +650,17 @@ void RunBandItems(CTaskGroup& ioGroup, UProgress& ioProgress) {
   if (taskErr != noErr) Throw_(taskErr);
 }
 
-namespace {
-
-class CRowBandTask : public CTaskObject {
- public:
-  CRowBandTask(const RowBandProc& inProc, SInt32 inFirst, SInt32 inRows)
-      : mProc(inProc), mFirst(inFirst), mRows(inRows) {}
-  ~CRowBandTask() override {
-    if (IsRunning()) StopTask(true);
-  }
-  SInt32 Run() override {
-    if (mRows <= 0) return noErr;
-    try {
-      return mProc(mFirst, mRows);
-    } catch (const LException& e) {
-      return e.GetErrorCode();
-    } catch (...) {
-      return kNilPointer;
-    }
-  }
-
- private:
-  const RowBandProc& mProc;
-  SInt32 mFirst;
-  SInt32 mRows;
-};
-
-}  // namespace
-
 SInt32 RunRowBands(SInt32 inHeight, const RowBandProc& inProc) {
   if (inHeight <= 0) return noErr;
-  try {
-    CTaskGroup group;
-    UProgress progress(LStr255(), nullptr, 0);
-    const SInt32 bands = CTaskGroup::GetPreferredTaskCount();
-    for (SInt32 i = 0; i < bands; ++i) {
-      const SInt32 first = BandStart(inHeight, bands, i);
-      auto item = std::make_unique<CRowBandTask>(inProc, first, BandStart(inHeight, bands, i + 1) - first);
-      ThrowIfOSErr_(group.AddTaskObject(item.get()));
-      item.release();
+  MPBandOptions options;
+  options.minRunItems = 8;
+  return MPRunBands(static_cast<size_t>(inHeight), options, [&](SInt32, size_t inBegin, size_t inEnd) -> OSStatus {
+    try {
+      return static_cast<OSStatus>(inProc(static_cast<SInt32>(inBegin), static_cast<SInt32>(inEnd - inBegin)));
+    } catch (...) {
+      return static_cast<OSStatus>(ExceptionCodeOfCurrent());
     }
-    RunBandItems(group, progress);
-  } catch (...) {
-    return ExceptionCodeOfCurrent();
-  }
-  return noErr;
+  });
 }
 
 CBufferToFloatTask::~CBufferToFloatTask() {

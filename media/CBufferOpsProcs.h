@@ -73,9 +73,9 @@ void RunBandItems(CTaskGroup& ioGroup, UProgress& ioProgress);
 // answers a status.
 typedef std::function<SInt32(SInt32 inFirstRow, SInt32 inRows)> RowBandProc;
 
-// Cuts inHeight rows into one band per processor, runs the procedure on each
-// band in parallel and answers the first band's non-zero status in band
-// order (0 when every band answered 0), or a failure to start the bands.
+// Runs the procedure over rows [0, inHeight) in runs on the task pool (the
+// pool's band loop) and answers the non-zero status of the failed run with
+// the lowest first row (0 when every run answered 0) or userCanceledErr.
 SInt32 RunRowBands(SInt32 inHeight, const RowBandProc& inProc);
 
 // Rows per band and the first row of band i for a height cut into n bands:
