@@ -9,6 +9,7 @@
 #include "media/CTweenTracks.h"
 #include "platform/base/Clock.h"
 #include "platform/base/FixMath.h"
+#include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/ipc/Events.h"
 

@@ -22,7 +22,7 @@
 #include <type_traits>
 
 #include "platform/base/MacTypes.h"
-#include "platform/framework/LFileStream.h"
+#include "platform/files/FilePermissions.h"
 
 constexpr size_t kFSMaxPath = 1024;
 

@@ -3,16 +3,9 @@
 
 #include <string>
 
+#include "platform/files/FilePermissions.h"
 #include "platform/framework/LStream.h"
 
-// Access permissions of OpenDataFork.
-enum {
-  fsCurPerm = 0,     // read and write when allowed, else read only
-  fsRdPerm = 1,
-  fsWrPerm = 2,
-  fsRdWrPerm = 3,
-  fsRdWrShPerm = 4,  // same as fsRdWrPerm here
-};
 
 class LFileStream : public LStream {
  public:

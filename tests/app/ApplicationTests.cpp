@@ -19,6 +19,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/base/LException.h"
 #include "support/movies/RawMovie.h"
 #include "app/CPreferences.h"
 #include "app/CRecentFiles.h"

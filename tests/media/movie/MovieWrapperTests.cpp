@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/base/LException.h"
 #include "support/movies/RawMovie.h"
 #include "media/CMovie.h"
 #include "media/UMovies.h"

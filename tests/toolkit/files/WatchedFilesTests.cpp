@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/base/LException.h"
 #include "platform/files/TempFolder.h"
 #include "platform/ui/Alerts.h"
 #include "toolkit/CFileTester.h"
