@@ -223,6 +223,8 @@ thread_local bool tIsPoolWorker = false;
 
 std::atomic<uintptr_t> gNextTaskID{1};
 std::atomic<ItemCount> gProcessorOverride{0};
+// Set by tests: idle workers keep looking for work past their spin.
+std::atomic<bool> gKeepLooking{false};
 
 ItemCount RealProcessorCount() {
   unsigned n = std::thread::hardware_concurrency();
@@ -501,6 +503,8 @@ class CTaskPool {
     return places;
   }
 
+  SInt32 Looking() const { return std::popcount(mIdleMask.load(std::memory_order_acquire)); }
+
   // Ends the offer: the number of places no worker took. A token that is
   // not the current offer's ends nothing.
   SInt32 Withdraw(UInt32 inToken) {
@@ -540,7 +544,7 @@ class CTaskPool {
       // A few pauses between looks: new work is seen within about a tenth
       // of a microsecond, and looking costs no line another processor writes.
       for (int i = 0; i < 4; ++i) CpuRelax();
-      if (Clock::now() >= spinEnd) break;
+      if (Clock::now() >= spinEnd && !gKeepLooking.load(std::memory_order_relaxed)) break;
     }
     if (hasMailbox && !handedOver && (mIdleMask.fetch_and(~bit, std::memory_order_acq_rel) & bit) == 0) {
       // A producer took the offer while this worker gave up or took a queued
@@ -865,5 +869,9 @@ Boolean _MPIsFullyInitialized() { return kTrue; }
 Boolean MPLibraryIsLoaded() { return kTrue; }
 
 void MPSetProcessorCountForTesting(ItemCount inCount) { gProcessorOverride.store(inCount, std::memory_order_relaxed); }
+
+void MPKeepWorkersLookingForTesting(bool inKeep) { gKeepLooking.store(inKeep, std::memory_order_relaxed); }
+
+ItemCount MPWorkersLookingForTesting() { return static_cast<ItemCount>(Pool().Looking()); }
 
 ItemCount MPPoolWorkerCount() { return Pool().WorkerCount(); }

@@ -66,5 +66,9 @@ Boolean _MPIsFullyInitialized();
 Boolean MPLibraryIsLoaded();
 // Tests pretend to run on a machine with this many processors; 0 restores the real count.
 void MPSetProcessorCountForTesting(ItemCount inCount);
+// Tests that need workers looking for work keep them looking (never asleep)
+// while this is on, and count how many are looking right now.
+void MPKeepWorkersLookingForTesting(bool inKeep);
+ItemCount MPWorkersLookingForTesting();
 // The number of worker threads in the pool (starts it if needed).
 ItemCount MPPoolWorkerCount();

@@ -252,19 +252,28 @@ TEST(MPTask, ManyTasksFromManyThreadsAllReportTheirEnds) {
 
 namespace {
 
-// Offers while workers look for work (they do for a while after a task
-// ends); 0 when none ever was.
-SInt32 OfferWhileLooking(TaskProc inEntry, void* inParam, SInt32 inCount, UInt32* outToken) {
-  SInt32 offered = 0;
-  for (int attempt = 0; attempt < 200 && offered == 0; ++attempt) {
+// Keeps idle workers looking for work (rather than asleep) while it lives,
+// with at least one looking when it is made: a worker that ends a task looks
+// for more only briefly, which a loaded machine may never let a test see.
+struct StWorkersLooking {
+  StWorkersLooking() {
+    MPKeepWorkersLookingForTesting(true);
     StQueue q;
-    if (MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr) != noErr ||
-        WaitEnd(q.q) != noErr)
-      return 0;
-    offered = MPOfferToIdleWorkers(inEntry, inParam, inCount, outToken);
+    EXPECT_EQ(MPCreateTask([](void*) -> OSStatus { return noErr; }, nullptr, 0, q.q, nullptr, nullptr, 0, nullptr),
+              noErr);
+    EXPECT_EQ(WaitEnd(q.q), noErr);
+    WaitForOne();
   }
-  return offered;
-}
+  // A worker that took work looks again once it is done with it.
+  static void WaitForOne() {
+    const auto end = Clock::now() + std::chrono::seconds(60);
+    while (MPWorkersLookingForTesting() == 0 && Clock::now() < end) std::this_thread::yield();
+    EXPECT_GT(MPWorkersLookingForTesting(), 0u) << "no worker looked for work within 60 s";
+  }
+  ~StWorkersLooking() { MPKeepWorkersLookingForTesting(false); }
+  StWorkersLooking(const StWorkersLooking&) = delete;
+  StWorkersLooking& operator=(const StWorkersLooking&) = delete;
+};
 
 }  // namespace
 
@@ -288,10 +297,11 @@ TEST(MPOffer, PlacesTakenRunOnceAndTheRestComeBack) {
     ++s.runs;
     return noErr;
   };
+  StWorkersLooking looking;
   const SInt32 wanted = static_cast<SInt32>(MPPoolWorkerCount());
   UInt32 token = 0;
-  const SInt32 offered = OfferWhileLooking(entry, &shared, wanted, &token);
-  ASSERT_GT(offered, 0) << "no worker was ever looking for work";
+  const SInt32 offered = MPOfferToIdleWorkers(entry, &shared, wanted, &token);
+  ASSERT_GT(offered, 0) << "no worker was looking for work";
   EXPECT_LE(offered, wanted);
   // A second offer while this one is out, from any thread, is refused.
   UInt32 other = 0;
@@ -301,7 +311,6 @@ TEST(MPOffer, PlacesTakenRunOnceAndTheRestComeBack) {
   EXPECT_EQ(fromThread, 0);
   EXPECT_EQ(MPWithdrawOffer(token + 1), 0);  // not the offer that is out
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const SInt32 left = MPWithdrawOffer(token);
   EXPECT_GE(left, 0);
   EXPECT_LE(left, offered);
@@ -317,7 +326,8 @@ TEST(MPOffer, PlacesTakenRunOnceAndTheRestComeBack) {
   EXPECT_EQ(MPWithdrawOffer(token), 0);  // already withdrawn
 
   // The slot is free again once withdrawn.
-  const SInt32 again = OfferWhileLooking([](void*) -> OSStatus { return noErr; }, nullptr, 1, &token);
+  StWorkersLooking::WaitForOne();
+  const SInt32 again = MPOfferToIdleWorkers([](void*) -> OSStatus { return noErr; }, nullptr, 1, &token);
   EXPECT_EQ(again, 1);
   if (again > 0) {
     EXPECT_LE(MPWithdrawOffer(token), 1);
