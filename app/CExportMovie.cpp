@@ -736,7 +736,9 @@ void CExportMovie::ShowErrorAlert(SInt16 inError) {
   SQuestion q;
   q.kind = question_Alert;
   q.message = IndString(STRx_ExportTasks, str_FailedMessage);
-  q.explanation = std::string(text.ConstTextPtr(), text.Length()) + "\r[" + std::to_string(inError) + "]";
+  LStr255 detail;
+  UMessage::GetErrorCodeDetail(inError, detail);
+  q.explanation = std::string(text.ConstTextPtr(), text.Length()) + "\r" + std::string(detail.ConstTextPtr(), detail.Length());
   UResponder::Ask(q, [](const SAnswer&) {});
 }
 

@@ -160,7 +160,13 @@ namespace {
   } catch (...) {
     text[0] = 0;
   }
-  throw LException(inErr, text);
+  // The message says why, unless it says so already.
+  LStr255 message(text);
+  if (known && message != name) {
+    if (message.Length() != 0) message += " ";
+    message += name;
+  }
+  throw LException(inErr, message);
 }
 
 }  // namespace

@@ -24,8 +24,49 @@ constexpr ErrorItem kErrorItems[] = {
     {fBsyErr, 11}, {wPrErr, 12}, {dskFulErr, 13},
 };
 
+// The texts of the movie toolbox's codes -2000 to -2059 are items 1 to 60 of
+// string list 5025; the codes of the codecs, the other system services and
+// the program's own follow.
+constexpr OSErr kFirstMovieError = -2000;
+constexpr OSErr kLastMovieError = -2059;
+
+constexpr OSErr Code(ExceptionCode inCode) { return static_cast<OSErr>(static_cast<UInt16>(inCode & 0xFFFFu)); }
+
+constexpr ErrorItem kErrorTextItems[] = {
+    {-8960, 61},  {-8961, 62},  {-8969, 63},  {-8971, 64},  {-128, 65},   {-8967, 65},  {-206, 66},
+    {-108, 67},   {-145, 67},   {-50, 68},    {-39, 69},    {-40, 70},    {-61, 71},    {-45, 72},
+    {-46, 73},    {-38, 74},    {-51, 75},    {-1401, 75},  {-33, 76},    {-192, 77},   {-193, 78},
+    {-199, 79},   {-4, 80},     {-600, 81},   {-1302, 82},  {-1407, 83},  {-3000, 84},  {-9874, 85},
+    {-9870, 85},  {-9868, 85},  {-1708, 85},  {-10790, 86}, {-1, 87},     {-29291, 88}, {-29292, 89},
+    {-29294, 89}, {-29295, 89}, {-29450, 90}, {-29293, 101}, {-29296, 101}, {-29275, 101}, {-157, 91},
+    {-150, 91},   {-10, 91},    {-11000, 91}, {-102, 92},   {-100, 92},   {-4960, 93},  {-4961, 93},
+    {-1850, 94},  {-1851, 94},  {-1852, 94},  {-1853, 94},  {-5696, 95},  {-5697, 95},  {-5698, 95},
+    {-5699, 95},  {-30583, 96}, {-4979, 96},  {-4971, 97},  {-4975, 101}, {-1300, 97},  {-5025, 97},
+    {-1310, 98},  {-109, 99},   {-111, 99},   {-112, 99},   {-117, 99},   {Code('nilP'), 100},
+    {Code('asrt'), 101},        {Code('ppob'), 102},        {Code('clas'), 102},        {-194, 103},
+    {-196, 103},  {-198, 103},
+};
+constexpr SInt16 kErrorCodeItem = 104;
+
+bool GetErrorText(OSErr inErr, LStr255& outText) {
+  SInt16 item = 0;
+  if (inErr <= kFirstMovieError && inErr >= kLastMovieError) {
+    item = static_cast<SInt16>(kFirstMovieError - inErr + 1);
+  } else {
+    for (const ErrorItem& e : kErrorTextItems)
+      if (e.err == inErr) item = e.item;
+  }
+  if (item == 0) return false;
+  Str255 text;
+  GetIndString(text, STRx_ErrorTexts, item);
+  if (text[0] == 0) return false;
+  outText = text;
+  return true;
+}
+
 void Alert(AlertType inKind, ConstStringPtr inMessage, SInt16 inCode) {
-  LStr255 code(static_cast<SInt32>(inCode));
+  LStr255 code;
+  UMessage::GetErrorCodeDetail(inCode, code);
   SInt16 hit = 0;
   OSErr err = StandardAlert(inKind, inMessage, code, nullptr, &hit);
   if (err != noErr) Throw_(err);
@@ -42,10 +83,23 @@ bool UMessage::GetOSErrString(OSErr inErr, LStr255& outText) {
       return true;
     }
   }
+  // The program's own words first; the movie toolbox's names stand in when
+  // the list does not hold the code.
+  if (GetErrorText(inErr, outText)) return true;
   if (sQTErrorMessageProc && sQTErrorMessageProc(inErr, outText)) return true;
   GetIndString(text, STRx_OSErrors, kOSErrorOtherItem);
   outText = text;
   return false;
+}
+
+void UMessage::GetErrorCodeDetail(OSErr inErr, LStr255& outText) {
+  Str255 label;
+  GetIndString(label, STRx_ErrorTexts, kErrorCodeItem);
+  outText = "";
+  if (inErr == noErr) return;  // no failure: nothing to add
+  outText = label;
+  if (outText.Length() != 0) outText += " ";
+  outText += LStr255(static_cast<SInt32>(inErr));
 }
 
 void UMessage::GetTimeString(SInt32 inSeconds, LStr255& outText) {

@@ -10,6 +10,7 @@ class LWindow;
 // String lists of the bundle used here.
 constexpr SInt16 STRx_OSErrors = 5022;
 constexpr SInt16 kOSErrorOtherItem = 14;
+constexpr SInt16 STRx_ErrorTexts = 5025;
 
 // The modal progress window: its layout, its panes, and what it answers when
 // the user cancels.
@@ -32,12 +33,17 @@ class UMessage {
   typedef void (*ProcessEventsProc)();
 
   // The text of a file-system error from string list 5022 (true), else the
-  // movie toolbox's name for it (true), else the list's general text (false).
+  // text of a movie toolbox, codec, system or program error from list 5025
+  // (true), else the movie toolbox's name for it (true), else the general
+  // text of list 5022 (false).
   static bool GetOSErrString(OSErr inErr, LStr255& outText);
+  // The code as the detail an alert adds below its text: "Error: -2048";
+  // nothing for noErr.
+  static void GetErrorCodeDetail(OSErr inErr, LStr255& outText);
   // "h:mm:ss", "m:ss" or "s".
   static void GetTimeString(SInt32 inSeconds, LStr255& outText);
-  // Modal alerts: the message as the main text, the code in decimal as the
-  // explanation, an OK button. An alert that cannot be shown throws its error.
+  // Modal alerts: the message as the main text, the code as the explanation
+  // ("Error: -2048", nothing for noErr), an OK button. An alert that cannot be shown throws its error.
   static void NoteAlert(ConstStringPtr inMessage, SInt16 inCode);
   static void CautionAlert(ConstStringPtr inMessage, SInt16 inCode);
   static void StopAlert(ConstStringPtr inMessage, SInt16 inCode);

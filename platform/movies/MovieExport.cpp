@@ -35,7 +35,7 @@ const char* ExporterName(OSType inSubtype) {
     case '3gpp': return "3G";
     case 'AIFF': return "AIFF";
     case 'WAVE': return "Wave";
-    case 'ULAW': return "\xB5Law";
+    case 'ULAW': return "\xC2\xB5Law";  // µLaw in UTF-8, as every text here
     default: return "Movie";
   }
 }

@@ -294,7 +294,7 @@ TEST_F(ApplicationTest, AFatalStartUpStepEndsWithAStopAlertOfItsTextAndCode) {
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].kind, kAlertStopAlert);
     EXPECT_EQ(alerts[0].message, c.text);
-    EXPECT_EQ(alerts[0].explanation, std::to_string(c.err));
+    EXPECT_EQ(alerts[0].explanation, "Error: " + std::to_string(c.err));
   }
   // A missing help book is only noted: start-up goes on.
   UAlertResponder::Reset();
@@ -403,7 +403,7 @@ TEST_F(ApplicationTest, OpensByStoredTypeOrNameRefusesOthersAndBringsAnOpenOneFo
   ASSERT_EQ(UAlertResponder::GetRecorded().size(), 1u);
   EXPECT_EQ(UAlertResponder::GetRecorded()[0].kind, kAlertNoteAlert);
   EXPECT_EQ(UAlertResponder::GetRecorded()[0].message, AppText(14));
-  EXPECT_EQ(UAlertResponder::GetRecorded()[0].explanation, "0");
+  EXPECT_EQ(UAlertResponder::GetRecorded()[0].explanation, "");
 
   // Already open: brought forward, not opened again nor added again.
   FakeDoc* first = docs.mDocs.front().get();
@@ -420,7 +420,7 @@ TEST_F(ApplicationTest, OpensByStoredTypeOrNameRefusesOthersAndBringsAnOpenOneFo
   app.OpenDocument(&gone);
   ASSERT_EQ(UAlertResponder::GetRecorded().size(), 2u);
   EXPECT_EQ(UAlertResponder::GetRecorded()[1].kind, kAlertStopAlert);
-  EXPECT_EQ(UAlertResponder::GetRecorded()[1].explanation, "-43");
+  EXPECT_EQ(UAlertResponder::GetRecorded()[1].explanation, "Error: -43");
   docs.mProvider.open = [](FSSpec*) -> CAppDocument* { Throw_(userCanceledErr); };
   std::string more = MakeFile("more.mov");
   FSSpec moreSpec = Spec(more);

@@ -96,7 +96,7 @@ TEST_F(TrackBrowserTest, ListsEveryTrackWithItsKindAndTimes) {
   ASSERT_EQ(mPane->GetCell(RowOf(mMotion), 'titl', cell), noErr);
   EXPECT_EQ(cell.text, "Motion Data (field pairs)");
   ASSERT_EQ(mPane->GetCell(RowOf(mControl), 'titl', cell), noErr);
-  EXPECT_EQ(cell.text, "Stabilization Control");
+  EXPECT_EQ(cell.text, "Stabilisation Control");
   ASSERT_EQ(mPane->GetCell(RowOf(VideoTrack()), 'cbox', cell), noErr);
   EXPECT_EQ(cell.checkValue, 1);
   ASSERT_EQ(mPane->GetCell(RowOf(VideoTrack()), 'stop', cell), noErr);

@@ -436,6 +436,11 @@ TEST_F(ExportClientTest, FailedExportsAlertAndLeaveNothing) {
   const UInt32 cookie = Export(*movie, mTmp / "Out.mov")->GetCookie();
   ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(cookie) == nullptr; }, 30000));
   EXPECT_EQ(CountAlerts(), 1);
+  // It names the cause; the code is only a detail.
+  const SQuestion alert = UResponder::GetLog().back();
+  EXPECT_EQ(alert.explanation.find("unknown"), std::string::npos) << alert.explanation;
+  EXPECT_EQ(alert.explanation.find('['), std::string::npos) << alert.explanation;
+  EXPECT_NE(alert.explanation.find("\rError: -"), std::string::npos) << alert.explanation;
   EXPECT_FALSE(fs::exists(mTmp / "Out.mov"));
   EXPECT_EQ(CRecentFiles::GetFileCount(), 0);
 }

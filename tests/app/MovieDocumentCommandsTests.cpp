@@ -127,7 +127,7 @@ TEST_F(MovieDocumentCommandsTest, CommandStatusFollowsTheSelectionTheDataAndTheS
   // Without motion data there is nothing to edit; without a session nothing to apply.
   std::string name;
   EXPECT_FALSE(Enabled(cmd_EditStabilization, nullptr, &name));
-  EXPECT_EQ(name, "Edit Stabilization");
+  EXPECT_EQ(name, "Edit Stabilisation");
   EXPECT_FALSE(Enabled(cmd_ApplySession, nullptr, &name));
   EXPECT_EQ(name, "End Edit Session");
   EXPECT_FALSE(Enabled(cmd_CancelSession));

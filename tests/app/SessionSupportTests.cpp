@@ -32,7 +32,7 @@ namespace {
 
 constexpr SInt32 kFrames = 40;
 
-// The edit's name in its redo text ("Redo Stabilization" names "Stabilization").
+// The edit's name in its redo text ("Redo Stabilisation" names "Stabilisation").
 std::string Described(const Str255 inText) {
   std::string text(reinterpret_cast<const char*>(inText + 1), inText[0]);
   for (const char* prefix : {"Redo ", "Undo "})
@@ -128,7 +128,7 @@ TEST_F(SessionFixture, ApplyWritesTheTrackAsOneUndoableStepAndReplacesOnlyOnSucc
   ASSERT_EQ(CountControlTracks(), 1);
   Str255 text, undo;
   first->GetDescription(text, undo);
-  EXPECT_EQ(Described(text), "Stabilization");
+  EXPECT_EQ(Described(text), "Stabilisation");
 
   // The track carries the settings and the parameters, and its samples.
   MatrixRecord m1, m2;
@@ -166,7 +166,7 @@ TEST_F(SessionFixture, ApplyWritesTheTrackAsOneUndoableStepAndReplacesOnlyOnSucc
   second->Redo();
   EXPECT_EQ(CountControlTracks(), 1);
   second->GetDescription(text, undo);
-  EXPECT_EQ(Described(text), "Change Stabilization");
+  EXPECT_EQ(Described(text), "Change Stabilisation");
   Track replaced = nullptr;
   ASSERT_TRUE(CMovieRendering::GetTweenSample(movie->GetMovie(), 7 * kFrame, m1, m2, s1, s2, &replaced));
   ASSERT_EQ(CMovieRendering::ReadMoSettingsFromTrack(replaced, readSettings), noErr);
@@ -203,7 +203,7 @@ TEST_F(SessionFixture, ApplyWritesTheTrackAsOneUndoableStepAndReplacesOnlyOnSucc
   afterDelete->Redo();
   EXPECT_EQ(CountControlTracks(), 1);
   afterDelete->GetDescription(text, undo);
-  EXPECT_EQ(Described(text), "Stabilization");
+  EXPECT_EQ(Described(text), "Stabilisation");
 }
 
 TEST(SessionSupport, DrawerScalesAndTexts) {

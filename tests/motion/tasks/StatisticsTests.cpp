@@ -89,7 +89,7 @@ TEST_F(Statistics, HistogramRateAndTracks) {
   EXPECT_NE(r.find("Frame durations:\n- 25 frames of 0.040 s\n"), std::string::npos) << r;
   EXPECT_NE(r.find("\nTrack 1: Video\n"), std::string::npos) << r;
   EXPECT_NE(r.find("\nTrack 2: Motion Data\n"), std::string::npos) << r;
-  EXPECT_NE(r.find("\nTrack 3: Stabilization Control\n"), std::string::npos) << r;
+  EXPECT_NE(r.find("\nTrack 3: Stabilisation Control\n"), std::string::npos) << r;
   EXPECT_NE(r.find("\nTrack 4: Tween\n"), std::string::npos) << r;
   EXPECT_NE(r.find("Size: 16x8 Pixel\n"), std::string::npos) << r;
   EXPECT_NE(r.find("Samples: 25\n"), std::string::npos) << r;

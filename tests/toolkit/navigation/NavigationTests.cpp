@@ -233,8 +233,8 @@ TEST_F(NavigationTest, AFailedSetUpAlertsAndLeavesTheResponderWithoutADialog) {
   ASSERT_EQ(alerts.size(), 3u);
   EXPECT_EQ(alerts[0].kind, kAlertStopAlert);
   EXPECT_EQ(alerts[0].message, "Navigation dialog failed!");
-  EXPECT_EQ(alerts[0].explanation, "-108");
-  EXPECT_EQ(alerts[1].explanation, "-50");
+  EXPECT_EQ(alerts[0].explanation, "Error: -108");
+  EXPECT_EQ(alerts[1].explanation, "Error: -50");
 }
 
 // A responder destroyed while its dialog asks: the dialog goes with it, the

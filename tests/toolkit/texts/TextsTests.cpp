@@ -88,13 +88,19 @@ TEST_F(TextsTest, OSErrorTexts) {
   EXPECT_EQ(Text(text), "The disk is full.");
   EXPECT_TRUE(UMessage::GetOSErrString(-54, text));
   EXPECT_EQ(Text(text), "You do not have permission to use this file.");
-  EXPECT_FALSE(UMessage::GetOSErrString(-2001, text));
+  // The movie toolbox's, the codecs' and the program's own codes have texts.
+  EXPECT_TRUE(UMessage::GetOSErrString(-2048, text));
+  EXPECT_EQ(Text(text), "The file does not contain a movie that can be read.");
+  EXPECT_TRUE(UMessage::GetOSErrString(-8969, text));
+  EXPECT_EQ(Text(text), "The compressed data of the movie is damaged.");
+  EXPECT_FALSE(UMessage::GetOSErrString(-12345, text));
   EXPECT_EQ(Text(text), "An unexpected error occurred.");
 
+  // The program's own words come before the movie toolbox's names.
   UMessage::SetQTErrorMessageProc(FakeQTErrors);
   EXPECT_TRUE(UMessage::GetOSErrString(-2001, text));
-  EXPECT_EQ(Text(text), "couldNotResolveDataRef");
-  EXPECT_FALSE(UMessage::GetOSErrString(-2002, text));
+  EXPECT_EQ(Text(text), "The picture description of the movie is damaged.");
+  EXPECT_FALSE(UMessage::GetOSErrString(-12345, text));
 }
 
 TEST(TimeStrings, HoursMinutesSeconds) {
@@ -116,12 +122,12 @@ TEST_F(TextsTest, AlertsCarryKindTextAndCode) {
   ASSERT_EQ(recorded.size(), 3u);
   EXPECT_EQ(recorded[0].kind, kAlertStopAlert);
   EXPECT_EQ(recorded[0].message, "The movie could not be saved.");
-  EXPECT_EQ(recorded[0].explanation, "-43");
+  EXPECT_EQ(recorded[0].explanation, "Error: -43");
   EXPECT_EQ(recorded[0].buttons, std::vector<std::string>{"OK"});
   EXPECT_EQ(recorded[1].kind, kAlertNoteAlert);
-  EXPECT_EQ(recorded[1].explanation, "0");
+  EXPECT_EQ(recorded[1].explanation, "");  // no failure, no code
   EXPECT_EQ(recorded[2].kind, kAlertCautionAlert);
-  EXPECT_EQ(recorded[2].explanation, "-128");
+  EXPECT_EQ(recorded[2].explanation, "Error: -128");
 
   UAlertResponder::FailNextAlert(memFullErr);
   try {
