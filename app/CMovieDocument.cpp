@@ -4,6 +4,7 @@
 #include "app/CMovieDocument.h"
 #include "app/UExportTweenSheet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -19,6 +20,7 @@
 #include "platform/ui/LEditField.h"
 #include "platform/ui/LPopupButton.h"
 #include "platform/ui/UReanimator.h"
+#include "platform/ui/UWindowState.h"
 #include "toolkit/CReUndoer.h"
 #include "toolkit/CRegularWindow.h"
 #include "toolkit/LProgressSheet.h"
@@ -633,9 +635,28 @@ void CMovieDocument::AdjustWindowToMovieSize(float inScale) {
   if (mWindow == nullptr || mMovie == nullptr) return;
   SInt32 w = 0, h = 0;
   CalcBestWindowSize(inScale, w, h);
+  // A window larger than the screen's free area shows the movie smaller,
+  // keeping its shape, so that the whole window and its controls fit.
+  const Rect area = UWindowState::GetAvailableScreenArea(mWindow);
+  const Rect margins = UWindowState::GetFrameMargins(mWindow);
+  const SInt32 roomW = area.right - area.left - margins.left - margins.right;
+  const SInt32 roomH = area.bottom - area.top - margins.top - margins.bottom;
+  if (roomW > 0 && roomH > 0 && (w > roomW || h > roomH)) {
+    Rect display = {0, 0, 0, 0};
+    mMovie->GetDisplayBounds(display);
+    const double movieW = (display.right - display.left) * static_cast<double>(inScale);
+    const double movieH = (display.bottom - display.top) * static_cast<double>(inScale);
+    const double chromeW = w - movieW, chromeH = h - movieH;
+    if (movieW > 0 && movieH > 0) {
+      const double fit = std::min((roomW - chromeW) / movieW, (roomH - chromeH) / movieH);
+      if (fit > 0 && fit < 1)
+        CalcWindowSizeForMovieSize(static_cast<SInt32>(movieW * fit), static_cast<SInt32>(movieH * fit), w, h);
+    }
+  }
   w = std::clamp<SInt32>(w, 1, 32767);
   h = std::clamp<SInt32>(h, 1, 32767);
   mWindow->ResizeWindowTo(static_cast<SInt16>(w), static_cast<SInt16>(h));
+  UWindowState::KeepOnScreen(mWindow);
 }
 
 void CMovieDocument::ToggleShowToolbar() {

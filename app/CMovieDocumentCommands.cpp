@@ -426,7 +426,10 @@ void CMovieDocument::ListenToMessage(MessageT inMessage, void* ioParam) {
       TimeValue time = 0;
       if (ioParam != nullptr) time = static_cast<TimeValue>(*static_cast<TimeValue64*>(ioParam));
       UpdateMovieFrame(&time);
-      if (mMovieViewPane != nullptr) mMovieViewPane->Refresh();
+      // The movie drew its frame into the window itself (the view adds its
+      // overlays); only a still rendered from the frame is drawn again. A
+      // refresh here would ask the movie for the same frame again, for ever.
+      if (mMovieViewPane != nullptr && mBuffer != nullptr) mMovieViewPane->Refresh();
       return;
     }
     case msg_MovieSelectionChanged:

@@ -35,8 +35,8 @@
 namespace {
 
 enum : SInt16 {
-  str_Loop = 12,
-  str_LoopBackAndForth = 13,
+  str_PlaySelection = 12,
+  str_Loop = 13,
   str_ShowSafeArea = 14,
   str_ShowMotionVectors = 15,
   str_ShowUncorrected = 16,
@@ -392,8 +392,8 @@ void CMovieDocument::UpdateOptionsButton(LMenu* inMenu) {
   if (!mMovie || !inMenu) return;
   StListeningOff quiet(this);
   inMenu->RemoveAllItems();
+  inMenu->AppendItem(Text(str_PlaySelection));
   inMenu->AppendItem(Text(str_Loop));
-  inMenu->AppendItem(Text(str_LoopBackAndForth));
   inMenu->AppendItem("-");
   inMenu->AppendItem(Text(str_ShowSafeArea));
   inMenu->AppendItem(Text(str_ShowMotionVectors));

@@ -380,6 +380,7 @@ void CTimeSlider::ClickSelf(const SMouseDownEvent& inMouseDown) {
 
 void CTimeSlider::TrackHotSpot(SInt16 /*inHotSpot*/, Point inPoint, SInt16 /*inModifiers*/) {
   mDragStartPos = ValueToPosition(mValue);
+  mDragStartValue = mValue;
   mDragPos = mDragStartPos;
   mDragClickH = inPoint.h;
   mDragging = true;
@@ -405,7 +406,9 @@ void CTimeSlider::MouseTracked(Point inPortPt, UInt16 inModifiers) {
   const SInt32 old = mValue;
   if (pos != mDragPos) {
     mDragPos = pos;
-    if (mLiveTracking) SetValue(PositionToValue(pos));
+    // Back at the start the value is the one the drag began with, not the
+    // start position's value snapped to a pixel.
+    if (mLiveTracking) SetValue(pos == mDragStartPos ? mDragStartValue : PositionToValue(pos));
     if (mLiveTracking && (inModifiers & shiftKey) && mMovie) ExtendSelection(old, mValue);
     if (FocusDraw()) {
       try {
@@ -424,8 +427,9 @@ void CTimeSlider::MouseReleased(Point inPortPt, UInt16 inModifiers) {
   UMouseTracking::End(this);
   mDragging = false;
   if (mDragPos == mDragStartPos) {
-    // Back where it started (or dragged out of the track): nothing changes.
-    if (mLiveTracking) SetValue(PositionToValue(mDragStartPos));
+    // Back where it started, dragged out of the track, or never moved:
+    // the value is the one the drag began with and nothing is reported.
+    if (mValue != mDragStartValue) SetValue(mDragStartValue);
     Refresh();
     return;
   }

@@ -117,6 +117,7 @@ class CTimeSlider : public LView, public LBroadcaster, public LCommander, public
 
   // The drag that runs.
   SInt32 mDragStartPos = 0;
+  SInt32 mDragStartValue = 0;
   SInt32 mDragClickH = 0;
   SInt32 mDragPos = 0;
 };

@@ -430,11 +430,13 @@ OSErr CMovie::GotoTime(SInt32 inTime) {
 }
 
 void CMovie::MovieTask() {
-  // The attached view's port is current and focused while the movie draws;
-  // the caller's drawing state comes back afterwards.
+  // The movie draws into its own graphics world. The attached view is
+  // focused (and so shown again on the screen) only when a frame was drawn:
+  // a paused movie costs no painting. The caller's drawing state comes back
+  // afterwards.
   StDrawContextState savedState;
-  if (mView) mView->FocusDraw();
   MoviesTask(mMovie, 0);
+  if (mFrameDrawn && mView) mView->FocusDraw();
   SInt32 t = GetTimeValue();
   if (t != mLastBroadcastTime) {
     mLastBroadcastTime = t;

@@ -176,13 +176,25 @@ void CRegularWindow::FinishCreateSelf() {
   LWindow::FinishCreateSelf();
   if (mCreationFinished) return;
   mCreationFinished = true;
-  // Cascade below and right of the front regular window.
+  // Cascade below and right of the front regular window; a step that would
+  // leave the screen's free area starts the cascade again at its top left.
   for (LWindow* w : UDesktop::GetWindows()) {
     if (w == this || !w->IsRegular() || !w->GetVisibleState() || w->GetWindowClass() != GetWindowClass()) continue;
-    Rect front = w->GetGlobalBounds();
-    MoveWindowTo(static_cast<SInt16>(front.left + kCascadeStep), static_cast<SInt16>(front.top + kCascadeStep));
+    const Rect front = w->GetGlobalBounds();
+    SInt32 left = front.left - w->GetFrameInsetLeft() + kCascadeStep, top = front.top + kCascadeStep;
+    const Rect area = UWindowState::GetAvailableScreenArea(w);
+    if (area.right > area.left && area.bottom > area.top) {
+      const Rect margins = UWindowState::GetFrameMargins(this);
+      const SInt32 width = mWidth + margins.left + margins.right, height = mHeight + margins.top + margins.bottom;
+      if (left + width > area.right || top + height > area.bottom) {
+        left = area.left;
+        top = area.top;
+      }
+    }
+    MoveWindowTo(static_cast<SInt16>(left), static_cast<SInt16>(top));
     break;
   }
+  UWindowState::KeepOnScreen(this);
   Str255 title;
   MakeUniqueTitle(title, this);
   SetDescriptor(title);

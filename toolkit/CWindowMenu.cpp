@@ -5,6 +5,8 @@
 #include "platform/base/LException.h"
 #include "platform/base/PascalStrings.h"
 #include "platform/ui/UDesktop.h"
+#include "platform/ui/UWindowState.h"
+#include "toolkit/CRegularWindow.h"
 
 CWindowMenu* CWindowMenu::mWindowMenu = nullptr;
 
@@ -112,6 +114,12 @@ Boolean CWindowMenu::FindWindowCommandStatus(CommandT inCommand, Boolean& outEna
 Boolean CWindowMenu::ObeyWindowCommand(CommandT inCommand) {
   LWindow* window = mWindowMenu ? mWindowMenu->WindowOfCommand(inCommand) : nullptr;
   if (!window) return false;
-  if (window->GetVisibleState()) UDesktop::SelectDeskWindow(window);
+  if (!window->GetVisibleState()) return true;
+  // A collapsed window comes back (through the document window, so that its
+  // listeners hear it expand) and goes in front of the others.
+  if (auto* regular = dynamic_cast<CRegularWindow*>(window); regular && regular->IsCollapsed())
+    regular->SetCollapsed(false);
+  UDesktop::SelectDeskWindow(window);
+  UWindowState::BringForward(window);
   return true;
 }

@@ -61,6 +61,7 @@ bool EndsWith(const std::string& inText, const char* inEnding) {
 }
 
 constexpr size_t kMaxFileName = 63;
+constexpr EventTimerInterval kFileTestInterval = 0.1;
 
 }  // namespace
 
@@ -69,7 +70,9 @@ void UFileUtils::Init() {
   if (FSGetVolumeName(1, nullptr, name) == noErr) mVolume = name;
   if (!mFileTester) {
     mFileTester = new CFileTester;
-    mFileTester->StartIdling();
+    // A file a tenth of a second: the watched files are all seen within a
+    // second or two, and an idle program does not wake for them each pass.
+    mFileTester->StartIdling(kFileTestInterval);
   }
 }
 

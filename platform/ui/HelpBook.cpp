@@ -14,6 +14,7 @@
 
 #include "platform/files/Bundle.h"
 #include "platform/ui/LWindow.h"
+#include "platform/ui/UWindowState.h"
 #include "platform/ui/UQtSupport.h"
 
 namespace {
@@ -174,6 +175,9 @@ OSStatus AHGotoPage(CFStringRef inBookName, CFStringRef inPath, CFStringRef inAn
     S().shownPage = path;
     S().shownAnchor = anchor;
     S().window->Show();
+    // A help window behind the others, or minimised, comes to the front.
+    S().window->Select();
+    UWindowState::BringForward(S().window);
   });
   return noErr;
 }

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMoveEvent>
 #include <QWidget>
 #include <algorithm>
 
@@ -49,6 +50,13 @@ class UWindowFrame {
   void FrameResized() {
     if (mWindow) mWindow->LayoutFrame();
   }
+  // The user or the window manager moved the window: later moves (a
+  // drawer's, keeping it on the screen) start from where it is now.
+  void FrameMoved(const QPoint& inFramePos) {
+    if (!mWindow) return;
+    mWindow->mGlobalLeft = static_cast<SInt16>(inFramePos.x());
+    mWindow->mGlobalTop = static_cast<SInt16>(inFramePos.y());
+  }
   void FrameClose(QCloseEvent* inEvent) {
     // The window decides; the object deletes its widgets itself.
     inEvent->ignore();
@@ -71,6 +79,10 @@ class TWindowFrame : public TBase, public UWindowFrame {
   void resizeEvent(QResizeEvent* inEvent) override {
     TBase::resizeEvent(inEvent);
     FrameResized();
+  }
+  void moveEvent(QMoveEvent* inEvent) override {
+    TBase::moveEvent(inEvent);
+    if (this->isVisible()) FrameMoved(this->pos());
   }
   void closeEvent(QCloseEvent* inEvent) override { FrameClose(inEvent); }
 };

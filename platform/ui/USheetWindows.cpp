@@ -19,6 +19,7 @@
 #include "platform/framework/UEventLoop.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UQtSupport.h"
+#include "platform/ui/UWindowState.h"
 
 namespace {
 
@@ -297,6 +298,8 @@ void USheetWindows::AttachDrawer(LWindow* inDrawerWindow, LWindow* inParent, SIn
   UQt::OnMain([&] {
     if (panel->parentWidget() != parentFrame) panel->setParent(parentFrame, Qt::Widget);
   });
+  // The grown frame stays on the screen with its controls.
+  UWindowState::KeepOnScreen(inParent);
   inDrawerWindow->Show();
   UQt::OnMain([&] {
     panel->resize(size.width, size.height);
@@ -346,6 +349,7 @@ void USheetWindows::DetachDrawer(LWindow* inDrawerWindow, LWindow* inParent, Boo
     const Rect content = inParent->GetGlobalBounds();
     inParent->SetFrameInsets(0, 0);
     inParent->MoveWindowTo(content.left, content.top);
+    UWindowState::KeepOnScreen(inParent);
   };
   bool animate = false;
   UQt::OnMain([&] { animate = inAnimate && inParent && panel->isVisible() && panel->parentWidget(); });

@@ -1,6 +1,11 @@
 #include "platform/ui/UWindowState.h"
 
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
 #include <QWidget>
+#include <algorithm>
 
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UQtSupport.h"
@@ -33,4 +38,90 @@ void UWindowState::SetCollapsed(LWindow* inWindow, Boolean inCollapsed) {
     Qt::WindowStates state = frame->windowState();
     frame->setWindowState(inCollapsed ? (state | Qt::WindowMinimized) : (state & ~Qt::WindowMinimized));
   });
+}
+
+void UWindowState::BringForward(LWindow* inWindow) {
+  if (!inWindow) return;
+  if (IsCollapsed(inWindow)) SetCollapsed(inWindow, false);
+  QWidget* frame = FrameOf(inWindow);
+  if (!frame) return;
+  UQt::OnMain([&] {
+    if (!frame->isVisible()) return;
+    frame->raise();
+    frame->activateWindow();
+  });
+}
+
+namespace {
+
+Rect RectOf(const QRect& inRect) {
+  return Rect{static_cast<SInt16>(inRect.top()), static_cast<SInt16>(inRect.left()),
+              static_cast<SInt16>(inRect.top() + inRect.height()), static_cast<SInt16>(inRect.left() + inRect.width())};
+}
+
+// The window manager's decoration around a shown top-level widget; zero on
+// desktops without one (offscreen, bare X servers).
+QMargins DecorationOf(const QWidget* inFrame) {
+  const QRect outer = inFrame->frameGeometry(), inner = inFrame->geometry();
+  return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                  outer.bottom() - inner.bottom());
+}
+
+}  // namespace
+
+Rect UWindowState::GetAvailableScreenArea(const LWindow* inWindow) {
+  QRect area;
+  const Rect bounds = inWindow ? inWindow->GetGlobalBounds() : Rect{0, 0, 0, 0};
+  UQt::OnMain([&] {
+    UQt::EnsureApplication();
+    QScreen* screen = inWindow ? QGuiApplication::screenAt(QPoint(bounds.left, bounds.top)) : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (screen) area = screen->availableGeometry();
+  });
+  if (area.isEmpty()) return Rect{0, 0, 0, 0};
+  return RectOf(area);
+}
+
+Rect UWindowState::GetFrameMargins(const LWindow* inWindow) {
+  Rect margins = {0, 0, 0, 0};
+  if (!inWindow) return margins;
+  QWidget* frame = FrameOf(inWindow);
+  QMargins decoration;
+  UQt::OnMain([&] {
+    if (frame && frame->isVisible()) {
+      decoration = DecorationOf(frame);
+      return;
+    }
+    // Not shown yet: the window manager decorates it as it does the others.
+    for (QWidget* other : QApplication::topLevelWidgets())
+      if (other != frame && other->isVisible() && other->isWindow() && !other->windowFlags().testFlag(Qt::Popup) &&
+          !other->windowFlags().testFlag(Qt::ToolTip)) {
+        decoration = DecorationOf(other);
+        if (!decoration.isNull()) return;
+      }
+  });
+  const int bar = inWindow->GetQtMenuBar() ? inWindow->GetQtMenuBar()->sizeHint().height() : 0;
+  margins.top = static_cast<SInt16>(decoration.top() + bar);
+  margins.left = static_cast<SInt16>(decoration.left() + inWindow->GetFrameInsetLeft());
+  margins.bottom = static_cast<SInt16>(decoration.bottom() + inWindow->GetFrameInsetBottom());
+  margins.right = static_cast<SInt16>(decoration.right() + inWindow->GetFrameInsetRight());
+  return margins;
+}
+
+void UWindowState::KeepOnScreen(LWindow* inWindow) {
+  if (!inWindow) return;
+  const Rect area = GetAvailableScreenArea(inWindow);
+  if (area.right <= area.left || area.bottom <= area.top) return;
+  const Rect margins = GetFrameMargins(inWindow);
+  SDimension16 size;
+  inWindow->GetFrameSize(size);
+  // The frame's top-left corner is where the window was moved to.
+  const Rect content = inWindow->GetGlobalBounds();
+  const SInt32 frameLeft = content.left - inWindow->GetFrameInsetLeft();
+  const SInt32 frameTop = content.top;
+  const SInt32 width = size.width + margins.left + margins.right;
+  const SInt32 height = size.height + margins.top + margins.bottom;
+  const SInt32 left = std::clamp<SInt32>(frameLeft, area.left, std::max<SInt32>(area.left, area.right - width));
+  const SInt32 top = std::clamp<SInt32>(frameTop, area.top, std::max<SInt32>(area.top, area.bottom - height));
+  if (left != frameLeft || top != frameTop) inWindow->MoveWindowTo(static_cast<SInt16>(left), static_cast<SInt16>(top));
 }

@@ -10,6 +10,7 @@
 #include "platform/ui/LControl.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/USheetWindows.h"
+#include "platform/ui/UWindowState.h"
 #include "toolkit/LDrawer.h"
 
 namespace {
@@ -140,6 +141,9 @@ TEST_F(DrawerTest, AWindowShorterThanItsDrawerGrowsDownSoThatNoControlIsCutOff) 
 TEST_F(DrawerTest, AtTheRightEdgeOfTheScreenTheDrawerOpensOnTheLeft) {
   const Rect screens = USheetWindows::GetScreensBounds();
   CRegularWindow* w = NewWindow(static_cast<SInt16>(screens.right - 360), 40, 360, 220);
+  // Right against the edge, its border included (windows are kept on the screen).
+  const Rect margins = UWindowState::GetFrameMargins(w);
+  w->MoveWindowTo(static_cast<SInt16>(screens.right - 360 - margins.left - margins.right), 40);
   SProcLog log;
   auto* drawer = new LDrawer(w, kDrawerLayout, LogProc, &log);
   const Rect content = w->GetGlobalBounds();

@@ -1,0 +1,211 @@
+// The movie window as the user meets it, driven through its widgets: a
+// click on the slider's indicator, the Loop play mode, windows kept on the
+// screen, a collapsed window called back from the Window menu, the help
+// window brought forward, and a paused window that paints nothing.
+#include <gtest/gtest.h>
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+
+#include "app/CMovieDocument.h"
+#include "app/CMovieView.h"
+#include "app/CTimeSlider.h"
+#include "app/MovieDocumentTestSupport.h"
+#include "media/CMovie.h"
+#include "platform/framework/LListener.h"
+#include "platform/ui/HelpBook.h"
+#include "platform/ui/LMenu.h"
+#include "platform/ui/UDesktop.h"
+#include "platform/ui/UWindowState.h"
+#include "toolkit/CRegularWindow.h"
+#include "toolkit/CWindowMenu.h"
+
+using namespace doctest;
+
+namespace {
+
+struct SliderLog : LListener {
+  int moved = 0;
+  void ListenToMessage(MessageT inMessage, void*) override { moved += inMessage == msg_SliderTimeSet; }
+};
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* inWidget) : QObject(inWidget) { inWidget->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* inEvent) override {
+    if (inEvent->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+QPoint WidgetPoint(LPane* inPane, Point inPortPoint) {
+  Rect frame;
+  inPane->CalcPortFrameRect(frame);
+  return QPoint(inPortPoint.h - frame.left, inPortPoint.v - frame.top);
+}
+
+// The window's whole frame (its border, menu bar and drawer room included),
+// global coordinates: the frame starts where the window was moved to.
+Rect FrameOf(LWindow* inWindow) {
+  const Rect content = inWindow->GetGlobalBounds();
+  const Rect margins = UWindowState::GetFrameMargins(inWindow);
+  const SInt16 left = static_cast<SInt16>(content.left - inWindow->GetFrameInsetLeft());
+  return Rect{content.top, left,
+              static_cast<SInt16>(content.bottom + margins.top + margins.bottom),
+              static_cast<SInt16>(left + (content.right - content.left) + margins.left + margins.right)};
+}
+
+Rect Available() {
+  const QRect a = QGuiApplication::primaryScreen()->availableGeometry();
+  return Rect{static_cast<SInt16>(a.top()), static_cast<SInt16>(a.left()), static_cast<SInt16>(a.top() + a.height()),
+              static_cast<SInt16>(a.left() + a.width())};
+}
+
+class MovieWindowTest : public DocumentFixture {
+ protected:
+  void TearDown() override {
+    if (mOwnMenu) {
+      CloseAllDocuments();
+      CWindowMenu::mWindowMenu = nullptr;
+      delete mOwnMenu;
+      mOwnMenu = nullptr;
+    }
+    DocumentFixture::TearDown();
+  }
+  CMovieDocument* OpenShown(const std::string& inName) {
+    CMovieDocument* doc = Open(inName);
+    EXPECT_TRUE(PumpUntil([&] { return doc->GetWindow()->IsVisible(); }));
+    return doc;
+  }
+  CWindowMenu* mOwnMenu = nullptr;
+};
+
+TEST_F(MovieWindowTest, AClickOnTheSliderIndicatorWithoutMovingLeavesTheMovieWhereItWas) {
+  WriteQuickTimeMovie(Path("m.mov"), 96, 64, 30);
+  CMovieDocument* doc = OpenShown("m.mov");
+  CTimeSlider* slider = doc->GetTimeSlider();
+  ASSERT_NE(slider, nullptr);
+  // A time between two pixels' worth of time: snapping it would move it.
+  SInt32 time = 0;
+  for (SInt32 t = 101; t < 500; ++t)
+    if (slider->PositionToValue(slider->ValueToPosition(t)) != t) {
+      time = t;
+      break;
+    }
+  ASSERT_NE(time, 0);
+  doc->GetMovie()->GotoTime(time);
+  ASSERT_TRUE(PumpUntil([&] { return slider->GetValue() == time; }));
+  SliderLog log;
+  slider->AddListener(&log);
+  Rect indicator;
+  slider->CalcIndicatorRect(indicator, slider->GetValue());
+  const QPoint on = WidgetPoint(slider, Point{static_cast<SInt16>(indicator.top + 8), static_cast<SInt16>(indicator.left + 6)});
+  QWidget* widget = slider->GetWidget();
+  QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, on);
+  QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, on);
+  Pump(50);
+  EXPECT_FALSE(slider->IsDragging());
+  EXPECT_EQ(log.moved, 0);
+  EXPECT_EQ(doc->GetMovie()->GetTimeValue(), time);
+  EXPECT_EQ(slider->GetValue(), time);
+  slider->RemoveListener(&log);
+}
+
+TEST_F(MovieWindowTest, LoopChosenFromTheOptionsMenuPlaysTheMovieAgainFromItsStart) {
+  WriteQuickTimeMovie(Path("m.mov"), 96, 64, 30);  // half a second
+  CMovieDocument* doc = OpenShown("m.mov");
+  LMenu menu(3030, "Options");
+  doc->ListenToMessage(msg_OptionsPopulate, &menu);
+  SInt32 loopItem = 0;
+  for (SInt16 i = 1; i <= menu.CountItems(); ++i)
+    if (menu.GetItem(i).text == "Loop") loopItem = i;
+  ASSERT_NE(loopItem, 0);
+  doc->ListenToMessage(msg_OptionsChosen, &loopItem);
+  EXPECT_TRUE(doc->GetMovie()->GetOptions() & kMovieOption_Loop);
+  QTest::keyClick(doc->GetWindow()->GetWidget(), Qt::Key_Space);
+  ASSERT_TRUE(PumpUntil([&] { return doc->GetMovie()->IsPlaying(); }));
+  CMovie* movie = doc->GetMovie();
+  const SInt32 duration = movie->GetDuration();
+  // Past the middle, then back before it: it went round.
+  ASSERT_TRUE(PumpUntil([&] { return movie->GetTimeValue() > duration / 2; }, 20000));
+  EXPECT_TRUE(PumpUntil([&] { return movie->GetTimeValue() < duration / 2; }, 20000));
+  EXPECT_TRUE(movie->IsPlaying());
+  movie->StopPlaying();
+}
+
+TEST_F(MovieWindowTest, NewWindowsAndALargeMovieStayInsideTheScreen) {
+  const Rect area = Available();
+  WriteQuickTimeMovie(Path("m.mov"), 96, 64, 2);
+  for (int k = 0; k < 24; ++k) {
+    CMovieDocument* doc = OpenShown("m.mov");
+    const Rect frame = FrameOf(doc->GetWindow());
+    EXPECT_GE(frame.left, area.left) << k;
+    EXPECT_GE(frame.top, area.top) << k;
+    EXPECT_LE(frame.right, area.right) << k;
+    EXPECT_LE(frame.bottom, area.bottom) << k;
+  }
+  CloseAllDocuments();
+  // A movie larger than the screen opens smaller, with its shape kept.
+  const SInt32 w = area.right - area.left + 400, h = (area.right - area.left + 400) * 9 / 16;
+  WriteQuickTimeMovie(Path("big.mov"), w, h, 2);
+  CMovieDocument* doc = OpenShown("big.mov");
+  // (Its content: the border it is given only once shown is not known when it is sized.)
+  const Rect frame = doc->GetWindow()->GetGlobalBounds();
+  EXPECT_GE(frame.left, area.left);
+  EXPECT_GE(frame.top, area.top);
+  EXPECT_LE(frame.right, area.right);
+  EXPECT_LE(frame.bottom, area.bottom);
+  CMovieView* view = doc->GetMovieView();
+  SDimension32 image;
+  view->GetImageSize(image);
+  ASSERT_GT(image.height, 0);
+  EXPECT_LT(image.width, w);
+  EXPECT_NEAR(static_cast<double>(image.width) / image.height, static_cast<double>(w) / h, 0.02);
+}
+
+TEST_F(MovieWindowTest, ACollapsedWindowComesBackFromTheWindowMenu) {
+  if (!CWindowMenu::mWindowMenu) {
+    mOwnMenu = new CWindowMenu(MENU_Window, "Window");
+    mOwnMenu->AppendItem("Collapse", cmd_CollapseWindow);
+    CWindowMenu::mWindowMenu = mOwnMenu;
+  }
+  WriteQuickTimeMovie(Path("m.mov"), 96, 64, 2);
+  CMovieDocument* first = OpenShown("m.mov");
+  CMovieDocument* second = OpenShown("m.mov");
+  CRegularWindow* window = first->GetWindow();
+  window->SetCollapsed(true);
+  ASSERT_TRUE(PumpUntil([&] { return window->IsCollapsed(); }));
+  const SInt16 item = CWindowMenu::mWindowMenu->WindowToMenuItem(window);
+  ASSERT_GT(item, 0);
+  const CommandT command = -((static_cast<SInt32>(MENU_Window) << 16) | item);
+  EXPECT_TRUE(CWindowMenu::ObeyWindowCommand(command));
+  EXPECT_TRUE(PumpUntil([&] { return !window->IsCollapsed(); }));
+  EXPECT_EQ(UDesktop::FetchTopRegular(), window);
+  (void)second;
+}
+
+TEST_F(MovieWindowTest, APausedWindowPaintsNothing) {
+  WriteMp4(Path("m.mp4"), 320, 240, 10);
+  CMovieDocument* doc = OpenShown("m.mp4");
+  CMovieView* view = doc->GetMovieView();
+  CMovie* movie = doc->GetMovie();
+  movie->GotoTime(60);
+  // Its frame is drawn first.
+  Pump(300);
+  PaintCounter counter(view->GetWidget());
+  Pump(1000);
+  EXPECT_FALSE(movie->IsPlaying());
+  EXPECT_LE(counter.paints, 1);
+  // A new time is painted.
+  movie->GotoTime(120);
+  EXPECT_TRUE(PumpUntil([&] { return counter.paints > 0; }));
+}
+
+}  // namespace
