@@ -5,6 +5,11 @@
 # TRX_FUZZ_JOBS: harnesses run at once (default: the number of processors).
 # New inputs go to build/fuzz/work/<harness>, crashes to
 # build/fuzz/crashes/<harness>; the script fails when any harness crashed.
+# Turn what it finds into inputs under tests/fuzz/regressions/<harness>.
+# TRX_FUZZ_SEED=N (as CI does): first replays every regression input, then
+# runs each harness from its seed corpus alone (a fresh work folder) with
+# that random seed for TRX_FUZZ_RUNS inputs (default 2000) instead of a
+# time, so that the same sources always try the same inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-30}
@@ -30,13 +35,27 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 export QT_QPA_PLATFORM=offscreen
+SEED=${TRX_FUZZ_SEED:-}
+RUNS=${TRX_FUZZ_RUNS:-2000}
 run_one() {
   local name=$1
   local work="$DIR/work/$name" crashes="$DIR/crashes/$name" log="$DIR/logs/$name.log"
-  mkdir -p "$work" "$crashes" "$(dirname "$log")"
-  "$DIR/tests/fuzz/fuzz_$name" -max_total_time="$SECONDS_EACH" -timeout=30 -rss_limit_mb=2048 \
-    -max_len=262144 -print_final_stats=1 -artifact_prefix="$crashes/" \
-    "$work" "$DIR/tests/fuzz/corpus/$name" >"$log" 2>&1
+  local harness="$DIR/tests/fuzz/fuzz_$name" regressions="tests/fuzz/regressions/$name"
+  local limits=(-timeout=30 -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=262144 -artifact_prefix="$crashes/")
+  mkdir -p "$crashes" "$(dirname "$log")"
+  if [ -n "$SEED" ]; then
+    : >"$log"
+    if [ -d "$regressions" ]; then
+      "$harness" "${limits[@]}" -runs=0 "$regressions" >>"$log" 2>&1 || return 1
+    fi
+    rm -rf "$work" && mkdir -p "$work"
+    "$harness" "${limits[@]}" -seed="$SEED" -runs="$RUNS" -print_final_stats=1 \
+      "$work" "$DIR/tests/fuzz/corpus/$name" >>"$log" 2>&1
+  else
+    mkdir -p "$work"
+    "$harness" "${limits[@]}" -max_total_time="$SECONDS_EACH" -print_final_stats=1 \
+      "$work" "$DIR/tests/fuzz/corpus/$name" >"$log" 2>&1
+  fi
 }
 
 pids=()
@@ -51,7 +70,7 @@ for entry in "${pids[@]}"; do
   name=${entry#*:}
   if wait "$pid"; then result=ok; else result=CRASH; status=1; fi
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$DIR/logs/$name.log" | grep -o '[0-9]*$' || echo '?')
-  printf 'fuzz %-10s %s, %s inputs in %ss (log %s)\n' "$name" "$result" "$runs" "$SECONDS_EACH" "$DIR/logs/$name.log"
+  printf 'fuzz %-10s %s, %s inputs (log %s)\n' "$name" "$result" "$runs" "$DIR/logs/$name.log"
   if [ "$result" = CRASH ]; then grep -m5 -E 'ERROR|runtime error|Test unit written' "$DIR/logs/$name.log" || true; fi
 done
 exit $status

@@ -2,8 +2,8 @@
 # Installs what is needed, builds everything with warnings as errors, and runs
 # the whole test suite three times: an optimised build with g++, the same with
 # clang++ (so that code only one compiler sees cannot rot), then an address
-# and undefined-behaviour sanitizer build; then runs the fuzz harnesses
-# briefly. TRX_SKIP_CLANG=1 or TRX_SKIP_SANITIZE=1 leaves one out.
+# and undefined-behaviour sanitizer build; then replays the fuzz
+# regression inputs and runs each harness briefly with a fixed seed. TRX_SKIP_CLANG=1 or TRX_SKIP_SANITIZE=1 leaves one out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -28,6 +28,6 @@ if [ "${TRX_SKIP_SANITIZE:-0}" != "1" ]; then
     run_suite build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRX_SANITIZE=ON -DTRX_BUILD_BENCH=OFF
 fi
 if [ "${TRX_SKIP_FUZZ:-0}" != "1" ]; then
-  echo "== fuzzing (each harness about 30 s with its corpus)"
-  bash scripts/fuzz.sh 30
+  echo "== fuzzing (every regression input, then each harness with a fixed seed)"
+  TRX_FUZZ_SEED=1 bash scripts/fuzz.sh
 fi

@@ -360,8 +360,12 @@ void CFFDemuxer::ReadSample(ItemCount inTrack, ItemCount inSample, std::vector<U
   if (s.damaged) Throw_(kFFCodecBadDataErr);
   const TrackState& state = mStates[inTrack];
   if (state.direct) {
+    // The index's size is only a claim: a damaged file may name gigabytes.
+    // Check it against the bytes really there before making room for it.
+    const SInt64 start = s.offset + state.offsetDelta;
+    if (start < 0 || start > mFileSize || static_cast<SInt64>(s.size) > mFileSize - start) Throw_(eofErr);
     outData.resize(s.size);
-    ReadFileBytes(s.offset + state.offsetDelta, s.size, outData.data());
+    ReadFileBytes(start, s.size, outData.data());
   } else {
     ReadThroughDemuxer(inTrack, s, outData);
   }
