@@ -177,6 +177,22 @@ bool LevelMotion(CTracker& ioEstimator, SInt32 inErr, const Rect& inBounds, Tran
   return true;
 }
 
+// What a level adds to the frame's quality: the mean strength of its
+// compared positions, those the fitted motion does not explain counting as
+// none. Every block of two unrelated pictures still finds a correlation
+// peak, and the peaks of noise stand well above their surfaces' mean, so the
+// strength of all positions stays near that of a real match (a cut between
+// two clips then hardly dips); but those peaks lie anywhere, and the fit's
+// outlier passes drop most of them.
+float LevelQuality(const CTracker& inEstimator) {
+  double sum = 0.0;
+  for (const PosData& p : inEstimator.mPositions)
+    if (p.valid) sum += p.strength;
+  const SInt32 count = inEstimator.mPositions.GetCount();
+  const double q = count > 0 ? sum / count : 0.0;
+  return std::isfinite(q) ? static_cast<float>(q) : 0.0f;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -289,7 +305,7 @@ void CAutoMotionTracker::FinishFrame() {
   const SInt32 err = f.compareErr == noErr ? mEstimator->FitModel() : f.compareErr;
   TransData m;
   if (!LevelMotion(*mEstimator, err, f.bounds, m)) return;  // the coarser levels' motion stands
-  mQualitySum = f.quality + mEstimator->mMeanStrength;
+  mQualitySum = f.quality + LevelQuality(*mEstimator);
   DiffMotionData& record = mRecords[f.index];
   record.quality = mQualitySum;
   record.xShift = static_cast<Float32>(m.tx / f.hScale);
@@ -580,7 +596,7 @@ OSErr CAutoMotionTracker::ProcessFrame(SInt32 inDuration, ETrackerFieldMode inMo
           r = m.b;
           tx = m.tx / level->mHScale;
           ty = m.ty / level->mVScale;
-          mQualitySum += mEstimator->mMeanStrength;
+          mQualitySum += LevelQuality(*mEstimator);
         }
       }
     }

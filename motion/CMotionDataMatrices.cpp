@@ -148,6 +148,22 @@ OSErr CMotionData::Transfer(MotionSettings* inSettings, TArray<FFData>& outRecor
   return noErr;
 }
 
+namespace {
+
+// A record that measured no motion at all: the picture it compares is the
+// one before it again, as footage whose frames repeat (frame-rate
+// conversion) has every few frames. Two identical pictures match better
+// than any two moved ones, so its quality stands far above its neighbours'.
+bool IsRepeat(const FFData& inRecord) {
+  return std::fabs(inRecord.values[0]) < 1e-3f && std::fabs(inRecord.values[1]) < 1e-3f &&
+         std::fabs(inRecord.values[2]) < 1e-6f && std::fabs(inRecord.values[3]) < 1e-6f;
+}
+
+// How many repeats in a row a neighbour search passes over.
+constexpr SInt32 kRepeatsSkipped = 3;
+
+}  // namespace
+
 OSErr CMotionData::SplitIntoScenes(TArray<FFData>& ioRecords, TArray<TrackInfo>& outScenes) {
   outScenes.RemoveAllItems();
   SInt32 n = ioRecords.GetCount();
@@ -155,8 +171,23 @@ OSErr CMotionData::SplitIntoScenes(TArray<FFData>& ioRecords, TArray<TrackInfo>&
   SInt64 prevEnd = 0;
   bool havePrev = false;
   SInt32 start = 0;
+  // The neighbour of record i a step away in direction inSign (-1 before, +1
+  // after), passing over repeated pictures: beside a repeat a record's own
+  // quality would look like a dip against the repeat's. Without a record
+  // that is no repeat near enough, the adjacent one; -1 when the list ends
+  // first (only repeats lie beyond: nothing to compare with).
+  auto neighbour = [&](SInt32 i, SInt32 step, SInt32 sign) -> SInt32 {
+    SInt32 j = i + sign * step;
+    for (SInt32 k = 0; k <= kRepeatsSkipped; ++k, j += sign * step) {
+      if (j < 0 || j >= n) return -1;
+      if (!IsRepeat(r[j])) return j;
+    }
+    return i + sign * step;
+  };
   auto measure = [&](SInt32 i, SInt32 step) -> float {
-    double sum = static_cast<double>(r[i - step].quality) + r[i + step].quality;
+    const SInt32 before = neighbour(i, step, -1), after = neighbour(i, step, 1);
+    if (before < 0 || after < 0) return 0.0f;
+    double sum = static_cast<double>(r[before].quality) + r[after].quality;
     if (sum == 0.0 || !std::isfinite(sum)) return 0.0f;
     double d = (sum - 2.0 * r[i].quality) / sum;
     return std::isfinite(d) ? static_cast<float>(d) : 0.0f;
@@ -173,7 +204,8 @@ OSErr CMotionData::SplitIntoScenes(TArray<FFData>& ioRecords, TArray<TrackInfo>&
       if (i >= 2 && i < n - 2) d = measure(i, 2);
     }
     r[i].measure = d;
-    if (prevEnd < r[i].time || d > 0.5f) {
+    // A repeated picture is the same scene as the one before it.
+    if (prevEnd < r[i].time || (d > 0.5f && !IsRepeat(r[i]))) {
       outScenes.AddItem(TrackInfo{start, i});
       start = i;
     }
@@ -185,7 +217,17 @@ OSErr CMotionData::SplitIntoScenes(TArray<FFData>& ioRecords, TArray<TrackInfo>&
 
 OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* ioRecords, SInt32 inCount, SInt32 inFirst, SInt32 inEnd) {
   if (!inSettings) return ErrorCodeToOSErr(err_NilPointer);
-  if (inCount <= 0 || !ioRecords || inFirst < 0 || inEnd > inCount || inEnd - inFirst < 2) return noErr;
+  if (inCount <= 0 || !ioRecords || inFirst < 0 || inEnd > inCount || inEnd <= inFirst) return noErr;
+  const bool on[4] = {inSettings->doHorizontal != 0, inSettings->doVertical != 0, inSettings->doRotation != 0,
+                      inSettings->doZoom != 0};
+  if (inEnd - inFirst == 1) {
+    // A scene of one frame has nothing to steady it against: its measured
+    // motion is the jump from the scene before, which no correction may
+    // take up (kept, it would throw the frame by the whole cut).
+    for (int c = 0; c < 4; ++c)
+      if (on[c]) ioRecords[inFirst].values[c] = 0.0f;
+    return noErr;
+  }
   const double T = inSettings->lowpassTime;
   if (!(T > 0.0) || !std::isfinite(T)) {
     for (SInt32 i = inFirst; i < inEnd; ++i) std::fill(ioRecords[i].values, ioRecords[i].values + 4, 0.0f);
@@ -223,8 +265,6 @@ OSErr CMotionData::LowPass(MotionSettings* inSettings, FFData* ioRecords, SInt32
       B[at(i - 1)] = s;
     }
   }
-  const bool on[4] = {inSettings->doHorizontal != 0, inSettings->doVertical != 0, inSettings->doRotation != 0,
-                      inSettings->doZoom != 0};
   for (SInt32 i = inFirst; i < inEnd; ++i)
     for (int c = 0; c < 4; ++c)
       if (on[c])
