@@ -5,7 +5,7 @@
 //
 // Opens the movie (without one, generates a short shaky clip of a textured
 // scene on a slow pan), measures its motion with the automatic tracker,
-// computes the corrections with the default settings, writes the control
+// computes the corrections with a new document's settings, writes the control
 // track, saves the movie, and exports it through a real Vantrel launched from
 // the bundle with the default MPEG-4 exporter, printing its progress. Writes
 // the steadied movie and a before | after still (PNG) into the output folder.
@@ -793,7 +793,11 @@ int Run(int argc, char** argv) {
   const std::string base = fs::path(input).stem().string();
 
   CMotionData data;
+  // The settings a new movie document starts with: shifts corrected,
+  // rotation and zoom left as they are.
   MotionSettings settings;
+  settings.doRotation = 0;
+  settings.doZoom = 0;
   Analyse(movie, data, settings);
   WriteControlTrack(movie, data, settings);
   const std::string project = (fs::path(o.out) / (base + "-analysed.mov")).string();
