@@ -270,9 +270,9 @@ void CMovieDocument::BeginEditSession(Track inTrack) {
     if (settingsErr != noErr || paramsErr != noErr)
       ShowAlertSheet(kAlertCautionAlert, Text(str_SettingsUnreadable), Text(str_SettingsUnreadableHint), "OK",
                      std::string(), std::string(), 0);
-    const SInt32 offset = GetTrackOffset(inTrack);
-    mMovie->SetSelectionStart(offset);
-    mMovie->SetSelectionStop(offset + GetTrackDuration(inTrack));
+    // A track's duration runs from the movie's start: it is the track's end.
+    mMovie->SetSelectionStart(GetTrackOffset(inTrack));
+    mMovie->SetSelectionStop(GetTrackDuration(inTrack));
     SetTrackEnabled(inTrack, false);
   }
   mSessionOpen = true;

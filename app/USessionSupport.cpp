@@ -28,6 +28,39 @@ void DisposeAdded(Track& ioTrack) {
   ioTrack = nullptr;
 }
 
+bool IsEnabledControlTrack(Track inTrack) {
+  if (!inTrack || !GetTrackEnabled(inTrack) || GetTrackLayer(inTrack) != kControlTrackLayer) return false;
+  Media media = GetTrackMedia(inTrack);
+  if (!media) return false;
+  OSType type = 0;
+  GetMediaHandlerDescription(media, &type, nullptr, nullptr);
+  return type == kTweenMediaType;
+}
+
+// Every other enabled control track gives up the time the new one covers,
+// so that one control track speaks for every moment of the movie: the
+// renderer and the exporter take the first track with a sample, which
+// would otherwise be the older one. A track the new one covers wholly is
+// removed; one that reaches beyond it keeps the rest, its covered time
+// left empty.
+void MakeWayFor(Movie inMovie, Track inNew) {
+  const SInt64 start = GetTrackOffset(inNew), end = GetTrackDuration(inNew);
+  for (SInt32 i = GetMovieTrackCount(inMovie); i >= 1; --i) {
+    Track t = GetMovieIndTrack(inMovie, i);
+    if (t == inNew || !IsEnabledControlTrack(t)) continue;
+    const SInt64 own = GetTrackOffset(t), ownEnd = GetTrackDuration(t);
+    const SInt64 from = std::max(start, own), to = std::min(end, ownEnd);
+    if (from >= to) continue;
+    if (from <= own && to >= ownEnd) {
+      DisposeMovieTrack(t);
+      continue;
+    }
+    const TimeValue at = static_cast<TimeValue>(from), length = static_cast<TimeValue>(to - from);
+    ThrowIfOSErr_(DeleteTrackSegment(t, at, length));
+    if (to < ownEnd) ThrowIfOSErr_(InsertEmptyTrackSegment(t, at, length));
+  }
+}
+
 }  // namespace
 
 Float32 USessionSupport::SmoothingTimeForSlider(SInt32 inValue) {
@@ -141,8 +174,20 @@ CMovieAction* USessionSupport::ApplySession(CMovie* inMovie, Track inOldTrack, C
     return nullptr;
   }
   // The tracks sheet may have deleted the session's track meanwhile.
-  const bool replaced = inOldTrack && UMovies::ValidateTrack(inMovie, inOldTrack);
+  bool replaced = inOldTrack && UMovies::ValidateTrack(inMovie, inOldTrack);
   if (replaced) DisposeMovieTrack(inOldTrack);
+  try {
+    const SInt32 tracksBefore = GetMovieTrackCount(inMovie->GetMovie());
+    MakeWayFor(inMovie->GetMovie(), track);
+    replaced = replaced || GetMovieTrackCount(inMovie->GetMovie()) < tracksBefore;
+  } catch (...) {
+    // The movie goes back to how it was before the apply.
+    if (before) {
+      UseMovieEditState(inMovie->GetMovie(), before);
+      DisposeMovieEditState(before);
+    }
+    throw;
+  }
   try {
     return new CMovieAction(inMovie, before, STRx_MovieEdits,
                             replaced ? kMovieEditSessionReplaced : kMovieEditSession);
