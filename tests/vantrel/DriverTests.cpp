@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 
+#include "media/CMovieRendering.h"
 #include "motion/CMotionData.h"
 #include "platform/base/Endian.h"
 #include "platform/files/Files.h"
@@ -58,6 +59,18 @@ TEST(Driver, StabilisesAGeneratedClipThroughVantrel) {
     Rect bounds = {0, 0, 128, 192};
     EXPECT_EQ(data.ScanMovie(saved, bounds), noErr);
     EXPECT_EQ(data.GetRecords().GetCount(), 12);
+    // Its control track was computed with a new document's settings:
+    // shifts corrected, rotation and zoom not.
+    MatrixRecord m1, m2;
+    float s1 = 0, s2 = 0;
+    Track control = nullptr;
+    ASSERT_TRUE(CMovieRendering::GetTweenSample(saved, 1, m1, m2, s1, s2, &control));
+    MotionSettings settings;
+    ASSERT_EQ(CMovieRendering::ReadMoSettingsFromTrack(control, settings), noErr);
+    EXPECT_EQ(settings.doHorizontal, 1);
+    EXPECT_EQ(settings.doVertical, 1);
+    EXPECT_EQ(settings.doRotation, 0);
+    EXPECT_EQ(settings.doZoom, 0);
     DisposeMovie(saved);
   }
 

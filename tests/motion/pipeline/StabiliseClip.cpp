@@ -74,7 +74,7 @@ MotionSettings DocumentSettings(Float32 inSmoothingTime) {
   MotionSettings s;
   s.lowpassTime = inSmoothingTime;
   s.doHorizontal = s.doVertical = 1;
-  s.doRotation = 1;
+  s.doRotation = 0;
   s.doZoom = 0;
   s.zoomMode = kZoomNone;
   return s;

@@ -35,7 +35,8 @@ std::vector<shaky::Texture> MakeScenes(const std::vector<UInt32>& inSeeds);
 // records get the frame times.
 std::vector<DiffMotionData> Measure(const std::vector<shaky::Texture>& inScenes, const std::vector<ClipFrame>& inClip);
 
-// The settings of a movie document, with the given smoothing time.
+// The settings a new movie document starts with (shifts corrected, rotation
+// and zoom not), with the given smoothing time.
 MotionSettings DocumentSettings(Float32 inSmoothingTime);
 
 // Corrections of the records (FrameData list) with the settings.
