@@ -21,6 +21,7 @@
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "vantrel/ExportClient.h"
+#include "vantrel/ExportRequests.h"
 
 // libx264 keeps one small allocation of its option parser for the life of the process.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\n"; }
@@ -28,44 +29,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\n
 namespace fs = std::filesystem;
 
 namespace {
-
-Bytes BytesOf(Handle h) { return Bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h)); }
-
-// The request the application sends for exporting inMovie to inPath with the
-// exporter's default settings.
-Bytes RequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  FSpCreate(&spec, 'DEZI', inSubtype, smSystemScript);
-  AliasHandle alias = nullptr;
-  EXPECT_EQ(NewAlias(nullptr, &spec, &alias), noErr);
-  Handle movie = NewHandle(0);
-  EXPECT_EQ(PutMovieIntoHandle(inMovie, movie), noErr);
-  MovieExportComponent ci = nullptr;
-  EXPECT_EQ(OpenADefaultComponent(MovieExportType, inSubtype, &ci), noErr);
-  QTAtomContainer settings = nullptr;
-  EXPECT_EQ(MovieExportGetSettingsAsAtomContainer(ci, &settings), noErr);
-  CloseComponent(ci);
-  Bytes message{kExportCommandExport};
-  AppendRecord(message, kExportTagMovie, BytesOf(movie));
-  AppendRecord(message, kExportTagDestination, BytesOf(reinterpret_cast<Handle>(alias)));
-  AppendRecord(message, kExportTagExporterType, BE32('spit'));
-  AppendRecord(message, kExportTagExporterSubtype, BE32(inSubtype));
-  AppendRecord(message, kExportTagExporterSettings, BytesOf(settings));
-  AppendRecord(message, kExportTagCookie, BE32(inCookie));
-  AppendRecord(message, kExportTagSingleField, Bytes{0});
-  AppendRecord(message, kExportTagEnd, Bytes{});
-  DisposeHandle(movie);
-  DisposeHandle(reinterpret_cast<Handle>(alias));
-  QTDisposeAtomContainer(settings);
-  return message;
-}
-
-SInt16 ErrorOf(const std::vector<ExportStatus>& inRecords) {
-  for (const ExportStatus& s : inRecords)
-    if (s.kind == kExportStatusError) return s.error;
-  return 0;
-}
 
 Movie OpenMovieAt(const std::string& inPath) {
   FSSpec spec;
@@ -198,7 +161,7 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
       ASSERT_NE(movie, nullptr);
       if (applied) AddIdentityControlTrack(movie);
       const std::string dest = mFolder + "/out" + std::to_string(cookie) + (subtype == 'mpg4' ? ".mp4" : ".mov");
-      ASSERT_EQ(mClient.Send(RequestFor(movie, dest, subtype, cookie)), kCFMessagePortSuccess);
+      ASSERT_EQ(mClient.Send(ExportRequestFor(movie, dest, subtype, cookie)), kCFMessagePortSuccess);
       DisposeMovie(movie);
       ASSERT_TRUE(mClient.WaitForDone(cookie, 300.0));
       EXPECT_EQ(ErrorOf(mClient.StatusesOf(cookie)), 0);

@@ -18,13 +18,6 @@ using namespace stabclip;
 
 namespace {
 
-std::vector<ClipFrame> ShakenClip(int inScene, SInt32 inCount, UInt32 inSeed) {
-  std::vector<ClipFrame> clip;
-  for (const shaky::Pose& p : shaky::MakePoses(inCount, 4.0, 0.004, 0.0, inSeed))
-    clip.push_back({inScene, p, inSeed * 1000 + static_cast<UInt32>(clip.size()) + 1});
-  return clip;
-}
-
 // Every third frame shows the frame before it again (picture and grain).
 std::vector<ClipFrame> WithRepeats(const std::vector<ClipFrame>& inClip) {
   std::vector<ClipFrame> out = inClip;

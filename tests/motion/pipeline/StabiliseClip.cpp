@@ -34,6 +34,13 @@ void AddGrain(CBuffer* ioFrame, UInt32 inGrain) {
 
 }  // namespace
 
+std::vector<ClipFrame> ShakenClip(int inScene, SInt32 inCount, UInt32 inSeed) {
+  std::vector<ClipFrame> clip;
+  for (const shaky::Pose& p : shaky::MakePoses(inCount, 4.0, 0.004, 0.0, inSeed))
+    clip.push_back({inScene, p, inSeed * 1000 + static_cast<UInt32>(clip.size()) + 1});
+  return clip;
+}
+
 std::vector<shaky::Texture> MakeScenes(const std::vector<UInt32>& inSeeds) {
   std::vector<shaky::Texture> scenes;
   for (UInt32 seed : inSeeds) {

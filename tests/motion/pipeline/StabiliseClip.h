@@ -29,6 +29,10 @@ struct ClipFrame {
 constexpr double kNoiseLevel = 6.0;
 
 // The scenes a clip is made from (photograph-like textures, one per seed).
+// inCount frames of scene inScene shaken by a hand-held pose sequence
+// (4 px, small turns) drawn from inSeed, each with its own grain.
+std::vector<ClipFrame> ShakenClip(int inScene, SInt32 inCount, UInt32 inSeed);
+
 std::vector<shaky::Texture> MakeScenes(const std::vector<UInt32>& inSeeds);
 
 // Renders every frame and measures it with the automatic tracker; the
