@@ -83,12 +83,6 @@ enum : SInt16 {
   str_PortsTaken = 16,
 };
 
-std::string IndString(SInt16 inList, SInt16 inIndex) {
-  Str255 text;
-  GetIndString(text, inList, inIndex);
-  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-}
-
 void AppendBE32(std::vector<UInt8>& ioBytes, UInt32 inValue) {
   for (int shift = 24; shift >= 0; shift -= 8) ioBytes.push_back(static_cast<UInt8>(inValue >> shift));
 }

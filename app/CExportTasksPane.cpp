@@ -12,11 +12,7 @@
 
 namespace {
 
-std::string IndText(SInt16 inIndex) {
-  Str255 text;
-  GetIndString(text, STRx_ExportList, inIndex);
-  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-}
+std::string IndText(SInt16 inIndex) { return IndString(STRx_ExportList, inIndex); }
 
 const std::vector<CExportTask*>& Tasks() {
   static const std::vector<CExportTask*> kNone;

@@ -98,12 +98,6 @@ Boolean RectInside(const Rect& inInner, const Rect& inOuter) {
          inInner.bottom <= inOuter.bottom;
 }
 
-std::string IndString(SInt16 inList, SInt16 inIndex) {
-  Str255 text;
-  GetIndString(text, inList, inIndex);
-  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-}
-
 }  // namespace
 
 // Puts the attachment that holds undo and redo back while a task runs.

@@ -51,12 +51,6 @@ constexpr SInt16 kRateItemPlus10 = 8;
 
 constexpr float kScales[7] = {0.125f, 0.25f, 0.5f, 1.0f, 2.0f, 4.0f, 8.0f};
 
-std::string IndString(SInt16 inList, SInt16 inIndex) {
-  Str255 text;
-  GetIndString(text, inList, inIndex);
-  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-}
-
 void SetName(Str255 outName, const std::string& inText) {
   if (outName == nullptr) return;
   size_t n = std::min<size_t>(inText.size(), 255);

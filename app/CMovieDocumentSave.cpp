@@ -34,12 +34,6 @@ constexpr SInt16 str_SaveUnknownError = 6;
 constexpr SInt16 str_OwnSourceRefused = 49;
 constexpr OSErr kOwnSourceErr = fBsyErr;
 
-std::string IndString(SInt16 inList, SInt16 inIndex) {
-  Str255 text;
-  GetIndString(text, inList, inIndex);
-  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-}
-
 // A data reference's bytes as a path: a plain path or a file URL.
 std::string DataRefPath(const std::string& inRef) {
   static const std::string kScheme = "file://";

@@ -28,12 +28,6 @@ std::string ToString(ConstStringPtr inText) {
   return std::string(reinterpret_cast<const char*>(inText + 1), inText[0]);
 }
 
-std::string IndString(SInt16 inList, SInt16 inIndex) {
-  Str255 text;
-  GetIndString(text, inList, inIndex);
-  return ToString(text);
-}
-
 // The close of the next document of a quit, run once from the event loop
 // after the destructor that asked for it has returned.
 class CQuitCloser : public LTimerTask {

@@ -686,6 +686,12 @@ void GetIndString(StringPtr theString, SInt16 strListID, SInt16 index) {
   SetErr(resNotFound);
 }
 
+std::string IndString(SInt16 strListID, SInt16 index) {
+  Str255 text;
+  GetIndString(text, strListID, index);
+  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
+}
+
 SInt16 UResources::GetApplicationResFile() {
   Manager& m = M();
   std::lock_guard<std::recursive_mutex> g(m.lock);

@@ -16,6 +16,8 @@
 //   (-196), resAttrErr (-198) a change to a file opened read-only.
 #pragma once
 
+#include <string>
+
 #include "platform/base/MacTypes.h"
 #include "platform/files/Files.h"
 
@@ -86,6 +88,8 @@ SInt32 GetMaxResourceSize(Handle theResource);
 // Item `index` (from 1) of string list 'STR#' strListID along the chain; the
 // empty string when the list or the item is missing.
 void GetIndString(StringPtr theString, SInt16 strListID, SInt16 index);
+// The same item as its bytes (the empty string when missing).
+std::string IndString(SInt16 strListID, SInt16 index);
 
 class UResources {
  public:

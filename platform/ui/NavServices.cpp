@@ -44,12 +44,7 @@ enum {
   str_ChooseVolume,
 };
 
-std::string Text(SInt16 inIndex) {
-  Str255 text;
-  text[0] = 0;
-  GetIndString(text, STRx_Navigation, inIndex);
-  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-}
+std::string Text(SInt16 inIndex) { return IndString(STRx_Navigation, inIndex); }
 
 // "%s" in the text becomes the name, "%d" the number.
 std::string Fill(std::string inText, const std::string& inName, UInt32 inNumber = 0) {

@@ -36,7 +36,7 @@
 #include "toolkit/LProgressSheet.h"
 #include "toolkit/UProgress.h"
 
-using namespace doctest;
+using namespace movie_document_testing;
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include "support/movies/RawMovie.h"
 #include "toolkit/CRegularWindow.h"
 
-namespace doctest {
+namespace movie_document_testing {
 
 void FramePixel(SInt32 k, SInt32 x, SInt32 y, UInt8& outR, UInt8& outG, UInt8& outB) {
   outR = static_cast<UInt8>((x * 4 + k * 16) & 0xFF);
@@ -193,7 +193,7 @@ void MoviePixel(Movie inMovie, TimeValue inTime, SInt32 inX, SInt32 inY, UInt8& 
   DisposeGWorld(world);
 }
 
-}  // namespace doctest
+}  // namespace movie_document_testing
 
 void DocumentFixture::SetUp() {
   UiFixture::SetUp();

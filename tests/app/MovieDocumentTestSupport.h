@@ -11,7 +11,7 @@
 #include "platform/files/TempFolder.h"
 #include "support/ui/UiTestSupport.h"
 
-namespace doctest {
+namespace movie_document_testing {
 
 // The colour of pixel (x, y) of frame k of the generated movies: a ramp
 // that moves with the frame, so frames differ and can be told apart.
@@ -40,7 +40,7 @@ std::vector<std::string> DataFilesOfMovieFile(const std::string& inPath);
 // The pixel at (x, y) of the movie's frame at the time, drawn into an offscreen.
 void MoviePixel(Movie inMovie, TimeValue inTime, SInt32 inX, SInt32 inY, UInt8& outR, UInt8& outG, UInt8& outB);
 
-}  // namespace doctest
+}  // namespace movie_document_testing
 
 class DocumentFixture : public UiFixture {
  protected:

@@ -19,7 +19,7 @@
 #include "platform/ui/LPopupButton.h"
 #include "toolkit/CRegularWindow.h"
 
-using namespace doctest;
+using namespace movie_document_testing;
 namespace fs = std::filesystem;
 
 namespace {

@@ -23,7 +23,7 @@
 #include "toolkit/CRegularWindow.h"
 #include "toolkit/CWindowMenu.h"
 
-using namespace doctest;
+using namespace movie_document_testing;
 
 namespace {
 

@@ -244,7 +244,7 @@ TEST_F(TextsAndHelpTest, ProvokedFailuresNameTheirCause) {
   const std::string junk = Path("junk.mov");
   std::ofstream(junk, std::ios::binary) << "no movie in here, only words";
   const std::string whole = Path("whole.mp4");
-  doctest::WriteMp4(whole, 64, 48, 30);
+  movie_document_testing::WriteMp4(whole, 64, 48, 30);
   const std::string cut = Path("cut.mp4");
   const std::string bytes = ReadFile(whole);
   std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 3);
