@@ -28,6 +28,7 @@
 #include "platform/files/Resources.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/Movies.h"
+#include "platform/ui/Alerts.h"
 #include "platform/ui/LButtons.h"
 #include "platform/ui/LView.h"
 #include "platform/ui/LWindow.h"
@@ -625,6 +626,7 @@ void CExportMovie::HandleLostVantrel() {
   }
   SQuestion q;
   q.kind = question_Alert;
+  q.alertType = kAlertStopAlert;
   q.message = IndString(STRx_ExportTasks, str_LostMessage);
   q.explanation = IndString(STRx_ExportTasks, str_LostExplanation);
   q.choices = {IndString(STRx_ExportTasks, str_TryAgain), IndString(STRx_ExportTasks, str_DropExport)};
@@ -729,6 +731,7 @@ void CExportMovie::ShowErrorAlert(SInt16 inError) {
   }
   SQuestion q;
   q.kind = question_Alert;
+  q.alertType = kAlertStopAlert;
   q.message = IndString(STRx_ExportTasks, str_FailedMessage);
   LStr255 detail;
   UMessage::GetErrorCodeDetail(inError, detail);
@@ -739,6 +742,7 @@ void CExportMovie::ShowErrorAlert(SInt16 inError) {
 void CExportMovie::ShowRefusalAlert() {
   SQuestion q;
   q.kind = question_Alert;
+  q.alertType = kAlertStopAlert;
   q.message = IndString(STRx_ExportTasks, str_FailedMessage);
   q.explanation = IndString(STRx_ExportTasks, str_OwnFileRefused);
   UResponder::Ask(q, [](const SAnswer&) {});
@@ -851,6 +855,7 @@ Boolean CExportMovie::AllowQuit() {
   if (sCurrentTask == nullptr) return true;
   SQuestion q;
   q.kind = question_Alert;
+  q.alertType = kAlertStopAlert;
   q.message = IndString(STRx_ExportTasks, str_QuitMessage);
   q.explanation = IndString(STRx_ExportTasks, str_QuitExplanation);
   q.choices = {IndString(STRx_ExportTasks, str_DontQuit), IndString(STRx_ExportTasks, str_Quit)};

@@ -32,6 +32,7 @@
 #include "platform/files/TempFolder.h"
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
+#include "platform/ui/Alerts.h"
 #include "platform/ui/LControl.h"
 #include "platform/ui/LPopupButton.h"
 #include "platform/ui/LWindow.h"
@@ -441,6 +442,7 @@ TEST_F(ExportClientTest, FailedExportsAlertAndLeaveNothing) {
   EXPECT_EQ(alert.explanation.find("unknown"), std::string::npos) << alert.explanation;
   EXPECT_EQ(alert.explanation.find('['), std::string::npos) << alert.explanation;
   EXPECT_NE(alert.explanation.find("\rError: -"), std::string::npos) << alert.explanation;
+  EXPECT_EQ(alert.alertType, kAlertStopAlert);
   EXPECT_FALSE(fs::exists(mTmp / "Out.mov"));
   EXPECT_EQ(CRecentFiles::GetFileCount(), 0);
 }
@@ -459,6 +461,7 @@ TEST_F(ExportClientTest, AKilledVantrelIsRelaunchedOnceAndTheExportRetriedOrDrop
   ASSERT_EQ(kill(killed, SIGKILL), 0);
   ASSERT_TRUE(UiTest::PumpUntil([&] { return Task(first) == nullptr; }, 30000));
   EXPECT_EQ(CountAlerts(), 1);
+  EXPECT_EQ(UResponder::GetLog().back().alertType, kAlertStopAlert);
   EXPECT_NE(VantrelPID(), killed);
   EXPECT_GT(VantrelPID(), 0);
   EXPECT_EQ(CRecentFiles::GetFileCount(), 1);
@@ -513,6 +516,8 @@ TEST_F(ExportClientTest, TheMoviesOwnFileIsRefusedAndQuittingWhileExportingAsks)
   UResponder::Script(question_Alert, SAnswer::Choice(2));
   EXPECT_TRUE(CExportMovie::AllowQuit());
   EXPECT_EQ(CountAlerts(), 3);
+  // Quitting stops the running export: the question warns as a stop alert.
+  EXPECT_EQ(UResponder::GetLog().back().alertType, kAlertStopAlert);
 }
 
 TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
