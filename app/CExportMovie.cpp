@@ -84,27 +84,9 @@ enum : SInt16 {
   str_PortsTaken = 16,
 };
 
-void AppendBE32(std::vector<UInt8>& ioBytes, UInt32 inValue) {
-  for (int shift = 24; shift >= 0; shift -= 8) ioBytes.push_back(static_cast<UInt8>(inValue >> shift));
-}
-
-void AppendRecord(std::vector<UInt8>& ioBytes, UInt32 inTag, const void* inData, size_t inLength) {
-  AppendBE32(ioBytes, inTag);
-  AppendBE32(ioBytes, static_cast<UInt32>(inLength));
-  const UInt8* bytes = static_cast<const UInt8*>(inData);
-  if (inLength > 0) ioBytes.insert(ioBytes.end(), bytes, bytes + inLength);
-}
-
-void AppendHandleRecord(std::vector<UInt8>& ioBytes, UInt32 inTag, Handle inHandle) {
-  const size_t length = inHandle && *inHandle ? static_cast<size_t>(GetHandleSize(inHandle)) : 0;
-  AppendRecord(ioBytes, inTag, length ? *inHandle : nullptr, length);
-}
-
-void AppendUInt32Record(std::vector<UInt8>& ioBytes, UInt32 inTag, UInt32 inValue) {
-  UInt8 word[4];
-  WriteBE32(word, inValue);
-  AppendRecord(ioBytes, inTag, word, 4);
-}
+// A handle's bytes for a request record (none for a nil handle).
+const UInt8* BytesOf(Handle inHandle) { return inHandle ? reinterpret_cast<const UInt8*>(*inHandle) : nullptr; }
+size_t SizeOf(Handle inHandle) { return inHandle && *inHandle ? static_cast<size_t>(GetHandleSize(inHandle)) : 0; }
 
 std::filesystem::path Normal(const std::string& inPath) {
   std::error_code ignored;
@@ -475,16 +457,13 @@ OSErr CExportMovie::DoExport(CMovie* inMovie, FSSpec* inDestination) {
 
     task = new CExportTask;
     task->SetCookie(sExporter->NewCookie());
-    std::vector<UInt8> message{kExportCommandExport};
-    AppendHandleRecord(message, kExportTagMovie, movieHandle);
-    AppendHandleRecord(message, kExportTagDestination, reinterpret_cast<Handle>(alias));
-    AppendUInt32Record(message, kExportTagExporterType, MovieExportType);
-    AppendUInt32Record(message, kExportTagExporterSubtype, LMovieExportNavSheet::sCurrentExporter);
-    AppendHandleRecord(message, kExportTagExporterSettings, settings);
-    AppendUInt32Record(message, kExportTagCookie, task->GetCookie());
-    const UInt8 single = LMovieExportNavSheet::sSingleField ? 1 : 0;
-    AppendRecord(message, kExportTagSingleField, &single, 1);
-    AppendRecord(message, kExportTagEnd, nullptr, 0);
+    static_assert(MovieExportType == 'spit', "the request names the movie exporters' type");
+    const Handle destination = reinterpret_cast<Handle>(alias);
+    const ExportRequestFields fields = ExportRequestOf(
+        BytesOf(movieHandle), SizeOf(movieHandle), BytesOf(destination), SizeOf(destination),
+        LMovieExportNavSheet::sCurrentExporter, BytesOf(settings), SizeOf(settings), task->GetCookie(),
+        LMovieExportNavSheet::sSingleField);
+    const std::vector<UInt8> message = EncodeExportRequest(fields);
     request = CFDataCreate(kCFAllocatorDefault, message.data(), static_cast<CFIndex>(message.size()));
     ThrowIfNil_(request);
   } catch (...) {

@@ -482,16 +482,6 @@ struct StatusPort {
   }
 };
 
-void AppendBE32(std::vector<UInt8>& io, UInt32 inValue) {
-  for (int shift = 24; shift >= 0; shift -= 8) io.push_back(static_cast<UInt8>(inValue >> shift));
-}
-void AppendRecord(std::vector<UInt8>& io, UInt32 inTag, const void* inData, size_t inSize) {
-  AppendBE32(io, inTag);
-  AppendBE32(io, static_cast<UInt32>(inSize));
-  const UInt8* p = static_cast<const UInt8*>(inData);
-  io.insert(io.end(), p, p + inSize);
-}
-
 std::string BundlePath(const char* inArgv0) {
   if (const char* env = std::getenv("TRX_BUNDLE"); env && *env) return env;
   fs::path beside = fs::path(inArgv0).parent_path().parent_path() / "Tremblorix.app";
@@ -540,21 +530,10 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   QTAtomContainer settings = nullptr;
   Check(MovieExportGetSettingsAsAtomContainer(exporter, &settings), "reading the exporter's settings");
   CloseComponent(exporter);
-  std::vector<UInt8> message{kExportCommandExport};
-  AppendRecord(message, kExportTagMovie, *movie, static_cast<size_t>(GetHandleSize(movie)));
-  AppendRecord(message, kExportTagDestination, *reinterpret_cast<Handle>(alias),
-               static_cast<size_t>(GetHandleSize(reinterpret_cast<Handle>(alias))));
-  UInt8 word[4];
-  WriteBE32(word, 'spit');
-  AppendRecord(message, kExportTagExporterType, word, 4);
-  WriteBE32(word, 'mpg4');
-  AppendRecord(message, kExportTagExporterSubtype, word, 4);
-  AppendRecord(message, kExportTagExporterSettings, *settings, static_cast<size_t>(GetHandleSize(settings)));
-  WriteBE32(word, 1);
-  AppendRecord(message, kExportTagCookie, word, 4);
-  const UInt8 single = 0;
-  AppendRecord(message, kExportTagSingleField, &single, 1);
-  AppendRecord(message, kExportTagEnd, nullptr, 0);
+  const std::vector<UInt8> message = EncodeExportRequest(ExportRequestOf(
+      reinterpret_cast<const UInt8*>(*movie), static_cast<size_t>(GetHandleSize(movie)),
+      reinterpret_cast<const UInt8*>(*alias), static_cast<size_t>(GetHandleSize(reinterpret_cast<Handle>(alias))),
+      'mpg4', reinterpret_cast<const UInt8*>(*settings), static_cast<size_t>(GetHandleSize(settings)), 1, false));
   DisposeHandle(movie);
   DisposeHandle(reinterpret_cast<Handle>(alias));
   QTDisposeAtomContainer(settings);

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/base/Endian.h"
 #include "platform/base/MacTypes.h"
@@ -102,6 +103,10 @@ inline bool DecodeExportStatus(const UInt8* inBytes, size_t inLength, ExportStat
   return true;
 }
 
+// A command without data: the quit, the heartbeat, or the bare cancel (of
+// the running export).
+inline std::vector<UInt8> EncodeExportCommand(ExportCommand inCommand) { return std::vector<UInt8>{inCommand}; }
+
 // The cancel command for the export with this cookie; returns its length (5).
 inline size_t MakeCancelCommand(UInt32 inCookie, UInt8 outBytes[5]) {
   outBytes[0] = kExportCommandCancel;
@@ -109,12 +114,38 @@ inline size_t MakeCancelCommand(UInt32 inCookie, UInt8 outBytes[5]) {
   return 5;
 }
 
-// The reply text to an export request, without its zero byte.
-inline std::string ExportQueuedReplyText(SInt32 inCount) {
-  return "Reply: Reqest " + std::to_string(inCount) + " queued.\n\n";
+// What a message to Vantrel asks: its command byte (0 for an empty message)
+// and, for a cancel of 5 bytes or more, the cookie of the export it cancels.
+struct ExportCommandFields {
+  UInt8 command = 0;
+  bool hasCookie = false;
+  UInt32 cookie = 0;
+};
+
+// Reads the command of a message to Vantrel. False when the message is to be
+// ignored: an empty one, or a cancel of 2 to 4 bytes.
+inline bool DecodeExportCommand(const UInt8* inMessage, size_t inLength, ExportCommandFields& outFields) {
+  outFields = ExportCommandFields();
+  if (inMessage == nullptr || inLength < 1) return false;
+  outFields.command = inMessage[0];
+  if (outFields.command != kExportCommandCancel || inLength == 1) return true;
+  if (inLength < 5) return false;
+  outFields.hasCookie = true;
+  outFields.cookie = ReadBE32(inMessage + 1);
+  return true;
 }
 
-// What an export request holds. The byte ranges point into the message.
+// The reply to an export request: the C string "Reply: Reqest <n> queued.\n\n"
+// with its zero byte.
+inline std::vector<UInt8> EncodeExportQueuedReply(SInt32 inCount) {
+  const std::string text = "Reply: Reqest " + std::to_string(inCount) + " queued.\n\n";
+  std::vector<UInt8> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
+// What an export request holds. The byte ranges point into the message read
+// (or, for the encoder, at the data to write).
 struct ExportRequestFields {
   const UInt8* movie = nullptr;
   UInt32 movieLength = 0;
@@ -126,10 +157,13 @@ struct ExportRequestFields {
   UInt32 settingsLength = 0;
   bool hasSettings = false;
   OSType exporterType = 0;
+  bool hasExporterType = false;
   OSType exporterSubtype = 0;
+  bool hasExporterSubtype = false;
   UInt32 cookie = 0;  // 0 without a cookie record
   bool hasCookie = false;
   UInt8 singleField = 0;
+  bool hasSingleField = false;
 };
 
 // Reads an export message (command byte 1, then the records). Records may
@@ -170,8 +204,14 @@ inline OSErr ParseExportRequest(const UInt8* inMessage, size_t inLength, ExportR
       case kExportTagExporterSubtype:
       case kExportTagCookie:
         if (length < 4) return paramErr;
-        if (tag == kExportTagExporterType) outFields.exporterType = ReadBE32(data);
-        if (tag == kExportTagExporterSubtype) outFields.exporterSubtype = ReadBE32(data);
+        if (tag == kExportTagExporterType) {
+          outFields.exporterType = ReadBE32(data);
+          outFields.hasExporterType = true;
+        }
+        if (tag == kExportTagExporterSubtype) {
+          outFields.exporterSubtype = ReadBE32(data);
+          outFields.hasExporterSubtype = true;
+        }
         if (tag == kExportTagCookie) {
           outFields.cookie = ReadBE32(data);
           outFields.hasCookie = true;
@@ -180,6 +220,7 @@ inline OSErr ParseExportRequest(const UInt8* inMessage, size_t inLength, ExportR
       case kExportTagSingleField:
         if (length < 1) return paramErr;
         outFields.singleField = data[0];
+        outFields.hasSingleField = true;
         break;
       default:
         break;
@@ -187,4 +228,67 @@ inline OSErr ParseExportRequest(const UInt8* inMessage, size_t inLength, ExportR
     at += length;
   }
   return noErr;
+}
+
+// Appends one record of a request: its tag, its length and the data (none
+// when inData is nil).
+inline void AppendExportRecord(std::vector<UInt8>& ioMessage, UInt32 inTag, const void* inData, size_t inLength) {
+  if (inData == nullptr) inLength = 0;
+  UInt8 head[8];
+  WriteBE32(head + 0, inTag);
+  WriteBE32(head + 4, static_cast<UInt32>(inLength));
+  ioMessage.insert(ioMessage.end(), head, head + 8);
+  const UInt8* bytes = static_cast<const UInt8*>(inData);
+  if (inLength > 0) ioMessage.insert(ioMessage.end(), bytes, bytes + inLength);
+}
+
+inline void AppendExportRecord32(std::vector<UInt8>& ioMessage, UInt32 inTag, UInt32 inValue) {
+  UInt8 word[4];
+  WriteBE32(word, inValue);
+  AppendExportRecord(ioMessage, inTag, word, 4);
+}
+
+// The fields of a request as the application fills them: every record, the
+// exporter type being 'spit', the movie exporters' component type.
+inline ExportRequestFields ExportRequestOf(const UInt8* inMovie, size_t inMovieLength, const UInt8* inDestination,
+                                           size_t inDestinationLength, OSType inSubtype, const UInt8* inSettings,
+                                           size_t inSettingsLength, UInt32 inCookie, bool inSingleField) {
+  ExportRequestFields fields;
+  fields.movie = inMovie;
+  fields.movieLength = static_cast<UInt32>(inMovieLength);
+  fields.hasMovie = true;
+  fields.destination = inDestination;
+  fields.destinationLength = static_cast<UInt32>(inDestinationLength);
+  fields.hasDestination = true;
+  fields.exporterType = 'spit';
+  fields.hasExporterType = true;
+  fields.exporterSubtype = inSubtype;
+  fields.hasExporterSubtype = true;
+  fields.settings = inSettings;
+  fields.settingsLength = static_cast<UInt32>(inSettingsLength);
+  fields.hasSettings = true;
+  fields.cookie = inCookie;
+  fields.hasCookie = true;
+  fields.singleField = inSingleField ? 1 : 0;
+  fields.hasSingleField = true;
+  return fields;
+}
+
+// Writes an export request, the counterpart of ParseExportRequest: command
+// byte 1, then the records inFields has, in tag order (movie, destination,
+// exporter type, subtype, settings, cookie, single field), and the end
+// record. The application writes every record.
+inline std::vector<UInt8> EncodeExportRequest(const ExportRequestFields& inFields) {
+  std::vector<UInt8> message{kExportCommandExport};
+  if (inFields.hasMovie) AppendExportRecord(message, kExportTagMovie, inFields.movie, inFields.movieLength);
+  if (inFields.hasDestination)
+    AppendExportRecord(message, kExportTagDestination, inFields.destination, inFields.destinationLength);
+  if (inFields.hasExporterType) AppendExportRecord32(message, kExportTagExporterType, inFields.exporterType);
+  if (inFields.hasExporterSubtype) AppendExportRecord32(message, kExportTagExporterSubtype, inFields.exporterSubtype);
+  if (inFields.hasSettings)
+    AppendExportRecord(message, kExportTagExporterSettings, inFields.settings, inFields.settingsLength);
+  if (inFields.hasCookie) AppendExportRecord32(message, kExportTagCookie, inFields.cookie);
+  if (inFields.hasSingleField) AppendExportRecord(message, kExportTagSingleField, &inFields.singleField, 1);
+  AppendExportRecord(message, kExportTagEnd, nullptr, 0);
+  return message;
 }

@@ -94,26 +94,24 @@ void QueueExportRequest(WorkerThread* inWorker, CFDataRef inData, CFDataRef& out
     inWorker->queue.push_back(request);
     count = inWorker->refCount.load();
   }
-  std::string text = ExportQueuedReplyText(count);
-  outReply = CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.c_str()),
-                          static_cast<CFIndex>(text.size() + 1));
+  const std::vector<UInt8> text = EncodeExportQueuedReply(count);
+  outReply = CFDataCreate(kCFAllocatorDefault, text.data(), static_cast<CFIndex>(text.size()));
 }
 
 // A cancel applies only to the export it names: the bare command to the one
 // running now (or, in the moment before it starts, the one about to run),
 // the command with a cookie to the export with that cookie, running or
 // queued. Nothing stays pending for a later export.
-void CancelExport(WorkerThread* inWorker, const UInt8* inBytes, CFIndex inLength) {
+void CancelExport(WorkerThread* inWorker, const ExportCommandFields& inCommand) {
   std::lock_guard<std::mutex> guard(inWorker->queueLock);
-  if (inLength == 1) {
+  if (!inCommand.hasCookie) {
     if (inWorker->running && !inWorker->running->reported.load())
       inWorker->running->cancel.store(1);
     else if (!inWorker->queue.empty())
       inWorker->queue.front()->cancel.store(1);
     return;
   }
-  if (inLength < 5) return;
-  const UInt32 cookie = ReadBE32(inBytes + 1);
+  const UInt32 cookie = inCommand.cookie;
   if (inWorker->running && inWorker->running->queuedCookie == cookie) inWorker->running->cancel.store(1);
   for (WorkerRequest* request : inWorker->queue)
     if (request->queuedCookie == cookie) request->cancel.store(1);
@@ -244,17 +242,18 @@ CFDataRef myMessagePortListenerProc(CFMessagePortRef, SInt32, CFDataRef inData, 
   if (inData == nullptr || worker == nullptr) return nullptr;
   const CFIndex length = CFDataGetLength(inData);
   if (length < 1) return nullptr;  // an empty message has no command
-  const UInt8* bytes = CFDataGetBytePtr(inData);
+  ExportCommandFields command;
+  const bool understood = DecodeExportCommand(CFDataGetBytePtr(inData), static_cast<size_t>(length), command);
 
   CFDataRef reply = nullptr;
   {
     std::lock_guard<std::mutex> guard(gListenerMutex);
-    switch (bytes[0]) {
+    switch (command.command) {
       case kExportCommandExport:
         QueueExportRequest(worker, inData, reply);
         break;
       case kExportCommandCancel:
-        CancelExport(worker, bytes, length);
+        if (understood) CancelExport(worker, command);  // a cancel of 2 to 4 bytes is ignored
         break;
       case kExportCommandQuit:
         worker->quit.exchange(1);
@@ -265,7 +264,7 @@ CFDataRef myMessagePortListenerProc(CFMessagePortRef, SInt32, CFDataRef inData, 
   }
   gListenerCondition.notify_all();
   // The main thread need not sleep on until it sees a new request or the quit.
-  if (bytes[0] == kExportCommandExport || bytes[0] == kExportCommandQuit) {
+  if (command.command == kExportCommandExport || command.command == kExportCommandQuit) {
     const ProcessSerialNumber self{0, kCurrentProcess};
     WakeUpProcess(&self);
   }

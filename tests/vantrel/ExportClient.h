@@ -27,10 +27,10 @@ inline void AppendBE32(Bytes& ioBytes, UInt32 inValue) {
   for (int shift = 24; shift >= 0; shift -= 8) ioBytes.push_back(static_cast<UInt8>(inValue >> shift));
 }
 
+// One record, for requests the application never writes (records out of
+// order, unknown tags, records cut short).
 inline void AppendRecord(Bytes& ioBytes, UInt32 inTag, const Bytes& inData) {
-  AppendBE32(ioBytes, inTag);
-  AppendBE32(ioBytes, static_cast<UInt32>(inData.size()));
-  ioBytes.insert(ioBytes.end(), inData.begin(), inData.end());
+  AppendExportRecord(ioBytes, inTag, inData.data(), inData.size());
 }
 
 inline Bytes BE32(UInt32 inValue) {
@@ -39,25 +39,26 @@ inline Bytes BE32(UInt32 inValue) {
   return bytes;
 }
 
+// The fields of a request as the application fills them: every record.
+inline ExportRequestFields RequestFields(const Bytes& inMovie, const Bytes& inDestination, OSType inSubtype,
+                                         const Bytes& inSettings, UInt32 inCookie) {
+  return ExportRequestOf(inMovie.data(), inMovie.size(), inDestination.data(), inDestination.size(), inSubtype,
+                         inSettings.data(), inSettings.size(), inCookie, false);
+}
+
 // An export request as the application writes it, in its order of records.
 inline Bytes MakeRequest(UInt32 inCookie, bool inWithMovie = true, bool inWithSettings = true,
                          const Bytes& inDestination = Bytes{'a', 'l', 'i', 's'}) {
-  Bytes message{kExportCommandExport};
-  if (inWithMovie) AppendRecord(message, kExportTagMovie, Bytes{'m', 'o', 'o', 'v'});
-  AppendRecord(message, kExportTagDestination, inDestination);
-  AppendRecord(message, kExportTagExporterType, BE32('spit'));
-  AppendRecord(message, kExportTagExporterSubtype, BE32('MooV'));
-  if (inWithSettings) AppendRecord(message, kExportTagExporterSettings, Bytes{1, 2, 3});
-  AppendRecord(message, kExportTagCookie, BE32(inCookie));
-  AppendRecord(message, kExportTagSingleField, Bytes{0});
-  AppendRecord(message, kExportTagEnd, Bytes{});
-  return message;
+  const Bytes movie{'m', 'o', 'o', 'v'}, settings{1, 2, 3};
+  ExportRequestFields fields = RequestFields(movie, inDestination, 'MooV', settings, inCookie);
+  fields.hasMovie = inWithMovie;
+  fields.hasSettings = inWithSettings;
+  return EncodeExportRequest(fields);
 }
 
 inline std::string ReplyText(UInt32 inCount) {
-  std::string text = ExportQueuedReplyText(static_cast<SInt32>(inCount));
-  text.push_back('\0');
-  return text;
+  const Bytes reply = EncodeExportQueuedReply(static_cast<SInt32>(inCount));
+  return std::string(reply.begin(), reply.end());
 }
 
 class CExportClient {

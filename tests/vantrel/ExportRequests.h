@@ -36,15 +36,9 @@ inline Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType i
     EXPECT_EQ(QTSetAtomData(settings, QTFindChildByID(settings, kParentAtomIsContainer, 'fps ', 1, nullptr), 4, rate),
               noErr);
   }
-  Bytes message{kExportCommandExport};
-  AppendRecord(message, kExportTagMovie, HandleBytes(movie));
-  AppendRecord(message, kExportTagDestination, HandleBytes(reinterpret_cast<Handle>(alias)));
-  AppendRecord(message, kExportTagExporterType, BE32('spit'));
-  AppendRecord(message, kExportTagExporterSubtype, BE32(inSubtype));
-  AppendRecord(message, kExportTagExporterSettings, HandleBytes(settings));
-  AppendRecord(message, kExportTagCookie, BE32(inCookie));
-  AppendRecord(message, kExportTagSingleField, Bytes{0});
-  AppendRecord(message, kExportTagEnd, Bytes{});
+  const Bytes movieBytes = HandleBytes(movie), aliasBytes = HandleBytes(reinterpret_cast<Handle>(alias)),
+              settingsBytes = HandleBytes(settings);
+  const Bytes message = EncodeExportRequest(RequestFields(movieBytes, aliasBytes, inSubtype, settingsBytes, inCookie));
   DisposeHandle(movie);
   DisposeHandle(reinterpret_cast<Handle>(alias));
   QTDisposeAtomContainer(settings);

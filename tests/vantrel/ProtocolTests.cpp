@@ -1,9 +1,37 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+
 #include "vantrel/ExportClient.h"
 #include "vantrel/ExportProtocol.h"
 
 namespace {
+
+// A request's fields as text, the byte ranges by their contents.
+std::string Describe(const ExportRequestFields& inFields) {
+  std::ostringstream text;
+  auto range = [&](bool inHas, const UInt8* inBytes, UInt32 inLength) {
+    if (inHas)
+      text << '[' << std::string(reinterpret_cast<const char*>(inBytes), inLength) << "] ";
+    else
+      text << "- ";
+  };
+  auto number = [&](bool inHas, UInt32 inValue) {
+    if (inHas)
+      text << inValue << ' ';
+    else
+      text << "- ";
+  };
+  range(inFields.hasMovie, inFields.movie, inFields.movieLength);
+  range(inFields.hasDestination, inFields.destination, inFields.destinationLength);
+  number(inFields.hasExporterType, inFields.exporterType);
+  number(inFields.hasExporterSubtype, inFields.exporterSubtype);
+  range(inFields.hasSettings, inFields.settings, inFields.settingsLength);
+  number(inFields.hasCookie, inFields.cookie);
+  number(inFields.hasSingleField, inFields.singleField);
+  return text.str();
+}
 
 TEST(ExportProtocol, StatusRecordLayoutIsByteExact) {
   UInt8 bytes[kExportStatusSize];
@@ -63,6 +91,71 @@ TEST(ExportProtocol, RequestLayoutIsByteExact) {
   EXPECT_EQ(fields.exporterSubtype, static_cast<OSType>('MooV'));
   EXPECT_EQ(fields.cookie, 0xDEADBEEFu);
   EXPECT_EQ(fields.singleField, 0);
+}
+
+// Every kind of message the encoders write reads back as it was written.
+TEST(ExportProtocol, EveryMessageKindRoundTrips) {
+  // The request with every record, with each record left out in turn, and
+  // with empty byte records (an exporter without settings).
+  const Bytes movie{'m', 'o', 'o', 'v', 0, 1}, alias(70, 'a'), settings{9, 8, 7, 6, 5}, none;
+  for (int leftOut = -1; leftOut < 7; ++leftOut) {
+    for (bool empty : {false, true}) {
+      ExportRequestFields written = RequestFields(empty ? none : movie, empty ? none : alias, 'mpg4',
+                                                  empty ? none : settings, 0x80000001u);
+      written.singleField = 1;
+      bool* has[] = {&written.hasMovie,   &written.hasDestination, &written.hasExporterType, &written.hasExporterSubtype,
+                     &written.hasSettings, &written.hasCookie,      &written.hasSingleField};
+      if (leftOut >= 0) *has[leftOut] = false;
+      const Bytes message = EncodeExportRequest(written);
+      ExportRequestFields read;
+      ASSERT_EQ(ParseExportRequest(message.data(), message.size(), read), noErr);
+      EXPECT_EQ(Describe(read), Describe(written)) << "left out " << leftOut << (empty ? ", empty" : "");
+      // Nothing follows the end record.
+      EXPECT_EQ(Bytes(message.end() - 8, message.end()), (Bytes{0x3E, 0x3E, 0x3E, 0x3E, 0, 0, 0, 0}));
+    }
+  }
+
+  // The commands: quit, heartbeat and the bare cancel alone, the cancel of one export with its cookie.
+  for (ExportCommand command : {kExportCommandQuit, kExportCommandHeartbeat, kExportCommandCancel}) {
+    const Bytes message = EncodeExportCommand(command);
+    ASSERT_EQ(message, Bytes{command});
+    ExportCommandFields read;
+    ASSERT_TRUE(DecodeExportCommand(message.data(), message.size(), read));
+    EXPECT_EQ(read.command, command);
+    EXPECT_FALSE(read.hasCookie);
+  }
+  UInt8 cancel[5];
+  ExportCommandFields read;
+  ASSERT_TRUE(DecodeExportCommand(cancel, MakeCancelCommand(0xFEDCBA98u, cancel), read));
+  EXPECT_EQ(read.command, kExportCommandCancel);
+  EXPECT_TRUE(read.hasCookie);
+  EXPECT_EQ(read.cookie, 0xFEDCBA98u);
+  // A cancel cut short names no export and is ignored; so is an empty message.
+  for (size_t length : {2u, 3u, 4u}) EXPECT_FALSE(DecodeExportCommand(cancel, length, read));
+  EXPECT_FALSE(DecodeExportCommand(cancel, 0, read));
+  // The export request's command byte.
+  const Bytes request = MakeRequest(3);
+  ASSERT_TRUE(DecodeExportCommand(request.data(), request.size(), read));
+  EXPECT_EQ(read.command, kExportCommandExport);
+
+  // The status records, each kind and phase, with negative numbers.
+  for (UInt16 kind : {kExportStatusProgress, kExportStatusError, kExportStatusDone}) {
+    for (UInt16 phase : {kExportPhaseMovie, kExportPhaseSound}) {
+      const ExportStatus written{kind, phase, static_cast<Fixed>(-0x12345), static_cast<SInt16>(-2056), 0,
+                                 0x90000000u + kind};
+      UInt8 bytes[kExportStatusSize];
+      EncodeExportStatus(written, bytes);
+      ExportStatus back{};
+      ASSERT_TRUE(DecodeExportStatus(bytes, sizeof bytes, back));
+      EXPECT_TRUE(back.kind == written.kind && back.phase == written.phase && back.fraction == written.fraction &&
+                  back.error == written.error && back.reserved == written.reserved && back.cookie == written.cookie)
+          << kind << " " << phase;
+    }
+  }
+
+  // The reply: Vantrel writes it, the application never reads it; its bytes.
+  const std::string reply("Reply: Reqest 12 queued.\n\n\0", 27);
+  EXPECT_EQ(EncodeExportQueuedReply(12), Bytes(reply.begin(), reply.end()));
 }
 
 TEST(ExportProtocol, RequestsAreReadSafely) {

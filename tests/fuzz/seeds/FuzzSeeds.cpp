@@ -171,14 +171,6 @@ void MotionSeeds() {
   }
 }
 
-void AppendRecord(Bytes& io, UInt32 tag, const void* data, size_t n) {
-  UInt8 head[8];
-  WriteBE32(head, tag);
-  WriteBE32(head + 4, static_cast<UInt32>(n));
-  io.insert(io.end(), head, head + 8);
-  io.insert(io.end(), static_cast<const UInt8*>(data), static_cast<const UInt8*>(data) + n);
-}
-
 void ExportSeeds() {
   Movie m = BuildMovie(true);
   const Bytes movie = Flattened(m);
@@ -189,18 +181,13 @@ void ExportSeeds() {
     QTAtomContainer settings = nullptr;
     MovieExportGetSettingsAsAtomContainer(exporter, &settings);
     CloseComponent(exporter);
-    Bytes message{kExportCommandExport};
-    AppendRecord(message, kExportTagMovie, movie.data(), movie.size());
-    UInt8 word[4];
-    WriteBE32(word, MovieExportType);
-    AppendRecord(message, kExportTagExporterType, word, 4);
-    WriteBE32(word, subtype);
-    AppendRecord(message, kExportTagExporterSubtype, word, 4);
     const Bytes s = FromHandle(settings);
-    AppendRecord(message, kExportTagExporterSettings, s.data(), s.size());
-    WriteBE32(word, 7);
-    AppendRecord(message, kExportTagCookie, word, 4);
-    AppendRecord(message, kExportTagEnd, nullptr, 0);
+    // The harness reads the movie and the settings: no destination, no single-field record.
+    ExportRequestFields fields =
+        ExportRequestOf(movie.data(), movie.size(), nullptr, 0, subtype, s.data(), s.size(), 7, false);
+    fields.hasDestination = false;
+    fields.hasSingleField = false;
+    const Bytes message = EncodeExportRequest(fields);
     Put("export", message);
     DisposeHandle(settings);
   }
