@@ -23,6 +23,8 @@
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieCodecs.h"
 #include "platform/movies/MovieFFCodecs.h"
+#include "platform/movies/MovieModel.h"
+#include "platform/movies/MovieSound.h"
 #include "platform/movies/SoundConverter.h"
 
 namespace {
@@ -826,23 +828,18 @@ struct MovieVideoSource {
   Rect savedBox{};
 };
 
+// A sound track as the movie plays it, from the export's start: the
+// track's edits decide which media time sounds when, so a codec's priming
+// that an edit skips is never heard and a track that starts later than the
+// movie keeps its place.
 struct MovieSoundSource {
-  Media media = nullptr;
-  TimeValue next = 0;
-  TimeValue duration = 0;
-  TimeScale scale = 0;
-  SoundConverter converter = nullptr;
-  SoundComponentData input{};
-  Handle sample = nullptr;
-  SampleDescriptionHandle sourceDesc = nullptr;
+  std::unique_ptr<movies::CTrackSoundStream> stream;
+  SInt64 total = 0;   // sample frames to give
+  SInt64 given = 0;
+  SInt32 rate = 0;
+  SInt16 channels = 0;
   SoundDescriptionHandle outputDesc = nullptr;
-  std::vector<UInt8> buffer;
-  bool more = true;
-  bool ended = false;
-  // Compressed sound, decoded whole into host-order 16-bit samples.
-  bool decodedWhole = false;
-  std::vector<SInt16> decoded;
-  size_t decodedAt = 0;  // in sample frames
+  std::vector<SInt16> buffer;
 };
 
 OSErr MovieVideoProperty(void* inRefCon, SInt32, OSType inProperty, void* ioValue) {
@@ -894,72 +891,36 @@ OSErr MovieSoundProperty(void* inRefCon, SInt32, OSType inProperty, void* ioValu
   auto* s = static_cast<MovieSoundSource*>(inRefCon);
   if (ioValue == nullptr || inProperty != movieExportDuration) return paramErr;
   auto* r = static_cast<TimeRecord*>(ioValue);
-  r->value = SInt64ToWide(s->duration);
-  r->scale = s->scale;
+  r->value = SInt64ToWide(s->total);
+  r->scale = s->rate;
   r->base = nullptr;
   return noErr;
 }
 
-Boolean MovieSoundFill(SoundComponentDataPtr* outData, void* inRefCon) {
-  auto* s = static_cast<MovieSoundSource*>(inRefCon);
-  s->input.buffer = nullptr;
-  s->input.sampleCount = 0;
-  if (s->decodedWhole) {
-    const size_t channels = static_cast<size_t>(s->input.numChannels);
-    const size_t total = s->decoded.size() / channels;
-    const size_t frames = std::min<size_t>(16384, total - std::min(total, s->decodedAt));
-    if (frames == 0) {
-      s->more = false;
-    } else {
-      s->input.buffer = reinterpret_cast<UInt8*>(s->decoded.data() + s->decodedAt * channels);
-      s->input.sampleCount = static_cast<SInt32>(frames);
-      s->decodedAt += frames;
-    }
-    *outData = &s->input;
-    return s->more;
-  }
-  if (s->next >= s->duration) s->more = false;
-  if (s->more) {
-    SInt32 size = 0, count = 0;
-    TimeValue sampleTime = 0, perSample = 0;
-    OSErr err = GetMediaSample(s->media, s->sample, 0, &size, s->next, &sampleTime, &perSample, nullptr, nullptr,
-                               s->scale > 0 ? s->scale / 4 + 1 : 4096, &count, nullptr);
-    if (err != noErr || size <= 0 || count <= 0) {
-      s->more = false;
-    } else {
-      s->next = sampleTime + count * std::max<TimeValue>(perSample, 1);
-      const SInt32 frameBytes = s->input.numChannels * std::max<SInt16>(1, s->input.sampleSize / 8);
-      s->input.buffer = reinterpret_cast<UInt8*>(*s->sample);
-      s->input.sampleCount = frameBytes > 0 ? std::min(size, GetHandleSize(s->sample)) / frameBytes : 0;
-    }
-  }
-  *outData = &s->input;
-  return s->more;
-}
-
 OSErr MovieSoundData(void* inRefCon, MovieExportGetDataParams* p) {
   auto* s = static_cast<MovieSoundSource*>(inRefCon);
-  if (s->ended) return eofErr;
-  UInt32 bytes = 0, frames = 0, flags = 0;
-  OSErr err = noErr;
-  // The converter is drained to its last frame before the conversion ends.
-  err = SoundConverterFillBuffer(s->converter, MovieSoundFill, s, s->buffer.data(),
-                                 static_cast<UInt32>(s->buffer.size()), &bytes, &frames, &flags);
-  if (err == noErr && !s->more && frames == 0) {
-    err = SoundConverterEndConversion(s->converter, s->buffer.data(), &frames, &bytes);
-    s->ended = true;
-    if (err == noErr) err = eofErr;
-  }
+  const SInt64 frames = std::min<SInt64>(16384, s->total - s->given);
   p->actualTime = p->requestedTime;
-  p->dataPtr = reinterpret_cast<Ptr>(s->buffer.data());
-  p->dataSize = static_cast<SInt32>(bytes);
   p->desc = reinterpret_cast<SampleDescriptionHandle>(s->outputDesc);
   p->descType = SoundMediaType;
   p->descSeed = 1;
-  p->actualSampleCount = static_cast<SInt32>(frames);
   p->durationPerSample = 1;
   p->sampleFlags = 0;
-  return err;
+  p->dataPtr = reinterpret_cast<Ptr>(s->buffer.data());
+  p->dataSize = 0;
+  p->actualSampleCount = 0;
+  if (frames <= 0) return eofErr;
+  s->buffer.resize(static_cast<size_t>(frames) * static_cast<size_t>(s->channels));
+  try {
+    s->stream->Read(s->buffer.data(), static_cast<size_t>(frames));
+  } catch (...) {
+    return OSErrOfCurrent(memFullErr, badFormat);
+  }
+  s->given += frames;
+  p->dataPtr = reinterpret_cast<Ptr>(s->buffer.data());
+  p->dataSize = static_cast<SInt32>(frames * s->channels * 2);
+  p->actualSampleCount = static_cast<SInt32>(frames);
+  return s->given >= s->total ? eofErr : noErr;
 }
 
 void DisposeVideoSource(MovieVideoSource* v) {
@@ -975,9 +936,6 @@ void DisposeVideoSource(MovieVideoSource* v) {
 
 void DisposeSoundSource(MovieSoundSource* s) {
   if (s == nullptr) return;
-  if (s->converter) SoundConverterClose(s->converter);
-  DisposeHandle(s->sample);
-  DisposeHandle(reinterpret_cast<Handle>(s->sourceDesc));
   DisposeHandle(reinterpret_cast<Handle>(s->outputDesc));
   delete s;
 }
@@ -1016,57 +974,44 @@ MovieVideoSource* NewVideoSource(Movie inMovie, TimeValue inStart, TimeValue inD
   return v.release();
 }
 
-MovieSoundSource* NewSoundSource(Track inTrack) {
+// The sound of inTrack from movie time inStart for inDuration, or up to the
+// track's end when it ends sooner, at the media's own rate and channels.
+MovieSoundSource* NewSoundSource(Movie inMovie, Track inTrack, TimeValue inStart, TimeValue inDuration) {
   auto s = std::unique_ptr<MovieSoundSource, void (*)(MovieSoundSource*)>(new MovieSoundSource, DisposeSoundSource);
-  s->media = GetTrackMedia(inTrack);
-  ThrowIfNil_(s->media);
-  s->scale = GetMediaTimeScale(s->media);
-  s->duration = GetMediaDuration(s->media);
-  s->sample = NewHandle(0);
-  s->sourceDesc = reinterpret_cast<SampleDescriptionHandle>(NewHandle(0));
-  ThrowIfNil_(s->sample);
-  ThrowIfNil_(s->sourceDesc);
-  GetMediaSampleDescription(s->media, 1, s->sourceDesc);
-  if (GetHandleSize(reinterpret_cast<Handle>(s->sourceDesc)) < static_cast<SInt32>(sizeof(SoundDescription)))
-    Throw_(invalidTrack);
-  const SoundDescription src = *reinterpret_cast<SoundDescription*>(*s->sourceDesc);
-  if (src.numChannels <= 0 || src.sampleRate == 0) Throw_(badFormat);
-  s->input = SoundComponentData{0, src.dataFormat, src.numChannels, src.sampleSize, src.sampleRate, 0, nullptr, 0};
-  switch (src.dataFormat) {
-    case 'raw ': case 'twos': case 'sowt': case 'in24': case 'in32': case 'fl32': case 'fl64': case 'NONE':
-      break;
-    default: {
-      // Compressed sound is decoded by the toolbox's sound decoders.
-      SInt16 channels = 0;
-      Float64 rate = 0;
-      ThrowIfOSErr_(GetMediaSound16(s->media, s->decoded, &channels, &rate));
-      if (channels != src.numChannels || channels <= 0) Throw_(badFormat);
-      s->decodedWhole = true;
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      s->input.format = 'sowt';
-#else
-      s->input.format = 'twos';
-#endif
-      s->input.sampleSize = 16;
-      s->input.sampleRate = static_cast<UnsignedFixed>(rate * 65536.0);
-      break;
-    }
+  {
+    std::lock_guard<std::recursive_mutex> lock(movies::Lock());
+    const movies::TrackObj& t = movies::GetTrack(inTrack);
+    if (!t.media || t.media->descs.empty() || t.media->descs[0].size() < sizeof(SoundDescription))
+      Throw_(invalidTrack);
+    SoundDescription src;
+    std::memcpy(&src, t.media->descs[0].data(), sizeof src);
+    if (src.numChannels <= 0 || src.numChannels > 16 || src.sampleRate == 0) Throw_(badFormat);
+    s->rate = static_cast<SInt32>(std::lround(src.sampleRate / 65536.0));
+    s->channels = src.numChannels;
+    if (s->rate <= 0) Throw_(badFormat);
+    const TimeScale scale = GetMovieTimeScale(inMovie);
+    if (scale <= 0) Throw_(badFormat);
+    const SInt64 start = std::max<TimeValue>(0, inStart);
+    const SInt64 rangeEnd = std::min<SInt64>(GetMovieDuration(inMovie), start + std::max<TimeValue>(0, inDuration));
+    SInt64 end = std::min<SInt64>(rangeEnd, movies::TrackDuration(t));
+    // A range the track does not reach sounds silent all through.
+    if (end <= start) end = rangeEnd;
+    s->total = std::max<SInt64>(0, movies::ScaleTime(end - start, scale, s->rate));
+    s->stream = std::make_unique<movies::CTrackSoundStream>(t, start, scale, s->rate, s->channels);
   }
-  SoundComponentData output{0, 'sowt', src.numChannels, 16, src.sampleRate, 0, nullptr, 0};
-  ThrowIfOSErr_(SoundConverterOpen(&s->input, &output, &s->converter));
-  UInt32 outBytes = 0;
-  ThrowIfOSErr_(SoundConverterGetBufferSizes(s->converter, 256 * 1024, nullptr, nullptr, &outBytes));
-  s->buffer.assign(std::max<UInt32>(outBytes, 16384), 0);
   s->outputDesc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
   ThrowIfNil_(s->outputDesc);
   SoundDescription& d = **s->outputDesc;
   d.descSize = sizeof(SoundDescription);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   d.dataFormat = 'sowt';
+#else
+  d.dataFormat = 'twos';
+#endif
   d.version = 1;
-  d.numChannels = src.numChannels;
+  d.numChannels = s->channels;
   d.sampleSize = 16;
-  d.sampleRate = src.sampleRate;
-  ThrowIfOSErr_(SoundConverterBeginConversion(s->converter));
+  d.sampleRate = static_cast<UnsignedFixed>(s->rate) << 16;
   return s.release();
 }
 
@@ -1095,11 +1040,11 @@ OSErr MovieExportNewGetDataAndPropertiesProcs(MovieExportComponent ci, OSType in
     } else if (inTrackType == SoundMediaType) {
       Track track = inTrack ? inTrack : FirstEnabledTrack(inMovie, SoundMediaType);
       if (track == nullptr) Throw_(invalidTrack);
-      MovieSoundSource* s = NewSoundSource(track);
+      MovieSoundSource* s = NewSoundSource(inMovie, track, inStartTime, inDuration);
       *outRefCon = s;
       *outPropertyProc = MovieSoundProperty;
       *outDataProc = MovieSoundData;
-      if (ioScale) *ioScale = s->scale;
+      if (ioScale) *ioScale = s->rate;
     } else {
       Throw_(paramErr);
     }

@@ -414,6 +414,36 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
   SInt64 mWritten = 0, mHeard = 0, mHeardAt = 0;
 };
 
+struct CTrackSoundStream::Impl {
+  TrackSound track;
+  std::unique_ptr<CTrackSoundReader> reader;
+  SInt16 channels = 0;
+  std::vector<SInt32> mix;
+};
+
+CTrackSoundStream::CTrackSoundStream(const TrackObj& inTrack, SInt64 inStart, TimeScale inMovieScale, SInt32 inRate,
+                                     SInt16 inChannels)
+    : mImpl(std::make_unique<Impl>()) {
+  if (!inTrack.media || inTrack.media->descs.empty() || inTrack.media->descs[0].size() < sizeof(SoundDescription) ||
+      inTrack.media->scale <= 0 || inMovieScale <= 0 || inRate <= 0 || inChannels <= 0)
+    Throw_(invalidMedia);
+  std::memcpy(&mImpl->track.desc, inTrack.media->descs[0].data(), sizeof mImpl->track.desc);
+  mImpl->track.media = std::make_shared<MediaObj>(*inTrack.media);
+  mImpl->track.media->track = nullptr;
+  mImpl->track.edits = inTrack.edits;
+  mImpl->channels = inChannels;
+  mImpl->reader = std::make_unique<CTrackSoundReader>(mImpl->track, inStart, inMovieScale, inRate, inChannels);
+}
+
+CTrackSoundStream::~CTrackSoundStream() = default;
+
+void CTrackSoundStream::Read(SInt16* outFrames, size_t inFrames) {
+  const size_t n = inFrames * static_cast<size_t>(mImpl->channels);
+  mImpl->mix.assign(n, 0);
+  mImpl->reader->MixInto(mImpl->mix.data(), inFrames, 65536);
+  for (size_t i = 0; i < n; ++i) outFrames[i] = static_cast<SInt16>(std::clamp<SInt32>(mImpl->mix[i], -32768, 32767));
+}
+
 MovieSoundSlot::~MovieSoundSlot() {
   if (session) session->Stop();
 }

@@ -7,12 +7,14 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/base/MacTypes.h"
 
 namespace movies {
 
 struct MovieObj;
+struct TrackObj;
 class CSoundSession;
 
 // A movie's session. Not copied with the movie; stops the session when it goes.
@@ -34,5 +36,26 @@ void StopMovieSound(MovieObj& m);
 // The movie time (movie scale) the sound has been heard up to, while a paced
 // output leads the movie's clock.
 bool GetMovieSoundTime(MovieObj& m, SInt64& outTime);
+
+// One sound track as the movie plays it, from a movie time on: its edits in
+// order (a media time that skips a codec's priming included), silence where
+// an edit is empty, before the first edit and after the media ends, as
+// host-order 16-bit frames at a rate and channel count of the caller's.
+// The track's media is copied, so the stream needs no lock once made (make
+// it under the toolbox lock).
+class CTrackSoundStream {
+ public:
+  CTrackSoundStream(const TrackObj& inTrack, SInt64 inStart, TimeScale inMovieScale, SInt32 inRate,
+                    SInt16 inChannels);
+  ~CTrackSoundStream();
+  CTrackSoundStream(const CTrackSoundStream&) = delete;
+  CTrackSoundStream& operator=(const CTrackSoundStream&) = delete;
+  // The next inFrames frames.
+  void Read(SInt16* outFrames, size_t inFrames);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> mImpl;
+};
 
 }  // namespace movies
