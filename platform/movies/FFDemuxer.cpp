@@ -159,7 +159,17 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
     } else {
       ScanPackets(all, false);
     }
-    for (FFTrackInfo& t : mTracks) FinishTrackTimes(t);
+    for (FFTrackInfo& t : mTracks) {
+      FinishTrackTimes(t);
+      // MPEG audio layer III decodes 529 frames late (its filter banks'
+      // delay). AVI counts sound from its first frame and keeps no time for
+      // a delay: that much of it is known and taken off.
+      if (t.handlerType == 'soun' && t.primingFrames == 0 && isAvi &&
+          ctx->streams[t.streamIndex]->codecpar->codec_id == AV_CODEC_ID_MP3) {
+        t.primingFrames = 529;
+        t.primingTimed = kFalse;
+      }
+    }
   } catch (...) {
     mInput.reset();
     ::close(mFile);
@@ -258,6 +268,7 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
     SInt64 dts, pts, duration, pos;
     UInt32 size;
     bool key, corrupt;
+    SInt32 skip = 0;    // sound: frames the container says to drop at this packet's start
     int order = -1;     // MPEG-1/2 video: the picture's temporal reference (display order in its group)
     bool group = false; // MPEG-1/2 video: a group of pictures starts with this packet
   };
@@ -286,6 +297,11 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
               (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0};
         if (IsMPEGVideo(ctx->streams[pkt->stream_index]->codecpar->codec_id))
           ReadPictureOrder(pkt->data, pkt->size, r.order, r.group);
+        size_t sideSize = 0;
+        const uint8_t* side = av_packet_get_side_data(pkt, AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
+        if (side != nullptr && sideSize >= 4)
+          r.skip = static_cast<SInt32>(static_cast<UInt32>(side[0]) | static_cast<UInt32>(side[1]) << 8 |
+                                       static_cast<UInt32>(side[2]) << 16 | static_cast<UInt32>(side[3]) << 24);
         raw[static_cast<size_t>(k)].push_back(r);
       }
     }
@@ -321,6 +337,8 @@ void CFFDemuxer::ScanPackets(const std::vector<SInt32>& inTrackIndexes, bool inC
       if (r.pts == AV_NOPTS_VALUE) r.pts = r.dts;
     state.dtsBase = packets.empty() ? 0 : packets.front().dts;
     state.direct = false;
+    t.originTime = state.dtsBase * state.timeMultiplier;
+    if (t.handlerType == 'soun' && !packets.empty() && packets.front().skip > 0) t.primingFrames = packets.front().skip;
     t.samples.reserve(packets.size());
     for (const Raw& r : packets) {
       FFSampleInfo s;

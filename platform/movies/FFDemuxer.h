@@ -27,6 +27,9 @@ struct FFTrackInfo {
   TimeScale timeScale = 0;
   TimeValue64 duration = 0;      // end of the last sample
   TimeValue64 firstDisplayTime = 0;  // the earliest display time: where the track's edit begins
+  // The container's clock at decode time 0, in the track's scale: tracks of
+  // one file line up by originTime + firstDisplayTime.
+  TimeValue64 originTime = 0;
   OSType codecType = 0;          // sample description data format
   std::string compressorName;
   std::vector<UInt8> codecPrivate;  // decoder configuration ('avcC'/'hvcC' payload, decoder-specific info)
@@ -41,6 +44,13 @@ struct FFTrackInfo {
   Float64 sampleRate = 0;
   SInt16 channels = 0;
   SInt16 sampleSize = 0;         // bits per sample
+  // Sample frames at the start that the decoder gives before the sound
+  // itself (an encoder's and decoder's delay), as the file or the codec says.
+  SInt32 primingFrames = 0;
+  // The container's times count the priming (its first frame is at the
+  // first time, the sound itself later); false: the container kept no time
+  // for it, and the sound itself begins at the first time.
+  Boolean primingTimed = kTrue;
   // Samples in decode order.
   std::vector<FFSampleInfo> samples;
   Boolean fromIndex = kFalse;    // the container's own index gave the table (not a scan of the file)

@@ -235,8 +235,41 @@ struct FileCloser {
   }
 };
 
+// Where a track begins on the file's clock, in seconds: its first display
+// time, and for sound the first frame after the codec's priming.
+double TrackStartSeconds(const FFTrackInfo& inTrack) {
+  double start = static_cast<double>(inTrack.originTime + inTrack.firstDisplayTime) / inTrack.timeScale;
+  if (inTrack.handlerType == SoundMediaType && inTrack.sampleRate > 0 && inTrack.primingTimed)
+    start += inTrack.primingFrames / inTrack.sampleRate;
+  return start;
+}
+
+bool Placeable(const FFTrackInfo& inTrack) {
+  return !inTrack.samples.empty() && inTrack.timeScale > 0 &&
+         (inTrack.handlerType == VideoMediaType || (inTrack.channels > 0 && inTrack.sampleRate > 0));
+}
+
+// The movie begins with the first picture (with the first sound where there
+// are no pictures): every track keeps its place against it, and sound that
+// comes before it is not part of the movie.
+double MovieOriginSeconds(const CFFDemuxer& inDemuxer) {
+  double origin = 0;
+  for (OSType type : {VideoMediaType, SoundMediaType}) {
+    bool any = false;
+    for (ItemCount i = 0; i < inDemuxer.CountTracks(); ++i) {
+      const FFTrackInfo& t = inDemuxer.GetTrack(i);
+      if (t.handlerType != type || !Placeable(t)) continue;
+      const double start = TrackStartSeconds(t);
+      origin = any ? std::min(origin, start) : start;
+      any = true;
+    }
+    if (any) return origin;
+  }
+  return origin;
+}
+
 void AddTrack(Movie inMovie, CFFDemuxer& ioDemuxer, ItemCount inIndex, const std::vector<std::vector<UInt8>>& inPackets,
-              const std::string& inPath, int inFD) {
+              const std::string& inPath, int inFD, double inOriginSeconds) {
   const FFTrackInfo& info = ioDemuxer.GetTrack(inIndex);
   if (info.samples.empty() || info.timeScale <= 0) return;
   const bool video = info.handlerType == VideoMediaType;
@@ -309,9 +342,22 @@ void AddTrack(Movie inMovie, CFFDemuxer& ioDemuxer, ItemCount inIndex, const std
     t.apertureDims[2][1] = Long2Fix(info.height);
     t.hasAperture = true;
   }
-  if (displayEnd <= firstDisplay) return;
-  ThrowIfOSErr_(InsertMediaIntoTrack(track, 0, static_cast<TimeValue>(firstDisplay),
-                                     static_cast<TimeValue>(displayEnd - firstDisplay), fixed1));
+  // The codec's priming is skipped; the track sits where the file's clock
+  // puts it against the movie's start. Clocks that disagree by more than a
+  // few seconds (a wrapped or reset stream clock) are not believed.
+  SInt64 mediaStart = firstDisplay;
+  if (!video && info.primingFrames > 0)
+    mediaStart += std::llround(info.primingFrames * static_cast<double>(scale) / info.sampleRate);
+  double offset = TrackStartSeconds(info) - inOriginSeconds;
+  if (!(std::fabs(offset) <= 10.0)) offset = 0;
+  TimeValue movieTime = 0;
+  if (offset < 0)
+    mediaStart += std::llround(-offset * scale);
+  else
+    movieTime = static_cast<TimeValue>(std::llround(offset * GetMovieTimeScale(inMovie)));
+  if (displayEnd <= mediaStart) return;
+  ThrowIfOSErr_(InsertMediaIntoTrack(track, movieTime, static_cast<TimeValue>(mediaStart),
+                                     static_cast<TimeValue>(displayEnd - mediaStart), fixed1));
 }
 
 }  // namespace
@@ -327,7 +373,9 @@ OSErr ImportMovieWithFFmpeg(const std::string& inPath, Movie* outMovie) {
     movie = NewMovie(0);
     ThrowIfNil_(movie);
     const auto packets = ReadScannedPackets(inPath, demuxer);
-    for (ItemCount i = 0; i < demuxer.CountTracks(); ++i) AddTrack(movie, demuxer, i, packets[i], inPath, file.fd);
+    const double origin = MovieOriginSeconds(demuxer);
+    for (ItemCount i = 0; i < demuxer.CountTracks(); ++i)
+      AddTrack(movie, demuxer, i, packets[i], inPath, file.fd, origin);
     if (GetMovieTrackCount(movie) == 0) Throw_(noMovieFound);
     ClearMovieChanged(movie);
     *outMovie = movie;
