@@ -192,3 +192,113 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
 
 INSTANTIATE_TEST_SUITE_P(Sources, ExportEveryMovie, ::testing::ValuesIn(kKinds),
                          [](const ::testing::TestParamInfo<SourceKind>& info) { return std::string(info.param.name); });
+
+namespace {
+
+// A movie of two seconds whose sound is silent for its first second and a
+// tone from then on: where the tone begins tells where the sound lies
+// against the pictures.
+struct TimedKind {
+  const char* name;
+  exporttest::AVMovieSpec spec;
+  // Delay of the encoder that the container cannot record (AVI keeps no
+  // time for it): LAME's 576 frames stay in an MP3 stream there.
+  int unrecordedFrames = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const TimedKind& k) { return os << k.name; }
+
+exporttest::AVMovieSpec ToneSpec(const char* inContainer, const char* inVideo, int inBFrames, const char* inSound,
+                                 int inRate, int inChannels) {
+  exporttest::AVMovieSpec s = Spec(inContainer, inVideo, inBFrames, inSound, inRate, inChannels);
+  s.frames = 50;
+  s.toneStart = 1.0;
+  return s;
+}
+
+const TimedKind kTimedKinds[] = {
+    {"AAC48kInMPEG4", ToneSpec("mp4", "libx264", 3, "aac", 48000, 2)},
+    {"AAC16kMonoInMPEG4", ToneSpec("mp4", "libx264", 2, "aac", 16000, 1)},
+    {"MP3InAVI", ToneSpec("avi", "mpeg4", 0, "libmp3lame", 44100, 2), 576},
+    {"MP2InQuickTime", ToneSpec("mov", "mjpeg", 0, "mp2", 44100, 2)},
+    {"MP2InProgramStream", ToneSpec("vob", "mpeg2video", 2, "mp2", 48000, 2)},
+};
+
+class ExportKeepsTheSoundInPlace : public ::testing::TestWithParam<TimedKind> {
+ protected:
+  void SetUp() override {
+    unsetenv("VANTREL_STAND_IN_EXPORT");
+    EnterMovies();
+    InstallFFmpegMovieComponents();
+    char pattern[] = "/tmp/trx-sound-place-XXXXXX";
+    mFolder = mkdtemp(pattern);
+    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
+    ASSERT_TRUE(mClient.OpenProgressPort());
+    ASSERT_TRUE(mClient.Launch());
+    ASSERT_TRUE(mClient.Connect());
+  }
+  void TearDown() override {
+    mClient.Send(Bytes{kExportCommandQuit});
+    mClient.WaitForExit(20.0);
+    fs::remove_all(mFolder);
+    unsetenv("XDG_CACHE_HOME");
+  }
+  StTempPortDirectory mPorts;
+  std::string mFolder;
+  CExportClient mClient;
+};
+
+}  // namespace
+
+// The tone begins one second after the first picture in the source; in the
+// export it begins there too (within one frame of the sound codec), and the
+// exported sound lasts what the source's lasts: no priming of the source's
+// decoder or of the exporter's encoder is left in, nothing is cut off.
+TEST_P(ExportKeepsTheSoundInPlace, TheToneStartsAtItsPictureAndTheSoundKeepsItsLength) {
+  const exporttest::AVMovieSpec& spec = GetParam().spec;
+  if (!avcodec_find_encoder_by_name(spec.videoEncoder) || !avcodec_find_encoder_by_name(spec.soundEncoder))
+    GTEST_SKIP() << "no encoder";
+  const std::string source = mFolder + "/source." + (spec.container == "vob" ? std::string("mpg") : spec.container);
+  int soundFrames = 0;
+  ASSERT_TRUE(exporttest::WriteAVMovie(source, spec, &soundFrames));
+  // The sound the source holds: whole frames of its codec.
+  const double seconds = static_cast<double>(soundFrames) / spec.sampleRate;
+  const exporttest::SoundTiming original = exporttest::MeasureSoundTiming(source);
+  ASSERT_TRUE(original.ok);
+  RecordProperty("source_onset_ms", std::to_string(std::lround((original.Onset() - spec.toneStart) * 1000)));
+
+  UInt32 cookie = 1;
+  for (OSType subtype : {OSType('mpg4'), OSType('MooV')}) {
+    SCOPED_TRACE(subtype == 'mpg4' ? "MPEG-4" : "QuickTime");
+    Movie movie = OpenMovieAt(source);
+    ASSERT_NE(movie, nullptr);
+    const std::string dest = mFolder + "/out" + std::to_string(cookie) + (subtype == 'mpg4' ? ".mp4" : ".mov");
+    ASSERT_EQ(mClient.Send(ExportRequestFor(movie, dest, subtype, cookie)), kCFMessagePortSuccess);
+    DisposeMovie(movie);
+    ASSERT_TRUE(mClient.WaitForDone(cookie, 300.0));
+    ASSERT_EQ(ErrorOf(mClient.StatusesOf(cookie)), 0);
+    ++cookie;
+
+    const exporttest::SoundTiming t = exporttest::MeasureSoundTiming(dest);
+    ASSERT_TRUE(t.ok);
+    ASSERT_EQ(t.sampleRate, spec.sampleRate);
+    ASSERT_GE(t.onsetFrame, 0) << "no tone in the exported sound";
+    // One frame of the source's sound codec (the exporter's when it codes in larger ones).
+    const double frame =
+        static_cast<double>(std::max({1152, t.frameSize, original.frameSize})) / spec.sampleRate;
+    const double onset = t.Onset();
+    std::printf("%s %s: onset %+.1f ms (source as read %+.1f ms), length %+.1f ms\n", GetParam().name,
+                subtype == 'mpg4' ? "MPEG-4" : "QuickTime", (onset - spec.toneStart) * 1000,
+                (original.Onset() - spec.toneStart) * 1000, (t.Seconds() - seconds) * 1000);
+    // Within one frame of the codec, and as exactly as the source records
+    // its timing: to the sample, give or take the tone's first crossing.
+    EXPECT_NEAR(onset, spec.toneStart, frame) << "the tone begins " << (onset - spec.toneStart) * 1000 << " ms late";
+    EXPECT_NEAR(onset, spec.toneStart + static_cast<double>(GetParam().unrecordedFrames) / spec.sampleRate, 0.003)
+        << "the tone begins " << (onset - spec.toneStart) * 1000 << " ms late";
+    EXPECT_NEAR(t.Seconds(), seconds, frame) << "the sound lasts " << (t.Seconds() - seconds) * 1000 << " ms more";
+    EXPECT_NEAR(t.soundStart, t.videoStart, 0.003);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, ExportKeepsTheSoundInPlace, ::testing::ValuesIn(kTimedKinds),
+                         [](const ::testing::TestParamInfo<TimedKind>& info) { return std::string(info.param.name); });

@@ -3,6 +3,8 @@
 // numbered pattern and a sine of any channel count, in any container.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,6 +26,8 @@ struct AVMovieSpec {
   int sampleRate = 48000;
   int channels = 2;
   double soundSeconds = 0;        // 0: as long as the video
+  double toneStart = -1;          // >= 0: silence until then, the sine from then on
+  UInt64 channelMask = 0;         // the sound's channel layout; 0: the default of its channel count
 };
 
 namespace detail {
@@ -40,8 +44,9 @@ inline void DrainPackets(AVCodecContext* c, AVStream* st, AVFormatContext* fmt, 
 
 }  // namespace detail
 
-// Writes the movie; false when an encoder or the muxer refuses.
-inline bool WriteAVMovie(const std::string& inPath, const AVMovieSpec& inSpec) {
+// Writes the movie; false when an encoder or the muxer refuses. The sound
+// frames given to the encoder (whole frames of its size) go to outSoundFrames.
+inline bool WriteAVMovie(const std::string& inPath, const AVMovieSpec& inSpec, int* outSoundFrames = nullptr) {
   AVFormatContext* fmt = nullptr;
   if (avformat_alloc_output_context2(&fmt, nullptr, inSpec.container.c_str(), inPath.c_str()) < 0) return false;
   AVCodecContext* vc = nullptr;
@@ -90,7 +95,10 @@ inline bool WriteAVMovie(const std::string& inPath, const AVMovieSpec& inSpec) {
       as = avformat_new_stream(fmt, nullptr);
       ac = avcodec_alloc_context3(codec);
       ac->sample_rate = inSpec.sampleRate;
-      av_channel_layout_default(&ac->ch_layout, inSpec.channels);
+      if (inSpec.channelMask != 0)
+        av_channel_layout_from_mask(&ac->ch_layout, inSpec.channelMask);
+      else
+        av_channel_layout_default(&ac->ch_layout, inSpec.channels);
       ac->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
       ac->time_base = AVRational{1, inSpec.sampleRate};
       if (std::strcmp(inSpec.soundEncoder, "pcm_s16le") != 0) ac->bit_rate = 64000 * inSpec.channels;
@@ -117,6 +125,11 @@ inline bool WriteAVMovie(const std::string& inPath, const AVMovieSpec& inSpec) {
       soundTotal = static_cast<int>(seconds * inSpec.sampleRate);
       chunk = ac->frame_size > 0 ? ac->frame_size : 1024;
       sine = fftest::MakeSine(soundTotal + chunk, inSpec.sampleRate, inSpec.channels);
+      if (inSpec.toneStart >= 0) {
+        const size_t silent = static_cast<size_t>(std::llround(inSpec.toneStart * inSpec.sampleRate));
+        std::fill(sine.begin(), sine.begin() + static_cast<std::ptrdiff_t>(std::min(silent * inSpec.channels, sine.size())),
+                  SInt16(0));
+      }
       swr_alloc_set_opts2(&swr, &ac->ch_layout, ac->sample_fmt, inSpec.sampleRate, &ac->ch_layout, AV_SAMPLE_FMT_S16,
                           inSpec.sampleRate, 0, nullptr);
       swr_init(swr);
@@ -158,6 +171,7 @@ inline bool WriteAVMovie(const std::string& inPath, const AVMovieSpec& inSpec) {
       av_frame_unref(f);
     }
     sendSound(1e9);
+    if (outSoundFrames) *outSoundFrames = soundAt;
     if (vc) {
       avcodec_send_frame(vc, nullptr);
       detail::DrainPackets(vc, vs, fmt, pkt);

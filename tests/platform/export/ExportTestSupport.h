@@ -2,6 +2,7 @@
 // exported files through libavformat (an outside reader of what we wrote).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -227,6 +228,132 @@ inline bool WriteSoundMovie(const std::string& inPath, const char* inEncoder, in
   avformat_free_context(fmt);
   avcodec_free_context(&c);
   return ok;
+}
+
+}  // namespace exporttest
+
+namespace exporttest {
+
+// Where a file's sound lies against its pictures, as libavformat and
+// libavcodec read it (edit lists and the codec's priming taken off): the
+// first picture's time, the first decoded sound frame's time, and the first
+// sound frame louder than a threshold (the onset of a tone burst).
+struct SoundTiming {
+  bool ok = false;
+  double videoStart = 0;    // seconds
+  double soundStart = 0;    // seconds
+  SInt64 onsetFrame = -1;   // decoded sound frames before the first loud one
+  SInt64 decodedFrames = 0;
+  SInt64 statedFrames = 0;  // the length the container gives (its edit list), 0 when it gives none
+  int sampleRate = 0;
+  int frameSize = 0;        // the sound codec's frame, in sample frames (0: any)
+  // The onset's time on the pictures' clock, and the sound's length.
+  double Onset() const { return soundStart + static_cast<double>(onsetFrame) / sampleRate - videoStart; }
+  // A reader decodes the last frame of a codec whole; the container's edit
+  // says where the sound ends in it.
+  double Seconds() const {
+    const SInt64 frames = statedFrames > 0 ? std::min(statedFrames, decodedFrames) : decodedFrames;
+    return static_cast<double>(frames) / sampleRate;
+  }
+};
+
+inline SoundTiming MeasureSoundTiming(const std::string& inPath, int inThreshold = 3000) {
+  SoundTiming r;
+  AVFormatContext* ctx = nullptr;
+  if (avformat_open_input(&ctx, inPath.c_str(), nullptr, nullptr) < 0) return r;
+  avformat_find_stream_info(ctx, nullptr);
+  const int vi = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const int si = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  AVCodecContext* vdec = nullptr;
+  AVCodecContext* sdec = nullptr;
+  auto open = [&](int inStream) {
+    AVCodecContext* c = avcodec_alloc_context3(avcodec_find_decoder(ctx->streams[inStream]->codecpar->codec_id));
+    avcodec_parameters_to_context(c, ctx->streams[inStream]->codecpar);
+    c->pkt_timebase = ctx->streams[inStream]->time_base;
+    avcodec_open2(c, nullptr, nullptr);
+    return c;
+  };
+  if (vi >= 0) vdec = open(vi);
+  if (si >= 0) sdec = open(si);
+  if (sdec == nullptr) {
+    avcodec_free_context(&vdec);
+    avformat_close_input(&ctx);
+    return r;
+  }
+  r.sampleRate = sdec->sample_rate;
+  r.frameSize = sdec->frame_size > 0 ? sdec->frame_size : ctx->streams[si]->codecpar->frame_size;
+  double firstPicture = 1e30;
+  bool firstSound = true;
+  AVFrame* frame = av_frame_alloc();
+  auto takeVideo = [&] {
+    while (avcodec_receive_frame(vdec, frame) == 0) {
+      if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+        firstPicture = std::min(firstPicture, frame->best_effort_timestamp * av_q2d(ctx->streams[vi]->time_base));
+      av_frame_unref(frame);
+    }
+  };
+  auto takeSound = [&] {
+    while (avcodec_receive_frame(sdec, frame) == 0) {
+      if (firstSound) {
+        firstSound = false;
+        if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
+          r.soundStart = frame->best_effort_timestamp * av_q2d(ctx->streams[si]->time_base);
+      }
+      const int channels = frame->ch_layout.nb_channels;
+      for (int i = 0; i < frame->nb_samples && r.onsetFrame < 0; ++i)
+        for (int c = 0; c < channels; ++c) {
+          double v = 0;
+          const bool planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(frame->format)) != 0;
+          const int plane = planar ? c : 0;
+          const int at = planar ? i : i * channels + c;
+          switch (frame->format) {
+            case AV_SAMPLE_FMT_S16: case AV_SAMPLE_FMT_S16P:
+              v = reinterpret_cast<const int16_t*>(frame->extended_data[plane])[at];
+              break;
+            case AV_SAMPLE_FMT_S32: case AV_SAMPLE_FMT_S32P:
+              v = reinterpret_cast<const int32_t*>(frame->extended_data[plane])[at] / 65536.0;
+              break;
+            case AV_SAMPLE_FMT_FLT: case AV_SAMPLE_FMT_FLTP:
+              v = reinterpret_cast<const float*>(frame->extended_data[plane])[at] * 32768.0;
+              break;
+            case AV_SAMPLE_FMT_DBL: case AV_SAMPLE_FMT_DBLP:
+              v = reinterpret_cast<const double*>(frame->extended_data[plane])[at] * 32768.0;
+              break;
+            default:
+              break;
+          }
+          if (std::fabs(v) >= inThreshold) {
+            r.onsetFrame = r.decodedFrames + i;
+            break;
+          }
+        }
+      r.decodedFrames += frame->nb_samples;
+      av_frame_unref(frame);
+    }
+  };
+  AVPacket* pkt = av_packet_alloc();
+  while (av_read_frame(ctx, pkt) >= 0) {
+    if (pkt->stream_index == vi && vdec && avcodec_send_packet(vdec, pkt) >= 0) takeVideo();
+    if (pkt->stream_index == si && avcodec_send_packet(sdec, pkt) >= 0) takeSound();
+    av_packet_unref(pkt);
+  }
+  if (vdec) {
+    avcodec_send_packet(vdec, nullptr);
+    takeVideo();
+  }
+  avcodec_send_packet(sdec, nullptr);
+  takeSound();
+  r.videoStart = vdec && firstPicture < 1e29 ? firstPicture : 0;
+  const AVStream* sound = ctx->streams[si];
+  if (sound->duration != AV_NOPTS_VALUE && sound->duration > 0 && r.sampleRate > 0)
+    r.statedFrames = av_rescale_q(sound->duration, sound->time_base, AVRational{1, r.sampleRate});
+  r.ok = true;
+  av_packet_free(&pkt);
+  av_frame_free(&frame);
+  avcodec_free_context(&vdec);
+  avcodec_free_context(&sdec);
+  avformat_close_input(&ctx);
+  return r;
 }
 
 }  // namespace exporttest
