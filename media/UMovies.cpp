@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "media/CMovie.h"
 #include "toolkit/UFileUtils.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
@@ -50,7 +49,6 @@ char DecimalSymbol() {
   return (lc && lc->decimal_point && lc->decimal_point[0]) ? lc->decimal_point[0] : '.';
 }
 
-const OSType kEyes = VisualMediaCharacteristic;
 
 }  // namespace
 
@@ -102,77 +100,6 @@ void UMovies::SecondsToString(UInt32 inSeconds, LStr255& outText) {
   AppendFormat(outText, "%002d:", static_cast<SInt32>(s / 3600));
   AppendFormat(outText, "%002d:", static_cast<SInt32>((s % 3600) / 60));
   AppendFormat(outText, "%002d", static_cast<SInt32>(s % 60));
-}
-
-void UMovies::GetTimeCode(CMovie* inMovie, SInt32 inTime, LStr255& outText) {
-  outText = "";
-  if (!inMovie) return;
-  SInt32 scale = inMovie->GetTimeScale();
-  if (scale <= 0) return;
-  SInt32 seconds = static_cast<SInt32>(std::floor(static_cast<double>(inTime) / scale));
-  // Count the frames of this second before the time.
-  SInt32 frames = 0;
-  SInt32 t = inTime;
-  for (int guard = 0; guard < 100000; ++guard) {
-    SInt32 prev = 0;
-    if (!inMovie->GetPreviousInterestingTime(nextTimeMediaSample, 1, &kEyes, t, &prev, 1)) break;
-    if (static_cast<SInt32>(std::floor(static_cast<double>(prev) / scale)) < seconds) break;
-    t = prev;
-    ++frames;
-  }
-  SecondsToString(static_cast<UInt32>(std::max<SInt32>(0, seconds)), outText);
-  outText += ":";
-  AppendFormat(outText, "%002d", frames);
-}
-
-void UMovies::TimeCodeToTimeValue(const LStr255& inText, CMovie* inMovie, SInt32& outTime) {
-  outTime = 0;
-  if (!inMovie) return;
-  std::string text(inText.ConstTextPtr(), inText.Length());
-  auto number = [](const std::string& s) {
-    SInt32 v = 0;
-    for (char c : s) {
-      if (c < '0' || c > '9') return static_cast<SInt32>(0);  // unparsable parts count 0
-      if (v < 100000000) v = v * 10 + (c - '0');
-    }
-    return v;
-  };
-  // From the right: frames, then seconds, minutes (two characters each), then hours.
-  size_t colon = text.rfind(':');
-  SInt32 frames = number(colon == std::string::npos ? text : text.substr(colon + 1));
-  std::string rest = colon == std::string::npos ? std::string() : text.substr(0, colon);
-  auto takeTwo = [&](std::string& r) {
-    size_t c = r.rfind(':');
-    std::string part;
-    if (c == std::string::npos) {
-      part = r.size() > 2 ? r.substr(r.size() - 2) : r;
-      r = r.size() > 2 ? r.substr(0, r.size() - 2) : std::string();
-    } else {
-      part = r.substr(c + 1);
-      if (part.size() > 2) part = part.substr(0, 2);
-      r = r.substr(0, c);
-    }
-    return number(part);
-  };
-  SInt32 seconds = takeTwo(rest);
-  SInt32 minutes = takeTwo(rest);
-  SInt32 hours = number(rest);
-  SInt64 base = static_cast<SInt64>(inMovie->GetTimeScale()) * (static_cast<SInt64>(hours) * 3600 + minutes * 60 + seconds);
-  SInt32 t = 0;
-  bool ok = true;
-  if (base == 0) {
-    t = 0;
-  } else if (base > 0x7FFFFFFF) {
-    ok = false;
-  } else {
-    ok = inMovie->GetNextInterestingTime(nextTimeMediaSample, 1, &kEyes, static_cast<SInt32>(base - 1), &t, 1);
-  }
-  for (SInt32 i = 0; ok && i < frames; ++i) ok = inMovie->GetNextInterestingTime(nextTimeMediaSample, 1, &kEyes, t, &t, 1);
-  if (!ok) {
-    SysBeep(1);
-    t = inMovie->GetDuration();
-  }
-  outTime = t;
 }
 
 void UMovies::TimeToFraction(double inSeconds, SInt32& outH, SInt32& outM, SInt32& outS, SInt32& outMs) {
@@ -234,40 +161,6 @@ SInt16 UMovies::TimeEditKeyFilter(void*, UInt16, UInt16& ioChar, UInt16) {
   if ((c >= 0x1C && c <= 0x1F) || c == 0x01 || c == 0x04 || c == 0x0B || c == 0x0C) return kTimeKey_Cursor;
   if ((c >= '0' && c <= '9') || c == '.' || c == ',' || c == ':') return kTimeKey_Input;
   return kTimeKey_Reject;
-}
-
-void UMovies::CollectInterestingTimes(CMovie* inMovie, LArray& outTimes) {
-  if (!inMovie) return;
-  try {
-    auto add = [&](SInt32 t) { outTimes.AddItem(&t, sizeof t); };
-    add(0);
-    add(inMovie->GetDuration());
-    SInt32 s = 0, e = 0;
-    inMovie->GetSelection(&s, &e);
-    if (e != s) {
-      add(s);
-      add(e);
-    }
-    Movie m = inMovie->GetMovie();
-    for (SInt32 i = 1; i <= GetMovieTrackCount(m); ++i) {
-      Track t = GetMovieIndTrack(m, i);
-      if (!t || !GetTrackEnabled(t)) continue;
-      add(GetTrackOffset(t));
-      add(GetTrackDuration(t));
-    }
-  } catch (...) {
-  }
-}
-
-bool UMovies::ValidateTrack(CMovie* inMovie, Track inTrack) {
-  if (!inMovie || !inTrack) return false;
-  Movie m = inMovie->GetMovie();
-  for (SInt32 i = 1; i <= GetMovieTrackCount(m); ++i) {
-    Track t = GetMovieIndTrack(m, i);
-    if (!t) return false;
-    if (t == inTrack) return true;
-  }
-  return false;
 }
 
 void UMovies::DisposeDataRefs(Movie inMovie) {

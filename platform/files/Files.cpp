@@ -317,48 +317,7 @@ OSErr CopyFileBytes(const std::string& inFrom, const std::string& inTo) {
 
 // ---- public ----
 
-OSErr OSErrFromErrno(int inErrno) {
-  switch (inErrno) {
-    case 0:
-      return noErr;
-    case ENOENT:
-      return fnfErr;
-    case ENOTDIR:
-      return dirNFErr;
-    case EACCES:
-    case EPERM:
-      return afpAccessDenied;
-    case EROFS:
-      return wPrErr;
-    case ENOSPC:
-    case EDQUOT:
-      return dskFulErr;
-    case EEXIST:
-    case ENOTEMPTY:
-      return dupFNErr;
-    case ENAMETOOLONG:
-      return bdNamErr;
-    case EISDIR:
-      return notAFileErr;
-    case EMFILE:
-    case ENFILE:
-      return tmfoErr;
-    case EBUSY:
-    case ETXTBSY:
-      return fBsyErr;
-    case EINVAL:
-      return paramErr;
-    default:
-      return ioErr;
-  }
-}
-
 void UFinderInfo::SetForceSidecar(bool inForce) { gForceSidecar = inForce; }
-
-std::string SidecarPathFor(const std::string& inPath) {
-  std::string parent = ParentOf(inPath);
-  return (parent == "/" ? std::string("/") : parent + "/") + "._" + LeafOf(inPath);
-}
 
 OSErr FSMakeFSSpecFromPath(const std::string& inPath, FSSpec* outSpec) {
   if (!outSpec || inPath.empty()) return paramErr;

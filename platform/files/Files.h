@@ -22,6 +22,7 @@
 #include <type_traits>
 
 #include "platform/base/MacTypes.h"
+#include "platform/files/FileErrors.h"
 #include "platform/files/FilePermissions.h"
 
 constexpr size_t kFSMaxPath = 1024;
@@ -179,8 +180,6 @@ constexpr OSType kTrashFolderType = 'trsh';
 OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16* foundVRefNum,
                  SInt32* foundDirID);
 
-// The OSErr for an errno value.
-OSErr OSErrFromErrno(int inErrno);
 
 class UFinderInfo {
  public:
@@ -189,5 +188,3 @@ class UFinderInfo {
   static void SetForceSidecar(bool inForce);
 };
 
-// The sidecar of a file: "._name" in the same folder.
-std::string SidecarPathFor(const std::string& inPath);

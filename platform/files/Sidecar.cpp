@@ -78,6 +78,13 @@ OSErr WriteWholeFileAtomically(const std::string& inPath, const std::vector<char
   return noErr;
 }
 
+std::string SidecarPathFor(const std::string& inPath) {
+  size_t slash = inPath.rfind('/');
+  if (slash == std::string::npos) return "/._" + inPath;
+  if (inPath == "/") return "/._";
+  return inPath.substr(0, slash + 1) + "._" + inPath.substr(slash + 1);
+}
+
 OSErr ParseSidecar(const std::vector<char>& inBytes, SidecarContents& outContents) {
   outContents = SidecarContents{};
   const size_t size = inBytes.size();

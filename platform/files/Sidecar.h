@@ -16,6 +16,9 @@ struct SidecarContents {
   std::vector<char> fork;
 };
 
+// The sidecar of a file: "._name" in the same folder.
+std::string SidecarPathFor(const std::string& inPath);
+
 // A missing sidecar gives empty contents and noErr; a damaged one eofErr.
 OSErr ReadSidecar(const std::string& inDataPath, SidecarContents& outContents);
 // Parses sidecar bytes (exposed for tests of damaged input).

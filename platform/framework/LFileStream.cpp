@@ -7,37 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/files/Files.h"
+
 OSErr LFileStream::ErrnoToOSErr(int inErrno) {
-  switch (inErrno) {
-    case 0:
-      return noErr;
-    case ENOENT:
-    case EISDIR:
-      return fnfErr;
-    case ENOTDIR:
-      return dirNFErr;
-    case EACCES:
-    case EPERM:
-      return afpAccessDenied;
-    case EROFS:
-      return wPrErr;
-    case ENOSPC:
-    case EDQUOT:
-      return dskFulErr;
-    case EEXIST:
-      return dupFNErr;
-    case ENAMETOOLONG:
-      return bdNamErr;
-    case EMFILE:
-    case ENFILE:
-      return tmfoErr;
-    case EFBIG:
-      return dskFulErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
+  // A folder opened as a stream is no file that could be found.
+  if (inErrno == EISDIR) return fnfErr;
+  return OSErrFromErrno(inErrno);
 }
 
 LFileStream::~LFileStream() { CloseDataFork(); }

@@ -10,6 +10,7 @@
 #include "platform/base/Endian.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
+#include "platform/files/Files.h"
 #include "platform/files/PartialFiles.h"
 #include "platform/files/Scrap.h"
 #include "platform/movies/MovieFileFormat.h"
@@ -58,19 +59,10 @@ std::string DirOf(const std::string& path) {
   return s == std::string::npos ? std::string(".") : (s == 0 ? std::string("/") : path.substr(0, s));
 }
 
+// A movie file refused for its permissions says so as a permission error.
 OSErr ErrnoToOSErr(int e) {
-  switch (e) {
-    case ENOENT: return fnfErr;
-    case EACCES:
-    case EPERM: return permErr;
-    case EROFS: return wPrErr;
-    case ENOSPC: return dskFulErr;
-    case ENOTDIR: return dirNFErr;
-    case ENAMETOOLONG: return bdNamErr;
-    case EMFILE:
-    case ENFILE: return tmfoErr;
-    default: return ioErr;
-  }
+  if (e == EACCES || e == EPERM) return permErr;
+  return OSErrFromErrno(e);
 }
 
 // A locked file has no write permission bits: it is never written, also not by a privileged user.
