@@ -169,6 +169,8 @@ class CExportMovie : public LListener, public LPeriodical {
   CExportMovie();
   ~CExportMovie() override;
   void MakeWindow();
+  // Puts the window's frame at the right edge of the main screen's free area.
+  void PlaceWindow();
   void RefreshList();
   void StartHeartbeat();
   void StopHeartbeat();
@@ -188,6 +190,8 @@ class CExportMovie : public LListener, public LPeriodical {
 
   LWindow* mWindow = nullptr;
   LCommander* mWindowKeeper = nullptr;
+  Rect mPlacedBounds = {0, 0, 0, 0};  // where PlaceWindow left it
+  Boolean mWindowShown = false;
   CExportTasksPane* mTaskList = nullptr;
   LPane* mRemoveButton = nullptr;
   LPane* mRunningPane = nullptr;

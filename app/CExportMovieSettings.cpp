@@ -10,6 +10,7 @@
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/ui/LWindow.h"
+#include "platform/ui/UWindowState.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/LTagWriter.h"
 
@@ -140,8 +141,11 @@ void CExportMovie::ReadFromStream(LTagReader& inReader) {
             LWindow* window = sExporter->mWindow;
             const Rect now = window->GetGlobalBounds();
             window->ResizeWindowTo(static_cast<SInt16>(now.right - now.left), static_cast<SInt16>(bottom - top));
-            // Kept on the screen: never above or left of the desktop's origin.
+            // Kept on the screen: never above or left of the desktop's origin,
+            // and wholly inside the screen's free area (a place stored on a
+            // larger or another screen).
             window->MoveWindowTo(std::max<SInt16>(left, 0), std::max<SInt16>(top, 0));
+            UWindowState::KeepOnScreen(window);
           }
           break;
         }

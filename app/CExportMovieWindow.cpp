@@ -7,6 +7,7 @@
 #include "platform/base/LException.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UReanimator.h"
+#include "platform/ui/UWindowState.h"
 
 namespace {
 
@@ -23,7 +24,25 @@ class CExportWindowKeeper : public LCommander {
   }
 };
 
+// How far inside the right edge of the screen's free area the window's frame ends.
+constexpr SInt32 kRightEdgeInset = 4;
+
 }  // namespace
+
+void CExportMovie::PlaceWindow() {
+  // The main screen's free area: the window beside the movie windows, which
+  // open at its top left, instead of over them.
+  const Rect area = UWindowState::GetAvailableScreenArea(nullptr);
+  if (area.right <= area.left || area.bottom <= area.top) return;
+  const Rect margins = UWindowState::GetFrameMargins(mWindow);
+  SDimension16 size;
+  mWindow->GetFrameSize(size);
+  const SInt32 width = size.width + margins.left + margins.right;
+  const SInt32 left = std::max<SInt32>(area.left, area.right - kRightEdgeInset - width);
+  mWindow->MoveWindowTo(static_cast<SInt16>(left), mWindow->GetGlobalBounds().top);
+  UWindowState::KeepOnScreen(mWindow);
+  mPlacedBounds = mWindow->GetGlobalBounds();
+}
 
 void CExportMovie::MakeWindow() {
   mWindowKeeper = new CExportWindowKeeper(LCommander::GetTopCommander());
@@ -39,11 +58,22 @@ void CExportMovie::MakeWindow() {
   mRemoveButton->Disable();
   mRunningPane->Hide();
   UReanimator::LinkListenerToBroadcasters(this, mWindow, PPob_ExportTasks);
+  PlaceWindow();
 }
 
 void CExportMovie::ShowWindow() {
   if (mWindow == nullptr) return;
+  const Rect now = mWindow->GetGlobalBounds();
+  const bool placed = !mWindowShown && now.left == mPlacedBounds.left && now.top == mPlacedBounds.top;
+  mWindowShown = true;
   mWindow->Show();
+  // Shown, the window manager's frame around it is known: the place is
+  // made again with it when nothing moved the window since it was made,
+  // else the whole frame is kept on the screen.
+  if (placed)
+    PlaceWindow();
+  else
+    UWindowState::KeepOnScreen(mWindow);
 }
 
 Boolean CExportMovie::IsWindowVisible() {
@@ -55,7 +85,7 @@ Boolean CExportMovie::ObeyCommand(CommandT inCommand) {
   if (sExporter->mWindow->IsVisible())
     sExporter->mWindow->Hide();
   else
-    sExporter->mWindow->Show();
+    sExporter->ShowWindow();
   return true;
 }
 

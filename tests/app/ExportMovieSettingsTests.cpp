@@ -2,6 +2,7 @@
 // settings the export client keeps per exporter.
 #include <gtest/gtest.h>
 
+#include <QWidget>
 #include <cstring>
 
 #include "app/CExportMovie.h"
@@ -14,6 +15,7 @@
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UResponder.h"
 #include "platform/ui/UControlRegistry.h"
+#include "platform/ui/UWindowState.h"
 #include "support/ui/UiTestSupport.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/LTagWriter.h"
@@ -42,6 +44,21 @@ void Record(std::string& ioBytes, UInt32 inTag, const std::string& inData) {
   WriteBE32(header + 4, static_cast<UInt32>(inData.size()));
   ioBytes.append(header, 8);
   ioBytes += inData;
+}
+
+// The tasks window's frame as the desktop has it, in global coordinates
+// (right and bottom one past the last pixel, as a Rect's).
+Rect ShownFrame(LWindow* inWindow) {
+  const QRect f = inWindow->GetFrameWidget()->frameGeometry();
+  return Rect{static_cast<SInt16>(f.top()), static_cast<SInt16>(f.left()), static_cast<SInt16>(f.bottom() + 1),
+              static_cast<SInt16>(f.right() + 1)};
+}
+
+void ExpectInside(const Rect& inFrame, const Rect& inArea) {
+  EXPECT_GE(inFrame.left, inArea.left);
+  EXPECT_GE(inFrame.top, inArea.top);
+  EXPECT_LE(inFrame.right, inArea.right);
+  EXPECT_LE(inFrame.bottom, inArea.bottom);
 }
 
 // The client with a Vantrel that is never given an export.
@@ -190,4 +207,54 @@ TEST_F(ExportSettingsTest, TheSheetNegotiatesItsCustomAreaAndRemembersItsLastTry
   Rect again{0, 0, 0, 0};
   other.NegotiateCustomArea(again);
   EXPECT_EQ(again.right, LMovieExportNavSheet::kCustomWidth);
+}
+
+// The tasks window opens beside the movie windows (which open at the top
+// left), not over them: its frame lies inside the main screen's free area,
+// at its right edge.
+TEST_F(ExportSettingsTest, TheTasksWindowOpensAtTheRightEdgeOfTheScreen) {
+  LWindow* window = CExportMovie::GetExporter()->GetWindow();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return window->GetFrameWidget()->isVisible(); }, 10000));
+  const Rect area = UWindowState::GetAvailableScreenArea(nullptr);
+  ASSERT_GT(area.right - area.left, 400);
+  const Rect frame = ShownFrame(window);
+  ExpectInside(frame, area);
+  EXPECT_GE(area.right - frame.right, 0);
+  EXPECT_LE(area.right - frame.right, 4);
+  EXPECT_GT(frame.left, area.left + (area.right - area.left) / 3);
+  // Hidden and shown again it stays where it was (a place the user chose too).
+  window->MoveWindowTo(static_cast<SInt16>(area.left + 20), static_cast<SInt16>(area.top + 30));
+  ASSERT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  EXPECT_FALSE(window->IsVisible());
+  ASSERT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  UiTest::Pump(50);
+  EXPECT_EQ(window->GetGlobalBounds().left, area.left + 20);
+  EXPECT_EQ(window->GetGlobalBounds().top, area.top + 30);
+}
+
+// A place stored on a larger screen (or another one) is brought back onto
+// this one, the whole frame inside its free area.
+TEST_F(ExportSettingsTest, AStoredPlaceOffTheScreenIsBroughtOntoIt) {
+  LWindow* window = CExportMovie::GetExporter()->GetWindow();
+  ASSERT_NE(window, nullptr);
+  const Rect area = UWindowState::GetAvailableScreenArea(nullptr);
+  ASSERT_GT(area.right - area.left, 400);
+  const Rect now = window->GetGlobalBounds();
+  std::string stream;
+  char box[8];
+  const SInt16 top = static_cast<SInt16>(area.bottom + 200), left = static_cast<SInt16>(area.right + 500);
+  WriteBE16(box + 0, static_cast<UInt16>(top));
+  WriteBE16(box + 2, static_cast<UInt16>(left));
+  WriteBE16(box + 4, static_cast<UInt16>(top + now.bottom - now.top));
+  WriteBE16(box + 6, static_cast<UInt16>(left + now.right - now.left));
+  Record(stream, 'XpBd', std::string(box, 8));
+  Record(stream, 'XpVs', std::string(1, '\1'));
+  Record(stream, '>>>>', "");
+  Handle h = HandleOf(stream);
+  LTagReader reader(h, true);
+  CExportMovie::ReadFromStream(reader);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return window->GetFrameWidget()->isVisible(); }, 10000));
+  ExpectInside(ShownFrame(window), area);
 }
