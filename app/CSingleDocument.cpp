@@ -448,7 +448,17 @@ void DocumentAlert(CSingleDocument* inDoc, SInt16 inType, ConstStringPtr inText,
   if (inCode != 0) {
     SInt16 item = inType == kAlertNoteAlert ? str_DocNoteCode : inType == kAlertCautionAlert ? str_DocCautionCode
                                                                                             : str_DocStopCode;
-    explanation = IndString(STRx_Documents, item) + std::to_string(inCode);
+    // The code's text when the message does not say it, then the code:
+    // "Error: -2048", or "Error: 'nilP'" for a four-character code.
+    const std::string message = ToString(inText);
+    LStr255 text;
+    if (UMessage::GetOSErrString(inCode, text)) {
+      const std::string said(text.ConstTextPtr(), text.Length());
+      if (!said.empty() && message.find(said) == std::string::npos) explanation = said + "\r";
+    }
+    LStr255 code;
+    UMessage::GetErrorCodeString(inCode, code);
+    explanation += IndString(STRx_Documents, item) + std::string(code.ConstTextPtr(), code.Length());
   }
   inDoc->ShowAlertSheet(inType, ToString(inText), explanation, "OK", std::string(), std::string(), 0);
 }

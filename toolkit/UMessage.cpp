@@ -6,6 +6,7 @@
 #include "platform/files/CoreFoundation.h"
 #include "platform/files/Resources.h"
 #include "platform/ui/Alerts.h"
+#include "platform/ui/UReanimator.h"
 
 namespace {
 
@@ -64,9 +65,15 @@ bool GetErrorText(OSErr inErr, LStr255& outText) {
   return true;
 }
 
+// The four-character codes the program throws. An OSErr keeps only their
+// low 16 bits ('nilP' arrives as 27728), which name them again here.
+constexpr ExceptionCode kFourCharCodes[] = {err_NilPointer, err_AssertFailed, err_LayoutDamaged,
+                                            err_LayoutClassNotRegistered};
+
 void Alert(AlertType inKind, ConstStringPtr inMessage, SInt16 inCode) {
-  LStr255 code;
-  UMessage::GetErrorCodeDetail(inCode, code);
+  const std::string explanation =
+      UMessage::GetErrorExplanation(std::string(reinterpret_cast<const char*>(inMessage + 1), inMessage[0]), inCode);
+  const LStr255 code(explanation.c_str());
   SInt16 hit = 0;
   OSErr err = StandardAlert(inKind, inMessage, code, nullptr, &hit);
   if (err != noErr) Throw_(err);
@@ -99,7 +106,33 @@ void UMessage::GetErrorCodeDetail(OSErr inErr, LStr255& outText) {
   if (inErr == noErr) return;  // no failure: nothing to add
   outText = label;
   if (outText.Length() != 0) outText += " ";
-  outText += LStr255(static_cast<SInt32>(inErr));
+  LStr255 code;
+  GetErrorCodeString(inErr, code);
+  outText += code;
+}
+
+void UMessage::GetErrorCodeString(OSErr inErr, LStr255& outText) {
+  for (ExceptionCode c : kFourCharCodes) {
+    if (ErrorCodeToOSErr(c) != inErr) continue;
+    const char text[] = {'\'', static_cast<char>((c >> 24) & 0xFF), static_cast<char>((c >> 16) & 0xFF),
+                         static_cast<char>((c >> 8) & 0xFF), static_cast<char>(c & 0xFF), '\'', 0};
+    outText = text;
+    return;
+  }
+  outText = LStr255(static_cast<SInt32>(inErr));
+}
+
+std::string UMessage::GetErrorExplanation(const std::string& inMessage, OSErr inErr) {
+  if (inErr == noErr) return std::string();
+  std::string explanation;
+  LStr255 text;
+  if (GetOSErrString(inErr, text)) {
+    const std::string said(text.ConstTextPtr(), text.Length());
+    if (!said.empty() && inMessage.find(said) == std::string::npos) explanation = said + "\r";
+  }
+  LStr255 detail;
+  GetErrorCodeDetail(inErr, detail);
+  return explanation + std::string(detail.ConstTextPtr(), detail.Length());
 }
 
 void UMessage::GetTimeString(SInt32 inSeconds, LStr255& outText) {

@@ -2,6 +2,8 @@
 // and stop alerts that carry an error code.
 #pragma once
 
+#include <string>
+
 #include "platform/base/MacTypes.h"
 #include "platform/framework/LStr255.h"
 
@@ -37,13 +39,21 @@ class UMessage {
   // (true), else the movie toolbox's name for it (true), else the general
   // text of list 5022 (false).
   static bool GetOSErrString(OSErr inErr, LStr255& outText);
-  // The code as the detail an alert adds below its text: "Error: -2048";
-  // nothing for noErr.
+  // The code as the detail an alert adds below its text: "Error: -2048",
+  // or "Error: 'nilP'" for the low half of a four-character code the program
+  // throws; nothing for noErr.
   static void GetErrorCodeDetail(OSErr inErr, LStr255& outText);
+  // The code alone: "-2048", or "'nilP'" for a four-character code.
+  static void GetErrorCodeString(OSErr inErr, LStr255& outText);
+  // What an alert explains below its message: the code's text when it has
+  // one and the message does not say it already, then on a line of its own
+  // the code's detail; nothing for noErr.
+  static std::string GetErrorExplanation(const std::string& inMessage, OSErr inErr);
   // "h:mm:ss", "m:ss" or "s".
   static void GetTimeString(SInt32 inSeconds, LStr255& outText);
-  // Modal alerts: the message as the main text, the code as the explanation
-  // ("Error: -2048", nothing for noErr), an OK button. An alert that cannot be shown throws its error.
+  // Modal alerts: the message as the main text, the code's text and detail
+  // as the explanation (GetErrorExplanation), an OK button. An alert that
+  // cannot be shown throws its error.
   static void NoteAlert(ConstStringPtr inMessage, SInt16 inCode);
   static void CautionAlert(ConstStringPtr inMessage, SInt16 inCode);
   static void StopAlert(ConstStringPtr inMessage, SInt16 inCode);

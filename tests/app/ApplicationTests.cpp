@@ -46,6 +46,7 @@
 #include "platform/framework/UEventLoop.h"
 #include "support/ui/UiTestSupport.h"
 #include "toolkit/CWindowMenu.h"
+#include "toolkit/UMessage.h"
 
 namespace {
 
@@ -294,7 +295,10 @@ TEST_F(ApplicationTest, AFatalStartUpStepEndsWithAStopAlertOfItsTextAndCode) {
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].kind, kAlertStopAlert);
     EXPECT_EQ(alerts[0].message, c.text);
-    EXPECT_EQ(alerts[0].explanation, "Error: " + std::to_string(c.err));
+    LStr255 named;
+    ASSERT_TRUE(UMessage::GetOSErrString(c.err, named));
+    EXPECT_EQ(alerts[0].explanation, std::string(named.ConstTextPtr(), named.Length()) + "\rError: " +
+                                         std::to_string(c.err));
   }
   // A missing help book is only noted: start-up goes on.
   UAlertResponder::Reset();

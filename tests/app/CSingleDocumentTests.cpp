@@ -8,6 +8,7 @@
 
 #include "app/CSingleDocument.h"
 #include "app/MovieDocumentTestSupport.h"
+#include "platform/base/LException.h"
 #include "platform/framework/UEventLoop.h"
 #include "platform/ui/Alerts.h"
 #include "toolkit/CRegularWindow.h"
@@ -181,9 +182,19 @@ TEST_F(SingleDocumentTest, AlertsAreSheetsOnAVisibleWindowElseApplicationAlerts)
   SQuestion sheet = UResponder::GetLog().back();
   EXPECT_EQ(sheet.kind, question_Alert);
   EXPECT_EQ(sheet.message, "It broke");
-  EXPECT_EQ(sheet.explanation, "Error: -43");
+  EXPECT_EQ(sheet.explanation, "The file could not be found.\rError: -43");
   EXPECT_EQ(sheet.parent, doc->GetWindow());
   EXPECT_EQ(UAlertResponder::GetBeepCount(), 1);
+  // A four-character code is named by its text and its characters, not as
+  // the number its low half makes; a text the message says is not repeated.
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  doc->StopAlert(LStr255("It broke"), ErrorCodeToOSErr(err_NilPointer));
+  ASSERT_TRUE(PumpUntil([&] { return Settled(doc); }));
+  EXPECT_EQ(UResponder::GetLog().back().explanation, "A required object is missing.\rError: 'nilP'");
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  doc->StopAlert(LStr255("It broke: A required object is missing."), ErrorCodeToOSErr(err_NilPointer));
+  ASSERT_TRUE(PumpUntil([&] { return Settled(doc); }));
+  EXPECT_EQ(UResponder::GetLog().back().explanation, "Error: 'nilP'");
 
   doc->GetWindow()->Hide();
   doc->CautionAlert(LStr255("Careful"), 0);

@@ -83,7 +83,8 @@ TEST_F(HelpTest, ABundleWithoutTheBookNameIsOnlyNoted) {
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].kind, kAlertNoteAlert);
   EXPECT_EQ(alerts[0].message, "The help book could not be found.");
-  EXPECT_EQ(alerts[0].explanation, "Error: " + std::to_string(static_cast<SInt16>('nilP')));
+  // The four-character code by its text and its characters, not as a number.
+  EXPECT_EQ(alerts[0].explanation, "A required object is missing.\rError: 'nilP'");
   EXPECT_TRUE(UHelpViewer::GetBookFolder("Tremblorix Help").empty());
 }
 
@@ -95,7 +96,7 @@ TEST_F(HelpTest, ABookWithoutItsFolderIsNotRegistered) {
   std::vector<AlertRecord> alerts = UAlertResponder::GetRecorded();
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].message, "The help book could not be registered.");
-  EXPECT_EQ(alerts[0].explanation, "Error: " + std::to_string(fnfErr));
+  EXPECT_EQ(alerts[0].explanation, "The file could not be found.\rError: " + std::to_string(fnfErr));
   Str255 page;
   CopyCStringToPascal("index.html", page);
   EXPECT_EQ(UHelp::GotoHelpPage(page, nullptr), kAHInternalErr);
@@ -130,7 +131,7 @@ TEST_F(HelpTest, HelpButtonsOpenTheirPagesInTheHelpWindow) {
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_EQ(alerts[0].kind, kAlertNoteAlert);
   EXPECT_EQ(alerts[0].message, "The help page could not be opened.");
-  EXPECT_EQ(alerts[0].explanation, "Error: " + std::to_string(fnfErr));
+  EXPECT_EQ(alerts[0].explanation, "The file could not be found.\rError: " + std::to_string(fnfErr));
   EXPECT_EQ(UHelpViewer::GetShownPage(), BookFolder() + "/Sheets/Export.html");
 
   // The quick start, as the program shows it at the first launch; then a link.

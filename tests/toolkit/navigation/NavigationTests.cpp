@@ -233,8 +233,8 @@ TEST_F(NavigationTest, AFailedSetUpAlertsAndLeavesTheResponderWithoutADialog) {
   ASSERT_EQ(alerts.size(), 3u);
   EXPECT_EQ(alerts[0].kind, kAlertStopAlert);
   EXPECT_EQ(alerts[0].message, "Navigation dialog failed!");
-  EXPECT_EQ(alerts[0].explanation, "Error: -108");
-  EXPECT_EQ(alerts[1].explanation, "Error: -50");
+  EXPECT_EQ(alerts[0].explanation, "There is not enough memory.\rError: -108");
+  EXPECT_EQ(alerts[1].explanation, "A value passed to the operation is not valid.\rError: -50");
 }
 
 // A responder destroyed while its dialog asks: the dialog goes with it, the

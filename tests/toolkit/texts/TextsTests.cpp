@@ -122,12 +122,23 @@ TEST_F(TextsTest, AlertsCarryKindTextAndCode) {
   ASSERT_EQ(recorded.size(), 3u);
   EXPECT_EQ(recorded[0].kind, kAlertStopAlert);
   EXPECT_EQ(recorded[0].message, "The movie could not be saved.");
-  EXPECT_EQ(recorded[0].explanation, "Error: -43");
+  EXPECT_EQ(recorded[0].explanation, "The file could not be found.\rError: -43");
   EXPECT_EQ(recorded[0].buttons, std::vector<std::string>{"OK"});
   EXPECT_EQ(recorded[1].kind, kAlertNoteAlert);
   EXPECT_EQ(recorded[1].explanation, "");  // no failure, no code
   EXPECT_EQ(recorded[2].kind, kAlertCautionAlert);
-  EXPECT_EQ(recorded[2].explanation, "Error: -128");
+  EXPECT_EQ(recorded[2].explanation, "The operation was cancelled.\rError: -128");
+
+  // A four-character code keeps only its low half in an OSErr; the alert
+  // names it by its text and its four characters, never by the number.
+  UAlertResponder::Reset();
+  UMessage::StopAlert(message, ErrorCodeToOSErr(err_NilPointer));
+  recorded = UAlertResponder::GetRecorded();
+  ASSERT_EQ(recorded.size(), 1u);
+  LStr255 nilText;
+  ASSERT_TRUE(UMessage::GetOSErrString(ErrorCodeToOSErr(err_NilPointer), nilText));
+  EXPECT_EQ(recorded[0].explanation, Text(nilText) + "\rError: 'nilP'");
+  EXPECT_EQ(recorded[0].explanation.find(std::to_string(ErrorCodeToOSErr(err_NilPointer))), std::string::npos);
 
   UAlertResponder::FailNextAlert(memFullErr);
   try {
