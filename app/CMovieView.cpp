@@ -324,7 +324,12 @@ void CMovieView::DrawSelf() {
       CGrafPtr port = nullptr;
       GetMovieGWorld(movie, &port, nullptr);
       if (GetMacPort() && port != GetMacPort()) MovieHasChanged(false);
+      // The frame is drawn now, not at the movie's next task: a port made
+      // anew (the window changed size) would otherwise be shown with its
+      // erase colour, or an old picture, until then.
       UpdateMovie(movie);
+      MoviesTask(movie, 0);
+      DrawOverlaySafely();
     }
     return;
   }

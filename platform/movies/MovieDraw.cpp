@@ -263,8 +263,18 @@ bool SampleShownAt(const MovieObj& m, const TrackObj& t, SInt64 inTime, SampleIn
   return mt >= 0 && t.media->samples.FindByDisplayTime(mt, outSample);
 }
 
+// The time whose frames are drawn: the movie's time, except that a movie at
+// (or past) its end shows the frames that were shown just before the end, as
+// a player stopped at the end does. Without this a movie moved to its end
+// drew nothing and left whatever its target held.
+SInt64 ShownTime(const MovieObj& m) {
+  const SInt64 duration = MovieDuration(m);
+  return duration > 0 && m.time >= duration ? duration - 1 : m.time;
+}
+
 void DrawMovie(MovieObj& m) {
   if (!m.hasTarget || !m.target.baseAddr) return;
+  const SInt64 shown = ShownTime(m);
   std::vector<TrackObj*> order;
   for (auto& t : m.tracks)
     if (t->enabled && t->media && IsVisualType(t->media->type)) order.push_back(t.get());
@@ -273,7 +283,7 @@ void DrawMovie(MovieObj& m) {
   DMatrix movieM = MatrixToDouble(m.matrix);
   for (TrackObj* t : order) {
     SampleInfo s;
-    if (!SampleShownAt(m, *t, m.time, s)) continue;
+    if (!SampleShownAt(m, *t, shown, s)) continue;
     Fixed w, h;
     TrackDimsForDrawing(m, *t, w, h);
     DMatrix toTarget = DMatrixMultiply(MatrixToDouble(t->matrix), movieM);
