@@ -100,6 +100,10 @@ OSErr mySoundExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, vo
     case 'ucfg':
       *static_cast<Boolean*>(ioValue) = true;
       return noErr;
+    case movieExportChannelMask:
+      // The layout the sound file keeps (5.1 with side or back channels).
+      *static_cast<UInt64*>(ioValue) = s->info->channelMask;
+      return noErr;
     default:
       return paramErr;
   }

@@ -131,6 +131,7 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
       } else {
         t.sampleRate = par->sample_rate;
         t.channels = static_cast<SInt16>(par->ch_layout.nb_channels);
+        if (par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE) t.channelMask = par->ch_layout.u.mask;
         int bits = av_get_bits_per_sample(par->codec_id);
         if (bits == 0) bits = par->bits_per_coded_sample > 0 ? par->bits_per_coded_sample : 16;
         t.sampleSize = static_cast<SInt16>(bits);

@@ -44,6 +44,7 @@ struct FFTrackInfo {
   Float64 sampleRate = 0;
   SInt16 channels = 0;
   SInt16 sampleSize = 0;         // bits per sample
+  UInt64 channelMask = 0;        // the channels' layout as the file states it (libavutil's mask), 0 when it does not
   // Sample frames at the start that the decoder gives before the sound
   // itself (an encoder's and decoder's delay), as the file or the codec says.
   SInt32 primingFrames = 0;

@@ -231,7 +231,8 @@ std::unique_ptr<CFFEncoder> CFFEncoder::NewVideo(OSType inCodec, SInt32 inWidth,
 }
 
 std::unique_ptr<CFFEncoder> CFFEncoder::NewSound(OSType inCodec, SInt32 inRate, SInt16 inChannels,
-                                                 const FFExportSettings& inSettings, bool inGlobalHeader) {
+                                                 const FFExportSettings& inSettings, bool inGlobalHeader,
+                                                 UInt64 inChannelMask) {
   if (inRate <= 0 || inRate > 768000 || inChannels <= 0 || inChannels > 16) Throw_(paramErr);
   const AVCodec* codec = FindEncoder(inCodec);
   if (codec->type != AVMEDIA_TYPE_AUDIO) Throw_(paramErr);
@@ -241,6 +242,21 @@ std::unique_ptr<CFFEncoder> CFFEncoder::NewSound(OSType inCodec, SInt32 inRate, 
   AVCodecContext* c = enc->mContext.get();
   c->sample_rate = inRate;
   av_channel_layout_default(&c->ch_layout, inChannels);
+  // AAC codes its channel configurations by count: its 5.1 has one pair of
+  // surround channels, side or back alike (another layout would need a
+  // program configuration that readers do not take).
+  AVChannelLayout wanted{};
+  if (inCodec != 'mp4a' && inChannelMask != 0 && av_popcount64(inChannelMask) == inChannels &&
+      av_channel_layout_from_mask(&wanted, inChannelMask) == 0) {
+    bool codable = codec->ch_layouts == nullptr;
+    for (const AVChannelLayout* l = codec->ch_layouts; l != nullptr && l->nb_channels != 0 && !codable; ++l)
+      codable = av_channel_layout_compare(l, &wanted) == 0;
+    if (codable) {
+      av_channel_layout_uninit(&c->ch_layout);
+      av_channel_layout_copy(&c->ch_layout, &wanted);
+    }
+  }
+  av_channel_layout_uninit(&wanted);
   c->time_base = AVRational{1, inRate};
   c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
   if (inCodec == 'mp4a') c->bit_rate = inSettings.soundBitRate > 0 ? inSettings.soundBitRate : 64000 * std::min<int>(inChannels, 2);

@@ -80,9 +80,12 @@ class CFFEncoder {
                                               SInt32 inFrameDuration, const FFExportSettings& inSettings,
                                               bool inGlobalHeader, bool inReorder = true,
                                               SInt32 inFieldOrder = kFFFieldsProgressive);
-  // A sound encoder of `inCodec` taking interleaved native-endian 16-bit samples.
+  // A sound encoder of `inCodec` taking interleaved native-endian 16-bit
+  // samples, its channels laid out as inChannelMask says (libavutil's mask)
+  // where the codec can code that layout, else as the count's usual layout.
   static std::unique_ptr<CFFEncoder> NewSound(OSType inCodec, SInt32 inRate, SInt16 inChannels,
-                                              const FFExportSettings& inSettings, bool inGlobalHeader);
+                                              const FFExportSettings& inSettings, bool inGlobalHeader,
+                                              UInt64 inChannelMask = 0);
   ~CFFEncoder();
   CFFEncoder(const CFFEncoder&) = delete;
   CFFEncoder& operator=(const CFFEncoder&) = delete;

@@ -79,7 +79,7 @@ SInt32 CFFMuxer::AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTime
   return static_cast<SInt32>(mTracks.size() - 1);
 }
 
-SInt32 CFFMuxer::AddSoundTrack(SInt32 inRate, SInt16 inChannels) {
+SInt32 CFFMuxer::AddSoundTrack(SInt32 inRate, SInt16 inChannels, UInt64 inChannelMask) {
   if (mBegun || mDone) Throw_(paramErr);
   if (!mSettings.soundOn) return -1;
   const OSType codecType = mSettings.soundCodec != 0 ? mSettings.soundCodec : mExporter->defaultSoundCodec;
@@ -90,7 +90,7 @@ SInt32 CFFMuxer::AddSoundTrack(SInt32 inRate, SInt16 inChannels) {
   if (!mExporter->hasVideo && !mTracks.empty()) Throw_(kFFInvalidTrackErr);
   const bool globalHeader = (mFormat->oformat->flags & AVFMT_GLOBALHEADER) != 0;
   Track track;
-  track.encoder = CFFEncoder::NewSound(codecType, inRate, inChannels, mSettings, globalHeader);
+  track.encoder = CFFEncoder::NewSound(codecType, inRate, inChannels, mSettings, globalHeader, inChannelMask);
   track.stream = avformat_new_stream(mFormat, nullptr);
   ThrowIfMemFail_(track.stream);
   int err = avcodec_parameters_from_context(track.stream->codecpar, track.encoder->GetContext());

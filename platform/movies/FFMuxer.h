@@ -30,7 +30,8 @@ class CFFMuxer {
   SInt32 AddVideoTrack(SInt32 inWidth, SInt32 inHeight, TimeScale inTimeScale, SInt32 inFrameDuration,
                        SInt32 inFieldOrder = kFFFieldsProgressive);
   // A sound track fed with interleaved native-endian 16-bit samples.
-  SInt32 AddSoundTrack(SInt32 inRate, SInt16 inChannels);
+  // inChannelMask: the channels' layout (libavutil's mask), 0 for the count's usual one.
+  SInt32 AddSoundTrack(SInt32 inRate, SInt16 inChannels, UInt64 inChannelMask = 0);
   // Creates the file and writes its header.
   void Begin();
   // One picture of a video track, in display order, at `inTime` for `inDuration`.

@@ -85,6 +85,11 @@ CFFSoundConverter::~CFFSoundConverter() {
   av_channel_layout_uninit(&mOutLayout);
 }
 
+UInt64 CFFSoundConverter::GetChannelMask() const {
+  if (!mOutLayoutKnown || mOutLayout.order != AV_CHANNEL_ORDER_NATIVE) return 0;
+  return mOutLayout.u.mask;
+}
+
 void CFFSoundConverter::SetDecompressionParams(const void* inData, size_t inSize) {
   if (mBegun) Throw_(paramErr);
   if (inData == nullptr || inSize == 0) {
@@ -335,6 +340,14 @@ bool CFFSoundConverter::PullInput(FFSoundFillProc inFill, void* inRefCon) {
         av_channel_layout_uninit(&mInLayout);
         err = av_channel_layout_copy(&mInLayout, &mFrame->ch_layout);
         if (err < 0) ThrowFFError(err, memFullErr);
+        // The same count of channels comes out in the decoder's own layout:
+        // a default layout of the count would move side channels to the back.
+        if (mInLayout.order == AV_CHANNEL_ORDER_NATIVE && mInLayout.nb_channels == mOut.channels) {
+          av_channel_layout_uninit(&mOutLayout);
+          err = av_channel_layout_copy(&mOutLayout, &mInLayout);
+          if (err < 0) ThrowFFError(err, memFullErr);
+          mOutLayoutKnown = true;
+        }
         mDecodedFormat = mFrame->format;
         mDecodedRate = mFrame->sample_rate;
         SetUpResampler(static_cast<AVSampleFormat>(mFrame->format), mFrame->sample_rate);

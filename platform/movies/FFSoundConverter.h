@@ -54,6 +54,11 @@ class CFFSoundConverter {
                       UInt32* outOutputBytes) const;
   // Output bytes of one sample frame.
   UInt32 GetOutputFrameBytes() const { return mOutFrameBytes; }
+  // The output's channel layout as a channel mask: the decoded sound's own
+  // layout once a frame is decoded, where it has as many channels as the
+  // output (5.1 with side or with back channels stays as it is); 0 while
+  // nothing says more than the count.
+  UInt64 GetChannelMask() const;
 
   void BeginConversion();
   // Fills `outBuffer` (up to `inBufferBytes`, whole frames) with converted
@@ -83,6 +88,7 @@ class CFFSoundConverter {
   Pcm mInKind, mOutKind;
   UInt32 mInFrameBytes = 0, mOutFrameBytes = 0;
   AVChannelLayout mInLayout{}, mOutLayout{};
+  bool mOutLayoutKnown = false;  // mOutLayout is the decoded sound's, not a default of the count
   int mDecodedFormat = -1;   // the decoded frames' format and rate the resampler was made for
   int mDecodedRate = 0;
   FFSwrPtr mResampler;

@@ -734,7 +734,11 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
       std::memcpy(&sd, a.desc.data(), sizeof sd);
       const SInt32 rate = static_cast<SInt32>(sd.sampleRate >> 16);
       a.soundChannels = sd.numChannels;
-      a.muxTrack = mux.AddSoundTrack(rate, sd.numChannels);
+      UInt64 mask = 0;
+      if (a.source.propertyProc == nullptr ||
+          a.source.propertyProc(a.source.refCon, a.source.trackID, movieExportChannelMask, &mask) != noErr)
+        mask = 0;
+      a.muxTrack = mux.AddSoundTrack(rate, sd.numChannels, mask);
     }
   }
   bool any = false;
@@ -889,7 +893,12 @@ OSErr MovieVideoData(void* inRefCon, MovieExportGetDataParams* p) {
 
 OSErr MovieSoundProperty(void* inRefCon, SInt32, OSType inProperty, void* ioValue) {
   auto* s = static_cast<MovieSoundSource*>(inRefCon);
-  if (ioValue == nullptr || inProperty != movieExportDuration) return paramErr;
+  if (ioValue == nullptr) return paramErr;
+  if (inProperty == movieExportChannelMask) {
+    *static_cast<UInt64*>(ioValue) = s->stream ? s->stream->ChannelMask() : 0;
+    return noErr;
+  }
+  if (inProperty != movieExportDuration) return paramErr;
   auto* r = static_cast<TimeRecord*>(ioValue);
   r->value = SInt64ToWide(s->total);
   r->scale = s->rate;

@@ -105,6 +105,11 @@ constexpr OSType movieExportUseConfiguredSettings = 'ucfg';
 // progressive, 3 upper field first, 4 lower field first); a source that does
 // not answer gives progressive pictures.
 constexpr OSType movieExportFieldOrder = 'fiel';
+// UInt64: the channel layout of the frames a sound source answers, as a
+// channel mask (one bit per speaker, libavutil's), asked after its first
+// answer; a source that does not answer, or answers 0, gives the count's
+// usual layout.
+constexpr OSType movieExportChannelMask = 'chmk';
 
 OSErr MovieExportSetProgressProc(MovieExportComponent ci, MovieProgressProcPtr inProc, SInt32 inRefCon);
 OSErr MovieExportGetFileNameExtension(MovieExportComponent ci, OSType* outExtension);

@@ -62,6 +62,9 @@ class CTrackSoundReader {
     }
   }
 
+  // The decoded sound's channel layout as a mask, 0 while unknown.
+  UInt64 ChannelMask() const { return mMask; }
+
   // Adds the next inFrames frames, scaled by inGain (65536 = as they are).
   void MixInto(SInt32* ioMix, size_t inFrames, SInt32 inGain) {
     size_t done = 0;
@@ -209,6 +212,7 @@ class CTrackSoundReader {
         mDecoded.clear();
         mEnded = true;
       }
+      if (mConverter && mConverter->GetChannelMask() != 0) mMask = mConverter->GetChannelMask();
       // Frames before the segment's start that came with its first packet.
       const size_t got = mDecoded.size() / channels;
       const size_t drop = static_cast<size_t>(std::min<SInt64>(mSkip, static_cast<SInt64>(got)));
@@ -232,6 +236,7 @@ class CTrackSoundReader {
   std::vector<UInt8> mBytes;
   std::vector<SInt16> mDecoded;
   size_t mDecodedAt = 0;
+  UInt64 mMask = 0;
 };
 
 // Sound threads still running. When the process ends they are all told to
@@ -436,6 +441,8 @@ CTrackSoundStream::CTrackSoundStream(const TrackObj& inTrack, SInt64 inStart, Ti
 }
 
 CTrackSoundStream::~CTrackSoundStream() = default;
+
+UInt64 CTrackSoundStream::ChannelMask() const { return mImpl->reader->ChannelMask(); }
 
 void CTrackSoundStream::Read(SInt16* outFrames, size_t inFrames) {
   const size_t n = inFrames * static_cast<size_t>(mImpl->channels);

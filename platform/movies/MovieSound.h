@@ -52,6 +52,8 @@ class CTrackSoundStream {
   CTrackSoundStream& operator=(const CTrackSoundStream&) = delete;
   // The next inFrames frames.
   void Read(SInt16* outFrames, size_t inFrames);
+  // The sound's channel layout as a channel mask, once some is read; 0 while unknown.
+  UInt64 ChannelMask() const;
 
  private:
   struct Impl;

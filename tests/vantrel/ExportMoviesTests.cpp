@@ -183,6 +183,14 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
       EXPECT_EQ(f.sound.sampleRate, spec.sampleRate);
       // The source's channels: mono stays mono, 5.1 keeps its six.
       EXPECT_EQ(f.sound.channels, spec.channels);
+      // And their layout: 5.1 with side channels keeps them at the sides.
+      // AAC (MPEG-4) has one 5.1, its surround pair read as back channels.
+      if (original.sound.channelMask != 0 && spec.channels > 2) {
+        UInt64 expected = original.sound.channelMask;
+        if (subtype == 'mpg4' && expected == AV_CH_LAYOUT_5POINT1) expected = AV_CH_LAYOUT_5POINT1_BACK;
+        EXPECT_EQ(f.sound.channelMask, expected)
+            << "layout " << std::hex << f.sound.channelMask << " for the source's " << original.sound.channelMask;
+      }
       // At least the source's sound: nothing of it is lost.
       const double expected = std::floor(static_cast<double>(spec.frames) / spec.frameRate * spec.sampleRate);
       EXPECT_GE(static_cast<double>(f.sound.soundFrames), expected - 1024.0);
