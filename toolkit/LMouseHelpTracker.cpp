@@ -17,17 +17,11 @@
 #include "toolkit/UNewTextDrawing.h"
 
 LPane* LMouseTracker::FindPaneAt(Point inGlobalPoint, Point& outPortPoint) {
-  for (LWindow* window : UDesktop::GetWindows()) {
-    if (!window->IsVisible()) continue;
-    Rect bounds = window->GetGlobalBounds();
-    if (inGlobalPoint.h < bounds.left || inGlobalPoint.h >= bounds.right || inGlobalPoint.v < bounds.top ||
-        inGlobalPoint.v >= bounds.bottom)
-      continue;
-    outPortPoint = Point{static_cast<SInt16>(inGlobalPoint.v - bounds.top), static_cast<SInt16>(inGlobalPoint.h - bounds.left)};
-    LPane* pane = window->FindDeepSubPaneContaining(outPortPoint.h, outPortPoint.v);
-    return pane ? pane : window;
-  }
-  return nullptr;
+  // Sheets and drawers count with the window they hang on.
+  LWindow* window = UDesktop::FindWindowAt(inGlobalPoint, outPortPoint);
+  if (!window) return nullptr;
+  LPane* pane = window->FindDeepSubPaneContaining(outPortPoint.h, outPortPoint.v);
+  return pane ? pane : window;
 }
 
 void LMouseTracker::SpendTime(const EventRecord& inMacEvent) {
@@ -62,7 +56,13 @@ LMouseHelpTracker::~LMouseHelpTracker() {
 }
 
 Boolean LMouseHelpTracker::Counts(LPane* inPane) {
-  return inPane && inPane->IsActive() && inPane->IsEnabled() && inPane->IsVisible();
+  if (!inPane || !inPane->IsEnabled() || !inPane->IsVisible()) return false;
+  if (inPane->IsActive()) return true;
+  // A sheet or a drawer is active together with the window it hangs on
+  // (its own window object is never activated: that would take the
+  // keyboard from the document).
+  LWindow* host = UDesktop::FetchHostWindow(inPane->GetWindow());
+  return host && host->IsActive();
 }
 
 void LMouseHelpTracker::SetTagShown(Boolean inShown) {

@@ -25,7 +25,8 @@ class LMouseTracker : public LPeriodical {
   // mouse location (telling the old one MouseLeave, the new one MouseEnter,
   // or the same one MouseWithin). High-level events change nothing.
   void SpendTime(const EventRecord& inMacEvent) override;
-  // The deepest visible pane of a program window at the global point (nil: none).
+  // The deepest visible pane of a program window at the global point, its
+  // sheets and drawers included (nil: none).
   static LPane* FindPaneAt(Point inGlobalPoint, Point& outPortPoint);
 };
 

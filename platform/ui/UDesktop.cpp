@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#include <QWidget>
+
+#include "platform/ui/UPaneHost.h"
+
 namespace {
 std::vector<LWindow*>& Windows() {
   static std::vector<LWindow*> sWindows;  // front to back within each layer
@@ -91,4 +95,77 @@ void UDesktop::Deactivate() {
 void UDesktop::Activate() {
   sDesktopActive = true;
   UpdateActivation();
+}
+
+namespace {
+
+// The visible windows that hang on a window: its sheets (child windows of
+// its frame) and its drawers (panels inside its frame). They are not on the
+// desktop's list; each is known by its content widget inside its own frame.
+void AttachedWindows(LWindow* inWindow, std::vector<LWindow*>& outSheets, std::vector<LWindow*>& outDrawers) {
+  QWidget* frame = inWindow->GetFrameWidget();
+  for (QObject* child : frame->children()) {
+    auto* childFrame = qobject_cast<QWidget*>(child);
+    if (!childFrame || childFrame == inWindow->GetWidget() || !childFrame->isVisible()) continue;
+    for (QObject* inner : childFrame->children()) {
+      auto* w = dynamic_cast<LWindow*>(UPaneHost::FetchPane(qobject_cast<QWidget*>(inner)));
+      if (!w || w == inWindow || !w->IsVisible() || w->GetFrameWidget() != childFrame) continue;
+      (childFrame->isWindow() ? outSheets : outDrawers).push_back(w);
+    }
+  }
+  // The last child is in front.
+  std::reverse(outSheets.begin(), outSheets.end());
+  std::reverse(outDrawers.begin(), outDrawers.end());
+}
+
+// The point in a window's port coordinates when its bounds hold it.
+bool Holds(LWindow* inWindow, Point inGlobal, Point& outPort) {
+  const Rect b = inWindow->GetGlobalBounds();
+  if (inGlobal.h < b.left || inGlobal.h >= b.right || inGlobal.v < b.top || inGlobal.v >= b.bottom) return false;
+  outPort = Point{static_cast<SInt16>(inGlobal.v - b.top), static_cast<SInt16>(inGlobal.h - b.left)};
+  return true;
+}
+
+// A sheet or drawer sits where the desktop shows it relative to its
+// window: the point goes from the window's port into the widgets, and from
+// there into the attached window's content.
+bool HoldsBeside(LWindow* inAttached, LWindow* inWindow, Point inGlobal, Point& outPort) {
+  const Rect b = inWindow->GetGlobalBounds();
+  const QPoint windowPort(inGlobal.h - b.left, inGlobal.v - b.top);
+  const QPoint onScreen = inWindow->GetWidget()->mapToGlobal(windowPort);
+  QWidget* content = inAttached->GetWidget();
+  if (!content->isVisible()) return false;
+  const QPoint local = content->mapFromGlobal(onScreen);
+  if (!content->rect().contains(local)) return false;
+  outPort = Point{static_cast<SInt16>(local.y()), static_cast<SInt16>(local.x())};
+  return true;
+}
+
+}  // namespace
+
+LWindow* UDesktop::FindWindowAt(Point inGlobalPoint, Point& outPortPoint) {
+  for (LWindow* window : GetWindows()) {
+    if (!window->IsVisible()) continue;
+    std::vector<LWindow*> sheets, drawers;
+    AttachedWindows(window, sheets, drawers);
+    // Sheets lie in front of the window's content; drawers beside it, and
+    // behind it while they slide.
+    for (LWindow* sheet : sheets)
+      if (HoldsBeside(sheet, window, inGlobalPoint, outPortPoint)) return sheet;
+    if (Holds(window, inGlobalPoint, outPortPoint)) return window;
+    for (LWindow* drawer : drawers)
+      if (HoldsBeside(drawer, window, inGlobalPoint, outPortPoint)) return drawer;
+  }
+  return nullptr;
+}
+
+LWindow* UDesktop::FetchHostWindow(LWindow* inWindow) {
+  if (!inWindow) return nullptr;
+  const std::vector<LWindow*>& listed = Windows();
+  if (std::find(listed.begin(), listed.end(), inWindow) != listed.end()) return nullptr;
+  QWidget* parent = inWindow->GetFrameWidget()->parentWidget();
+  if (!parent) return nullptr;
+  for (LWindow* w : listed)
+    if (w->IsVisible() && w->GetFrameWidget() == parent) return w;
+  return nullptr;
 }

@@ -28,6 +28,17 @@ class UDesktop {
   static void Deactivate();
   static void Activate();
 
+  // The front window whose content shows at the global point, with the
+  // point in that window's port coordinates (nil: none). A window's sheets
+  // lie in front of it and its drawers beside it (behind its content while
+  // they slide), so they are looked at with it.
+  static LWindow* FindWindowAt(Point inGlobalPoint, Point& outPortPoint);
+
+  // The window a sheet or a drawer hangs on (nil for a window of its own).
+  // Sheets and drawers are not on the desktop's list; they show, and are
+  // active, with that window.
+  static LWindow* FetchHostWindow(LWindow* inWindow);
+
   // Windows register themselves (LWindow does this).
   static void AddWindow(LWindow* inWindow);
   static void RemoveWindow(LWindow* inWindow);

@@ -26,6 +26,7 @@
 #include "app/CMovieDocument.h"
 #include "app/TremblorixApp.h"
 #include "media/CMovie.h"
+#include "platform/base/Clock.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Bundle.h"
@@ -38,8 +39,10 @@
 #include "platform/ui/UHelpTag.h"
 #include "platform/ui/UReanimator.h"
 #include "platform/ui/UResponder.h"
+#include "platform/ui/USheetWindows.h"
 #include "support/ui/UiTestSupport.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LCustomDialogSheet.h"
 #include "toolkit/LMouseHelpTracker.h"
 #include "toolkit/UMessage.h"
 
@@ -318,4 +321,80 @@ TEST_F(TextsAndHelpTest, TheDrawerAndMovieWindowControlsCarryHelpTags) {
   }
 
   UiTest::Screenshot(drawer->GetFrameWidget(), "texts_drawer");
+}
+
+namespace {
+
+// Rests the mouse on the middle of a pane and runs the tracker, on a clock
+// of its own, for as long as it waits to show a tag; then the tag's widget
+// must show the pane's help text.
+::testing::AssertionResult TagShowsOver(LPane* inPane) {
+  QWidget* widget = inPane->GetWidget();
+  if (!widget || !widget->isVisible()) return ::testing::AssertionFailure() << "the pane has no visible widget";
+  const QPoint middle = widget->mapToGlobal(widget->rect().center());
+  const std::string expected = LMouseHelpTracker::GetHelpText(inPane->GetUserCon());
+  if (expected.empty()) return ::testing::AssertionFailure() << "the pane has no help text";
+  StManualClock clock;
+  LMouseHelpTracker tracker;
+  UHelpTag::SetMouse(Point{static_cast<SInt16>(middle.y()), static_cast<SInt16>(middle.x())}, false);
+  EventRecord null;
+  tracker.SpendTime(null);
+  if (LPane::sLastPaneMoused != inPane)
+    return ::testing::AssertionFailure() << "the tracker finds pane "
+                                         << (LPane::sLastPaneMoused ? LPane::sLastPaneMoused->GetPaneID() : 0)
+                                         << " under the mouse";
+  if (!tracker.IsShowPending()) return ::testing::AssertionFailure() << "no tag is waiting to show";
+  // The rest: as many passes as the tracker keeps waiting (a bound only a hang reaches).
+  for (int pass = 0; pass < 10000 && tracker.IsShowPending(); ++pass) {
+    UClock::AdvanceTicks(6);
+    tracker.SpendTime(null);
+  }
+  if (!tracker.IsTagShown()) return ::testing::AssertionFailure() << "the tag was not shown";
+  if (!UiTest::PumpUntil([] { return UHelpTag::GetWidget() && UHelpTag::GetWidget()->isVisible(); }, 10000))
+    return ::testing::AssertionFailure() << "the tag's widget never became visible";
+  if (UHelpTag::GetText() != expected)
+    return ::testing::AssertionFailure() << "the tag reads \"" << UHelpTag::GetText() << "\"";
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+// Resting the mouse on a control of the drawer or of a sheet shows its tag,
+// as over the movie window's own controls.
+TEST_F(TextsAndHelpTest, HelpTagsShowOverTheDrawerAndTheSheets) {
+  Shake shake(20);
+  doc = NewWindowedDocument(OpenAsFile(MakeShakyMovie(shake), "tags"));
+  doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
+  StoreMotion(*doc->GetMovie(), shake);
+  LPane* play = doc->GetWindow()->FindPaneByIDOrNil(100);
+  ASSERT_NE(play, nullptr);
+  EXPECT_TRUE(TagShowsOver(play));
+  UHelpTag::Hide();
+
+  doc->BeginEditSession(nullptr);
+  ASSERT_TRUE(doc->IsSessionOpen());
+  LWindow* drawer = doc->GetDrawer();
+  ASSERT_NE(drawer, nullptr);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return drawer->IsVisible() && !USheetWindows::IsDrawerMoving(drawer); }, 10000));
+  LPane* smoothing = drawer->FindPaneByIDOrNil(101);
+  ASSERT_NE(smoothing, nullptr);
+  EXPECT_TRUE(TagShowsOver(smoothing));
+  UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "texts_help_tag_drawer");
+  UiTest::Screenshot(UHelpTag::GetWidget(), "texts_help_tag_drawer_tag");
+  UHelpTag::Hide();
+  doc->EndEditSession(false);
+
+  doc->ProcessCommand(cmd_MovieSize);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return doc->GetWindow()->GetCurrentSheet() != nullptr; }, 10000));
+  auto* sheet = dynamic_cast<LCustomDialogSheet*>(doc->GetWindow()->GetCurrentSheet());
+  ASSERT_NE(sheet, nullptr);
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return sheet->GetSheetWindow()->IsVisible(); }, 10000));
+  LPane* width = sheet->FindPaneByID(5);
+  ASSERT_NE(width, nullptr);
+  EXPECT_TRUE(TagShowsOver(width));
+  UiTest::Screenshot(UHelpTag::GetWidget(), "texts_help_tag_sheet_tag");
+  UHelpTag::Hide();
+  sheet->GetProc()(sheet, msg_SheetEscapeKey, nullptr, sheet->GetRefCon());
+  sheet->Release();
+  UiTest::Pump(20);
 }
