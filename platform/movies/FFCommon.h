@@ -24,6 +24,7 @@ constexpr OSErr kFFCodecBadDataErr = -8969;    // compressed data is damaged
 constexpr OSErr kFFCantFindHandlerErr = -2003; // no exporter / container for this type
 constexpr OSErr kFFInvalidTrackErr = -2009;    // the exporter cannot take this track kind
 constexpr OSErr kFFInvalidSampleNumErr = -2037;
+constexpr OSErr kFFInvalidMediaErr = -2008;     // a track's media has no timing (no time scale)
 constexpr OSErr kFFNoMovieFoundErr = -2048;    // the file holds no readable movie
 constexpr OSErr kFFBadSoundFormatErr = -206;   // sound format cannot be converted
 

@@ -98,6 +98,10 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
       const bool sound = par->codec_type == AVMEDIA_TYPE_AUDIO;
       if (!video && !sound) continue;
       if (st->time_base.num <= 0 || st->time_base.den <= 0) continue;
+      // libavformat gives a QuickTime or MPEG-4 media without a time scale
+      // one tick a second; its pictures then last hours each. Such video
+      // has no timing to go by.
+      if (isMov && video && st->time_base.num == 1 && st->time_base.den == 1) Throw_(kFFInvalidMediaErr);
       FFTrackInfo t;
       TrackState state;
       t.streamIndex = static_cast<SInt32>(i);

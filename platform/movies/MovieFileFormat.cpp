@@ -773,7 +773,10 @@ void ReadMedia(const AtomRef& mdia, MediaObj& m, const std::string& filePath) {
         }
         m.language = static_cast<SInt16>(c.U16());
         m.quality = static_cast<SInt16>(c.U16());
-        if (m.scale <= 0) Bad();
+        // A media without a time scale has no timing at all. It is refused
+        // as it is, not handed to another reader that would guess one (one
+        // tick a second: a second of video became hours).
+        if (m.scale <= 0) Throw_(invalidMedia);
         sawHeader = true;
         break;
       }

@@ -310,3 +310,94 @@ TEST_P(ExportKeepsTheSoundInPlace, TheToneStartsAtItsPictureAndTheSoundKeepsItsL
 
 INSTANTIATE_TEST_SUITE_P(Sources, ExportKeepsTheSoundInPlace, ::testing::ValuesIn(kTimedKinds),
                          [](const ::testing::TestParamInfo<TimedKind>& info) { return std::string(info.param.name); });
+
+namespace {
+
+// The bytes of a file; the file rewritten from bytes.
+std::vector<UInt8> ReadBytes(const std::string& inPath) {
+  FILE* f = std::fopen(inPath.c_str(), "rb");
+  std::vector<UInt8> bytes;
+  if (f == nullptr) return bytes;
+  std::fseek(f, 0, SEEK_END);
+  bytes.resize(static_cast<size_t>(std::ftell(f)));
+  std::fseek(f, 0, SEEK_SET);
+  if (std::fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+  std::fclose(f);
+  return bytes;
+}
+
+void WriteBytes(const std::string& inPath, const std::vector<UInt8>& inBytes) {
+  FILE* f = std::fopen(inPath.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(std::fwrite(inBytes.data(), 1, inBytes.size(), f), inBytes.size());
+  std::fclose(f);
+}
+
+// Sets the time scale of every 'mdhd' (version 0) of the file whose media
+// is of inHandler, and of the 'mvhd' when inMovieToo.
+void ZeroTimeScales(std::vector<UInt8>& ioBytes, OSType inHandler, bool inMovieToo) {
+  auto be32 = [&](size_t at) {
+    return static_cast<UInt32>(ioBytes[at]) << 24 | static_cast<UInt32>(ioBytes[at + 1]) << 16 |
+           static_cast<UInt32>(ioBytes[at + 2]) << 8 | ioBytes[at + 3];
+  };
+  for (size_t i = 4; i + 24 < ioBytes.size(); ++i) {
+    const UInt32 type = be32(i);
+    if (type == 'mvhd' && inMovieToo && ioBytes[i + 4] == 0) std::memset(&ioBytes[i + 16], 0, 4);
+    if (type != 'mdhd' || ioBytes[i + 4] != 0) continue;
+    // The handler of this media follows its header.
+    for (size_t h = i; h + 16 < ioBytes.size() && h < i + 200; ++h)
+      if (be32(h) == 'hdlr') {
+        if (be32(h + 12) == inHandler) std::memset(&ioBytes[i + 16], 0, 4);
+        break;
+      }
+  }
+}
+
+}  // namespace
+
+// A movie whose video says its time scale is 0 has no timing to open or
+// export by: it is refused with the media's error, never read with a guessed
+// clock (one tick a second made a second of video hours long). A movie time
+// scale of 0 alone is not needed: the media keep their own.
+TEST_F(ExportEveryMovie, AVideoTimeScaleOfZeroIsRefused) {
+  if (!avcodec_find_encoder_by_name("libx264") || !avcodec_find_encoder_by_name("aac")) GTEST_SKIP() << "no encoder";
+  const std::string source = mFolder + "/source.mp4";
+  ASSERT_TRUE(exporttest::WriteAVMovie(source, Spec("mp4", "libx264", 2, "aac", 48000, 2)));
+  const double seconds = 25.0 / 25;
+  UInt32 cookie = 1;
+  for (int variant = 0; variant < 3; ++variant) {
+    const bool video = variant != 2, movieToo = variant != 0;
+    SCOPED_TRACE(variant == 0 ? "video scale 0" : variant == 1 ? "movie and video scale 0" : "movie scale 0");
+    std::vector<UInt8> bytes = ReadBytes(source);
+    ZeroTimeScales(bytes, video ? 'vide' : 0, movieToo);
+    const std::string broken = mFolder + "/broken" + std::to_string(variant) + ".mp4";
+    WriteBytes(broken, bytes);
+    FSSpec spec;
+    FSMakeFSSpecFromPath(broken, &spec);
+    SInt16 ref = 0;
+    ASSERT_EQ(OpenMovieFile(&spec, &ref, fsRdPerm), noErr);
+    Movie movie = nullptr;
+    SInt16 id = 0;
+    const OSErr err = NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
+    CloseMovieFile(ref);
+    if (video) {
+      EXPECT_EQ(err, invalidMedia);
+      EXPECT_EQ(movie, nullptr);
+      if (movie) DisposeMovie(movie);
+      continue;
+    }
+    // The movie's own scale missing: the media's timing stands.
+    ASSERT_EQ(err, noErr);
+    ASSERT_NE(movie, nullptr);
+    EXPECT_NEAR(static_cast<double>(GetMovieDuration(movie)) / GetMovieTimeScale(movie), seconds, 0.1);
+    const std::string dest = mFolder + "/out" + std::to_string(cookie) + ".mp4";
+    ASSERT_EQ(mClient.Send(ExportRequestFor(movie, dest, 'mpg4', cookie)), kCFMessagePortSuccess);
+    DisposeMovie(movie);
+    ASSERT_TRUE(mClient.WaitForDone(cookie, 300.0));
+    EXPECT_EQ(ErrorOf(mClient.StatusesOf(cookie)), 0);
+    ++cookie;
+    const exporttest::FileFacts f = exporttest::Probe(dest);
+    ASSERT_TRUE(f.opened);
+    EXPECT_NEAR(f.video.seconds, seconds, 0.1);
+  }
+}

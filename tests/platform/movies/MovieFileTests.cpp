@@ -375,7 +375,7 @@ TEST_F(FileFixture, HugeCountsAreRefused) {
   WriteBE32(&*(it + 4 + 12), 0);
   DisposeHandle(t);
   t = BytesHandle(bytes);
-  EXPECT_EQ(NewMovieFromHandle(&r, t, 0, nullptr), badPublicMovieAtom);
+  EXPECT_EQ(NewMovieFromHandle(&r, t, 0, nullptr), invalidMedia);
   DisposeHandle(t);
   DisposeHandle(h);
 }
