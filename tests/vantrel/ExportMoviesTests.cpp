@@ -12,6 +12,7 @@
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
 #include "motion/CMotionData.h"
+#include "motion/CMotionTrackerTask.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
 #include "platform/export/AVTestMovie.h"
@@ -70,6 +71,37 @@ void AddIdentityControlTrack(Movie inMovie) {
   params.borderMode = kBorderColor;
   ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(track, params), noErr);
 }
+
+// What an analysis leaves in a document's movie: a motion-data track of one
+// measured record per frame (a little shake), and no control track.
+void AddMotionDataTrack(Movie inMovie) {
+  static const OSType kVisual = VisualMediaCharacteristic;
+  const TimeValue duration = GetMovieDuration(inMovie);
+  Rect bounds;
+  GetMovieNaturalBoundsRect(inMovie, &bounds);
+  TArray<DiffMotionData> records;
+  for (TimeValue t = 0; t < duration;) {
+    TimeValue next = -1;
+    GetMovieNextInterestingTime(inMovie, nextTimeStep, 1, &kVisual, t, fixed1, &next, nullptr);
+    if (next <= t || next > duration) next = duration;
+    DiffMotionData d{};
+    d.version = kMotionDataVersion;
+    d.quality = 1;
+    d.scale = 1;
+    d.time = t;
+    d.duration = next - t;
+    d.centerX = (bounds.right - bounds.left) / 2.0f;
+    d.centerY = (bounds.bottom - bounds.top) / 2.0f;
+    d.xShift = (records.GetCount() % 2) ? 1.5f : -1.5f;
+    records.AddItem(d);
+    t = next;
+  }
+  Track track = nullptr;
+  ASSERT_EQ(CMotionTrackerTask::WriteMotionDataTrack(inMovie, bounds, records, 2, 0, 2, 0, &track), noErr);
+  ASSERT_NE(track, nullptr);
+}
+
+enum Stage { kAsItIs, kAnalysedOnly, kApplied };
 
 struct SourceKind {
   const char* name;
@@ -131,9 +163,11 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
   if (!avcodec_find_encoder_by_name(spec.videoEncoder) || !avcodec_find_encoder_by_name(spec.soundEncoder))
     GTEST_SKIP() << "no encoder";
   const std::string source = mFolder + "/source." + (spec.container == "vob" ? std::string("mpg") : spec.container);
-  ASSERT_TRUE(exporttest::WriteAVMovie(source, spec));
+  int soundFrames = 0;
+  ASSERT_TRUE(exporttest::WriteAVMovie(source, spec, &soundFrames));
   // What libavformat itself reads from the source: the yardstick of the sound.
   const exporttest::FileFacts original = exporttest::Probe(source);
+  const exporttest::SoundTiming sourceTiming = exporttest::MeasureSoundTiming(source);
   ASSERT_TRUE(original.sound.present);
   ASSERT_EQ(original.sound.channels, spec.channels);
   {
@@ -153,12 +187,14 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
   }
 
   UInt32 cookie = 1;
-  for (bool applied : {false, true}) {
+  for (Stage stage : {kAsItIs, kAnalysedOnly, kApplied}) {
+    const bool applied = stage == kApplied;
     for (OSType subtype : {OSType('mpg4'), OSType('MooV')}) {
-      SCOPED_TRACE(std::string(applied ? "applied session, " : "as it is, ") +
+      SCOPED_TRACE(std::string(stage == kApplied ? "applied session, " : stage == kAnalysedOnly ? "analysed only, " : "as it is, ") +
                    (subtype == 'mpg4' ? "MPEG-4" : "QuickTime"));
       Movie movie = OpenMovieAt(source);
       ASSERT_NE(movie, nullptr);
+      if (stage != kAsItIs) AddMotionDataTrack(movie);
       if (applied) AddIdentityControlTrack(movie);
       const std::string dest = mFolder + "/out" + std::to_string(cookie) + (subtype == 'mpg4' ? ".mp4" : ".mov");
       ASSERT_EQ(mClient.Send(ExportRequestFor(movie, dest, subtype, cookie)), kCFMessagePortSuccess);
@@ -194,6 +230,11 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
       // At least the source's sound: nothing of it is lost.
       const double expected = std::floor(static_cast<double>(spec.frames) / spec.frameRate * spec.sampleRate);
       EXPECT_GE(static_cast<double>(f.sound.soundFrames), expected - 1024.0);
+      // And no more than it: the source's length within one frame of its codec.
+      const exporttest::SoundTiming t = exporttest::MeasureSoundTiming(dest);
+      const double frame = static_cast<double>(std::max({1152, t.frameSize, sourceTiming.frameSize})) / spec.sampleRate;
+      EXPECT_NEAR(t.Seconds(), static_cast<double>(soundFrames) / spec.sampleRate, frame)
+          << "sound of " << t.Seconds() << " s for the source's " << static_cast<double>(soundFrames) / spec.sampleRate;
     }
   }
 }
