@@ -98,6 +98,7 @@ bool CMovieRendering::GetTweenSample(Movie inMovie, SInt32 inTime, MatrixRecord&
       return true;
     }
   } catch (...) {
+    LogCurrentException("render", "tween sample lookup");
   }
   return false;
 }

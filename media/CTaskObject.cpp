@@ -66,6 +66,7 @@ void CTaskObject::StopTask(bool inWait) {
       }
     }
   } catch (...) {
+    LogCurrentException("tasks", "StopTask");
   }
 }
 
@@ -135,6 +136,7 @@ OSErr CTaskGroup::RunTasks(UInt32 inStackSize, UInt32 inOptions) {
       item->mGroupSize = static_cast<SInt16>(count);
       if (result == noErr) result = err;
     } catch (...) {
+      LogCurrentException("tasks", "RunTasks");
     }
   }
   return result;
@@ -146,6 +148,7 @@ bool CTaskGroup::IsComplete(SInt32 inTimeout) {
     for (CTaskObject* item : mItems)
       if (!item->IsComplete(inTimeout)) complete = false;
   } catch (...) {
+    LogCurrentException("tasks", "IsComplete");
   }
   return complete;
 }
@@ -166,6 +169,7 @@ void CTaskGroup::StopTasks(bool inWait) {
       try {
         item->StopTask(false);
       } catch (...) {
+        LogCurrentException("tasks", "StopTasks");
       }
     }
   }
@@ -173,6 +177,7 @@ void CTaskGroup::StopTasks(bool inWait) {
     try {
       item->StopTask(inWait);
     } catch (...) {
+      LogCurrentException("tasks", "StopTasks");
     }
   }
 }

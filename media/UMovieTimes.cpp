@@ -10,6 +10,7 @@
 #include "media/CMovie.h"
 #include "media/UMovies.h"
 #include "platform/ui/Alerts.h"
+#include "platform/base/LException.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ void UMovies::CollectInterestingTimes(CMovie* inMovie, LArray& outTimes) {
       add(GetTrackDuration(t));
     }
   } catch (...) {
+    LogCurrentException("movies", "CollectInterestingTimes");
   }
 }
 

@@ -65,6 +65,7 @@ bool UMovies::InitMovies() {
     UMessage::GetOSErrString(err, text);
     UMessage::StopAlert(text, err);
   } catch (...) {
+    LogCurrentException("movies", "InitMovies alert");
   }
   return false;
 }
@@ -249,6 +250,7 @@ Boolean UMovies::FileFilterProc(const FSSpec& inItem, Boolean inIsFolder) {
     for (OSType type : kShown)
       if (type == finderType || type == nameType) return true;
   } catch (...) {
+    LogCurrentException("movies", "FileFilterProc");
   }
   return false;
 }

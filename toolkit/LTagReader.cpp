@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/base/Endian.h"
+#include "platform/base/LException.h"
 
 LTagReader::LTagReader() : mOwnsStream(true), mDisposeHandle(true) {
   LHandleStream* stream = UTagStream::MakeTempHandleStream();
@@ -26,6 +27,7 @@ LTagReader::~LTagReader() {
   try {
     IgnoreTag();
   } catch (...) {
+    LogCurrentException("tags", "~LTagReader");
   }
   if (mOwnsStream) UTagStream::ReleaseHandleStream(mStream, mHandle, mDisposeHandle);
 }

@@ -5,6 +5,7 @@
 #include "platform/files/Resources.h"
 #include "platform/ui/HelpBook.h"
 #include "toolkit/UMessage.h"
+#include "platform/base/LException.h"
 
 std::string UHelp::sBookName;
 std::string UHelp::sBookFolder;
@@ -20,6 +21,7 @@ void Note(SInt16 inItem, OSStatus inErr) {
   try {
     UMessage::NoteAlert(text, static_cast<SInt16>(inErr));
   } catch (...) {
+    LogCurrentException("help", "help alert");
   }
 }
 

@@ -22,6 +22,7 @@ void UNavigation::ReportFailure(OSStatus inErr) {
   try {
     UMessage::StopAlert(text, static_cast<SInt16>(inErr));
   } catch (...) {
+    LogCurrentException("navigation", "ReportFailure");
   }
 }
 
@@ -142,5 +143,6 @@ void UNavigation::NavEventProc(NavEventCallbackMessage inMessage, NavCBRecPtr in
       default: break;
     }
   } catch (...) {
+    LogCurrentException("navigation", "NavEventProc");
   }
 }

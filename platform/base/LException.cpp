@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/base/FourCC.h"
+#include "platform/base/TrxLog.h"
 
 LException::LException(ExceptionCode inErr, ConstStringPtr inMessage) : mErrorCode(inErr) {
   if (inMessage != nullptr) std::memcpy(mMessage, inMessage, static_cast<size_t>(inMessage[0]) + 1);
@@ -32,4 +33,10 @@ ExceptionCode ExceptionCodeOfCurrent(ExceptionCode inNoMemory, ExceptionCode inO
   } catch (...) {
     return inOther;
   }
+}
+
+void LogCurrentException(const char* inArea, const char* inWhere) noexcept {
+  if (!TrxLogEnabled()) return;
+  const ExceptionCode code = ExceptionCodeOfCurrent();
+  TrxLog(inArea, "%s: let go of error %d", inWhere ? inWhere : "?", static_cast<int>(code));
 }

@@ -74,6 +74,12 @@ inline OSErr ErrorCodeToOSErr(ExceptionCode inCode) {
 ExceptionCode ExceptionCodeOfCurrent(ExceptionCode inNoMemory = err_NilPointer,
                                      ExceptionCode inOther = err_AssertFailed) noexcept;
 
+// For a failure that is let go on purpose (a destructor, a callback that
+// must not throw, an alert about an alert): logs the exception being handled
+// with the place it was caught under TRX_LOG (call it only inside a catch
+// block).
+void LogCurrentException(const char* inArea, const char* inWhere) noexcept;
+
 // The same as the 16-bit OSErr a boundary returns.
 inline OSErr OSErrOfCurrent(ExceptionCode inNoMemory = err_NilPointer,
                             ExceptionCode inOther = err_AssertFailed) noexcept {

@@ -100,6 +100,7 @@ class NavDialog {
     try {
       mProc(inMessage, &ioRecord, mData);
     } catch (...) {
+      LogCurrentException("navigation", "event procedure");
     }
     --mBusy;
   }
