@@ -12,10 +12,12 @@
 #include "media/CMovieAction.h"
 #include "media/UMovies.h"
 #include "motion/CTaskProgressView.h"
+#include "platform/base/FreeMemory.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Resources.h"
 #include "platform/framework/LAction.h"
+#include "platform/framework/LTimerTask.h"
 #include "platform/ui/LControl.h"
 #include "platform/ui/LEditField.h"
 #include "platform/ui/LPopupButton.h"
@@ -97,6 +99,19 @@ Boolean RectInside(const Rect& inInner, const Rect& inOuter) {
   return inInner.left >= inOuter.left && inInner.top >= inOuter.top && inInner.right <= inOuter.right &&
          inInner.bottom <= inOuter.bottom;
 }
+
+// What a closed document freed (its frames, decoders and window) goes back to
+// the system on the next pass of the loop, once the window's widgets, which
+// Qt deletes later, are gone too. Several documents closing together share
+// one release.
+class CFreedMemoryRelease : public LTimerTask {
+ public:
+  static void Schedule() {
+    static auto* sRelease = new CFreedMemoryRelease;
+    sRelease->SetNextFireTime(0.0);
+  }
+  void DoTask() override { ReleaseFreeMemory(); }
+};
 
 }  // namespace
 
@@ -227,6 +242,7 @@ CMovieDocument::~CMovieDocument() {
     delete window;
   }
   mDrawer = nullptr;
+  CFreedMemoryRelease::Schedule();
 }
 
 void CMovieDocument::SetDefaultSettings() {

@@ -11,6 +11,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/base/FreeMemory.h"
 #include "platform/base/MacMemory.h"
 #include "platform/movies/MovieModel.h"
 
@@ -368,6 +369,9 @@ bool CDataStore::SameFileAs(const std::string& path) const {
 using namespace movies;
 
 OSErr EnterMovies() {
+  // Movies come and go with frame-sized blocks; a few shared heaps let
+  // what a closed movie freed go back to the system (see FreeMemory.h).
+  LimitAllocatorHeaps();
   // Real codecs and foreign containers come from FFmpeg; picture samples are
   // drawn by the toolbox's own picture decoder.
   InstallFFmpegMovieComponents();
