@@ -203,7 +203,8 @@ OSErr TremblorixApp::RunStartStep(EStartStep inStep) {
       // thread on; nothing to make here.
       return noErr;
     case startStep_Yield: AddAttachment(new CYieldAttachment, nullptr, true); return noErr;
-    case startStep_Repeater: StartRepeating(0.01); return noErr;
+    // The repeater runs only while a quit is under way (see SpendTime).
+    case startStep_Repeater: return noErr;
     case startStep_QuickStart:
       if (CPreferences::IsFirstLaunch()) GotoHelpPage("Introduction/QuickStart.html");
       return noErr;
@@ -327,6 +328,9 @@ void TremblorixApp::SpendTime(const EventRecord&) {
     SetUpdateCommandStatus(false);
     UEventLoop::WakeUp();
   }
+  // An idle program wakes for nothing: the loop itself hands ready threads
+  // the baton, and AttemptQuit starts the repeater again for the next quit.
+  if (!UAppDocuments::IsQuitting() && LThread::CountReadyThreads() == 0) StopRepeating();
 }
 
 // ---------------------------------------------------------------------------
@@ -351,6 +355,8 @@ Boolean TremblorixApp::AttemptQuit(SInt32) {
     if (d->IsModified()) ++modified;
   CAppDocument* front = FindQuitDocument();
   if (!front) return true;
+  // The documents close one by one; the repeater sees the last one go.
+  StartRepeating(0.01);
   if (modified < 2) {
     UAppDocuments::SetQuitting(true, false);
     front->AttemptClose(false);

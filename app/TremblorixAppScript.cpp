@@ -132,8 +132,12 @@ void CAppScript::SpendTime(const EventRecord&) {
     return;
   }
   if (mSleeping) {
-    if (Now() < mWaitUntil) return;
+    if (Now() < mWaitUntil) {
+      StartRepeating(std::max(0.001, mWaitUntil - Now()));
+      return;
+    }
     mSleeping = false;
+    StartRepeating(0.02);
   }
   if (!mWaitFor.empty()) {
     bool met = false;
@@ -270,7 +274,10 @@ bool CAppScript::RunLine(const std::string& inLine) {
   }
   if (verb == "wait") {
     mSleeping = true;
-    mWaitUntil = Now() + std::stod(rest);
+    const double seconds = std::stod(rest);
+    mWaitUntil = Now() + seconds;
+    // A sleeping script wakes the program once, at the end of its wait.
+    if (seconds > 0) StartRepeating(seconds);
     return true;
   }
   if (verb == "mark") {

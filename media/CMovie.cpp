@@ -211,8 +211,26 @@ void CMovie::InitMovie(bool inOwns) {
   ::SetMovieProgressProc(mMovie, MovieProgress, mRefCon);
   SetMovieDrawingCompleteProc(mMovie, movieDrawingCallWhenChanged, DrawingComplete, mRefCon);
   SetPlayHints(0x10100 | DefaultVisualHints(mMovie), -1);
-  StartRepeating(0.04);
+  Wake();
   StartBroadcasting();
+}
+
+// A playing movie, or one that just changed, is tended every 40 ms. Once
+// paused and still for a while it is looked at only twice a second, for
+// changes made to it through the toolbox directly; whatever changes it
+// through this class wakes it at once.
+namespace {
+constexpr EventTimerInterval kBusyInterval = 0.04;
+constexpr EventTimerInterval kQuietInterval = 0.5;
+constexpr SInt32 kQuietPasses = 10;
+}  // namespace
+
+void CMovie::Wake() {
+  mQuietPasses = 0;
+  if (!mBusy || !IsRepeating()) {
+    mBusy = true;
+    StartRepeating(kBusyInterval);
+  }
 }
 
 CMovie::~CMovie() { Cleanup(); }
@@ -330,6 +348,7 @@ void CMovie::SetMovieCoverProcs(MovieRgnCoverProcPtr inUncover, MovieRgnCoverPro
 }
 
 void CMovie::SetPlayRate(SInt32 inPercent) {
+  Wake();
   mRatePercent = inPercent;
   if (mPlaying && mQuickTimeDriven) {
     SetMovieRate(mMovie, RateOfPercent(inPercent));
@@ -345,14 +364,19 @@ void CMovie::ClearDirty() {
 }
 
 void CMovie::HasChanged() {
+  Wake();
   mDirty = true;
   ClearMovieChanged(mMovie);
   BroadcastMessage(msg_MovieChanged, nullptr);
 }
 
-void CMovie::Refresh(void* inRegion) { InvalidateMovieRegion(mMovie, inRegion); }
+void CMovie::Refresh(void* inRegion) {
+  Wake();
+  InvalidateMovieRegion(mMovie, inRegion);
+}
 
 void CMovie::SetSelectionStart(SInt32 inTime) {
+  Wake();
   TimeValue s = 0, d = 0;
   GetMovieSelection(mMovie, &s, &d);
   SInt64 dur = std::max<SInt64>(0, static_cast<SInt64>(s) + d - inTime);
@@ -361,6 +385,7 @@ void CMovie::SetSelectionStart(SInt32 inTime) {
 }
 
 void CMovie::SetSelectionStop(SInt32 inTime) {
+  Wake();
   TimeValue s = 0, d = 0;
   GetMovieSelection(mMovie, &s, &d);
   SetMovieSelection(mMovie, s, std::max<TimeValue>(0, inTime - s));
@@ -381,6 +406,7 @@ void CMovie::RestartPacing(SInt32 inTime) {
 
 void CMovie::StartPlaying(bool inWithQuickTime) {
   if (mPlaying) return;
+  Wake();
   mQuickTimeDriven = inWithQuickTime;
   SInt32 t = GetTimeValue(), d = GetDuration(), s = 0, e = 0;
   GetSelection(&s, &e);
@@ -413,6 +439,7 @@ void CMovie::StopPlaying() {
 
 OSErr CMovie::PlayingGotoTime(SInt32 inTime) {
   if (!mMovie) return invalidMovie;
+  Wake();
   SInt32 d = GetDuration();
   if (inTime < 0 || inTime > d) return paramErr;
   if (inTime == GetTimeValue()) return noErr;
@@ -471,11 +498,21 @@ OSErr CMovie::MovieProgress(Movie, SInt16 inMessage, SInt16 inOperation, Fixed i
 }
 
 void CMovie::SpendTime(const EventRecord&) {
+  const bool changed = HasMovieChanged(mMovie);
   IsDirty();
   SInt32 d = GetDuration();
   SInt32 t = GetTimeValue();
   if (!mPlaying) {
+    const bool moved = t != mLastBroadcastTime;
     MovieTask();
+    // mFrameDrawn is cleared by MovieTask: a drawn frame shows in the time it broadcast.
+    if (changed || moved || mDrawnFrameTime != mLastQuietFrameTime) {
+      mLastQuietFrameTime = mDrawnFrameTime;
+      Wake();
+    } else if (mBusy && ++mQuietPasses >= kQuietPasses) {
+      mBusy = false;
+      StartRepeating(kQuietInterval);
+    }
     return;
   }
   bool loop = (mOptions & kMovieOption_Loop) != 0;

@@ -137,6 +137,8 @@ class CMovie : public LBroadcaster, public LPeriodical {
   // Lets go of the movie, its file and the offscreen (destruction and failed construction).
   void Cleanup();
   void InitMovie(bool inOwns);
+  // Tends the movie at the busy rate again (see SpendTime).
+  void Wake();
   void MakeOffscreen();
   void RestartPacing(SInt32 inTime);
   static OSErr DrawingComplete(Movie inMovie, SInt32 inRefCon);
@@ -160,6 +162,9 @@ class CMovie : public LBroadcaster, public LPeriodical {
   Rect mEncodedBounds = {0, 0, 0, 0};
   Rect mDisplayBounds = {0, 0, 0, 0};
   bool mDirty = false;
+  bool mBusy = false;        // tended at the busy rate
+  SInt32 mQuietPasses = 0;   // paused passes in a row that changed nothing
+  TimeValue64 mLastQuietFrameTime = -1;
   LView* mView = nullptr;
   GWorldPtr mOffscreen = nullptr;
   Ptr mOffscreenMemory = nullptr;

@@ -260,7 +260,8 @@ TEST_F(ApplicationTest, StartsUpInOrderAndOpensTheQuickStartPageOnTheFirstLaunch
     EXPECT_EQ(help->GetItem(3).text, AppText(5));
     LMenu* file = bar->FetchMenu(MENU_File);
     EXPECT_EQ(file->GetItem(3).submenuID, MENU_RecentFiles);
-    EXPECT_TRUE(app.IsRepeating());
+    // An idle program has no repeater of its own: a quit starts it.
+    EXPECT_FALSE(app.IsRepeating());
   }
   // The second launch finds its preferences: no help page.
   TestApp again;
@@ -613,6 +614,7 @@ TEST_F(ApplicationTest, QuitWithNothingModifiedOrOneModifiedInFront) {
   EXPECT_FALSE(app.AttemptQuit(kAESaveOptionAsk));
   EXPECT_TRUE(docs.mDocs.empty());
   EXPECT_EQ(docs.mClosed, (std::vector<std::string>{"two", "one"}));
+  EXPECT_TRUE(app.IsRepeating());
   app.SpendTime(EventRecord{});
   EXPECT_EQ(app.GetState(), programState_Quitting);
   EXPECT_TRUE(UResponder::GetLog().empty());
