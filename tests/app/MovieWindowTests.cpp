@@ -14,6 +14,7 @@
 #include "app/CMovieView.h"
 #include "app/CTimeSlider.h"
 #include "app/MovieDocumentTestSupport.h"
+#include "app/TremblorixAppParts.h"
 #include "media/CMovie.h"
 #include "platform/framework/LListener.h"
 #include "platform/ui/HelpBook.h"
@@ -189,6 +190,28 @@ TEST_F(MovieWindowTest, ACollapsedWindowComesBackFromTheWindowMenu) {
   EXPECT_TRUE(PumpUntil([&] { return !window->IsCollapsed(); }));
   EXPECT_EQ(UDesktop::FetchTopRegular(), window);
   (void)second;
+}
+
+TEST_F(MovieWindowTest, TremblorixHelpBringsItsWindowInFrontOfTheMovieWindow) {
+  ASSERT_EQ(AppParts::InitHelp(), noErr);
+  WriteQuickTimeMovie(Path("m.mov"), 96, 64, 2);
+  CMovieDocument* doc = OpenShown("m.mov");
+  // What Help > Tremblorix Help shows.
+  AppParts::GotoHelpPage("index.html");
+  ASSERT_TRUE(PumpUntil([] { return UHelpViewer::GetWindow() && UHelpViewer::GetWindow()->isVisible(); }));
+  LWindow* help = nullptr;
+  for (LWindow* w : UDesktop::GetWindows())
+    if (w->GetFrameWidget() == UHelpViewer::GetWindow()) help = w;
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return UDesktop::FetchTopRegular() == help; }));
+  // The movie window goes in front; asking for help again brings the help
+  // window back in front of it.
+  doc->GetWindow()->Select();
+  ASSERT_TRUE(PumpUntil([&] { return UDesktop::FetchTopRegular() == doc->GetWindow(); }));
+  AppParts::GotoHelpPage("index.html");
+  EXPECT_TRUE(PumpUntil([&] { return UDesktop::FetchTopRegular() == help; }));
+  EXPECT_TRUE(help->IsVisible());
+  UHelpViewer::Reset();
 }
 
 TEST_F(MovieWindowTest, APausedWindowPaintsNothing) {
