@@ -113,7 +113,8 @@ double DifferingShare(CMovieView* inView, const std::string& inPath, TimeValue i
 // The width of the view's picture when its widget was last painted.
 class PaintWatch : public QObject {
  public:
-  explicit PaintWatch(CMovieView* inView) : QObject(inView->GetWidget()), mView(inView) {
+  // (Not a child of the widget: it may outlive or die before it.)
+  explicit PaintWatch(CMovieView* inView) : mView(inView) {
     inView->GetWidget()->installEventFilter(this);
   }
   SInt32 lastPaintedWidth = -1;
@@ -200,9 +201,13 @@ TEST_F(MoviePictureTest, AMovieSavedAtItsEndOrMiddleOpensShowingThatFrame) {
     Movie flat = FlattenMovieData(source, flattenAddMovieToDataFork, &spec, 'DEZI', smSystemScript,
                                   createMovieFileDeleteCurFile | createMovieFileDontCreateMovie);
     if (flat) DisposeMovie(flat);
-    CMovieDocument* doc = OpenShown(mName);
+    CMovieDocument* doc = Open(mName);
+    PaintWatch painted(doc->GetMovieView());
+    ASSERT_TRUE(PumpUntil([&] { return doc->GetWindow()->IsVisible() && painted.lastPaintedWidth > 0; }));
     // (The document may step back into the last frame from the very end.)
     ASSERT_NEAR(doc->GetMovie()->GetTimeValue(), saved, duration - last);
+    // The first paint shows the frame already.
+    EXPECT_LT(DifferingShare(doc->GetMovieView(), Path(mName), saved == duration ? last : saved), 0.02) << saved;
     double share = 1;
     EXPECT_TRUE(ShowsFrame(doc, saved == duration ? last : saved, &share)) << saved << ": " << share;
     CloseAllDocuments();
