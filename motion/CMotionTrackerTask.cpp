@@ -220,9 +220,12 @@ void CMotionTrackerTask::StoreRecords(TArray<DiffMotionData>& inRecords) {
   Rect bounds;
   mMovie->GetEncodedBounds(bounds);
   // The new measurement replaces the motion data of the range it measured:
-  // older motion-data tracks that begin inside the range go. The edit state
-  // taken at the start holds them, so one undo brings them back.
+  // older motion-data tracks lose what lies inside the range (a track inside
+  // it goes, one reaching into it is cut back, one spanning it is split in
+  // two). The edit state taken at the start holds them, so one undo brings
+  // them back as they were.
   Movie movie = mMovie->GetMovie();
+  const SInt32 rangeStop = std::max(mRangeStop, mRangeStart + 1);
   for (SInt32 i = GetMovieTrackCount(movie); i >= 1; --i) {
     Track old = GetMovieIndTrack(movie, i);
     if (!old || GetTrackLayer(old) != kMotionTrackLayer) continue;
@@ -231,7 +234,37 @@ void CMotionTrackerTask::StoreRecords(TArray<DiffMotionData>& inRecords) {
     if (media) GetMediaHandlerDescription(media, &type, nullptr, nullptr);
     if (type != kMotionMediaType) continue;
     const SInt32 start = GetTrackOffset(old);
-    if (start >= mRangeStart && start < std::max(mRangeStop, mRangeStart + 1)) DisposeMovieTrack(old);
+    const SInt32 end = GetTrackDuration(old);  // the offset counts in a track's duration
+    if (end <= mRangeStart || start >= rangeStop) continue;
+    if (start >= mRangeStart && end <= rangeStop) {
+      DisposeMovieTrack(old);
+      continue;
+    }
+    if (end > rangeStop && start < mRangeStart) {
+      // The part after the range becomes a track of its own, with the same settings.
+      Fixed width = 0, height = 0;
+      GetTrackDimensions(old, &width, &height);
+      Track tail = NewMovieTrack(movie, width, height, 0);
+      ThrowIfNil_(tail);
+      OSErr err = InsertTrackSegment(old, tail, rangeStop, end - rangeStop, 0);
+      StHandle settings(0);
+      if (err == noErr && GetUserData(GetTrackUserData(old), settings.h, kMotionSettingsType, 1) == noErr)
+        err = AddUserData(GetTrackUserData(tail), settings.h, kMotionSettingsType);
+      if (err != noErr) {
+        DisposeMovieTrack(tail);
+        Throw_(err);
+      }
+      SetTrackOffset(tail, rangeStop);
+      SetTrackLayer(tail, kMotionTrackLayer);
+      SetTrackEnabled(tail, GetTrackEnabled(old));
+    }
+    if (start < mRangeStart) {
+      ThrowIfOSErr_(DeleteTrackSegment(old, mRangeStart, end - mRangeStart));
+    } else {
+      // Starts inside, ends after: what follows the range stays where it was.
+      ThrowIfOSErr_(DeleteTrackSegment(old, start, rangeStop - start));
+      SetTrackOffset(old, rangeStop);
+    }
   }
   Track track = nullptr;
   ThrowIfOSErr_(WriteMotionDataTrack(mMovie->GetMovie(), bounds, inRecords, mFieldMode, mTracker->GetOptions(),

@@ -7,6 +7,8 @@
 // operations reporting to a progress sheet on the window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -277,6 +279,43 @@ TEST_F(MovieDocumentAnalysisTest, AnalysingTwiceKeepsOneMotionTrackAndOneUndoBri
     if (GetTrackLayer(t) == kMotionTrackLayer && GetTrackID(t) == firstID) firstBack = true;
   }
   EXPECT_TRUE(firstBack);
+}
+
+TEST_F(MovieDocumentAnalysisTest, AnalysingAMiddleRangeAgainSplitsTheOlderMotionTrackAroundIt) {
+  OpenMovie(MakeShakyMovie(Shake(12, 5, 1.5)));
+  doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
+  Movie movie = doc->GetMovie()->GetMovie();
+  ASSERT_TRUE(doc->ProcessCommand(cmd_AnalyseAuto, nullptr));
+  ASSERT_TRUE(RunTask());
+  ASSERT_EQ(MotionTracks(), 1);
+  auto ranges = [&] {
+    std::vector<std::pair<SInt32, SInt32>> out;  // each motion track's [start, end) in movie time
+    for (SInt32 i = 1; i <= GetMovieTrackCount(movie); ++i)
+      if (Track t = GetMovieIndTrack(movie, i); GetTrackLayer(t) == kMotionTrackLayer)
+        out.emplace_back(GetTrackOffset(t), GetTrackDuration(t));
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const auto whole = ranges();
+  // The middle third, on frame boundaries.
+  const SInt32 frame = GetMovieDuration(movie) / 12;
+  doc->GetMovie()->SetSelectionStart(4 * frame);
+  doc->GetMovie()->SetSelectionStop(8 * frame);
+  ASSERT_TRUE(doc->ProcessCommand(cmd_AnalyseAuto, nullptr));
+  ASSERT_TRUE(RunTask());
+  const auto after = ranges();
+  ASSERT_EQ(after.size(), 3u);
+  for (size_t i = 1; i < after.size(); ++i) EXPECT_LE(after[i - 1].second, after[i].first) << "tracks overlap";
+  EXPECT_EQ(after.front().first, whole.front().first);
+  EXPECT_EQ(after.back().second, whole.front().second);
+  // Every frame is measured once.
+  CMotionData measured;
+  ASSERT_EQ(measured.ScanMovie(doc->GetMovie()), noErr);
+  EXPECT_EQ(measured.GetRecords().GetCount(), 12);
+  // One undo: the first track whole again, alone.
+  ASSERT_TRUE(CanUndo());
+  doc->ProcessCommand(cmd_Undo, nullptr);
+  EXPECT_EQ(ranges(), whole);
 }
 
 TEST_F(MovieDocumentAnalysisTest, CancelledAnalysisLeavesTheMovieUnmodified) {
