@@ -1,26 +1,22 @@
 // The export client's exporter list with the settings stored per exporter,
 // and the export section of the preferences.
+#include "app/CExportMovieSettings.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "app/CExportMovie.h"
 #include "app/LMovieExportNavSheet.h"
 #include "platform/base/Endian.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
+#include "platform/movies/MovieExport.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UWindowState.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/LTagWriter.h"
 
 namespace {
-
-ExporterItem* FindItem(OSType inSubtype) {
-  for (ExporterItem* item : CExportMovie::GetExporterArray())
-    if (item->mSubtype == inSubtype) return item;
-  return nullptr;
-}
 
 Handle CopyOf(Handle inHandle) {
   if (inHandle == nullptr) return nullptr;
@@ -31,8 +27,33 @@ Handle CopyOf(Handle inHandle) {
 
 }  // namespace
 
-OSErr CExportMovie::UpdateExporterSettings(OSType inSubtype, Handle inSettings) {
-  ExporterItem* item = FindItem(inSubtype);
+CExportMovieSettings::~CExportMovieSettings() {
+  for (ExporterItem* item : mExporters) delete item;
+}
+
+void CExportMovieSettings::CollectExporters() {
+  const ItemCount count = CountMovieExporters();
+  for (ItemCount i = 1; i <= count; ++i) {
+    ComponentDescription desc{};
+    Str255 name;
+    if (GetMovieExporterInfo(i, &desc, name) != noErr) continue;
+    if ((desc.componentFlags & canMovieExportFromProcedures) == 0) continue;
+    auto* item = new ExporterItem;
+    item->mFlags = desc.componentFlags;
+    item->mSubtype = desc.componentSubType;
+    std::memcpy(item->mName, name, static_cast<size_t>(name[0]) + 1);
+    mExporters.push_back(item);
+  }
+}
+
+ExporterItem* CExportMovieSettings::Find(OSType inSubtype) const {
+  for (ExporterItem* item : mExporters)
+    if (item->mSubtype == inSubtype) return item;
+  return nullptr;
+}
+
+OSErr CExportMovieSettings::UpdateSettings(OSType inSubtype, Handle inSettings) {
+  ExporterItem* item = Find(inSubtype);
   if (item == nullptr) return paramErr;
   Handle copy = nullptr;
   if (inSettings) {
@@ -44,56 +65,56 @@ OSErr CExportMovie::UpdateExporterSettings(OSType inSubtype, Handle inSettings) 
   return noErr;
 }
 
-OSErr CExportMovie::GetExporterSettings(OSType inSubtype, Handle* outSettings) {
+OSErr CExportMovieSettings::GetSettings(OSType inSubtype, Handle* outSettings) const {
   if (outSettings == nullptr) return paramErr;
   *outSettings = nullptr;
-  ExporterItem* item = FindItem(inSubtype);
+  const ExporterItem* item = Find(inSubtype);
   if (item == nullptr || item->mSettings == nullptr) return paramErr;
   *outSettings = CopyOf(item->mSettings);
   return *outSettings ? noErr : memFullErr;
 }
 
-std::vector<std::string> CExportMovie::GetExporterNames() {
+std::vector<std::string> CExportMovieSettings::GetNames() const {
   std::vector<std::string> names;
-  for (const ExporterItem* item : sExporterArray)
+  for (const ExporterItem* item : mExporters)
     names.emplace_back(reinterpret_cast<const char*>(item->mName + 1), item->mName[0]);
   return names;
 }
 
-SInt16 CExportMovie::GetIndexForExporter(OSType inSubtype) {
-  for (size_t i = 0; i < sExporterArray.size(); ++i)
-    if (sExporterArray[i]->mSubtype == inSubtype) return static_cast<SInt16>(i + 1);
+SInt16 CExportMovieSettings::GetIndex(OSType inSubtype) const {
+  for (size_t i = 0; i < mExporters.size(); ++i)
+    if (mExporters[i]->mSubtype == inSubtype) return static_cast<SInt16>(i + 1);
   return -1;
 }
 
-UInt32 CExportMovie::GetFlagsForExporter(OSType inSubtype) {
-  const ExporterItem* item = FindItem(inSubtype);
+UInt32 CExportMovieSettings::GetFlags(OSType inSubtype) const {
+  const ExporterItem* item = Find(inSubtype);
   return item ? item->mFlags : 0;
 }
 
-OSType CExportMovie::GetExporterForIndex(SInt16 inIndex) {
-  if (inIndex < 1 || inIndex > static_cast<SInt16>(sExporterArray.size())) return 0;
-  return sExporterArray[static_cast<size_t>(inIndex - 1)]->mSubtype;
+OSType CExportMovieSettings::GetSubtype(SInt16 inIndex) const {
+  if (inIndex < 1 || inIndex > static_cast<SInt16>(mExporters.size())) return 0;
+  return mExporters[static_cast<size_t>(inIndex - 1)]->mSubtype;
 }
 
-void CExportMovie::WriteToStream(LTagWriter& inWriter) {
+void CExportMovieSettings::WriteToStream(LTagWriter& inWriter, LWindow* inWindow) const {
   const UInt8 selection = LMovieExportNavSheet::sSelectionOnly ? 1 : 0;
   const UInt8 single = LMovieExportNavSheet::sSingleField ? 1 : 0;
   ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefSelectionOnly, 1, &selection));
   ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefSingleField, 1, &single));
   ThrowIfOSErr_(inWriter.WriteUInt32(kExportPrefCurrentExporter, LMovieExportNavSheet::sCurrentExporter));
-  if (sExporter && sExporter->mWindow) {
-    const Rect bounds = sExporter->mWindow->GetGlobalBounds();
+  if (inWindow) {
+    const Rect bounds = inWindow->GetGlobalBounds();
     UInt8 bytes[8];
     WriteBE16(bytes + 0, static_cast<UInt16>(bounds.top));
     WriteBE16(bytes + 2, static_cast<UInt16>(bounds.left));
     WriteBE16(bytes + 4, static_cast<UInt16>(bounds.bottom));
     WriteBE16(bytes + 6, static_cast<UInt16>(bounds.right));
     ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefWindowBounds, 8, bytes));
-    const UInt8 visible = sExporter->mWindow->IsVisible() ? 1 : 0;
+    const UInt8 visible = inWindow->IsVisible() ? 1 : 0;
     ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefWindowVisible, 1, &visible));
   }
-  for (const ExporterItem* item : sExporterArray) {
+  for (const ExporterItem* item : mExporters) {
     if (item->mSettings == nullptr) continue;
     ThrowIfOSErr_(inWriter.WriteUInt32(kExportPrefExporterType, item->mSubtype));
     ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefExporterSettings, static_cast<UInt32>(GetHandleSize(item->mSettings)),
@@ -102,7 +123,7 @@ void CExportMovie::WriteToStream(LTagWriter& inWriter) {
   ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefEnd, 0, nullptr));
 }
 
-void CExportMovie::ReadFromStream(LTagReader& inReader) {
+void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindow) {
   OSType exporter = 0;
   try {
     UInt32 tag = 0, length = 0;
@@ -116,7 +137,7 @@ void CExportMovie::ReadFromStream(LTagReader& inReader) {
           inReader.ReadData(&value, 1);
           if (tag == kExportPrefSelectionOnly) LMovieExportNavSheet::sSelectionOnly = value != 0;
           if (tag == kExportPrefSingleField) LMovieExportNavSheet::sSingleField = value != 0;
-          if (tag == kExportPrefWindowVisible && value != 0 && sExporter) sExporter->ShowWindow();
+          if (tag == kExportPrefWindowVisible && value != 0 && inWindow) inWindow->Show();
           break;
         }
         case kExportPrefCurrentExporter:
@@ -137,8 +158,8 @@ void CExportMovie::ReadFromStream(LTagReader& inReader) {
           const SInt16 top = static_cast<SInt16>(ReadBE16(bytes + 0));
           const SInt16 left = static_cast<SInt16>(ReadBE16(bytes + 2));
           const SInt16 bottom = static_cast<SInt16>(ReadBE16(bytes + 4));
-          if (sExporter && sExporter->mWindow && bottom > top) {
-            LWindow* window = sExporter->mWindow;
+          if (inWindow && bottom > top) {
+            LWindow* window = inWindow;
             const Rect now = window->GetGlobalBounds();
             window->ResizeWindowTo(static_cast<SInt16>(now.right - now.left), static_cast<SInt16>(bottom - top));
             // Kept on the screen: never above or left of the desktop's origin,
@@ -153,12 +174,12 @@ void CExportMovie::ReadFromStream(LTagReader& inReader) {
           if (length > 0x4000000) return;  // no settings are that large
           std::vector<UInt8> bytes(length);
           if (length) inReader.ReadData(bytes.data(), static_cast<SInt32>(length));
-          ExporterItem* item = FindItem(exporter);
+          ExporterItem* item = Find(exporter);
           if (item == nullptr) break;  // not installed
           Handle settings = NewHandle(static_cast<SInt32>(length));
           if (settings == nullptr) return;
           if (length) std::memcpy(*settings, bytes.data(), length);
-          UpdateExporterSettings(exporter, settings);
+          UpdateSettings(exporter, settings);
           DisposeHandle(settings);
           break;
         }
