@@ -529,5 +529,7 @@ void CExportMovie::WriteToStream(LTagWriter& inWriter) {
 
 void CExportMovie::ReadFromStream(LTagReader& inReader) {
   CExportMovieSettings none;
-  (sSettings ? *sSettings : none).ReadFromStream(inReader, sExporter ? sExporter->mWindow : nullptr);
+  (sSettings ? *sSettings : none).ReadFromStream(inReader, sExporter ? sExporter->mWindow : nullptr, [] {
+    if (sExporter) sExporter->ShowWindow();
+  });
 }

@@ -146,7 +146,7 @@ class CExportMovie : public LListener, public LPeriodical {
   // Puts the window's frame at the right edge of the main screen's free area.
   void PlaceWindow();
   void RefreshList();
-  // Queues a task made by DoExport; paramErr without a client.
+  // Queues a task made by DoExport; paramErr without one.
   OSStatus AddTask(CExportTask* inTask);
   // Starts the next waiting task when none runs.
   void ScheduleNextExport();

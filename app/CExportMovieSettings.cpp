@@ -123,7 +123,8 @@ void CExportMovieSettings::WriteToStream(LTagWriter& inWriter, LWindow* inWindow
   ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefEnd, 0, nullptr));
 }
 
-void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindow) {
+void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindow,
+                                          const std::function<void()>& inShowWindow) {
   OSType exporter = 0;
   try {
     UInt32 tag = 0, length = 0;
@@ -137,7 +138,7 @@ void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindo
           inReader.ReadData(&value, 1);
           if (tag == kExportPrefSelectionOnly) LMovieExportNavSheet::sSelectionOnly = value != 0;
           if (tag == kExportPrefSingleField) LMovieExportNavSheet::sSingleField = value != 0;
-          if (tag == kExportPrefWindowVisible && value != 0 && inWindow) inWindow->Show();
+          if (tag == kExportPrefWindowVisible && value != 0 && inShowWindow) inShowWindow();
           break;
         }
         case kExportPrefCurrentExporter:

@@ -4,6 +4,7 @@
 // settings).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,8 +51,9 @@ class CExportMovieSettings {
 
   // The export section of the preferences; inWindow is the export-tasks
   // window (nil when there is none), whose place and visibility go with it.
+  // A stored visible window is shown by inShowWindow.
   void WriteToStream(LTagWriter& inWriter, LWindow* inWindow) const;
-  void ReadFromStream(LTagReader& inReader, LWindow* inWindow);
+  void ReadFromStream(LTagReader& inReader, LWindow* inWindow, const std::function<void()>& inShowWindow);
 
  private:
   ExporterItem* Find(OSType inSubtype) const;

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/CExportMovie.h"
 #include "app/LMovieExportNavSheet.h"
@@ -110,11 +111,11 @@ int main() {
   const double exportSeconds = Now() - exportStart;
 
   // Heartbeats to a Vantrel that answers, then to a stopped one.
-  const UInt8 heartbeat = kExportCommandHeartbeat;
+  const std::vector<UInt8> heartbeat = EncodeExportCommand(kExportCommandHeartbeat);
   double worstAnswering = 0, worstStopped = 0;
   for (int i = 0; i < 20; ++i) {
     const double start = Now();
-    CExportMovie::SendCommand(&heartbeat, 1);
+    CExportMovie::SendCommand(heartbeat.data(), heartbeat.size());
     worstAnswering = std::max(worstAnswering, Now() - start);
   }
   pid_t pid = -1;
@@ -124,7 +125,7 @@ int main() {
     kill(pid, SIGSTOP);
     for (int i = 0; i < 200; ++i) {
       const double start = Now();
-      CExportMovie::SendCommand(&heartbeat, 1);
+      CExportMovie::SendCommand(heartbeat.data(), heartbeat.size());
       worstStopped = std::max(worstStopped, Now() - start);
     }
     kill(pid, SIGCONT);
