@@ -231,6 +231,14 @@ bool UMovies::GetPixelFormatDescriptor(UInt32 inFormat, LStr255& outText) {
     case 'b32a': name = "32 A+Gray"; break;
     case 'b48r': name = "48 RGB"; break;
     case 'b64a': name = "64 A+RGB"; break;
+    // Compressed pictures name the YUV layout their stream holds.
+    case 'y420': name = "YUV 4:2:0"; break;
+    case '2vuy': name = "YUV 4:2:2"; break;
+    case 'v308': name = "YUV 4:4:4"; break;
+    case 'y411': name = "YUV 4:1:1"; break;
+    case 'x420': name = "YUV 4:2:0, 10 bits"; break;
+    case 'x422': name = "YUV 4:2:2, 10 bits"; break;
+    case 'x444': name = "YUV 4:4:4, 10 bits"; break;
     default: return false;
   }
   outText = name;

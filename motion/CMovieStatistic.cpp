@@ -8,6 +8,7 @@
 #include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "platform/base/Clock.h"
+#include "platform/base/Endian.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
 #include "platform/framework/LStr255.h"
@@ -90,6 +91,28 @@ SInt64 TrackDataSize(Track inTrack) {
   Media media = GetTrackMedia(inTrack);
   if (media && GetMediaDataSize64(media, &size) == noErr) return size;
   return 0;
+}
+
+// The samples the track plays: those its edits show. The media keeps the
+// samples an edit such as a cut took out of the track.
+SInt64 PlayedSampleCount(Track inTrack, Media inMedia) {
+  const TimeValue end = GetTrackDuration(inTrack);
+  SInt64 count = 0;
+  TimeValue at = 0;
+  while (at >= 0 && at < end) {
+    TimeValue next = -1;
+    GetTrackNextInterestingTime(inTrack, nextTimeTrackEdit, at, fixed1, &next, nullptr);
+    const TimeValue stop = next > at && next < end ? next : end;
+    const TimeValue first = TrackTimeToMediaTime(at, inTrack);
+    const TimeValue last = TrackTimeToMediaTime(stop - 1, inTrack);
+    SInt32 firstNumber = 0, lastNumber = 0;
+    if (first >= 0 && last >= 0 && MediaTimeToSampleNum(inMedia, first, &firstNumber, nullptr, nullptr) == noErr &&
+        MediaTimeToSampleNum(inMedia, last, &lastNumber, nullptr, nullptr) == noErr && firstNumber > 0 &&
+        lastNumber >= firstNumber)
+      count += lastNumber - firstNumber + 1;
+    at = stop;
+  }
+  return count;
 }
 
 }  // namespace
@@ -234,7 +257,7 @@ Handle CMovieStatistic::CreateReport() {
       line(Item(16) + (size < 1024 ? Number(size) + " Bytes" : KiloOrMega(size)));
     }
     if (!media) continue;
-    line(Item(17) + Number(GetMediaSampleCount(media)));
+    line(Item(17) + Number(PlayedSampleCount(track, media)));
     if (type == VideoMediaType) {
       const SInt32 count = GetMediaSampleDescriptionCount(media);
       for (SInt32 k = 1; k <= count; ++k) {
@@ -266,9 +289,23 @@ Handle CMovieStatistic::CreateReport() {
       GetMediaSampleDescription(media, 1, reinterpret_cast<SampleDescriptionHandle>(desc));
       if (GetHandleSize(reinterpret_cast<Handle>(desc)) >= static_cast<SInt32>(sizeof(SoundDescription))) {
         const SoundDescription& d = **desc;
-        line(Item(30) + Number(d.numChannels));
-        line("Bits: " + Number(d.sampleSize));
-        line(Item(31) + Number(static_cast<SInt64>(d.sampleRate >> 16)) + " 1/s");
+        SInt64 channels = d.numChannels, bits = d.sampleSize, rate = static_cast<SInt64>(d.sampleRate >> 16);
+        // A version 2 entry keeps placeholders there; its own fields follow:
+        // struct size, rate (64-bit float), channels, a constant, bits.
+        constexpr SInt32 kVersion2Size = static_cast<SInt32>(sizeof(SoundDescription)) + 24;
+        if (d.version == 2 && GetHandleSize(reinterpret_cast<Handle>(desc)) >= kVersion2Size) {
+          const UInt8* v2 = reinterpret_cast<const UInt8*>(*desc) + sizeof(SoundDescription);
+          UInt64 rateBits = 0;
+          for (int i = 0; i < 8; ++i) rateBits = (rateBits << 8) | v2[4 + i];
+          double rateValue = 0;
+          std::memcpy(&rateValue, &rateBits, sizeof rateValue);
+          rate = static_cast<SInt64>(rateValue);
+          channels = ReadBE32(v2 + 12);
+          if (const UInt32 v2Bits = ReadBE32(v2 + 20)) bits = v2Bits;  // 0 for compressed sound
+        }
+        line(Item(30) + Number(channels));
+        line("Bits: " + Number(bits));
+        line(Item(31) + Number(rate) + " 1/s");
       }
       DisposeHandle(reinterpret_cast<Handle>(desc));
     }

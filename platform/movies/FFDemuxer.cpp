@@ -10,8 +10,33 @@
 #include <cstring>
 
 #include "platform/base/FourCC.h"
+#include "platform/movies/MovieStreamFacts.h"
 
 namespace {
+
+// The 'cspc' code of a decoded picture format (0: none that names it).
+UInt32 PixelFormatCode(int inFormat) {
+  switch (inFormat) {
+    case AV_PIX_FMT_YUV420P: case AV_PIX_FMT_YUVJ420P: case AV_PIX_FMT_NV12: case AV_PIX_FMT_NV21: return movies::kPixelFormatYUV420;
+    case AV_PIX_FMT_YUV422P: case AV_PIX_FMT_YUVJ422P: case AV_PIX_FMT_UYVY422: case AV_PIX_FMT_YUYV422:
+      return movies::kPixelFormatYUV422;
+    case AV_PIX_FMT_YUV444P: case AV_PIX_FMT_YUVJ444P: return movies::kPixelFormatYUV444;
+    case AV_PIX_FMT_YUV411P: case AV_PIX_FMT_UYYVYY411: return movies::kPixelFormatYUV411;
+    case AV_PIX_FMT_YUV420P10LE: case AV_PIX_FMT_YUV420P10BE: case AV_PIX_FMT_P010LE: return movies::kPixelFormatYUV420_10;
+    case AV_PIX_FMT_YUV422P10LE: case AV_PIX_FMT_YUV422P10BE: return movies::kPixelFormatYUV422_10;
+    case AV_PIX_FMT_YUV444P10LE: case AV_PIX_FMT_YUV444P10BE: return movies::kPixelFormatYUV444_10;
+    case AV_PIX_FMT_GRAY8: return movies::kPixelFormatGray8;
+    case AV_PIX_FMT_GRAY16BE: case AV_PIX_FMT_GRAY16LE: return 'b16g';
+    case AV_PIX_FMT_RGB24: case AV_PIX_FMT_BGR24: return 24;
+    case AV_PIX_FMT_ARGB: case AV_PIX_FMT_RGBA: case AV_PIX_FMT_BGRA: case AV_PIX_FMT_ABGR: return 32;
+    case AV_PIX_FMT_RGB48BE: case AV_PIX_FMT_RGB48LE: return 'b48r';
+    case AV_PIX_FMT_RGBA64BE: case AV_PIX_FMT_RGBA64LE: return 'b64a';
+    case AV_PIX_FMT_PAL8: return 8;
+    case AV_PIX_FMT_MONOBLACK: case AV_PIX_FMT_MONOWHITE: return 1;
+    default: return 0;
+  }
+}
+
 
 bool StartsWith(const std::string& inText, const char* inPrefix) {
   return inText.compare(0, std::strlen(inPrefix), inPrefix) == 0;
@@ -124,6 +149,7 @@ CFFDemuxer::CFFDemuxer(const std::string& inPath) : mPath(inPath) {
         t.width = par->width;
         t.height = par->height;
         t.depth = par->bits_per_coded_sample > 0 ? static_cast<SInt16>(par->bits_per_coded_sample) : 24;
+        t.pixelFormat = PixelFormatCode(par->format);
         AVRational sar = st->sample_aspect_ratio.num > 0 ? st->sample_aspect_ratio : par->sample_aspect_ratio;
         if (sar.num > 0 && sar.den > 0) {
           av_reduce(&sar.num, &sar.den, sar.num, sar.den, INT32_MAX);

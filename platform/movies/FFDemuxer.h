@@ -37,6 +37,7 @@ struct FFTrackInfo {
   SInt32 width = 0;
   SInt32 height = 0;
   SInt16 depth = 24;
+  UInt32 pixelFormat = 0;        // the pictures' pixel format as a 'cspc' code, 0 when unknown
   SInt32 pixelAspectH = 1;       // horizontal : vertical spacing of pixels
   SInt32 pixelAspectV = 1;
   Fixed frameRate = 0;           // nominal frames per second (16.16), 0 when unknown

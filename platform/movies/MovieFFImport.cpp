@@ -13,6 +13,7 @@
 #include "platform/base/MacMemory.h"
 #include "platform/movies/FFDemuxer.h"
 #include "platform/movies/MovieModel.h"
+#include "platform/movies/MovieStreamFacts.h"
 
 using namespace movies;
 
@@ -90,9 +91,12 @@ std::vector<UInt8> ImageDescriptionFor(const FFTrackInfo& inTrack) {
   d.height = static_cast<SInt16>(inTrack.height);
   d.hRes = d.vRes = Long2Fix(72);
   d.frameCount = 1;
-  const size_t n = std::min<size_t>(31, inTrack.compressorName.size());
+  // The codec's own name; what the file names as its encoder stands in.
+  const char* codecName = CodecDisplayName(inTrack.codecType);
+  const std::string name = codecName ? std::string(codecName) : inTrack.compressorName;
+  const size_t n = std::min<size_t>(31, name.size());
   d.name[0] = static_cast<UInt8>(n);
-  std::memcpy(d.name + 1, inTrack.compressorName.data(), n);
+  std::memcpy(d.name + 1, name.data(), n);
   d.depth = inTrack.depth > 0 && inTrack.depth <= 32 ? inTrack.depth : 24;
   d.clutID = -1;
   std::vector<UInt8> ext;
@@ -104,7 +108,9 @@ std::vector<UInt8> ImageDescriptionFor(const FFTrackInfo& inTrack) {
     AppendAtom(ext, 'pasp', pasp);
   }
   d.idSize = static_cast<SInt32>(sizeof d + ext.size());
-  return WithExtensions(&d, sizeof d, ext);
+  std::vector<UInt8> bytes = WithExtensions(&d, sizeof d, ext);
+  if (inTrack.codecType != 'raw ') CompleteImageDescription(bytes, inTrack.pixelFormat);
+  return bytes;
 }
 
 bool IsPCM(OSType inCode) {

@@ -9,6 +9,7 @@
 #include "platform/base/Endian.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
+#include "platform/movies/MovieStreamFacts.h"
 
 namespace movies {
 
@@ -752,6 +753,79 @@ void ReadSampleTable(const TableAtoms& ta, MediaObj& m) {
   if (n != total) Throw_(invalidSampleTable);
 }
 
+// The first bytes of the first sample of description k (1-based); empty
+// when there is none or its data cannot be read.
+std::vector<UInt8> FirstSampleBytes(const MediaObj& m, SInt32 k, UInt32 inMost) {
+  std::vector<UInt8> bytes;
+  for (const SampleRun& r : m.samples.Runs()) {
+    if (r.descIndex != k || r.count <= 0 || r.size == 0) continue;
+    SampleDescription sd;
+    std::memcpy(&sd, m.descs[static_cast<size_t>(k - 1)].data(), sizeof sd);
+    if (sd.dataRefIndex < 1 || sd.dataRefIndex > static_cast<SInt32>(m.dataRefs.size())) break;
+    const DataRefEntry& e = m.dataRefs[static_cast<size_t>(sd.dataRefIndex - 1)];
+    if (!e.store) break;
+    bytes.resize(std::min(r.size, inMost));
+    if (e.store->Read(r.offset, bytes.data(), static_cast<UInt32>(bytes.size())) != noErr) bytes.clear();
+    break;
+  }
+  return bytes;
+}
+
+// The object type of the 'esds' of a sound entry (0x40 AAC, 0x69 and 0x6B
+// MPEG audio); 0 when it has none.
+UInt8 EsdsObjectType(const std::vector<UInt8>& inDesc) {
+  static const UInt8 kEsds[4] = {'e', 's', 'd', 's'};
+  auto at = std::search(inDesc.begin() + sizeof(SoundDescription), inDesc.end(), kEsds, kEsds + 4);
+  if (at == inDesc.end()) return 0;
+  size_t p = static_cast<size_t>(at - inDesc.begin()) + 4 + 4;  // the type, version and flags
+  auto skipLength = [&] {
+    for (int i = 0; i < 4 && p < inDesc.size(); ++i)
+      if ((inDesc[p++] & 0x80) == 0) break;
+  };
+  if (p >= inDesc.size() || inDesc[p++] != 3) return 0;
+  skipLength();
+  if (p + 3 > inDesc.size()) return 0;
+  const UInt8 flags = inDesc[p + 2];
+  p += 3;
+  if (flags & 0x80) p += 2;
+  if ((flags & 0x40) && p < inDesc.size()) p += 1 + inDesc[p];
+  if (flags & 0x20) p += 2;
+  if (p >= inDesc.size() || inDesc[p++] != 4) return 0;
+  skipLength();
+  return p < inDesc.size() ? inDesc[p] : 0;
+}
+
+// What the file's descriptions leave out, taken from the streams: the
+// codec's name and the pixel format of pictures, the channel count of MPEG
+// audio in MPEG-4 entries (which always claim two).
+void CompleteDescriptions(MediaObj& m) {
+  for (size_t i = 0; i < m.descs.size(); ++i) {
+    std::vector<UInt8>& d = m.descs[i];
+    const SInt32 k = static_cast<SInt32>(i + 1);
+    if (m.type == VideoMediaType && d.size() >= sizeof(ImageDescription)) {
+      ImageDescription id;
+      std::memcpy(&id, d.data(), sizeof id);
+      if (id.cType == 'raw ' || id.cType == 0) continue;  // its depth says what it holds
+      std::vector<UInt8> first;
+      if (id.cType == 'jpeg' || id.cType == 'mjpa' || id.cType == 'mp4v') first = FirstSampleBytes(m, k, 8192);
+      CompleteImageDescription(d, StatedPixelFormat(d, first.empty() ? nullptr : first.data(), first.size()));
+    } else if (m.type == SoundMediaType && d.size() >= sizeof(SoundDescription)) {
+      SoundDescription sd;
+      std::memcpy(&sd, d.data(), sizeof sd);
+      const UInt8 object = sd.dataFormat == 'mp4a' ? EsdsObjectType(d) : 0;
+      const bool mpegAudio = sd.dataFormat == '.mp3' || sd.dataFormat == '.mp2' || sd.dataFormat == '.mp1' ||
+                             object == 0x69 || object == 0x6B;
+      if (!mpegAudio || sd.version > 1) continue;
+      const std::vector<UInt8> first = FirstSampleBytes(m, k, 4);
+      const SInt16 channels = first.size() == 4 ? MpegAudioFrameChannels(first.data(), 4) : 0;
+      if (channels > 0 && channels != sd.numChannels) {
+        sd.numChannels = channels;
+        std::memcpy(d.data(), &sd, sizeof sd);
+      }
+    }
+  }
+}
+
 void ReadMedia(const AtomRef& mdia, MediaObj& m, const std::string& filePath) {
   bool sawHeader = false;
   for (const AtomRef& a : Children(mdia.payload, mdia.size)) {
@@ -854,6 +928,7 @@ void ReadMedia(const AtomRef& mdia, MediaObj& m, const std::string& filePath) {
     if (m.samples.Count() > 0 && (sd.dataRefIndex < 1 || sd.dataRefIndex > static_cast<SInt32>(m.dataRefs.size())))
       Throw_(badDataRefIndex);
   }
+  CompleteDescriptions(m);
 }
 
 void ReadTrack(const AtomRef& trak, MovieObj& movie, TrackObj& t, const std::string& filePath) {

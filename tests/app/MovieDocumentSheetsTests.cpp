@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QRegularExpression>
+#include <QTextEdit>
+#include <algorithm>
 
 #include "MovieDocumentTestSupport.h"
 #include "SessionTestMovies.h"
 #include "app/CMovieDocument.h"
 #include "app/USessionSupport.h"
 #include "media/CMovieRendering.h"
+#include "platform/export/AVTestMovie.h"
 #include "media/CTweenTracks.h"
 #include "motion/CInterlaceTrackerTask.h"
 #include "platform/files/Bundle.h"
@@ -255,3 +259,111 @@ TEST_F(MovieDocumentSheetsTest, TweenExportNeedsNoBorderRectangleOrFilledMargins
 }
 
 }  // namespace
+
+namespace {
+
+// The report as the information sheet's text view shows it, lines split.
+std::vector<std::string> ShownReportLines(CMovieDocument* inDoc, const char* inShot) {
+  inDoc->ShowInfo();
+  auto* sheet = dynamic_cast<LCustomDialogSheet*>(inDoc->GetWindow()->GetCurrentSheet());
+  if (!sheet) return {};
+  LPane* pane = sheet->FindPaneByID(4);
+  QTextEdit* view = pane ? qobject_cast<QTextEdit*>(pane->GetWidget()) : nullptr;
+  if (!view) view = pane && pane->GetWidget() ? pane->GetWidget()->findChild<QTextEdit*>() : nullptr;
+  std::vector<std::string> lines;
+  if (view) {
+    for (const QString& line : view->toPlainText().split(QRegularExpression(QStringLiteral("[\r\n\u2029]"))))
+      lines.push_back(line.toStdString());
+    UiTest::Pump(30);
+    UiTest::Screenshot(sheet->GetSheetWindow()->GetFrameWidget(), inShot);
+  }
+  sheet->GetProc()(sheet, msg_SheetReturnKey, nullptr, sheet->GetRefCon());
+  sheet->Release();
+  UiTest::Pump(20);
+  return lines;
+}
+
+// The lines of track n's part of the report (from "Track n: " to the next track).
+std::vector<std::string> TrackPart(const std::vector<std::string>& inLines, int inTrack) {
+  std::vector<std::string> part;
+  bool in = false;
+  for (const std::string& line : inLines) {
+    if (line.rfind("Track ", 0) == 0) in = line.rfind("Track " + std::to_string(inTrack) + ":", 0) == 0;
+    if (in) part.push_back(line);
+  }
+  return part;
+}
+
+bool Has(const std::vector<std::string>& inLines, const std::string& inLine) {
+  return std::find(inLines.begin(), inLines.end(), inLine) != inLines.end();
+}
+
+std::string Joined(const std::vector<std::string>& inLines) {
+  std::string all;
+  for (const std::string& line : inLines) all += line + "\n";
+  return all;
+}
+
+}  // namespace
+
+// Movie Info of movies libavcodec made: the codec's name, the pixel format
+// of the pictures and the real channel count of the sound, read from the
+// sheet's text view; after a cut the sample counts are the edited movie's.
+TEST_F(MovieDocumentSheetsTest, InformationSheetNamesCodecPixelFormatAndChannelsOfTheStreams) {
+  struct Case {
+    const char* name;
+    const char* container;
+    const char* video;
+    const char* sound;
+    int channels;
+    const char* compressor;
+  } cases[] = {
+      {"MonoAAC.mp4", "mp4", "libx264", "aac", 1, "H.264"},
+      {"StereoMP2.mov", "mov", "libx264", "mp2", 2, "H.264"},
+      {"MonoMP2.mp4", "mp4", "mjpeg", "mp2", 1, "Photo - JPEG"},
+      {"MonoAAC.avi", "avi", "mpeg4", "mp2", 1, "MPEG-4 Video"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    exporttest::AVMovieSpec spec;
+    spec.container = c.container;
+    spec.videoEncoder = c.video;
+    spec.soundEncoder = c.sound;
+    spec.channels = c.channels;
+    ASSERT_TRUE(exporttest::WriteAVMovie(Path(c.name), spec));
+    doc = DocumentFixture::Open(c.name);
+    const std::vector<std::string> report = ShownReportLines(doc, (std::string("behaviour-information-") + c.name).c_str());
+    ASSERT_FALSE(report.empty());
+    const std::vector<std::string> video = TrackPart(report, 1), sound = TrackPart(report, 2);
+    EXPECT_TRUE(Has(video, "Track 1: Video")) << Joined(report);
+    EXPECT_TRUE(Has(video, std::string("Compressor: ") + c.compressor)) << Joined(video);
+    EXPECT_TRUE(Has(video, "Pixel format: YUV 4:2:0")) << Joined(video);
+    EXPECT_TRUE(Has(video, "Samples: 25")) << Joined(video);
+    EXPECT_TRUE(Has(sound, "Track 2: Sound")) << Joined(report);
+    EXPECT_TRUE(Has(sound, "Channels: " + std::to_string(c.channels))) << Joined(sound);
+    EXPECT_TRUE(Has(sound, "Sample rate: 48000 1/s")) << Joined(sound);
+    doc->SetModified(false);
+    doc->Close();
+    doc = nullptr;
+  }
+
+  // A cut of the first five frames: the video track plays 20 samples.
+  doc = DocumentFixture::Open("MonoAAC.mp4");
+  CMovie* movie = doc->GetMovie();
+  ASSERT_NE(movie, nullptr);
+  Track track = GetMovieIndTrack(movie->GetMovie(), 1);
+  ASSERT_NE(track, nullptr);
+  TimeValue fifth = 0;
+  for (int k = 0; k < 5; ++k) {
+    TimeValue next = -1;
+    GetTrackNextInterestingTime(track, nextTimeMediaSample, fifth, fixed1, &next, nullptr);
+    ASSERT_GT(next, fifth);
+    fifth = next;
+  }
+  movie->SetSelectionStart(0);
+  movie->SetSelectionStop(fifth);
+  doc->ProcessCommand(cmd_Cut);
+  const std::vector<std::string> after = TrackPart(ShownReportLines(doc, "behaviour-information-after-cut"), 1);
+  EXPECT_TRUE(Has(after, "Samples: 20")) << Joined(after);
+  doc->SetModified(false);
+}
