@@ -97,6 +97,17 @@ SInt64 TrackDataSize(Track inTrack) {
 // samples an edit such as a cut took out of the track.
 SInt64 PlayedSampleCount(Track inTrack, Media inMedia) {
   const TimeValue end = GetTrackDuration(inTrack);
+  // Edits name display times; samples are found by decode time. Pictures
+  // shown later than decoded (reordered frames) are shown that much later.
+  TimeValue firstShown = -1, firstDecoded = 0;
+  GetMediaNextInterestingTime(inMedia, nextTimeMediaSample | nextTimeEdgeOK, 0, fixed1, &firstShown, nullptr);
+  SampleNumToMediaTime(inMedia, 1, &firstDecoded, nullptr);
+  const TimeValue shift = firstShown > firstDecoded ? firstShown - firstDecoded : 0;
+  const TimeValue lastDecoded = GetMediaDuration(inMedia) - 1;
+  auto sampleAt = [&](TimeValue inShown, SInt32& outNumber) {
+    const TimeValue decoded = std::clamp<TimeValue>(inShown - shift, 0, std::max<TimeValue>(0, lastDecoded));
+    return MediaTimeToSampleNum(inMedia, decoded, &outNumber, nullptr, nullptr) == noErr;
+  };
   SInt64 count = 0;
   TimeValue at = 0;
   while (at >= 0 && at < end) {
@@ -106,8 +117,7 @@ SInt64 PlayedSampleCount(Track inTrack, Media inMedia) {
     const TimeValue first = TrackTimeToMediaTime(at, inTrack);
     const TimeValue last = TrackTimeToMediaTime(stop - 1, inTrack);
     SInt32 firstNumber = 0, lastNumber = 0;
-    if (first >= 0 && last >= 0 && MediaTimeToSampleNum(inMedia, first, &firstNumber, nullptr, nullptr) == noErr &&
-        MediaTimeToSampleNum(inMedia, last, &lastNumber, nullptr, nullptr) == noErr && firstNumber > 0 &&
+    if (first >= 0 && last >= 0 && sampleAt(first, firstNumber) && sampleAt(last, lastNumber) && firstNumber > 0 &&
         lastNumber >= firstNumber)
       count += lastNumber - firstNumber + 1;
     at = stop;

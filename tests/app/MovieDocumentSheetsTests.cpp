@@ -330,6 +330,8 @@ TEST_F(MovieDocumentSheetsTest, InformationSheetNamesCodecPixelFormatAndChannels
     spec.videoEncoder = c.video;
     spec.soundEncoder = c.sound;
     spec.channels = c.channels;
+    // Reordered pictures: the track's edit starts later in the media than its first sample.
+    if (std::string(c.video) == "libx264") spec.bFrames = 2;
     ASSERT_TRUE(exporttest::WriteAVMovie(Path(c.name), spec));
     doc = DocumentFixture::Open(c.name);
     const std::vector<std::string> report = ShownReportLines(doc, (std::string("behaviour-information-") + c.name).c_str());
