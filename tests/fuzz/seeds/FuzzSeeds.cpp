@@ -9,6 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/CExportMovie.h"
+#include "app/CMovieDocument.h"
+#include "app/CPreferences.h"
+#include "app/CRecentFiles.h"
+#include "app/CSettingsResource.h"
+#include "app/LMovieExportNavSheet.h"
+#include "media/CMovie.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
 #include "motion/CMotionData.h"
@@ -20,9 +27,11 @@
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/Movies.h"
+#include "tests/fuzz/FuzzDesktop.h"
 #include "tests/platform/ffmpeg/FFTestSupport.h"
 #include "tests/platform/movies/MovieTestUtil.h"
 #include "tests/support/movies/RawMovie.h"
+#include "toolkit/LResFile.h"
 #include "vantrel/ExportProtocol.h"
 
 namespace {
@@ -274,6 +283,106 @@ void ForeignSeeds() {
   }
 }
 
+// Preferences seeds: flags byte, 16-bit data fork length, data fork, settings resource.
+void PutPreferences(UInt8 inFlags, const Bytes& inData, const Bytes& inSettings) {
+  Bytes seed{inFlags, static_cast<UInt8>(inData.size() >> 8), static_cast<UInt8>(inData.size())};
+  seed.insert(seed.end(), inData.begin(), inData.end());
+  seed.insert(seed.end(), inSettings.begin(), inSettings.end());
+  Put("preferences", seed);
+}
+
+Bytes SettingsResourceOf(const FSSpec& inSpec, ResID inID) {
+  LResFile file(inSpec);
+  Handle h = file.GetResHandle(kSettingsResType, inID);
+  Bytes out = FromHandle(h);
+  if (h) DisposeHandle(h);
+  return out;
+}
+
+void PreferencesSeeds() {
+  // The bundle's default copy, as the build wrote it.
+  FSSpec defaults;
+  if (CPreferences::FindDefaultPrefFile(defaults) == noErr)
+    PutPreferences(1, FileBytes(FSSpecPath(defaults)), SettingsResourceOf(defaults, kDefaultSettingsResID));
+  // A file the application wrote after some use: recent files, the Open
+  // dialog's file type, export options and an exporter's settings.
+  const std::string path = gRoot + "/preferences-source";
+  { std::ofstream(path) << ""; }
+  FSSpec spec;
+  FSMakeFSSpecFromPath(path, &spec);
+  CPreferences::WritePrefs(spec);
+  for (const char* name : {"/Holiday.mov", "/Garden.mov"}) {
+    { std::ofstream(gRoot + name) << "movie"; }
+    FSSpec file;
+    FSMakeFSSpecFromPath(gRoot + name, &file);
+    CRecentFiles::AddToRecentFileMenu(&file);
+  }
+  LMovieExportNavSheet::sSelectionOnly = false;
+  LMovieExportNavSheet::sSingleField = true;
+  LMovieExportNavSheet::sCurrentExporter = 'mpg4';
+  MovieExportComponent exporter = nullptr;
+  if (OpenADefaultComponent(MovieExportType, 'mpg4', &exporter) == noErr) {
+    QTAtomContainer settings = nullptr;
+    if (MovieExportGetSettingsAsAtomContainer(exporter, &settings) == noErr) {
+      CExportMovie::UpdateExporterSettings('mpg4', settings);
+      QTDisposeAtomContainer(settings);
+    }
+    CloseComponent(exporter);
+  }
+  CSettingsResource::sOpenFileType = 'MooV';
+  if (CSettingsResource::Write(spec, 1) == noErr) PutPreferences(0, FileBytes(path), SettingsResourceOf(spec, kSettingsResID));
+  CRecentFiles::Delete();
+  for (const char* name : {"/Holiday.mov", "/Garden.mov", "/._preferences-source", "/preferences-source"})
+    std::remove((gRoot + name).c_str());
+}
+
+void SettingsSeeds() {
+  Movie movie = testmovies::MakeRawMovie(32, 24, 2, [](SInt32, UInt8* outPixels, size_t inRowBytes) {
+    std::fill(outPixels, outPixels + inRowBytes * 24, UInt8{90});
+  });
+  auto* document = new CMovieDocument(new CMovie(movie, true));
+  CMovie* m = document->GetMovie();
+  auto item = [&] {
+    Handle h = NewHandle(0);
+    GetUserData(GetMovieUserData(m->GetMovie()), h, kMovieSettingsType, kMovieSettingsIndex);
+    Put("settings", FromHandle(h));
+    DisposeHandle(h);
+  };
+  if (document->WriteSettingsToMovie(m) == noErr) item();
+  MotionSettings& s = document->GetMotionSettings();
+  s.lowpassTime = 0.5f, s.fadeInDuration = 0.2f, s.doRotation = 0, s.doZoom = 1, s.zoomMode = kZoomInset5;
+  RenderFrameParams& p = document->GetRenderParams();
+  p.borderMode = kBorderColor;
+  p.borderColor = RGBColor{0xFFFF, 0x8000, 0};
+  p.margins = Rect{1, 2, 3, 4};
+  p.interlaceMode = kInterlace_EvenFirst;
+  if (document->WriteSettingsToMovie(m) == noErr) item();
+  delete document;
+}
+
+// Client seeds: two exports, progress, an error, the user's removal and the done records.
+void ClientSeeds() {
+  auto record = [](Bytes& io, UInt16 inKind, UInt16 inPhase, Fixed inFraction, SInt16 inError, UInt32 inCookie) {
+    UInt8 b[kExportStatusSize];
+    EncodeExportStatus(ExportStatus{inKind, inPhase, inFraction, inError, 0, inCookie}, b);
+    io.push_back(kExportStatusSize);
+    io.insert(io.end(), b, b + sizeof b);
+  };
+  Bytes seed{1};
+  record(seed, kExportStatusProgress, kExportPhaseMovie, fixed1 / 4, 0, 2);
+  record(seed, kExportStatusProgress, kExportPhaseSound, fixed1 / 2, 0, 2);
+  record(seed, kExportStatusDone, kExportPhaseMovie, fixed1, 0, 2);
+  record(seed, kExportStatusProgress, kExportPhaseMovie, fixed1 / 3, 0, 1);
+  seed.insert(seed.end(), {0xFF, 0});
+  record(seed, kExportStatusError, kExportPhaseMovie, 0, userCanceledErr, 1);
+  record(seed, kExportStatusDone, kExportPhaseMovie, 0, 0, 1);
+  Put("client", seed);
+  Bytes failed{6};
+  record(failed, kExportStatusError, kExportPhaseMovie, 0, -43, 3);
+  record(failed, kExportStatusDone, kExportPhaseMovie, 0, 0, 3);
+  Put("client", failed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -292,5 +401,12 @@ int main(int argc, char** argv) {
   StatusSeeds();
   ResourceSeeds();
   ForeignSeeds();
+  // The application's readers, on a headless desktop with the export client.
+  fuzz::StartDesktop();
+  if (CExportMovie::Init() != noErr) return 1;
+  PreferencesSeeds();
+  SettingsSeeds();
+  ClientSeeds();
+  CExportMovie::Finish();
   return 0;
 }
