@@ -10,19 +10,28 @@
 # runs each harness from its seed corpus alone (a fresh work folder) with
 # that random seed for TRX_FUZZ_RUNS inputs (default 2000) instead of a
 # time, so that the same sources always try the same inputs.
+# TRX_FUZZ_BUILD=<folder>: use that build, configured with -DTRX_FUZZ=ON
+# (CI's sanitizer build is), instead of configuring build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-30}
 shift || true
 JOBS=${TRX_FUZZ_JOBS:-$(nproc)}
-DIR=build/fuzz
+DIR=${TRX_FUZZ_BUILD:-build/fuzz}
 
 if ! command -v clang++ >/dev/null; then
   echo "fuzz: clang++ missing (scripts/install-deps.sh installs it)" >&2
   exit 1
 fi
-cmake -S . -B "$DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DTRX_FUZZ=ON -DTRX_WERROR=OFF -DTRX_BUILD_BENCH=OFF >/dev/null
+if [ -n "${TRX_FUZZ_BUILD:-}" ]; then
+  if ! grep -q '^TRX_FUZZ:BOOL=ON$' "$DIR/CMakeCache.txt" 2>/dev/null; then
+    echo "fuzz: $DIR is not a build configured with -DTRX_FUZZ=ON" >&2
+    exit 1
+  fi
+else
+  cmake -S . -B "$DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DTRX_FUZZ=ON -DTRX_WERROR=OFF -DTRX_BUILD_BENCH=OFF >/dev/null
+fi
 cmake --build "$DIR" --target fuzz_corpus -j "$(nproc)"
 
 if [ $# -gt 0 ]; then

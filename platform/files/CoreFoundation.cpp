@@ -30,6 +30,10 @@ struct OpaqueCFURL : OpaqueCFObject {
 
 struct OpaqueCFBundle : OpaqueCFObject {
   OpaqueCFBundle() : OpaqueCFObject(3) {}
+  // The main bundle goes at the program's end too: its strings go with it.
+  ~OpaqueCFBundle() {
+    for (auto& [key, value] : info) CFRelease(value);
+  }
   std::string path;
   std::map<std::string, CFStringRef> info;  // Info.plist string values
 };
@@ -166,8 +170,6 @@ OpaqueCFBundle* MainBundle() {
 }
 
 void ForgetMainBundle(BundleState& s) {
-  if (s.main)
-    for (auto& [k, v] : s.main->info) CFRelease(v);
   s.main.reset();
   s.looked = false;
 }

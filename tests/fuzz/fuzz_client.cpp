@@ -17,9 +17,11 @@
 #include "app/CExportMovie.h"
 #include "app/CExportTasksPane.h"
 #include "app/CRecentFiles.h"
+#include "app/LMovieExportNavSheet.h"
 #include "media/CMovie.h"
 #include "platform/base/Endian.h"
 #include "platform/files/Files.h"
+#include "platform/files/Sidecar.h"
 #include "tests/fuzz/FuzzDesktop.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/movies/RawMovie.h"
@@ -49,10 +51,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::StartDesktop();
   // The client without Vantrel: its requests find no port and wait.
   if (CExportMovie::Init() != noErr || CExportMovie::GetExporter() == nullptr) std::abort();
+  std::atexit([] { CExportMovie::Finish(); });
   Movie movie = testmovies::MakeRawMovie(16, 12, 3, [](SInt32 k, UInt8* outPixels, size_t inRowBytes) {
     for (size_t i = 0; i < inRowBytes * 12; ++i) outPixels[i] = static_cast<UInt8>(i + k);
   });
   gMovie = new CMovie(movie, true);
+  LMovieExportNavSheet::sCurrentExporter = 'MooV';
   return 0;
 }
 

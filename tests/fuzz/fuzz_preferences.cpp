@@ -89,6 +89,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The export client without Vantrel: its window and exporters, whose
   // section of the settings it reads.
   CExportMovie::Init();
+  std::atexit([] { CExportMovie::Finish(); });
   return 0;
 }
 
