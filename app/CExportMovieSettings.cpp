@@ -173,6 +173,12 @@ void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindo
         }
         case kExportPrefExporterSettings: {
           if (length > 0x4000000) return;  // no settings are that large
+          // A record that claims more than the section holds ends the reading
+          // before anything is made for it.
+          const LStream* stream = inReader.GetStream();
+          if (stream == nullptr || stream->GetMarker() < 0 || stream->GetLength() < stream->GetMarker() ||
+              length > static_cast<UInt32>(stream->GetLength() - stream->GetMarker()))
+            return;
           std::vector<UInt8> bytes(length);
           if (length) inReader.ReadData(bytes.data(), static_cast<SInt32>(length));
           ExporterItem* item = Find(exporter);
