@@ -10,8 +10,8 @@
 # runs each harness from its seed corpus alone (a fresh work folder) with
 # that random seed for TRX_FUZZ_RUNS inputs (default 2000) instead of a
 # time, so that the same sources always try the same inputs.
-# TRX_FUZZ_BUILD=<folder>: use that build, configured with -DTRX_FUZZ=ON
-# (CI's sanitizer build is), instead of configuring build/fuzz.
+# TRX_FUZZ_BUILD=<folder>: use that build, configured with -DTRX_FUZZ=ON,
+# instead of configuring build/fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-30}
