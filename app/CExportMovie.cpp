@@ -426,7 +426,7 @@ void CExportMovie::FinishTask(CExportTask* inTask) {
     if (request &&
         ParseExportRequest(CFDataGetBytePtr(request), static_cast<size_t>(CFDataGetLength(request)), fields) == noErr &&
         fields.exporterSubtype != 0 && FSpGetFInfo(&file, &info) == noErr) {
-      info.fdCreator = kExportFileCreator;
+      info.fdCreator = kTremblorixFileCreator;
       info.fdType = fields.exporterSubtype;
       FSpSetFInfo(&file, &info);
     }

@@ -53,7 +53,6 @@ struct SAnswer;
 
 constexpr CommandT kCmdExportTasksWindow = 6300;
 constexpr ResIDT PPob_ExportTasks = 1100;
-constexpr OSType kExportFileCreator = 'DEZI';
 constexpr MessageT msg_RemoveExportTasks = 2;
 constexpr MessageT msg_ExportSelectionChanged = 1000;
 

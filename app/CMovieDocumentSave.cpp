@@ -318,16 +318,16 @@ OSErr CMovieDocument::SaveMovieTo(const FSSpec& inTarget, bool inSelfContained) 
   // never deleted here; a failed save removes only a file this call made.
   const bool existed = FSSpecExists(inTarget);
   if (!existed) {
-    OSErr err = FSpCreate(&inTarget, 'DEZI', 'MooV', smSystemScript);
+    OSErr err = FSpCreate(&inTarget, kTremblorixFileCreator, 'MooV', smSystemScript);
     if (err != noErr) return err;
   }
   OSErr err = WriteSettingsToMovie(mMovie);
   if (err == noErr) err = mMovie->Save(&inTarget, !inSelfContained);
   if (err == noErr) {
     FInfo info{};
-    if (FSpGetFInfo(&inTarget, &info) == noErr && (info.fdType != 'MooV' || info.fdCreator != 'DEZI')) {
+    if (FSpGetFInfo(&inTarget, &info) == noErr && (info.fdType != 'MooV' || info.fdCreator != kTremblorixFileCreator)) {
       info.fdType = 'MooV';
-      info.fdCreator = 'DEZI';
+      info.fdCreator = kTremblorixFileCreator;
       FSpSetFInfo(&inTarget, &info);
     }
   } else if (!existed) {

@@ -62,11 +62,6 @@ enum : SInt16 {
 
 constexpr UInt32 kPropsRefusingAnalysis = kMovieProp_NoDataRef | kMovieProp_ReadOnly | kMovieProp_Locked;
 
-// Play hints of the preview: high quality, single field, deinterlace.
-constexpr SInt32 kHintHighQuality = 0x100;
-constexpr SInt32 kHintSingleField = 0x00100000;
-constexpr SInt32 kHintsMask = 0x04100100;
-
 // The drawer's controls.
 enum : PaneIDT {
   pane_BorderColor = 30,
@@ -446,16 +441,16 @@ void CMovieDocument::AdjustMovieQuality() {
   if (!mMovie) return;
   switch (mRenderParams.interlaceMode) {
     case kInterlace_Undecided:
-      mMovie->SetPlayHints(kHintSingleField | kHintHighQuality, kHintsMask);
+      mMovie->SetPlayHints(hintsSingleField | hintsHighQuality, kDrawingHintsMask);
       mRenderParams.fieldMode = kRenderFrame;
       break;
     case kInterlace_Progressive:
-      mMovie->SetPlayHints(kHintHighQuality, kHintsMask);
+      mMovie->SetPlayHints(hintsHighQuality, kDrawingHintsMask);
       mRenderParams.fieldMode = kRenderFrame;
       break;
     case kInterlace_OddFirst:
     case kInterlace_EvenFirst:
-      mMovie->SetPlayHints(mPreviewOn ? kHintHighQuality : (kHintSingleField | kHintHighQuality), kHintsMask);
+      mMovie->SetPlayHints(mPreviewOn ? hintsHighQuality : (hintsSingleField | hintsHighQuality), kDrawingHintsMask);
       mRenderParams.fieldMode = kRenderFirstFieldStretch;
       break;
     default:

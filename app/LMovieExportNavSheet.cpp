@@ -4,6 +4,7 @@
 
 #include "app/CExportMovie.h"
 #include "media/CMovie.h"
+#include "media/UMovies.h"
 #include "platform/base/MacMemory.h"
 #include "platform/ui/Alerts.h"
 #include "platform/ui/LControl.h"
@@ -139,7 +140,7 @@ OSStatus LMovieExportNavSheet::Start(const std::string& inName, Completion inDon
   options.optionFlags |= kNavPreserveSaveFileExtension;
   options.parentWindow = mParent;
   options.modality = mParent ? kWindowModalityWindowModal : kWindowModalityAppModal;
-  return UNavigation::AskDesignateFile(*this, mSubtype, kExportFileCreator, options);
+  return UNavigation::AskDesignateFile(*this, mSubtype, kTremblorixFileCreator, options);
 }
 
 void LMovieExportNavSheet::InvokeNavStart(NavCBRec* inParams) {

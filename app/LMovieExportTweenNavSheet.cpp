@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "media/UMovies.h"
 #include "platform/ui/LControl.h"
 #include "platform/ui/LView.h"
 #include "platform/ui/LWindow.h"
@@ -9,7 +10,6 @@
 
 namespace {
 constexpr OSType kTweenFileType = 'MooV';
-constexpr OSType kTweenFileCreator = 'DEZI';
 }  // namespace
 
 OSStatus LMovieExportTweenNavSheet::Start(const UExportTweenSheet::SOptions& inOptions, Completion inDone) {
@@ -23,7 +23,7 @@ OSStatus LMovieExportTweenNavSheet::Start(const UExportTweenSheet::SOptions& inO
   options.optionFlags |= kNavPreserveSaveFileExtension;
   options.parentWindow = inOptions.parent;
   options.modality = inOptions.parent ? kWindowModalityWindowModal : kWindowModalityAppModal;
-  return UNavigation::AskDesignateFile(*this, kTweenFileType, kTweenFileCreator, options);
+  return UNavigation::AskDesignateFile(*this, kTweenFileType, kTremblorixFileCreator, options);
 }
 
 void LMovieExportTweenNavSheet::InvokeNavStart(NavCBRec* inParams) {

@@ -62,7 +62,7 @@ Boolean ExportTasksWindowVisible() {
   return exporter && exporter->GetWindow() && exporter->GetWindow()->IsVisible();
 }
 
-void ToggleExportTasksWindow() { CExportMovie::ObeyCommand(6300); }
+void ToggleExportTasksWindow() { CExportMovie::ObeyCommand(kCmdExportTasksWindow); }
 
 OSErr InitHelp() { return UHelp::InitHelp(); }
 void FinishHelp() { UHelp::FinishHelp(); }

@@ -210,7 +210,7 @@ void CMovie::InitMovie(bool inOwns) {
   ::SetMovieBox(mMovie, &mDisplayBounds);
   ::SetMovieProgressProc(mMovie, MovieProgress, mRefCon);
   SetMovieDrawingCompleteProc(mMovie, movieDrawingCallWhenChanged, DrawingComplete, mRefCon);
-  SetPlayHints(0x10100 | DefaultVisualHints(mMovie), -1);
+  SetPlayHints(hintsPlayingEveryFrame | hintsHighQuality | DefaultVisualHints(mMovie), -1);
   Wake();
   StartBroadcasting();
 }
@@ -763,13 +763,13 @@ OSErr CMovie::Save(const FSSpec* inSpec, bool inAsReference) {
     // The toolbox writes a new file and renames it over the target only when
     // complete: on failure the target (possibly this movie's own source) is
     // left as it was, so nothing is deleted here.
-    Movie flat = FlattenMovieData(mMovie, flattenAddMovieToDataFork, inSpec, 'DEZI', smSystemScript,
+    Movie flat = FlattenMovieData(mMovie, flattenAddMovieToDataFork, inSpec, kTremblorixFileCreator, smSystemScript,
                                   createMovieFileDeleteCurFile | createMovieFileDontCreateMovie);
     if (flat) DisposeMovie(flat);
     err = GetMoviesError();
   } else {
     SInt16 ref = 0;
-    err = CreateMovieFile(inSpec, 'DEZI', smSystemScript,
+    err = CreateMovieFile(inSpec, kTremblorixFileCreator, smSystemScript,
                           createMovieFileDeleteCurFile | createMovieFileDontCreateMovie, &ref, nullptr);
     if (err == noErr) {
       SInt16 resId = 0;

@@ -50,6 +50,11 @@ enum EInterlaceMode : SInt32 {
   kInterlaceEvenFieldFirst = 4,
 };
 
+// Whether the mode names frames of two fields (either field first).
+constexpr bool IsFieldInterlaced(SInt32 inMode) {
+  return inMode == kInterlaceOddFieldFirst || inMode == kInterlaceEvenFieldFirst;
+}
+
 struct RenderFrameParams {
   SInt32 interlaceMode = kInterlaceProgressive;
   SInt32 fieldMode = 1;      // the renderer's field mode, 1 to 6

@@ -13,6 +13,10 @@
 
 class CMovie;
 
+// The creator of the movie files the program writes (saved documents and
+// exports).
+constexpr OSType kTremblorixFileCreator = 'DEZI';
+
 // What TimeEditKeyFilter answers (the framework's key status values).
 constexpr SInt16 kTimeKey_Input = 0;
 constexpr SInt16 kTimeKey_Delete = 1;

@@ -92,7 +92,7 @@ OSErr CInterlaceTrackerTask::BeginRendering() {
   Movie copy = mCopy->GetMovie();
   SetMovieGWorld(copy, mWorld, nullptr);
   SetMovieBox(copy, &bounds);
-  mCopy->SetPlayHints(0x100, 0x4100100);
+  mCopy->SetPlayHints(hintsHighQuality, kDrawingHintsMask);
   DrawFrame(mCurrentTime);
   return noErr;
 }

@@ -9,6 +9,7 @@
 #include "media/CMovieAction.h"
 #include "media/CMovieFrameAhead.h"
 #include "media/CMovieTrack.h"
+#include "media/MotionSettings.h"
 #include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "motion/CTaskProgressView.h"
@@ -34,9 +35,6 @@ constexpr SInt32 kYieldTicks = 6;
 constexpr SInt32 kUpdateTicks = 60;
 constexpr OSType kMotionMediaType = 'twen';
 constexpr OSType kMotionSettingsType = 'Trbx';
-// Play hints of the analysis: high quality, no single-field or deinterlaced drawing.
-constexpr SInt32 kAnalysisHints = 0x100;
-constexpr SInt32 kAnalysisHintsMask = 0x4100100;
 
 // Handles that go with the scope.
 struct StHandle {
@@ -142,7 +140,8 @@ OSErr CMotionTrackerTask::BeginTrackMotion() {
   OffsetRect(&bounds, static_cast<SInt16>(-bounds.left), static_cast<SInt16>(-bounds.top));
   Movie copy = mCopy->GetMovie();
   SetMovieBox(copy, &bounds);
-  mCopy->SetPlayHints(kAnalysisHints, kAnalysisHintsMask);
+  // The analysis draws in high quality, both fields, not deinterlaced.
+  mCopy->SetPlayHints(hintsHighQuality, kDrawingHintsMask);
   // Decoding starts at once, beside the tracker's own set-up.
   mAhead = new CMovieFrameAhead(copy, bounds, mRangeStart, mRangeStop);
   mBuffer = mAhead->GetView();
@@ -285,7 +284,7 @@ OSErr CMotionTrackerTask::WriteMotionDataTrack(Movie inMovie, const Rect& inBoun
     ThrowIfNil_(inMovie);
     if (inRecords.GetCount() < 2) Throw_(paramErr);
     SInt32 scale = GetMovieTimeScale(inMovie);
-    const bool fields = inFieldMode == 3 || inFieldMode == 4;
+    const bool fields = IsFieldInterlaced(inFieldMode);
     auto builder = std::make_unique<CMovieTrackMedia>(inMovie, inBounds, kMotionMediaType, &scale);
     track = builder->GetTrack();
     ThrowIfNil_(builder->GetMedia());

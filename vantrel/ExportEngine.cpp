@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "media/UMovies.h"
 #include "platform/base/Clock.h"
 #include "platform/base/LException.h"
 #include "platform/base/TrxLog.h"
@@ -307,7 +308,7 @@ OSErr ExportMovieSound(Movie inMovie, std::string& outPath, WorkerRequest* inReq
     FSMakeFSSpecFromPath(path, &spec);
     FInfo info{};
     info.fdType = inFileType;
-    info.fdCreator = 'DEZI';
+    info.fdCreator = kTremblorixFileCreator;
     FSpSetFInfo(&spec, &info);
     MovieExportSetProgressProc(exporter, soundMovieProgressProc, inRequest ? inRequest->refCon : 0);
     err = MovieExportToFile(exporter, &spec, inMovie, nullptr, 0, GetMovieDuration(inMovie));
@@ -358,7 +359,7 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
     ThrowIfOSErr_(OpenADefaultComponent(inFields.exporterType, inFields.exporterSubtype, &state.exporter));
     ThrowIfOSErr_(MovieExportSetSettingsFromAtomContainer(state.exporter, state.settings));
     ThrowIfOSErr_(MovieExportSetProgressProc(state.exporter, videoMovieProgressProc, inRequest->refCon));
-    SetMoviePlayHints(state.movie, hintsHighQuality, 0x4100100);
+    SetMoviePlayHints(state.movie, hintsHighQuality, kDrawingHintsMask);
 
     if (Track video = FirstEnabledVideoTrack(state.movie)) {
       state.videoSetUp = true;

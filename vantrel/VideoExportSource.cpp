@@ -94,7 +94,7 @@ SInt32 FieldOrderOf(Movie inMovie, Media inVideo, bool inSingleField) {
     RenderFrameParams params;
     std::memset(static_cast<void*>(&params), 0, sizeof params);
     CMovieRendering::ReadRenderParamsFromTrack(t, params);
-    if ((params.interlaceMode == 3 || params.interlaceMode == 4) && !inSingleField) return params.interlaceMode;
+    if (IsFieldInterlaced(params.interlaceMode) && !inSingleField) return params.interlaceMode;
     return 0;
   }
   SInt32 fields = 0, detail = 0;

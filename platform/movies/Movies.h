@@ -168,6 +168,11 @@ constexpr SInt32 hintsDontPurge = 1 << 2;
 constexpr SInt32 hintsUseSoundInterp = 1 << 7;
 constexpr SInt32 hintsHighQuality = 1 << 8;
 constexpr SInt32 hintsPlayingEveryFrame = 1 << 16;
+constexpr SInt32 hintsSingleField = 1 << 20;
+constexpr SInt32 hintsDeinterlaceFields = 1 << 26;
+// The hints that decide how a frame is drawn: its quality, one field or
+// both, deinterlaced or not.
+constexpr SInt32 kDrawingHintsMask = hintsHighQuality | hintsSingleField | hintsDeinterlaceFields;
 
 // Movie properties of the visual class: aperture modes.
 constexpr OSType kQTPropertyClass_Visual = 'visu';
