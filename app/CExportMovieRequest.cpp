@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/CExportMovie.h"
-#include "app/LMovieExportNavSheet.h"
 #include "media/CMovie.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
@@ -123,16 +122,16 @@ OSErr CExportMovie::DoExport(CMovie* inMovie, FSSpec* inDestination) {
   try {
     ThrowIfOSErr_(NewAliasToPath(inDestination, &alias));
     ThrowIfNil_(alias);
-    ThrowIfOSErr_(OpenADefaultComponent(MovieExportType, LMovieExportNavSheet::sCurrentExporter, &exporter));
+    ThrowIfOSErr_(OpenADefaultComponent(MovieExportType, CExportMovieSettings::sCurrentExporter, &exporter));
     ThrowIfNil_(exporter);
-    if (sExporter->mSettings.GetSettings(LMovieExportNavSheet::sCurrentExporter, &settings) != noErr || settings == nullptr)
+    if (sExporter->mSettings.GetSettings(CExportMovieSettings::sCurrentExporter, &settings) != noErr || settings == nullptr)
       ThrowIfOSErr_(MovieExportGetSettingsAsAtomContainer(exporter, &settings));
 
     movieHandle = NewHandle(0);
     ThrowIfNil_(movieHandle);
     SInt32 selStart = 0, selEnd = 0;
     inMovie->GetSelection(&selStart, &selEnd);
-    if (LMovieExportNavSheet::sSelectionOnly && selEnd != selStart) {
+    if (CExportMovieSettings::sSelectionOnly && selEnd != selStart) {
       Movie selection = CopyMovieSelection(movie);
       ThrowIfNil_(selection);
       Rect bounds;
@@ -151,8 +150,8 @@ OSErr CExportMovie::DoExport(CMovie* inMovie, FSSpec* inDestination) {
     const Handle destination = reinterpret_cast<Handle>(alias);
     const ExportRequestFields fields = ExportRequestOf(
         BytesOf(movieHandle), SizeOf(movieHandle), BytesOf(destination), SizeOf(destination),
-        LMovieExportNavSheet::sCurrentExporter, BytesOf(settings), SizeOf(settings), task->GetCookie(),
-        LMovieExportNavSheet::sSingleField);
+        CExportMovieSettings::sCurrentExporter, BytesOf(settings), SizeOf(settings), task->GetCookie(),
+        CExportMovieSettings::sSingleField);
     const std::vector<UInt8> message = EncodeExportRequest(fields);
     request = CFDataCreate(kCFAllocatorDefault, message.data(), static_cast<CFIndex>(message.size()));
     ThrowIfNil_(request);

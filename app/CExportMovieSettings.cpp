@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/LMovieExportNavSheet.h"
 #include "platform/base/Endian.h"
 #include "platform/base/LException.h"
 #include "platform/base/MacMemory.h"
@@ -15,6 +14,10 @@
 #include "platform/ui/UWindowState.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/LTagWriter.h"
+
+OSType CExportMovieSettings::sCurrentExporter = 'MooV';
+Boolean CExportMovieSettings::sSelectionOnly = true;
+Boolean CExportMovieSettings::sSingleField = false;
 
 namespace {
 
@@ -98,11 +101,11 @@ OSType CExportMovieSettings::GetSubtype(SInt16 inIndex) const {
 }
 
 void CExportMovieSettings::WriteToStream(LTagWriter& inWriter, LWindow* inWindow) const {
-  const UInt8 selection = LMovieExportNavSheet::sSelectionOnly ? 1 : 0;
-  const UInt8 single = LMovieExportNavSheet::sSingleField ? 1 : 0;
+  const UInt8 selection = CExportMovieSettings::sSelectionOnly ? 1 : 0;
+  const UInt8 single = CExportMovieSettings::sSingleField ? 1 : 0;
   ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefSelectionOnly, 1, &selection));
   ThrowIfOSErr_(inWriter.WriteNextTag(kExportPrefSingleField, 1, &single));
-  ThrowIfOSErr_(inWriter.WriteUInt32(kExportPrefCurrentExporter, LMovieExportNavSheet::sCurrentExporter));
+  ThrowIfOSErr_(inWriter.WriteUInt32(kExportPrefCurrentExporter, CExportMovieSettings::sCurrentExporter));
   if (inWindow) {
     const Rect bounds = inWindow->GetGlobalBounds();
     UInt8 bytes[8];
@@ -136,8 +139,8 @@ void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindo
           if (length < 1) return;
           UInt8 value = 0;
           inReader.ReadData(&value, 1);
-          if (tag == kExportPrefSelectionOnly) LMovieExportNavSheet::sSelectionOnly = value != 0;
-          if (tag == kExportPrefSingleField) LMovieExportNavSheet::sSingleField = value != 0;
+          if (tag == kExportPrefSelectionOnly) CExportMovieSettings::sSelectionOnly = value != 0;
+          if (tag == kExportPrefSingleField) CExportMovieSettings::sSingleField = value != 0;
           if (tag == kExportPrefWindowVisible && value != 0 && inShowWindow) inShowWindow();
           break;
         }
@@ -147,7 +150,7 @@ void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindo
           UInt32 value = 0;
           inReader.ReadUInt32(value);
           if (tag == kExportPrefCurrentExporter)
-            LMovieExportNavSheet::sCurrentExporter = value;
+            CExportMovieSettings::sCurrentExporter = value;
           else
             exporter = value;
           break;

@@ -29,6 +29,13 @@ enum : UInt32 {
 
 class CExportMovieSettings {
  public:
+  // The export options: the exporter, selection only, single field. The
+  // export sheet starts from them and leaves its choices in them, the
+  // request writer reads them and the preferences store them.
+  static OSType sCurrentExporter;
+  static Boolean sSelectionOnly;
+  static Boolean sSingleField;
+
   CExportMovieSettings() = default;
   CExportMovieSettings(const CExportMovieSettings&) = delete;
   CExportMovieSettings& operator=(const CExportMovieSettings&) = delete;

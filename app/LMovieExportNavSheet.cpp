@@ -15,9 +15,6 @@
 #include "platform/ui/UResponder.h"
 #include "toolkit/UNavigation.h"
 
-OSType LMovieExportNavSheet::sCurrentExporter = 'MooV';
-Boolean LMovieExportNavSheet::sSelectionOnly = true;
-Boolean LMovieExportNavSheet::sSingleField = false;
 
 namespace {
 
@@ -50,16 +47,16 @@ LMovieExportNavSheet::LMovieExportNavSheet(CMovie* inMovie, SInt32 inInterlaceMo
     : mMovie(inMovie),
       mInterlaceMode(inInterlaceMode),
       mParent(inParent),
-      mSubtype(sCurrentExporter),
-      mSelectionOnly(sSelectionOnly),
-      mSingleField(sSingleField) {
+      mSubtype(CExportMovieSettings::sCurrentExporter),
+      mSelectionOnly(CExportMovieSettings::sSelectionOnly),
+      mSingleField(CExportMovieSettings::sSingleField) {
   OpenExporter();
 }
 
 LMovieExportNavSheet::~LMovieExportNavSheet() {
-  sCurrentExporter = mSubtype;
-  sSelectionOnly = mSelectionOnly;
-  sSingleField = mSingleField;
+  CExportMovieSettings::sCurrentExporter = mSubtype;
+  CExportMovieSettings::sSelectionOnly = mSelectionOnly;
+  CExportMovieSettings::sSingleField = mSingleField;
   if (mExporter) CloseComponent(mExporter);
 }
 

@@ -39,11 +39,6 @@ enum : SInt16 {
 
 class LMovieExportNavSheet : public CNavEventResponder {
  public:
-  // The export options (read by the request writer, stored in the preferences).
-  static OSType sCurrentExporter;
-  static Boolean sSelectionOnly;
-  static Boolean sSingleField;
-
   // The custom area's least size.
   static constexpr SInt16 kCustomWidth = 128;
   static constexpr SInt16 kCustomHeight = 64;

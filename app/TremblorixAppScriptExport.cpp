@@ -3,7 +3,6 @@
 // its file).
 #include "app/CExportMovie.h"
 #include "app/CExportTask.h"
-#include "app/LMovieExportNavSheet.h"
 
 bool AppScriptExportsDone() {
   // An export may have ended before the script first asks (a short movie):
@@ -20,6 +19,6 @@ bool AppScriptSetExporter(const std::string& inCode) {
   const OSType code = (OSType(UInt8(inCode[0])) << 24) | (OSType(UInt8(inCode[1])) << 16) |
                       (OSType(UInt8(inCode[2])) << 8) | OSType(UInt8(inCode[3]));
   if (CExportMovie::GetIndexForExporter(code) <= 0) return false;
-  LMovieExportNavSheet::sCurrentExporter = code;
+  CExportMovieSettings::sCurrentExporter = code;
   return true;
 }

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "app/CExportMovie.h"
-#include "app/LMovieExportNavSheet.h"
 #include "media/CMovie.h"
 #include "platform/export/ExportTestSupport.h"
 #include "platform/files/Bundle.h"
@@ -95,7 +94,7 @@ int main() {
         return p != nullptr;
       },
       10);
-  LMovieExportNavSheet::sCurrentExporter = 'mpg4';
+  CExportMovieSettings::sCurrentExporter = 'mpg4';
 
   double longestRequest = 0;
   for (int i = 0; i < 3; ++i) {

@@ -103,7 +103,7 @@ TEST_F(ExportSettingsTest, SettingsAreKeptPerExporterAndDefaultsForgetThem) {
   EXPECT_EQ(StoredSettings('VfW '), "<none>");
 
   // The sheet's Defaults button forgets the current exporter's settings only.
-  LMovieExportNavSheet::sCurrentExporter = 'mpg4';
+  CExportMovieSettings::sCurrentExporter = 'mpg4';
   {
     LMovieExportNavSheet sheet(nullptr, kInterlace_Progressive, nullptr);
     sheet.DoItem(kExportItemDefaults);
@@ -117,9 +117,9 @@ TEST_F(ExportSettingsTest, SettingsAreKeptPerExporterAndDefaultsForgetThem) {
 }
 
 TEST_F(ExportSettingsTest, ThePreferencesSectionRoundTrips) {
-  LMovieExportNavSheet::sSelectionOnly = false;
-  LMovieExportNavSheet::sSingleField = true;
-  LMovieExportNavSheet::sCurrentExporter = 'VfW ';
+  CExportMovieSettings::sSelectionOnly = false;
+  CExportMovieSettings::sSingleField = true;
+  CExportMovieSettings::sCurrentExporter = 'VfW ';
   Handle settings = HandleOf(std::string("\0\1\2\3", 4));
   CExportMovie::UpdateExporterSettings('3gpp', settings);
   DisposeHandle(settings);
@@ -151,9 +151,9 @@ TEST_F(ExportSettingsTest, ThePreferencesSectionRoundTrips) {
 
   // Back: the options, the window's place and visibility, the settings;
   // settings of an exporter that is not installed are passed over.
-  LMovieExportNavSheet::sSelectionOnly = true;
-  LMovieExportNavSheet::sSingleField = false;
-  LMovieExportNavSheet::sCurrentExporter = 'MooV';
+  CExportMovieSettings::sSelectionOnly = true;
+  CExportMovieSettings::sSingleField = false;
+  CExportMovieSettings::sCurrentExporter = 'MooV';
   CExportMovie::UpdateExporterSettings('3gpp', nullptr);
   window->Hide();
   window->MoveWindowTo(300, 300);
@@ -165,9 +165,9 @@ TEST_F(ExportSettingsTest, ThePreferencesSectionRoundTrips) {
   Handle h = HandleOf(stream);
   LTagReader reader(h, true);
   CExportMovie::ReadFromStream(reader);
-  EXPECT_FALSE(LMovieExportNavSheet::sSelectionOnly);
-  EXPECT_TRUE(LMovieExportNavSheet::sSingleField);
-  EXPECT_EQ(LMovieExportNavSheet::sCurrentExporter, static_cast<OSType>('VfW '));
+  EXPECT_FALSE(CExportMovieSettings::sSelectionOnly);
+  EXPECT_TRUE(CExportMovieSettings::sSingleField);
+  EXPECT_EQ(CExportMovieSettings::sCurrentExporter, static_cast<OSType>('VfW '));
   EXPECT_EQ(StoredSettings('3gpp'), std::string("\0\1\2\3", 4));
   EXPECT_EQ(StoredSettings('zzzz'), "<none>");
   EXPECT_TRUE(window->IsVisible());
@@ -180,10 +180,10 @@ TEST_F(ExportSettingsTest, ThePreferencesSectionRoundTrips) {
   Handle d = HandleOf(damaged);
   LTagReader damagedReader(d, true);
   CExportMovie::ReadFromStream(damagedReader);
-  EXPECT_FALSE(LMovieExportNavSheet::sSelectionOnly);
-  LMovieExportNavSheet::sSelectionOnly = true;
-  LMovieExportNavSheet::sSingleField = false;
-  LMovieExportNavSheet::sCurrentExporter = 'MooV';
+  EXPECT_FALSE(CExportMovieSettings::sSelectionOnly);
+  CExportMovieSettings::sSelectionOnly = true;
+  CExportMovieSettings::sSingleField = false;
+  CExportMovieSettings::sCurrentExporter = 'MooV';
 }
 
 TEST_F(ExportSettingsTest, TheSheetNegotiatesItsCustomAreaAndRemembersItsLastTry) {

@@ -137,9 +137,9 @@ class ExportClientTest : public UiFixture {
     EnterMovies();
     UBundle::SetMainBundlePath(TRX_TEST_BUNDLE);
     CRecentFiles::Delete();
-    LMovieExportNavSheet::sCurrentExporter = 'MooV';
-    LMovieExportNavSheet::sSelectionOnly = true;
-    LMovieExportNavSheet::sSingleField = false;
+    CExportMovieSettings::sCurrentExporter = 'MooV';
+    CExportMovieSettings::sSelectionOnly = true;
+    CExportMovieSettings::sSingleField = false;
     unsetenv("VANTREL_STAND_IN_EXPORT");
   }
   void TearDown() override {
@@ -298,7 +298,7 @@ TEST_F(ExportClientTest, AStabilisedMovieExportedThroughTheSheetOpensWithItsFram
   ASSERT_TRUE(UiTest::PumpUntil([&] { return answered; }));
   UResponder::SetInteractive(false);
   delete sheet;
-  EXPECT_EQ(LMovieExportNavSheet::sCurrentExporter, static_cast<OSType>('mpg4'));
+  EXPECT_EQ(CExportMovieSettings::sCurrentExporter, static_cast<OSType>('mpg4'));
   ASSERT_TRUE(gotFile);
   const std::string dest = mTmp / "Clip.mp4";
   EXPECT_EQ(FSSpecPath(chosen), dest);
@@ -694,10 +694,10 @@ TEST_F(ExportClientTest, AFailedExportLeavesTheEarlierFileAndASuccessfulOneRepla
   // A failure in the document's own export call leaves it too.
   auto movie = MakeStabilisedMovie(mTmp / "Clip.mov", 12, 64, 48);
   ASSERT_NE(movie, nullptr);
-  LMovieExportNavSheet::sCurrentExporter = 'none';
+  CExportMovieSettings::sCurrentExporter = 'none';
   EXPECT_NE(CExportMovie::ExportForDocument(movie.get(), mTmp.Spec("Out.mov")), noErr);
   EXPECT_EQ(ReadText(dest), kEarlier);
-  LMovieExportNavSheet::sCurrentExporter = 'MooV';
+  CExportMovieSettings::sCurrentExporter = 'MooV';
 
   // The export that ends well takes the name.
   const UInt32 cookie = Export(*movie, dest)->GetCookie();

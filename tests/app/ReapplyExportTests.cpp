@@ -98,9 +98,9 @@ class ReapplyExportTest : public DocumentFixture {
   void SetUp() override {
     DocumentFixture::SetUp();
     RegisterLayoutClasses();
-    LMovieExportNavSheet::sCurrentExporter = 'mpg4';
-    LMovieExportNavSheet::sSelectionOnly = false;
-    LMovieExportNavSheet::sSingleField = false;
+    CExportMovieSettings::sCurrentExporter = 'mpg4';
+    CExportMovieSettings::sSelectionOnly = false;
+    CExportMovieSettings::sSingleField = false;
     unsetenv("VANTREL_STAND_IN_EXPORT");
   }
   void TearDown() override {
@@ -110,8 +110,8 @@ class ReapplyExportTest : public DocumentFixture {
       doc->Close();
       doc = nullptr;
     }
-    LMovieExportNavSheet::sCurrentExporter = 'MooV';
-    LMovieExportNavSheet::sSelectionOnly = true;
+    CExportMovieSettings::sCurrentExporter = 'MooV';
+    CExportMovieSettings::sSelectionOnly = true;
     DocumentFixture::TearDown();
   }
   void StartClient() {
