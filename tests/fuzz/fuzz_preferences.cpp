@@ -39,9 +39,9 @@ struct ReadState {
 void ForgetSettings() {
   CSettingsResource::sOpenFileType = 0;
   CRecentFiles::Delete();
-  LMovieExportNavSheet::sSelectionOnly = true;
-  LMovieExportNavSheet::sSingleField = false;
-  LMovieExportNavSheet::sCurrentExporter = 'MooV';
+  CExportMovieSettings::sSelectionOnly = true;
+  CExportMovieSettings::sSingleField = false;
+  CExportMovieSettings::sCurrentExporter = 'MooV';
   for (ExporterItem* item : CExportMovie::GetExporterArray()) {
     if (item->mSettings) DisposeHandle(item->mSettings);
     item->mSettings = nullptr;
@@ -55,9 +55,9 @@ ReadState ReadSettings(FSSpec& ioSpec) {
   CSettingsResource::Read(ioSpec, s.openMovie);
   s.openFileType = CSettingsResource::sOpenFileType;
   s.recentFiles = CRecentFiles::GetFileCount();
-  s.selectionOnly = LMovieExportNavSheet::sSelectionOnly;
-  s.singleField = LMovieExportNavSheet::sSingleField;
-  s.exporter = LMovieExportNavSheet::sCurrentExporter;
+  s.selectionOnly = CExportMovieSettings::sSelectionOnly;
+  s.singleField = CExportMovieSettings::sSingleField;
+  s.exporter = CExportMovieSettings::sCurrentExporter;
   return s;
 }
 

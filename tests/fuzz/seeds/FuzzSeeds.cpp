@@ -317,9 +317,9 @@ void PreferencesSeeds() {
     FSMakeFSSpecFromPath(gRoot + name, &file);
     CRecentFiles::AddToRecentFileMenu(&file);
   }
-  LMovieExportNavSheet::sSelectionOnly = false;
-  LMovieExportNavSheet::sSingleField = true;
-  LMovieExportNavSheet::sCurrentExporter = 'mpg4';
+  CExportMovieSettings::sSelectionOnly = false;
+  CExportMovieSettings::sSingleField = true;
+  CExportMovieSettings::sCurrentExporter = 'mpg4';
   MovieExportComponent exporter = nullptr;
   if (OpenADefaultComponent(MovieExportType, 'mpg4', &exporter) == noErr) {
     QTAtomContainer settings = nullptr;
