@@ -52,8 +52,8 @@ class DocumentMemoryTest : public DocumentFixture {
   }
   // Waits (with a bound only a hang reaches) until the process is back within
   // the slack of inKB; answers whether it got there.
-  bool ShrinksBackTo(long inKB) {
-    return PumpUntil([&] { return ResidentKB() - inKB < kSlackKB; }, 20000);
+  bool ShrinksBackTo(long inKB, long inSlackKB = kSlackKB) {
+    return PumpUntil([&] { return ResidentKB() - inKB < inSlackKB; }, 20000);
   }
 };
 
@@ -79,7 +79,9 @@ TEST_F(DocumentMemoryTest, TenOpenDocumentsGiveTheirMemoryBackWhenClosed) {
   EXPECT_GT(ResidentKB() - warm, 10 * 8100);
   for (CMovieDocument* doc : docs) Close(doc);
   EXPECT_EQ(CBuffer::sBuffers.GetCount(), buffersAtStart);
-  EXPECT_TRUE(ShrinksBackTo(warm)) << "resident " << ResidentKB() << " KB, " << warm << " KB before";
+  // Ten documents' worth of freed heap leaves more crumbs than one: the
+  // bound is twice as wide, still a small part of the 700 MB they held.
+  EXPECT_TRUE(ShrinksBackTo(warm, 2 * kSlackKB)) << "resident " << ResidentKB() << " KB, " << warm << " KB before";
 }
 
 }  // namespace
