@@ -25,6 +25,7 @@ ExportEngineProc gExportEngine = NoExportEngine;
 struct SStandInSettings {
   int steps = 5;
   int intervalMillis = 50;
+  std::string hold;  // while a file is at this path, the export waits before its last step
 };
 SStandInSettings gStandIn;
 
@@ -100,6 +101,16 @@ OSErr StandInExport(WorkerRequest* inRequest, const ExportRequestFields& inField
   OSErr err = ReportExportProgress(inRequest, kExportPhaseSound, 0);
   if (err == noErr) err = ReportExportProgress(inRequest, kExportPhaseSound, fixed1);
   for (int step = 0; err == noErr && step <= gStandIn.steps; ++step) {
+    // Held by the test: still running, serving events and obeying cancel,
+    // until the test removes the file.
+    while (step == gStandIn.steps && !gStandIn.hold.empty() && ::access(gStandIn.hold.c_str(), F_OK) == 0) {
+      PauseWithEvents(10);
+      if (ExportCancelled(inRequest)) {
+        err = userCanceledErr;
+        break;
+      }
+    }
+    if (err != noErr) break;
     err = ReportExportProgress(inRequest, kExportPhaseMovie,
                                static_cast<Fixed>(static_cast<SInt64>(fixed1) * step / gStandIn.steps));
     if (err == noErr && step < gStandIn.steps) PauseWithEvents(gStandIn.intervalMillis);
@@ -119,6 +130,8 @@ bool ConfigureStandInExportFromEnvironment() {
   if (std::sscanf(text, "%d:%d", &steps, &interval) < 1) return false;
   gStandIn.steps = steps < 1 ? 1 : (steps > 10000 ? 10000 : steps);
   gStandIn.intervalMillis = interval < 0 ? 0 : (interval > 60000 ? 60000 : interval);
+  const char* hold = std::getenv("VANTREL_STAND_IN_HOLD");
+  gStandIn.hold = hold ? hold : "";
   SetExportEngine(StandInExport);
   return true;
 }

@@ -109,7 +109,9 @@ void SetExportEngine(ExportEngineProc inEngine);
 // sound phase, then the movie phase in <steps> steps <milliseconds> apart,
 // waiting for events in between, and obeys cancel. Its small text file is
 // written beside the destination and renamed over it at the end, as a real
-// export writes its movie.
+// export writes its movie. With VANTREL_STAND_IN_HOLD naming a path, each
+// export waits before its last step for as long as a file is there, so that
+// a test can count on it still running.
 OSErr StandInExport(WorkerRequest* inRequest, const ExportRequestFields& inFields);
 bool ConfigureStandInExportFromEnvironment();
 

@@ -49,7 +49,7 @@ class DocumentFixture : public UiFixture {
   // Deletes every document still open.
   void CloseAllDocuments();
   // Runs the event loop until the predicate holds (or about two seconds passed).
-  bool PumpUntil(const std::function<bool()>& inDone, int inMillis = 3000);
+  bool PumpUntil(const std::function<bool()>& inDone, int inMillis = UiTest::kHangMillis);
   void Pump(int inMillis = 30) { UiTest::Pump(inMillis); }
   CMovieDocument* Open(const std::string& inName);
   std::string Path(const std::string& inName) const { return mTmp / inName; }

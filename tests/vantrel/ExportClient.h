@@ -127,7 +127,7 @@ class CExportClient {
   }
 
   // Waits until Vantrel's port answers.
-  bool Connect(double inSeconds = 10.0) {
+  bool Connect(double inSeconds = 120.0) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
     if (mRemote) {
       CFRelease(mRemote);
@@ -177,7 +177,7 @@ class CExportClient {
     return result;
   }
   // Waits until the records satisfy inDone.
-  bool WaitFor(const std::function<bool(const std::vector<ExportStatus>&)>& inDone, double inSeconds = 20.0) {
+  bool WaitFor(const std::function<bool(const std::vector<ExportStatus>&)>& inDone, double inSeconds = 120.0) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
     std::unique_lock<std::mutex> lock(mLock);
     for (;;) {
@@ -193,7 +193,7 @@ class CExportClient {
       }
     }
   }
-  bool WaitForDone(UInt32 inCookie, double inSeconds = 20.0) {
+  bool WaitForDone(UInt32 inCookie, double inSeconds = 120.0) {
     return WaitFor(
         [inCookie](const std::vector<ExportStatus>& all) {
           for (const ExportStatus& s : all)

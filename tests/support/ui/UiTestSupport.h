@@ -12,10 +12,14 @@ class QImage;
 
 namespace UiTest {
 
+// The bound of a wait for something that must happen: only a hang reaches
+// it, however busy the machine is.
+constexpr int kHangMillis = 120000;
+
 // Runs passes of our event loop (never sleeping) for about inMillis of real time.
 void Pump(int inMillis = 20);
 // Runs passes until inDone() or inMillis passed; returns inDone().
-bool PumpUntil(const std::function<bool()>& inDone, int inMillis = 2000);
+bool PumpUntil(const std::function<bool()>& inDone, int inMillis = kHangMillis);
 // Saves the widget's grab() as <build>/screenshots/<name>.png and returns it.
 QImage Screenshot(QWidget* inWidget, const std::string& inName);
 // Counts Qt warnings (after the offscreen ones are filtered) since the last reset.
