@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -43,7 +44,8 @@ constexpr double kServerIOSeconds = 10.0;
 // How long a request read whole waits for an earlier one of its sender that
 // is still being read: long enough for a sender held up between connecting
 // and writing, short enough that a peer that never writes holds up no one.
-constexpr auto kOrderWait = std::chrono::milliseconds(100);
+constexpr int kOrderWaitMillis = 100;
+std::atomic<int> gOrderWaitMillis{kOrderWaitMillis};  // tests may lengthen it
 // The epoll key of the timer that ends such waits (connections count up from 1).
 constexpr UInt64 kOrderTimerID = ~UInt64{0};
 // How long CFMessagePortCreateRemote waits when the port's queue is full.
@@ -531,13 +533,14 @@ void ServeConnections(const std::shared_ptr<CPortCore>& inCore) {
     }
     arrived.clear();
     Clock::time_point nextEnd = Clock::time_point::max();
+    const auto orderWait = std::chrono::milliseconds(gOrderWaitMillis.load());
     for (auto it = core.held.begin(); it != core.held.end();) {
       bool waits = false;
-      if (now < it->second.readAt + kOrderWait)
+      if (now < it->second.readAt + orderWait)
         for (auto c = core.connections.begin(); c != core.connections.end() && c->first < it->first && !waits; ++c)
           waits = !c->second.delivered && c->second.peer == it->second.peer;
       if (waits) {
-        nextEnd = std::min(nextEnd, it->second.readAt + kOrderWait);
+        nextEnd = std::min(nextEnd, it->second.readAt + orderWait);
         ++it;
         continue;
       }
@@ -691,6 +694,10 @@ SInt32 CMessagePort::Send(SInt32 inMsgID, CFDataRef inData, CFTimeInterval inSen
 }
 
 }  // namespace
+
+void MessagePortSetOrderWaitForTesting(int inMillis) {
+  gOrderWaitMillis.store(inMillis >= 0 ? inMillis : kOrderWaitMillis);
+}
 
 std::string MessagePortDirectoryPath() {
   const char* override = std::getenv("TRX_IPC_DIR");

@@ -87,3 +87,6 @@ CFRunLoopSourceRef CFMessagePortCreateRunLoopSource(CFAllocatorRef inAllocator, 
 OSErr GetMessagePortDirectory(std::string& outPath);
 // The path of the per-user port directory, whether it can be used or not.
 std::string MessagePortDirectoryPath();
+// Tests: how long a request read whole waits for an earlier one of its
+// sender that is still being read (100 ms; a negative value restores that).
+void MessagePortSetOrderWaitForTesting(int inMillis);

@@ -172,7 +172,7 @@ TEST(EventLoopRun, RunSleepsUntilATimerQuits) {
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(log, (std::vector<int>{1}));
   EXPECT_GE(elapsed, std::chrono::milliseconds(15));
-  EXPECT_LT(elapsed, std::chrono::seconds(5));
+  EXPECT_LT(elapsed, std::chrono::seconds(60));  // a hang, not a slow machine
   UEventLoop::Reset();
   EXPECT_FALSE(UEventLoop::IsQuitting());
 }

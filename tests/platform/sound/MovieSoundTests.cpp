@@ -288,7 +288,7 @@ TEST_F(MovieSound, PulseAudioOpensOrFallsBackSilently) {
   pid_t daemon = -1;
   ASSERT_EQ(posix_spawn(&daemon, kDaemon, &files, nullptr, argv.data(), envp.data()), 0);
   posix_spawn_file_actions_destroy(&files);
-  for (int i = 0; i < 200 && access(socket.c_str(), F_OK) != 0; ++i)
+  for (int i = 0; i < 2400 && access(socket.c_str(), F_OK) != 0; ++i)  // a minute
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   const bool up = access(socket.c_str(), F_OK) == 0;
 
@@ -309,8 +309,11 @@ TEST_F(MovieSound, PulseAudioOpensOrFallsBackSilently) {
     SetMovieTimeValue(movie, 0);
     const auto started = std::chrono::steady_clock::now();
     StartMovie(movie);
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    const TimeValue t = GetMovieTime(movie, nullptr);
+    TimeValue t = 0;
+    for (int i = 0; i < 6000 && t <= 0; ++i) {  // a minute
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      t = GetMovieTime(movie, nullptr);
+    }
     const double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     StopMovie(movie);
     EXPECT_GT(t, 0);
@@ -323,7 +326,7 @@ TEST_F(MovieSound, PulseAudioOpensOrFallsBackSilently) {
     ASSERT_NE(static_cast<SInt64>(GetMovieTimeScale(movie) / 5 + 7) * 44100 % GetMovieTimeScale(movie), 0);
     SetMovieTimeValue(movie, duration - GetMovieTimeScale(movie) / 5 - 7);
     StartMovie(movie);
-    for (int i = 0; i < 300 && GetMovieRate(movie) != 0; ++i)
+    for (int i = 0; i < 6000 && GetMovieRate(movie) != 0; ++i)  // a minute
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(GetMovieRate(movie), 0);
     EXPECT_EQ(GetMovieTime(movie, nullptr), duration);
