@@ -290,7 +290,7 @@ std::atomic<bool> gSpinStarted{false};
 SInt32 SpinUntilStopped(void* inTask) {
   auto* t = static_cast<CBufferTask*>(inTask);
   gSpinStarted = true;
-  for (int i = 0; i < 50000; ++i) {
+  for (int i = 0; i < 600000; ++i) {  // a minute at least: stopped long before
     if (CTaskObject::ShouldStop()) return userCanceledErr;
     t->SetProgress(1);
     std::this_thread::sleep_for(std::chrono::microseconds(100));

@@ -34,7 +34,7 @@ TEST_F(WindowActivationTest, WindowsShownTogetherSettleOnTheFrontOne) {
   // A pass that never ended would hang here: a watchdog fails the test instead.
   std::atomic<bool> done{false};
   std::thread watchdog([&] {
-    for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 1200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a minute
     if (!done) {
       ADD_FAILURE() << "the event loop did not get through a pass";
       std::_Exit(1);
