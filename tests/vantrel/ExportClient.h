@@ -141,13 +141,16 @@ class CExportClient {
     return false;
   }
 
-  // Sends a message with the application's time-outs; outReply gets the reply
-  // bytes, or is left empty with *outHadReply false when none came.
+  // Sends a message and waits for its reply as long as only a hang takes (the
+  // application's own ten seconds can pass on a busy machine while a large
+  // request is read); outReply gets the reply bytes, or is left empty with
+  // *outHadReply false when none came.
   SInt32 Send(const Bytes& inMessage, std::string* outReply = nullptr, bool* outHadReply = nullptr) {
+    constexpr double kHangSeconds = 120.0;
     CFDataRef data = CFDataCreate(kCFAllocatorDefault, inMessage.data(), static_cast<CFIndex>(inMessage.size()));
     CFDataRef reply = nullptr;
-    SInt32 result = CFMessagePortSendRequest(mRemote, kExportMessageID, data, kExportClientSendTimeout,
-                                             kExportClientReceiveTimeout, kCFRunLoopDefaultMode, &reply);
+    SInt32 result = CFMessagePortSendRequest(mRemote, kExportMessageID, data, kHangSeconds, kHangSeconds,
+                                             kCFRunLoopDefaultMode, &reply);
     CFRelease(data);
     if (outHadReply) *outHadReply = reply != nullptr;
     if (outReply) {
