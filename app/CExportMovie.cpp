@@ -63,8 +63,10 @@ OSErr CExportMovie::Init() {
   if (sExporter) return noErr;
   // What earlier exports and saves left half-written when they were killed.
   RemoveNotedLeftovers();
-  CExportProcess::QuitEarlierVantrel();
 
+  // The status port first: while another Tremblorix holds it, the Vantrel
+  // that is running is that program's, and its exports are left alone. Only
+  // a Vantrel nobody listens to any more is asked to quit.
   if (sProcess == nullptr) sProcess = new CExportProcess;
   try {
     sProcess->OpenStatusPort(ProgressPortCallBack);
@@ -73,6 +75,7 @@ OSErr CExportMovie::Init() {
     sProcess = nullptr;
     throw;
   }
+  CExportProcess::QuitEarlierVantrel();
   sProcess->SendCommand(EncodeExportCommand(kExportCommandCancel));
   sProcess->SendCommand(EncodeExportCommand(kExportCommandQuit));
   sProcess->ReleaseRemotePort();

@@ -12,7 +12,10 @@
 #include <QLineEdit>
 #include <QWidget>
 #include <filesystem>
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "app/CExportMovie.h"
 #include "app/CExportTasksPane.h"
@@ -30,6 +33,8 @@
 #include "platform/files/Bundle.h"
 #include "platform/files/PartialFiles.h"
 #include "platform/files/TempFolder.h"
+#include "platform/ipc/CFMessagePort.h"
+#include "platform/ipc/CFRunLoop.h"
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/ui/Alerts.h"
@@ -850,4 +855,95 @@ TEST_F(ExportClientTest, APortFolderOfAnotherUserIsNamedInTheStartUpFailure) {
   EXPECT_NE(words.find("belongs to another user"), std::string::npos) << words;
   EXPECT_EQ(CExportMovie::GetExporter(), nullptr);
   AppParts::FinishExportClient();
+}
+
+// A Vantrel that only writes down the first byte of each message it gets.
+class CListeningVantrel {
+ public:
+  CListeningVantrel() {
+    std::atomic<int> state{0};
+    mThread = std::thread([this, &state] {
+      CFMessagePortContext context{0, this, nullptr, nullptr, nullptr};
+      mPort = CFMessagePortCreateLocal(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName),
+                                       Note, &context, nullptr);
+      if (mPort == nullptr) {
+        state = -1;
+        return;
+      }
+      CFRunLoopSourceRef source = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, mPort, 0);
+      mLoop = CFRunLoopGetCurrent();
+      CFRunLoopAddSource(mLoop, source, kCFRunLoopDefaultMode);
+      state = 1;
+      CFRunLoopRun();
+      CFRunLoopRemoveSource(mLoop, source, kCFRunLoopDefaultMode);
+      CFRelease(source);
+    });
+    while (state == 0) std::this_thread::yield();
+    mStarted = state == 1;
+  }
+  ~CListeningVantrel() {
+    if (mThread.joinable()) {
+      if (mStarted) CFRunLoopStop(mLoop);
+      mThread.join();
+    }
+    if (mPort) {
+      CFMessagePortInvalidate(mPort);
+      CFRelease(mPort);
+    }
+  }
+  bool Started() const { return mStarted; }
+  std::vector<UInt8> Heard() {
+    std::lock_guard<std::mutex> guard(mLock);
+    return mHeard;
+  }
+
+ private:
+  static CFDataRef Note(CFMessagePortRef, SInt32, CFDataRef inData, void* inInfo) {
+    auto* self = static_cast<CListeningVantrel*>(inInfo);
+    std::lock_guard<std::mutex> guard(self->mLock);
+    self->mHeard.push_back(inData && CFDataGetLength(inData) > 0 ? CFDataGetBytePtr(inData)[0] : 0);
+    return nullptr;
+  }
+  std::mutex mLock;
+  std::vector<UInt8> mHeard;
+  CFMessagePortRef mPort = nullptr;
+  CFRunLoopRef mLoop = nullptr;
+  bool mStarted = false;
+  std::thread mThread;
+};
+
+TEST_F(ExportClientTest, ASecondTremblorixLeavesTheRunningVantrelAlone) {
+  // Another Tremblorix holds the status port, and its Vantrel listens.
+  CListeningVantrel vantrel;
+  ASSERT_TRUE(vantrel.Started());
+  CFMessagePortRef taken = CFMessagePortCreateLocal(
+      kCFAllocatorDefault, CFStringMakeConstantString(kExportProgressPortName), nullptr, nullptr, nullptr);
+  ASSERT_NE(taken, nullptr);
+
+  EXPECT_THROW(CExportMovie::Init(), LException);
+  EXPECT_EQ(CExportMovie::GetExporter(), nullptr);
+
+  // One sender's messages arrive in the order sent: once this mark is heard,
+  // anything the failed start sent has been heard before it.
+  MessagePortSetOrderWaitForTesting(60000);
+  constexpr UInt8 kMark = 0x7E;
+  CFMessagePortRef remote =
+      CFMessagePortCreateRemote(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName));
+  ASSERT_NE(remote, nullptr);
+  CFDataRef mark = CFDataCreate(kCFAllocatorDefault, &kMark, 1);
+  EXPECT_EQ(CFMessagePortSendRequest(remote, kExportMessageID, mark, 60, 0, nullptr, nullptr), kCFMessagePortSuccess);
+  CFRelease(mark);
+  const bool heard = UiTest::PumpUntil(
+      [&] {
+        const std::vector<UInt8> h = vantrel.Heard();
+        return !h.empty() && h.back() == kMark;
+      },
+      UiTest::kHangMillis);
+  MessagePortSetOrderWaitForTesting(-1);
+  CFMessagePortInvalidate(remote);
+  CFRelease(remote);
+  CFMessagePortInvalidate(taken);
+  CFRelease(taken);
+  ASSERT_TRUE(heard);
+  EXPECT_EQ(vantrel.Heard(), std::vector<UInt8>{kMark}) << "the other program's Vantrel was told to stop";
 }
