@@ -292,6 +292,11 @@ Boolean CSingleDocument::AskSaveAs(FSSpec&, Boolean) {
     q.title = options.windowTitle;
     q.defaultName = options.saveFileName;
     if (q.defaultName.empty() && mWindow != nullptr) q.defaultName = mWindow->GetTitle();
+    if (mIsSpecified) {
+      const std::string path = FSSpecPath(mFileSpec);
+      const size_t slash = path.rfind('/');
+      q.folder = slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+    }
     q.choices = options.choices;
     q.defaultChoice = options.defaultChoice;
     AskNavQuestion(q, kNavUserActionSaveAs);

@@ -166,6 +166,7 @@ void UNavPresenters::PresentFile(const SQuestion& inQ, UResponder::Reply inReply
     case question_SaveFile:
       dialog->setAcceptMode(QFileDialog::AcceptSave);
       dialog->setFileMode(QFileDialog::AnyFile);
+      if (!inQ.folder.empty()) dialog->setDirectory(Q(inQ.folder));
       dialog->selectFile(Q(inQ.defaultName));
       break;
     case question_ChooseFolder:

@@ -40,6 +40,7 @@ struct SQuestion {
   SInt32 defaultChoice = 1;          // 1-based
   SInt32 cancelChoice = 0;           // 1-based, 0: none
   std::string defaultName;           // save: the proposed name; open: the starting folder
+  std::string folder;                // save: the folder it starts in (empty: the dialog's own choice)
   RGBColor color = {0, 0, 0};        // the colour shown first
   Point where = {0, 0};              // pop-up menus: the global position
   OSType exporterType = 0;           // exporter options: the exporter

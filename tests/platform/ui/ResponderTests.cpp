@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QColorDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -123,6 +124,27 @@ TEST_F(ResponderTest, TheProgramAsksWithRealQtDialogs) {
   ASSERT_TRUE(UiTest::PumpUntil([&] { return answered; }));
   ASSERT_EQ(got.paths.size(), 1u);
   EXPECT_EQ(got.paths[0], "/tmp/trx-responder-test-typed.mov");
+
+  // A save beside the document: the dialog starts in its folder with the
+  // proposed name, and accepting it saves there.
+  answered = false;
+  const std::string folder = QDir::tempPath().toStdString() + "/trx-responder-beside";
+  QDir().mkpath(QString::fromStdString(folder));
+  SQuestion beside;
+  beside.kind = question_SaveFile;
+  beside.title = "Save As";
+  beside.defaultName = "Holiday.mov";
+  beside.folder = folder;
+  UResponder::Ask(beside, reply);
+  UiTest::Pump(10);
+  files = FindTopLevel<QFileDialog>();
+  ASSERT_NE(files, nullptr);
+  EXPECT_EQ(QDir(files->directory()).absolutePath().toStdString(), folder);
+  static_cast<QDialog*>(files)->accept();
+  ASSERT_TRUE(UiTest::PumpUntil([&] { return answered; }));
+  ASSERT_EQ(got.paths.size(), 1u);
+  EXPECT_EQ(got.paths[0], folder + "/Holiday.mov");
+  QDir(QString::fromStdString(folder)).removeRecursively();
 
   // The colour picker: cancel sends nothing but a cancel; OK the colour.
   answered = false;
