@@ -119,10 +119,14 @@ void AttachedWindows(LWindow* inWindow, std::vector<LWindow*>& outSheets, std::v
 }
 
 // The point in a window's port coordinates when its bounds hold it.
+// Where the desktop really shows the window's content: a window manager's
+// title bar and the window's own menu bar lie above the port.
 bool Holds(LWindow* inWindow, Point inGlobal, Point& outPort) {
-  const Rect b = inWindow->GetGlobalBounds();
-  if (inGlobal.h < b.left || inGlobal.h >= b.right || inGlobal.v < b.top || inGlobal.v >= b.bottom) return false;
-  outPort = Point{static_cast<SInt16>(inGlobal.v - b.top), static_cast<SInt16>(inGlobal.h - b.left)};
+  QWidget* content = inWindow->GetWidget();
+  if (!content || !content->isVisible()) return false;
+  const QPoint local = content->mapFromGlobal(QPoint(inGlobal.h, inGlobal.v));
+  if (!content->rect().contains(local)) return false;
+  outPort = Point{static_cast<SInt16>(local.y()), static_cast<SInt16>(local.x())};
   return true;
 }
 
@@ -130,12 +134,10 @@ bool Holds(LWindow* inWindow, Point inGlobal, Point& outPort) {
 // window: the point goes from the window's port into the widgets, and from
 // there into the attached window's content.
 bool HoldsBeside(LWindow* inAttached, LWindow* inWindow, Point inGlobal, Point& outPort) {
-  const Rect b = inWindow->GetGlobalBounds();
-  const QPoint windowPort(inGlobal.h - b.left, inGlobal.v - b.top);
-  const QPoint onScreen = inWindow->GetWidget()->mapToGlobal(windowPort);
+  (void)inWindow;
   QWidget* content = inAttached->GetWidget();
   if (!content->isVisible()) return false;
-  const QPoint local = content->mapFromGlobal(onScreen);
+  const QPoint local = content->mapFromGlobal(QPoint(inGlobal.h, inGlobal.v));
   if (!content->rect().contains(local)) return false;
   outPort = Point{static_cast<SInt16>(local.y()), static_cast<SInt16>(local.x())};
   return true;
