@@ -71,6 +71,9 @@ class CExportMovie : public LListener, public LPeriodical {
   static OSErr Init();
   // Shut-down: cancels the running export, asks Vantrel to quit, frees everything.
   static void Finish();
+  // The status port's callback: one status record of Vantrel's (also how the
+  // fuzz harness hands the client records).
+  static CFDataRef ProgressPortCallBack(CFMessagePortRef inPort, SInt32 inMsgID, CFDataRef inData, void* inInfo);
   // True when no export runs, else whether the user chose to quit anyway.
   static Boolean AllowQuit();
   // Queues the export of a document's movie to inDestination with the
@@ -172,7 +175,6 @@ class CExportMovie : public LListener, public LPeriodical {
   static void ShowRefusalAlert();
 
   static OSStatus ProcessAppEvents(EventHandlerCallRef inCallRef, EventRef inEvent, void* inUserData);
-  static CFDataRef ProgressPortCallBack(CFMessagePortRef inPort, SInt32 inMsgID, CFDataRef inData, void* inInfo);
 
   CExportProcess& mProcess;
   CExportMovieSettings& mSettings;

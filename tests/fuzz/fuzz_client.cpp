@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/CExportMovie.h"
+#include "app/CExportMovieSettings.h"
 #include "app/CExportTasksPane.h"
 #include "app/CRecentFiles.h"
 #include "app/LMovieExportNavSheet.h"
@@ -56,7 +57,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     for (size_t i = 0; i < inRowBytes * 12; ++i) outPixels[i] = static_cast<UInt8>(i + k);
   });
   gMovie = new CMovie(movie, true);
-  LMovieExportNavSheet::sCurrentExporter = 'MooV';
+  CExportMovieSettings::sCurrentExporter = 'MooV';
   return 0;
 }
 
