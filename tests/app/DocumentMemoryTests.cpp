@@ -53,7 +53,15 @@ class DocumentMemoryTest : public DocumentFixture {
   // Waits (with a bound only a hang reaches) until the process is back within
   // the slack of inKB; answers whether it got there.
   bool ShrinksBackTo(long inKB, long inSlackKB = kSlackKB) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's allocator keeps freed blocks in quarantine and never
+    // trims: its leak check at exit stands for this measure there.
+    (void)inKB;
+    (void)inSlackKB;
+    return true;
+#else
     return PumpUntil([&] { return ResidentKB() - inKB < inSlackKB; }, 20000);
+#endif
   }
 };
 
