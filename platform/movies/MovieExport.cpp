@@ -983,30 +983,39 @@ MovieVideoSource* NewVideoSource(Movie inMovie, TimeValue inStart, TimeValue inD
   return v.release();
 }
 
-// The sound of inTrack from movie time inStart for inDuration, or up to the
-// track's end when it ends sooner, at the media's own rate and channels.
-MovieSoundSource* NewSoundSource(Movie inMovie, Track inTrack, TimeValue inStart, TimeValue inDuration) {
+// The sound of inTracks, mixed, from movie time inStart for inDuration, or
+// up to the end of the longest when they all end sooner: at the highest rate
+// and the most channels among them.
+MovieSoundSource* NewSoundSource(Movie inMovie, const std::vector<Track>& inTracks, TimeValue inStart,
+                                 TimeValue inDuration) {
   auto s = std::unique_ptr<MovieSoundSource, void (*)(MovieSoundSource*)>(new MovieSoundSource, DisposeSoundSource);
   {
     std::lock_guard<std::recursive_mutex> lock(movies::Lock());
-    const movies::TrackObj& t = movies::GetTrack(inTrack);
-    if (!t.media || t.media->descs.empty() || t.media->descs[0].size() < sizeof(SoundDescription))
-      Throw_(invalidTrack);
-    SoundDescription src;
-    std::memcpy(&src, t.media->descs[0].data(), sizeof src);
-    if (src.numChannels <= 0 || src.numChannels > 16 || src.sampleRate == 0) Throw_(badFormat);
-    s->rate = static_cast<SInt32>(std::lround(src.sampleRate / 65536.0));
-    s->channels = src.numChannels;
+    if (inTracks.empty()) Throw_(invalidTrack);
+    std::vector<const movies::TrackObj*> tracks;
+    SInt64 tracksEnd = 0;
+    for (Track track : inTracks) {
+      const movies::TrackObj& t = movies::GetTrack(track);
+      if (!t.media || t.media->descs.empty() || t.media->descs[0].size() < sizeof(SoundDescription))
+        Throw_(invalidTrack);
+      SoundDescription src;
+      std::memcpy(&src, t.media->descs[0].data(), sizeof src);
+      if (src.numChannels <= 0 || src.numChannels > 16 || src.sampleRate == 0) Throw_(badFormat);
+      s->rate = std::max<SInt32>(s->rate, static_cast<SInt32>(std::lround(src.sampleRate / 65536.0)));
+      s->channels = std::max<SInt16>(s->channels, src.numChannels);
+      tracksEnd = std::max<SInt64>(tracksEnd, movies::TrackDuration(t));
+      tracks.push_back(&t);
+    }
     if (s->rate <= 0) Throw_(badFormat);
     const TimeScale scale = GetMovieTimeScale(inMovie);
     if (scale <= 0) Throw_(badFormat);
     const SInt64 start = std::max<TimeValue>(0, inStart);
     const SInt64 rangeEnd = std::min<SInt64>(GetMovieDuration(inMovie), start + std::max<TimeValue>(0, inDuration));
-    SInt64 end = std::min<SInt64>(rangeEnd, movies::TrackDuration(t));
-    // A range the track does not reach sounds silent all through.
+    SInt64 end = std::min<SInt64>(rangeEnd, tracksEnd);
+    // A range the tracks do not reach sounds silent all through.
     if (end <= start) end = rangeEnd;
     s->total = std::max<SInt64>(0, movies::ScaleTime(end - start, scale, s->rate));
-    s->stream = std::make_unique<movies::CTrackSoundStream>(t, start, scale, s->rate, s->channels);
+    s->stream = std::make_unique<movies::CTrackSoundStream>(tracks, start, scale, s->rate, s->channels);
   }
   s->outputDesc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
   ThrowIfNil_(s->outputDesc);
@@ -1047,9 +1056,20 @@ OSErr MovieExportNewGetDataAndPropertiesProcs(MovieExportComponent ci, OSType in
       *outDataProc = MovieVideoData;
       if (ioScale) *ioScale = GetMovieTimeScale(inMovie);
     } else if (inTrackType == SoundMediaType) {
-      Track track = inTrack ? inTrack : FirstEnabledTrack(inMovie, SoundMediaType);
-      if (track == nullptr) Throw_(invalidTrack);
-      MovieSoundSource* s = NewSoundSource(inMovie, track, inStartTime, inDuration);
+      // One track when asked for; otherwise the movie's sound as it plays:
+      // every enabled sound track, mixed.
+      std::vector<Track> tracks;
+      if (inTrack) {
+        tracks.push_back(inTrack);
+      } else {
+        for (SInt32 i = 1;; ++i) {
+          Track t = GetMovieIndTrackType(inMovie, i, SoundMediaType, movieTrackMediaType | movieTrackEnabledOnly);
+          if (t == nullptr) break;
+          tracks.push_back(t);
+        }
+      }
+      if (tracks.empty()) Throw_(invalidTrack);
+      MovieSoundSource* s = NewSoundSource(inMovie, tracks, inStartTime, inDuration);
       *outRefCon = s;
       *outPropertyProc = MovieSoundProperty;
       *outDataProc = MovieSoundData;
@@ -1090,7 +1110,9 @@ OSErr MovieExportToFile(MovieExportComponent ci, const FSSpec* inFile, Movie inM
       }
       Made m{};
       TimeScale scale = 0;
-      ThrowIfOSErr_(MovieExportNewGetDataAndPropertiesProcs(ci, inType, &scale, inMovie, t, inStart, inDuration,
+      // Without a track of the caller's, the sound is all the movie's sound.
+      Track asked = inOnlyThisTrack || inType != SoundMediaType ? t : nullptr;
+      ThrowIfOSErr_(MovieExportNewGetDataAndPropertiesProcs(ci, inType, &scale, inMovie, asked, inStart, inDuration,
                                                             &m.property, &m.data, &m.refCon));
       made.push_back(m);
       ThrowIfOSErr_(MovieExportAddDataSource(ci, inType, scale, nullptr, m.property, m.data, m.refCon));

@@ -420,34 +420,51 @@ class CSoundSession : public std::enable_shared_from_this<CSoundSession> {
 };
 
 struct CTrackSoundStream::Impl {
-  TrackSound track;
-  std::unique_ptr<CTrackSoundReader> reader;
+  // Each track and its reader; the reader keeps a reference to its track.
+  std::vector<std::unique_ptr<TrackSound>> tracks;
+  std::vector<std::unique_ptr<CTrackSoundReader>> readers;
+  size_t widest = 0;  // the reader whose layout the stream reports
   SInt16 channels = 0;
   std::vector<SInt32> mix;
 };
 
 CTrackSoundStream::CTrackSoundStream(const TrackObj& inTrack, SInt64 inStart, TimeScale inMovieScale, SInt32 inRate,
                                      SInt16 inChannels)
+    : CTrackSoundStream(std::vector<const TrackObj*>{&inTrack}, inStart, inMovieScale, inRate, inChannels) {}
+
+CTrackSoundStream::CTrackSoundStream(const std::vector<const TrackObj*>& inTracks, SInt64 inStart,
+                                     TimeScale inMovieScale, SInt32 inRate, SInt16 inChannels)
     : mImpl(std::make_unique<Impl>()) {
-  if (!inTrack.media || inTrack.media->descs.empty() || inTrack.media->descs[0].size() < sizeof(SoundDescription) ||
-      inTrack.media->scale <= 0 || inMovieScale <= 0 || inRate <= 0 || inChannels <= 0)
-    Throw_(invalidMedia);
-  std::memcpy(&mImpl->track.desc, inTrack.media->descs[0].data(), sizeof mImpl->track.desc);
-  mImpl->track.media = std::make_shared<MediaObj>(*inTrack.media);
-  mImpl->track.media->track = nullptr;
-  mImpl->track.edits = inTrack.edits;
+  if (inTracks.empty() || inMovieScale <= 0 || inRate <= 0 || inChannels <= 0) Throw_(invalidMedia);
   mImpl->channels = inChannels;
-  mImpl->reader = std::make_unique<CTrackSoundReader>(mImpl->track, inStart, inMovieScale, inRate, inChannels);
+  SInt16 widest = 0;
+  for (const TrackObj* t : inTracks) {
+    if (t == nullptr || !t->media || t->media->descs.empty() || t->media->descs[0].size() < sizeof(SoundDescription) ||
+        t->media->scale <= 0)
+      Throw_(invalidMedia);
+    auto track = std::make_unique<TrackSound>();
+    std::memcpy(&track->desc, t->media->descs[0].data(), sizeof track->desc);
+    track->media = std::make_shared<MediaObj>(*t->media);
+    track->media->track = nullptr;
+    track->edits = t->edits;
+    if (track->desc.numChannels > widest) {
+      widest = track->desc.numChannels;
+      mImpl->widest = mImpl->readers.size();
+    }
+    mImpl->readers.push_back(std::make_unique<CTrackSoundReader>(*track, inStart, inMovieScale, inRate, inChannels));
+    mImpl->tracks.push_back(std::move(track));
+  }
 }
 
 CTrackSoundStream::~CTrackSoundStream() = default;
 
-UInt64 CTrackSoundStream::ChannelMask() const { return mImpl->reader->ChannelMask(); }
+UInt64 CTrackSoundStream::ChannelMask() const { return mImpl->readers[mImpl->widest]->ChannelMask(); }
 
 void CTrackSoundStream::Read(SInt16* outFrames, size_t inFrames) {
   const size_t n = inFrames * static_cast<size_t>(mImpl->channels);
   mImpl->mix.assign(n, 0);
-  mImpl->reader->MixInto(mImpl->mix.data(), inFrames, 65536);
+  // Several tracks sound together, as the movie plays them.
+  for (auto& reader : mImpl->readers) reader->MixInto(mImpl->mix.data(), inFrames, 65536);
   for (size_t i = 0; i < n; ++i) outFrames[i] = static_cast<SInt16>(std::clamp<SInt32>(mImpl->mix[i], -32768, 32767));
 }
 

@@ -47,6 +47,10 @@ class CTrackSoundStream {
  public:
   CTrackSoundStream(const TrackObj& inTrack, SInt64 inStart, TimeScale inMovieScale, SInt32 inRate,
                     SInt16 inChannels);
+  // Several tracks mixed, each as the movie plays it; the layout reported is
+  // that of the track with the most channels.
+  CTrackSoundStream(const std::vector<const TrackObj*>& inTracks, SInt64 inStart, TimeScale inMovieScale,
+                    SInt32 inRate, SInt16 inChannels);
   ~CTrackSoundStream();
   CTrackSoundStream(const CTrackSoundStream&) = delete;
   CTrackSoundStream& operator=(const CTrackSoundStream&) = delete;
