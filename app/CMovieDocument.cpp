@@ -2,12 +2,12 @@
 // window of layout 1000 and its panes, attaching and detaching the movie,
 // the settings item stored in the movie, the window sizes.
 #include "app/CMovieDocument.h"
-#include "app/UExportTweenSheet.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "app/UExportTweenSheet.h"
 #include "media/CBuffer.h"
 #include "media/CMovieAction.h"
 #include "media/UMovies.h"
@@ -25,6 +25,7 @@
 #include "platform/ui/UWindowState.h"
 #include "toolkit/CReUndoer.h"
 #include "toolkit/CRegularWindow.h"
+#include "toolkit/LGotoButton.h"
 #include "toolkit/LProgressSheet.h"
 #include "toolkit/LTagReader.h"
 #include "toolkit/LTagWriter.h"
@@ -309,8 +310,15 @@ void CMovieDocument::Init() {
   mTimeFieldCommander = new CTimeFieldCommander(mWindow);
   mPreviewButton = control(kPanePreviewButton);
   mPlayButton = control(kPanePlayButton);
-  mBookmarkPopup = popup(kPaneBookmarkPopup);
-  mOptionsPopup = popup(kPaneOptionsPopup);
+  // The go-to and options buttons pop up menus the document fills as they open.
+  auto menuButton = [&](PaneIDT inID, MessageT inUpdateMessage) {
+    LGotoButton* b = dynamic_cast<LGotoButton*>(pane(inID));
+    ThrowIfNil_(b);
+    b->SetUpdateMenuMessage(inUpdateMessage);
+    return b;
+  };
+  mBookmarkPopup = menuButton(kPaneBookmarkPopup, msg_BookmarkPopulate);
+  mOptionsPopup = menuButton(kPaneOptionsPopup, msg_OptionsPopulate);
   mROIButton = control(kPaneROIButton);
   mInPointButton = control(kPaneInPointButton);
   mOutPointButton = control(kPaneOutPointButton);

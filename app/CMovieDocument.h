@@ -41,6 +41,7 @@ class LException;
 class LMenu;
 class LMovieExportTweenNavSheet;
 class LPane;
+class LGotoButton;
 class LPopupButton;
 class LView;
 class LWindow;
@@ -362,8 +363,8 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument, public
   LEditField* mTimeField = nullptr;
   LControl* mPreviewButton = nullptr;
   LControl* mPlayButton = nullptr;
-  LPopupButton* mBookmarkPopup = nullptr;
-  LPopupButton* mOptionsPopup = nullptr;
+  LGotoButton* mBookmarkPopup = nullptr;
+  LGotoButton* mOptionsPopup = nullptr;
   LControl* mROIButton = nullptr;
   LControl* mInPointButton = nullptr;
   LControl* mOutPointButton = nullptr;

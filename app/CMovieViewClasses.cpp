@@ -1,9 +1,11 @@
-// The layout classes of the movie panes.
+// The layout classes of the movie panes, and the menu buttons of the movie
+// window's toolbar.
 #include "app/CBrowserPane.h"
 #include "app/CColorPickerPane.h"
 #include "app/CMovieView.h"
 #include "app/CTimeSlider.h"
 #include "platform/ui/URegistrar.h"
+#include "toolkit/LGotoButton.h"
 
 void RegisterMoviePaneClasses() {
   TRegistrar<CMovieView>::Register();
@@ -11,4 +13,5 @@ void RegisterMoviePaneClasses() {
   TRegistrar<CTimeSlider>::Register();
   TRegistrar<CBrowserPane>::Register();
   TRegistrar<CColorPickerPane>::Register();
+  TRegistrar<LGotoButton>::Register();
 }

@@ -23,6 +23,9 @@ SInt32 PopupGotoMenu(LControl& inControl, LBroadcaster& inBroadcaster, MessageT 
   for (SInt16 i = 1; i <= menu.CountItems(); ++i) {
     const std::string& text = menu.GetItem(i).text;
     q.choices.push_back(text.empty() ? std::string("-") : text);
+    // The listener's marks and disabled items show in the menu.
+    q.checked.push_back(menu.GetItem(i).mark != noMark);
+    q.disabled.push_back(!menu.GetItem(i).enabled);
   }
   q.defaultChoice = 1;
   q.where = Point{static_cast<SInt16>(corner.v + 4), corner.h};

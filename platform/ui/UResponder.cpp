@@ -129,11 +129,19 @@ void PresentPopup(const SQuestion& inQ, UResponder::Reply inReply) {
   auto* menu = new QMenu;
   menu->setAttribute(Qt::WA_DeleteOnClose);
   std::vector<QAction*> actions;
-  for (const std::string& item : inQ.choices) {
-    if (item.empty() || item == "-")
+  for (size_t i = 0; i < inQ.choices.size(); ++i) {
+    const std::string& item = inQ.choices[i];
+    if (item.empty() || item == "-") {
       actions.push_back(menu->addSeparator());
-    else
-      actions.push_back(menu->addAction(Q(item)));
+      continue;
+    }
+    QAction* action = menu->addAction(Q(item));
+    if (i < inQ.checked.size() && inQ.checked[i]) {
+      action->setCheckable(true);
+      action->setChecked(true);
+    }
+    if (i < inQ.disabled.size() && inQ.disabled[i]) action->setEnabled(false);
+    actions.push_back(action);
   }
   auto once = std::make_shared<OnceReply>(OnceReply{inReply});
   QObject::connect(menu, &QMenu::triggered, menu, [once, actions](QAction* inAction) {

@@ -43,6 +43,8 @@ struct SQuestion {
   std::string folder;                // save: the folder it starts in (empty: the dialog's own choice)
   RGBColor color = {0, 0, 0};        // the colour shown first
   Point where = {0, 0};              // pop-up menus: the global position
+  std::vector<Boolean> checked;      // pop-up menus: per item, shown with a check mark (missing: none)
+  std::vector<Boolean> disabled;     // pop-up menus: per item, shown disabled (missing: enabled)
   OSType exporterType = 0;           // exporter options: the exporter
   LWindow* parent = nullptr;         // window-modal on this window when set
   LView* customArea = nullptr;       // file dialogs: panes shown below the file list

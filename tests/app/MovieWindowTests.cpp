@@ -4,6 +4,7 @@
 // window brought forward, and a paused window that paints nothing.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
@@ -20,6 +21,7 @@
 #include "platform/ui/HelpBook.h"
 #include "platform/ui/LMenu.h"
 #include "platform/ui/UDesktop.h"
+#include "platform/ui/UResponder.h"
 #include "platform/ui/UWindowState.h"
 #include "toolkit/CRegularWindow.h"
 #include "toolkit/CWindowMenu.h"
@@ -139,6 +141,57 @@ TEST_F(MovieWindowTest, LoopChosenFromTheOptionsMenuPlaysTheMovieAgainFromItsSta
   EXPECT_TRUE(PumpUntil([&] { return movie->GetTimeValue() < duration / 2; }, 20000));
   EXPECT_TRUE(movie->IsPlaying());
   movie->StopPlaying();
+}
+
+// The toolbar's options button, clicked as the user does: its menu holds the
+// document's items with their marks, and its Loop item makes playing go round.
+TEST_F(MovieWindowTest, TheOptionsButtonOpensTheDocumentsMenuAndItsLoopItemLoops) {
+  WriteQuickTimeMovie(Path("m.mov"), 96, 64, 30);  // half a second
+  CMovieDocument* doc = OpenShown("m.mov");
+  LPane* options = doc->GetWindow()->FindPaneByID(kPaneOptionsPopup);
+  ASSERT_NE(options, nullptr);
+  QWidget* widget = options->GetWidget();
+  ASSERT_NE(widget, nullptr);
+  auto* button = qobject_cast<QAbstractButton*>(widget);
+  if (!button) button = widget->findChild<QAbstractButton*>();
+  ASSERT_NE(button, nullptr) << "the options control is no button that pops up a menu";
+  // Opens the menu, answers it with inChoice (0: dismissed) and returns the menu shown.
+  auto pop = [&](SInt32 inChoice) {
+    UResponder::Script(question_PopupMenu, inChoice ? SAnswer::Choice(inChoice) : SAnswer::Cancel());
+    const size_t before = UResponder::GetLog().size();
+    QTest::mouseClick(button, Qt::LeftButton);
+    Pump(20);
+    SQuestion shown;
+    const std::vector<SQuestion> log = UResponder::GetLog();
+    for (size_t i = before; i < log.size(); ++i)
+      if (log[i].kind == question_PopupMenu) shown = log[i];
+    return shown;
+  };
+  SQuestion menu = pop(0);
+  SInt32 loopItem = 0;
+  for (size_t i = 0; i < menu.choices.size(); ++i)
+    if (menu.choices[i] == "Loop") loopItem = static_cast<SInt32>(i + 1);
+  ASSERT_NE(loopItem, 0);
+  ASSERT_GE(menu.checked.size(), static_cast<size_t>(loopItem));
+  EXPECT_FALSE(menu.checked[static_cast<size_t>(loopItem - 1)]);
+  CMovie* movie = doc->GetMovie();
+  EXPECT_FALSE(movie->GetOptions() & kMovieOption_Loop);
+  pop(loopItem);
+  EXPECT_TRUE(movie->GetOptions() & kMovieOption_Loop);
+  EXPECT_FALSE(movie->GetOptions() & kMovieOption_PlaySelection);
+  menu = pop(0);
+  ASSERT_GE(menu.checked.size(), static_cast<size_t>(loopItem));
+  EXPECT_TRUE(menu.checked[static_cast<size_t>(loopItem - 1)]);
+  QTest::keyClick(doc->GetWindow()->GetWidget(), Qt::Key_Space);
+  ASSERT_TRUE(PumpUntil([&] { return movie->IsPlaying(); }));
+  const SInt32 duration = movie->GetDuration();
+  ASSERT_TRUE(PumpUntil([&] { return movie->GetTimeValue() > duration / 2; }, 20000));
+  EXPECT_TRUE(PumpUntil([&] { return movie->GetTimeValue() < duration / 2; }, 20000));
+  EXPECT_TRUE(movie->IsPlaying());
+  movie->StopPlaying();
+  // Chosen again, Loop is off.
+  pop(loopItem);
+  EXPECT_FALSE(movie->GetOptions() & kMovieOption_Loop);
 }
 
 TEST_F(MovieWindowTest, NewWindowsAndALargeMovieStayInsideTheScreen) {
