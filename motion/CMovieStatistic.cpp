@@ -125,6 +125,18 @@ SInt64 PlayedSampleCount(Track inTrack, Media inMedia) {
   return count;
 }
 
+// The end of the last enabled visual track, within the movie's duration.
+SInt32 PicturesEnd(Movie inMovie, SInt32 inDuration) {
+  SInt32 end = 0;
+  for (SInt32 i = 1;; ++i) {
+    Track track =
+        GetMovieIndTrackType(inMovie, i, VisualMediaCharacteristic, movieTrackCharacteristic | movieTrackEnabledOnly);
+    if (!track) break;
+    end = std::max<SInt32>(end, GetTrackDuration(track));  // its edits, a leading empty one included
+  }
+  return std::min(end, inDuration);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -217,7 +229,11 @@ OSErr CMovieStatistic::ScanMovie(ProgressProcPtr inProgress, void* inRefCon) {
         if (!progress.Progress(value)) return userCanceledErr;
       }
     }
-    if (err == noErr && mDuration > mCurrentTime) AddDuration(mDuration - mCurrentTime);
+    // The last picture lasts to the end of its track: a movie without
+    // pictures has no frame, and the sound that runs on after the last
+    // picture does not lengthen it.
+    mPicturesEnd = PicturesEnd(mMovie, mDuration);
+    if (err == noErr && mPicturesEnd > mCurrentTime) AddDuration(mPicturesEnd - mCurrentTime);
     return noErr;
   } catch (const LException& e) {
     return ErrorCodeToOSErr(e.GetErrorCode());
@@ -242,7 +258,8 @@ Handle CMovieStatistic::CreateReport() {
     line(Item(6) + Seconds(mDuration, scale) + " s");
     line(Item(7) + Number(mFrames));
     // An empty movie, or one without a time scale, has no frame rate.
-    const double rate = mDuration > 0 && scale > 0 ? static_cast<double>(mFrames) * scale / mDuration : 0.0;
+    // Over the time the pictures last.
+    const double rate = mPicturesEnd > 0 && scale > 0 ? static_cast<double>(mFrames) * scale / mPicturesEnd : 0.0;
     line(Item(8) + Decimals(rate) + Item(9));
     r += kLineEnd;
     if (mFrames > 0) {

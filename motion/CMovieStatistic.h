@@ -56,6 +56,9 @@ class CMovieStatistic {
   OSType mCharacteristic = VisualMediaCharacteristic;
   SInt32 mCurrentTime = 0;
   SInt32 mDuration = 0;
+  // Where the movie's last picture ends: the end of its last enabled visual
+  // track (0 without one). A longer sound track adds no frame time.
+  SInt32 mPicturesEnd = 0;
   SInt16 mSearchFlags = nextTimeMediaSample;
   std::vector<DurationCount> mHistogram;  // sorted by duration
   bool mIsMovie = false;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "TaskTestSupport.h"
 #include "media/CMovieTrack.h"
@@ -12,6 +13,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Files.h"
+#include "platform/movies/MovieFFCodecs.h"
 
 using namespace tasktest;
 
@@ -197,4 +199,53 @@ TEST_F(Statistics, NonMovieFileReportsNoTimes) {
   FSMakeFSSpecFromPath(junk, &spec);
   EXPECT_THROW(CMovieStatistic bad(&spec), LException);
   std::filesystem::remove(junk);
+}
+
+// Movies written by the ffmpeg command: a 30 fps movie whose sound runs on a
+// second past the last picture is reported at 30 frames per second, every
+// frame of 1/30 s; a movie of sound alone has no frame and no frame rate.
+TEST_F(Statistics, FramesEndWithThePicturesAndSoundAloneHasNone) {
+  ASSERT_EQ(EnterMovies(), noErr);
+  InstallFFmpegMovieComponents();
+  const auto dir = std::filesystem::temp_directory_path();
+  const std::string pictures = (dir / "trx-stat-30.mov").string(), sound = (dir / "trx-stat-sound.mp4").string();
+  const std::string ffmpeg = "ffmpeg -nostdin -loglevel error -y ";
+  ASSERT_EQ(std::system((ffmpeg +
+                         "-f lavfi -i testsrc2=size=160x120:rate=30:duration=2 -f lavfi -i "
+                         "sine=duration=3 -c:v mjpeg -c:a pcm_s16le '" +
+                         pictures + "'")
+                            .c_str()),
+            0);
+  ASSERT_EQ(std::system((ffmpeg + "-f lavfi -i sine=duration=2 -ac 2 -c:a aac '" + sound + "'").c_str()), 0);
+  {
+    FSSpec spec;
+    ASSERT_EQ(FSMakeFSSpecFromPath(pictures, &spec), noErr);
+    CMovieStatistic s(&spec);
+    ASSERT_EQ(s.ScanMovie(nullptr, nullptr), noErr);
+    const std::string r = Report(s);
+    // The sound outlasts the pictures: that is what would change the figures.
+    ASSERT_NE(r.find("Duration: 3.000 s\n"), std::string::npos) << r;
+    EXPECT_EQ(s.GetFrameCount(), 60) << r;
+    EXPECT_NE(r.find("Frame rate: 30.000 frames/s\n"), std::string::npos) << r;
+    // Every histogram line is a frame of 1/30 s.
+    std::istringstream lines(r);
+    for (std::string l; std::getline(lines, l);)
+      if (l.rfind("- ", 0) == 0) {
+        EXPECT_TRUE(l.ends_with("of 0.033 s") || l.ends_with("of 0.034 s")) << r;
+      }
+  }
+  {
+    FSSpec spec;
+    ASSERT_EQ(FSMakeFSSpecFromPath(sound, &spec), noErr);
+    CMovieStatistic s(&spec);
+    ASSERT_EQ(s.ScanMovie(nullptr, nullptr), noErr);
+    const std::string r = Report(s);
+    EXPECT_EQ(s.GetFrameCount(), 0) << r;
+    EXPECT_NE(r.find("Frames: 0\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("Frame rate: 0.000 frames/s\n"), std::string::npos) << r;
+    EXPECT_EQ(r.find("Frame durations:"), std::string::npos) << r;
+    EXPECT_NE(r.find("Track 1: Sound\n"), std::string::npos) << r;
+  }
+  std::filesystem::remove(pictures);
+  std::filesystem::remove(sound);
 }
