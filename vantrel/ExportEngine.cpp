@@ -41,6 +41,8 @@ struct SoundExportData {
   bool more = true;
   bool ended = false;
   UInt32 lastYield = 0;
+  SInt16 channels = 0;     // of the converted sound
+  UnsignedFixed rate = 0;  // of the converted sound
 
   ~SoundExportData() {
     if (converter) SoundConverterClose(converter);
@@ -102,8 +104,9 @@ OSErr mySoundExportGetPropertyProc(void* inRecord, SInt32, OSType inProperty, vo
       *static_cast<Boolean*>(ioValue) = true;
       return noErr;
     case movieExportChannelMask:
-      // The layout the sound file keeps (5.1 with side or back channels).
-      *static_cast<UInt64*>(ioValue) = s->info->channelMask;
+      // The layout the sound file keeps (5.1 with side or back channels),
+      // unless the options ask for another channel count.
+      *static_cast<UInt64*>(ioValue) = s->channels == s->info->channels ? s->info->channelMask : 0;
       return noErr;
     default:
       return paramErr;
@@ -166,8 +169,17 @@ std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter,
   const FFTrackInfo& info = *s->info;
   if (info.channels <= 0 || info.sampleRate <= 0) Throw_(badFormat);
   const UnsignedFixed rate = static_cast<UnsignedFixed>(info.sampleRate * 65536.0);
+  // The rate and channels the exporter's options ask for (0: the sound's own).
+  UnsignedFixed askedRate = 0;
+  SInt16 askedChannels = 0;
+  if (SCGetInfo(inExporter, scSoundSampleRateType, &askedRate) != noErr) askedRate = 0;
+  if (SCGetInfo(inExporter, scSoundChannelCountType, &askedChannels) != noErr) askedChannels = 0;
+  const SInt16 channels = askedChannels > 0 && askedChannels <= 16 ? askedChannels : info.channels;
+  const UnsignedFixed outRate = askedRate != 0 ? askedRate : rate;
+  s->channels = channels;
+  s->rate = outRate;
   SoundComponentData in{0, info.codecType, info.channels, info.sampleSize, rate, 0, nullptr, 0};
-  SoundComponentData out{0, 'sowt', info.channels, 16, rate, 0, nullptr, 0};
+  SoundComponentData out{0, 'sowt', channels, 16, outRate, 0, nullptr, 0};
   ThrowIfOSErr_(SoundConverterOpen(&in, &out, &s->converter));
   Boolean vbr = true;
   SoundConverterSetInfo(s->converter, siClientAcceptsVBR, &vbr);
@@ -182,17 +194,17 @@ std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter,
   } catch (const std::bad_alloc&) {
     Throw_(err_NilPointer);
   }
-  ThrowIfOSErr_(GetCompressionInfo(fixedCompression, 'sowt', info.channels, 16, &s->compression));
+  ThrowIfOSErr_(GetCompressionInfo(fixedCompression, 'sowt', channels, 16, &s->compression));
   s->outputDesc = reinterpret_cast<SoundDescriptionHandle>(NewHandleClear(sizeof(SoundDescription)));
   ThrowIfNil_(s->outputDesc);
   SoundDescription& d = **s->outputDesc;
   d.descSize = sizeof(SoundDescription);
   d.dataFormat = 'sowt';
   d.version = 1;
-  d.numChannels = info.channels;
+  d.numChannels = channels;
   d.sampleSize = 16;
   d.compressionID = s->compression.compressionID;
-  d.sampleRate = rate;
+  d.sampleRate = outRate;
   s->input.desc = SoundComponentData{kExtendedSoundData, in.format, in.numChannels, in.sampleSize, rate, 0, nullptr, 0};
   s->input.recordSize = sizeof(ExtendedSoundComponentData);
   s->input.extendedFlags = kExtendedSoundCommonFrameSizeValid | (s->variableBitRate ? kExtendedSoundBufferFlagsValid : 0);
@@ -371,7 +383,9 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
         if (state.soundFile->GetTrack(i).handlerType != SoundMediaType) continue;
         state.sounds.push_back(NewSoundSource(state.exporter, *state.soundFile, i));
         SInt32 trackID = 0;
-        ThrowIfOSErr_(MovieExportAddDataSource(state.exporter, SoundMediaType, state.soundFile->GetTrack(i).timeScale,
+        // The source's clock counts the frames it gives, at the converted rate.
+        ThrowIfOSErr_(MovieExportAddDataSource(state.exporter, SoundMediaType,
+                                               static_cast<TimeScale>(state.sounds.back()->rate >> 16),
                                                &trackID, mySoundExportGetPropertyProc, mySoundExportGetDataProc,
                                                state.sounds.back().get()));
       }
