@@ -182,6 +182,11 @@ struct OpaqueMPQueueID {
     }
   }
 
+  UInt32 Waiters() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mWaiters;
+  }
+
   void MarkDeleted() {
     bool wake;
     {
@@ -795,6 +800,8 @@ OSStatus MPWaitOnQueue(MPQueueID inQueue, void** outP1, void** outP2, void** out
   inQueue->Release();
   return err;
 }
+
+ItemCount MPQueueWaitersForTesting(MPQueueID inQueue) { return inQueue ? inQueue->Waiters() : 0; }
 
 // ---------------------------------------------------------------------------
 // Critical regions

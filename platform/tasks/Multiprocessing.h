@@ -54,6 +54,10 @@ OSStatus MPNotifyQueue(MPQueueID inQueue, void* inP1, void* inP2, void* inP3);
 // Waits for a message at most inTimeout (positive: milliseconds, negative:
 // microseconds, kDurationForever); kMPTimeoutErr when none arrived.
 OSStatus MPWaitOnQueue(MPQueueID inQueue, void** outP1, void** outP2, void** outP3, Duration inTimeout);
+// Tests that must act while a thread is blocked in MPWaitOnQueue wait until
+// this counts it: the threads asleep on the queue right now (not those
+// still looking for a message before they block).
+ItemCount MPQueueWaitersForTesting(MPQueueID inQueue);
 
 OSStatus MPCreateCriticalRegion(MPCriticalRegionID* outRegion);
 OSStatus MPDeleteCriticalRegion(MPCriticalRegionID inRegion);

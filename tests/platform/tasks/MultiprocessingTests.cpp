@@ -391,18 +391,32 @@ TEST(MPQueue, TimeOutsCountMillisecondsAndMicroseconds) {
 TEST(MPQueue, AWaiterWakesForAMessageAndForADelete) {
   MPQueueID q = nullptr;
   ASSERT_EQ(MPCreateQueue(&q), noErr);
-  std::thread poster([q] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Each message or delete comes only once the waiter is asleep on the queue,
+  // so that it is the wake-up that is tested, however busy the machine.
+  auto waitForSleeper = [q] {
+    const auto end = Clock::now() + std::chrono::seconds(60);
+    while (MPQueueWaitersForTesting(q) == 0 && Clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    return MPQueueWaitersForTesting(q) == 1;
+  };
+  std::atomic<bool> posterSawSleeper{false};
+  std::thread poster([&] {
+    posterSawSleeper = waitForSleeper();
     MPNotifyQueue(q, reinterpret_cast<void*>(intptr_t{5}), nullptr, nullptr);
   });
   void* p1 = nullptr;
   EXPECT_EQ(MPWaitOnQueue(q, &p1, nullptr, nullptr, kDurationForever), noErr);
   EXPECT_EQ(reinterpret_cast<intptr_t>(p1), 5);
   poster.join();
+  EXPECT_TRUE(posterSawSleeper.load()) << "the waiter never went to sleep within 60 s";
+  EXPECT_EQ(MPQueueWaitersForTesting(q), 0u);
 
+  // The waiter holds the queue: the delete wakes it instead of freeing the
+  // queue under it.
   std::atomic<OSStatus> waited{1};
   std::thread waiter([&] { waited = MPWaitOnQueue(q, nullptr, nullptr, nullptr, kDurationForever); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const bool asleep = waitForSleeper();
+  EXPECT_TRUE(asleep) << "the waiter never went to sleep within 60 s";
   EXPECT_EQ(MPDeleteQueue(q), noErr);
   waiter.join();
   EXPECT_EQ(waited.load(), kMPDeletedErr);
