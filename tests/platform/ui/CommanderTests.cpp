@@ -306,7 +306,7 @@ TEST_F(CommanderTest, AShortcutSeesFreshStatus) {
   mWindow->Show();
   QWidget* frame = mWindow->GetFrameWidget();
   frame->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame, 60000));
   menu->UpdateCommandStatus();  // shown disabled
   ASSERT_FALSE(menu->GetItem(1).action->isEnabled());
 
@@ -339,7 +339,7 @@ TEST_F(CommanderTest, ChoosingAMenuItemWithTheMouseObeysTheCommand) {
   mWindow->Show();
   QWidget* frame = mWindow->GetFrameWidget();
   frame->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame, 60000));
   QMenuBar* qbar = mWindow->GetQtMenuBar();
   ASSERT_NE(qbar, nullptr);
   QAction* title = menu->GetQMenu()->menuAction();

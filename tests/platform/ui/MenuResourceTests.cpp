@@ -83,7 +83,7 @@ TEST_F(MenuResourceTest, TheMenuBarComesFromTheBundle) {
 
   // Ctrl+Q reaches the application through the chain.
   window->GetFrameWidget()->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window->GetFrameWidget()));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window->GetFrameWidget(), 60000));
   QTest::keyClick(window->GetWidget(), Qt::Key_Q, Qt::ControlModifier);
   EXPECT_EQ(app.mObeyed, (std::vector<CommandT>{cmd_Quit}));
   // Ctrl+S is disabled: nothing is obeyed.
