@@ -5,21 +5,13 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/base/Sanitizers.h"
+
 namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitised = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitised = true;
-#else
-constexpr bool kSanitised = false;
-#endif
-#else
-constexpr bool kSanitised = false;
-#endif
+constexpr bool kSanitised = TRX_ADDRESS_SANITIZER != 0;
 
 // The block's size rounded up to whole huge pages (0 on overflow).
 size_t MappedSize(size_t inBytes) {

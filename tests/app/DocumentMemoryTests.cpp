@@ -11,6 +11,7 @@
 #include "app/MovieDocumentTestSupport.h"
 #include "media/CBuffer.h"
 #include "media/CMovie.h"
+#include "platform/base/Sanitizers.h"
 #include "platform/framework/UEventLoop.h"
 #include "toolkit/CRegularWindow.h"
 
@@ -53,7 +54,7 @@ class DocumentMemoryTest : public DocumentFixture {
   // Waits (with a bound only a hang reaches) until the process is back within
   // the slack of inKB; answers whether it got there.
   bool ShrinksBackTo(long inKB, long inSlackKB = kSlackKB) {
-#if defined(__SANITIZE_ADDRESS__)
+#if TRX_ADDRESS_SANITIZER
     // The sanitizer's allocator keeps freed blocks in quarantine and never
     // trims: its leak check at exit stands for this measure there.
     (void)inKB;
