@@ -29,10 +29,18 @@ void UMovies::GetTimeCode(CMovie* inMovie, SInt32 inTime, LStr255& outText) {
   if (!inMovie) return;
   SInt32 scale = inMovie->GetTimeScale();
   if (scale <= 0) return;
-  SInt32 seconds = static_cast<SInt32>(std::floor(static_cast<double>(inTime) / scale));
+  // A time within a frame (where playing stopped, or the slider left it) is
+  // the time of that frame: the code names the frame shown.
+  SInt32 shown = inTime;
+  SInt32 start = 0, next = 0;
+  if (inMovie->GetPreviousInterestingTime(nextTimeMediaSample, 1, &kEyes, inTime, &start, 1)) {
+    const bool found = inMovie->GetNextInterestingTime(nextTimeMediaSample, 1, &kEyes, start, &next, 1);
+    if (start < inTime && (found ? next > inTime : inTime < inMovie->GetDuration())) shown = start;
+  }
+  SInt32 seconds = static_cast<SInt32>(std::floor(static_cast<double>(shown) / scale));
   // Count the frames of this second before the time.
   SInt32 frames = 0;
-  SInt32 t = inTime;
+  SInt32 t = shown;
   for (int guard = 0; guard < 100000; ++guard) {
     SInt32 prev = 0;
     if (!inMovie->GetPreviousInterestingTime(nextTimeMediaSample, 1, &kEyes, t, &prev, 1)) break;

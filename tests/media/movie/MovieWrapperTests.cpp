@@ -84,6 +84,16 @@ TEST(UMovies, TimeCodesOfA25FrameMovie) {
   EXPECT_EQ(Text(s), "00:00:02:05");
   UMovies::GetTimeCode(&movie, 600, s);
   EXPECT_EQ(Text(s), "00:00:01:00");
+  // A time within a frame names that frame: where playing stopped or the
+  // slider was let go, the code is the one of the picture shown.
+  UMovies::GetTimeCode(&movie, 1320 + 12, s);
+  EXPECT_EQ(Text(s), "00:00:02:05");
+  UMovies::GetTimeCode(&movie, 1320 + 23, s);
+  EXPECT_EQ(Text(s), "00:00:02:05");
+  UMovies::GetTimeCode(&movie, 600 - 1, s);  // the last frame of the first second
+  EXPECT_EQ(Text(s), "00:00:00:24");
+  UMovies::GetTimeCode(&movie, movie.GetDuration() - 1, s);  // within the last frame
+  EXPECT_EQ(Text(s), "00:00:03:24");
   UMovies::TimeCodeToTimeValue(LStr255("3"), &movie, t);
   EXPECT_EQ(t, 72);
   UMovies::TimeCodeToTimeValue(LStr255("1:00"), &movie, t);
