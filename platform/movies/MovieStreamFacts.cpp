@@ -122,7 +122,12 @@ UInt32 FormatOfJPEG(const UInt8* inData, size_t inSize) {
       const UInt32 components = f[5];
       if (components == 1) return kPixelFormatGray8;
       if (components != 3 || length < 8 + 3 * 3) return 0;
-      const UInt32 h = f[7] >> 4, v = f[7] & 0xF;
+      // The chroma is subsampled by the luma's sampling factors over the
+      // chroma's (both chroma components sampled alike).
+      const UInt32 lumaH = f[7] >> 4, lumaV = f[7] & 0xF;
+      const UInt32 chromaH = f[10] >> 4, chromaV = f[10] & 0xF;
+      if (chromaH == 0 || chromaV == 0 || f[13] != f[10] || lumaH % chromaH || lumaV % chromaV) return 0;
+      const UInt32 h = lumaH / chromaH, v = lumaV / chromaV;
       if (h == 2 && v == 2) return kPixelFormatYUV420;
       if (h == 2 && v == 1) return kPixelFormatYUV422;
       if (h == 1 && v == 1) return kPixelFormatYUV444;

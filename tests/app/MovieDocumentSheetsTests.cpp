@@ -369,3 +369,27 @@ TEST_F(MovieDocumentSheetsTest, InformationSheetNamesCodecPixelFormatAndChannels
   EXPECT_TRUE(Has(after, "Samples: 20")) << Joined(after);
   doc->SetModified(false);
 }
+
+// Motion-JPEG pictures written by the ffmpeg command in 4:2:0, 4:2:2 and
+// 4:4:4: Movie Info names the layout their JPEG frame headers state, whose
+// chroma sampling factors are not always 1.
+TEST_F(MovieDocumentSheetsTest, InformationSheetNamesTheChromaLayoutOfMotionJPEG) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"yuvj420p", "YUV 4:2:0"}, {"yuvj422p", "YUV 4:2:2"}, {"yuvj444p", "YUV 4:4:4"}};
+  for (const auto& [format, shown] : cases) {
+    SCOPED_TRACE(format);
+    const std::string name = std::string("MJPEG-") + format + ".mov";
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=160x96:rate=25 "
+        "-frames:v 5 -c:v mjpeg -pix_fmt " +
+        std::string(format) + " '" + Path(name) + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    doc = DocumentFixture::Open(name);
+    ASSERT_NE(doc, nullptr);
+    const std::vector<std::string> video =
+        TrackPart(ShownReportLines(doc, ("behaviour-information-" + name).c_str()), 1);
+    EXPECT_TRUE(Has(video, std::string("Pixel format: ") + shown)) << Joined(video);
+    doc->Close();
+    doc = nullptr;
+  }
+}
