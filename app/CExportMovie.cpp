@@ -437,6 +437,7 @@ void CExportMovie::FinishTask(CExportTask* inTask) {
       CRecentFiles::AddToRecentFileMenu(&file);
     } catch (...) {
       // A file moved away at once is not remembered; the export still ended well.
+      LogCurrentException("export", "recent file");
     }
   }
   const bool wasCurrent = mQueue.GetCurrent() == inTask;

@@ -199,5 +199,6 @@ void CExportMovieSettings::ReadFromStream(LTagReader& inReader, LWindow* inWindo
     }
   } catch (...) {
     // A damaged section ends the reading; what was read stays.
+    LogCurrentException("export", "settings ReadFromStream");
   }
 }

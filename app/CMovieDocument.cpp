@@ -169,6 +169,7 @@ CMovieDocument::CMovieDocument(CMovie* inMovie) {
     try {
       StopAlert(text, ErrorCodeToOSErr(e.GetErrorCode()));
     } catch (...) {
+      LogCurrentException("documents", "new movie alert");
     }
     delete adopted;
     CleanupAfterFailure();
@@ -205,6 +206,7 @@ CMovieDocument::~CMovieDocument() {
   try {
     EndEditSession(false);
   } catch (...) {
+    LogCurrentException("documents", "~CMovieDocument");
   }
   // What the document still had to do runs now (saves, exports); the
   // procedures that would close or ask are skipped by ExecuteProcedure.

@@ -314,6 +314,8 @@ void CMovieDocument::ExportTween() {
                      IndString(STRx_MovieDocument, str_Cancel), std::string(), msg_ExportTweenReply);
     }
   } catch (...) {
+    // A question that cannot be asked leaves nothing exported.
+    LogCurrentException("documents", "ExportTween");
   }
 }
 
@@ -335,6 +337,8 @@ void CMovieDocument::Export(FSSpec& inSpec) {
       }
     }
   } catch (...) {
+    // No movie, or an alert that cannot be shown: the export is over either way.
+    LogCurrentException("documents", "Export");
   }
 }
 

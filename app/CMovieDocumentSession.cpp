@@ -276,11 +276,13 @@ void CMovieDocument::BeginEditSession(Track inTrack) {
     OpenDrawer();
   } catch (const LException&) {
     // Without its drawer the session still previews; Return or Escape ends it.
+    LogCurrentException("session", "OpenDrawer");
   }
   try {
     SetPreviewMode(true);
   } catch (const LException&) {
     // No preview buffer: the session goes on without the steadied picture.
+    LogCurrentException("session", "preview on");
   }
   UpdateImagePath();
   LCommander::SetUpdateCommandStatus(true);
@@ -317,6 +319,7 @@ void CMovieDocument::EndEditSession(Boolean inApply) {
     try {
       SetPreviewMode(false);
     } catch (const LException&) {
+      LogCurrentException("session", "preview off");
     }
   }
   LCommander::SetUpdateCommandStatus(true);
@@ -492,6 +495,7 @@ void CMovieDocument::MovieHasChanged(Boolean) {
         try {
           SetPreviewMode(false);
         } catch (const LException&) {
+          LogCurrentException("session", "preview off");
         }
       }
       EnablePane(mPreviewButton, false);

@@ -354,25 +354,9 @@ void CMovieView::DrawSelf() {
     DrawOverlaySafely();
   } catch (...) {
     // The view keeps what it showed before.
+    LogCurrentException("view", "RenderFrame");
   }
   if (rendered) rendered->Release();
-}
-
-void CMovieView::DrawBuffer(CBuffer* inBuffer, CGrafPtr inPort) {
-  GWorldPtr world = nullptr;
-  try {
-    ThrowIfNil_(inBuffer);
-    ThrowIfNil_(inPort);
-    world = inBuffer->CreateGWorld(nullptr, nullptr);
-    ThrowIfNil_(world);
-    PixMapHandle pm = GetGWorldPixMap(world);
-    ThrowIfNil_(pm);
-    Rect src = inBuffer->GetBounds();
-    Rect dst = GetImagePortRect();
-    CopyBits(GetPortBitMapForCopyBits(world), GetPortBitMapForCopyBits(inPort), &src, &dst, srcCopy, nullptr);
-  } catch (...) {
-  }
-  if (world) DisposeGWorld(world);
 }
 
 void CMovieView::DrawBufferWithMatrix(CBuffer* inBuffer, MatrixRecord* inMatrix, CGrafPtr inPort) {
@@ -392,6 +376,7 @@ void CMovieView::DrawBufferWithMatrix(CBuffer* inBuffer, MatrixRecord* inMatrix,
                       mFrameParams.quality >= kQualityHigh);
   } catch (...) {
     // Whatever was drawn stays; nothing escapes into the event loop.
+    LogCurrentException("view", "DrawBufferWithMatrix");
   }
 }
 
@@ -495,6 +480,7 @@ void CMovieView::DrawOverlaySafely() {
   } catch (...) {
     // No motion data yet (or any other drawing failure): the picture stays
     // without that overlay, and the event loop never sees the failure.
+    LogCurrentException("view", "DrawOverlay");
   }
 }
 

@@ -101,7 +101,6 @@ class CMovieView : public LView, public LListener, public LBroadcaster, public L
   // Draws the overlays; failures (no motion data) are thrown.
   virtual void DrawOverlay();
   virtual void DrawBufferWithMatrix(CBuffer* inBuffer, MatrixRecord* inMatrix, CGrafPtr inPort);
-  virtual void DrawBuffer(CBuffer* inBuffer, CGrafPtr inPort);
 
   // The region of interest and the mouse, in port coordinates.
   virtual SInt16 FindInterestingPoint(Point inPoint, Rect inROI, RgnHandle outRegion);

@@ -133,5 +133,6 @@ void CRecentFiles::ReadFromStream(LTagReader& inReader) {
     }
   } catch (...) {
     // A damaged section ends the list where it broke.
+    LogCurrentException("recent files", "ReadFromStream");
   }
 }

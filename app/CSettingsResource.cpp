@@ -51,6 +51,7 @@ void CSettingsResource::Read(const FSSpec& inPrefFile, UInt8& ioOpenMovie) {
     CRecentFiles::UpdateRecentFileMenu();
   } catch (...) {
     // What was read stays; the rest keeps its defaults.
+    LogCurrentException("settings", "Read");
   }
 }
 

@@ -52,6 +52,8 @@ void CQuitCloser::CloseNext() {
     else
       next->AttemptClose(false);
   } catch (...) {
+    // The document that could not close stays open.
+    LogCurrentException("documents", "quit close");
   }
 }
 
@@ -388,9 +390,14 @@ void CSingleDocument::InvokeNavUserAction(SDocNavAnswer* ioRecord) {
       if (IsSpecified()) {
         try {
           DoSave();
+          mCloseAfterSheet = true;
         } catch (...) {
+          // Unsaved changes keep their document open, and a quit waiting
+          // for it ends, as after a cancel; the user learns why.
+          sQuitting = false;
+          LStr255 text(IndString(STRx_Documents, str_DocSaveFailed).c_str());
+          StopAlert(text, OSErrOfCurrent());
         }
-        mCloseAfterSheet = true;
       } else {
         mCloseAfterSaveAs = true;
         PostProcedure(proc_DocSaveAs, nullptr, 0);
@@ -401,6 +408,7 @@ void CSingleDocument::InvokeNavUserAction(SDocNavAnswer* ioRecord) {
       try {
         DoRevert();
       } catch (...) {
+        LogCurrentException("documents", "DoRevert");
       }
       break;
     default: break;
@@ -426,6 +434,7 @@ void CSingleDocument::ExecuteProcedure(SInt32 inProcID, void*, SInt32) {
       default: break;
     }
   } catch (...) {
+    LogCurrentException("documents", "ExecuteProcedure");
   }
 }
 

@@ -268,7 +268,7 @@ void CTimeSlider::DrawIndicatorTrack() {
   RGBForeColor(&black);
   if (!mMovie) return;
   Movie movie = mMovie->GetMovie();
-  ThrowIfNil_(movie);
+  if (movie == nullptr) return;  // a wrapper without a movie: only the track shows
   Rect track;
   CalcTrackRect(track);
   SInt32 start = 0, end = 0;
@@ -329,13 +329,18 @@ void CTimeSlider::DrawIndicatorAt(SInt32 inPosition, bool inPressed) {
   DrawIndicator(r, false, inPressed);
 }
 
-void CTimeSlider::DrawSelf() {
-  ForgetDeletedMovie();
+void CTimeSlider::DrawIndicatorTrackSafely() {
   try {
     DrawIndicatorTrack();
   } catch (...) {
-    // A wrapper without a movie: only the track shows.
+    // The indicator still draws; the event loop never sees the failure.
+    LogCurrentException("slider", "DrawIndicatorTrack");
   }
+}
+
+void CTimeSlider::DrawSelf() {
+  ForgetDeletedMovie();
+  DrawIndicatorTrackSafely();
   Rect r;
   CalcIndicatorRect(r, mValue);
   DrawIndicator(r, false, mDragging);
@@ -344,10 +349,7 @@ void CTimeSlider::DrawSelf() {
 void CTimeSlider::MoveIndicator(SInt32 inFromValue, SInt32 inToValue, bool /*inGhost*/, bool inPressed) {
   if (ValueToPosition(inFromValue) == ValueToPosition(inToValue)) return;
   if (!FocusDraw()) return;
-  try {
-    DrawIndicatorTrack();
-  } catch (...) {
-  }
+  DrawIndicatorTrackSafely();
   Rect r;
   CalcIndicatorRect(r, inToValue);
   DrawIndicator(r, false, inPressed);
@@ -385,10 +387,7 @@ void CTimeSlider::TrackHotSpot(SInt16 /*inHotSpot*/, Point inPoint, SInt16 /*inM
   mDragClickH = inPoint.h;
   mDragging = true;
   if (FocusDraw()) {
-    try {
-      DrawIndicatorTrack();
-    } catch (...) {
-    }
+    DrawIndicatorTrackSafely();
     DrawIndicatorAt(mDragStartPos, true);
     UpdatePort();
   }
@@ -411,10 +410,7 @@ void CTimeSlider::MouseTracked(Point inPortPt, UInt16 inModifiers) {
     if (mLiveTracking) SetValue(pos == mDragStartPos ? mDragStartValue : PositionToValue(pos));
     if (mLiveTracking && (inModifiers & shiftKey) && mMovie) ExtendSelection(old, mValue);
     if (FocusDraw()) {
-      try {
-        DrawIndicatorTrack();
-      } catch (...) {
-      }
+      DrawIndicatorTrackSafely();
       DrawIndicatorAt(pos, true);
       UpdatePort();
     }

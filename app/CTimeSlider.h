@@ -86,6 +86,8 @@ class CTimeSlider : public LView, public LBroadcaster, public LCommander, public
   QWidget* MakeWidget(QWidget* inParent) override;
 
   virtual void DrawIndicatorTrack();
+  // The same, letting a failure go (logged): drawing runs from the event loop.
+  void DrawIndicatorTrackSafely();
   virtual void DrawIndicator(const Rect& inRect, bool inGhost, bool inPressed);
   virtual void TrackHotSpot(SInt16 inHotSpot, Point inPoint, SInt16 inModifiers);
   void MoveIndicator(SInt32 inFromValue, SInt32 inToValue, bool inGhost, bool inPressed);

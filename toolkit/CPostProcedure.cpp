@@ -60,6 +60,7 @@ void CPostProcedure::DoTask() {
       ExecuteProcedure(entry.mProcID, entry.mData, entry.mSize);
     } catch (...) {
       // A failing procedure must not keep the others from running.
+      LogCurrentException("procedures", "ExecuteProcedure");
     }
     std::free(entry.mData);
     if (deleted) return;  // the procedure deleted this object

@@ -76,5 +76,6 @@ void CReUndoer::PostAction(LAction* inAction) {
   } catch (...) {
     // An alert that cannot be shown leaves the failure unreported, never the
     // command half-done.
+    LogCurrentException("undo", "PostAction alert");
   }
 }

@@ -137,6 +137,7 @@ class UThreadScheduler {
         result = inThread->mResult;
       } catch (...) {
         // A failure ends only this thread.
+        LogCurrentException("threads", "Run");
       }
     }
     std::unique_lock<std::mutex> lock(s.mLock);

@@ -32,10 +32,12 @@ class CTestDocument : public CSingleDocument {
   ~CTestDocument() override { std::erase(*mLive, this); }
   void Save() override {
     ++mSaves;
+    if (mSaveFails) Throw_(dskFulErr);
     SetModified(false);
   }
   using CSingleDocument::mCloseAfterSaveAs;
   int mSaves = 0;
+  bool mSaveFails = false;
 
  private:
   std::vector<CTestDocument*>* mLive;
@@ -138,6 +140,28 @@ TEST_F(SingleDocumentTest, SavingANeverSavedDocumentAsksWhereAfterTheFirstQuesti
   UResponder::Script(question_SaveFile, SAnswer::Path(Path("named.txt")));
   doc->AttemptClose(false);
   ASSERT_TRUE(PumpUntil([&] { return IsGone(doc); }));
+}
+
+TEST_F(SingleDocumentTest, ASaveThatFailsOnClosingKeepsTheDocumentOpenEndsTheQuitAndSaysWhy) {
+  auto* doc = new CTestDocument(&mLive);
+  FSSpec spec = mTmp.Spec("kept.txt");
+  doc->SetFile(&spec);
+  doc->SetSpecified(true);
+  doc->SetModified(true);
+  doc->mSaveFails = true;
+  UResponder::Script(question_SaveChanges, SAnswer::Choice(1));  // Save
+  UResponder::Script(question_Alert, SAnswer::Choice(1));
+  CSingleDocument::sQuitting = true;
+  doc->AttemptClose(false);
+  ASSERT_TRUE(PumpUntil([&] { return Settled(doc); }));
+  EXPECT_EQ(doc->mSaves, 1);
+  EXPECT_FALSE(IsGone(doc));
+  EXPECT_TRUE(doc->IsModified());
+  EXPECT_FALSE(CSingleDocument::sQuitting);
+  const SQuestion alert = UResponder::GetLog().back();
+  EXPECT_EQ(alert.kind, question_Alert);
+  EXPECT_EQ(alert.parent, doc->GetWindow());
+  EXPECT_NE(alert.explanation.find("Error: -34"), std::string::npos) << alert.explanation;
 }
 
 TEST_F(SingleDocumentTest, TheQuitClosesEveryDocumentOneAfterTheOtherFromTheEventLoop) {
