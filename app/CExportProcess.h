@@ -16,8 +16,6 @@
 #include "platform/ipc/CFMessagePort.h"
 #include "platform/ipc/Processes.h"
 
-constexpr UInt32 kVantrelLaunchRefCon = 0x0F0F0F0E;
-
 // Send time-outs of the commands (cancel, quit, heartbeat): short, so that a
 // Vantrel that hangs never holds up the interface.
 constexpr double kExportCommandSendTimeout = 0.05;

@@ -505,7 +505,7 @@ void ExportThroughVantrel(Movie inMovie, const std::string& inDestination, const
   UBundle::SetMainBundlePath(inBundle);
   const auto launched = std::chrono::steady_clock::now();
   ProcessSerialNumber psn{0, 0};
-  Check(LaunchAuxiliaryExecutable("Vantrel", 0x0F0F0F0E, &psn), "launching Vantrel from " + inBundle);
+  Check(LaunchAuxiliaryExecutable("Vantrel", kVantrelLaunchRefCon, &psn), "launching Vantrel from " + inBundle);
   pid_t pid = -1;
   GetProcessPID(&psn, &pid);
   SetVantrelPid(pid);

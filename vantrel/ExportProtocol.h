@@ -32,6 +32,10 @@ constexpr const char* kExportMessagePortName = "TremblorixExportMessagePort";
 constexpr const char* kExportProgressPortName = "TremblorixExportProgressPort";
 constexpr SInt32 kExportMessageID = 0;
 
+// The reference a program launches Vantrel with: the launch event that
+// carries it is the one of the Vantrel it started.
+constexpr UInt32 kVantrelLaunchRefCon = 0x0F0F0F0E;
+
 // Time-outs of the application's sends (it waits for replies) and of
 // Vantrel's status records (one way).
 constexpr double kExportClientSendTimeout = 10.0;

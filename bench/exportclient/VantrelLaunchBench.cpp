@@ -47,7 +47,7 @@ Run LaunchOnce() {
   setenv("TRX_IPC_DIR", ports.c_str(), 1);
   const double start = Now();
   ProcessSerialNumber psn{0, 0};
-  if (LaunchAuxiliaryExecutable("Vantrel", 0x0F0F0F0E, &psn) != noErr) return run;
+  if (LaunchAuxiliaryExecutable("Vantrel", kVantrelLaunchRefCon, &psn) != noErr) return run;
   pid_t pid = -1;
   GetProcessPID(&psn, &pid);
   CFMessagePortRef remote = nullptr;

@@ -118,7 +118,7 @@ class CExportClient {
   bool Launch() {
     UBundle::SetMainBundlePath(VANTREL_TEST_BUNDLE);
     ProcessSerialNumber psn{0, 0};
-    OSStatus err = LaunchAuxiliaryExecutable("Vantrel", 0x0F0F0F0E, &psn);
+    OSStatus err = LaunchAuxiliaryExecutable("Vantrel", kVantrelLaunchRefCon, &psn);
     UBundle::SetMainBundlePath("");
     if (err != noErr) return false;
     GetProcessPID(&psn, &mPID);

@@ -126,6 +126,9 @@ OSStatus AppHandler(EventHandlerCallRef, EventRef inEvent, void* inUserData) {
   return eventNotHandledErr;
 }
 
+// Any reference will do: the launch event must carry back the one given.
+constexpr UInt32 kTestLaunchRefCon = 0x5EED0001;
+
 TEST(Processes, LaunchedAndTerminatedEventsReachTheHandler) {
   ResetApplicationEventsForTesting();
   SSeen seen;
@@ -135,12 +138,12 @@ TEST(Processes, LaunchedAndTerminatedEventsReachTheHandler) {
 
   EXPECT_EQ(LaunchApplication("/nonexistent/program", 1, nullptr), fnfErr);
   ProcessSerialNumber psn{0, 0};
-  ASSERT_EQ(LaunchApplication("/bin/true", 0x0F0F0F0E, &psn), noErr);
+  ASSERT_EQ(LaunchApplication("/bin/true", kTestLaunchRefCon, &psn), noErr);
   EventRecord event;
   auto start = steady_clock::now();
   while (seen.terminated == 0 && steady_clock::now() - start < kHang) WaitNextEvent(everyEvent, &event, 6, nullptr);
   EXPECT_EQ(seen.launched, 1);
-  EXPECT_EQ(seen.refCon, 0x0F0F0F0Eu);
+  EXPECT_EQ(seen.refCon, kTestLaunchRefCon);
   Boolean same = false;
   SameProcess(&psn, &seen.launchedPSN, &same);
   EXPECT_TRUE(same);
