@@ -51,7 +51,7 @@ class LWindow;
 struct ExportStatus;
 struct SAnswer;
 
-constexpr CommandT kCmdExportTasksWindow = 6300;
+constexpr CommandT cmd_ExportTasksWindow = 6300;
 constexpr ResIDT PPob_ExportTasks = 1100;
 constexpr MessageT msg_RemoveExportTasks = 2;
 constexpr MessageT msg_ExportSelectionChanged = 1000;
@@ -108,7 +108,7 @@ class CExportMovie : public LListener, public LPeriodical {
   // Turns the main run loop once and hands out the application events.
   static void ServeMainRunLoop();
 
-  // The export-tasks window: command 6300 shows or hides it.
+  // The export-tasks window: cmd_ExportTasksWindow shows or hides it.
   static Boolean ObeyCommand(CommandT inCommand);
   static Boolean FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean& outUsesMark, UInt16& outMark);
   void ShowWindow();

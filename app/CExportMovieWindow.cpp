@@ -1,5 +1,5 @@
 // The export client's window: the export-tasks window of layout 1100, shown
-// by every export and toggled by command 6300; closing it only hides it.
+// by every export and toggled by cmd_ExportTasksWindow; closing it only hides it.
 #include <algorithm>
 
 #include "app/CExportMovie.h"
@@ -81,7 +81,7 @@ Boolean CExportMovie::IsWindowVisible() {
 }
 
 Boolean CExportMovie::ObeyCommand(CommandT inCommand) {
-  if (inCommand != kCmdExportTasksWindow || sExporter == nullptr || sExporter->mWindow == nullptr) return false;
+  if (inCommand != cmd_ExportTasksWindow || sExporter == nullptr || sExporter->mWindow == nullptr) return false;
   if (sExporter->mWindow->IsVisible())
     sExporter->mWindow->Hide();
   else
@@ -91,7 +91,7 @@ Boolean CExportMovie::ObeyCommand(CommandT inCommand) {
 
 Boolean CExportMovie::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean& outUsesMark,
                                         UInt16& outMark) {
-  if (inCommand != kCmdExportTasksWindow) return false;
+  if (inCommand != cmd_ExportTasksWindow) return false;
   outEnabled = sExporter != nullptr && sExporter->mWindow != nullptr;
   outUsesMark = true;
   outMark = outEnabled && sExporter->mWindow->IsVisible() ? 0x12 : 0;  // check mark

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/CExportMovie.h"
 #include "app/CPreferences.h"
 #include "app/CRecentFiles.h"
 #include "app/CSettingsResource.h"
@@ -380,7 +381,7 @@ Boolean TremblorixApp::AttemptQuit(SInt32) {
 Boolean TremblorixApp::ObeyCommand(CommandT inCommand, void* ioParam) {
   switch (inCommand) {
     case cmd_Open: ChooseDocument(); return true;
-    case cmd_ClearRecent: CRecentFiles::Delete(); return true;
+    case cmd_ClearRecentFiles: CRecentFiles::Delete(); return true;
     case cmd_ExportTasksWindow: AppParts::ToggleExportTasksWindow(); return true;
     case cmd_AppAccepted201:
     case cmd_AppAccepted6150:
@@ -408,7 +409,7 @@ void TremblorixApp::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, B
       if (text[0]) std::memcpy(outName, text, text[0] + 1u);
       return;
     }
-    case cmd_ClearRecent: outEnabled = CRecentFiles::GetFileCount() > 0; return;
+    case cmd_ClearRecentFiles: outEnabled = CRecentFiles::GetFileCount() > 0; return;
     case cmd_RecentFilesItem: {
       LMenuBar* bar = GetMenuBar();
       LMenu* recent = bar ? bar->FetchMenu(MENU_RecentFiles) : nullptr;
@@ -709,5 +710,6 @@ void TremblorixApp::ChooseDocument() {
     });
   } catch (...) {
     // The dialog's failures end here; the program goes on.
+    LogCurrentException("application", "ChooseDocument");
   }
 }

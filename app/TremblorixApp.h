@@ -16,9 +16,9 @@
 class CAppDocument;
 
 // Application commands.
-constexpr CommandT cmd_ClearRecent = 1014;
+// (Clear Recent is cmd_ClearRecentFiles, the export-tasks window's item
+// cmd_ExportTasksWindow: the parts that answer them name them.)
 constexpr CommandT cmd_RecentFilesItem = 1021;
-constexpr CommandT cmd_ExportTasksWindow = 6300;
 constexpr CommandT cmd_AppAccepted201 = 201;
 constexpr CommandT cmd_AppAccepted6150 = 6150;
 constexpr CommandT cmd_AppAccepted20000 = 20000;

@@ -62,7 +62,7 @@ Boolean ExportTasksWindowVisible() {
   return exporter && exporter->GetWindow() && exporter->GetWindow()->IsVisible();
 }
 
-void ToggleExportTasksWindow() { CExportMovie::ObeyCommand(kCmdExportTasksWindow); }
+void ToggleExportTasksWindow() { CExportMovie::ObeyCommand(cmd_ExportTasksWindow); }
 
 OSErr InitHelp() { return UHelp::InitHelp(); }
 void FinishHelp() { UHelp::FinishHelp(); }

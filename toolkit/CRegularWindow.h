@@ -29,8 +29,6 @@ constexpr UInt32 kEventWindowExpanded = 70;
 constexpr UInt32 kEventWindowCollapsing = 86;
 constexpr UInt32 kEventWindowToolbarSwitchMode = 150;
 
-constexpr OSStatus eventNotHandledErr = -9874;
-
 struct SWindowEvent {
   UInt32 eventClass = kEventClassWindow;
   UInt32 eventKind = 0;

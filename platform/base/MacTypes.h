@@ -138,6 +138,11 @@ constexpr OSErr userCanceledErr = -128;
 constexpr OSErr afpAccessDenied = -5000;
 constexpr OSErr errAEEventNotHandled = -1708;
 
+// Event handler errors (the window events and the application's events).
+constexpr OSStatus eventNotHandledErr = -9874;
+constexpr OSStatus eventParameterNotFoundErr = -9870;
+constexpr OSStatus eventInternalErr = -9868;
+
 // Multiprocessing errors.
 constexpr OSStatus kMPInsufficientResourcesErr = -29450;
 constexpr OSStatus kMPTimeoutErr = -29291;

@@ -73,10 +73,6 @@ constexpr EventParamType typeProcessSerialNumber = 'psn ';
 constexpr EventParamType typeUInt32 = 'magn';
 constexpr EventParamType typeWildCard = '****';
 
-constexpr OSStatus eventNotHandledErr = -9874;
-constexpr OSStatus eventParameterNotFoundErr = -9870;
-constexpr OSStatus eventInternalErr = -9868;
-
 EventTargetRef GetApplicationEventTarget();
 OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
                              const EventTypeSpec* inList, void* inUserData, EventHandlerRef* outRef);

@@ -21,6 +21,7 @@
 
 #include "platform/base/LException.h"
 #include "support/movies/RawMovie.h"
+#include "app/CExportMovie.h"
 #include "app/CPreferences.h"
 #include "app/CRecentFiles.h"
 #include "app/CSettingsResource.h"
@@ -441,10 +442,10 @@ TEST_F(ApplicationTest, OpensByStoredTypeOrNameRefusesOthersAndBringsAnOpenOneFo
   EXPECT_TRUE(enabled);
   EXPECT_TRUE(usesMark);
   EXPECT_EQ(mark, 18);
-  app.FindCommandStatus(cmd_ClearRecent, enabled, usesMark, mark, name);
+  app.FindCommandStatus(cmd_ClearRecentFiles, enabled, usesMark, mark, name);
   EXPECT_TRUE(enabled);
-  app.ObeyCommand(cmd_ClearRecent, nullptr);
-  app.FindCommandStatus(cmd_ClearRecent, enabled, usesMark, mark, name);
+  app.ObeyCommand(cmd_ClearRecentFiles, nullptr);
+  app.FindCommandStatus(cmd_ClearRecentFiles, enabled, usesMark, mark, name);
   EXPECT_FALSE(enabled);
 }
 
@@ -495,8 +496,8 @@ TEST_F(ApplicationTest, CommandStatusOfTheApplicationItems) {
     Boolean enabled;
   };
   for (Row r : {Row{cmd_About, true}, Row{cmd_Open, true}, Row{cmd_PageSetup, false}, Row{cmd_Print, false},
-                Row{cmd_Quit, true}, Row{cmd_Undo, false}, Row{cmd_ExportTasksWindow, true}, Row{6150, true},
-                Row{20000, true}, Row{cmd_RecentFilesItem, true}}) {
+                Row{cmd_Quit, true}, Row{cmd_Undo, false}, Row{cmd_ExportTasksWindow, true},
+                Row{cmd_AppAccepted6150, true}, Row{cmd_AppAccepted20000, true}, Row{cmd_RecentFilesItem, true}}) {
     Boolean enabled = !r.enabled, usesMark = false;
     UInt16 mark = 0;
     Str255 name = {0};
@@ -506,7 +507,7 @@ TEST_F(ApplicationTest, CommandStatusOfTheApplicationItems) {
       EXPECT_EQ(std::string(reinterpret_cast<char*>(name + 1), name[0]), AppText(13));
     }
   }
-  for (CommandT c : {201, 6150, 20000}) EXPECT_TRUE(app.ObeyCommand(c, nullptr));
+  for (CommandT c : {cmd_AppAccepted201, cmd_AppAccepted6150, cmd_AppAccepted20000}) EXPECT_TRUE(app.ObeyCommand(c, nullptr));
   // The help items open their pages.
   CommandT license = -((static_cast<SInt32>(MENU_Help) << 16) | gHelpMenuItemIndex);
   CommandT quick = -((static_cast<SInt32>(MENU_Help) << 16) | (gHelpMenuItemIndex + 1));

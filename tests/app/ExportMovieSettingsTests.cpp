@@ -215,7 +215,7 @@ TEST_F(ExportSettingsTest, TheSheetNegotiatesItsCustomAreaAndRemembersItsLastTry
 TEST_F(ExportSettingsTest, TheTasksWindowOpensAtTheRightEdgeOfTheScreen) {
   LWindow* window = CExportMovie::GetExporter()->GetWindow();
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  ASSERT_TRUE(CExportMovie::ObeyCommand(cmd_ExportTasksWindow));
   ASSERT_TRUE(UiTest::PumpUntil([&] { return window->GetFrameWidget()->isVisible(); }, 10000));
   const Rect area = UWindowState::GetAvailableScreenArea(nullptr);
   ASSERT_GT(area.right - area.left, 400);
@@ -226,9 +226,9 @@ TEST_F(ExportSettingsTest, TheTasksWindowOpensAtTheRightEdgeOfTheScreen) {
   EXPECT_GT(frame.left, area.left + (area.right - area.left) / 3);
   // Hidden and shown again it stays where it was (a place the user chose too).
   window->MoveWindowTo(static_cast<SInt16>(area.left + 20), static_cast<SInt16>(area.top + 30));
-  ASSERT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  ASSERT_TRUE(CExportMovie::ObeyCommand(cmd_ExportTasksWindow));
   EXPECT_FALSE(window->IsVisible());
-  ASSERT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  ASSERT_TRUE(CExportMovie::ObeyCommand(cmd_ExportTasksWindow));
   UiTest::Pump(50);
   EXPECT_EQ(window->GetGlobalBounds().left, area.left + 20);
   EXPECT_EQ(window->GetGlobalBounds().top, area.top + 30);

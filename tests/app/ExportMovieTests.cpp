@@ -582,16 +582,16 @@ TEST_F(ExportClientTest, StatusRecordsAreCheckedAndTheWindowShowsTwoTasks) {
   QImage shot = UiTest::Screenshot(mClient->GetWindow()->GetFrameWidget(), "export_tasks_40");
   EXPECT_FALSE(shot.isNull());
 
-  // The close box only hides the window; command 6300 shows it again.
+  // The close box only hides the window; cmd_ExportTasksWindow shows it again.
   mClient->GetWindow()->AttemptClose();
   ASSERT_NE(CExportMovie::GetExporter()->GetWindow(), nullptr);
   EXPECT_FALSE(mClient->GetWindow()->IsVisible());
   Boolean enabled = false, usesMark = false;
   UInt16 mark = 1;
-  EXPECT_TRUE(CExportMovie::FindCommandStatus(kCmdExportTasksWindow, enabled, usesMark, mark));
+  EXPECT_TRUE(CExportMovie::FindCommandStatus(cmd_ExportTasksWindow, enabled, usesMark, mark));
   EXPECT_TRUE(enabled);
   EXPECT_EQ(mark, 0);
-  EXPECT_TRUE(CExportMovie::ObeyCommand(kCmdExportTasksWindow));
+  EXPECT_TRUE(CExportMovie::ObeyCommand(cmd_ExportTasksWindow));
   EXPECT_TRUE(mClient->GetWindow()->IsVisible());
   EXPECT_EQ(mClient->GetTasks().size(), 2u);
 }
