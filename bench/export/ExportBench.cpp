@@ -26,6 +26,7 @@ extern "C" {
 #include "support/movies/RawMovie.h"
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
+#include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
@@ -116,7 +117,7 @@ std::vector<std::vector<UInt8>> StabilisedFrames(Movie inMovie) {
 double ExportSeconds(Movie inMovie, const std::string& inPath) {
   FSSpec spec;
   FSMakeFSSpecFromPath(inPath, &spec);
-  FSpCreate(&spec, 'DEZI', 'mpg4', smSystemScript);
+  FSpCreate(&spec, kTremblorixFileCreator, 'mpg4', smSystemScript);
   AliasHandle alias = nullptr;
   NewAlias(nullptr, &spec, &alias);
   MovieExportComponent ci = nullptr;

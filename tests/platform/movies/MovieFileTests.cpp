@@ -14,6 +14,10 @@
 
 namespace {
 
+// The creator the movie files of these tests are made with: the program's
+// own (its constant is media's, out of these tests' reach).
+constexpr OSType kTestCreator = 'DEZI';
+
 struct FileFixture : ::testing::Test {
   std::string dir;
   void SetUp() override {
@@ -120,7 +124,7 @@ struct FileFixture : ::testing::Test {
 TEST_F(FileFixture, FlattenRoundTripPreservesEverything) {
   Movie m = Build();
   FSSpec spec = Spec("flat.mov");
-  Movie flat = FlattenMovieData(m, flattenAddMovieToDataFork, &spec, 'DEZI', smSystemScript, createMovieFileDeleteCurFile);
+  Movie flat = FlattenMovieData(m, flattenAddMovieToDataFork, &spec, kTestCreator, smSystemScript, createMovieFileDeleteCurFile);
   ASSERT_NE(flat, nullptr) << GetMoviesError();
   ExpectSameAsBuilt(flat);
   DisposeMovie(flat);
@@ -129,7 +133,7 @@ TEST_F(FileFixture, FlattenRoundTripPreservesEverything) {
 
   // Writing what was read gives the same bytes again.
   FSSpec spec2 = Spec("flat2.mov");
-  Movie again = FlattenMovieData(back, 0, &spec2, 'DEZI', 0, createMovieFileDontCreateMovie);
+  Movie again = FlattenMovieData(back, 0, &spec2, kTestCreator, 0, createMovieFileDontCreateMovie);
   EXPECT_EQ(again, nullptr);
   EXPECT_EQ(GetMoviesError(), noErr);
   std::vector<UInt8> a = FileBytes("flat.mov"), b = FileBytes("flat2.mov");
@@ -143,7 +147,7 @@ TEST_F(FileFixture, FlattenRoundTripPreservesEverything) {
 
   // Without the replace flag an existing file is refused.
   Movie m2 = NewMovie(0);
-  EXPECT_EQ(FlattenMovieData(m2, 0, &spec, 'DEZI', 0, 0), nullptr);
+  EXPECT_EQ(FlattenMovieData(m2, 0, &spec, kTestCreator, 0, 0), nullptr);
   EXPECT_EQ(GetMoviesError(), dupFNErr);
   DisposeMovie(m2);
 }
@@ -151,7 +155,7 @@ TEST_F(FileFixture, FlattenRoundTripPreservesEverything) {
 TEST_F(FileFixture, ReferenceSaveWritesMemoryMediaAndKeepsFileReferences) {
   Movie m = Build();
   FSSpec src = Spec("source.mov");
-  Movie flat = FlattenMovieData(m, 0, &src, 'DEZI', 0, createMovieFileDeleteCurFile);
+  Movie flat = FlattenMovieData(m, 0, &src, kTestCreator, 0, createMovieFileDeleteCurFile);
   ASSERT_NE(flat, nullptr);
   DisposeMovie(m);
   std::vector<UInt8> sourceBytes = FileBytes("source.mov");
@@ -161,7 +165,7 @@ TEST_F(FileFixture, ReferenceSaveWritesMemoryMediaAndKeepsFileReferences) {
   FSSpec ref = Spec("ref.mov");
   SInt16 refNum = 0;
   Movie dummy = nullptr;
-  ASSERT_EQ(CreateMovieFile(&ref, 'DEZI', 0, createMovieFileDeleteCurFile | createMovieFileDontCreateMovie, &refNum,
+  ASSERT_EQ(CreateMovieFile(&ref, kTestCreator, 0, createMovieFileDeleteCurFile | createMovieFileDontCreateMovie, &refNum,
                             &dummy),
             noErr);
   SInt16 resId = 0;
@@ -185,7 +189,7 @@ TEST_F(FileFixture, ReferenceSaveWritesMemoryMediaAndKeepsFileReferences) {
 TEST_F(FileFixture, SavingOverTheSourceKeepsItsData) {
   Movie m = Build();
   FSSpec src = Spec("doc.mov");
-  Movie flat = FlattenMovieData(m, 0, &src, 'DEZI', 0, createMovieFileDeleteCurFile);
+  Movie flat = FlattenMovieData(m, 0, &src, kTestCreator, 0, createMovieFileDeleteCurFile);
   DisposeMovie(m);
   ASSERT_NE(flat, nullptr);
   // Delete a track, then save as reference into the very file its media live in.
@@ -203,7 +207,7 @@ TEST_F(FileFixture, SavingOverTheSourceKeepsItsData) {
 
   // Self-contained over the source while another movie still reads it.
   FSSpec same = Spec("doc.mov");
-  Movie again = FlattenMovieData(back, 0, &same, 'DEZI', 0, createMovieFileDeleteCurFile | createMovieFileDontCreateMovie);
+  Movie again = FlattenMovieData(back, 0, &same, kTestCreator, 0, createMovieFileDeleteCurFile | createMovieFileDontCreateMovie);
   EXPECT_EQ(again, nullptr);
   EXPECT_EQ(GetMoviesError(), noErr);
   EXPECT_EQ(Sample(GetMovieIndTrack(back, 2), 96), std::vector<UInt8>(8, 2));
@@ -217,13 +221,13 @@ TEST_F(FileFixture, SavingOverTheSourceKeepsItsData) {
 TEST_F(FileFixture, FailedSaveLeavesTheTarget) {
   Movie m = Build();
   FSSpec spec = Spec("keep.mov");
-  DisposeMovie(FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0));
+  DisposeMovie(FlattenMovieData(m, 0, &spec, kTestCreator, 0, 0));
   std::vector<UInt8> before = FileBytes("keep.mov");
   // A progress procedure that cancels midway.
   SetMovieProgressProc(
       m, [](Movie, SInt16 msg, SInt16, Fixed, SInt32) -> OSErr { return msg == movieProgressUpdatePercent ? -128 : 0; },
       0);
-  EXPECT_EQ(FlattenMovieData(m, 0, &spec, 'DEZI', 0, createMovieFileDeleteCurFile), nullptr);
+  EXPECT_EQ(FlattenMovieData(m, 0, &spec, kTestCreator, 0, createMovieFileDeleteCurFile), nullptr);
   EXPECT_EQ(GetMoviesError(), userCanceledErr);
   EXPECT_EQ(FileBytes("keep.mov"), before);
   // No temporary file is left behind.
@@ -239,7 +243,7 @@ TEST_F(FileFixture, FailedSaveLeavesTheTarget) {
 TEST_F(FileFixture, LockedFilesOpenReadOnly) {
   Movie m = Build();
   FSSpec spec = Spec("locked.mov");
-  DisposeMovie(FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0));
+  DisposeMovie(FlattenMovieData(m, 0, &spec, kTestCreator, 0, 0));
   DisposeMovie(m);
   ASSERT_EQ(chmod((dir + "/locked.mov").c_str(), 0444), 0);
   SInt16 ref = 0;
@@ -424,7 +428,7 @@ TEST_F(FileFixture, DefaultMemoryDataReference) {
 TEST_F(FileFixture, NewMediaOfAFileMovieWriteThroughADataHandlerIntoMemory) {
   Movie m = Build();
   FSSpec spec = Spec("src.mov");
-  Movie flat = FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0);
+  Movie flat = FlattenMovieData(m, 0, &spec, kTestCreator, 0, 0);
   DisposeMovie(m);
   ASSERT_NE(flat, nullptr);
   std::vector<UInt8> before = FileBytes("src.mov");
@@ -474,7 +478,7 @@ TEST_F(FileFixture, SoundDescriptionsKeepTheirFields) {
   for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<UInt8>(i * 7);
   ASSERT_EQ(testmovies::AddPcmSoundTrack(m, 44100, 2, pcm), noErr);
   FSSpec spec = Spec("sound.mov");
-  DisposeMovie(FlattenMovieData(m, 0, &spec, 'DEZI', 0, 0));
+  DisposeMovie(FlattenMovieData(m, 0, &spec, kTestCreator, 0, 0));
   DisposeMovie(m);
   Movie back = Open("sound.mov");
   Media bm = GetTrackMedia(GetMovieIndTrack(back, 1));

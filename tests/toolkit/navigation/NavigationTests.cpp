@@ -23,6 +23,10 @@
 
 namespace {
 
+// The creator the designated files are asked with: the program's own (its
+// constant is media's, out of these tests' reach).
+constexpr OSType kTestCreator = 'DEZI';
+
 // A responder that writes down every callback it gets, as a navigation
 // sheet would act on them; it may release itself when the dialog ends.
 class Recorder : public CNavEventResponder {
@@ -121,7 +125,7 @@ TEST_F(NavigationTest, PutFileSheetAnswersSaveAsReplaceAndCancel) {
     NavReplyRecord reply;
     responder->mReleaseOnTerminate = false;
     UResponder::Script(question_SaveFile, c.answer);
-    ASSERT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', 'DEZI', SheetOptions()), noErr);
+    ASSERT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', kTestCreator, SheetOptions()), noErr);
     // A sheet: the call returns before the answer.
     EXPECT_EQ(calls, (std::vector<std::string>{"start"}));
     EXPECT_TRUE(NavDialogIsRunning(responder->GetNavDialog()));
@@ -218,7 +222,7 @@ TEST_F(NavigationTest, AFailedSetUpAlertsAndLeavesTheResponderWithoutADialog) {
   std::vector<std::string> calls;
   auto* responder = new Recorder(&calls);
   NavFailNextCreation(-108);
-  EXPECT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', 'DEZI', SheetOptions()), -108);
+  EXPECT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', kTestCreator, SheetOptions()), -108);
   UNavigationFailNextRun(-50);
   EXPECT_EQ(UNavigation::AskSaveChanges(*responder, kNavSaveChangesClosingDocument, SheetOptions()), -50);
   EXPECT_EQ(responder->GetNavDialog(), nullptr);
@@ -260,7 +264,7 @@ TEST_F(NavigationTest, CustomAreaNegotiatesItsSizeAndReportsItsItems) {
   responder->mAddArea = true;
   responder->mReleaseOnEvent = true;
   UResponder::Script(question_SaveFile, SAnswer::Path(mTmp / "A.mov"));
-  ASSERT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', 'DEZI', SheetOptions()), noErr);
+  ASSERT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', kTestCreator, SheetOptions()), noErr);
   ASSERT_EQ(responder->mCustomizeSeen.size(), 2u);
   EXPECT_EQ(responder->mCustomizeSeen[0].right, 0);
   EXPECT_EQ(responder->mCustomizeSeen[1].right, 128);
@@ -355,7 +359,7 @@ TEST_F(NavigationTest, RealFileDialogWithCustomAreaAnswersWhatIsTyped) {
   responder->mReleaseOnTerminate = false;
   NavDialogCreationOptions options = SheetOptions(mTmp / "Clip.mov");
   options.windowTitle = "Save the Movie";
-  ASSERT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', 'DEZI', options), noErr);
+  ASSERT_EQ(UNavigation::AskDesignateFile(*responder, 'MooV', kTestCreator, options), noErr);
   auto* dialog = qobject_cast<QFileDialog*>(UNavPresenters::GetDialog(UResponder::GetLog().back().dialogID));
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
