@@ -88,8 +88,8 @@ std::string CTrackBrowser::GetKindText(const TrackItem& inItem) {
   creator[0] = 0;
   GetMediaHandlerDescription(media, &type, creator, nullptr);
   switch (type) {
-    case 'vide': {
-      std::string text = "Video, ";
+    case VideoMediaType: {
+      std::string text = std::string(UMovies::GetMediaTypeName(type)) + ", ";
       SampleDescriptionHandle desc = reinterpret_cast<SampleDescriptionHandle>(NewHandle(0));
       if (desc) {
         GetMediaSampleDescription(media, 1, desc);
@@ -101,24 +101,15 @@ std::string CTrackBrowser::GetKindText(const TrackItem& inItem) {
       }
       return text;
     }
-    case 'soun': return "Sound";
-    case 'text': return "Text";
-    case 'gnrc': return "Base";
-    case 'MPEG': return "MPEG";
-    case 'musi': return "Music";
-    case 'tmcd': return "Time Code";
-    case 'sprt': return "Sprite";
-    case 'flsh': return "Flash";
-    case 'moov': return "Movie";
-    case 'qd3d': return "3 D";
-    case 'skin': return "Skin";
-    case 'twen':
+    case kTweenMediaType:
       if (inItem.layer == kMotionTrackLayer)
         return StringItem(6) + StringItem((inItem.options & kMotionOptionFieldPair) ? 8 : 9);
       if (inItem.layer == kControlTrackLayer) return StringItem(10);
-      return "Tween";
-    default: return StringItem(5);
+      break;
+    default: break;
   }
+  const char* name = UMovies::GetMediaTypeName(type);
+  return name ? std::string(name) : StringItem(5);
 }
 
 OSStatus CTrackBrowser::GetSetItemData(CBrowserPane* inPane, ListItemID inItem, ListPropertyID inProperty,

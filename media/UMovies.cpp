@@ -245,6 +245,25 @@ bool UMovies::GetPixelFormatDescriptor(UInt32 inFormat, LStr255& outText) {
   return true;
 }
 
+const char* UMovies::GetMediaTypeName(OSType inMediaType) {
+  switch (inMediaType) {
+    case 'vide': return "Video";
+    case 'soun': return "Sound";
+    case 'text': return "Text";
+    case 'gnrc': return "Base";
+    case 'MPEG': return "MPEG";
+    case 'musi': return "Music";
+    case 'tmcd': return "Time Code";
+    case 'sprt': return "Sprite";
+    case 'flsh': return "Flash";
+    case 'moov': return "Movie";
+    case 'qd3d': return "3 D";
+    case 'skin': return "Skin";
+    case 'twen': return "Tween";
+    default: return nullptr;
+  }
+}
+
 Boolean UMovies::FileFilterProc(const FSSpec& inItem, Boolean inIsFolder) {
   if (inIsFolder) return true;
   try {

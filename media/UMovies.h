@@ -67,6 +67,9 @@ class UMovies {
   // The 'cspc' extension's format when present, else the depth; 0 for nil.
   static UInt32 GetPixelFormat(ImageDescriptionHandle inDesc);
   static bool GetPixelFormatDescriptor(UInt32 inFormat, LStr255& outText);
+  // The name of a media type as the track lists show it ("Video", "Sound",
+  // "Tween", ...); nullptr for a type without one.
+  static const char* GetMediaTypeName(OSType inMediaType);
 
   // Further helpers.
   static bool HasMovieVideoTracks(Movie inMovie);

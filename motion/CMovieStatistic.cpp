@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "media/CTweenTracks.h"
 #include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "platform/base/Clock.h"
@@ -53,25 +54,12 @@ std::string KiloOrMega(SInt64 inBytes) {
 }
 
 std::string MediaName(OSType inType, SInt16 inLayer) {
-  switch (inType) {
-    case 'vide': return "Video";
-    case 'soun': return "Sound";
-    case 'text': return "Text";
-    case 'gnrc': return "Base";
-    case 'MPEG': return "MPEG";
-    case 'musi': return "Music";
-    case 'tmcd': return "Time Code";
-    case 'sprt': return "Sprite";
-    case 'flsh': return "Flash";
-    case 'moov': return "Movie";
-    case 'qd3d': return "3 D";
-    case 'skin': return "Skin";
-    case 'twen':
-      if (inLayer == kMotionTrackLayer) return Item(33);
-      if (inLayer == kControlTrackLayer) return Item(34);
-      return "Tween";
-    default: return "unknown";
+  if (inType == kTweenMediaType) {
+    if (inLayer == kMotionTrackLayer) return Item(33);
+    if (inLayer == kControlTrackLayer) return Item(34);
   }
+  const char* name = UMovies::GetMediaTypeName(inType);
+  return name ? name : "unknown";
 }
 
 std::string QualityText(UInt32 inQuality) {
