@@ -160,7 +160,7 @@ OSErr mySoundExportGetDataProc(void* inRecord, MovieExportGetDataParams* p) {
 }
 
 std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter, CFFDemuxer& inDemuxer,
-                                                ItemCount inTrack) {
+                                                ItemCount inTrack, UInt32 inAskedRate) {
   auto s = std::make_unique<SoundExportData>();
   s->exporter = inExporter;
   s->demuxer = &inDemuxer;
@@ -170,12 +170,15 @@ std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter,
   if (info.channels <= 0 || info.sampleRate <= 0) Throw_(badFormat);
   const UnsignedFixed rate = static_cast<UnsignedFixed>(info.sampleRate * 65536.0);
   // The rate and channels the exporter's options ask for (0: the sound's own).
-  UnsignedFixed askedRate = 0;
+  // The rate is read in hertz from the settings: a sound description holds
+  // rates below 65536 Hz only, so a higher one keeps the sound's own rate.
   SInt16 askedChannels = 0;
-  if (SCGetInfo(inExporter, scSoundSampleRateType, &askedRate) != noErr) askedRate = 0;
   if (SCGetInfo(inExporter, scSoundChannelCountType, &askedChannels) != noErr) askedChannels = 0;
   const SInt16 channels = askedChannels > 0 && askedChannels <= 16 ? askedChannels : info.channels;
-  const UnsignedFixed outRate = askedRate != 0 ? askedRate : rate;
+  const UnsignedFixed outRate =
+      inAskedRate >= 1000 && inAskedRate < 65536 ? static_cast<UnsignedFixed>(inAskedRate) << 16 : rate;
+  if (inAskedRate >= 65536)
+    TrxLog("vantrel", "a sound rate of %u Hz cannot be written; the sound keeps its own", static_cast<unsigned>(inAskedRate));
   s->channels = channels;
   s->rate = outRate;
   SoundComponentData in{0, info.codecType, info.channels, info.sampleSize, rate, 0, nullptr, 0};
@@ -211,6 +214,15 @@ std::unique_ptr<SoundExportData> NewSoundSource(MovieExportComponent inExporter,
   s->lastYield = TickCount();
   ThrowIfOSErr_(SoundConverterBeginConversion(s->converter));
   return s;
+}
+
+// The sound rate in hertz the export's settings ask for; 0 when none.
+UInt32 AskedSoundRate(QTAtomContainer inSettings) {
+  const QTAtom atom = QTFindChildByID(inSettings, kParentAtomIsContainer, 'srat', 1, nullptr);
+  UInt8 bytes[4] = {0, 0, 0, 0};
+  SInt32 size = 0;
+  if (atom == 0 || QTCopyAtomDataToPtr(inSettings, atom, false, 4, bytes, &size) != noErr || size != 4) return 0;
+  return (UInt32(bytes[0]) << 24) | (UInt32(bytes[1]) << 16) | (UInt32(bytes[2]) << 8) | UInt32(bytes[3]);
 }
 
 // A movie whose media files are gone cannot be exported: say so at once
@@ -381,7 +393,7 @@ OSErr MovieExportEngine(WorkerRequest* inRequest, const ExportRequestFields& inF
       state.soundFile = std::make_unique<CFFDemuxer>(state.soundPath);
       for (ItemCount i = 0; i < state.soundFile->CountTracks(); ++i) {
         if (state.soundFile->GetTrack(i).handlerType != SoundMediaType) continue;
-        state.sounds.push_back(NewSoundSource(state.exporter, *state.soundFile, i));
+        state.sounds.push_back(NewSoundSource(state.exporter, *state.soundFile, i, AskedSoundRate(state.settings)));
         SInt32 trackID = 0;
         // The source's clock counts the frames it gives, at the converted rate.
         ThrowIfOSErr_(MovieExportAddDataSource(state.exporter, SoundMediaType,

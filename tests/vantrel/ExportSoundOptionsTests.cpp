@@ -109,3 +109,21 @@ TEST_F(ExportSoundOptions, TheChosenRateAndChannelsAreWhatTheFileHolds) {
     DisposeMovie(movie);
   }
 }
+
+// A rate the sound's description cannot hold (96 kHz is offered) never
+// comes out as another, wrong rate: the sound keeps its own.
+TEST_F(ExportSoundOptions, ARateAboveWhatTheDescriptionHoldsKeepsTheSoundsOwn) {
+  const std::string source = mFolder + "/sound.mov";
+  ASSERT_TRUE(exporttest::WriteSoundMovie(source, "pcm_s16le", 48000, 2, 0.5, "mov"));
+  Movie movie = nullptr;
+  ASSERT_EQ(ImportMovieWithFFmpeg(source, &movie), noErr);
+  const std::string dest = mFolder + "/out.mp4";
+  ASSERT_EQ(ExportHere(RequestWithSoundOptions(movie, dest, 'mpg4', 96000, 0)), noErr);
+  DisposeMovie(movie);
+  const exporttest::FileFacts f = exporttest::Probe(dest);
+  ASSERT_TRUE(f.sound.present);
+  EXPECT_EQ(f.sound.sampleRate, 48000);
+  EXPECT_EQ(f.sound.channels, 2);
+  EXPECT_GE(static_cast<double>(f.sound.soundFrames) / 48000, 0.49);
+  EXPECT_LE(static_cast<double>(f.sound.soundFrames) / 48000, 0.5 + 4096.0 / 48000);
+}
