@@ -282,7 +282,7 @@ void CMovieDocument::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, 
 void CMovieDocument::StartAnalysis() {
   const QInterlaceMode mode = mRenderParams.interlaceMode;
   if (mode <= kInterlace_Undecided ||
-      ((mode == kInterlace_OddFirst || mode == kInterlace_EvenFirst) && mInterlaceDelay == kInterlaceDelay_None)) {
+      (IsFieldInterlaced(mode) && mInterlaceDelay == kInterlaceDelay_None)) {
     // An analysis that cannot start (a movie without pictures) says so.
     if (const OSErr err = TrackInterlace(msg_InterlaceAnalysisEnded); err != noErr && mMovie != nullptr)
       ReportInterlaceFailure(err);

@@ -89,12 +89,12 @@ void USessionSupport::FormatPercent(Float32 inPercent, Str255 outText) {
 
 bool USessionSupport::IsInterlaceDecided(QInterlaceMode inMode, QInterlaceDelay inDelay) {
   if (inMode == kInterlace_Progressive) return true;
-  return (inMode == kInterlace_OddFirst || inMode == kInterlace_EvenFirst) && inDelay != kInterlaceDelay_None;
+  return IsFieldInterlaced(inMode) && inDelay != kInterlaceDelay_None;
 }
 
 bool USessionSupport::NeedsInterlaceAnalysis(QInterlaceMode inMode, QInterlaceDelay inDelay) {
   if (inMode <= kInterlace_Undecided) return true;
-  return (inMode == kInterlace_OddFirst || inMode == kInterlace_EvenFirst) && inDelay == kInterlaceDelay_None;
+  return IsFieldInterlaced(inMode) && inDelay == kInterlaceDelay_None;
 }
 
 float USessionSupport::FieldDuration(QInterlaceDelay inDelay) {

@@ -5,6 +5,7 @@
 // and stop of playback and edits, and saves the movie. Main thread only.
 #pragma once
 
+#include "media/MotionSettings.h"
 #include "platform/files/Files.h"
 #include "platform/framework/LBroadcaster.h"
 #include "platform/framework/LPeriodical.h"
@@ -20,13 +21,6 @@ typedef SInt32 EFieldMode;
 constexpr EFieldMode kFieldMode_Frame = 1;
 constexpr EFieldMode kFieldMode_OddField = 2;
 constexpr EFieldMode kFieldMode_EvenField = 3;
-
-// 1 undecided, 2 progressive, 3 odd field first (upper), 4 even field first.
-typedef SInt32 QInterlaceMode;
-constexpr QInterlaceMode kInterlace_Undecided = 1;
-constexpr QInterlaceMode kInterlace_Progressive = 2;
-constexpr QInterlaceMode kInterlace_OddFirst = 3;
-constexpr QInterlaceMode kInterlace_EvenFirst = 4;
 
 // The video standard of the field timing: 0 none, 1 25 Hz family, 2 30 Hz family.
 typedef SInt32 QInterlaceDelay;

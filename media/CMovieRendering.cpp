@@ -239,9 +239,9 @@ OSErr PlanField(CBuffer* inSource, CBuffer* inDest, const MatrixRecord* matrix, 
 template <class Pass>
 OSErr ForEachFieldPass(const RenderFrameParams* inParams, Pass&& inPass) {
   MatrixRecord first = inParams->firstMatrix, second = inParams->secondMatrix;
-  if (inParams->interlaceMode == kInterlaceEvenFieldFirst) {
+  if (inParams->interlaceMode == kInterlace_EvenFirst) {
     std::swap(first, second);
-  } else if (inParams->interlaceMode != kInterlaceOddFieldFirst) {
+  } else if (inParams->interlaceMode != kInterlace_OddFirst) {
     second = first;  // progressive and anything unknown: one matrix for both
   }
   switch (inParams->fieldMode) {

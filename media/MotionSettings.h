@@ -43,20 +43,21 @@ enum EBorderMode : SInt32 {
 };
 
 // How the movie's frames are interlaced ('IntM'); the values stand as the
-// analysis stores them.
-enum EInterlaceMode : SInt32 {
-  kInterlaceProgressive = 2,
-  kInterlaceOddFieldFirst = 3,
-  kInterlaceEvenFieldFirst = 4,
-};
+// analysis stores them: 1 undecided, 2 progressive, 3 odd field first
+// (upper), 4 even field first.
+typedef SInt32 QInterlaceMode;
+constexpr QInterlaceMode kInterlace_Undecided = 1;
+constexpr QInterlaceMode kInterlace_Progressive = 2;
+constexpr QInterlaceMode kInterlace_OddFirst = 3;
+constexpr QInterlaceMode kInterlace_EvenFirst = 4;
 
 // Whether the mode names frames of two fields (either field first).
-constexpr bool IsFieldInterlaced(SInt32 inMode) {
-  return inMode == kInterlaceOddFieldFirst || inMode == kInterlaceEvenFieldFirst;
+constexpr bool IsFieldInterlaced(QInterlaceMode inMode) {
+  return inMode == kInterlace_OddFirst || inMode == kInterlace_EvenFirst;
 }
 
 struct RenderFrameParams {
-  SInt32 interlaceMode = kInterlaceProgressive;
+  SInt32 interlaceMode = kInterlace_Progressive;
   SInt32 fieldMode = 1;      // the renderer's field mode, 1 to 6
   SInt32 quality = kQualityHigh;
   SInt32 borderMode = kBorderColor;

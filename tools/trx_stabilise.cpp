@@ -677,7 +677,7 @@ void WriteBeforeAfter(Movie inMovie, const std::string& inPath) {
     params.secondMatrix = second;
   }
   params.fieldMode = kRenderFrame;
-  params.interlaceMode = kInterlaceProgressive;
+  params.interlaceMode = kInterlace_Progressive;
   params.quality = kQualityHigh;
   Check(CMovieRendering::RenderFrame(before, after, &params), "rendering the still");
   std::vector<UInt8> rgb(static_cast<size_t>(2 * W) * H * 3);

@@ -100,7 +100,7 @@ SInt32 FieldOrderOf(Movie inMovie, Media inVideo, bool inSingleField) {
   SInt32 fields = 0, detail = 0;
   if (CMovieRendering::GetInterlaceInfo(inVideo, &fields, &detail)) {
     if (fields != 2) return 0;
-    return (detail == 6 || detail == 14) ? 4 : 3;
+    return (detail == 6 || detail == 14) ? kInterlace_EvenFirst : kInterlace_OddFirst;
   }
   Handle desc = NewHandle(0);
   if (desc == nullptr) return 0;
@@ -110,7 +110,7 @@ SInt32 FieldOrderOf(Movie inMovie, Media inVideo, bool inSingleField) {
     QInterlaceMode mode = 1;
     QInterlaceDelay delay = 0;
     CMovie::InterlaceModeForName(reinterpret_cast<ImageDescription*>(*desc)->name, mode, delay);
-    if (mode == 3 || mode == 4) order = mode;
+    if (IsFieldInterlaced(mode)) order = mode;
   }
   DisposeHandle(desc);
   return order;
@@ -229,10 +229,10 @@ OSErr myVideoExportGetDataProc(void* inRecord, MovieExportGetDataParams* ioParam
     params.secondMatrix = second;
     params.firstMeasure = firstMeasure;
     params.secondMeasure = secondMeasure;
-    if (params.interlaceMode == kInterlaceOddFieldFirst || params.interlaceMode == kInterlaceEvenFieldFirst) {
+    if (IsFieldInterlaced(params.interlaceMode)) {
       params.fieldMode = v->singleField ? kRenderFirstFieldStretch : kRenderBothFields;
     } else {
-      params.interlaceMode = kInterlaceProgressive;
+      params.interlaceMode = kInterlace_Progressive;
       params.fieldMode = kRenderFrame;
     }
     params.quality = kQualityHigh;

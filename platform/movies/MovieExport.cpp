@@ -703,7 +703,7 @@ void RunExport(MovieExportComponent ci, const std::string& inPath) {
       if (a.source.propertyProc) {
         SInt32 order = 0;
         if (a.source.propertyProc(a.source.refCon, a.source.trackID, movieExportFieldOrder, &order) == noErr &&
-            (order == 3 || order == 4))
+            (order == kFFFieldsUpperFirst || order == kFFFieldsLowerFirst))
           a.fieldOrder = order;
       }
     }

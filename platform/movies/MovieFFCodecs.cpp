@@ -8,6 +8,7 @@
 #include "platform/base/Endian.h"
 #include "platform/base/MacMemory.h"
 #include "platform/movies/FFDecoder.h"
+#include "platform/movies/FFEncoder.h"
 #include "platform/movies/FFSoundConverter.h"
 #include "platform/movies/MovieCodecs.h"
 #include "platform/movies/MovieFFImport.h"
@@ -230,17 +231,17 @@ SInt32 FieldOrderOfFiel(const std::vector<UInt8>& inPayload) {
   if (inPayload[0] != 2) return -1;
   // The detail byte: 1 and 9 put the top field first in time, 6 and 14 the bottom one.
   switch (inPayload[1]) {
-    case 1: case 9: return 3;
-    case 6: case 14: return 4;
+    case 1: case 9: return kFFFieldsUpperFirst;
+    case 6: case 14: return kFFFieldsLowerFirst;
     default: return -1;
   }
 }
 
 SInt32 FieldOrderOfParser(AVFieldOrder inOrder) {
   switch (inOrder) {
-    case AV_FIELD_PROGRESSIVE: return 0;
-    case AV_FIELD_TT: case AV_FIELD_TB: return 3;
-    case AV_FIELD_BB: case AV_FIELD_BT: return 4;
+    case AV_FIELD_PROGRESSIVE: return kFFFieldsProgressive;
+    case AV_FIELD_TT: case AV_FIELD_TB: return kFFFieldsUpperFirst;
+    case AV_FIELD_BB: case AV_FIELD_BT: return kFFFieldsLowerFirst;
     default: return -1;
   }
 }

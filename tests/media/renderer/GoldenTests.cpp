@@ -54,7 +54,7 @@ UInt64 RenderClip(SInt32 inBorder, SInt32 inQuality) {
     p.borderMode = inBorder;
     p.quality = inQuality;
     p.fieldMode = kRenderFrame;
-    p.interlaceMode = kInterlaceProgressive;
+    p.interlaceMode = kInterlace_Progressive;
     p.margins = Rect{3, 2, 3, 2};
     p.borderColor = RGBColor{0x1234, 0x8000, 0xFFFF};
     RotateMatrix(&p.firstMatrix, X2Fix(1.5 - 0.9 * k), Long2Fix(kW / 2), Long2Fix(kH / 2));
