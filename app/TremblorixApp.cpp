@@ -21,6 +21,7 @@
 #include "platform/base/TrxLog.h"
 #include "platform/files/Resources.h"
 #include "platform/files/Scrap.h"
+#include "platform/framework/LAction.h"
 #include "platform/framework/LAttachable.h"
 #include "platform/framework/LThread.h"
 #include "platform/framework/UEventLoop.h"
@@ -60,8 +61,6 @@ constexpr OSType kAllReadableTypes = 0x3F3F3F3F;  // '????': all readable files
 OSType sCurrentFileType = kAllReadableTypes;
 
 const OSType kAcceptedTypes[] = {'MooV', 'PDF ', 'FLC ', '3gpp', 'GIFf', 'VfW ', 'SWFL', 'dvc!', 'mpg4'};
-// What the Open dialog shows with its popup at "all readable files".
-const OSType kReadableTypes[] = {'MooV', 'dvc!', 'VfW ', 'FLC ', 'mpg4', 'SWFL'};
 
 // The texts of the application's string list.
 LStr255 AppString(SInt16 inIndex) {
@@ -405,7 +404,7 @@ void TremblorixApp::FindCommandStatus(CommandT inCommand, Boolean& outEnabled, B
     case cmd_Undo: {
       outEnabled = false;
       Str255 text;
-      GetIndString(text, 151, 1);
+      GetIndString(text, STRx_UndoEdit, str_CantRedoUndo);
       if (text[0]) std::memcpy(outName, text, text[0] + 1u);
       return;
     }
@@ -648,12 +647,8 @@ Boolean TremblorixApp::FilterShowsFile(const FSSpec& inSpec, OSType inType) {
   OSType byName = 0;
   Boolean named = UFileUtils::GetFileTypeForName(inSpec.name, &byName) == noErr;
   if (inType == kAllReadableTypes) {
-    for (OSType t : kReadableTypes)
-      if (t == stored) return true;
-    if (!named) return false;
-    for (OSType t : kReadableTypes)
-      if (t == byName) return true;
-    return false;
+    // What the Open dialog shows with its popup at "all readable files".
+    return UMovies::IsReadableMovieFileType(stored) || (named && UMovies::IsReadableMovieFileType(byName));
   }
   return stored == inType || (named && byName == inType);
 }

@@ -264,18 +264,27 @@ const char* UMovies::GetMediaTypeName(OSType inMediaType) {
   }
 }
 
+namespace {
+// In the order the Open dialog's popup lists them.
+constexpr OSType kReadableMovieFileTypes[] = {'MooV', 'dvc!', 'VfW ', 'FLC ', 'mpg4', 'SWFL'};
+}  // namespace
+
+bool UMovies::IsReadableMovieFileType(OSType inFileType) {
+  for (OSType type : kReadableMovieFileTypes)
+    if (type == inFileType) return true;
+  return false;
+}
+
 Boolean UMovies::FileFilterProc(const FSSpec& inItem, Boolean inIsFolder) {
   if (inIsFolder) return true;
   try {
     FSSpec item = inItem;
     if (UFileUtils::IsImageFileAcceptable(item) == noErr) return true;
-    const OSType kShown[] = {'SWFL', 'FLC ', 'MooV', 'VfW ', 'dvc!', 'mpg4'};
     FInfo info;
     OSType finderType = FSpGetFInfo(&item, &info) == noErr ? info.fdType : 0;
     OSType nameType = 0;
     if (UFileUtils::GetFileTypeForName(item.name, &nameType) != noErr) nameType = 0;
-    for (OSType type : kShown)
-      if (type == finderType || type == nameType) return true;
+    if (IsReadableMovieFileType(finderType) || IsReadableMovieFileType(nameType)) return true;
   } catch (...) {
     LogCurrentException("movies", "FileFilterProc");
   }

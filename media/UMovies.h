@@ -70,6 +70,9 @@ class UMovies {
   // The name of a media type as the track lists show it ("Video", "Sound",
   // "Tween", ...); nullptr for a type without one.
   static const char* GetMediaTypeName(OSType inMediaType);
+  // Whether a file of this type is a movie the program reads ('MooV',
+  // 'dvc!', 'VfW ', 'FLC ', 'mpg4', 'SWFL'; pictures are not).
+  static bool IsReadableMovieFileType(OSType inFileType);
 
   // Further helpers.
   static bool HasMovieVideoTracks(Movie inMovie);

@@ -142,8 +142,9 @@ CMovieStatistic::CMovieStatistic(const FSSpec* inSpec) {
   std::memcpy(mName, inSpec->name, static_cast<size_t>(inSpec->name[0]) + 1);
   FInfo info{};
   OSType nameType = 0;
-  const bool typed = FSpGetFInfo(inSpec, &info) == noErr && IsMovieFileType(info.fdType);
-  mIsMovie = typed || (UFileUtils::GetFileTypeForName(mName, &nameType) == noErr && IsMovieFileType(nameType));
+  const bool typed = FSpGetFInfo(inSpec, &info) == noErr && UMovies::IsReadableMovieFileType(info.fdType);
+  mIsMovie = typed || (UFileUtils::GetFileTypeForName(mName, &nameType) == noErr &&
+                       UMovies::IsReadableMovieFileType(nameType));
   ThrowIfOSErr_(OpenMovieFile(inSpec, &mFileRef, kReadOnly));
   SInt16 resId = 0;
   const OSErr err = NewMovieFromFile(&mMovie, mFileRef, &resId, nullptr, newMovieActive, nullptr);
@@ -172,11 +173,6 @@ void CMovieStatistic::Init() {
   mCharacteristic = VisualMediaCharacteristic;
   mFrames = 0;
   mHistogram.clear();
-}
-
-bool CMovieStatistic::IsMovieFileType(OSType inType) {
-  return inType == 'dvc!' || inType == 'MooV' || inType == 'VfW ' || inType == 'FLC ' || inType == 'mpg4' ||
-         inType == 'SWFL';
 }
 
 void CMovieStatistic::AddDuration(SInt32 inDuration) {

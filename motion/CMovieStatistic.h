@@ -42,9 +42,6 @@ class CMovieStatistic {
   // The duration counted most often (0 when none was counted).
   SInt32 GetCommonestDuration() const;
 
-  // Whether a file of this type holds a movie.
-  static bool IsMovieFileType(OSType inType);
-
  protected:
   void Init();
 

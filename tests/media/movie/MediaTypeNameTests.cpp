@@ -22,3 +22,10 @@ TEST(MediaTypeNames, EveryListedTypeHasItsNameAndOthersNone) {
   for (OSType unknown : {OSType(0), OSType('VIDE'), OSType('mpeg'), OSType('subt'), OSType('xxxx')})
     EXPECT_EQ(UMovies::GetMediaTypeName(unknown), nullptr) << unknown;
 }
+
+TEST(MovieFileTypes, TheReadableMovieTypesAreTheSixTheOpenDialogLists) {
+  for (OSType type : {OSType('MooV'), OSType('dvc!'), OSType('VfW '), OSType('FLC '), OSType('mpg4'), OSType('SWFL')})
+    EXPECT_TRUE(UMovies::IsReadableMovieFileType(type)) << type;
+  for (OSType type : {OSType(0), OSType('PDF '), OSType('GIFf'), OSType('3gpp'), OSType('moov'), OSType('TEXT')})
+    EXPECT_FALSE(UMovies::IsReadableMovieFileType(type)) << type;
+}
