@@ -677,6 +677,17 @@ void CMovieDocument::AdjustWindowToMovieSize(float inScale) {
   h = std::clamp<SInt32>(h, 1, 32767);
   mWindow->ResizeWindowTo(static_cast<SInt16>(w), static_cast<SInt16>(h));
   UWindowState::KeepOnScreen(mWindow);
+  mSizedScale = inScale;
+  mWindow->GetFrameSize(mSizedFrame);
+}
+
+void CMovieDocument::WindowFrameMarginsChanged() {
+  if (mWindow == nullptr || mMovie == nullptr || mSizedScale <= 0) return;
+  // A window the user has resized since keeps its size (it was kept on the
+  // screen already).
+  SDimension16 now;
+  mWindow->GetFrameSize(now);
+  if (now.width == mSizedFrame.width && now.height == mSizedFrame.height) AdjustWindowToMovieSize(mSizedScale);
 }
 
 void CMovieDocument::ToggleShowToolbar() {

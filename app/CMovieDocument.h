@@ -207,6 +207,9 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument, public
   void CalcWindowSizeForMovieSize(SInt32 inMovieWidth, SInt32 inMovieHeight, SInt32& outWidth, SInt32& outHeight);
   void AdjustWindowToMovieSize(float inScale);
   void ToggleShowToolbar();
+  // The window manager's frame became known after the window was sized: a
+  // window still at the size it was last given is sized again for it.
+  void WindowFrameMarginsChanged();
 
   // ---- analysis, edit session and preview -------------------------------
   OSErr TrackInterlace(MessageT inEndMessage);
@@ -393,6 +396,10 @@ class CMovieDocument : public CSingleDocument, public CMovieTaskDocument, public
   UInt32 mScrubSavedOptions = 0;
   std::string mScrubSavedItemText;
   Boolean mScrubbing = false;
+
+  // The scale the window was last sized for and the size it was given.
+  float mSizedScale = 0.0f;
+  SDimension16 mSizedFrame = {0, 0};
 
   Boolean mDestroying = false;
   // The export-tween sheet while it is up.

@@ -473,7 +473,10 @@ void CMovieDocument::ListenToMessage(MessageT inMessage, void* ioParam) {
     case msg_TimeSliderMoved:
       if (ioParam != nullptr) GotoTime(*static_cast<TimeValue*>(ioParam));
       return;
-    case msg_WindowEvent: return;
+    case msg_WindowEvent:
+      if (ioParam != nullptr && static_cast<SWindowEvent*>(ioParam)->eventKind == kEventWindowFrameMarginsChanged)
+        WindowFrameMarginsChanged();
+      return;
     default: break;
   }
   CSingleDocument::ListenToMessage(inMessage, ioParam);

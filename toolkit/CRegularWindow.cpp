@@ -73,6 +73,13 @@ void CRegularWindow::MakeCurrentSheet(LSheet* inSheet) {
 
 void CRegularWindow::Show() {
   Boolean wasVisible = GetVisibleState();
+  if (!wasVisible && !mPlaced) {
+    // Placed when first shown, with the size its owner gave it meanwhile
+    // (a document sizes its window for its movie after the layout made it).
+    mPlaced = true;
+    if (!mCreationFinished) FinishCreate();
+    Cascade();
+  }
   LWindow::Show();
   if (!wasVisible && CWindowMenu::mWindowMenu) CWindowMenu::mWindowMenu->InsertWindow(this);
   if (mCurrentSheet) {
@@ -111,6 +118,11 @@ void CRegularWindow::Deactivate() {
 void CRegularWindow::FrameChanged() {
   LWindow::FrameChanged();
   BroadcastWindowEvent(kEventWindowBoundsChanged);
+}
+
+void CRegularWindow::FrameMarginsChanged() {
+  LWindow::FrameMarginsChanged();
+  BroadcastWindowEvent(kEventWindowFrameMarginsChanged);
 }
 
 void CRegularWindow::ClickToolbarButton() {
@@ -176,8 +188,20 @@ void CRegularWindow::FinishCreateSelf() {
   LWindow::FinishCreateSelf();
   if (mCreationFinished) return;
   mCreationFinished = true;
-  // Cascade below and right of the front regular window; a step that would
-  // leave the screen's free area starts the cascade again at its top left.
+  if (GetVisibleState() && !mPlaced) {
+    // Made visible: it will not be shown again to be placed.
+    mPlaced = true;
+    Cascade();
+  }
+  Str255 title;
+  MakeUniqueTitle(title, this);
+  SetDescriptor(title);
+  if (GetVisibleState() && CWindowMenu::mWindowMenu) CWindowMenu::mWindowMenu->InsertWindow(this);
+}
+
+void CRegularWindow::Cascade() {
+  // Below and right of the front regular window; a step that would leave the
+  // screen's free area starts the cascade again at its top left.
   for (LWindow* w : UDesktop::GetWindows()) {
     if (w == this || !w->IsRegular() || !w->GetVisibleState() || w->GetWindowClass() != GetWindowClass()) continue;
     const Rect front = w->GetGlobalBounds();
@@ -195,8 +219,4 @@ void CRegularWindow::FinishCreateSelf() {
     break;
   }
   UWindowState::KeepOnScreen(this);
-  Str255 title;
-  MakeUniqueTitle(title, this);
-  SetDescriptor(title);
-  if (GetVisibleState() && CWindowMenu::mWindowMenu) CWindowMenu::mWindowMenu->InsertWindow(this);
 }

@@ -28,6 +28,9 @@ constexpr UInt32 kEventWindowResizeCompleted = 29;
 constexpr UInt32 kEventWindowExpanded = 70;
 constexpr UInt32 kEventWindowCollapsing = 86;
 constexpr UInt32 kEventWindowToolbarSwitchMode = 150;
+// This desktop's own: the window manager's frame around the shown window
+// became known or changed, after the window was placed and sized.
+constexpr UInt32 kEventWindowFrameMarginsChanged = 0x7466726D;  // 'tfrm'
 
 struct SWindowEvent {
   UInt32 eventClass = kEventClassWindow;
@@ -69,7 +72,8 @@ class CRegularWindow : public LWindow, public LBroadcaster {
   SInt32 CountSheets() const { return mSheetList.GetCount(); }
   LSheet* GetSheet(ArrayIndexT inIndex) const;
 
-  // Joins the Window menu when it was hidden; shows the current sheet.
+  // Joins the Window menu when it was hidden; shows the current sheet. The
+  // first time, the window is cascaded below the front one.
   void Show() override;
   // Leaves the Window menu; hides the current sheet.
   void Hide() override;
@@ -86,6 +90,10 @@ class CRegularWindow : public LWindow, public LBroadcaster {
   void FindCommandStatus(CommandT inCommand, Boolean& outEnabled, Boolean& outUsesMark, UInt16& outMark,
                          Str255 outName) override;
 
+  // Keeps the window on the screen, then broadcasts the window event
+  // kEventWindowFrameMarginsChanged.
+  void FrameMarginsChanged() override;
+
   // Broadcasts msg_WindowEvent for an event of the given kind.
   void BroadcastWindowEvent(UInt32 inEventKind);
   // The title of a new window: "Untitled", else "Untitled 1", "Untitled 2"…,
@@ -93,9 +101,12 @@ class CRegularWindow : public LWindow, public LBroadcaster {
   static void MakeUniqueTitle(Str255 outTitle, const LWindow* inExcept);
 
  protected:
-  // Once: cascades the window under the front one, gives it a unique title
-  // and, when visible, its Window-menu entry.
+  // Once: gives the window a unique title and, when visible, its
+  // Window-menu entry.
   void FinishCreateSelf() override;
+  // Moves the window below and right of the front one (done when it is
+  // first shown, so that the size it has then decides).
+  void Cascade();
   void FrameChanged() override;
 
  private:
@@ -104,5 +115,6 @@ class CRegularWindow : public LWindow, public LBroadcaster {
   TArray<LSheet*> mSheetList;
   LSheet* mCurrentSheet = nullptr;
   Boolean mCreationFinished = false;
+  Boolean mPlaced = false;
   Boolean mDeletingSheets = false;
 };

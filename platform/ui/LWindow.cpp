@@ -20,6 +20,7 @@
 #include "platform/ui/UDesktop.h"
 #include "platform/ui/UPaneHost.h"
 #include "platform/ui/UQtSupport.h"
+#include "platform/ui/UWindowState.h"
 
 // The window the program last asked Qt to activate, until Qt says it is.
 // Activations Qt reports for other windows meanwhile are echoes of earlier
@@ -57,6 +58,25 @@ class UWindowFrame {
     mWindow->mGlobalLeft = static_cast<SInt16>(inFramePos.x());
     mWindow->mGlobalTop = static_cast<SInt16>(inFramePos.y());
   }
+  // The window manager decorates a window only after it is shown, and Qt
+  // hears of the decoration with the move or resize that comes with it: the
+  // window was placed and sized before its whole frame was known. Once the
+  // event is handled, the window is told (it may move and resize again).
+  void FrameGeometryChanged(QWidget* inFrame) {
+    if (!mWindow || !inFrame->isWindow() || !inFrame->isVisible()) return;
+    const Rect decoration = UWindowState::GetDecoration(inFrame);
+    const Rect& known = mWindow->mDecoration;
+    if (decoration.top == known.top && decoration.left == known.left && decoration.bottom == known.bottom &&
+        decoration.right == known.right)
+      return;
+    mWindow->mDecoration = decoration;
+    QMetaObject::invokeMethod(
+        inFrame,
+        [this] {
+          if (mWindow && mWindow->IsVisible()) mWindow->FrameMarginsChanged();
+        },
+        Qt::QueuedConnection);
+  }
   void FrameClose(QCloseEvent* inEvent) {
     // The window decides; the object deletes its widgets itself.
     inEvent->ignore();
@@ -79,10 +99,12 @@ class TWindowFrame : public TBase, public UWindowFrame {
   void resizeEvent(QResizeEvent* inEvent) override {
     TBase::resizeEvent(inEvent);
     FrameResized();
+    FrameGeometryChanged(this);
   }
   void moveEvent(QMoveEvent* inEvent) override {
     TBase::moveEvent(inEvent);
     if (this->isVisible()) FrameMoved(this->pos());
+    FrameGeometryChanged(this);
   }
   void closeEvent(QCloseEvent* inEvent) override { FrameClose(inEvent); }
 };
@@ -445,6 +467,11 @@ void LWindow::MoveWindowTo(SInt16 inLeft, SInt16 inTop) {
   mGlobalLeft = inLeft;
   mGlobalTop = inTop;
   if (mFrame) UQt::OnMain([this] { mFrame->move(mGlobalLeft, mGlobalTop); });
+}
+
+void LWindow::FrameMarginsChanged() {
+  // Its controls stay within reach.
+  if (mFrame && mWindowClass != kDrawerWindowClass) UWindowState::KeepOnScreen(this);
 }
 
 void LWindow::GetMinMaxSize(Rect& outRect) const { outRect = mMinMax; }

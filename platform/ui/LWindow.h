@@ -147,6 +147,12 @@ class LWindow : public LView, public LCommander {
   QMenuBar* GetQtMenuBar() const { return mQtMenuBar; }
   void SetQtMenuBar(QMenuBar* inBar);
 
+  // The window manager's decoration around the shown window became known or
+  // changed (it decorates a window only once the window is shown). The
+  // window goes back inside the screen's available area; document windows
+  // also size themselves again.
+  virtual void FrameMarginsChanged();
+
  protected:
   QWidget* MakeWidget(QWidget* inParent) override;
   // Called after the desktop selected the window.
@@ -167,6 +173,7 @@ class LWindow : public LView, public LCommander {
   SInt16 mInsetLeft = 0;
   SInt16 mInsetRight = 0;
   SInt16 mInsetBottom = 0;
+  Rect mDecoration = {0, 0, 0, 0};  // the window manager's, as last heard of
   Rect mMinMax = {0, 0, 32767, 32767};
   GrafPort* mPort = nullptr;
   QImage* mPortImage = nullptr;  // what the widgets paint: the port in Qt's byte order

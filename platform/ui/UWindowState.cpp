@@ -59,12 +59,35 @@ Rect RectOf(const QRect& inRect) {
               static_cast<SInt16>(inRect.top() + inRect.height()), static_cast<SInt16>(inRect.left() + inRect.width())};
 }
 
+UWindowState::DecorationSource& Source() {
+  static UWindowState::DecorationSource sSource;
+  return sSource;
+}
+
+// The decoration the window manager last gave a shown window: a window not
+// shown yet will most likely get the same.
+QMargins& LastDecoration() {
+  static QMargins sLast;
+  return sLast;
+}
+
 // The window manager's decoration around a shown top-level widget; zero on
-// desktops without one (offscreen, bare X servers).
+// desktops without one (offscreen, bare X servers). Main thread.
 QMargins DecorationOf(const QWidget* inFrame) {
-  const QRect outer = inFrame->frameGeometry(), inner = inFrame->geometry();
-  return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                  outer.bottom() - inner.bottom());
+  if (!inFrame || !inFrame->isWindow() || !inFrame->isVisible()) return QMargins();
+  QMargins decoration;
+  if (Source()) {
+    const Rect r = Source()(inFrame);
+    decoration = QMargins(r.left, r.top, r.right, r.bottom);
+  } else {
+    const QRect outer = inFrame->frameGeometry(), inner = inFrame->geometry();
+    decoration = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                          outer.bottom() - inner.bottom());
+  }
+  if (!decoration.isNull() && !inFrame->windowFlags().testFlag(Qt::Popup) &&
+      !inFrame->windowFlags().testFlag(Qt::ToolTip))
+    LastDecoration() = decoration;
+  return decoration;
 }
 
 }  // namespace
@@ -82,10 +105,27 @@ Rect UWindowState::GetAvailableScreenArea(const LWindow* inWindow) {
   return RectOf(area);
 }
 
+Rect UWindowState::GetDecoration(const QWidget* inFrame) {
+  QMargins decoration;
+  UQt::OnMain([&] { decoration = DecorationOf(inFrame); });
+  return Rect{static_cast<SInt16>(decoration.top()), static_cast<SInt16>(decoration.left()),
+              static_cast<SInt16>(decoration.bottom()), static_cast<SInt16>(decoration.right())};
+}
+
+void UWindowState::SetDecorationSource(DecorationSource inSource) {
+  UQt::OnMain([&] {
+    Source() = std::move(inSource);
+    LastDecoration() = QMargins();
+  });
+}
+
 Rect UWindowState::GetFrameMargins(const LWindow* inWindow) {
   Rect margins = {0, 0, 0, 0};
   if (!inWindow) return margins;
-  QWidget* frame = FrameOf(inWindow);
+  // The frame measured is the window's own: its menu bar comes with its
+  // widgets, which a window about to be sized for the first time may not
+  // have made yet.
+  QWidget* frame = const_cast<LWindow*>(inWindow)->GetFrameWidget();
   QMargins decoration;
   UQt::OnMain([&] {
     if (frame && frame->isVisible()) {
@@ -94,11 +134,12 @@ Rect UWindowState::GetFrameMargins(const LWindow* inWindow) {
     }
     // Not shown yet: the window manager decorates it as it does the others.
     for (QWidget* other : QApplication::topLevelWidgets())
-      if (other != frame && other->isVisible() && other->isWindow() && !other->windowFlags().testFlag(Qt::Popup) &&
+      if (other != frame && other->isVisible() && !other->windowFlags().testFlag(Qt::Popup) &&
           !other->windowFlags().testFlag(Qt::ToolTip)) {
         decoration = DecorationOf(other);
         if (!decoration.isNull()) return;
       }
+    decoration = LastDecoration();
   });
   const int bar = inWindow->GetQtMenuBar() ? inWindow->GetQtMenuBar()->sizeHint().height() : 0;
   margins.top = static_cast<SInt16>(decoration.top() + bar);

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QMoveEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
+#include <vector>
 
 #include "app/CMovieDocument.h"
 #include "app/CMovieView.h"
@@ -64,6 +68,52 @@ Rect FrameOf(LWindow* inWindow) {
               static_cast<SInt16>(content.bottom + margins.top + margins.bottom),
               static_cast<SInt16>(left + (content.right - content.left) + margins.left + margins.right)};
 }
+
+// A window manager for the offscreen desktop, which has none: it decorates
+// each top-level window with a title bar and borders once the window is
+// shown, and Qt hears of it by a move event, as from a real one reparenting
+// the window a moment after it was mapped. Until then nothing tells the
+// program how large the decoration will be.
+class SimulatedWindowManager : public QObject {
+ public:
+  static constexpr SInt16 kTitle = 24, kSide = 2, kBottom = 6;
+  SimulatedWindowManager() {
+    UWindowState::SetDecorationSource([this](const QWidget* inFrame) {
+      return IsDecorated(inFrame) ? Rect{kTitle, kSide, kBottom, kSide} : Rect{0, 0, 0, 0};
+    });
+    qApp->installEventFilter(this);
+  }
+  ~SimulatedWindowManager() override {
+    qApp->removeEventFilter(this);
+    UWindowState::SetDecorationSource(nullptr);
+  }
+  bool IsDecorated(const QWidget* inFrame) const {
+    for (const QPointer<QWidget>& w : mDecorated)
+      if (w == inFrame) return true;
+    return false;
+  }
+
+ protected:
+  bool eventFilter(QObject* inObject, QEvent* inEvent) override {
+    auto* widget = qobject_cast<QWidget*>(inObject);
+    if (inEvent->type() == QEvent::Show && widget && widget->isWindow() && !IsDecorated(widget)) {
+      QPointer<QWidget> frame(widget);
+      QMetaObject::invokeMethod(
+          this,
+          [this, frame] {
+            if (!frame || !frame->isVisible()) return;
+            mDecorated.push_back(frame);
+            QMoveEvent moved(frame->pos(), frame->pos());
+            QApplication::sendEvent(frame.data(), &moved);
+          },
+          Qt::QueuedConnection);
+    }
+    return false;
+  }
+
+ private:
+  std::vector<QPointer<QWidget>> mDecorated;
+};
 
 Rect Available() {
   const QRect a = QGuiApplication::primaryScreen()->availableGeometry();
@@ -222,6 +272,85 @@ TEST_F(MovieWindowTest, NewWindowsAndALargeMovieStayInsideTheScreen) {
   ASSERT_GT(image.height, 0);
   EXPECT_LT(image.width, w);
   EXPECT_NEAR(static_cast<double>(image.width) / image.height, static_cast<double>(w) / h, 0.02);
+}
+
+// The whole frame (decoration and menu bar included) lies within the area.
+bool FrameInside(LWindow* inWindow, const Rect& inArea) {
+  const Rect frame = FrameOf(inWindow);
+  return frame.left >= inArea.left && frame.top >= inArea.top && frame.right <= inArea.right &&
+         frame.bottom <= inArea.bottom;
+}
+
+TEST_F(MovieWindowTest, ALargeMovieFitsWithTheFrameTheWindowManagerGivesItOnceShown) {
+  // Document windows carry the program's menus, as in the program.
+  LMenuBar* bar = new LMenuBar(128);
+  SimulatedWindowManager manager;
+  const Rect area = Available();
+  const SInt32 w = area.right - area.left + 400, h = w * 9 / 16;
+  WriteQuickTimeMovie(Path("big.mov"), w, h, 2);
+  // The first window: no other shows the decoration it will get.
+  CMovieDocument* doc = OpenShown("big.mov");
+  CRegularWindow* window = doc->GetWindow();
+  ASSERT_TRUE(PumpUntil([&] { return manager.IsDecorated(window->GetFrameWidget()); }));
+  const Rect margins = UWindowState::GetFrameMargins(window);
+  EXPECT_GE(margins.top, SimulatedWindowManager::kTitle + 1);  // the title bar and the menu bar
+  EXPECT_TRUE(PumpUntil([&] { return FrameInside(window, area); }))
+      << "frame " << FrameOf(window).top << "," << FrameOf(window).left << "," << FrameOf(window).bottom << ","
+      << FrameOf(window).right << " area " << area.bottom << "," << area.right;
+  CMovieView* view = doc->GetMovieView();
+  SDimension32 image;
+  view->GetImageSize(image);
+  ASSERT_GT(image.height, 0);
+  EXPECT_LT(image.width, w);
+  EXPECT_NEAR(static_cast<double>(image.width) / image.height, static_cast<double>(w) / h, 0.02);
+  // Shrunk only as far as needed: the frame touches the area's bottom or its right.
+  const Rect frame = FrameOf(window);
+  EXPECT_TRUE(frame.bottom - frame.top >= area.bottom - area.top - 2 || frame.right - frame.left >= area.right - area.left - 2);
+
+  // A second one is sized with the decoration known beforehand.
+  WriteQuickTimeMovie(Path("big2.mov"), w, h, 2);
+  CMovieDocument* second = OpenShown("big2.mov");
+  ASSERT_TRUE(PumpUntil([&] { return manager.IsDecorated(second->GetWindow()->GetFrameWidget()); }));
+  EXPECT_TRUE(PumpUntil([&] { return FrameInside(second->GetWindow(), area); }));
+
+  // A movie that fits with its frame still opens at its own size.
+  WriteQuickTimeMovie(Path("small.mov"), 160, 120, 2);
+  CMovieDocument* small = OpenShown("small.mov");
+  ASSERT_TRUE(PumpUntil([&] { return manager.IsDecorated(small->GetWindow()->GetFrameWidget()); }));
+  Pump(50);
+  small->GetMovieView()->GetImageSize(image);
+  EXPECT_EQ(image.width, 160);
+  EXPECT_EQ(image.height, 120);
+  EXPECT_TRUE(FrameInside(small->GetWindow(), area));
+  CloseAllDocuments();
+  delete bar;
+}
+
+TEST_F(MovieWindowTest, NewWindowsCascadeAndStartAgainAtTheTopOfTheScreen) {
+  SimulatedWindowManager manager;
+  const Rect area = Available();
+  // Windows a little over half the area's height: a few steps down, then
+  // the cascade has to start again.
+  const SInt32 h = (area.bottom - area.top) * 6 / 10;
+  WriteQuickTimeMovie(Path("m.mov"), h * 4 / 3, h, 2);
+  std::vector<CMovieDocument*> docs;
+  int wrapped = 0;
+  for (int k = 0; k < 12; ++k) {
+    docs.push_back(OpenShown("m.mov"));
+    CRegularWindow* window = docs.back()->GetWindow();
+    ASSERT_TRUE(PumpUntil([&] { return manager.IsDecorated(window->GetFrameWidget()); })) << k;
+    Pump(20);
+    EXPECT_TRUE(FrameInside(window, area)) << k;
+    if (k == 0) continue;
+    const Rect now = FrameOf(window), before = FrameOf(docs[k - 1]->GetWindow());
+    const bool stepped = now.left == before.left + 22 && now.top == before.top + 22;
+    const bool atTop = now.left == area.left && now.top == area.top;
+    EXPECT_TRUE(stepped || atTop) << k << ": at " << now.left << "," << now.top << " after " << before.left << ","
+                                  << before.top;
+    wrapped += atTop;
+  }
+  EXPECT_GE(wrapped, 1);
+  CloseAllDocuments();
 }
 
 TEST_F(MovieWindowTest, ACollapsedWindowComesBackFromTheWindowMenu) {
