@@ -11,7 +11,9 @@
 # that random seed for TRX_FUZZ_RUNS inputs (default 2000) instead of a
 # time, so that the same sources always try the same inputs.
 # TRX_FUZZ_BUILD=<folder>: use that build, configured with -DTRX_FUZZ=ON,
-# instead of configuring build/fuzz.
+# instead of configuring build/fuzz (CI passes its sanitizer build, which
+# builds the harnesses with warnings as errors; build/fuzz does not, so that
+# exploring is not stopped by a warning).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-30}
