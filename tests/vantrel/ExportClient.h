@@ -166,12 +166,8 @@ class CExportClient {
     return mRecords;
   }
   std::vector<ExportStatus> Statuses() {
-    std::vector<ExportStatus> statuses;
-    for (const Bytes& record : Records()) {
-      ExportStatus status{};
-      if (DecodeExportStatus(record.data(), record.size(), status)) statuses.push_back(status);
-    }
-    return statuses;
+    std::lock_guard<std::mutex> guard(mLock);
+    return StatusesHeld();
   }
   std::vector<ExportStatus> StatusesOf(UInt32 inCookie) {
     std::vector<ExportStatus> result;
@@ -179,22 +175,14 @@ class CExportClient {
       if (status.cookie == inCookie) result.push_back(status);
     return result;
   }
-  // Waits until the records satisfy inDone.
+  // Waits until the records satisfy inDone. The records are looked at with
+  // the lock held, and the lock is given up only by the wait itself: a record
+  // arriving between the look and the sleep cannot go unseen until the bound.
+  // inDone must not call back into this client.
   bool WaitFor(const std::function<bool(const std::vector<ExportStatus>&)>& inDone, double inSeconds = 120.0) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(inSeconds);
     std::unique_lock<std::mutex> lock(mLock);
-    for (;;) {
-      lock.unlock();
-      bool done = inDone(Statuses());
-      lock.lock();
-      if (done) return true;
-      if (mArrived.wait_until(lock, deadline) == std::cv_status::timeout) {
-        lock.unlock();
-        bool last = inDone(Statuses());
-        lock.lock();
-        return last;
-      }
-    }
+    return mArrived.wait_until(lock, deadline, [&] { return inDone(StatusesHeld()); });
   }
   bool WaitForDone(UInt32 inCookie, double inSeconds = 120.0) {
     return WaitFor(
@@ -223,6 +211,16 @@ class CExportClient {
   pid_t PID() const { return mPID; }
 
  private:
+  // The records decoded; mLock held by the caller.
+  std::vector<ExportStatus> StatusesHeld() const {
+    std::vector<ExportStatus> statuses;
+    for (const Bytes& record : mRecords) {
+      ExportStatus status{};
+      if (DecodeExportStatus(record.data(), record.size(), status)) statuses.push_back(status);
+    }
+    return statuses;
+  }
+
   static CFDataRef StatusCallBack(CFMessagePortRef, SInt32, CFDataRef inData, void* inInfo) {
     CExportClient* client = static_cast<CExportClient*>(inInfo);
     const UInt8* bytes = CFDataGetBytePtr(inData);
