@@ -237,6 +237,60 @@ SInt32 FieldOrderOfFiel(const std::vector<UInt8>& inPayload) {
   }
 }
 
+// An MPEG-4 part 2 video object layer header (start code 00 00 01 2x, in
+// the decoder configuration or the first picture) states whether the
+// pictures are interlaced: progressive ones answer 0; interlaced ones name
+// their field order per picture only, so they answer -1 as a stream that
+// states nothing.
+SInt32 FieldOrderOfMpeg4Layer(const UInt8* inData, size_t inSize) {
+  for (size_t i = 0; i + 4 <= inSize; ++i) {
+    if (inData[i] != 0 || inData[i + 1] != 0 || inData[i + 2] != 1 || (inData[i + 3] & 0xF0) != 0x20) continue;
+    const UInt8* bits = inData + i + 4;
+    const size_t count = (inSize - i - 4) * 8;
+    size_t at = 0;
+    bool ok = true;
+    auto get = [&](unsigned inWidth) {
+      UInt32 v = 0;
+      for (unsigned k = 0; k < inWidth; ++k, ++at) {
+        if (at >= count) {
+          ok = false;
+          return 0u;
+        }
+        v = (v << 1) | ((bits[at / 8] >> (7 - at % 8)) & 1u);
+      }
+      return v;
+    };
+    get(1);  // random accessible
+    get(8);  // object type
+    UInt32 version = 1;
+    if (get(1)) {
+      version = get(4);
+      get(3);
+    }
+    if (get(4) == 15) get(16);  // an extended pixel aspect ratio
+    if (get(1)) {               // control parameters: chroma format, low delay, buffer sizes
+      get(3);
+      if (get(1)) get(79);
+    }
+    const UInt32 shape = get(2);
+    if (shape == 3 && version != 1) get(4);
+    get(1);
+    const UInt32 resolution = get(16);
+    get(1);
+    if (get(1)) {  // a fixed frame rate: its increment in as many bits as the resolution needs
+      unsigned width = 1;
+      while (width < 16 && (1u << width) < resolution) ++width;
+      get(width);
+    }
+    if (shape == 2) return -1;  // shapes alone: no pictures
+    if (shape == 0) get(29);    // markers, width and height of rectangular pictures
+    const UInt32 interlaced = get(1);
+    if (!ok) return -1;
+    return interlaced ? -1 : 0;
+  }
+  return -1;
+}
+
 SInt32 FieldOrderOfParser(AVFieldOrder inOrder) {
   switch (inOrder) {
     case AV_FIELD_PROGRESSIVE: return kFFFieldsProgressive;
@@ -303,6 +357,12 @@ SInt32 GetMediaStatedFieldOrder(Media inMedia) {
     av_parser_parse2(parser.get(), context.get(), &out, &outSize, data.data(), size, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
                      0);
     result = FieldOrderOfParser(parser->field_order);
+    // libavcodec's parser says nothing of MPEG-4 part 2: its layer header does.
+    if (result < 0 && id == AV_CODEC_ID_MPEG4 && n == 1) {
+      result = FieldOrderOfMpeg4Layer(config.data(), config.size());
+      if (result < 0)
+        result = FieldOrderOfMpeg4Layer(reinterpret_cast<const UInt8*>(*sample), static_cast<size_t>(size));
+    }
   }
   DisposeHandle(sample);
   return result;

@@ -362,6 +362,37 @@ TEST_F(MovieDocumentAnalysisTest, ProgressiveH264StatesItsFieldOrderAndIsTracked
   EXPECT_FALSE(Alerted(Text5010(55)));
 }
 
+// MPEG-4 part 2 pictures in AVI and MPEG-4 files state progressive coding
+// in their layer header: such a movie is tracked at once, where a short clip's
+// field analysis could decide nothing. Interlaced coding is still analysed.
+TEST_F(MovieDocumentAnalysisTest, ProgressiveMpeg4PartTwoStatesItsFieldOrder) {
+  for (const char* container : {"avi", "mp4"}) {
+    SCOPED_TRACE(container);
+    const std::string path = Path(std::string("clip.") + container);
+    ASSERT_TRUE(WriteWithLibav(path, container, "mpeg4", 192, 108, 20, 30, AV_FIELD_PROGRESSIVE, false));
+    OpenFile(path);
+    EXPECT_EQ(doc->GetInterlaceMode(), kInterlace_Progressive);
+    if (std::string(container) == "avi") {
+      // (An AVI file is saved as a movie before it is analysed.)
+      doc->Close();
+      doc = nullptr;
+      continue;
+    }
+    ASSERT_TRUE(doc->ProcessCommand(cmd_AnalyseAuto, nullptr));
+    ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
+    ASSERT_TRUE(RunTask());
+    EXPECT_EQ(MotionTracks(), 1);
+    EXPECT_FALSE(Alerted(Text5010(55)));
+    doc->SetModified(false);
+    doc->Close();
+    doc = nullptr;
+  }
+  const std::string path = Path("interlaced.avi");
+  ASSERT_TRUE(WriteWithLibav(path, "avi", "mpeg4", 192, 108, 20, 25, AV_FIELD_TT, true));
+  OpenFile(path);
+  EXPECT_NE(doc->GetInterlaceMode(), kInterlace_Progressive);
+}
+
 TEST_F(MovieDocumentAnalysisTest, InterlacedMpeg2StatesTopFieldFirst) {
   const std::string path = Path("camera.m2v.mov");
   ASSERT_TRUE(WriteWithLibav(path, "mov", "mpeg2video", 320, 240, 16, 25, AV_FIELD_TT, true));
