@@ -149,11 +149,6 @@ void CMovieDocument::GetNavigationDialogOptions(SInt16 inMode, SDocNavOptions* i
 
 namespace {
 
-std::string ParentFolderOf(const std::string& inPath) {
-  const size_t slash = inPath.rfind('/');
-  return slash == std::string::npos || slash == 0 ? std::string("/") : inPath.substr(0, slash);
-}
-
 void AskFile(CMovieDocument* inDoc, SInt16 inOptionsMode, const std::vector<std::string>& inChoices,
              SInt32 inDefaultChoice, std::function<void(SQuestion&)> inAsk) {
   SDocNavOptions options;
@@ -162,8 +157,8 @@ void AskFile(CMovieDocument* inDoc, SInt16 inOptionsMode, const std::vector<std:
   q.kind = question_SaveFile;
   q.title = options.windowTitle;
   q.defaultName = options.saveFileName;
-  // A movie that has a file is saved or exported beside it unless the user goes elsewhere.
-  if (inDoc->IsSpecified()) q.folder = ParentFolderOf(FSSpecPath(inDoc->GetFileSpec()));
+  // A movie that has a file, imported ones too, is saved or exported beside it unless the user goes elsewhere.
+  q.folder = inDoc->GetFileFolder();
   q.choices = inChoices;
   q.defaultChoice = inDefaultChoice;
   inAsk(q);

@@ -140,6 +140,13 @@ void CSingleDocument::SetModified(Boolean inModified) { mIsModified = inModified
 
 Boolean CSingleDocument::IsSpecified() { return mIsSpecified; }
 
+std::string CSingleDocument::GetFileFolder() const {
+  if (!mHasFile) return {};
+  const std::string path = FSSpecPath(mFileSpec);
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 void CSingleDocument::SetSpecified(Boolean inSpecified) {
   mIsSpecified = inSpecified;
   if (mWindow == nullptr) return;
@@ -294,11 +301,7 @@ Boolean CSingleDocument::AskSaveAs(FSSpec&, Boolean) {
     q.title = options.windowTitle;
     q.defaultName = options.saveFileName;
     if (q.defaultName.empty() && mWindow != nullptr) q.defaultName = mWindow->GetTitle();
-    if (mIsSpecified) {
-      const std::string path = FSSpecPath(mFileSpec);
-      const size_t slash = path.rfind('/');
-      q.folder = slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
-    }
+    q.folder = GetFileFolder();
     q.choices = options.choices;
     q.defaultChoice = options.defaultChoice;
     AskNavQuestion(q, kNavUserActionSaveAs);

@@ -105,6 +105,10 @@ class CSingleDocument : public LCommander, public LListener, public CPostProcedu
   CRegularWindow* GetWindow() const { return mWindow; }
   Boolean HasFile() const { return mHasFile; }
   const FSSpec& GetFileSpec() const { return mFileSpec; }
+  // The folder of the document's file (also of a movie that cannot be saved in
+  // place, such as an imported one), where its save and export dialogs start;
+  // empty without a file.
+  std::string GetFileFolder() const;
   virtual void SetFile(const FSSpec* inSpec);  // nil: no file
   virtual Boolean IsModified();
   virtual void SetModified(Boolean inModified);

@@ -4,6 +4,7 @@
 // reverting, and closing with changes.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -275,6 +276,34 @@ TEST_F(MovieDocumentTest, SaveAsWritesSelfContainedAndReferenceMoviesThatReopen)
   fs::remove(Path("source.mp4"));
   doc = Open("whole.mov");
   EXPECT_EQ(doc->GetMovie()->GetDuration(), duration);
+  doc->Close();
+}
+
+TEST_F(MovieDocumentTest, SaveAsAndExportOfAnImportedMovieStartBesideIt) {
+  // An AVI is read through the importer and cannot be saved in place, yet its
+  // dialogs start in its folder, not the program's working folder.
+  const std::string command =
+      "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=160x96:rate=25 -frames:v 5 -c:v mjpeg '" +
+      Path("imported.avi") + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  CMovieDocument* doc = Open("imported.avi");
+  ASSERT_FALSE(doc->IsSpecified());
+  const std::string folder = fs::path(Path("imported.avi")).parent_path().string();
+  ASSERT_NE(fs::current_path().string(), folder);
+  auto lastSaveFolder = [] {
+    std::string seen = "(none asked)";
+    for (const SQuestion& q : UResponder::GetLog())
+      if (q.kind == question_SaveFile) seen = q.folder;
+    return seen;
+  };
+  for (CommandT command : {cmd_SaveAs, cmd_ExportMovie}) {
+    SCOPED_TRACE(command);
+    UResponder::Script(question_SaveFile, SAnswer::Cancel());
+    doc->ProcessCommand(command);
+    ASSERT_TRUE(PumpUntil([&] { return NoQueuedWork(doc); }));
+    EXPECT_EQ(lastSaveFolder(), folder);
+    UResponder::Reset();
+  }
   doc->Close();
 }
 
