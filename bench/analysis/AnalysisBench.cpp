@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/movies/OpenMovie.h"
 #include "support/movies/PlainDecode.h"
 #include "support/FrameView.h"
 #include "support/ShakyScene.h"
@@ -68,24 +69,12 @@ void WriteClip(const std::string& inPath) {
   frame->Release();
 }
 
-Movie OpenMovie(const std::string& inPath) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 resID = 0;
-  const OSErr err = NewMovieFromFile(&movie, ref, &resID, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return err == noErr ? movie : nullptr;
-}
-
 // Frames per second of stepping and drawing every frame into a buffer's
 // graphics world; with outFrames, keeps a copy of each. Only the stepping
 // and drawing is timed, unless inWhole: then everything from the first
 // frame asked for to the last one drawn, as the driver times its analysis.
 double DecodeAndDraw(const std::string& inPath, std::vector<CBuffer*>* outFrames, bool inWhole = false) {
-  Movie movie = OpenMovie(inPath);
+  Movie movie = testmovies::OpenMovieAt(inPath);
   if (movie == nullptr) return 0;
   Rect bounds;
   GetMovieNaturalBoundsRect(movie, &bounds);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/movies/OpenMovie.h"
 #include "support/movies/PlainDecode.h"
 #include "platform/graphics/QuickDraw.h"
 #include "platform/movies/FFMuxer.h"
@@ -66,15 +67,8 @@ double PlainDecodeRate(const std::string& path) {
 
 // Frames per second of the toolbox stepping frame by frame and drawing each into a 32-bit GWorld.
 double ToolboxRate(const std::string& path, int* outFrames) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(path, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return 0;
-  Movie movie = nullptr;
-  SInt16 resID = 0;
-  OSErr err = NewMovieFromFile(&movie, ref, &resID, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  if (err != noErr) return 0;
+  Movie movie = testmovies::OpenMovieAt(path);
+  if (movie == nullptr) return 0;
   Rect bounds;
   GetMovieNaturalBoundsRect(movie, &bounds);
   GWorldPtr world = nullptr;

@@ -24,12 +24,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "support/ShakyScene.h"
 #include "platform/base/MacMemory.h"
 #include "platform/files/Aliases.h"
 #include "platform/movies/FFCommon.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/MovieFFCodecs.h"
+#include "support/movies/OpenMovie.h"
+#include "support/ShakyClip.h"
 #include "vantrel/ExportEngine.h"
 #include "vantrel/ExportProtocol.h"
 #include "vantrel/VantrelWorker.h"
@@ -58,84 +59,18 @@ struct Timing {
 // camera codes it (B-frames, a key frame every second).
 bool WriteSourceClip(const std::string& inPath) {
   const shaky::Texture texture = shaky::MakePhotoTexture(kWidth + 320, kHeight + 240, 44);
-  AVFormatContext* fmt = nullptr;
-  if (avformat_alloc_output_context2(&fmt, nullptr, "mp4", inPath.c_str()) < 0) return false;
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (codec == nullptr) return false;
-  AVStream* st = avformat_new_stream(fmt, nullptr);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->width = kWidth;
-  c->height = kHeight;
-  c->time_base = AVRational{1, kRate};
-  c->framerate = AVRational{kRate, 1};
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->max_b_frames = 3;
-  c->gop_size = kRate;
-  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  AVDictionary* opts = nullptr;
-  av_dict_set(&opts, "preset", "veryfast", 0);
-  av_dict_set(&opts, "crf", "20", 0);
-  bool ok = avcodec_open2(c, codec, &opts) >= 0;
-  av_dict_free(&opts);
-  ok = ok && avcodec_parameters_from_context(st->codecpar, c) >= 0;
-  st->time_base = c->time_base;
-  ok = ok && avio_open(&fmt->pb, inPath.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(fmt, nullptr) >= 0;
-  CBuffer* argb = new CBuffer(Rect{0, 0, kHeight, kWidth}, kBufferDepth8, kBufferModeARGB);
-  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_ARGB, kWidth, kHeight, AV_PIX_FMT_YUV420P,
-                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
-  AVFrame* f = av_frame_alloc();
-  AVPacket* pkt = av_packet_alloc();
-  auto drain = [&] {
-    while (avcodec_receive_packet(c, pkt) == 0) {
-      // Every picture lasts one frame, the last one too, or the file's edit ends before it.
-      pkt->duration = 1;
-      av_packet_rescale_ts(pkt, c->time_base, st->time_base);
-      pkt->stream_index = st->index;
-      av_interleaved_write_frame(fmt, pkt);
-    }
-  };
-  for (int k = 0; ok && k < kFrames; ++k) {
+  shaky::H264ClipSpec spec;
+  spec.width = kWidth;
+  spec.height = kHeight;
+  spec.frames = kFrames;
+  spec.rate = kRate;
+  spec.gop = kRate;
+  spec.crf = "20";
+  return shaky::WriteH264Clip(inPath, spec, texture, [](int k) {
     const double t = k / static_cast<double>(kRate);
-    const shaky::Pose pose = shaky::Pose::Make(1.0 + 0.01 * std::sin(t * 1.7), 0.01 * std::sin(t * 5.3),
-                                               40 * t + 6 * std::sin(t * 11.0), 4 * std::cos(t * 9.0));
-    shaky::Render(texture, pose, argb);
-    f->format = c->pix_fmt;
-    f->width = kWidth;
-    f->height = kHeight;
-    av_frame_get_buffer(f, 0);
-    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(argb->GetDataPtr(static_cast<const Point*>(nullptr))),
-                             nullptr, nullptr, nullptr};
-    const int stride[4] = {argb->GetRowBytes(), 0, 0, 0};
-    sws_scale(sws, src, stride, 0, kHeight, f->data, f->linesize);
-    f->pts = k;
-    if (avcodec_send_frame(c, f) >= 0) drain();
-    av_frame_unref(f);
-  }
-  if (ok) {
-    avcodec_send_frame(c, nullptr);
-    drain();
-    ok = av_write_trailer(fmt) >= 0;
-  }
-  argb->Release();
-  sws_freeContext(sws);
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
-  if (fmt->pb) avio_closep(&fmt->pb);
-  avformat_free_context(fmt);
-  return ok;
-}
-
-Movie OpenMovieAt(const std::string& inPath) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 id = 0;
-  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return movie;
+    return shaky::Pose::Make(1.0 + 0.01 * std::sin(t * 1.7), 0.01 * std::sin(t * 5.3), 40 * t + 6 * std::sin(t * 11.0),
+                             4 * std::cos(t * 9.0));
+  });
 }
 
 typedef std::vector<UInt8> Bytes;
@@ -360,7 +295,7 @@ int main(int argc, char** argv) {
   }
   EnterMovies();
   InstallFFmpegMovieComponents();
-  Movie movie = OpenMovieAt(source);
+  Movie movie = testmovies::OpenMovieAt(source);
   if (movie == nullptr) {
     std::fprintf(stderr, "the source clip does not open\n");
     return 1;

@@ -36,6 +36,7 @@ extern "C" {
 #include "platform/movies/Movies.h"
 #include "platform/ui/LWindow.h"
 #include "platform/ui/UQtSupport.h"
+#include "support/movies/OpenMovie.h"
 
 namespace {
 
@@ -185,15 +186,8 @@ class CFramePrefetcher {
 
 Result Play(const std::string& inPath, double inFps, CMovieView* inView, LWindow* inWindow) {
   Result result;
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return result;
-  Movie movie = nullptr;
-  SInt16 resID = 0;
-  OSErr err = NewMovieFromFile(&movie, ref, &resID, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  if (err != noErr) return result;
+  Movie movie = testmovies::OpenMovieAt(inPath);
+  if (movie == nullptr) return result;
   Rect bounds;
   GetMovieNaturalBoundsRect(movie, &bounds);
   OffsetRect(&bounds, static_cast<SInt16>(-bounds.left), static_cast<SInt16>(-bounds.top));

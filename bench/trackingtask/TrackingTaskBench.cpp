@@ -38,6 +38,7 @@
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/Movies.h"
+#include "support/movies/OpenMovie.h"
 
 using namespace shaky;
 
@@ -79,18 +80,6 @@ void WriteClip(const std::string& path, SInt32 w, SInt32 h, int frames) {
     muxer.WriteVideoFrame(track, FFPixelBuffer{pixels.data(), w * 4, w, h}, f * 20, 20);
   }
   muxer.Finish();
-}
-
-Movie Open(const std::string& path) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(path, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, 1) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 id = 0;
-  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return movie;
 }
 
 // Steps the movie through every frame into the buffer; calls inEach with each drawn frame.
@@ -156,8 +145,8 @@ int main() {
     // The bare rate is taken from a movie of its own: the task's reader
     // makes its movie's decoder again for half the processors, and the
     // bare stage should not pay for that.
-    Movie movie = Open(path);
-    Movie bare = Open(path);
+    Movie movie = testmovies::OpenMovieAt(path);
+    Movie bare = testmovies::OpenMovieAt(path);
     if (!movie || !bare) {
       std::printf("cannot open the bench movie\n");
       return 1;
@@ -232,8 +221,8 @@ int main() {
     if (s.w == 1280) {
       const std::string longPath = path + ".long.mp4";
       WriteClip(longPath, s.w, s.h, longFrames);
-      Movie longMovie = Open(longPath);
-      Movie longBare = Open(longPath);
+      Movie longMovie = testmovies::OpenMovieAt(longPath);
+      Movie longBare = testmovies::OpenMovieAt(longPath);
       if (longMovie && longBare) {
         CMovie longDoc(longMovie, true);
         BenchDocument longDocument;

@@ -24,6 +24,7 @@
 #include "platform/files/TempFolder.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/Movies.h"
+#include "support/movies/OpenMovie.h"
 #include "support/ui/UiTestSupport.h"
 
 extern char** environ;
@@ -43,18 +44,6 @@ int RunProgram(const std::vector<std::string>& inArgs) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-Movie OpenMovie(const std::string& inPath) {
-  FSSpec spec;
-  if (FSMakeFSSpecFromPath(inPath, &spec) != noErr) return nullptr;
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, 1) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 id = 0;
-  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return movie;
-}
-
 // The video frames of a movie, counted through its visual sample times.
 int CountFrames(Movie inMovie) {
   OSType eyes = 'eyes';
@@ -67,7 +56,6 @@ int CountFrames(Movie inMovie) {
   }
   return count;
 }
-
 
 // The shake of a movie: the root mean square of its frame-to-frame motion
 // about the mean motion, measured by the automatic tracker over the middle
@@ -156,9 +144,9 @@ TEST_F(ApplicationEndToEndTest, AShakyMovieIsAnalysedSteadiedSavedAndExportedThr
     EXPECT_TRUE(fs::exists(shots + "/" + step + ".png")) << step;
 
   InstallFFmpegMovieComponents();
-  Movie in = OpenMovie(input);
+  Movie in = testmovies::OpenMovieAt(input);
   ASSERT_NE(in, nullptr);
-  Movie out = OpenMovie(steady);
+  Movie out = testmovies::OpenMovieAt(steady);
   ASSERT_NE(out, nullptr) << "no exported movie";
   EXPECT_EQ(CountFrames(out), CountFrames(in));
   // Steadied: what shake the tracker still finds is under a tenth of the input's.
@@ -166,7 +154,7 @@ TEST_F(ApplicationEndToEndTest, AShakyMovieIsAnalysedSteadiedSavedAndExportedThr
   EXPECT_GT(shakeIn, 1.0);
   EXPECT_GE(shakeOut, 0.0);
   EXPECT_LT(shakeOut, shakeIn / 10) << "input " << shakeIn << " px, output " << shakeOut << " px";
-  Movie reopened = OpenMovie(saved);
+  Movie reopened = testmovies::OpenMovieAt(saved);
   ASSERT_NE(reopened, nullptr) << "no saved movie";
   EXPECT_TRUE(CMotionData::HasValidMotionDataTrack(reopened));
   EXPECT_GT(CTweenTracks::HasControlTracks(reopened), 0);

@@ -17,6 +17,7 @@
 #include "platform/ui/LView.h"
 #include "platform/ui/UControlRegistry.h"
 #include "platform/ui/URegistrar.h"
+#include "support/movies/OpenMovie.h"
 #include "support/movies/RawMovie.h"
 #include "toolkit/CRegularWindow.h"
 
@@ -116,25 +117,9 @@ std::vector<UInt8> BERect(SInt16 t, SInt16 l, SInt16 b, SInt16 r) {
   return out;
 }
 
-namespace {
-
-Movie OpenMovieAt(const std::string& inPath) {
-  FSSpec spec;
-  if (FSMakeFSSpecFromPath(inPath, &spec) != noErr) return nullptr;
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie m = nullptr;
-  SInt16 resID = 0;
-  NewMovieFromFile(&m, ref, &resID, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return m;
-}
-
-}  // namespace
-
 std::vector<UInt8> SettingsItemOfFile(const std::string& inPath) {
   std::vector<UInt8> out;
-  Movie m = OpenMovieAt(inPath);
+  Movie m = testmovies::OpenMovieAt(inPath);
   if (m == nullptr) return out;
   Handle h = NewHandle(0);
   if (GetUserData(GetMovieUserData(m), h, 'Trbx', 1) == noErr)
@@ -146,7 +131,7 @@ std::vector<UInt8> SettingsItemOfFile(const std::string& inPath) {
 
 std::vector<std::string> DataFilesOfMovieFile(const std::string& inPath) {
   std::vector<std::string> out;
-  Movie m = OpenMovieAt(inPath);
+  Movie m = testmovies::OpenMovieAt(inPath);
   if (m == nullptr) return out;
   for (SInt32 t = 1; t <= GetMovieTrackCount(m); ++t) {
     Media md = GetTrackMedia(GetMovieIndTrack(m, t));

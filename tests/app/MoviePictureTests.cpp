@@ -26,6 +26,7 @@
 #include "platform/movies/Movies.h"
 #include "platform/ui/LMenu.h"
 #include "platform/ui/LWindow.h"
+#include "support/movies/OpenMovie.h"
 #include "toolkit/CRegularWindow.h"
 
 namespace {
@@ -42,23 +43,10 @@ const char* const kH264 = "-c:v libx264 -bf 3 -g 25 -pix_fmt yuv420p";
 const char* const kMJPEG = "-c:v mjpeg -q:v 3";
 const char* const kMPEG4 = "-c:v mpeg4 -bf 2 -q:v 3";
 
-// A movie of the file, opened apart from the document's.
-Movie OpenApart(const std::string& inPath) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 resID = 0;
-  if (NewMovieFromFile(&movie, ref, &resID, nullptr, newMovieActive, nullptr) != noErr) movie = nullptr;
-  CloseMovieFile(ref);
-  return movie;
-}
-
 // The file's frame at inTime drawn into a w x h picture (A, R, G, B bytes).
 QImage FrameOfFile(const std::string& inPath, TimeValue inTime, int inWidth, int inHeight) {
   QImage image;
-  Movie movie = OpenApart(inPath);
+  Movie movie = testmovies::OpenMovieAt(inPath);
   if (!movie) return image;
   Rect bounds = {0, 0, static_cast<SInt16>(inHeight), static_cast<SInt16>(inWidth)};
   GWorldPtr world = nullptr;
@@ -188,7 +176,7 @@ TimeValue LastFrameTime(Movie inMovie) { return GetMovieDuration(inMovie) - GetM
 
 TEST_F(MoviePictureTest, AMovieSavedAtItsEndOrMiddleOpensShowingThatFrame) {
   MakeMovie(Path("source.mp4"), kH264);
-  Movie source = OpenApart(Path("source.mp4"));
+  Movie source = testmovies::OpenMovieAt(Path("source.mp4"));
   ASSERT_NE(source, nullptr);
   const TimeValue duration = GetMovieDuration(source);
   const TimeValue last = LastFrameTime(source);
@@ -225,7 +213,7 @@ TEST_P(MoviePictureCodecTest, CutEndUndoAndHalfSizeShowTheFrameAtTheMovieTime) {
   CMovie* movie = doc->GetMovie();
   const SInt32 scale = movie->GetTimeScale();
   const SInt32 frame = scale / 25;
-  Movie apart = OpenApart(Path(mName));
+  Movie apart = testmovies::OpenMovieAt(Path(mName));
   ASSERT_NE(apart, nullptr);
   const TimeValue last = LastFrameTime(apart);
   DisposeMovie(apart);

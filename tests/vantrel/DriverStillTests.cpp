@@ -21,7 +21,7 @@ extern "C" {
 }
 
 #include "media/CBuffer.h"
-#include "support/ShakyScene.h"
+#include "support/ShakyClip.h"
 
 namespace fs = std::filesystem;
 
@@ -50,81 +50,20 @@ struct RGBPicture {
 // and a key frame every 12 frames, its colour stated as HD cameras state it.
 bool WriteClip(const std::string& inPath, const ClipKind& inKind) {
   const shaky::Texture texture = shaky::MakePhotoTexture(inKind.width + 200, inKind.height + 160, 45);
-  AVFormatContext* fmt = nullptr;
-  if (avformat_alloc_output_context2(&fmt, nullptr, inKind.container, inPath.c_str()) < 0) return false;
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (codec == nullptr) {
-    avformat_free_context(fmt);
-    return false;
-  }
-  AVStream* st = avformat_new_stream(fmt, nullptr);
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->width = inKind.width;
-  c->height = inKind.height;
-  c->time_base = AVRational{1, kRate};
-  c->framerate = AVRational{kRate, 1};
-  c->pix_fmt = inKind.format;
-  c->max_b_frames = 3;
-  c->gop_size = 12;
-  c->colorspace = AVCOL_SPC_BT709;
-  c->color_primaries = AVCOL_PRI_BT709;
-  c->color_trc = AVCOL_TRC_BT709;
-  c->color_range = inKind.format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  AVDictionary* opts = nullptr;
-  av_dict_set(&opts, "preset", "veryfast", 0);
-  av_dict_set(&opts, "crf", "18", 0);
-  bool ok = avcodec_open2(c, codec, &opts) >= 0;
-  av_dict_free(&opts);
-  ok = ok && avcodec_parameters_from_context(st->codecpar, c) >= 0;
-  st->time_base = c->time_base;
-  ok = ok && avio_open(&fmt->pb, inPath.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(fmt, nullptr) >= 0;
-  CBuffer* argb = new CBuffer(Rect{0, 0, static_cast<SInt16>(inKind.height), static_cast<SInt16>(inKind.width)},
-                              kBufferDepth8, kBufferModeARGB);
-  SwsContext* sws = sws_getContext(inKind.width, inKind.height, AV_PIX_FMT_ARGB, inKind.width, inKind.height,
-                                   inKind.format, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-  sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), 1, sws_getCoefficients(SWS_CS_ITU709),
-                           c->color_range == AVCOL_RANGE_JPEG ? 1 : 0, 0, 1 << 16, 1 << 16);
-  AVFrame* f = av_frame_alloc();
-  AVPacket* pkt = av_packet_alloc();
-  auto drain = [&] {
-    while (avcodec_receive_packet(c, pkt) == 0) {
-      pkt->duration = 1;  // the last picture lasts a frame too
-      av_packet_rescale_ts(pkt, c->time_base, st->time_base);
-      pkt->stream_index = st->index;
-      av_interleaved_write_frame(fmt, pkt);
-    }
-  };
-  for (int k = 0; ok && k < kFrames; ++k) {
+  shaky::H264ClipSpec spec;
+  spec.container = inKind.container;
+  spec.width = inKind.width;
+  spec.height = inKind.height;
+  spec.frames = kFrames;
+  spec.rate = kRate;
+  spec.pixelFormat = inKind.format;
+  spec.gop = 12;
+  spec.crf = "18";
+  spec.hdColour = true;
+  return shaky::WriteH264Clip(inPath, spec, texture, [](int k) {
     const double t = k / static_cast<double>(kRate);
-    const shaky::Pose pose = shaky::Pose::Make(1.0, 0.004 * std::sin(k * 1.9), 60 * t + 5 * std::sin(k * 2.3),
-                                               4 * std::cos(k * 1.7));
-    shaky::Render(texture, pose, argb);
-    f->format = c->pix_fmt;
-    f->width = c->width;
-    f->height = c->height;
-    av_frame_get_buffer(f, 0);
-    const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(argb->GetDataPtr(static_cast<const Point*>(nullptr))),
-                             nullptr, nullptr, nullptr};
-    const int stride[4] = {argb->GetRowBytes(), 0, 0, 0};
-    sws_scale(sws, src, stride, 0, c->height, f->data, f->linesize);
-    f->pts = k;
-    if (avcodec_send_frame(c, f) >= 0) drain();
-    av_frame_unref(f);
-  }
-  if (ok) {
-    avcodec_send_frame(c, nullptr);
-    drain();
-    ok = av_write_trailer(fmt) >= 0;
-  }
-  argb->Release();
-  sws_freeContext(sws);
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avcodec_free_context(&c);
-  if (fmt->pb) avio_closep(&fmt->pb);
-  avformat_free_context(fmt);
-  return ok;
+    return shaky::Pose::Make(1.0, 0.004 * std::sin(k * 1.9), 60 * t + 5 * std::sin(k * 2.3), 4 * std::cos(k * 1.7));
+  });
 }
 
 // Every picture of a file's video in display order, as RGB24 (colour as

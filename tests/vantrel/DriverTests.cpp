@@ -24,6 +24,7 @@
 #include "platform/movies/Movies.h"
 #include "platform/export/ExportTestSupport.h"
 #include "platform/files/Files.h"
+#include "support/movies/OpenMovie.h"
 
 namespace fs = std::filesystem;
 
@@ -46,14 +47,8 @@ TEST(Driver, StabilisesAGeneratedClipThroughVantrel) {
   EXPECT_TRUE(fs::exists(out + "/shaky-analysed.mov"));
   {
     // The saved movie carries its analysis: one motion record per frame.
-    FSSpec spec;
-    ASSERT_EQ(FSMakeFSSpecFromPath(out + "/shaky-analysed.mov", &spec), noErr);
-    SInt16 ref = 0;
-    ASSERT_EQ(OpenMovieFile(&spec, &ref, 1), noErr);
     Movie saved = nullptr;
-    SInt16 id = 0;
-    ASSERT_EQ(NewMovieFromFile(&saved, ref, &id, nullptr, newMovieActive, nullptr), noErr);
-    CloseMovieFile(ref);
+    ASSERT_EQ(testmovies::OpenMovieAt(out + "/shaky-analysed.mov", &saved), noErr);
     EXPECT_TRUE(CMotionData::HasValidMotionDataTrack(saved));
     CMotionData data;
     Rect bounds = {0, 0, 128, 192};
@@ -98,14 +93,7 @@ std::string ReadAll(const std::string& inPath) {
 }
 
 int ControlTracksIn(const std::string& inPath) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return -1;
-  Movie movie = nullptr;
-  SInt16 id = 0;
-  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
+  Movie movie = testmovies::OpenMovieAt(inPath);
   if (movie == nullptr) return -1;
   int n = 0;
   for (SInt32 i = 1; i <= GetMovieTrackCount(movie); ++i)

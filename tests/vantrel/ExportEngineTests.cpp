@@ -21,9 +21,11 @@
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/MovieFFCodecs.h"
+#include "support/movies/OpenMovie.h"
 #include "vantrel/ExportEngine.h"
 #include "vantrel/ExportClient.h"
 #include "vantrel/ExportRequests.h"
+#include "vantrel/VantrelFixture.h"
 #include "vantrel/VantrelWorker.h"
 #include "vantrel/VideoExportSource.h"
 
@@ -51,26 +53,9 @@ void AddControlTrack(Movie inMovie, int inFrames, Rect inBounds) {
   ASSERT_EQ(CMovieRendering::WriteRenderParamsToTrack(track, params), noErr);
 }
 
-
-class VantrelExport : public ::testing::Test {
+class VantrelExport : public TVantrelFixture<> {
  protected:
-  void SetUp() override {
-    unsetenv("VANTREL_STAND_IN_EXPORT");
-    EnterMovies();
-    char pattern[] = "/tmp/trx-export-test-XXXXXX";
-    mFolder = mkdtemp(pattern);
-    // Vantrel's temporary items go below this test's own folder.
-    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
-    ASSERT_TRUE(mClient.OpenProgressPort());
-    ASSERT_TRUE(mClient.Launch());
-    ASSERT_TRUE(mClient.Connect());
-  }
-  void TearDown() override {
-    mClient.Send(Bytes{kExportCommandQuit});
-    mClient.WaitForExit(20.0);
-    fs::remove_all(mFolder);
-    unsetenv("XDG_CACHE_HOME");
-  }
+  VantrelExport() : TVantrelFixture("/tmp/trx-export-test-XXXXXX", false) {}
   // No temporary sound file is left after an export.
   void ExpectNoTemporaryFiles() {
     const fs::path temp = fs::path(mFolder) / "cache";
@@ -78,9 +63,6 @@ class VantrelExport : public ::testing::Test {
     for (const auto& entry : fs::recursive_directory_iterator(temp))
       EXPECT_NE(entry.path().filename().string().rfind("Tremb_", 0), 0u) << entry.path();
   }
-  StTempPortDirectory mPorts;
-  std::string mFolder;
-  CExportClient mClient;
 };
 
 }  // namespace
@@ -372,18 +354,6 @@ OSErr ExportInProcess(const Bytes& inMessage) {
   return err;
 }
 
-Movie OpenMovieAt(const std::string& inPath) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 id = 0;
-  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return movie;
-}
-
 class InProcessExport : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -429,7 +399,7 @@ TEST_F(InProcessExport, EverySoundIsExported) {
         const bool written = exporttest::WriteSoundMovie(source, k.encoder, rate, channels, 0.5, container);
         if (!written && std::strcmp(container, "mp4") == 0) continue;  // MPEG-4 files take no 8 kHz MP3
         ASSERT_TRUE(written);
-        Movie opened = OpenMovieAt(source);
+        Movie opened = testmovies::OpenMovieAt(source);
         ASSERT_NE(opened, nullptr);
         // Saved as the application saves it, then exported from the saved file.
         FSSpec saved;

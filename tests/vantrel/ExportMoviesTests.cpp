@@ -21,8 +21,10 @@
 #include "platform/ipc/IpcTestSupport.h"
 #include "platform/movies/MovieExport.h"
 #include "platform/movies/MovieFFCodecs.h"
+#include "support/movies/OpenMovie.h"
 #include "vantrel/ExportClient.h"
 #include "vantrel/ExportRequests.h"
+#include "vantrel/VantrelFixture.h"
 
 // libx264 keeps one small allocation of its option parser for the life of the process.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\n"; }
@@ -30,18 +32,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libx264.so\n
 namespace fs = std::filesystem;
 
 namespace {
-
-Movie OpenMovieAt(const std::string& inPath) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, fsRdPerm) != noErr) return nullptr;
-  Movie movie = nullptr;
-  SInt16 id = 0;
-  NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return movie;
-}
 
 // An applied session that leaves every picture where it is: one identity
 // record per frame of the movie, at the frame's own time.
@@ -131,28 +121,9 @@ const SourceKind kKinds[] = {
     {"H264MonoAAC", Spec("mp4", "libx264", 2, "aac", 16000, 1)},
 };
 
-class ExportEveryMovie : public ::testing::TestWithParam<SourceKind> {
+class ExportEveryMovie : public TVantrelFixture<::testing::TestWithParam<SourceKind>> {
  protected:
-  void SetUp() override {
-    unsetenv("VANTREL_STAND_IN_EXPORT");
-    EnterMovies();
-    InstallFFmpegMovieComponents();
-    char pattern[] = "/tmp/trx-every-movie-XXXXXX";
-    mFolder = mkdtemp(pattern);
-    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
-    ASSERT_TRUE(mClient.OpenProgressPort());
-    ASSERT_TRUE(mClient.Launch());
-    ASSERT_TRUE(mClient.Connect());
-  }
-  void TearDown() override {
-    mClient.Send(Bytes{kExportCommandQuit});
-    mClient.WaitForExit(20.0);
-    fs::remove_all(mFolder);
-    unsetenv("XDG_CACHE_HOME");
-  }
-  StTempPortDirectory mPorts;
-  std::string mFolder;
-  CExportClient mClient;
+  ExportEveryMovie() : TVantrelFixture("/tmp/trx-every-movie-XXXXXX", true) {}
 };
 
 }  // namespace
@@ -173,7 +144,7 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
   {
     const exporttest::FileFacts decoded = exporttest::Probe(source, true);
     ASSERT_EQ(decoded.frameNumbers.size(), static_cast<size_t>(spec.frames));
-    Movie movie = OpenMovieAt(source);
+    Movie movie = testmovies::OpenMovieAt(source);
     ASSERT_NE(movie, nullptr);
     static const OSType kVisual = VisualMediaCharacteristic;
     int steps = 0;
@@ -192,7 +163,7 @@ TEST_P(ExportEveryMovie, EveryFrameAndEverySoundTrackArrive) {
     for (OSType subtype : {OSType('mpg4'), OSType('MooV')}) {
       SCOPED_TRACE(std::string(stage == kApplied ? "applied session, " : stage == kAnalysedOnly ? "analysed only, " : "as it is, ") +
                    (subtype == 'mpg4' ? "MPEG-4" : "QuickTime"));
-      Movie movie = OpenMovieAt(source);
+      Movie movie = testmovies::OpenMovieAt(source);
       ASSERT_NE(movie, nullptr);
       if (stage != kAsItIs) AddMotionDataTrack(movie);
       if (applied) AddIdentityControlTrack(movie);
@@ -273,28 +244,9 @@ const TimedKind kTimedKinds[] = {
     {"MP2InProgramStream", ToneSpec("vob", "mpeg2video", 2, "mp2", 48000, 2)},
 };
 
-class ExportKeepsTheSoundInPlace : public ::testing::TestWithParam<TimedKind> {
+class ExportKeepsTheSoundInPlace : public TVantrelFixture<::testing::TestWithParam<TimedKind>> {
  protected:
-  void SetUp() override {
-    unsetenv("VANTREL_STAND_IN_EXPORT");
-    EnterMovies();
-    InstallFFmpegMovieComponents();
-    char pattern[] = "/tmp/trx-sound-place-XXXXXX";
-    mFolder = mkdtemp(pattern);
-    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
-    ASSERT_TRUE(mClient.OpenProgressPort());
-    ASSERT_TRUE(mClient.Launch());
-    ASSERT_TRUE(mClient.Connect());
-  }
-  void TearDown() override {
-    mClient.Send(Bytes{kExportCommandQuit});
-    mClient.WaitForExit(20.0);
-    fs::remove_all(mFolder);
-    unsetenv("XDG_CACHE_HOME");
-  }
-  StTempPortDirectory mPorts;
-  std::string mFolder;
-  CExportClient mClient;
+  ExportKeepsTheSoundInPlace() : TVantrelFixture("/tmp/trx-sound-place-XXXXXX", true) {}
 };
 
 }  // namespace
@@ -319,7 +271,7 @@ TEST_P(ExportKeepsTheSoundInPlace, TheToneStartsAtItsPictureAndTheSoundKeepsItsL
   UInt32 cookie = 1;
   for (OSType subtype : {OSType('mpg4'), OSType('MooV')}) {
     SCOPED_TRACE(subtype == 'mpg4' ? "MPEG-4" : "QuickTime");
-    Movie movie = OpenMovieAt(source);
+    Movie movie = testmovies::OpenMovieAt(source);
     ASSERT_NE(movie, nullptr);
     const std::string dest = mFolder + "/out" + std::to_string(cookie) + (subtype == 'mpg4' ? ".mp4" : ".mov");
     ASSERT_EQ(mClient.Send(ExportRequestFor(movie, dest, subtype, cookie)), kCFMessagePortSuccess);

@@ -15,6 +15,7 @@ extern "C" {
 #include "platform/files/Files.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/tasks/Multiprocessing.h"
+#include "support/movies/OpenMovie.h"
 
 using namespace tasktest;
 using namespace shaky;
@@ -148,18 +149,6 @@ bool WriteInterlacedMPEG2(const std::string& inPath, bool inTopFirst, int inFram
   return ok;
 }
 
-Movie OpenFile(const std::string& inPath) {
-  FSSpec spec;
-  if (FSMakeFSSpecFromPath(inPath, &spec) != noErr) return nullptr;
-  SInt16 ref = 0;
-  if (OpenMovieFile(&spec, &ref, 1) != noErr) return nullptr;
-  Movie m = nullptr;
-  SInt16 id = 0;
-  if (NewMovieFromFile(&m, ref, &id, nullptr, newMovieActive, nullptr) != noErr) m = nullptr;
-  CloseMovieFile(ref);
-  return m;
-}
-
 }  // namespace
 
 // Fields from a progressive sequence at twice the rate: top field first
@@ -263,7 +252,7 @@ TEST_F(Interlace, InterlacedMPEG2FilesFromLibavcodec) {
     const std::string path =
         (std::filesystem::temp_directory_path() / (top ? "trx-tff.ts" : "trx-bff.ts")).string();
     ASSERT_TRUE(WriteInterlacedMPEG2(path, top, 40));
-    Movie m = OpenFile(path);
+    Movie m = testmovies::OpenMovieAt(path);
     ASSERT_NE(m, nullptr);
     Result r = Analyse(m);
     EXPECT_EQ(r.error, noErr);

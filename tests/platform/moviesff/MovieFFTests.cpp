@@ -18,6 +18,7 @@
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/MovieFFImport.h"
 #include "platform/movies/MovieImport.h"
+#include "support/movies/OpenMovie.h"
 
 using namespace fftest;
 
@@ -70,20 +71,6 @@ class MovieFF : public ::testing::Test {
     InstallFFmpegMovieComponents();
   }
 };
-
-OSErr OpenMovie(const std::string& path, Movie* outMovie) {
-  *outMovie = nullptr;
-  FSSpec spec;
-  OSErr err = FSMakeFSSpecFromPath(path, &spec);
-  if (err != noErr) return err;
-  SInt16 ref = 0;
-  err = OpenMovieFile(&spec, &ref, fsRdPerm);
-  if (err != noErr) return err;
-  SInt16 resID = 0;
-  err = NewMovieFromFile(outMovie, ref, &resID, nullptr, newMovieActive, nullptr);
-  CloseMovieFile(ref);
-  return err;
-}
 
 // A movie drawing into a 32-bit graphics world of its natural size.
 struct Drawn {
@@ -187,7 +174,7 @@ TEST_F(MovieFF, H264InMP4StepsThroughEveryFrameAndSeeks) {
   for (bool imported : {false, true}) {
     SCOPED_TRACE(imported ? "importer" : "toolbox reader");
     Movie im = nullptr;
-    ASSERT_EQ(imported ? ImportMovieWithFFmpeg(file.path, &im) : OpenMovie(file.path, &im), noErr);
+    ASSERT_EQ(imported ? ImportMovieWithFFmpeg(file.path, &im) : testmovies::OpenMovieAt(file.path, &im), noErr);
     Drawn d(im);
     EXPECT_EQ(d.width, 320);
     EXPECT_EQ(d.height, 240);
@@ -234,8 +221,8 @@ TEST_F(MovieFF, FramesNotKeptAreDrawnStraightIntoTheTargetAlike) {
   MovieSpec spec{'mpg4', 'avc1', 320, 240, 24};
   WriteMovie(file.path, spec);
   Movie keeping = nullptr, straight = nullptr;
-  ASSERT_EQ(OpenMovie(file.path, &keeping), noErr);
-  ASSERT_EQ(OpenMovie(file.path, &straight), noErr);
+  ASSERT_EQ(testmovies::OpenMovieAt(file.path, &keeping), noErr);
+  ASSERT_EQ(testmovies::OpenMovieAt(file.path, &straight), noErr);
   Drawn d(keeping);
   EXPECT_TRUE(GetMovieKeepsDrawnFrame(straight));
   SetMovieKeepsDrawnFrame(straight, false);
@@ -290,7 +277,7 @@ TEST_F(MovieFF, MPEG4InMP4AndAVI) {
     MovieSpec spec{exporter, 'mp4v', 176, 144, 20};
     WriteMovie(file.path, spec);
     Movie m = nullptr;
-    ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+    ASSERT_EQ(testmovies::OpenMovieAt(file.path, &m), noErr);
     Drawn d(m);
     CheckSteppedFrames(d, spec, 30.0);
     if (exporter == 'VfW ') {
@@ -320,7 +307,7 @@ TEST_F(MovieFF, MJPEGInAVIAndMOVAtAnOddSize) {
     MovieSpec spec{exporter, 'jpeg', 321, 239, 12, 2997, 100};
     WriteMovie(file.path, spec);
     Movie m = nullptr;
-    ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+    ASSERT_EQ(testmovies::OpenMovieAt(file.path, &m), noErr);
     Drawn d(m);
     EXPECT_EQ(d.width, 321);
     EXPECT_EQ(d.height, 239);
@@ -342,7 +329,7 @@ TEST_F(MovieFF, SoundBesideVideoDecodes) {
   std::vector<SInt16> originalPCM = WriteMovie(avi.path, pcm);
 
   Movie m = nullptr;
-  ASSERT_EQ(OpenMovie(mp4.path, &m), noErr);
+  ASSERT_EQ(testmovies::OpenMovieAt(mp4.path, &m), noErr);
   SInt16 channels = 0;
   Float64 rate = 0;
   std::vector<SInt16> sound = MovieSound(m, &channels, &rate);
@@ -358,7 +345,7 @@ TEST_F(MovieFF, SoundBesideVideoDecodes) {
 
   // Uncompressed sound comes out as it went in.
   Movie pm = nullptr;
-  ASSERT_EQ(OpenMovie(avi.path, &pm), noErr);
+  ASSERT_EQ(testmovies::OpenMovieAt(avi.path, &pm), noErr);
   std::vector<SInt16> soundPCM = MovieSound(pm);
   EXPECT_EQ(soundPCM, originalPCM);
   Track st = GetMovieIndTrackType(pm, 1, SoundMediaType, movieTrackMediaType);
@@ -399,7 +386,7 @@ TEST_F(MovieFF, SavedQuickTimeMoviesKeepFramesAndSound) {
   for (const std::string& path : {flat.path, ref.path}) {
     SCOPED_TRACE(path);
     Movie reopened = nullptr;
-    ASSERT_EQ(OpenMovie(path, &reopened), noErr);
+    ASSERT_EQ(testmovies::OpenMovieAt(path, &reopened), noErr);
     EXPECT_EQ(MovieSound(reopened), sound);
     Drawn d(reopened);
     ASSERT_EQ(d.width, original.width);
@@ -448,7 +435,7 @@ TEST_F(MovieFF, SavedMoviesKeepTheirHandlerNamesWhole) {
   for (const std::string& to : {once.path, twice.path}) {
     SCOPED_TRACE(from + " saved as " + to);
     Movie m = nullptr;
-    ASSERT_EQ(OpenMovie(from, &m), noErr);  // the toolbox's own reader
+    ASSERT_EQ(testmovies::OpenMovieAt(from, &m), noErr);  // the toolbox's own reader
     FSSpec toSpec;
     FSMakeFSSpecFromPath(to, &toSpec);
     Movie flattened = FlattenMovieData(m, flattenAddMovieToDataFork, &toSpec, 'TVOD', 0, createMovieFileDeleteCurFile);
@@ -474,7 +461,7 @@ TEST_F(MovieFF, TruncatedAndForeignFilesGiveClearErrors) {
       std::filesystem::copy_file(path, cut, std::filesystem::copy_options::overwrite_existing);
       std::filesystem::resize_file(cut, static_cast<uintmax_t>(size * keep));
       Movie m = nullptr;
-      OSErr err = OpenMovie(cut, &m);
+      OSErr err = testmovies::OpenMovieAt(cut, &m);
       if (err != noErr) {
         EXPECT_EQ(m, nullptr);
       } else {
@@ -498,7 +485,7 @@ TEST_F(MovieFF, TruncatedAndForeignFilesGiveClearErrors) {
     std::fputs("this is no movie at all, only a few words of text", f);
     std::fclose(f);
     Movie m = nullptr;
-    EXPECT_EQ(OpenMovie(text.path, &m), noMovieFound);
+    EXPECT_EQ(testmovies::OpenMovieAt(text.path, &m), noMovieFound);
     EXPECT_EQ(m, nullptr);
   }
   Movie m = nullptr;
@@ -512,7 +499,7 @@ TEST_F(MovieFF, InstallingTwiceChangesNothing) {
   MovieSpec spec{'VfW ', 'jpeg', 160, 48, 3};
   WriteMovie(file.path, spec);
   Movie m = nullptr;
-  ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+  ASSERT_EQ(testmovies::OpenMovieAt(file.path, &m), noErr);
   Drawn d(m);
   CheckSteppedFrames(d, spec, 30.0);
 }
@@ -565,7 +552,7 @@ TEST_F(MovieFF, MatroskaWithWidePixelsSetsTheApertures) {
   std::vector<SInt16> original = WriteMovie(avi.path, spec);
   ASSERT_TRUE(RemuxToMatroska(avi.path, mkv.path, AVRational{4, 3}));
   Movie m = nullptr;
-  ASSERT_EQ(OpenMovie(mkv.path, &m), noErr);
+  ASSERT_EQ(testmovies::OpenMovieAt(mkv.path, &m), noErr);
   // Clean and production apertures show square pixels; encoded pixels are the coded size.
   Rect clean = BoundsInMode(m, kQTApertureMode_CleanAperture);
   EXPECT_EQ(clean.right - clean.left, 320);
@@ -685,7 +672,7 @@ TEST_F(MovieFF, MPEG2InTransportStreamDVProResHEVCAndMatroskaStepThroughEveryFra
       continue;
     }
     Movie m = nullptr;
-    ASSERT_EQ(OpenMovie(file.path, &m), noErr);
+    ASSERT_EQ(testmovies::OpenMovieAt(file.path, &m), noErr);
     // Compared in encoded pixels: DV's pixels are not square.
     BoundsInMode(m, kQTApertureMode_EncodedPixels);
     Drawn d(m);

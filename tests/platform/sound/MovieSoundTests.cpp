@@ -23,6 +23,7 @@
 #include "platform/movies/FFMuxer.h"
 #include "platform/movies/MovieFFCodecs.h"
 #include "platform/movies/SoundOutput.h"
+#include "support/movies/OpenMovie.h"
 
 using namespace fftest;
 
@@ -54,14 +55,8 @@ void WriteToneMovie(const std::string& inPath, OSType inExporter, OSType inCodec
 }
 
 Movie OpenMovie(const std::string& inPath) {
-  FSSpec spec;
-  EXPECT_EQ(FSMakeFSSpecFromPath(inPath, &spec), noErr);
-  SInt16 ref = 0;
-  EXPECT_EQ(OpenMovieFile(&spec, &ref, fsRdPerm), noErr);
   Movie movie = nullptr;
-  SInt16 id = 0;
-  EXPECT_EQ(NewMovieFromFile(&movie, ref, &id, nullptr, newMovieActive, nullptr), noErr);
-  CloseMovieFile(ref);
+  EXPECT_EQ(testmovies::OpenMovieAt(inPath, &movie), noErr);
   return movie;
 }
 
