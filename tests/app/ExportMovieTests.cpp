@@ -860,38 +860,7 @@ TEST_F(ExportClientTest, APortFolderOfAnotherUserIsNamedInTheStartUpFailure) {
 // A Vantrel that only writes down the first byte of each message it gets.
 class CListeningVantrel {
  public:
-  CListeningVantrel() {
-    std::atomic<int> state{0};
-    mThread = std::thread([this, &state] {
-      CFMessagePortContext context{0, this, nullptr, nullptr, nullptr};
-      mPort = CFMessagePortCreateLocal(kCFAllocatorDefault, CFStringMakeConstantString(kExportMessagePortName),
-                                       Note, &context, nullptr);
-      if (mPort == nullptr) {
-        state = -1;
-        return;
-      }
-      CFRunLoopSourceRef source = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, mPort, 0);
-      mLoop = CFRunLoopGetCurrent();
-      CFRunLoopAddSource(mLoop, source, kCFRunLoopDefaultMode);
-      state = 1;
-      CFRunLoopRun();
-      CFRunLoopRemoveSource(mLoop, source, kCFRunLoopDefaultMode);
-      CFRelease(source);
-    });
-    while (state == 0) std::this_thread::yield();
-    mStarted = state == 1;
-  }
-  ~CListeningVantrel() {
-    if (mThread.joinable()) {
-      if (mStarted) CFRunLoopStop(mLoop);
-      mThread.join();
-    }
-    if (mPort) {
-      CFMessagePortInvalidate(mPort);
-      CFRelease(mPort);
-    }
-  }
-  bool Started() const { return mStarted; }
+  bool Started() const { return mServed.Started(); }
   std::vector<UInt8> Heard() {
     std::lock_guard<std::mutex> guard(mLock);
     return mHeard;
@@ -906,10 +875,8 @@ class CListeningVantrel {
   }
   std::mutex mLock;
   std::vector<UInt8> mHeard;
-  CFMessagePortRef mPort = nullptr;
-  CFRunLoopRef mLoop = nullptr;
-  bool mStarted = false;
-  std::thread mThread;
+  // Last: made once the list is, stopped before it goes.
+  CServedPort mServed{CFStringMakeConstantString(kExportMessagePortName), Note, this};
 };
 
 TEST_F(ExportClientTest, ASecondTremblorixLeavesTheRunningVantrelAlone) {

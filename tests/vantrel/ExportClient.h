@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "platform/files/Bundle.h"
 #include "platform/files/CoreFoundation.h"
 #include "platform/ipc/CFMessagePort.h"
+#include "platform/ipc/IpcTestSupport.h"
 #include "platform/ipc/Processes.h"
 #include "vantrel/ExportProtocol.h"
 
@@ -75,44 +77,12 @@ class CExportClient {
 
   // The application's status port, "TremblorixExportProgressPort".
   bool OpenProgressPort() {
-    std::mutex startLock;
-    std::condition_variable started;
-    int state = 0;
-    mPortThread = std::thread([&] {
-      CFMessagePortContext context{0, this, nullptr, nullptr, nullptr};
-      CFMessagePortRef port = CFMessagePortCreateLocal(kCFAllocatorDefault, CFSTR("TremblorixExportProgressPort"),
-                                                       StatusCallBack, &context, nullptr);
-      CFRunLoopSourceRef source = port ? CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, port, 0) : nullptr;
-      if (source) {
-        mPortLoop = CFRunLoopGetCurrent();
-        CFRunLoopAddSource(mPortLoop, source, kCFRunLoopCommonModes);
-      }
-      {
-        std::lock_guard<std::mutex> guard(startLock);
-        state = source ? 1 : -1;
-      }
-      started.notify_all();
-      if (source) {
-        CFRunLoopRun();
-        CFRunLoopRemoveSource(mPortLoop, source, kCFRunLoopCommonModes);
-        CFRelease(source);
-      }
-      if (port) {
-        CFMessagePortInvalidate(port);
-        CFRelease(port);
-      }
-    });
-    std::unique_lock<std::mutex> lock(startLock);
-    started.wait(lock, [&] { return state != 0; });
-    return state == 1;
+    mProgressPort = std::make_unique<CServedPort>(CFSTR("TremblorixExportProgressPort"), StatusCallBack, this,
+                                                  kCFRunLoopCommonModes);
+    return mProgressPort->Started();
   }
 
-  void ClosePort() {
-    if (mPortThread.joinable()) {
-      if (mPortLoop) CFRunLoopStop(mPortLoop);
-      mPortThread.join();
-    }
-  }
+  void ClosePort() { mProgressPort.reset(); }
 
   // Launches the bundle's Vantrel as the application does.
   bool Launch() {
@@ -235,8 +205,7 @@ class CExportClient {
   std::mutex mLock;
   std::condition_variable mArrived;
   std::vector<Bytes> mRecords;
-  std::thread mPortThread;
-  CFRunLoopRef mPortLoop = nullptr;
+  std::unique_ptr<CServedPort> mProgressPort;
   CFMessagePortRef mRemote = nullptr;
   pid_t mPID = -1;
   bool mExited = true;

@@ -68,51 +68,18 @@ CFDataRef EchoCallBack(CFMessagePortRef, SInt32 inMsgID, CFDataRef inData, void*
   return MakeData("re:" + Text(inData));
 }
 
-// A local port served by its own thread's run loop until stopped.
+// A local echo port served by its own thread's run loop until stopped.
 class CServer {
  public:
-  explicit CServer(CFStringRef inName) {
-    std::atomic<int> state{0};
-    mThread = std::thread([this, inName, &state] {
-      CFMessagePortContext context{0, &mLog, nullptr, nullptr, nullptr};
-      mPort = CFMessagePortCreateLocal(kCFAllocatorDefault, inName, EchoCallBack, &context, nullptr);
-      if (mPort == nullptr) {
-        state = -1;
-        return;
-      }
-      CFRunLoopSourceRef source = CFMessagePortCreateRunLoopSource(kCFAllocatorDefault, mPort, 0);
-      mLoop = CFRunLoopGetCurrent();
-      CFRunLoopAddSource(mLoop, source, kCFRunLoopDefaultMode);
-      state = 1;
-      CFRunLoopRun();
-      CFRunLoopRemoveSource(mLoop, source, kCFRunLoopDefaultMode);
-      CFRelease(source);
-    });
-    while (state == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    mStarted = state == 1;
-  }
-  ~CServer() { Stop(); }
-  void Stop() {
-    if (mThread.joinable()) {
-      if (mStarted) CFRunLoopStop(mLoop);
-      mThread.join();
-    }
-    if (mPort) {
-      CFMessagePortInvalidate(mPort);
-      CFRelease(mPort);
-      mPort = nullptr;
-    }
-  }
-  bool Started() const { return mStarted; }
-  CFMessagePortRef Port() const { return mPort; }
+  explicit CServer(CFStringRef inName) : mServed(inName, EchoCallBack, &mLog) {}
+  void Stop() { mServed.Stop(); }
+  bool Started() const { return mServed.Started(); }
+  CFMessagePortRef Port() const { return mServed.Port(); }
   SServerLog& Log() { return mLog; }
 
  private:
   SServerLog mLog;
-  CFMessagePortRef mPort = nullptr;
-  CFRunLoopRef mLoop = nullptr;
-  bool mStarted = false;
-  std::thread mThread;
+  CServedPort mServed;
 };
 
 TEST(MessagePort, RequestWithReplyCarriesIdAndBytesBothWays) {
