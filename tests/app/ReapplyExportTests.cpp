@@ -8,7 +8,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -32,6 +31,7 @@ extern "C" {
 #include "platform/ipc/Processes.h"
 #include "platform/ui/LControl.h"
 #include "platform/ui/LWindow.h"
+#include "support/movies/DecodeFrames.h"
 #include "vantrel/ExportProtocol.h"
 
 using namespace sessiontest;
@@ -43,42 +43,16 @@ constexpr SInt32 kFrames = 30;
 // The grey of every decoded frame of a movie file, row after row.
 std::vector<std::vector<UInt8>> DecodeGrey(const std::string& inPath) {
   std::vector<std::vector<UInt8>> frames;
-  AVFormatContext* ctx = nullptr;
-  if (avformat_open_input(&ctx, inPath.c_str(), nullptr, nullptr) < 0) return frames;
-  avformat_find_stream_info(ctx, nullptr);
-  const int vi = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (vi < 0) {
-    avformat_close_input(&ctx);
-    return frames;
-  }
-  AVCodecContext* dec = avcodec_alloc_context3(avcodec_find_decoder(ctx->streams[vi]->codecpar->codec_id));
-  avcodec_parameters_to_context(dec, ctx->streams[vi]->codecpar);
-  avcodec_open2(dec, nullptr, nullptr);
-  AVFrame* frame = av_frame_alloc();
-  AVPacket* pkt = av_packet_alloc();
-  auto take = [&] {
-    while (avcodec_receive_frame(dec, frame) == 0) {
-      std::vector<UInt8> grey(static_cast<size_t>(frame->width) * frame->height);
-      SwsContext* sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                       frame->width, frame->height, AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr, nullptr,
-                                       nullptr);
-      uint8_t* dst[4] = {grey.data(), nullptr, nullptr, nullptr};
-      int stride[4] = {frame->width, 0, 0, 0};
-      sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
-      sws_freeContext(sws);
-      frames.push_back(std::move(grey));
-    }
-  };
-  while (av_read_frame(ctx, pkt) >= 0) {
-    if (pkt->stream_index == vi && avcodec_send_packet(dec, pkt) >= 0) take();
-    av_packet_unref(pkt);
-  }
-  avcodec_send_packet(dec, nullptr);
-  take();
-  av_packet_free(&pkt);
-  av_frame_free(&frame);
-  avcodec_free_context(&dec);
-  avformat_close_input(&ctx);
+  testmovies::DecodeVideoFrames(inPath, [&](const AVFrame& frame) {
+    std::vector<UInt8> grey(static_cast<size_t>(frame.width) * frame.height);
+    SwsContext* sws = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
+                                     frame.height, AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    uint8_t* dst[4] = {grey.data(), nullptr, nullptr, nullptr};
+    int stride[4] = {frame.width, 0, 0, 0};
+    sws_scale(sws, frame.data, frame.linesize, 0, frame.height, dst, stride);
+    sws_freeContext(sws);
+    frames.push_back(std::move(grey));
+  });
   return frames;
 }
 

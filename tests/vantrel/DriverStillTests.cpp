@@ -16,12 +16,12 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
 #include "media/CBuffer.h"
 #include "support/ShakyClip.h"
+#include "support/movies/DecodeFrames.h"
 
 namespace fs = std::filesystem;
 
@@ -70,51 +70,23 @@ bool WriteClip(const std::string& inPath, const ClipKind& inKind) {
 // the stream states it).
 std::vector<RGBPicture> DecodeRGB(const std::string& inPath) {
   std::vector<RGBPicture> pictures;
-  AVFormatContext* in = nullptr;
-  if (avformat_open_input(&in, inPath.c_str(), nullptr, nullptr) < 0) return pictures;
-  const int vi = avformat_find_stream_info(in, nullptr) >= 0
-                     ? av_find_best_stream(in, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
-                     : -1;
-  if (vi < 0) {
-    avformat_close_input(&in);
-    return pictures;
-  }
-  const AVCodec* codec = avcodec_find_decoder(in->streams[vi]->codecpar->codec_id);
-  AVCodecContext* d = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(d, in->streams[vi]->codecpar);
-  avcodec_open2(d, codec, nullptr);
-  AVPacket* pkt = av_packet_alloc();
-  AVFrame* f = av_frame_alloc();
-  auto receive = [&] {
-    while (avcodec_receive_frame(d, f) == 0) {
-      RGBPicture p;
-      p.width = f->width;
-      p.height = f->height;
-      p.pixels.resize(static_cast<size_t>(p.width) * p.height * 3);
-      SwsContext* sws = sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), f->width,
-                                       f->height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      const bool full = f->color_range == AVCOL_RANGE_JPEG || f->format == AV_PIX_FMT_YUVJ420P;
-      if (f->format != AV_PIX_FMT_RGB24)
-        sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), full ? 1 : 0,
-                                 sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
-      uint8_t* dst[4] = {p.pixels.data(), nullptr, nullptr, nullptr};
-      const int dstStride[4] = {p.width * 3, 0, 0, 0};
-      sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride);
-      sws_freeContext(sws);
-      pictures.push_back(std::move(p));
-      av_frame_unref(f);
-    }
-  };
-  while (av_read_frame(in, pkt) >= 0) {
-    if (pkt->stream_index == vi && avcodec_send_packet(d, pkt) >= 0) receive();
-    av_packet_unref(pkt);
-  }
-  avcodec_send_packet(d, nullptr);
-  receive();
-  av_frame_free(&f);
-  av_packet_free(&pkt);
-  avcodec_free_context(&d);
-  avformat_close_input(&in);
+  testmovies::DecodeVideoFrames(inPath, [&](const AVFrame& f) {
+    RGBPicture p;
+    p.width = f.width;
+    p.height = f.height;
+    p.pixels.resize(static_cast<size_t>(p.width) * p.height * 3);
+    SwsContext* sws = sws_getContext(f.width, f.height, static_cast<AVPixelFormat>(f.format), f.width, f.height,
+                                     AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    const bool full = f.color_range == AVCOL_RANGE_JPEG || f.format == AV_PIX_FMT_YUVJ420P;
+    if (f.format != AV_PIX_FMT_RGB24)
+      sws_setColorspaceDetails(sws, sws_getCoefficients(SWS_CS_ITU709), full ? 1 : 0,
+                               sws_getCoefficients(SWS_CS_ITU709), 1, 0, 1 << 16, 1 << 16);
+    uint8_t* dst[4] = {p.pixels.data(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {p.width * 3, 0, 0, 0};
+    sws_scale(sws, f.data, f.linesize, 0, f.height, dst, dstStride);
+    sws_freeContext(sws);
+    pictures.push_back(std::move(p));
+  });
   return pictures;
 }
 
