@@ -40,8 +40,7 @@ class DocumentMemoryTest : public DocumentFixture {
   }
   // Opens the movie in a window and shows a frame from its middle.
   CMovieDocument* OpenAndShow() {
-    CMovieDocument* doc = Open("hd.mp4");
-    EXPECT_TRUE(PumpUntil([&] { return doc->GetWindow()->IsVisible(); }, 60000));
+    CMovieDocument* doc = OpenShown("hd.mp4", 60000);
     CMovie* movie = doc->GetMovie();
     movie->GotoTime(movie->GetDuration() / 2);
     Pump(100);

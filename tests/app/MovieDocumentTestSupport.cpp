@@ -224,3 +224,9 @@ CMovieDocument* DocumentFixture::Open(const std::string& inName) {
   FSSpec spec = mTmp.Spec(inName);
   return new CMovieDocument(spec);
 }
+
+CMovieDocument* DocumentFixture::OpenShown(const std::string& inName, int inMillis) {
+  CMovieDocument* doc = Open(inName);
+  EXPECT_TRUE(PumpUntil([&] { return doc->GetWindow()->IsVisible(); }, inMillis));
+  return doc;
+}

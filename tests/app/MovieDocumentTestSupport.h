@@ -52,6 +52,8 @@ class DocumentFixture : public UiFixture {
   bool PumpUntil(const std::function<bool()>& inDone, int inMillis = UiTest::kHangMillis);
   void Pump(int inMillis = 30) { UiTest::Pump(inMillis); }
   CMovieDocument* Open(const std::string& inName);
+  // Opens the file in a document and waits until its window is shown.
+  CMovieDocument* OpenShown(const std::string& inName, int inMillis = UiTest::kHangMillis);
   std::string Path(const std::string& inName) const { return mTmp / inName; }
 
   TempFolder mTmp;

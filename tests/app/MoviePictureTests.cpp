@@ -136,9 +136,9 @@ class MoviePictureTest : public DocumentFixture {
     mBar = nullptr;
     DocumentFixture::TearDown();
   }
-  CMovieDocument* OpenShown(const std::string& inName) {
-    CMovieDocument* doc = Open(inName);
-    EXPECT_TRUE(PumpUntil([&] { return doc->GetWindow()->IsVisible(); }));
+  // Opens the file in a shown window, made the front one.
+  CMovieDocument* OpenInFront(const std::string& inName) {
+    CMovieDocument* doc = OpenShown(inName);
     doc->GetWindow()->Select();
     Pump(20);
     return doc;
@@ -209,7 +209,7 @@ class MoviePictureCodecTest : public MoviePictureTest, public ::testing::WithPar
 TEST_P(MoviePictureCodecTest, CutEndUndoAndHalfSizeShowTheFrameAtTheMovieTime) {
   mName = "movie.mov";
   MakeMovie(Path(mName), GetParam());
-  CMovieDocument* doc = OpenShown(mName);
+  CMovieDocument* doc = OpenInFront(mName);
   CMovie* movie = doc->GetMovie();
   const SInt32 scale = movie->GetTimeScale();
   const SInt32 frame = scale / 25;

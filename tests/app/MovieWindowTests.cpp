@@ -132,11 +132,6 @@ class MovieWindowTest : public DocumentFixture {
     }
     DocumentFixture::TearDown();
   }
-  CMovieDocument* OpenShown(const std::string& inName) {
-    CMovieDocument* doc = Open(inName);
-    EXPECT_TRUE(PumpUntil([&] { return doc->GetWindow()->IsVisible(); }));
-    return doc;
-  }
   CWindowMenu* mOwnMenu = nullptr;
 };
 
