@@ -75,23 +75,6 @@ bool WriteSourceClip(const std::string& inPath) {
 
 typedef std::vector<UInt8> Bytes;
 
-void AppendBE32(Bytes& ioBytes, UInt32 inValue) {
-  for (int shift = 24; shift >= 0; shift -= 8) ioBytes.push_back(static_cast<UInt8>(inValue >> shift));
-}
-void AppendRecord(Bytes& ioBytes, UInt32 inTag, const UInt8* inData, size_t inSize) {
-  AppendBE32(ioBytes, inTag);
-  AppendBE32(ioBytes, static_cast<UInt32>(inSize));
-  ioBytes.insert(ioBytes.end(), inData, inData + inSize);
-}
-void AppendHandle(Bytes& ioBytes, UInt32 inTag, Handle inHandle) {
-  AppendRecord(ioBytes, inTag, reinterpret_cast<const UInt8*>(*inHandle), static_cast<size_t>(GetHandleSize(inHandle)));
-}
-void AppendValue(Bytes& ioBytes, UInt32 inTag, UInt32 inValue) {
-  Bytes v;
-  AppendBE32(v, inValue);
-  AppendRecord(ioBytes, inTag, v.data(), v.size());
-}
-
 // The request the application sends for an MPEG-4 export with the default
 // settings, the destination named by its path.
 Bytes ExportRequest(Movie inMovie, const std::string& inPath) {
@@ -106,16 +89,12 @@ Bytes ExportRequest(Movie inMovie, const std::string& inPath) {
   QTAtomContainer settings = nullptr;
   MovieExportGetSettingsAsAtomContainer(ci, &settings);
   CloseComponent(ci);
-  Bytes message{kExportCommandExport};
-  AppendHandle(message, kExportTagMovie, movie);
-  AppendHandle(message, kExportTagDestination, reinterpret_cast<Handle>(alias));
-  AppendValue(message, kExportTagExporterType, 'spit');
-  AppendValue(message, kExportTagExporterSubtype, 'mpg4');
-  AppendHandle(message, kExportTagExporterSettings, settings);
-  AppendValue(message, kExportTagCookie, 44);
-  const UInt8 single = 0;
-  AppendRecord(message, kExportTagSingleField, &single, 1);
-  AppendRecord(message, kExportTagEnd, nullptr, 0);
+  auto bytesOf = [](Handle inHandle) { return reinterpret_cast<const UInt8*>(*inHandle); };
+  auto sizeOf = [](Handle inHandle) { return static_cast<size_t>(GetHandleSize(inHandle)); };
+  const Handle destination = reinterpret_cast<Handle>(alias);
+  const Bytes message =
+      EncodeExportRequest(ExportRequestOf(bytesOf(movie), sizeOf(movie), bytesOf(destination), sizeOf(destination),
+                                          'mpg4', bytesOf(settings), sizeOf(settings), 44, false));
   DisposeHandle(movie);
   DisposeHandle(reinterpret_cast<Handle>(alias));
   QTDisposeAtomContainer(settings);
