@@ -214,11 +214,7 @@ class ApplicationTest : public UiFixture {
     ::setenv("HOME", mOldHome.c_str(), 1);
     UiFixture::TearDown();
   }
-  static std::string AppText(SInt16 inIndex) {
-    Str255 text;
-    GetIndString(text, STRx_Application, inIndex);
-    return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
-  }
+  static std::string AppText(SInt16 inIndex) { return IndString(STRx_Application, inIndex); }
   std::string MakeFile(const std::string& inName) {
     std::ofstream(mTmp / inName) << "not really a movie";
     return mTmp / inName;

@@ -37,12 +37,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Text5010(SInt16 inIndex) {
-  Str255 s;
-  ULocalization::GetString(s, STRx_MovieDocument, inIndex);
-  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
-}
-
 std::string ReadBytes(const std::string& inPath) {
   std::ifstream in(inPath, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -131,7 +125,7 @@ TEST_F(ExportTweenSheetTest, TheOptionsShowTheClassWideOnesAndAClickStoresItAtOn
   EXPECT_EQ(doc->GetNavMode(), kNavModeExportTween);
   EXPECT_TRUE(doc->IsAsking());
   const SQuestion asked = Asked();
-  EXPECT_EQ(asked.title, Text5010(9));
+  EXPECT_EQ(asked.title, movie_document_testing::DocumentText(9));
   // The document's name with the movie extension.
   ASSERT_GT(asked.defaultName.size(), 4u);
   EXPECT_EQ(asked.defaultName.substr(asked.defaultName.size() - 4), ".mov");

@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include "MovieDocumentTestSupport.h"
+#include "SessionDocumentFixture.h"
 #include "SessionTestMovies.h"
 #include "app/CBrowserPane.h"
 #include "app/CMovieDocument.h"
@@ -42,24 +43,6 @@ extern "C" {
 using namespace sessiontest;
 
 namespace {
-
-std::string Text5010(SInt16 inIndex) {
-  Str255 s;
-  ULocalization::GetString(s, STRx_MovieDocument, inIndex);
-  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
-}
-
-// Hands the end messages of the document's tasks to the document.
-struct TaskEnds : LListener {
-  CMovieDocument* doc = nullptr;
-  std::vector<MessageT> seen;
-  void ListenToMessage(MessageT inMessage, void* ioParam) override {
-    seen.push_back(inMessage);
-    auto* task = static_cast<CMovieTask*>(ioParam);
-    if (inMessage == msg_MotionAnalysisEnded) doc->MotionAnalysisEnded(task);
-    if (inMessage == msg_InterlaceAnalysisEnded) doc->InterlaceAnalysisEnded(task);
-  }
-};
 
 // Pictures that move with the frame number: a ramp and a bar.
 void FillARGB(int inFrame, int inW, int inH, std::vector<uint8_t>& outPixels) {
@@ -145,26 +128,8 @@ bool WriteWithLibav(const std::string& inPath, const char* inFormat, const char*
   return ok;
 }
 
-class MovieDocumentAnalysisTest : public DocumentFixture {
+class MovieDocumentAnalysisTest : public SessionDocumentFixture {
  protected:
-  void SetUp() override {
-    DocumentFixture::SetUp();
-    RegisterLayoutClasses();
-  }
-  void TearDown() override {
-    if (doc) {
-      doc->EndEditSession(false);
-      doc->Close();
-      doc = nullptr;
-    }
-    DocumentFixture::TearDown();
-  }
-  void OpenMovie(Movie inMovie) {
-    CMovie* movie = OpenAsFile(inMovie, ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    ASSERT_NE(movie, nullptr);
-    doc = NewWindowedDocument(movie);
-    ends.doc = doc;
-  }
   void OpenFile(const std::string& inPath) {
     FSSpec spec;
     FSMakeFSSpecFromPath(inPath, &spec);
@@ -174,19 +139,6 @@ class MovieDocumentAnalysisTest : public DocumentFixture {
     doc->SetModified(false);
     ends.doc = doc;
   }
-  // Runs the running task to its end.
-  bool RunTask() {
-    CMovieTask* task = doc->GetRunningTask();
-    if (!task) return false;
-    task->AddListener(&ends);
-    const size_t before = ends.seen.size();
-    for (int turn = 0; turn < 2000000 && ends.seen.size() == before; ++turn) {
-      LThread::Yield();
-      LThread::DeleteEndedThreads();
-    }
-    return ends.seen.size() > before;
-  }
-  SInt32 MotionTracks() { return CountTracksAtLayer(doc->GetMovie()->GetMovie(), kMotionTrackLayer); }
   bool CanUndo() {
     Boolean enabled = false, usesMark = false;
     UInt16 mark = 0;
@@ -206,15 +158,12 @@ class MovieDocumentAnalysisTest : public DocumentFixture {
       if (q.kind == question_Alert) last = q;
     return last;
   }
-
-  CMovieDocument* doc = nullptr;
-  TaskEnds ends;
 };
 
 }  // namespace
 
 TEST_F(MovieDocumentAnalysisTest, TracksCommandShowsTheTrackBrowserSheetWhoseOKIsUndoable) {
-  OpenMovie(MakeShakyMovie(Shake(10)));
+  Open(MakeShakyMovie(Shake(10)));
   StoreMotion(*doc->GetMovie(), Shake(10));
   doc->SetModified(false);
   const SInt32 tracks = GetMovieTrackCount(doc->GetMovie()->GetMovie());
@@ -251,7 +200,7 @@ TEST_F(MovieDocumentAnalysisTest, TracksCommandShowsTheTrackBrowserSheetWhoseOKI
 }
 
 TEST_F(MovieDocumentAnalysisTest, AnalysingTwiceKeepsOneMotionTrackAndOneUndoBringsTheFirstBack) {
-  OpenMovie(MakeShakyMovie(Shake(12, 5, 1.5)));
+  Open(MakeShakyMovie(Shake(12, 5, 1.5)));
   doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
   ASSERT_TRUE(doc->ProcessCommand(cmd_AnalyseAuto, nullptr));
   ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
@@ -282,7 +231,7 @@ TEST_F(MovieDocumentAnalysisTest, AnalysingTwiceKeepsOneMotionTrackAndOneUndoBri
 }
 
 TEST_F(MovieDocumentAnalysisTest, AnalysingAMiddleRangeAgainSplitsTheOlderMotionTrackAroundIt) {
-  OpenMovie(MakeShakyMovie(Shake(12, 5, 1.5)));
+  Open(MakeShakyMovie(Shake(12, 5, 1.5)));
   doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
   Movie movie = doc->GetMovie()->GetMovie();
   ASSERT_TRUE(doc->ProcessCommand(cmd_AnalyseAuto, nullptr));
@@ -319,7 +268,7 @@ TEST_F(MovieDocumentAnalysisTest, AnalysingAMiddleRangeAgainSplitsTheOlderMotion
 }
 
 TEST_F(MovieDocumentAnalysisTest, CancelledAnalysisLeavesTheMovieUnmodified) {
-  OpenMovie(MakeShakyMovie(Shake(30, 3, 1.5)));
+  Open(MakeShakyMovie(Shake(30, 3, 1.5)));
   doc->AdjustMovieFormat(kInterlace_Progressive, kInterlaceDelay_NTSC);
   doc->SetModified(false);
   ASSERT_FALSE(doc->IsModified());
@@ -336,7 +285,7 @@ TEST_F(MovieDocumentAnalysisTest, CancelledAnalysisLeavesTheMovieUnmodified) {
 }
 
 TEST_F(MovieDocumentAnalysisTest, CancelledInterlaceAnalysisLeavesTheMovieUnmodified) {
-  OpenMovie(MakeInterlacedMovie(24));
+  Open(MakeInterlacedMovie(24));
   doc->SetModified(false);
   ASSERT_TRUE(doc->ProcessCommand(cmd_AnalyseAuto, nullptr));
   CMovieTask* task = doc->GetRunningTask();
@@ -359,7 +308,7 @@ TEST_F(MovieDocumentAnalysisTest, ProgressiveH264StatesItsFieldOrderAndIsTracked
   ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
   ASSERT_TRUE(RunTask());
   EXPECT_EQ(MotionTracks(), 1);
-  EXPECT_FALSE(Alerted(Text5010(55)));
+  EXPECT_FALSE(Alerted(movie_document_testing::DocumentText(55)));
 }
 
 // MPEG-4 part 2 pictures in AVI and MPEG-4 files state progressive coding
@@ -414,7 +363,7 @@ TEST_F(MovieDocumentAnalysisTest, FailedInterlaceAnalysisEndsWithAnAlert) {
   }
   ASSERT_TRUE(PumpUntil([&] { return LastAlert().has_value(); }));
   // The alert leads with the text (the error's code follows it).
-  EXPECT_EQ(LastAlert()->message, Text5010(56));
+  EXPECT_EQ(LastAlert()->message, movie_document_testing::DocumentText(56));
   EXPECT_FALSE(doc->IsTaskRunning());
 }
 
@@ -430,9 +379,9 @@ TEST_F(MovieDocumentAnalysisTest, ProgramStreamIsRefusedWithTheRealReasonAndSave
   ASSERT_TRUE(PumpUntil([&] { return LastAlert().has_value(); }));
   const std::optional<SQuestion> alert = LastAlert();
   ASSERT_TRUE(alert.has_value());
-  EXPECT_EQ(alert->message, Text5010(28));
+  EXPECT_EQ(alert->message, movie_document_testing::DocumentText(28));
   // It says what is the case: the movie came from a file of another format.
-  EXPECT_EQ(alert->explanation, Text5010(57));
+  EXPECT_EQ(alert->explanation, movie_document_testing::DocumentText(57));
   EXPECT_EQ(alert->explanation.find("locked"), std::string::npos);
   UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "program-stream-refused");
 
@@ -451,7 +400,7 @@ TEST_F(MovieDocumentAnalysisTest, ProgramStreamIsRefusedWithTheRealReasonAndSave
 }
 
 TEST_F(MovieDocumentAnalysisTest, ToolboxProgressOfTheMovieGoesToASheetOnTheWindowThatCancels) {
-  OpenMovie(MakeShakyMovie(Shake(10)));
+  Open(MakeShakyMovie(Shake(10)));
   Movie movie = doc->GetMovie()->GetMovie();
   MovieProgressProcPtr proc = nullptr;
   SInt32 refCon = 0;
@@ -463,7 +412,7 @@ TEST_F(MovieDocumentAnalysisTest, ToolboxProgressOfTheMovieGoesToASheetOnTheWind
   ASSERT_NE(sheet, nullptr);
   auto* text = dynamic_cast<LStaticText*>(sheet->FindPaneByID(kProgressSheetText));
   ASSERT_NE(text, nullptr);
-  EXPECT_EQ(text->GetText(), Text5010(37));
+  EXPECT_EQ(text->GetText(), movie_document_testing::DocumentText(37));
   EXPECT_EQ(proc(movie, movieProgressUpdatePercent, progressOpFlatten, 0x8000, refCon), noErr);
   UiTest::Screenshot(doc->GetWindow()->GetFrameWidget(), "save-progress-sheet");
   // Cancel on the sheet: the next update stops the operation.
@@ -475,7 +424,7 @@ TEST_F(MovieDocumentAnalysisTest, ToolboxProgressOfTheMovieGoesToASheetOnTheWind
 }
 
 TEST_F(MovieDocumentAnalysisTest, ASelfContainedSaveCancelledFromItsSheetLeavesNoFileAndNoAlert) {
-  OpenMovie(MakeShakyMovie(Shake(30)));
+  Open(MakeShakyMovie(Shake(30)));
   // The sheet's Cancel pressed as soon as the sheet is up.
   Movie movie = doc->GetMovie()->GetMovie();
   MovieProgressProcPtr proc = nullptr;

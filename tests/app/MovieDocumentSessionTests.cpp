@@ -12,6 +12,7 @@
 #include <QImage>
 
 #include "MovieDocumentTestSupport.h"
+#include "SessionDocumentFixture.h"
 #include "SessionTestMovies.h"
 #include "app/CColorPickerPane.h"
 #include "app/CMovieDocument.h"
@@ -37,63 +38,7 @@ namespace {
 
 constexpr SInt32 kFrames = 30;
 
-std::string Text5010(SInt16 inIndex) {
-  Str255 s;
-  ULocalization::GetString(s, STRx_MovieDocument, inIndex);
-  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
-}
-
-// Hands the end messages of the document's tasks to the document as its
-// message dispatch does (a second delivery finds the task gone and is ignored).
-struct TaskEnds : LListener {
-  CMovieDocument* doc = nullptr;
-  std::vector<MessageT> seen;
-  void ListenToMessage(MessageT inMessage, void* ioParam) override {
-    seen.push_back(inMessage);
-    auto* task = static_cast<CMovieTask*>(ioParam);
-    if (inMessage == msg_MotionAnalysisEnded) doc->MotionAnalysisEnded(task);
-    if (inMessage == msg_InterlaceAnalysisEnded) doc->InterlaceAnalysisEnded(task);
-  }
-};
-
-class MovieDocumentSessionTest : public DocumentFixture {
- protected:
-  void SetUp() override {
-    DocumentFixture::SetUp();
-    RegisterLayoutClasses();
-  }
-  void TearDown() override {
-    if (doc) {
-      doc->EndEditSession(false);
-      doc->Close();
-      doc = nullptr;
-    }
-    DocumentFixture::TearDown();
-  }
-  void Open(Movie inMovie) {
-    CMovie* movie = OpenAsFile(inMovie, ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    ASSERT_NE(movie, nullptr);
-    doc = NewWindowedDocument(movie);
-    ends.doc = doc;
-  }
-  // Runs the running task to its end.
-  bool RunTask() {
-    CMovieTask* task = doc->GetRunningTask();
-    if (!task) return false;
-    task->AddListener(&ends);
-    const size_t before = ends.seen.size();
-    for (int turn = 0; turn < 2000000 && ends.seen.size() == before; ++turn) {
-      LThread::Yield();
-      LThread::DeleteEndedThreads();
-    }
-    return ends.seen.size() > before;
-  }
-  SInt32 ControlTracks() { return CountTracksAtLayer(doc->GetMovie()->GetMovie(), kControlTrackLayer); }
-  SInt32 MotionTracks() { return CountTracksAtLayer(doc->GetMovie()->GetMovie(), kMotionTrackLayer); }
-
-  CMovieDocument* doc = nullptr;
-  TaskEnds ends;
-};
+class MovieDocumentSessionTest : public SessionDocumentFixture {};
 
 TEST_F(MovieDocumentSessionTest, ProgressiveMovieIsTrackedAndOneTaskRunsAtATime) {
   Shake shake(kFrames, 7, 1.5);
@@ -161,7 +106,7 @@ TEST_F(MovieDocumentSessionTest, UndecidedInterlacingAsksForTheFormatWithACautio
   EXPECT_EQ(MotionTracks(), 0);
   bool caution = false;
   for (const SQuestion& q : UResponder::GetLog())
-    if (q.kind == question_Alert && q.message == Text5010(55)) caution = true;
+    if (q.kind == question_Alert && q.message == movie_document_testing::DocumentText(55)) caution = true;
   EXPECT_TRUE(caution);
   // The format sheet is up on the window, for the user to set.
   auto* sheet = dynamic_cast<LCustomDialogSheet*>(doc->GetWindow()->GetCurrentSheet());
@@ -179,7 +124,7 @@ TEST_F(MovieDocumentSessionTest, SessionWithoutMotionDataOpensNothing) {
   EXPECT_FALSE(doc->IsSessionOpen());
   EXPECT_EQ(doc->GetDrawer(), nullptr);
   ASSERT_FALSE(UResponder::GetLog().empty());
-  EXPECT_EQ(UResponder::GetLog().back().message, Text5010(22));
+  EXPECT_EQ(UResponder::GetLog().back().message, movie_document_testing::DocumentText(22));
 }
 
 TEST_F(MovieDocumentSessionTest, DrawerChangesRecomputeThePreviewAndApplyWritesTheTrack) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "MovieDocumentTestSupport.h"
+#include "SessionDocumentFixture.h"
 #include "SessionTestMovies.h"
 #include "app/CMovieDocument.h"
 #include "app/USessionSupport.h"
@@ -36,12 +37,6 @@ using namespace sessiontest;
 
 namespace {
 
-std::string Text5010(SInt16 inIndex) {
-  Str255 s;
-  ULocalization::GetString(s, STRx_MovieDocument, inIndex);
-  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
-}
-
 std::string PaneText(LPane* inPane) {
   if (auto* t = dynamic_cast<LTextControl*>(inPane)) return t->GetText();
   if (auto* s = dynamic_cast<LStaticText*>(inPane)) return s->GetText();
@@ -56,25 +51,11 @@ void Type(LCustomDialogSheet* inSheet, PaneIDT inField, const std::string& inTex
   inSheet->ListenToMessage(inField, nullptr);
 }
 
-class MovieDocumentSheetsTest : public DocumentFixture {
+class MovieDocumentSheetsTest : public SessionDocumentFixture {
  protected:
-  void SetUp() override {
-    DocumentFixture::SetUp();
-    RegisterLayoutClasses();
-  }
-  void TearDown() override {
-    if (doc) {
-      doc->EndEditSession(false);
-      doc->Close();
-      doc = nullptr;
-    }
-    DocumentFixture::TearDown();
-  }
-  void Open(CMovie* inMovie) { doc = NewWindowedDocument(inMovie); }
   LCustomDialogSheet* CurrentSheet() {
     return dynamic_cast<LCustomDialogSheet*>(doc->GetWindow()->GetCurrentSheet());
   }
-  CMovieDocument* doc = nullptr;
 };
 
 TEST_F(MovieDocumentSheetsTest, InformationSheetShowsTheStatisticsReport) {
@@ -194,7 +175,7 @@ TEST_F(MovieDocumentSheetsTest, UndecidedDetectionWarnsWithACaution) {
   }
   UiTest::Pump(30);
   ASSERT_FALSE(UResponder::GetLog().empty());
-  EXPECT_EQ(UResponder::GetLog().back().message, Text5010(55));
+  EXPECT_EQ(UResponder::GetLog().back().message, movie_document_testing::DocumentText(55));
   EXPECT_EQ(dynamic_cast<LControl*>(sheet->FindPaneByID(10))->GetValue(), kInterlace_Undecided);
   sheet->Release();
 }
@@ -224,25 +205,25 @@ TEST_F(MovieDocumentSheetsTest, PopupsAndInfoLineFollowTheTimeAndSelection) {
   ASSERT_EQ(bookmarks.CountItems(), 5);
   EXPECT_EQ(bookmarks.GetItem(1).mark, 18);
   EXPECT_FALSE(bookmarks.GetItem(4).enabled);
-  EXPECT_EQ(bookmarks.GetItem(4).text, Text5010(19));
+  EXPECT_EQ(bookmarks.GetItem(4).text, movie_document_testing::DocumentText(19));
   movie->SetSelectionStart(2 * kFrame);
   movie->SetSelectionStop(6 * kFrame);
   movie->GotoTime(2 * kFrame);
   doc->UpdateBookMarkButton(&bookmarks);
   EXPECT_TRUE(bookmarks.GetItem(4).enabled);
-  EXPECT_EQ(bookmarks.GetItem(4).text.rfind(Text5010(19) + ":    ", 0), 0u);
+  EXPECT_EQ(bookmarks.GetItem(4).text.rfind(movie_document_testing::DocumentText(19) + ":    ", 0), 0u);
   EXPECT_EQ(bookmarks.GetItem(4).mark, 18);
   EXPECT_EQ(bookmarks.GetItem(1).mark, 0);
   doc->UpdateMovieInfo();
-  EXPECT_EQ(doc->GetInfoLine(), Text5010(19) + "\r");
+  EXPECT_EQ(doc->GetInfoLine(), movie_document_testing::DocumentText(19) + "\r");
   movie->GotoTime(6 * kFrame - 5);
   doc->UpdateMovieInfo();
-  EXPECT_EQ(doc->GetInfoLine(), Text5010(20) + "\r");
+  EXPECT_EQ(doc->GetInfoLine(), movie_document_testing::DocumentText(20) + "\r");
 
   LMenu options(9902, "Options");
   doc->UpdateOptionsButton(&options);
   ASSERT_EQ(options.CountItems(), 6);
-  EXPECT_EQ(options.GetItem(1).text, Text5010(12));
+  EXPECT_EQ(options.GetItem(1).text, movie_document_testing::DocumentText(12));
   EXPECT_FALSE(options.GetItem(6).enabled);
 }
 

@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "app/CMovieDocument.h"
+#include "platform/files/Resources.h"
 #include "platform/files/TempFolder.h"
 #include "support/ui/UiTestSupport.h"
 
 namespace movie_document_testing {
+
+// Item inIndex of the movie document's texts.
+inline std::string DocumentText(SInt16 inIndex) { return IndString(STRx_MovieDocument, inIndex); }
 
 // The colour of pixel (x, y) of frame k of the generated movies: a ramp
 // that moves with the frame, so frames differ and can be told apart.

@@ -87,12 +87,6 @@ std::string ReadFile(const std::string& inPath) {
   return s.str();
 }
 
-std::string StringItem(SInt16 inList, SInt16 inItem) {
-  Str255 s;
-  GetIndString(s, inList, inItem);
-  return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
-}
-
 // Every 'STR#' item of the bundle, as "list/item: text".
 std::vector<std::pair<std::string, std::string>> AllStringItems() {
   std::vector<std::pair<std::string, std::string>> items;
@@ -108,7 +102,7 @@ std::vector<std::pair<std::string, std::string>> AllStringItems() {
     const UInt8* p = reinterpret_cast<const UInt8*>(*h);
     const SInt32 count = size >= 2 ? (p[0] << 8 | p[1]) : 0;
     for (SInt16 k = 1; k <= count; ++k)
-      items.emplace_back(std::to_string(id) + "/" + std::to_string(k), StringItem(id, k));
+      items.emplace_back(std::to_string(id) + "/" + std::to_string(k), IndString(id, k));
   }
   return items;
 }
