@@ -331,7 +331,7 @@ TEST_F(MovieDocumentAnalysisTest, ProgressiveMpeg4PartTwoStatesItsFieldOrder) {
     ASSERT_NE(dynamic_cast<CMotionTrackerTask*>(doc->GetRunningTask()), nullptr);
     ASSERT_TRUE(RunTask());
     EXPECT_EQ(MotionTracks(), 1);
-    EXPECT_FALSE(Alerted(Text5010(55)));
+    EXPECT_FALSE(Alerted(movie_document_testing::DocumentText(55)));
     doc->SetModified(false);
     doc->Close();
     doc = nullptr;
