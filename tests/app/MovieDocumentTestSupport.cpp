@@ -1,6 +1,7 @@
 #include "app/MovieDocumentTestSupport.h"
 
 #include "app/CRecentFiles.h"
+#include "media/UMovies.h"
 
 #include <cstring>
 #include <filesystem>
@@ -85,7 +86,7 @@ void WriteQuickTimeMovie(const std::string& inPath, SInt32 inWidth, SInt32 inHei
   }
   FSSpec spec;
   FSMakeFSSpecFromPath(inPath, &spec);
-  Movie flat = FlattenMovieData(m, flattenAddMovieToDataFork, &spec, 'DEZI', smSystemScript,
+  Movie flat = FlattenMovieData(m, flattenAddMovieToDataFork, &spec, kTremblorixFileCreator, smSystemScript,
                                 createMovieFileDeleteCurFile | createMovieFileDontCreateMovie);
   if (flat) DisposeMovie(flat);
   DisposeMovie(m);

@@ -21,6 +21,7 @@
 #include "app/CMovieView.h"
 #include "app/MovieDocumentTestSupport.h"
 #include "media/CMovie.h"
+#include "media/UMovies.h"
 #include "platform/files/Files.h"
 #include "platform/graphics/QuickDraw.h"
 #include "platform/movies/Movies.h"
@@ -186,7 +187,7 @@ TEST_F(MoviePictureTest, AMovieSavedAtItsEndOrMiddleOpensShowingThatFrame) {
     SetMovieTimeValue(source, saved);
     FSSpec spec;
     FSMakeFSSpecFromPath(Path(mName), &spec);
-    Movie flat = FlattenMovieData(source, flattenAddMovieToDataFork, &spec, 'DEZI', smSystemScript,
+    Movie flat = FlattenMovieData(source, flattenAddMovieToDataFork, &spec, kTremblorixFileCreator, smSystemScript,
                                   createMovieFileDeleteCurFile | createMovieFileDontCreateMovie);
     if (flat) DisposeMovie(flat);
     CMovieDocument* doc = Open(mName);

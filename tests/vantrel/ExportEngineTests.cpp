@@ -13,6 +13,7 @@
 
 #include "media/CMovieRendering.h"
 #include "media/CTweenTracks.h"
+#include "media/UMovies.h"
 #include "motion/CMotionData.h"
 #include "platform/base/FixMath.h"
 #include "platform/base/MacMemory.h"
@@ -25,6 +26,7 @@
 #include "vantrel/ExportEngine.h"
 #include "vantrel/ExportClient.h"
 #include "vantrel/ExportRequests.h"
+#include "vantrel/InProcessExport.h"
 #include "vantrel/VantrelFixture.h"
 #include "vantrel/VantrelWorker.h"
 #include "vantrel/VideoExportSource.h"
@@ -218,7 +220,7 @@ TEST(DoExportCancel, NoCancelTakesTheFileAtTheDestination) {
   const std::string path = folder + "/done.mov";
   FSSpec spec;
   FSMakeFSSpecFromPath(path, &spec);
-  FSpCreate(&spec, 'DEZI', 'MooV', smSystemScript);
+  FSpCreate(&spec, kTremblorixFileCreator, 'MooV', smSystemScript);
   AliasHandle alias = nullptr;
   ASSERT_EQ(NewAlias(nullptr, &spec, &alias), noErr);
   Bytes message{kExportCommandExport};
@@ -338,41 +340,6 @@ TEST(VideoExportSource, ControlTrackWithoutRenderParamsStartsFromZero) {
   DisposeMovie(movie);
 }
 
-namespace {
-
-// Runs one export request through the real engine in this process; status
-// records go nowhere. Returns the error the export reported.
-OSErr ExportInProcess(const Bytes& inMessage) {
-  WorkerThread worker;
-  SetExportEngine(MovieExportEngine);
-  WorkerRequest* request = nullptr;
-  EXPECT_EQ(CreateWorkerRequest(&worker, &request), noErr);
-  request->data = CFDataCreate(kCFAllocatorDefault, inMessage.data(), static_cast<CFIndex>(inMessage.size()));
-  const OSErr err = DoExport(request);
-  ReleaseWorkerRequest(request);
-  SetExportEngine(nullptr);
-  return err;
-}
-
-class InProcessExport : public ::testing::Test {
- protected:
-  void SetUp() override {
-    EnterMovies();
-    InstallFFmpegMovieComponents();
-    char pattern[] = "/tmp/trx-engine-test-XXXXXX";
-    mFolder = mkdtemp(pattern);
-    setenv("TRX_IPC_DIR", mFolder.c_str(), 1);
-    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
-  }
-  void TearDown() override {
-    fs::remove_all(mFolder);
-    unsetenv("TRX_IPC_DIR");
-    unsetenv("XDG_CACHE_HOME");
-  }
-  std::string mFolder;
-};
-
-}  // namespace
 
 // Every sound libavcodec decodes is exported, mono and stereo, at the
 // common rates: compressed sound (AAC, MP3, MP2) as well as plain samples.

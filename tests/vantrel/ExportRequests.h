@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/base/MacMemory.h"
@@ -15,9 +16,10 @@
 inline Bytes HandleBytes(Handle h) { return Bytes(reinterpret_cast<UInt8*>(*h), reinterpret_cast<UInt8*>(*h) + GetHandleSize(h)); }
 
 // The request for exporting inMovie to inPath with the exporter's default
-// settings (and frame rate, when given), as the application sends it.
-inline Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie,
-                              Fixed inFrameRate = 0) {
+// settings, each of inValues (a settings atom and its 32-bit value) set as the
+// options dialog stores it, as the application sends it.
+inline Bytes ExportRequestWithSettings(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie,
+                                       const std::vector<std::pair<OSType, UInt32>>& inValues) {
   // As the application names the destination: by its path, with nothing made there.
   FSSpec spec;
   FSMakeFSSpecFromPath(inPath, &spec);
@@ -30,11 +32,12 @@ inline Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType i
   QTAtomContainer settings = nullptr;
   EXPECT_EQ(MovieExportGetSettingsAsAtomContainer(ci, &settings), noErr);
   CloseComponent(ci);
-  if (inFrameRate != 0) {
-    UInt8 rate[4] = {static_cast<UInt8>(inFrameRate >> 24), static_cast<UInt8>(inFrameRate >> 16),
-                     static_cast<UInt8>(inFrameRate >> 8), static_cast<UInt8>(inFrameRate)};
-    EXPECT_EQ(QTSetAtomData(settings, QTFindChildByID(settings, kParentAtomIsContainer, 'fps ', 1, nullptr), 4, rate),
-              noErr);
+  for (const auto& [type, value] : inValues) {
+    UInt8 bytes[4] = {static_cast<UInt8>(value >> 24), static_cast<UInt8>(value >> 16), static_cast<UInt8>(value >> 8),
+                      static_cast<UInt8>(value)};
+    const QTAtom atom = QTFindChildByID(settings, kParentAtomIsContainer, type, 1, nullptr);
+    EXPECT_NE(atom, 0);
+    EXPECT_EQ(QTSetAtomData(settings, atom, 4, bytes), noErr);
   }
   const Bytes movieBytes = HandleBytes(movie), aliasBytes = HandleBytes(reinterpret_cast<Handle>(alias)),
               settingsBytes = HandleBytes(settings);
@@ -43,6 +46,14 @@ inline Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType i
   DisposeHandle(reinterpret_cast<Handle>(alias));
   QTDisposeAtomContainer(settings);
   return message;
+}
+
+// The same with the default settings but the frame rate, when given.
+inline Bytes ExportRequestFor(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inCookie,
+                              Fixed inFrameRate = 0) {
+  std::vector<std::pair<OSType, UInt32>> values;
+  if (inFrameRate != 0) values.push_back({'fps ', static_cast<UInt32>(inFrameRate)});
+  return ExportRequestWithSettings(inMovie, inPath, inSubtype, inCookie, values);
 }
 
 inline SInt16 ErrorOf(const std::vector<ExportStatus>& inRecords) {

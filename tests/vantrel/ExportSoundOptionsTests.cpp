@@ -14,6 +14,7 @@
 #include "platform/movies/MovieFFImport.h"
 #include "vantrel/ExportEngine.h"
 #include "vantrel/ExportRequests.h"
+#include "vantrel/InProcessExport.h"
 #include "vantrel/VantrelWorker.h"
 
 namespace fs = std::filesystem;
@@ -24,62 +25,10 @@ namespace {
 // as the options dialog stores them.
 Bytes RequestWithSoundOptions(Movie inMovie, const std::string& inPath, OSType inSubtype, UInt32 inRate,
                               UInt32 inChannels) {
-  FSSpec spec;
-  FSMakeFSSpecFromPath(inPath, &spec);
-  AliasHandle alias = nullptr;
-  EXPECT_EQ(NewAliasToPath(&spec, &alias), noErr);
-  Handle movie = NewHandle(0);
-  EXPECT_EQ(PutMovieIntoHandle(inMovie, movie), noErr);
-  MovieExportComponent ci = nullptr;
-  EXPECT_EQ(OpenADefaultComponent(MovieExportType, inSubtype, &ci), noErr);
-  QTAtomContainer settings = nullptr;
-  EXPECT_EQ(MovieExportGetSettingsAsAtomContainer(ci, &settings), noErr);
-  CloseComponent(ci);
-  for (const auto& [type, value] : {std::pair<OSType, UInt32>{'srat', inRate}, {'schn', inChannels}}) {
-    UInt8 bytes[4] = {static_cast<UInt8>(value >> 24), static_cast<UInt8>(value >> 16), static_cast<UInt8>(value >> 8),
-                      static_cast<UInt8>(value)};
-    const QTAtom atom = QTFindChildByID(settings, kParentAtomIsContainer, type, 1, nullptr);
-    EXPECT_NE(atom, 0);
-    EXPECT_EQ(QTSetAtomData(settings, atom, 4, bytes), noErr);
-  }
-  const Bytes message = EncodeExportRequest(RequestFields(HandleBytes(movie), HandleBytes(reinterpret_cast<Handle>(alias)),
-                                                          inSubtype, HandleBytes(settings), 1));
-  DisposeHandle(movie);
-  DisposeHandle(reinterpret_cast<Handle>(alias));
-  QTDisposeAtomContainer(settings);
-  return message;
+  return ExportRequestWithSettings(inMovie, inPath, inSubtype, 1, {{'srat', inRate}, {'schn', inChannels}});
 }
 
-// Runs one export request through the real engine in this process.
-OSErr ExportHere(const Bytes& inMessage) {
-  WorkerThread worker;
-  SetExportEngine(MovieExportEngine);
-  WorkerRequest* request = nullptr;
-  EXPECT_EQ(CreateWorkerRequest(&worker, &request), noErr);
-  request->data = CFDataCreate(kCFAllocatorDefault, inMessage.data(), static_cast<CFIndex>(inMessage.size()));
-  const OSErr err = DoExport(request);
-  ReleaseWorkerRequest(request);
-  SetExportEngine(nullptr);
-  return err;
-}
-
-class ExportSoundOptions : public ::testing::Test {
- protected:
-  void SetUp() override {
-    EnterMovies();
-    InstallFFmpegMovieComponents();
-    char pattern[] = "/tmp/trx-sound-options-XXXXXX";
-    mFolder = mkdtemp(pattern);
-    setenv("TRX_IPC_DIR", mFolder.c_str(), 1);
-    setenv("XDG_CACHE_HOME", (mFolder + "/cache").c_str(), 1);
-  }
-  void TearDown() override {
-    fs::remove_all(mFolder);
-    unsetenv("TRX_IPC_DIR");
-    unsetenv("XDG_CACHE_HOME");
-  }
-  std::string mFolder;
-};
+using ExportSoundOptions = InProcessExport;
 
 }  // namespace
 
@@ -98,7 +47,7 @@ TEST_F(ExportSoundOptions, TheChosenRateAndChannelsAreWhatTheFileHolds) {
     for (OSType subtype : {OSType('mpg4'), OSType('MooV')}) {
       SCOPED_TRACE(std::string(c.encoder) + (subtype == 'mpg4' ? " to MPEG-4" : " to QuickTime"));
       const std::string dest = mFolder + "/out" + std::to_string(n++) + (subtype == 'mpg4' ? ".mp4" : ".mov");
-      ASSERT_EQ(ExportHere(RequestWithSoundOptions(movie, dest, subtype, 22050, 1)), noErr);
+      ASSERT_EQ(ExportInProcess(RequestWithSoundOptions(movie, dest, subtype, 22050, 1)), noErr);
       const exporttest::FileFacts f = exporttest::Probe(dest);
       ASSERT_TRUE(f.sound.present);
       EXPECT_EQ(f.sound.channels, 1);
@@ -118,7 +67,7 @@ TEST_F(ExportSoundOptions, ARateAboveWhatTheDescriptionHoldsKeepsTheSoundsOwn) {
   Movie movie = nullptr;
   ASSERT_EQ(ImportMovieWithFFmpeg(source, &movie), noErr);
   const std::string dest = mFolder + "/out.mp4";
-  ASSERT_EQ(ExportHere(RequestWithSoundOptions(movie, dest, 'mpg4', 96000, 0)), noErr);
+  ASSERT_EQ(ExportInProcess(RequestWithSoundOptions(movie, dest, 'mpg4', 96000, 0)), noErr);
   DisposeMovie(movie);
   const exporttest::FileFacts f = exporttest::Probe(dest);
   ASSERT_TRUE(f.sound.present);
