@@ -239,6 +239,15 @@ TEST_F(MovieWindowTest, TheOptionsButtonOpensTheDocumentsMenuAndItsLoopItemLoops
   EXPECT_FALSE(movie->GetOptions() & kMovieOption_Loop);
 }
 
+// The picture is smaller than the movie's inWidth x inHeight and of its shape.
+void ExpectShrunkToItsShape(CMovieDocument* inDoc, SInt32 inWidth, SInt32 inHeight) {
+  SDimension32 image;
+  inDoc->GetMovieView()->GetImageSize(image);
+  ASSERT_GT(image.height, 0);
+  EXPECT_LT(image.width, inWidth);
+  EXPECT_NEAR(static_cast<double>(image.width) / image.height, static_cast<double>(inWidth) / inHeight, 0.02);
+}
+
 TEST_F(MovieWindowTest, NewWindowsAndALargeMovieStayInsideTheScreen) {
   const Rect area = Available();
   WriteQuickTimeMovie(Path("m.mov"), 96, 64, 2);
@@ -261,12 +270,7 @@ TEST_F(MovieWindowTest, NewWindowsAndALargeMovieStayInsideTheScreen) {
   EXPECT_GE(frame.top, area.top);
   EXPECT_LE(frame.right, area.right);
   EXPECT_LE(frame.bottom, area.bottom);
-  CMovieView* view = doc->GetMovieView();
-  SDimension32 image;
-  view->GetImageSize(image);
-  ASSERT_GT(image.height, 0);
-  EXPECT_LT(image.width, w);
-  EXPECT_NEAR(static_cast<double>(image.width) / image.height, static_cast<double>(w) / h, 0.02);
+  ExpectShrunkToItsShape(doc, w, h);
 }
 
 // The whole frame (decoration and menu bar included) lies within the area.
@@ -292,12 +296,7 @@ TEST_F(MovieWindowTest, ALargeMovieFitsWithTheFrameTheWindowManagerGivesItOnceSh
   EXPECT_TRUE(PumpUntil([&] { return FrameInside(window, area); }))
       << "frame " << FrameOf(window).top << "," << FrameOf(window).left << "," << FrameOf(window).bottom << ","
       << FrameOf(window).right << " area " << area.bottom << "," << area.right;
-  CMovieView* view = doc->GetMovieView();
-  SDimension32 image;
-  view->GetImageSize(image);
-  ASSERT_GT(image.height, 0);
-  EXPECT_LT(image.width, w);
-  EXPECT_NEAR(static_cast<double>(image.width) / image.height, static_cast<double>(w) / h, 0.02);
+  ExpectShrunkToItsShape(doc, w, h);
   // Shrunk only as far as needed: the frame touches the area's bottom or its right.
   const Rect frame = FrameOf(window);
   EXPECT_TRUE(frame.bottom - frame.top >= area.bottom - area.top - 2 || frame.right - frame.left >= area.right - area.left - 2);
@@ -313,6 +312,7 @@ TEST_F(MovieWindowTest, ALargeMovieFitsWithTheFrameTheWindowManagerGivesItOnceSh
   CMovieDocument* small = OpenShown("small.mov");
   ASSERT_TRUE(PumpUntil([&] { return manager.IsDecorated(small->GetWindow()->GetFrameWidget()); }));
   Pump(50);
+  SDimension32 image;
   small->GetMovieView()->GetImageSize(image);
   EXPECT_EQ(image.width, 160);
   EXPECT_EQ(image.height, 120);
